@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+// Every fixed path of the store. Each one is the installation root (CORVANE_ROOT, empty by
+// default) followed by the path the store documents, so a private root relocates them all.
+namespace Paths {
+
+QString root();
+QString underRoot(const QString &path);
+
+QString configFile();
+QString catalogDatabase();
+QString localDatabase();
+QString iconDirectory();
+
+QString installedListFile(); // rpm -qa snapshot
+QString findRpmFile();
+QString existRpmFile();
+QString appIsRunningFile();
+QString processYumFile();
+QString packageSizeFile();
+QString processFile();
+QString dataDirectory();
+QString catalogDataFile();
+QString pushDataFile();
+
+QString rpmDatabaseDirectory();
+QString translationFile();
+QString helpDocument();
+
+// Not below the root: a program of the host, and a file relative to the working directory.
+QString pdfViewer();
+QString legacyDatabaseConfig();
+
+} // namespace Paths

@@ -1,0 +1,48 @@
+-- The two databases of the store. Each section starts with a "-- database: FILE" line naming
+-- the file below /opt/corvane/db/ that its statements create. The store never creates
+-- tables itself: the files are installed with them.
+
+-- database: server_software.db
+CREATE TABLE IF NOT EXISTS softwares (
+    s_name        TEXT,
+    s_icon        TEXT,
+    s_exec        TEXT,
+    s_rpm         TEXT,
+    s_version     TEXT,
+    s_size        TEXT,
+    s_description TEXT,
+    s_rpmdeps     TEXT,
+    s_star        TEXT,
+    type          TEXT,
+    time          TEXT,
+    sign          TEXT
+);
+CREATE INDEX IF NOT EXISTS softwares_s_name ON softwares(s_name);
+CREATE INDEX IF NOT EXISTS softwares_s_rpm ON softwares(s_rpm);
+CREATE INDEX IF NOT EXISTS softwares_s_icon ON softwares(s_icon);
+CREATE INDEX IF NOT EXISTS softwares_type ON softwares(type);
+
+-- database: software.db
+CREATE TABLE IF NOT EXISTS software (
+    id          INTEGER PRIMARY KEY AUTOINCREMENT,
+    name        TEXT,
+    version     TEXT,
+    release_ver TEXT
+);
+CREATE INDEX IF NOT EXISTS software_name ON software(name);
+CREATE TABLE IF NOT EXISTS loadmanage (
+    display_name TEXT,
+    name         TEXT,
+    size         TEXT,
+    state        TEXT,
+    operation    TEXT,
+    number       TEXT
+);
+CREATE TABLE IF NOT EXISTS loadrecord (
+    display_name TEXT,
+    name         TEXT,
+    size         TEXT,
+    state        TEXT,
+    operation    TEXT,
+    number       TEXT
+);

@@ -1,0 +1,150 @@
+#include "sandbox.h"
+
+#include "schemainstaller.h"
+#include "testrepository.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#ifndef CORVANE_TEST_SHIMS_DIR
+#error "CORVANE_TEST_SHIMS_DIR must name tests/shims"
+#endif
+
+Sandbox::Sandbox(const TestRepository *repository)
+    : m_repository(repository), m_savedRoot(qgetenv("CORVANE_ROOT")),
+      m_savedPath(qgetenv("PATH")), m_hadRoot(qEnvironmentVariableIsSet("CORVANE_ROOT"))
+{
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary directory");
+        return;
+    }
+    qputenv("CORVANE_ROOT", root().toUtf8());
+    qputenv("PATH", QByteArray(CORVANE_TEST_SHIMS_DIR) + ':' + m_savedPath);
+
+    for (const char *dir : {"/opt/corvane/doc", "/opt/corvane/db", "/opt/corvane/icons",
+                            "/tmp/.cv_data", "/var/lib/rpm", "/var/cache/corvane/packages",
+                            "/.sandbox/home"})
+        QDir().mkpath(path(QString::fromLatin1(dir)));
+
+    m_config = {
+        {QStringLiteral("refresh"), QStringLiteral("0")},
+        {QStringLiteral("pkgpath"), packageDirectory()},
+        {QStringLiteral("localip"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("serverip"), QStringLiteral("127.0.0.2")},
+        {QStringLiteral("vqssend"), QStringLiteral("true")},
+        {QStringLiteral("iconurl"), QStringLiteral("http://127.0.0.1:9/")},
+    };
+    writeConfig();
+
+    QString error;
+    if (!SchemaInstaller::createDatabases(path(QStringLiteral("/opt/corvane/db")), &error)) {
+        m_error = error;
+        return;
+    }
+    if (!setUpRpm(repository))
+        return;
+}
+
+Sandbox::~Sandbox()
+{
+    if (m_hadRoot)
+        qputenv("CORVANE_ROOT", m_savedRoot);
+    else
+        qunsetenv("CORVANE_ROOT");
+    qputenv("PATH", m_savedPath);
+}
+
+bool Sandbox::setUpRpm(const TestRepository *repository)
+{
+    QFile macros(path(QStringLiteral("/.sandbox/home/.rpmmacros")));
+    if (!macros.open(QIODevice::WriteOnly) || macros.write("%_dbpath /var/lib/rpm\n") < 0) {
+        m_error = QStringLiteral("cannot write rpm macros");
+        return false;
+    }
+    macros.close();
+
+    // Everything dnf keeps is relative to the install root.
+    QFile conf(path(QStringLiteral("/.sandbox/dnf.conf")));
+    if (!conf.open(QIODevice::WriteOnly)) {
+        m_error = QStringLiteral("cannot write dnf.conf");
+        return false;
+    }
+    QTextStream out(&conf);
+    out << "[main]\ngpgcheck=0\nskip_if_unavailable=False\nkeepcache=0\nbest=False\n"
+           "cachedir=/var/cache/dnf\nlogdir=/var/log\npersistdir=/var/lib/dnf\n"
+           "install_weak_deps=0\nclean_requirements_on_remove=False\nmetadata_expire=0\n";
+    if (repository)
+        out << "[corvane-test]\nname=corvane-test\nbaseurl=file://" << repository->directory()
+            << "\ngpgcheck=0\nmetadata_expire=0\n";
+    out.flush();
+    conf.close();
+
+    const ProcessResult init = rpm({QStringLiteral("--initdb")});
+    if (init.exitCode != 0) {
+        m_error = QStringLiteral("rpm --initdb failed: ") + init.output;
+        return false;
+    }
+    return true;
+}
+
+void Sandbox::setConfig(const QString &key, const QString &value)
+{
+    m_config[key] = value;
+    writeConfig();
+}
+
+void Sandbox::removeConfig(const QString &key)
+{
+    m_config.remove(key);
+    writeConfig();
+}
+
+void Sandbox::writeConfig()
+{
+    QFile file(path(QStringLiteral("/opt/corvane/doc/client-config.ini")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    out << "[client-conf]\n";
+    for (auto it = m_config.cbegin(); it != m_config.cend(); ++it)
+        out << it.key() << " = " << it.value() << '\n';
+}
+
+void Sandbox::prependPath(const QString &directory)
+{
+    qputenv("PATH", directory.toUtf8() + ':' + qgetenv("PATH"));
+}
+
+ProcessResult Sandbox::rpm(const QStringList &arguments) const
+{
+    return ProcessRunner::run(QStringLiteral(CORVANE_TEST_SHIMS_DIR "/rpm"), arguments);
+}
+
+QStringList Sandbox::installedPackages() const
+{
+    const ProcessResult result = ProcessRunner::run(QStringLiteral(CORVANE_TEST_SHIMS_DIR "/rpm"),
+                                                    {QStringLiteral("-qa")});
+    QStringList lines = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Debian's rpm warns on standard error; keep only package strings.
+    lines = lines.filter(QRegularExpression(QStringLiteral("^[^ :]+$")));
+    lines.sort();
+    return lines;
+}
+
+bool Sandbox::install(const TestPackage &package) const
+{
+    if (!m_repository)
+        return false;
+    return rpm({QStringLiteral("-Uvh"), m_repository->packageFile(package)}).exitCode == 0;
+}
+
+QStringList Sandbox::notifications() const
+{
+    QFile file(path(QStringLiteral("/.sandbox/notifications.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}

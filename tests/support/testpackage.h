@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// One tiny package of the test repository.
+struct TestPackage {
+    QString name;
+    QString version;
+    QString release = QStringLiteral("1");
+    int payloadBytes = 64; // size of the one file it installs (incompressible)
+
+    QString packageString() const { return name + '-' + version + '-' + release + ".x86_64"; }
+    QString fileName() const { return packageString() + QStringLiteral(".rpm"); }
+};
