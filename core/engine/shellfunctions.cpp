@@ -1,0 +1,83 @@
+#include "shellfunctions.h"
+
+#include "paths.h"
+#include "quoting.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <sys/wait.h>
+
+bool createDirectory(const QString &path)
+{
+    QDir dir;
+    if (dir.exists(path))
+        return true;
+    return dir.mkdir(path);
+}
+
+bool removeDirectory(const QString &path)
+{
+    QDir dir(path);
+    if (!dir.exists())
+        return false;
+    const QFileInfoList entries = dir.entryInfoList();
+    for (const QFileInfo &entry : entries) {
+        const QString name = entry.fileName();
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        // A link is removed as a file and never followed: the removal stays inside path.
+        if (entry.isDir() && !entry.isSymLink()) {
+            removeDirectory(path + QLatin1Char('/') + name);
+            dir.rmdir(name);
+        } else {
+            dir.remove(name);
+        }
+    }
+    QDir parent(path);
+    parent.cdUp();
+    if (QFileInfo::exists(path))
+        return parent.rmdir(QFileInfo(path).fileName());
+    return true;
+}
+
+int runShell(const QString &command)
+{
+    return std::system(command.toUtf8().constData());
+}
+
+void repairRpmDatabase()
+{
+    runShell(QStringLiteral("rm -rf ") + Quoting::shell(Paths::rpmDatabaseDirectory())
+             + QStringLiteral("/__db*"));
+    runShell(QStringLiteral("rpm --rebuilddb"));
+}
+
+static int decode(int status, bool repair)
+{
+    if (status == -1) {
+        qDebug() << "system error!";
+        return -1;
+    }
+    qDebug() << "exit status value = " << status;
+    if (repair && status == 256) {
+        repairRpmDatabase();
+        return 2;
+    }
+    if (WIFSIGNALED(status)) {
+        qDebug() << "exit status = " << WEXITSTATUS(status);
+        return -1;
+    }
+    if (WEXITSTATUS(status) != 0) {
+        qDebug() << "run shell script fail, script exit code: %d" << WEXITSTATUS(status);
+        return -1;
+    }
+    qDebug() << "run shell script successfully.";
+    return 0;
+}
+
+int isExecSuccess(int status) { return decode(status, true); }
+
+int decodeExecStatus(int status) { return decode(status, false); }
