@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <initializer_list>
 
 namespace Privileges {
 
