@@ -2,7 +2,8 @@
 
 #include <array>
 
-namespace Category {
+namespace Category
+{
 
 static const std::array<const char *, Count> &names()
 {

@@ -3,7 +3,8 @@
 #include <QString>
 
 // The thirteen catalog categories: code "1".."13" in column type, and their Chinese names.
-namespace Category {
+namespace Category
+{
 
 constexpr int Count = 13;
 

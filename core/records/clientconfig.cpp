@@ -6,7 +6,8 @@
 
 #include <QByteArray>
 
-namespace ClientConfig {
+namespace ClientConfig
+{
 
 QString value(const char *key)
 {

@@ -4,7 +4,8 @@
 
 // Every fixed path of the store. Each one is the installation root (CORVANE_ROOT, empty by
 // default) followed by the path the store documents, so a private root relocates them all.
-namespace Paths {
+namespace Paths
+{
 
 QString root();
 QString underRoot(const QString &path);

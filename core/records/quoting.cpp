@@ -1,6 +1,7 @@
 #include "quoting.h"
 
-namespace Quoting {
+namespace Quoting
+{
 
 static bool isPlainShellChar(QChar c)
 {
@@ -8,7 +9,15 @@ static bool isPlainShellChar(QChar c)
     if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9'))
         return true;
     switch (u) {
-    case '.': case '_': case '+': case '-': case ':': case '@': case '%': case '/': case '=':
+    case '.':
+    case '_':
+    case '+':
+    case '-':
+    case ':':
+    case '@':
+    case '%':
+    case '/':
+    case '=':
     case ',':
         return true;
     default:
@@ -41,9 +50,9 @@ QString sqlLiteral(const QString &value)
 
 bool isSafePathComponent(const QString &value)
 {
-    return !value.isEmpty() && !value.contains(QLatin1Char('/')) && value != QLatin1String(".")
-           && value != QLatin1String("..") && !value.startsWith(QLatin1Char('-'))
-           && !value.contains(QChar(0));
+    return !value.isEmpty() && !value.contains(QLatin1Char('/')) && value != QLatin1String(".") &&
+           value != QLatin1String("..") && !value.startsWith(QLatin1Char('-')) &&
+           !value.contains(QChar(0));
 }
 
 } // namespace Quoting

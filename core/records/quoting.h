@@ -4,7 +4,8 @@
 
 // The only ways a value from the catalog, a frame, the configuration or the user enters a
 // shell command, an SQL literal or a path.
-namespace Quoting {
+namespace Quoting
+{
 
 // A value of A-Z a-z 0-9 . _ + - : @ % / = , stays as it is; any other is single-quoted.
 QString shell(const QString &value);

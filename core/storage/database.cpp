@@ -9,7 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // A writer holding the file is waited for at most this many seconds per call, whether it
 // stops us at prepare or at step.

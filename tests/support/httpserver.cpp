@@ -28,9 +28,15 @@ HttpServer::HttpServer(const QString &directory)
     }
 }
 
-HttpServer::~HttpServer() { stop(); }
+HttpServer::~HttpServer()
+{
+    stop();
+}
 
-QString HttpServer::url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+QString HttpServer::url() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/").arg(m_port);
+}
 
 void HttpServer::stop()
 {

@@ -2,7 +2,8 @@
 
 #include <QProcess>
 
-namespace ProcessRunner {
+namespace ProcessRunner
+{
 
 ProcessResult run(const QString &program, const QStringList &arguments, int timeoutMs)
 {

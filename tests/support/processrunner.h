@@ -10,7 +10,8 @@ struct ProcessResult {
 };
 
 // Runs a program to completion for the tests' set-up and checks.
-namespace ProcessRunner {
+namespace ProcessRunner
+{
 
 ProcessResult run(const QString &program, const QStringList &arguments, int timeoutMs = 120000);
 ProcessResult shell(const QString &command, int timeoutMs = 120000);

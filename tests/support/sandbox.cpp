@@ -13,8 +13,8 @@
 #endif
 
 Sandbox::Sandbox(const TestRepository *repository)
-    : m_repository(repository), m_savedRoot(qgetenv("CORVANE_ROOT")),
-      m_savedPath(qgetenv("PATH")), m_hadRoot(qEnvironmentVariableIsSet("CORVANE_ROOT"))
+    : m_repository(repository), m_savedRoot(qgetenv("CORVANE_ROOT")), m_savedPath(qgetenv("PATH")),
+      m_hadRoot(qEnvironmentVariableIsSet("CORVANE_ROOT"))
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary directory");
@@ -23,9 +23,9 @@ Sandbox::Sandbox(const TestRepository *repository)
     qputenv("CORVANE_ROOT", root().toUtf8());
     qputenv("PATH", QByteArray(CORVANE_TEST_SHIMS_DIR) + ':' + m_savedPath);
 
-    for (const char *dir : {"/opt/corvane/doc", "/opt/corvane/db", "/opt/corvane/icons",
-                            "/tmp/.cv_data", "/var/lib/rpm", "/var/cache/corvane/packages",
-                            "/.sandbox/home"})
+    for (const char *dir :
+         {"/opt/corvane/doc", "/opt/corvane/db", "/opt/corvane/icons", "/tmp/.cv_data",
+          "/var/lib/rpm", "/var/cache/corvane/packages", "/.sandbox/home"})
         QDir().mkpath(path(QString::fromLatin1(dir)));
 
     m_config = {
@@ -125,8 +125,8 @@ ProcessResult Sandbox::rpm(const QStringList &arguments) const
 
 QStringList Sandbox::installedPackages() const
 {
-    const ProcessResult result = ProcessRunner::run(QStringLiteral(CORVANE_TEST_SHIMS_DIR "/rpm"),
-                                                    {QStringLiteral("-qa")});
+    const ProcessResult result =
+        ProcessRunner::run(QStringLiteral(CORVANE_TEST_SHIMS_DIR "/rpm"), {QStringLiteral("-qa")});
     QStringList lines = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     // Debian's rpm warns on standard error; keep only package strings.
     lines = lines.filter(QRegularExpression(QStringLiteral("^[^ :]+$")));

@@ -29,8 +29,8 @@ bool TestRepository::add(const QVector<TestPackage> &packages)
 bool TestRepository::build(const TestPackage &package)
 {
     const QString top = m_dir.path() + QStringLiteral("/rpmbuild");
-    const QString specPath = m_dir.path() + '/' + package.name + '-' + package.version + '-'
-                             + package.release + QStringLiteral(".spec");
+    const QString specPath = m_dir.path() + '/' + package.name + '-' + package.version + '-' +
+                             package.release + QStringLiteral(".spec");
     QFile spec(specPath);
     if (!spec.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_error = QStringLiteral("cannot write ") + specPath;
@@ -38,25 +38,26 @@ bool TestRepository::build(const TestPackage &package)
     }
     // The payload is random so that compression keeps the file about as big as asked;
     // download-progress tests measure it.
-    const QString spectext = QStringLiteral(
-        "Name: %1\nVersion: %2\nRelease: %3\nSummary: test package %1\nLicense: MIT\n"
-        "BuildArch: x86_64\nAutoReqProv: no\n"
-        "%description\nA tiny package for the store's tests.\n"
-        "%install\nmkdir -p %{buildroot}/usr/share/%1\n"
-        "head -c %4 /dev/urandom > %{buildroot}/usr/share/%1/payload\n"
-        "echo %2-%3 > %{buildroot}/usr/share/%1/version\n"
-        "%files\n/usr/share/%1\n")
-                                 .arg(package.name, package.version, package.release)
-                                 .arg(package.payloadBytes);
+    const QString spectext =
+        QStringLiteral(
+            "Name: %1\nVersion: %2\nRelease: %3\nSummary: test package %1\nLicense: MIT\n"
+            "BuildArch: x86_64\nAutoReqProv: no\n"
+            "%description\nA tiny package for the store's tests.\n"
+            "%install\nmkdir -p %{buildroot}/usr/share/%1\n"
+            "head -c %4 /dev/urandom > %{buildroot}/usr/share/%1/payload\n"
+            "echo %2-%3 > %{buildroot}/usr/share/%1/version\n"
+            "%files\n/usr/share/%1\n")
+            .arg(package.name, package.version, package.release)
+            .arg(package.payloadBytes);
     spec.write(spectext.toUtf8());
     spec.close();
 
-    const ProcessResult result = ProcessRunner::run(
-        QStringLiteral("rpmbuild"),
-        {QStringLiteral("--define"), QStringLiteral("_topdir ") + top, QStringLiteral("--define"),
-         QStringLiteral("_build_id_links none"), QStringLiteral("--define"),
-         QStringLiteral("_binary_payload w1.gzdio"), QStringLiteral("--quiet"),
-         QStringLiteral("-bb"), specPath});
+    const ProcessResult result =
+        ProcessRunner::run(QStringLiteral("rpmbuild"),
+                           {QStringLiteral("--define"), QStringLiteral("_topdir ") + top,
+                            QStringLiteral("--define"), QStringLiteral("_build_id_links none"),
+                            QStringLiteral("--define"), QStringLiteral("_binary_payload w1.gzdio"),
+                            QStringLiteral("--quiet"), QStringLiteral("-bb"), specPath});
     if (result.exitCode != 0) {
         m_error = QStringLiteral("rpmbuild failed: ") + result.output;
         return false;
@@ -72,8 +73,9 @@ bool TestRepository::build(const TestPackage &package)
 
 bool TestRepository::createMetadata()
 {
-    const ProcessResult result = ProcessRunner::run(
-        QStringLiteral("createrepo_c"), {QStringLiteral("-q"), QStringLiteral("--update"), directory()});
+    const ProcessResult result =
+        ProcessRunner::run(QStringLiteral("createrepo_c"),
+                           {QStringLiteral("-q"), QStringLiteral("--update"), directory()});
     if (result.exitCode != 0) {
         m_error = QStringLiteral("createrepo_c failed: ") + result.output;
         return false;

@@ -13,7 +13,8 @@ class TestSandbox : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(TestRepository::shared().isValid(), qPrintable(TestRepository::shared().errorString()));
+        QVERIFY2(TestRepository::shared().isValid(),
+                 qPrintable(TestRepository::shared().errorString()));
         m_hostPackages = hostPackages();
     }
 
@@ -64,7 +65,8 @@ private slots:
     {
         Sandbox sandbox(&TestRepository::shared());
         const ProcessResult result = ProcessRunner::shell(
-            "yum install --downloadonly --downloaddir=" + sandbox.packageDirectory() + " no-such-package");
+            "yum install --downloadonly --downloaddir=" + sandbox.packageDirectory() +
+            " no-such-package");
         QVERIFY(result.exitCode != 0);
     }
 

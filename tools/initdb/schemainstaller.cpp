@@ -10,9 +10,13 @@
 
 // The schema is a resource of this static library; referencing it keeps the linker from
 // dropping it.
-static void initSchemaResource() { Q_INIT_RESOURCE(initdb); }
+static void initSchemaResource()
+{
+    Q_INIT_RESOURCE(initdb);
+}
 
-namespace {
+namespace
+{
 
 // File name -> statements, split at the "-- database: FILE" lines of the schema.
 QMap<QString, QString> schemaSections()
@@ -56,12 +60,12 @@ bool SchemaInstaller::createDatabases(const QString &directory, QString *error)
         const QByteArray path = QDir(directory).filePath(it.key()).toUtf8();
         sqlite3 *db = nullptr;
         char *message = nullptr;
-        const bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK
-                        && sqlite3_exec(db, it.value().toUtf8().constData(), nullptr, nullptr,
-                                        &message) == SQLITE_OK;
+        const bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK &&
+                        sqlite3_exec(db, it.value().toUtf8().constData(), nullptr, nullptr,
+                                     &message) == SQLITE_OK;
         if (!ok && error)
-            *error = QStringLiteral("%1: %2").arg(QString::fromUtf8(path),
-                                                  QString::fromUtf8(message ? message : sqlite3_errmsg(db)));
+            *error = QStringLiteral("%1: %2").arg(
+                QString::fromUtf8(path), QString::fromUtf8(message ? message : sqlite3_errmsg(db)));
         sqlite3_free(message);
         sqlite3_close(db);
         if (!ok)

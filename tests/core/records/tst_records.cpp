@@ -23,21 +23,36 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("expected");
-        QTest::newRow("numeric parts") << "1.10" << "1.9" << -1;
-        QTest::newRow("longer installed") << "1.2.1" << "1.2" << -1;
-        QTest::newRow("shorter installed is equal") << "1.2" << "1.2.1" << 0;
-        QTest::newRow("text part") << "1.2a" << "1.10" << -1;
-        QTest::newRow("both empty") << "" << "" << 0;
-        QTest::newRow("older") << "2" << "10" << 1;
-        QTest::newRow("letters") << "b" << "a" << -1;
-        QTest::newRow("letters older") << "a" << "b" << 1;
-        QTest::newRow("trailing zero part") << "1.0" << "1.0.0" << 0;
-        QTest::newRow("extra zero part") << "1.0.0" << "1.0" << -1;
-        QTest::newRow("number against text") << "3" << "x" << -1;
-        QTest::newRow("equal") << "4.18.0" << "4.18.0" << 0;
-        QTest::newRow("update available") << "1.0" << "1.1" << 1;
-        QTest::newRow("prefix is smaller") << "abc" << "abcd" << 1;
-        QTest::newRow("empty part") << "1..2" << "1.0.3" << 1;
+        QTest::newRow("numeric parts") << "1.10"
+                                       << "1.9" << -1;
+        QTest::newRow("longer installed") << "1.2.1"
+                                          << "1.2" << -1;
+        QTest::newRow("shorter installed is equal") << "1.2"
+                                                    << "1.2.1" << 0;
+        QTest::newRow("text part") << "1.2a"
+                                   << "1.10" << -1;
+        QTest::newRow("both empty") << ""
+                                    << "" << 0;
+        QTest::newRow("older") << "2"
+                               << "10" << 1;
+        QTest::newRow("letters") << "b"
+                                 << "a" << -1;
+        QTest::newRow("letters older") << "a"
+                                       << "b" << 1;
+        QTest::newRow("trailing zero part") << "1.0"
+                                            << "1.0.0" << 0;
+        QTest::newRow("extra zero part") << "1.0.0"
+                                         << "1.0" << -1;
+        QTest::newRow("number against text") << "3"
+                                             << "x" << -1;
+        QTest::newRow("equal") << "4.18.0"
+                               << "4.18.0" << 0;
+        QTest::newRow("update available") << "1.0"
+                                          << "1.1" << 1;
+        QTest::newRow("prefix is smaller") << "abc"
+                                           << "abcd" << 1;
+        QTest::newRow("empty part") << "1..2"
+                                    << "1.0.3" << 1;
     }
     void compareVersions()
     {
@@ -53,12 +68,30 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("release");
-        QTest::newRow("dashed name") << "foo-bar-1.2.0-3.x86_64" << "foo-bar" << "1.2.0" << "3.x86_64";
-        QTest::newRow("plain") << "my-tool-2.1-3.x86_64" << "my-tool" << "2.1" << "3.x86_64";
-        QTest::newRow("no dash") << "abc" << "" << "" << "";
-        QTest::newRow("one dash") << "a-1" << "" << "a" << "1";
-        QTest::newRow("empty parts kept") << "a--1" << "a" << "" << "1";
-        QTest::newRow("empty") << "" << "" << "" << "";
+        QTest::newRow("dashed name") << "foo-bar-1.2.0-3.x86_64"
+                                     << "foo-bar"
+                                     << "1.2.0"
+                                     << "3.x86_64";
+        QTest::newRow("plain") << "my-tool-2.1-3.x86_64"
+                               << "my-tool"
+                               << "2.1"
+                               << "3.x86_64";
+        QTest::newRow("no dash") << "abc"
+                                 << ""
+                                 << ""
+                                 << "";
+        QTest::newRow("one dash") << "a-1"
+                                  << ""
+                                  << "a"
+                                  << "1";
+        QTest::newRow("empty parts kept") << "a--1"
+                                          << "a"
+                                          << ""
+                                          << "1";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << ""
+                               << "";
     }
     void splitPackage()
     {
@@ -91,14 +124,22 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("key");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("spaces around") << QByteArray("database=  mydb  extra\n") << QByteArray("database") << QByteArray("mydb");
-        QTest::newRow("longer key does not match") << QByteArray("databases=x\n") << QByteArray("database") << QByteArray("");
-        QTest::newRow("blank before equals") << QByteArray("username   = alice\n") << QByteArray("username") << QByteArray("alice");
-        QTest::newRow("tab ends value") << QByteArray("password=se\tcret\n") << QByteArray("password") << QByteArray("se");
-        QTest::newRow("empty value skipped") << QByteArray("database=\ndatabase=second\n") << QByteArray("database") << QByteArray("second");
-        QTest::newRow("key not at line start") << QByteArray(" database=x\n") << QByteArray("database") << QByteArray("");
-        QTest::newRow("first match wins") << QByteArray("a=1\na=2\n") << QByteArray("a") << QByteArray("1");
-        QTest::newRow("no line end") << QByteArray("a=last") << QByteArray("a") << QByteArray("last");
+        QTest::newRow("spaces around") << QByteArray("database=  mydb  extra\n")
+                                       << QByteArray("database") << QByteArray("mydb");
+        QTest::newRow("longer key does not match")
+            << QByteArray("databases=x\n") << QByteArray("database") << QByteArray("");
+        QTest::newRow("blank before equals")
+            << QByteArray("username   = alice\n") << QByteArray("username") << QByteArray("alice");
+        QTest::newRow("tab ends value")
+            << QByteArray("password=se\tcret\n") << QByteArray("password") << QByteArray("se");
+        QTest::newRow("empty value skipped") << QByteArray("database=\ndatabase=second\n")
+                                             << QByteArray("database") << QByteArray("second");
+        QTest::newRow("key not at line start")
+            << QByteArray(" database=x\n") << QByteArray("database") << QByteArray("");
+        QTest::newRow("first match wins")
+            << QByteArray("a=1\na=2\n") << QByteArray("a") << QByteArray("1");
+        QTest::newRow("no line end")
+            << QByteArray("a=last") << QByteArray("a") << QByteArray("last");
     }
     void readConfig()
     {
@@ -144,7 +185,8 @@ private slots:
     void pathsFollowTheRoot()
     {
         qputenv("CORVANE_ROOT", "/srv/sandbox");
-        QCOMPARE(Paths::catalogDatabase(), QString("/srv/sandbox/opt/corvane/db/server_software.db"));
+        QCOMPARE(Paths::catalogDatabase(),
+                 QString("/srv/sandbox/opt/corvane/db/server_software.db"));
         QCOMPARE(Paths::installedListFile(), QString("/srv/sandbox/tmp/info.txt"));
         qunsetenv("CORVANE_ROOT");
         QCOMPARE(Paths::configFile(), QString("/opt/corvane/doc/client-config.ini"));
@@ -168,17 +210,28 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("package string") << "foo-bar-1.2-3.x86_64" << "foo-bar-1.2-3.x86_64";
-        QTest::newRow("path") << "/opt/pkgs/a_b+c" << "/opt/pkgs/a_b+c";
-        QTest::newRow("url") << "http://h:80/x=1,y@z%20" << "http://h:80/x=1,y@z%20";
-        QTest::newRow("empty") << "" << "''";
-        QTest::newRow("space") << "a b" << "'a b'";
-        QTest::newRow("injection") << "'; rm -rf / #" << "''\\''; rm -rf / #'";
-        QTest::newRow("command substitution") << "$(id)" << "'$(id)'";
-        QTest::newRow("backticks") << "`id`" << "'`id`'";
-        QTest::newRow("newline") << "a\nb" << "'a\nb'";
-        QTest::newRow("glob") << "a*" << "'a*'";
-        QTest::newRow("chinese") << "播放器" << "'播放器'";
+        QTest::newRow("package string") << "foo-bar-1.2-3.x86_64"
+                                        << "foo-bar-1.2-3.x86_64";
+        QTest::newRow("path") << "/opt/pkgs/a_b+c"
+                              << "/opt/pkgs/a_b+c";
+        QTest::newRow("url") << "http://h:80/x=1,y@z%20"
+                             << "http://h:80/x=1,y@z%20";
+        QTest::newRow("empty") << ""
+                               << "''";
+        QTest::newRow("space") << "a b"
+                               << "'a b'";
+        QTest::newRow("injection") << "'; rm -rf / #"
+                                   << "''\\''; rm -rf / #'";
+        QTest::newRow("command substitution") << "$(id)"
+                                              << "'$(id)'";
+        QTest::newRow("backticks") << "`id`"
+                                   << "'`id`'";
+        QTest::newRow("newline") << "a\nb"
+                                 << "'a\nb'";
+        QTest::newRow("glob") << "a*"
+                              << "'a*'";
+        QTest::newRow("chinese") << "播放器"
+                                 << "'播放器'";
     }
     void shellQuoting()
     {
@@ -214,10 +267,14 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "abc" << "abc";
-        QTest::newRow("apostrophe") << "it's" << "it''s";
-        QTest::newRow("injection") << "x'; drop table softwares; --" << "x''; drop table softwares; --";
-        QTest::newRow("two") << "''" << "''''";
+        QTest::newRow("plain") << "abc"
+                               << "abc";
+        QTest::newRow("apostrophe") << "it's"
+                                    << "it''s";
+        QTest::newRow("injection") << "x'; drop table softwares; --"
+                                   << "x''; drop table softwares; --";
+        QTest::newRow("two") << "''"
+                             << "''''";
     }
     void sqlLiteral()
     {

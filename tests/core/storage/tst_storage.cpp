@@ -9,7 +9,8 @@
 
 #include <thread>
 
-namespace {
+namespace
+{
 
 // Holds a lock on a database file from another connection for a while, as another writer
 // of the store would.
@@ -65,17 +66,22 @@ private slots:
 
     void cellLayout()
     {
-        QCOMPARE(exec_sql(m_catalog.constData(), "insert into softwares(s_name,s_icon,s_rpm) values(?,?,?)",
-                          "播放器", "", "player-1.0-1.x86_64"),
+        QCOMPARE(exec_sql(m_catalog.constData(),
+                          "insert into softwares(s_name,s_icon,s_rpm) values(?,?,?)", "播放器", "",
+                          "player-1.0-1.x86_64"),
                  0);
-        QCOMPARE(exec_sql(m_catalog.constData(), "insert into softwares(s_name) values(?)", "second"), 0);
+        QCOMPARE(
+            exec_sql(m_catalog.constData(), "insert into softwares(s_name) values(?)", "second"),
+            0);
         int rows = 0, columns = 0;
-        char **result = exec_select(m_catalog.constData(), &rows, &columns,
-                                    "select s_name,s_icon,s_rpm,sign from softwares order by rowid");
+        char **result =
+            exec_select(m_catalog.constData(), &rows, &columns,
+                        "select s_name,s_icon,s_rpm,sign from softwares order by rowid");
         QVERIFY(result);
         QCOMPARE(rows, 2);
         QCOMPARE(columns, 4);
-        const QStringList expected = {"播放器", "", "player-1.0-1.x86_64", "", "second", "", "", ""};
+        const QStringList expected = {"播放器", "", "player-1.0-1.x86_64", "", "second", "",
+                                      "",       ""};
         for (int i = 0; i < rows * columns; ++i) {
             QVERIFY2(result[i], "NULL and empty cells are allocated empty strings");
             QCOMPARE(QString::fromUtf8(result[i]), expected.at(i));
@@ -87,8 +93,9 @@ private slots:
     void noRowKeepsColumnCount()
     {
         int rows = 7, columns = 7;
-        char **result = exec_select(m_catalog.constData(), &rows, &columns,
-                                    "select s_name,s_rpm,type from softwares where s_name=?", "none");
+        char **result =
+            exec_select(m_catalog.constData(), &rows, &columns,
+                        "select s_name,s_rpm,type from softwares where s_name=?", "none");
         QVERIFY(result == nullptr);
         QCOMPARE(rows, 0);
         QCOMPARE(columns, 3);
@@ -96,12 +103,13 @@ private slots:
 
     void oneCell()
     {
-        QCOMPARE(exec_sql(m_local.constData(), "insert into software(name,version,release_ver) values(?,?,?)",
+        QCOMPARE(exec_sql(m_local.constData(),
+                          "insert into software(name,version,release_ver) values(?,?,?)",
                           "cv-hello", "1.0", "1.x86_64"),
                  0);
         int rows = 0, columns = 0;
-        char **result = exec_select(m_local.constData(), &rows, &columns, "select version from software where name=?",
-                                    "cv-hello");
+        char **result = exec_select(m_local.constData(), &rows, &columns,
+                                    "select version from software where name=?", "cv-hello");
         QVERIFY(result);
         QCOMPARE(QByteArray(result[0]), QByteArray("1.0"));
         QVERIFY(result[1] == nullptr);
@@ -112,12 +120,13 @@ private slots:
     // A "?" inside a literal is no parameter: only the real placeholders are bound.
     void questionMarkInLiteral()
     {
-        QCOMPARE(exec_sql(m_catalog.constData(), "insert into softwares(s_name,s_description) values(?,'what?')",
-                          "q"),
+        QCOMPARE(exec_sql(m_catalog.constData(),
+                          "insert into softwares(s_name,s_description) values(?,'what?')", "q"),
                  0);
         int rows = 0, columns = 0;
-        char **result = exec_select(m_catalog.constData(), &rows, &columns,
-                                    "select s_name from softwares where s_description like '%?%' and s_name=?", "q");
+        char **result = exec_select(
+            m_catalog.constData(), &rows, &columns,
+            "select s_name from softwares where s_description like '%?%' and s_name=?", "q");
         QVERIFY(result);
         QCOMPARE(rows, 1);
         QCOMPARE(QByteArray(result[0]), QByteArray("q"));
@@ -169,20 +178,23 @@ private slots:
         {
             LockHolder holder(QString::fromUtf8(m_local), begin.constData(), holdMs);
             QVERIFY(holder.locked());
-            QCOMPARE(exec_sql(m_local.constData(), "insert into loadmanage values(?,?,?,?,?,?)", "名", "key",
-                              "1M", "正在下载", "下载", "0"),
+            QCOMPARE(exec_sql(m_local.constData(), "insert into loadmanage values(?,?,?,?,?,?)",
+                              "名", "key", "1M", "正在下载", "下载", "0"),
                      expected);
         }
-        QCOMPARE(countRows(m_local.constData(), "select count(*) from loadmanage"), expected == 0 ? 1 : 0);
+        QCOMPARE(countRows(m_local.constData(), "select count(*) from loadmanage"),
+                 expected == 0 ? 1 : 0);
     }
 
     void selectOnLockedDatabase()
     {
-        QCOMPARE(exec_sql(m_catalog.constData(), "insert into softwares(s_name) values(?)", "a"), 0);
+        QCOMPARE(exec_sql(m_catalog.constData(), "insert into softwares(s_name) values(?)", "a"),
+                 0);
         LockHolder holder(QString::fromUtf8(m_catalog), "BEGIN EXCLUSIVE", 9000);
         QVERIFY(holder.locked());
         int rows = 0, columns = 0;
-        QVERIFY(exec_select(m_catalog.constData(), &rows, &columns, "select s_name from softwares") == nullptr);
+        QVERIFY(exec_select(m_catalog.constData(), &rows, &columns,
+                            "select s_name from softwares") == nullptr);
         QCOMPARE(rows, 0);
     }
 

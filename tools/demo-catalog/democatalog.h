@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+// One application of the demo catalog, read from apps.tsv.
+struct DemoApp {
+    QString key;       // package name, icon name and command
+    int category = 13; // 1..13
+    QString version;   // catalog version
+    QString installed; // "-" none, "old" an older version, "cur" this version
+    QString star;
+    QString name; // Chinese display name
+    QString description;
+};
+
+// Builds the demo store's world in one directory: the HTTP file area (catalog file, empty
+// push file, icons), the catalog-server's catalog, a local repository with one tiny RPM per
+// application (and an older one for those shown as upgradable), and the list of package files
+// to pre-install.
+class DemoCatalog
+{
+public:
+    static QVector<DemoApp> load(const QString &tsvPath, QString *error);
+    static QString olderVersion(const QString &version);
+
+    explicit DemoCatalog(QVector<DemoApp> apps) : m_apps(std::move(apps)) {}
+    bool write(const QString &outDir, QString *error) const;
+
+private:
+    bool writeIcon(const DemoApp &app, const QString &path) const;
+    bool buildPackage(const DemoApp &app, const QString &version, const QString &workDir,
+                      QString *error) const;
+    QString frame(const QString &action, const QVector<DemoApp> &apps) const;
+
+    QVector<DemoApp> m_apps;
+};
