@@ -1,0 +1,101 @@
+#include "getauththread.h"
+
+#include "codes.h"
+#include "paths.h"
+#include "quoting.h"
+#include "shellfunctions.h"
+#include "taskpackage.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QStringList>
+#include <QTextStream>
+
+#include <syslog.h>
+
+static const QString uninstallWord = QStringLiteral("卸载");
+
+GetAuthThread::GetAuthThread() : QueueWorker(Pause::AfterEveryTask) {}
+
+void GetAuthThread::insertQueue(const OperInfo &task)
+{
+    qDebug() << "GetAuthThread::insertQueue ************* " << task.m_rpmname;
+    QueueWorker::insertQueue(task);
+}
+
+QString GetAuthThread::removeCommand(const OperInfo &task)
+{
+    QString command = QStringLiteral("rpm -e ");
+    // The catalog has no column s_rpmname, so this finds nothing and only the package itself
+    // is removed; listed dependencies are not erased with --nodeps behind the user's back.
+    int rows = 0;
+    int columns = 0;
+    const QByteArray rpmname = task.m_rpmname.toUtf8();
+    char **deps =
+        exec_select(Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
+                    "select s_rpmdeps from softwares where s_rpmname=?;", rpmname.constData());
+    if (deps) {
+        const QStringList parts = QString::fromUtf8(deps[0]).split(QLatin1Char(' '));
+        for (const QString &part : parts) {
+            // Nothing that rpm would read as an option.
+            if (Quoting::isSafePathComponent(part))
+                command += Quoting::shell(part) + QLatin1Char(' ');
+        }
+        free_result(deps);
+    }
+    return command;
+}
+
+bool GetAuthThread::isStillListed(const QString &rpmname)
+{
+    const QString existFile = Paths::existRpmFile();
+    QFile::remove(existFile);
+    runShell(QStringLiteral("rpm -qa|grep ") + Quoting::shell(rpmname) + QStringLiteral(" > ") +
+             Quoting::shell(existFile));
+    QFile file(existFile);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        if (!in.readLine().isEmpty())
+            return true;
+    }
+    return false;
+}
+
+bool GetAuthThread::runTask(const OperInfo &task)
+{
+    qDebug() << "************* thread remove " << task.m_rpmname;
+    const TaskPackage package(task.m_rpmname);
+    QString command = removeCommand(task);
+
+    lockRpm();
+    command += Quoting::shell(package.name) + QStringLiteral(" --nodeps");
+    bool removed = runEvaluated(command) == ResultSuccess;
+    if (!removed) {
+        setEndValue(ResultFailure);
+        removed = runShell(command) == 0;
+    }
+    // rpm may report a failure after it has removed the package.
+    if (!removed)
+        removed = !isStillListed(task.m_rpmname);
+    unlockRpm();
+
+    if (!removed) {
+        reportFailure(task);
+        return false;
+    }
+    execText(Paths::localDatabase(), "delete from software where name=?;", package.name);
+    execText(Paths::catalogDatabase(), "update softwares set sign='0' where s_rpm=?;",
+             task.m_rpmname);
+    setEndValue(ResultSuccess);
+    emit uninstallExecEnd(uninstallWord, ResultSuccess, task.m_echo, task.m_key);
+    return true;
+}
+
+void GetAuthThread::reportFailure(const OperInfo &task)
+{
+    setEndValue(ResultFailure);
+    emit uninstallExecEnd(uninstallWord, ResultFailure, task.m_echo, task.m_key);
+    syslog(LOG_ERR, "*************** uninstall  %s is fail\n", task.m_key.toUtf8().constData());
+}

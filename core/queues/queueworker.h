@@ -1,0 +1,100 @@
+#pragma once
+
+#include "database.h"
+#include "operinfo.h"
+
+#include <QAtomicInt>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <functional>
+
+// What the five queue workers have in common: the task queue with its own lock, the worker
+// loop, the end value and stop flag, and the shell steps several of them run.
+class QueueWorker : public QThread
+{
+    Q_OBJECT
+
+public:
+    ~QueueWorker() override;
+
+    // Appends a task; callable from any thread.
+    virtual void insertQueue(const OperInfo &task);
+    // Makes run() return the next time it finds the queue empty.
+    void stop();
+    // -3 while no result is pending.
+    int getEndValue() const;
+
+protected:
+    enum class Pause {
+        AfterSuccess, // a failed task is followed by the next one at once
+        AfterEveryTask,
+    };
+    explicit QueueWorker(Pause pause);
+
+    void run() override;
+
+    // The job of one task; true when it succeeded.
+    virtual bool runTask(const OperInfo &task) = 0;
+    // Sets the end value and emits the final signal of a task that failed before or at its
+    // first stage (also used for tasks refused for unsafe values).
+    virtual void reportFailure(const OperInfo &task) = 0;
+    // The configured package directory; read anew for every task unless a worker caches it.
+    virtual QString packagePath() const;
+
+    // Removes the first queued task with this task key; the workers that offer it publish it.
+    void deleteQueue(const QString &key);
+    void setEndValue(int value);
+
+    // pkgpath + "/" + m_rpmname, the task's download directory.
+    QString downloadDirectory(const OperInfo &task) const;
+    // yum with verb (install or upgrade) fetching package into directory, installing nothing.
+    static QString downloadCommand(const QString &verb, const QString &directory,
+                                   const QString &package);
+    static QString upgradeCommand(const QString &directory);
+
+    // Runs a command and decodes its status; a tool that exited with 1 has had the RPM
+    // database rebuilt, so the command runs once more on the repaired database.
+    static int runEvaluated(const QString &command);
+
+    // Creates the download directory and downloads name-version into it; the directory is
+    // removed again when that fails. Returns the evaluated result.
+    int downloadStep(const OperInfo &task, bool traceEnd);
+    // The download step, repeated once after a failure (end value -1 in between).
+    bool downloadWithRetry(const OperInfo &task, bool traceEnd);
+
+    // After rpm -Uvh, with the rpm lock held: lists the installed packages matching text into
+    // the find file and looks for a line that contains it. Every non-empty line read is shown
+    // to lineRead first.
+    using LineObserver = std::function<void(const QString &line)>;
+    static bool checkInstallation(const QString &text, int upgradeResult,
+                                  const LineObserver &lineRead = LineObserver());
+
+    // The installed-package row and the catalog state of a fresh installation.
+    static void recordInstallation(const OperInfo &task);
+
+    template <typename... Texts>
+    static int execText(const QString &database, const char *sql, const Texts &...values)
+    {
+        return exec_sql(database.toUtf8().constData(), sql, values.toUtf8().constData()...);
+    }
+
+    // Serialises the rpm phases of the workers process-wide.
+    static void lockRpm();
+    static void unlockRpm();
+
+private:
+    bool isSafeTask(const OperInfo &task) const;
+
+    static QMutex m_mutex;
+
+    const Pause m_pause;
+    QMutex m_queueLock;
+    QWaitCondition m_queueChanged;
+    QList<OperInfo> m_queue;
+    QAtomicInt m_endValue;
+    QAtomicInt m_stopFlag;
+};

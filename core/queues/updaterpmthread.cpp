@@ -1,0 +1,86 @@
+#include "updaterpmthread.h"
+
+#include "clientconfig.h"
+#include "codes.h"
+#include "paths.h"
+#include "shellfunctions.h"
+#include "taskpackage.h"
+
+#include <QDebug>
+
+#include <syslog.h>
+
+static const QString upgradeWord = QStringLiteral("升级");
+
+UpdateRpmThread::UpdateRpmThread() : QueueWorker(Pause::AfterSuccess) {}
+
+void UpdateRpmThread::run()
+{
+    m_pkgpath = ClientConfig::pkgpath();
+    QueueWorker::run();
+    m_pkgpath.clear();
+}
+
+QString UpdateRpmThread::packagePath() const
+{
+    return m_pkgpath;
+}
+
+bool UpdateRpmThread::download(const QString &directory, const QString &name)
+{
+    // The bare name: yum fetches the newest version available. dnf's install leaves an
+    // installed package alone however old it is, so the upgrade asks for an upgrade.
+    const QString command = downloadCommand(QStringLiteral("upgrade"), directory, name);
+    if (runEvaluated(command) == ResultSuccess)
+        return true;
+    // A tool that failed again on the rebuilt database has downloaded nothing either, so
+    // every failure gets the one further plain attempt.
+    setEndValue(ResultFailure);
+    if (runShell(command) != 0)
+        return false;
+    setEndValue(ResultSuccess);
+    return true;
+}
+
+bool UpdateRpmThread::runTask(const OperInfo &task)
+{
+    const QString directory = downloadDirectory(task);
+    const TaskPackage package(task.m_rpmname);
+    removeDirectory(directory);
+    createDirectory(directory);
+    if (!download(directory, package.name)) {
+        removeDirectory(directory);
+        reportFailure(task);
+        return false;
+    }
+    emit downloadExecEnd(upgradeWord, ResultSuccess, task.m_echo, task.m_key);
+
+    lockRpm();
+    const int result = runEvaluated(upgradeCommand(directory));
+    qDebug() << "**********************  software.m_rpmname=" << task.m_rpmname;
+    const bool upgraded = checkInstallation(task.m_rpmname, result);
+    unlockRpm();
+
+    // A failed upgrade keeps nothing: the next attempt downloads afresh.
+    removeDirectory(directory);
+    if (!upgraded) {
+        setEndValue(ResultInstallFailed);
+        emit updateRpmExecEnd(upgradeWord, ResultInstallFailed, task.m_echo, task.m_key);
+        return false;
+    }
+    execText(Paths::localDatabase(), "update software set version=?,release_ver=? where name=?;",
+             package.version, package.release, package.name);
+    execText(Paths::catalogDatabase(), "update softwares set sign='2' where s_rpm=?;",
+             task.m_rpmname);
+    setEndValue(ResultSuccess);
+    emit updateRpmExecEnd(upgradeWord, ResultSuccess, task.m_echo, task.m_key);
+    return true;
+}
+
+void UpdateRpmThread::reportFailure(const OperInfo &task)
+{
+    setEndValue(ResultFailure);
+    syslog(LOG_ERR, "***************update software  download %s is fail\n",
+           task.m_key.toUtf8().constData());
+    emit updateRpmExecEnd(upgradeWord, ResultFailure, task.m_echo, task.m_key);
+}

@@ -1,0 +1,47 @@
+#include "resultrecorder.h"
+
+#include "downloadthread.h"
+#include "getauththread.h"
+#include "installrpmthread.h"
+#include "quitinstallthread.h"
+#include "updaterpmthread.h"
+
+template <typename Worker, typename Signal>
+void ResultRecorder::record(Worker *worker, Signal signal, const char *name)
+{
+    // The recorder lives in the test's thread, so the results arrive queued, as in the store.
+    connect(worker, signal, this,
+            [this, name](const QString &oper, int code, const QString &echo, const QString &key) {
+                results.append(QStringLiteral("%1 %2 %3 %4 %5")
+                                   .arg(QLatin1String(name), oper)
+                                   .arg(code)
+                                   .arg(echo, key));
+            });
+}
+
+void ResultRecorder::watch(GetAuthThread *worker)
+{
+    record(worker, &GetAuthThread::uninstallExecEnd, "uninstallExecEnd");
+}
+
+void ResultRecorder::watch(InstallRpmThread *worker)
+{
+    record(worker, &InstallRpmThread::installExecEnd, "installExecEnd");
+}
+
+void ResultRecorder::watch(QuitInstallThread *worker)
+{
+    record(worker, &QuitInstallThread::downloadExecEnd, "downloadExecEnd");
+    record(worker, &QuitInstallThread::quickinstallExecEnd, "quickinstallExecEnd");
+}
+
+void ResultRecorder::watch(DownloadThread *worker)
+{
+    record(worker, &DownloadThread::downloadExecEnd, "downloadExecEnd");
+}
+
+void ResultRecorder::watch(UpdateRpmThread *worker)
+{
+    record(worker, &UpdateRpmThread::downloadExecEnd, "downloadExecEnd");
+    record(worker, &UpdateRpmThread::updateRpmExecEnd, "updateRpmExecEnd");
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class DownloadThread;
+class GetAuthThread;
+class InstallRpmThread;
+class QuitInstallThread;
+class UpdateRpmThread;
+
+// Collects the result signals of queue workers in the order they arrive in the test's
+// thread, each as "signal operation code echo key".
+class ResultRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    void watch(GetAuthThread *worker);
+    void watch(InstallRpmThread *worker);
+    void watch(QuitInstallThread *worker);
+    void watch(DownloadThread *worker);
+    void watch(UpdateRpmThread *worker);
+
+    QStringList results;
+
+private:
+    template <typename Worker, typename Signal>
+    void record(Worker *worker, Signal signal, const char *name);
+};
