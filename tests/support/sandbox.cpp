@@ -8,8 +8,8 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
-#ifndef CORVANE_TEST_SHIMS_DIR
-#error "CORVANE_TEST_SHIMS_DIR must name tests/shims"
+#if !defined(CORVANE_TEST_SHIMS_DIR) || !defined(CORVANE_TEST_SUPPORT_DIR)
+#error "CORVANE_TEST_SHIMS_DIR and CORVANE_TEST_SUPPORT_DIR must name tests/shims and tests/support"
 #endif
 
 Sandbox::Sandbox(const TestRepository *repository)
@@ -58,32 +58,14 @@ Sandbox::~Sandbox()
 
 bool Sandbox::setUpRpm(const TestRepository *repository)
 {
-    QFile macros(path(QStringLiteral("/.sandbox/home/.rpmmacros")));
-    if (!macros.open(QIODevice::WriteOnly) || macros.write("%_dbpath /var/lib/rpm\n") < 0) {
-        m_error = QStringLiteral("cannot write rpm macros");
-        return false;
-    }
-    macros.close();
-
-    // Everything dnf keeps is relative to the install root.
-    QFile conf(path(QStringLiteral("/.sandbox/dnf.conf")));
-    if (!conf.open(QIODevice::WriteOnly)) {
-        m_error = QStringLiteral("cannot write dnf.conf");
-        return false;
-    }
-    QTextStream out(&conf);
-    out << "[main]\ngpgcheck=0\nskip_if_unavailable=False\nkeepcache=0\nbest=False\n"
-           "cachedir=/var/cache/dnf\nlogdir=/var/log\npersistdir=/var/lib/dnf\n"
-           "install_weak_deps=0\nclean_requirements_on_remove=False\nmetadata_expire=0\n";
+    // The same lay-out the demo uses: a private RPM database and a dnf configuration whose
+    // only repository is ours.
+    QStringList arguments = {QStringLiteral(CORVANE_TEST_SUPPORT_DIR "/init-root"), root()};
     if (repository)
-        out << "[corvane-test]\nname=corvane-test\nbaseurl=file://" << repository->directory()
-            << "\ngpgcheck=0\nmetadata_expire=0\n";
-    out.flush();
-    conf.close();
-
-    const ProcessResult init = rpm({QStringLiteral("--initdb")});
-    if (init.exitCode != 0) {
-        m_error = QStringLiteral("rpm --initdb failed: ") + init.output;
+        arguments << repository->directory();
+    const ProcessResult result = ProcessRunner::run(QStringLiteral("/bin/sh"), arguments);
+    if (result.exitCode != 0) {
+        m_error = QStringLiteral("init-root failed: ") + result.output;
         return false;
     }
     return true;

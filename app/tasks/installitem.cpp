@@ -1,0 +1,412 @@
+#include "installitem.h"
+
+#include "clientconfig.h"
+#include "combobox.h"
+#include "cycloprogress.h"
+#include "killthread.h"
+#include "paths.h"
+#include "privileges.h"
+#include "quoting.h"
+#include "shellfunctions.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMutexLocker>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <climits>
+
+int InstallItem::m_cmd_count = 0;
+
+namespace
+{
+
+const QString OpenApp = QStringLiteral("打开软件");
+const QString Install = QStringLiteral("安装");
+const QString QuickInstall = QStringLiteral("一键安装");
+const QString Download = QStringLiteral("下载");
+const QString Upgrade = QStringLiteral("升级");
+const QString Uninstall = QStringLiteral("卸载");
+
+constexpr int ProgressInterval = 50;
+constexpr int SpinnerInterval = 30;
+// Above this many bytes both sizes are compared in KiB.
+constexpr qint64 ScaleThreshold = 40000000;
+
+// The architectures a package file may carry, in order of preference.
+const char *const Architectures[] = {".x86_64.rpm", ".noarch.rpm", ".aarch64.rpm", ".mips64el.rpm"};
+
+// Percent of expected, exact for any 64-bit sizes; an expected size that is zero, negative or
+// not a number gives 0 rather than a division by zero.
+int downloadPercent(qint64 downloaded, qint64 expected)
+{
+    if (expected <= 0)
+        return 0;
+    const __int128 percent = static_cast<__int128>(downloaded) * 100 / expected;
+    if (percent > INT_MAX)
+        return INT_MAX;
+    if (percent < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(percent);
+}
+
+// Every non-empty line of the file, the last one winning; the previous value otherwise.
+void readLastLine(const QString &path, QString *value)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine();
+        if (!line.isEmpty())
+            *value = line;
+    }
+}
+
+} // namespace
+
+InstallItem::InstallItem(ClientDemon *demon, RpmData data, QStringList choices, QString text,
+                         int row, QTableWidget *table, QWidget *parent)
+    : QFrame(parent), m_progressBar(new QProgressBar(this)),
+      m_cycloProgress(new CycloProgress(this)), m_table(table), m_timer(new QTimer(this)),
+      m_operButton(new QPushButton(this)), m_cancelButton(new QPushButton(this)),
+      m_comboBox(new ComBoBox(this)), m_demon(demon), m_data(std::move(data)), m_row(row)
+{
+    m_exec = m_data.m_exec;
+    m_icon = m_data.m_icon;
+    m_rpm = m_data.m_rpm;
+    m_size = m_data.m_size;
+    setObjectName(m_data.m_icon + QLatin1Char('-') + m_data.m_version);
+    setFixedSize(150, 50);
+
+    m_progressBar->setObjectName(QStringLiteral("mainwindowload"));
+    m_progressBar->setFixedSize(77, 15);
+    m_progressBar->setAlignment(Qt::AlignVCenter);
+    m_progressBar->setRange(0, 100);
+
+    m_cycloProgress->setFixedSize(48, 48);
+
+    m_operButton->setFixedSize(90, 40);
+    m_operButton->setStyleSheet(
+        QStringLiteral("QPushButton{margin-top:10px; border: 1px solid "
+                       "#b597d4;}QPushButton:hover{background-color:#b597d4;}"));
+    m_operButton->setFocusPolicy(Qt::NoFocus);
+
+    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    m_cancelButton->setFixedSize(10, 10);
+    m_cancelButton->setFlat(true);
+    m_cancelButton->setFocusPolicy(Qt::NoFocus);
+    m_cancelButton->setStyleSheet(
+        QStringLiteral("#cancelButton{border-image: url(:/img/cancel_load.png);} "
+                       "#cancelButton:hover{ border-image: url(:/img/cancel_load_hover.png);}"));
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setSpacing(3);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addItem(new QSpacerItem(25, 40, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    layout->addWidget(m_cycloProgress);
+    layout->addWidget(m_progressBar);
+    layout->addWidget(m_cancelButton);
+    layout->addWidget(m_comboBox);
+    layout->addWidget(m_operButton);
+    layout->addItem(new QSpacerItem(25, 40, QSizePolicy::Expanding, QSizePolicy::Minimum));
+
+    m_comboBox->hide();
+    if (choices.size() > 1) {
+        m_str1 = QStringLiteral("  ") + choices.at(0);
+        m_str2 = QStringLiteral("      ") + choices.at(1);
+        m_comboBox->addItem(m_str1);
+        m_comboBox->addItem(m_str2);
+        m_comboBox->show();
+    }
+
+    m_operButton->hide();
+    if (!text.isEmpty()) {
+        m_operButton->setText(text);
+        m_operButton->show();
+    }
+
+    m_cycloProgress->hide();
+    m_progressBar->hide();
+    m_cancelButton->hide();
+
+    connect(m_operButton, &QPushButton::clicked, this, &InstallItem::installAppSlot);
+    connect(m_cancelButton, &QPushButton::clicked, this, &InstallItem::cancelDownloadSlot);
+    connect(m_comboBox, &QComboBox::textActivated, this, &InstallItem::execSlot);
+    connect(m_comboBox, &ComBoBox::execOperationSignal, this, &InstallItem::execSlot);
+    connect(m_timer, &QTimer::timeout, this, &InstallItem::setProgressSlot);
+}
+
+InstallItem::~InstallItem()
+{
+    qDebug() << "~InstallItem()";
+    if (m_timer->isActive())
+        m_timer->stop();
+}
+
+bool InstallItem::getOperSign()
+{
+    return m_comboBox->isHidden();
+}
+
+bool InstallItem::isMeasuring() const
+{
+    return m_timer->isActive();
+}
+
+void InstallItem::installAppSlot()
+{
+    m_type = m_operButton->text();
+    qDebug() << "m_type::::::::::" << m_type;
+    execTask(m_type);
+}
+
+void InstallItem::execSlot(QString str)
+{
+    emit startExecSignal(str);
+    m_type = str.simplified();
+    execTask(m_type);
+}
+
+void InstallItem::execTask(QString str)
+{
+    qDebug() << "************  str= " << str;
+    m_type = str;
+    m_busy = true;
+    if (str == OpenApp) {
+        emit execTaskSignal(str, 0, m_exec, m_icon);
+        m_busy = false;
+        return;
+    }
+
+    m_progressBar->setValue(0);
+    bool mayProceed = true;
+    if (str == Uninstall || str == Upgrade)
+        mayProceed = !isApplicationRunning();
+
+    const bool confirmed = emit isRunningSignal(m_row, m_table, str, m_rpm, mayProceed);
+    if (!mayProceed)
+        return;
+
+    qDebug() << "operate ************  s_rpm  = " << m_rpm;
+    qDebug() << "operate ************  str    = " << str
+             << "    removepkg = " << (confirmed ? "true" : "false");
+    if (str == Download || str == QuickInstall || str == Upgrade) {
+        showDownloading();
+    } else if (str == Install || confirmed) {
+        showWorking();
+    }
+}
+
+bool InstallItem::isApplicationRunning()
+{
+    qDebug() << "卸载  " << m_exec;
+    // Without a command line there is nothing to look for; grep '' would match every process.
+    if (m_exec.isEmpty() || m_exec == QLatin1String("NULL"))
+        return false;
+    const QString result = Paths::appIsRunningFile();
+    QFile::remove(result);
+    runShell(QStringLiteral("ps -ef | grep  ") + Quoting::shell(m_exec) +
+             QStringLiteral("| grep -v grep |grep -v stopper > ") + Quoting::shell(result));
+    QFile file(result);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine();
+        qDebug() << "&&&&&&&  " << line;
+        if (!line.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+QString InstallItem::partialFile() const
+{
+    const QString directory =
+        ClientConfig::pkgpath() + QLatin1Char('/') + m_rpm + QLatin1Char('/') + m_rpm;
+    // yum 3 downloads into NAME.ARCH.rpm.PID.tmp; dnf writes the final NAME.ARCH.rpm in place
+    // while it downloads, so that name is looked for after the partial names.
+    for (const char *arch : Architectures) {
+        const QString path =
+            directory + QLatin1String(arch) + QLatin1Char('.') + m_yumPid + QStringLiteral(".tmp");
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    for (const char *arch : Architectures) {
+        const QString path = directory + QLatin1String(arch);
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return QString();
+}
+
+void InstallItem::setProgressSlot()
+{
+    const QString yumPids = Paths::processYumFile();
+    runShell(QStringLiteral("ps -aux | grep 'yum install --downloadonly --downloaddir'  | grep -v "
+                            "grep | grep -v stopper | awk '{print $2}' > ") +
+             Quoting::shell(yumPids));
+    readLastLine(yumPids, &m_yumPid);
+
+    const QString path = partialFile();
+    if (path.isEmpty())
+        return;
+
+    const QString sizeFile = Paths::packageSizeFile();
+    runShell(QStringLiteral("export LANG=en_US.UTF-8 && du -sb ") + Quoting::shell(path) +
+             QStringLiteral(" | awk '{print $1}' > ") + Quoting::shell(sizeFile));
+    readLastLine(sizeFile, &m_loadSize);
+
+    qint64 downloaded = m_loadSize.trimmed().toLongLong();
+    qint64 expected = m_size.trimmed().toLongLong();
+    qDebug() << "已下载   " << downloaded;
+    qDebug() << "预计下载 " << expected;
+    if (expected > ScaleThreshold) {
+        downloaded /= 1024;
+        expected /= 1024;
+    }
+    const int percent = downloadPercent(downloaded, expected);
+    qDebug() << "下载进度 " << percent;
+    m_progressBar->setValue(percent);
+
+    if (percent == 100) {
+        m_timer->stop();
+        if (m_type == QuickInstall || m_type == Upgrade) {
+            m_progressBar->hide();
+            m_cancelButton->hide();
+            m_cycloProgress->startAnimation(SpinnerInterval);
+            m_cycloProgress->show();
+        }
+    }
+    emit progressSignal(m_icon, percent);
+}
+
+void InstallItem::downLoadEnd(QString str)
+{
+    if (!m_timer->isActive())
+        return;
+    m_timer->stop();
+    m_progressBar->setValue(100);
+    QThread::sleep(1);
+    qDebug() << "*******************************8";
+    if (str == QuickInstall || str == Upgrade) {
+        m_progressBar->hide();
+        m_cancelButton->hide();
+        m_cycloProgress->startAnimation(SpinnerInterval);
+        m_cycloProgress->show();
+    }
+    emit progressSignal(m_icon, 100);
+}
+
+void InstallItem::cancelDownloadSlot()
+{
+    qDebug() << "/////////// 11111  cancel load**************start************";
+    {
+        QMutexLocker locker(&m_mutex);
+        qDebug() << "/////////// 22222  cancel load**************start************";
+        Privileges::switchToRoot();
+
+        m_skipResult = true;
+        m_progressBar->hide();
+        m_cancelButton->hide();
+        m_timer->stop();
+
+        ++m_cmd_count;
+        qDebug() << "********** m_cmd_count=" << m_cmd_count << " " << m_icon;
+        auto *killer = new KillThread(m_icon);
+        // Nobody else holds it: it goes once its passes are done.
+        connect(killer, &QThread::finished, killer, &QObject::deleteLater);
+        killer->start();
+
+        if (m_type == Upgrade || m_type == Uninstall || m_type == Install)
+            showButton(m_type);
+        else if (m_type == QuickInstall || m_type == Download)
+            m_comboBox->show();
+    }
+    emit cancelDownLoadSignal(m_icon);
+}
+
+void InstallItem::execTaskSlot(QString type, int res, QString cmd, QString name)
+{
+    if (m_skipResult) {
+        m_skipResult = false;
+        return;
+    }
+    hideIndicators();
+
+    const bool success = res == 0;
+    if (type == Upgrade) {
+        showButton(success ? OpenApp : Upgrade);
+    } else if (type == Uninstall) {
+        if (!success)
+            showButton(Uninstall);
+    } else if (type == QuickInstall) {
+        if (success) {
+            m_comboBox->hide();
+            showButton(OpenApp);
+        } else {
+            m_operButton->hide();
+            m_comboBox->clear();
+            m_comboBox->addItem(QuickInstall);
+            m_comboBox->addItem(Download);
+            m_comboBox->show();
+            qDebug() << "*********** count=" << m_comboBox->count() << "  str1=" << m_str1;
+        }
+    } else if (type == Download) {
+        if (success) {
+            emit progressSignal(m_icon, 100);
+            showButton(Install);
+        }
+    } else if (type == Install) {
+        m_comboBox->hide();
+        showButton(success ? OpenApp : Install);
+    } else if (type == OpenApp) {
+        m_comboBox->hide();
+        showButton(OpenApp);
+    }
+
+    m_busy = false;
+    qDebug() << "type=" << type << " res=" << res << " cmd=" << cmd << " name=" << name;
+}
+
+void InstallItem::showDownloading()
+{
+    m_operButton->hide();
+    m_comboBox->hide();
+    m_timer->start(ProgressInterval);
+    m_progressBar->show();
+    m_cancelButton->show();
+}
+
+void InstallItem::showWorking()
+{
+    m_operButton->hide();
+    m_comboBox->hide();
+    m_cycloProgress->startAnimation(SpinnerInterval);
+    m_cycloProgress->show();
+}
+
+void InstallItem::showButton(const QString &text)
+{
+    m_operButton->setText(text);
+    m_operButton->show();
+}
+
+void InstallItem::hideIndicators()
+{
+    if (m_timer->isActive())
+        m_timer->stop();
+    m_cycloProgress->stopAnimation();
+    m_cycloProgress->hide();
+    m_progressBar->hide();
+    m_cancelButton->hide();
+}

@@ -1,0 +1,186 @@
+#include "items.h"
+
+#include "paths.h"
+#include "ui_items.h"
+
+#include <QDebug>
+#include <QPixmap>
+
+namespace
+{
+const QString Finish = QStringLiteral(":/img/finish.png");
+const QString LoadFail = QStringLiteral(":/img/loadfail.png");
+const QString Reload = QStringLiteral("重新下载");
+const QString CancelLoad = QStringLiteral("取消下载");
+
+const QString Downloading = QStringLiteral("正在下载");
+const QString Downloaded = QStringLiteral("下载成功");
+const QString Installing = QStringLiteral("正在安装");
+const QString Installed = QStringLiteral("安装成功");
+const QString DownloadFailed = QStringLiteral("下载失败");
+const QString InstallFailed = QStringLiteral("安装失败");
+const QString Finished = QStringLiteral("已完成");
+} // namespace
+
+Items::Items(QWidget *parent) : QFrame(parent), ui(new Ui::Items)
+{
+    ui->setupUi(this);
+    ui->pushButton_reload->hide();
+    ui->label->hide();
+    ui->label_finish->hide();
+}
+
+Items::~Items()
+{
+    delete ui;
+}
+
+void Items::showStatus(const QString &image, const QString &text)
+{
+    ui->label_finish->setPixmap(QPixmap(image));
+    ui->label_finish->show();
+    ui->label->setText(text);
+    ui->label->show();
+}
+
+void Items::setItemValues(QString display, QString key, QString size, int progress, QString oper,
+                          QString state)
+{
+    m_oper = oper;
+    m_name = key;
+    ui->label_chinaname->setText(display);
+    ui->label_size->setText(size);
+    const QPixmap icon(Paths::iconDirectory() + key);
+    ui->label_icon->setPixmap(icon.isNull() ? icon : icon.scaled(35, 35));
+    ui->label_finish->setPixmap(QPixmap(Finish));
+    ui->dialogprogressBar->setValue(progress);
+    qDebug() << "statefffffffffffffffffffffffff**********  " << state;
+
+    if (state == DownloadFailed) {
+        showStatus(LoadFail, DownloadFailed);
+        ui->dialogprogressBar->hide();
+        ui->label_size->hide();
+        ui->pushButton_reload->setText(Reload);
+        ui->pushButton_reload->show();
+    } else if (state == Finished) {
+        ui->label_finish->show();
+        ui->dialogprogressBar->hide();
+        ui->label_size->hide();
+        ui->pushButton_reload->hide();
+        ui->pushButton_cancel->show();
+    } else if (state == Downloading) {
+        ui->label_finish->hide();
+        ui->dialogprogressBar->show();
+        ui->label_size->show();
+        ui->pushButton_reload->setText(CancelLoad);
+        ui->pushButton_reload->show();
+        ui->pushButton_cancel->hide();
+    } else if (state == Installing) {
+        ui->label_finish->hide();
+        ui->dialogprogressBar->hide();
+        ui->label->setText(Installing);
+        ui->label->show();
+        ui->label_size->hide();
+        ui->pushButton_reload->hide();
+        ui->pushButton_cancel->show();
+    } else if (state == Downloaded || state == Installed) {
+        showStatus(Finish, state);
+        ui->dialogprogressBar->hide();
+        ui->label_size->hide();
+        ui->pushButton_reload->hide();
+        ui->pushButton_cancel->show();
+    } else if (state == InstallFailed) {
+        showStatus(LoadFail, InstallFailed);
+        ui->dialogprogressBar->hide();
+        ui->label_size->hide();
+        ui->pushButton_reload->hide();
+        ui->pushButton_cancel->hide();
+    } else {
+        return;
+    }
+    m_state = state;
+}
+
+void Items::setProgressValue(int value)
+{
+    ui->dialogprogressBar->setValue(value);
+    if (value != 100)
+        return;
+    ui->label_finish->setPixmap(QPixmap(Finish));
+    ui->label_finish->show();
+    if (m_oper == QStringLiteral("一键安装") || m_oper == QStringLiteral("升级")) {
+        ui->label->setText(Installing);
+        ui->label->show();
+        m_state = Installing;
+    } else if (m_oper == QStringLiteral("下载")) {
+        ui->label->setText(Downloaded);
+        ui->label->show();
+        m_state = Downloaded;
+    }
+    ui->pushButton_reload->hide();
+    ui->dialogprogressBar->hide();
+    ui->label_size->hide();
+}
+
+void Items::setReloadButtonShow(int flag)
+{
+    ui->dialogprogressBar->hide();
+    ui->label_finish->setPixmap(QPixmap(LoadFail));
+    ui->label_finish->show();
+    if (flag == -1) {
+        ui->label->setText(DownloadFailed);
+        ui->label->show();
+        ui->label_size->hide();
+        ui->pushButton_reload->setText(Reload);
+        ui->pushButton_reload->show();
+        ui->pushButton_cancel->show();
+        m_state = DownloadFailed;
+    } else if (flag == -2) {
+        ui->label->setText(InstallFailed);
+        ui->label->show();
+        ui->label_size->hide();
+        ui->pushButton_reload->hide();
+        ui->pushButton_cancel->show();
+        m_state = InstallFailed;
+    }
+}
+
+void Items::installSuccessShow()
+{
+    ui->dialogprogressBar->hide();
+    ui->pushButton_reload->hide();
+    ui->label_finish->setPixmap(QPixmap(Finish));
+    ui->label_finish->show();
+    ui->pushButton_cancel->show();
+    ui->label->setText(Installed);
+    ui->label->show();
+    m_state = Installed;
+}
+
+void Items::modifyvalue(QString oper)
+{
+    m_oper = oper;
+}
+
+void Items::on_pushButton_reload_clicked()
+{
+    qDebug() << "**********  " << ui->pushButton_reload->text();
+    if (ui->pushButton_reload->text() != Reload) {
+        emit cancelLoadSignal(m_name, m_oper);
+        return;
+    }
+    ui->dialogprogressBar->setValue(0);
+    ui->dialogprogressBar->show();
+    ui->label->hide();
+    ui->label_size->show();
+    ui->pushButton_reload->setText(CancelLoad);
+    ui->pushButton_cancel->hide();
+    ui->label_finish->hide();
+    m_state = Downloading;
+    emit reLoadSignal(m_name, m_oper);
+}
+
+void Items::on_pushButton_cancel_clicked()
+{
+    emit removeFromtable(m_name);
+}

@@ -1,0 +1,307 @@
+#include "loaddialog.h"
+
+#include "clientconfig.h"
+#include "database.h"
+#include "items.h"
+#include "paths.h"
+#include "quoting.h"
+#include "shellfunctions.h"
+#include "ui_loaddialog.h"
+
+#include <QDebug>
+#include <QEvent>
+#include <QHeaderView>
+#include <QPainter>
+#include <QTableWidgetItem>
+
+namespace
+{
+
+const QString Downloading = QStringLiteral("正在下载");
+const QString Installing = QStringLiteral("正在安装");
+const QString Downloaded = QStringLiteral("下载成功");
+const QString Installed = QStringLiteral("安装成功");
+const QString DownloadFailed = QStringLiteral("下载失败");
+const QString InstallFailed = QStringLiteral("安装失败");
+const QString ClearFinished = QStringLiteral("清除已下载");
+
+constexpr int RowHeight = 75;
+
+QByteArray localDatabase()
+{
+    return Paths::localDatabase().toUtf8();
+}
+
+// Runs one statement with the key as its only parameter.
+void execWithKey(const char *sql, const QString &key)
+{
+    exec_sql(localDatabase().constData(), sql, key.toUtf8().constData());
+}
+
+} // namespace
+
+LoadDialog::LoadDialog(QWidget *parent) : QDialog(parent), ui(new Ui::LoadDialog)
+{
+    ui->setupUi(this);
+    Qt::WindowFlags flags = Qt::FramelessWindowHint;
+    if (windowFlags() & Qt::WindowCloseButtonHint)
+        flags |= Qt::WindowCloseButtonHint;
+    setWindowFlags(flags);
+    ui->label_delload->installEventFilter(this);
+    ui->label_delvalid->installEventFilter(this);
+    ui->tableWidget_load->hideColumn(1);
+    ui->tableWidget_load->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    ui->tableWidget_load->verticalHeader()->setDefaultSectionSize(RowHeight);
+    ui->close->setIconsInfo(QStringLiteral(":/img/close_loaddialog.png"),
+                            QStringLiteral(":/img/close_bd.png"), QStringLiteral("close"));
+    initContent();
+    connect(ui->close, &BackgroundButton::buttonClicked, this, &LoadDialog::on_pushButton_clicked);
+}
+
+LoadDialog::~LoadDialog()
+{
+    delete ui;
+}
+
+int LoadDialog::findRow(const QString &key) const
+{
+    for (int row = ui->tableWidget_load->rowCount() - 1; row >= 0; --row) {
+        const QTableWidgetItem *item = ui->tableWidget_load->item(row, 1);
+        if (item && item->text() == key)
+            return row;
+    }
+    return -1;
+}
+
+Items *LoadDialog::itemOf(const QString &key) const
+{
+    const int row = findRow(key);
+    if (row < 0)
+        return nullptr;
+    return qobject_cast<Items *>(ui->tableWidget_load->cellWidget(row, 0));
+}
+
+Items *LoadDialog::appendRow(const QString &key)
+{
+    const int row = ui->tableWidget_load->rowCount();
+    ui->tableWidget_load->insertRow(row);
+    ui->tableWidget_load->setRowHeight(row, RowHeight);
+    auto *items = new Items;
+    ui->tableWidget_load->setCellWidget(row, 0, items);
+    ui->tableWidget_load->setItem(row, 1, new QTableWidgetItem(key));
+    connect(items, &Items::cancelLoadSignal, this, &LoadDialog::cancelLoadSlot);
+    connect(items, &Items::reLoadSignal, this, &LoadDialog::reLoadSlot);
+    connect(items, &Items::removeFromtable, this, &LoadDialog::delDatafromtable);
+    return items;
+}
+
+void LoadDialog::updateState(const QString &key, const QString &state, bool bothTables)
+{
+    const QByteArray sql = QStringLiteral("update  loadrecord set state='%1' where name=?")
+                               .arg(Quoting::sqlLiteral(state))
+                               .toUtf8();
+    execWithKey(sql.constData(), key);
+    if (!bothTables)
+        return;
+    const QByteArray manage = QStringLiteral("update  loadmanage set state='%1' where name=?")
+                                  .arg(Quoting::sqlLiteral(state))
+                                  .toUtf8();
+    execWithKey(manage.constData(), key);
+}
+
+void LoadDialog::initContent()
+{
+    qDebug() << "initcontent:::::::::::::";
+    int rows = 0;
+    int columns = 0;
+    char **result =
+        exec_select(localDatabase().constData(), &rows, &columns, "select * from loadrecord");
+    if (!result)
+        return;
+    if (columns >= 6) {
+        for (int r = 0; r < rows; ++r) {
+            char **cell = result + r * columns;
+            const QString display = QString::fromUtf8(cell[0]);
+            const QString key = QString::fromUtf8(cell[1]);
+            const QString size = QString::fromUtf8(cell[2]);
+            QString state = QString::fromUtf8(cell[3]);
+            const QString oper = QString::fromUtf8(cell[4]);
+            m_map.insert(key, QString::fromUtf8(cell[5]).toInt());
+            Items *items = appendRow(key);
+            // A download still marked as running was cut off when the store last ended.
+            if (state == Downloading) {
+                state = DownloadFailed;
+                updateState(key, DownloadFailed, false);
+            }
+            items->setItemValues(display, key, size, 0, oper, state);
+        }
+    }
+    free_result(result);
+}
+
+void LoadDialog::addDatatotable(int number, QString display, QString key, QString size,
+                                QString oper, int progress)
+{
+    const int old = findRow(key);
+    if (old >= 0) {
+        ui->tableWidget_load->removeRow(old);
+        m_map.remove(key);
+        qDebug() << "#############  row=" << ui->tableWidget_load->rowCount();
+    }
+    // One record per key, or the replaced row would come back at the next start.
+    execWithKey("delete  from loadrecord where name=?", key);
+    execWithKey("delete  from loadmanage where name=?", key);
+
+    m_map.insert(key, number);
+    Items *items = appendRow(key);
+    if (oper == QStringLiteral("安装"))
+        items->setItemValues(display, key, size, 99, oper, Installing);
+    else
+        items->setItemValues(display, key, size, progress, oper, Downloading);
+
+    const QByteArray d = display.toUtf8();
+    const QByteArray k = key.toUtf8();
+    const QByteArray s = size.toUtf8();
+    const QByteArray state = Downloading.toUtf8();
+    const QByteArray o = oper.toUtf8();
+    const QByteArray n = QByteArray::number(number);
+    for (const char *sql : {"insert into loadrecord values(?,?,?,?,?,?)",
+                            "insert into loadmanage values(?,?,?,?,?,?)"})
+        exec_sql(localDatabase().constData(), sql, d.constData(), k.constData(), s.constData(),
+                 state.constData(), o.constData(), n.constData());
+}
+
+void LoadDialog::progressSlot(QString key, int percent)
+{
+    Items *items = itemOf(key);
+    if (!items)
+        return;
+    items->setProgressValue(percent);
+    if (percent == 100)
+        updateState(key, Downloaded, true);
+}
+
+void LoadDialog::downLoadFail(QString rpmname, int flag)
+{
+    qDebug() << "flag::::::::::::::::" << flag;
+    qDebug() << "rpmname::::::" << rpmname;
+    QStringList parts = rpmname.split(QLatin1Char('-'), Qt::SkipEmptyParts);
+    for (int i = 0; i < 2 && !parts.isEmpty(); ++i)
+        parts.removeLast();
+    const QString key = parts.join(QLatin1Char('-'));
+    qDebug() << "name::::::::::::::" << key;
+    Items *items = itemOf(key);
+    if (!items)
+        return;
+    items->setReloadButtonShow(flag);
+    if (flag == -1)
+        updateState(key, DownloadFailed, true);
+    else if (flag == -2)
+        updateState(key, InstallFailed, true);
+}
+
+void LoadDialog::installSuccess(QString key, QString)
+{
+    Items *items = itemOf(key);
+    if (!items)
+        return;
+    items->installSuccessShow();
+    updateState(key, Installed, true);
+    execWithKey("delete from loadmanage where name=?", key);
+}
+
+void LoadDialog::modifyparament(QString key, int number, QString oper)
+{
+    m_map.insert(key, number);
+    if (Items *items = itemOf(key))
+        items->modifyvalue(oper);
+}
+
+void LoadDialog::delDatafromtable(QString key)
+{
+    const int row = findRow(key);
+    if (row < 0)
+        return;
+    qDebug() << " del table name=" << key;
+    m_map.remove(key);
+    ui->tableWidget_load->removeRow(row);
+    execWithKey("delete  from loadrecord where name=?", key);
+    execWithKey("delete  from loadmanage where name=?", key);
+}
+
+void LoadDialog::cancelLoadSlot(QString key, QString oper)
+{
+    const int number = m_map.value(key, 0);
+    delDatafromtable(key);
+    emit cancelDownLoadSignal(number, oper, key);
+}
+
+void LoadDialog::reLoadSlot(QString key, QString oper)
+{
+    updateState(key, Downloading, true);
+    const int number = m_map.value(key, 0);
+    qDebug() << "reLoadSlot 000000000row" << number;
+    qDebug() << "name::" << key;
+    emit reDownLoadSignal(number, key, oper);
+}
+
+void LoadDialog::cleanTableList(QString linkText)
+{
+    const QString pkgpath = ClientConfig::pkgpath();
+    // Without a package directory the removal below would run on paths relative to "/".
+    if (pkgpath.isEmpty())
+        return;
+    const QString directory = pkgpath + QLatin1Char('/');
+    const QString mark =
+        linkText == ClearFinished ? QStringLiteral("成功") : QStringLiteral("失败");
+
+    for (int row = ui->tableWidget_load->rowCount() - 1; row >= 0; --row) {
+        const auto *items = qobject_cast<Items *>(ui->tableWidget_load->cellWidget(row, 0));
+        if (!items || !items->state().contains(mark))
+            continue;
+        const QTableWidgetItem *keyItem = ui->tableWidget_load->item(row, 1);
+        const QString key = keyItem ? keyItem->text() : QString();
+        m_map.remove(key);
+        ui->tableWidget_load->removeRow(row);
+        execWithKey("delete from loadrecord where name=?", key);
+        execWithKey("delete from loadmanage where name=?", key);
+        // rm -rf runs as root: only on names that stay inside the package directory.
+        if (Quoting::isSafePathComponent(key))
+            runShell(QStringLiteral("rm -rf ") + Quoting::shell(directory + key) +
+                     QLatin1Char('*'));
+    }
+}
+
+bool LoadDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *link = qobject_cast<QLabel *>(watched);
+    if (link && (link == ui->label_delload || link == ui->label_delvalid)) {
+        switch (event->type()) {
+        case QEvent::Enter:
+            link->setStyleSheet(QStringLiteral("color:#3366ff;"));
+            return true;
+        case QEvent::Leave:
+            link->setStyleSheet(QStringLiteral("color:#4992d0;"));
+            return true;
+        case QEvent::MouseButtonPress:
+            cleanTableList(link->text());
+            return true;
+        default:
+            break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void LoadDialog::paintEvent(QPaintEvent *event)
+{
+    QDialog::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(QPen(QColor(128, 128, 128), 2));
+    painter.drawRect(0, 0, width() - 1, height() - 1);
+}
+
+void LoadDialog::on_pushButton_clicked(QString)
+{
+    hide();
+}

@@ -1,0 +1,67 @@
+#include "comdialog.h"
+
+#include "ui_comdialog.h"
+
+#include <QMouseEvent>
+
+comDialog::comDialog(QWidget *parent) : QDialog(parent), ui(new Ui::comDialog)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setFixedSize(353, 178);
+}
+
+comDialog::~comDialog()
+{
+    delete ui;
+}
+
+void comDialog::hideOkButton()
+{
+    ui->pushButton_ok->hide();
+}
+
+void comDialog::hideCancelButton()
+{
+    ui->pushButton_cancel->hide();
+}
+
+void comDialog::on_pushButton_ok_clicked()
+{
+    emit execOkSignal(1);
+    accept();
+}
+
+void comDialog::on_pushButton_cancel_clicked()
+{
+    emit execOkSignal(0);
+    reject();
+}
+
+void comDialog::on_btn_dialog_close_clicked()
+{
+    emit execOkSignal(0);
+    reject();
+}
+
+void comDialog::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_lastPos = event->globalPos();
+        m_drag = true;
+    }
+}
+
+void comDialog::mouseMoveEvent(QMouseEvent *event)
+{
+    if ((event->buttons() & Qt::LeftButton) && m_drag) {
+        move(pos() + event->globalPos() - m_lastPos);
+        m_lastPos = event->globalPos();
+    }
+}
+
+void comDialog::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_drag = false;
+}
