@@ -137,10 +137,9 @@ bool DemoCatalog::buildPackage(const DemoApp &app, const QString &version, const
                error);
 }
 
-QString DemoCatalog::frame(const QString &action, const QVector<DemoApp> &apps) const
+QString DemoCatalog::catalogDocument(const QVector<DemoApp> &apps) const
 {
-    QString text =
-        QStringLiteral("<frame action='%1'><datas client='' architecture='x86_64'>").arg(action);
+    QString text = QStringLiteral("<catalog>\n");
     for (const DemoApp &app : apps) {
         const QString size =
             QStringLiteral("%1").arg(200000 + 7919 * app.key.size() * app.category + 2048);
@@ -150,8 +149,9 @@ QString DemoCatalog::frame(const QString &action, const QVector<DemoApp> &apps) 
                          app.key + '-' + app.version + "-1", QString::number(app.category),
                          app.version, size, app.star, QStringLiteral("20261201"))
                     .arg(xmlAttribute(app.description));
+        text += QLatin1Char('\n');
     }
-    return text + QStringLiteral("</datas></frame>");
+    return text + QStringLiteral("</catalog>\n");
 }
 
 bool DemoCatalog::write(const QString &outDir, QString *error) const
@@ -159,7 +159,7 @@ bool DemoCatalog::write(const QString &outDir, QString *error) const
     const QString www = outDir + "/www";
     const QString work = outDir + "/build";
     const QString repo = outDir + "/repo";
-    for (const QString &dir : {www + "/.cv_data", work + "/rpms", repo})
+    for (const QString &dir : {www, work + "/rpms", repo})
         QDir().mkpath(dir);
 
     QStringList preinstall;
@@ -196,9 +196,6 @@ bool DemoCatalog::write(const QString &outDir, QString *error) const
         file.write(text.toUtf8());
         return true;
     };
-    const QString catalog = frame(QStringLiteral("data_resp"), m_apps) + '\n';
-    return writeText(www + "/.cv_data/data_x86_64", catalog) &&
-           writeText(www + "/.cv_data/push_x86_64", QString()) &&
-           writeText(outDir + "/catalog.xml", catalog) &&
+    return writeText(outDir + "/catalog.xml", catalogDocument(m_apps)) &&
            writeText(outDir + "/preinstall.txt", preinstall.join('\n') + '\n');
 }

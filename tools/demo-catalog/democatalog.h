@@ -14,10 +14,10 @@ struct DemoApp {
     QString description;
 };
 
-// Builds the demo store's world in one directory: the HTTP file area (catalog file, empty
-// push file, icons), the catalog-server's catalog, a local repository with one tiny RPM per
-// application (and an older one for those shown as upgradable), and the list of package files
-// to pre-install.
+// Builds the demo store's world in one directory: the icons of the HTTP file area (www/), the
+// catalog for the catalog server (catalog.xml), a local repository with one tiny RPM per
+// application and an older one for those shown as upgradable (repo/), and the package files
+// to pre-install (preinstall.txt).
 class DemoCatalog
 {
 public:
@@ -31,7 +31,7 @@ private:
     bool writeIcon(const DemoApp &app, const QString &path) const;
     bool buildPackage(const DemoApp &app, const QString &version, const QString &workDir,
                       QString *error) const;
-    QString frame(const QString &action, const QVector<DemoApp> &apps) const;
+    QString catalogDocument(const QVector<DemoApp> &apps) const;
 
     QVector<DemoApp> m_apps;
 };
