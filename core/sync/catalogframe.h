@@ -1,0 +1,58 @@
+#pragma once
+
+#include "catalogpackage.h"
+
+#include <QString>
+#include <QVector>
+
+// What a frame asks the receiver to do, from its action attribute.
+enum class FrameAction {
+    JoinRequest,  // "join_requ", client to server
+    JoinResponse, // "join_resp": logged, nothing else
+    DataRequest,  // "data_requ", client to server
+    DataResponse, // "data_resp": the whole catalog
+    AddPush,      // "data_add_push"
+    UpdatePush,   // "data_update_push"
+    DeletePush,   // "data_delete_push"
+    Other,        // anything else: stored like an add push, without a notification
+};
+
+// One catalog frame: an XML document on one line, root frame with an action, its child datas
+// with client and architecture, and one element per package below datas.
+class CatalogFrame
+{
+public:
+    static const char *const Architecture; // "x86_64", the only one the store keeps
+
+    // False with *error set to the parser's description when text is not exactly one
+    // well-formed document (a line with two frames is refused as well).
+    bool parse(const QString &text, QString *error);
+
+    QString actionText() const { return m_action; }
+    FrameAction action() const { return actionOf(m_action); }
+    QString architecture() const { return m_architecture; }
+    QString client() const { return m_client; }
+    bool isForThisArchitecture() const;
+    const QVector<CatalogPackage> &packages() const { return m_packages; }
+
+    static FrameAction actionOf(const QString &text);
+
+    // The two requests a client sends at start-up, with its own address.
+    static QString joinRequest(const QString &client);
+    static QString dataRequest(const QString &client);
+
+    // A frame of the given packages on one line; empty attributes are left out.
+    static QString compose(const QString &action, const QVector<CatalogPackage> &packages);
+    // A frame that names its sender and carries no packages (requests, join_resp).
+    static QString composeAddressed(const QString &action, const QString &client);
+    // The bytes one package element adds to a composed frame.
+    static QString packageElement(const QString &elementName, const CatalogPackage &package);
+    // An attribute value between single quotes that keeps the frame on one line.
+    static QString escapeAttribute(const QString &value);
+
+private:
+    QString m_action;
+    QString m_architecture;
+    QString m_client;
+    QVector<CatalogPackage> m_packages;
+};

@@ -1,0 +1,75 @@
+#include "catalogrequest.h"
+
+#include "catalogframe.h"
+#include "clientconfig.h"
+#include "httpfetch.h"
+#include "installedpackages.h"
+#include "paths.h"
+#include "quoting.h"
+#include "shellfunctions.h"
+#include "vqs.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+
+namespace CatalogRequest
+{
+
+void send()
+{
+    const QString local = ClientConfig::localip();
+    const QByteArray server = ClientConfig::serverip().toUtf8();
+    vqs_message_send(server.constData(), CatalogFrame::joinRequest(local).toUtf8().constData());
+    qDebug() << "send";
+    vqs_message_send(server.constData(), CatalogFrame::dataRequest(local).toUtf8().constData());
+
+    const QString vqssend = ClientConfig::vqssend();
+    const QString base = ClientConfig::iconurl() + QLatin1Char('/');
+    if (vqssend == QLatin1String("true"))
+        return;
+
+    qDebug() << "vqssend is : " << vqssend;
+    runShell(QStringLiteral("mkdir -p ") + Quoting::shell(Paths::dataDirectory()));
+    const QString dataFile = Paths::catalogDataFile();
+    const QString command =
+        HttpFetch::command(dataFile, base + QStringLiteral(".cv_data/data_x86_64"));
+    qDebug() << command;
+    HttpFetch::run(command);
+
+    QFile file(dataFile);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "open file " + dataFile + " failed";
+        return;
+    }
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        qDebug() << "send message to localhost, mesg : " << QString::fromUtf8(line);
+        vqs_message_send("127.0.0.1", line.constData());
+    }
+}
+
+void initDatabaseData()
+{
+    InstalledPackages::SnapshotStyle snapshot;
+    // The listing's own name, in the working directory.
+    snapshot.file = QFileInfo(Paths::installedListFile()).fileName();
+    snapshot.retry = false;
+    if (!InstalledPackages::snapshot(snapshot))
+        return;
+
+    InstalledPackages::ReloadStyle reload;
+    reload.resetSequence = false;
+    reload.logStartWhile = false;
+    reload.terminated = false;
+    reload.errorPrefix = QStringLiteral("[ERROR][insert local pkgs info]");
+    reload.reportRcFirst = true;
+    QVector<RpmInfo> installed;
+    if (!InstalledPackages::reload(snapshot.file, reload, &installed))
+        return;
+    InstalledPackages::recomputeSigns(installed, QString());
+    qDebug() << "init data end ____ ClientDemon::initDatabaseData()";
+}
+
+} // namespace CatalogRequest

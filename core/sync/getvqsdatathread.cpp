@@ -1,0 +1,113 @@
+#include "getvqsdatathread.h"
+
+#include "clientconfig.h"
+#include "httpfetch.h"
+#include "paths.h"
+#include "quoting.h"
+#include "shellfunctions.h"
+#include "vqs.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace
+{
+
+const char *const NoBaseline = "null";
+
+struct DigestContextFree {
+    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+};
+
+} // namespace
+
+GetVQSDataThread::GetVQSDataThread(QObject *parent) : QThread(parent) {}
+
+void GetVQSDataThread::cycleDelay(const QString &seconds)
+{
+    runShell(QStringLiteral("sleep ") + Quoting::shell(seconds));
+}
+
+int GetVQSDataThread::getLocalDatafileMD5(const QString &path)
+{
+    const QByteArray name = path.toUtf8();
+    std::FILE *file = std::fopen(name.constData(), "rb");
+    if (!file) {
+        std::printf("failed to get md5sum for : %s\n", name.constData());
+        std::fflush(stdout);
+        return -1;
+    }
+    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
+    bool ok = context && EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) == 1;
+    unsigned char block[16384];
+    while (ok) {
+        const size_t got = std::fread(block, 1, sizeof block, file);
+        if (got > 0)
+            ok = EVP_DigestUpdate(context.get(), block, got) == 1;
+        if (got < sizeof block)
+            break;
+    }
+    ok = ok && !std::ferror(file);
+    std::fclose(file);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (!ok || EVP_DigestFinal_ex(context.get(), digest, &size) != 1) {
+        std::printf("failed to get md5sum for : %s\n", name.constData());
+        std::fflush(stdout);
+        return -1;
+    }
+    QString hex;
+    for (unsigned int i = 0; i < size; ++i)
+        hex += QString::asprintf("%02x", digest[i]);
+    std::printf("%s\n", hex.toLatin1().constData());
+    std::fflush(stdout);
+    md5value_now = hex;
+    return 0;
+}
+
+void GetVQSDataThread::run()
+{
+    md5value_pre = QLatin1String(NoBaseline);
+    md5value_now.clear();
+    cycleDelay(QStringLiteral("60"));
+
+    const QString url = ClientConfig::iconurl() + QStringLiteral("/.cv_data/push_x86_64");
+    const QString refresh = ClientConfig::refresh();
+    const QString pushFile = Paths::pushDataFile();
+    for (;;) {
+        cycleDelay(refresh);
+        // /tmp may have been cleaned since start-up; wget -O does not create directories.
+        QDir().mkpath(Paths::dataDirectory());
+        const QString command = HttpFetch::command(pushFile, url);
+        qDebug() << command;
+        HttpFetch::run(command);
+        getLocalDatafileMD5(pushFile);
+        qDebug() << "md5value_pre " << md5value_pre << "  md5value_now" << md5value_now;
+        if (md5value_pre == md5value_now)
+            continue;
+        replay(pushFile);
+        md5value_pre = md5value_now;
+    }
+}
+
+void GetVQSDataThread::replay(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "open file " + path + " failed";
+        return;
+    }
+    // The first digest is only the baseline: its file is not replayed.
+    while (!file.atEnd() && md5value_pre != QLatin1String(NoBaseline)) {
+        const QByteArray line = file.readLine();
+        qDebug() << "send message to localhost, mesg_p : " << QString::fromUtf8(line);
+        vqs_message_send("127.0.0.1", line.constData());
+    }
+}

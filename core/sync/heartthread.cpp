@@ -1,0 +1,335 @@
+#include "heartthread.h"
+
+#include "catalogframe.h"
+#include "catalogsql.h"
+#include "clientconfig.h"
+#include "database.h"
+#include "httpfetch.h"
+#include "installedpackages.h"
+#include "paths.h"
+#include "quoting.h"
+#include "shellfunctions.h"
+#include "sqlconnection.h"
+#include "vqs.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+const char *const StopMessage = "process-run-end";
+const char *const CloseLine = ">>>HeartThread::pigxmlData>>> sqlite3_close SERVER_DATABASE";
+
+void reportFailure(const char *what, int rc, const SqlConnection &db)
+{
+    qDebug() << QStringLiteral("[ERROR][%1] rc = ").arg(QLatin1String(what)) << rc;
+    std::fprintf(stderr, "[ERROR][%s] %s\n", what, db.errorMessage().toUtf8().constData());
+    qDebug() << CloseLine;
+}
+
+QStringList selectColumn(const char *sql, const QString &parameter)
+{
+    int rows = 0;
+    int columns = 0;
+    const QByteArray database = Paths::catalogDatabase().toUtf8();
+    const QByteArray value = parameter.toUtf8();
+    char **result = exec_select(database.constData(), &rows, &columns, sql, value.constData());
+    QStringList cells;
+    for (int r = 0; result && r < rows; ++r)
+        cells << QString::fromUtf8(result[r * columns]);
+    free_result(result);
+    return cells;
+}
+
+} // namespace
+
+HeartThread::HeartThread(QObject *parent) : QThread(parent) {}
+
+void HeartThread::run()
+{
+    QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
+    vqs_message_recv_init();
+    for (;;) {
+        buffer.fill('\0');
+        vqs_message_recv(buffer.data());
+        if (std::strcmp(buffer.constData(), StopMessage) == 0)
+            return;
+        pigxmlData(QString::fromLocal8Bit(buffer.constData()));
+    }
+}
+
+void HeartThread::pigxmlData(const QString &data)
+{
+    m_updateList.clear();
+    CatalogFrame frame;
+    QString error;
+    if (!frame.parse(data, &error)) {
+        qDebug() << error;
+        return;
+    }
+    qDebug() << ">>>>> arch = " << frame.architecture();
+    qDebug() << ">>>>> str = " << frame.actionText();
+
+    const FrameAction action = frame.action();
+    if (action == FrameAction::JoinResponse)
+        return;
+    const bool ours = frame.isForThisArchitecture();
+    if (action == FrameAction::DataResponse && ours) {
+        qDebug() << ">>>>> exec initLocalData()";
+        initLocalData();
+    }
+    if (ours) {
+        if (!storePackages(frame))
+            return;
+        qDebug() << "[before delete] str = " << frame.actionText();
+        if (action == FrameAction::DataResponse && !reconcile(frame))
+            return;
+        if (action == FrameAction::AddPush)
+            runShell(QStringLiteral("notify-send -t 5000 ") +
+                     QStringLiteral("Corvane有新增软件! ") +
+                     QStringLiteral("请前往Corvane刷新或重启以获取更新数据并查看"));
+    }
+    if (action == FrameAction::UpdatePush && ours)
+        runShell(QStringLiteral("notify-send -t 5000 ") + QStringLiteral("Corvane有更新! ") +
+                 QStringLiteral("请前往Corvane刷新或重启以获取更新数据并查看"));
+
+    UpdatePushxmlData();
+    emit recvServerData(data, m_updateList);
+    emit updateEnd(0);
+}
+
+bool HeartThread::storePackages(const CatalogFrame &frame)
+{
+    qDebug() << ">>>HeartThread::pigxmlData>>> sqlite3_open SERVER_DATABASE 443";
+    SqlConnection db;
+    if (!db.open(Paths::catalogDatabase()))
+        return false;
+    db.exec(QStringLiteral("begin transaction;"));
+    qDebug() << ">>>Set PRAGMA busy_timeout=1000";
+    if (db.exec(QStringLiteral("PRAGMA busy_timeout=1000")) != 0) {
+        std::fprintf(stderr, "[ERROR][Set PRAGMA busy_timeout] %s\n",
+                     db.errorMessage().toUtf8().constData());
+        return false;
+    }
+
+    const bool deleting = frame.action() == FrameAction::DeletePush;
+    for (const CatalogPackage &package : frame.packages()) {
+        m_iconList[package.icon] = package.time;
+        checkIconDownload(package.icon, package.time);
+        const int state = isExists(package.name, package.rpm);
+
+        if (deleting) {
+            const QString sql = CatalogSql::deletePackage(package.name);
+            const int rc = db.exec(sql);
+            qDebug() << "data_delete_push : " << sql;
+            if (rc != 0) {
+                reportFailure("delete s_name", rc, db);
+                return false;
+            }
+        } else if (state == 0 || state == 1) {
+            const QString sql = CatalogSql::updatePackage(package);
+            qDebug() << "[INFO][update softwares] sql = " << sql;
+            const int rc = db.exec(sql);
+            if (rc != 0) {
+                reportFailure("update softwares", rc, db);
+                return false;
+            }
+            if (state == 1)
+                m_updateList << package.rpm;
+            qDebug() << "[INFO][update softwares] success";
+        } else {
+            const QString sql = CatalogSql::insertPackage(package);
+            qDebug() << "[INFO][insert softwares] sql = " << sql;
+            const int rc = db.exec(sql);
+            if (rc != 0) {
+                reportFailure("insert softwares", rc, db);
+                return false;
+            }
+            qDebug() << "[INFO][insert softwares] success";
+        }
+    }
+    // A commit that fails loses the frame as surely as a failed statement.
+    const int rc = db.exec(QStringLiteral("commit transaction;"));
+    if (rc != 0) {
+        reportFailure("commit softwares", rc, db);
+        return false;
+    }
+    qDebug() << CloseLine;
+    return true;
+}
+
+bool HeartThread::reconcile(const CatalogFrame &frame)
+{
+    const QStringList stored = selectColumn("select s_name from softwares;", QString());
+    qDebug() << "rows = " << stored.size();
+    SqlConnection db;
+    if (!db.open(Paths::catalogDatabase()))
+        return false;
+    db.exec(QStringLiteral("PRAGMA busy_timeout=1000"));
+    db.exec(QStringLiteral("begin transaction;"));
+
+    const QVector<CatalogPackage> &packages = frame.packages();
+    int remaining = stored.size();
+    for (int i = 0; i < stored.size(); ++i) {
+        const QString &name = stored.at(i);
+        int found = 0;
+        for (int k = 0; k < packages.size() && !found; ++k)
+            if (packages.at(k).name == name)
+                found = k + 1;
+        if (found) {
+            qDebug() << "num = " << found << "  [sql]sqlres = " << name
+                     << "  [xml]rpmname = " << packages.at(found - 1).name;
+            continue;
+        }
+        // An empty catalog is taken for a broken answer, not for "delete everything".
+        if (packages.isEmpty())
+            continue;
+        --remaining;
+        const QString sql = CatalogSql::deletePackage(name);
+        qDebug() << "[DELETE] " << sql;
+        qDebug() << "count = " << i << "  rows = " << remaining;
+        const int rc = db.exec(sql);
+        if (rc != 0) {
+            reportFailure("delete s_name", rc, db);
+            return true;
+        }
+    }
+    db.exec(QStringLiteral("commit transaction;"));
+    return true;
+}
+
+void HeartThread::initLocalData()
+{
+    InstalledPackages::SnapshotStyle snapshot;
+    snapshot.file = Paths::installedListFile();
+    snapshot.retryWarning = QStringLiteral("[WARNING] get local pkgs info failed , try again ...");
+    snapshot.logSize = true;
+    if (!InstalledPackages::snapshot(snapshot))
+        return;
+
+    InstalledPackages::ReloadStyle reload;
+    reload.resetSequence = false;
+    reload.logStartWhile = false;
+    reload.errorPrefix = QStringLiteral("[ERROR][insert local pkgs info]");
+    reload.closeLine = QStringLiteral(">>>HeartThread::initLocalData>>> sqlite3_close DATABASE");
+    if (!InstalledPackages::reload(snapshot.file, reload, nullptr))
+        return;
+    qDebug() << "init data end ____ HeartThread::initLocalData()";
+}
+
+void HeartThread::UpdatePushxmlData()
+{
+    InstalledPackages::switchToRoot();
+
+    InstalledPackages::SnapshotStyle snapshot;
+    snapshot.file = Paths::installedListFile();
+    snapshot.retryWarning =
+        QStringLiteral("[WARNING] failed to get local pkgs info , try again ...");
+    if (!InstalledPackages::snapshot(snapshot))
+        return;
+
+    qDebug() << "[INFO] sqlite DELETE software";
+    InstalledPackages::ReloadStyle reload;
+    reload.errorPrefix = QStringLiteral("[ERROR][insert local pkgs info]");
+    reload.closeLine =
+        QStringLiteral(">>>HeartThread::UpdatePushxmlData>>> sqlite3_close DATABASE");
+    QVector<RpmInfo> installed;
+    if (!InstalledPackages::reload(snapshot.file, reload, &installed))
+        return;
+    if (!InstalledPackages::recomputeSigns(
+            installed,
+            QStringLiteral(">>>HeartThread::initLocalData>>> sqlite3_close SERVER_DATABASE")))
+        return;
+
+    qDebug() << "[INFO] init data end ____ HeartThread::UpdatePushxmlData";
+    emit recvServerData(QStringLiteral("info"), QStringList());
+    emit updateEnd(0);
+}
+
+int HeartThread::isExists(const QString &name, const QString &rpm)
+{
+    const QStringList stored = selectColumn("select s_rpm from softwares where s_name=?;", name);
+    if (stored.isEmpty())
+        return 2;
+    return stored.first() == rpm ? 0 : 1;
+}
+
+bool HeartThread::isFetchableIcon(const QString &icon)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[a-zA-Z0-9_.-]+")));
+    // The pattern lets "." and ".." through; they name directories, not icons.
+    return pattern.match(icon).hasMatch() && Quoting::isSafePathComponent(icon);
+}
+
+QString HeartThread::iconBase()
+{
+    return ClientConfig::iconurl() + QLatin1Char('/');
+}
+
+void HeartThread::fetchIcon(const QString &command, const QString &target)
+{
+    // wget -O leaves an empty file behind when it fails; without removing it the icon
+    // would never be fetched again.
+    if (!HttpFetch::run(command))
+        QFile::remove(target);
+}
+
+void HeartThread::checkIconDownload(const QString &icon, const QString &time)
+{
+    const QString base = iconBase();
+    if (!isFetchableIcon(icon))
+        return;
+    const QString target = Paths::iconDirectory() + icon;
+    const QString command = HttpFetch::command(target, base + icon);
+    if (!QFileInfo::exists(target)) {
+        qDebug() << "[01] download cmd : " << command;
+        fetchIcon(command, target);
+        return;
+    }
+    if (selectColumn("select time from softwares where s_icon=?;", icon).contains(time))
+        return;
+    qDebug() << "[02] download cmd : " << command;
+    fetchIcon(command, target);
+}
+
+void HeartThread::downLoadIcons()
+{
+    const QString base = iconBase();
+    qDebug() << "iconList=" << m_iconList.size();
+    for (auto it = m_iconList.cbegin(); it != m_iconList.cend(); ++it) {
+        if (!isFetchableIcon(it.key()))
+            continue;
+        const QString target = Paths::iconDirectory() + it.key();
+        const QString command = HttpFetch::command(target, base + it.key());
+        qDebug() << "[03] download cmd=" << command;
+        fetchIcon(command, target);
+    }
+}
+
+bool HeartThread::removeDirectory(const QString &path)
+{
+    QDir dir(path);
+    if (path.isEmpty() || !dir.exists())
+        return false;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        // A link is removed itself and never followed out of the directory.
+        if (entry.isDir() && !entry.isSymLink()) {
+            removeDirectory(entry.filePath());
+            dir.rmdir(entry.fileName());
+        } else {
+            dir.remove(entry.fileName());
+        }
+    }
+    return true;
+}

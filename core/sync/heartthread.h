@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+class CatalogFrame;
+
+// The single consumer of catalog frames: receives them over the transport for the life of
+// the facade and applies each one to the catalog database, then refreshes the installed
+// packages and install states and tells the facade which packages changed.
+class HeartThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit HeartThread(QObject *parent = nullptr);
+
+    // Applies one frame. Frames that end in an error emit nothing.
+    void pigxmlData(const QString &data);
+    // Rewrites the installed-package table only (before a whole catalog is stored).
+    void initLocalData();
+    // Installed packages and every install state, then recvServerData("info") and updateEnd.
+    void UpdatePushxmlData();
+    // 2 when no row has this name, 0 when its s_rpm is rpm, 1 when it differs.
+    int isExists(const QString &name, const QString &rpm);
+    // Fetches the icon when it is missing or its time stamp changed.
+    void checkIconDownload(const QString &icon, const QString &time);
+    // Fetches every icon seen so far.
+    void downLoadIcons();
+    // Empties the directory (files and subdirectories) but keeps it; false if it is absent.
+    bool removeDirectory(const QString &path);
+
+    // An icon name that may become a file below the icon directory and part of a URL.
+    static bool isFetchableIcon(const QString &icon);
+
+signals:
+    void recvServerData(QString data, QStringList packages);
+    void updateEnd(int code);
+
+protected:
+    void run() override;
+
+private:
+    bool storePackages(const CatalogFrame &frame);
+    // Deletes the rows a whole catalog does not name. False only when the database cannot be
+    // opened; a failed deletion keeps every row and lets the frame finish.
+    bool reconcile(const CatalogFrame &frame);
+    void fetchIcon(const QString &command, const QString &target);
+    static QString iconBase();
+
+    QMap<QString, QString> m_iconList; // icon name -> time stamp, never emptied
+    QStringList m_updateList;          // rpm of each package whose s_rpm changed in this frame
+};

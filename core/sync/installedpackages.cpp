@@ -1,0 +1,176 @@
+#include "installedpackages.h"
+
+#include "catalogsql.h"
+#include "database.h"
+#include "paths.h"
+#include "privileges.h"
+#include "quoting.h"
+#include "shellfunctions.h"
+#include "sqlconnection.h"
+#include "version.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace InstalledPackages
+{
+
+// A parallel writer (the other catalog-load thread, a queue worker) is waited for briefly
+// instead of failing the whole reload at once.
+static const QString BusyTimeout = QStringLiteral("PRAGMA busy_timeout=1000");
+
+void switchToRoot()
+{
+    const Privileges::Ids ids = Privileges::switchToRoot();
+    qDebug() << "gid:::" << ids.gid << "uid::" << ids.uid;
+}
+
+bool snapshot(const SnapshotStyle &style)
+{
+    const QString command = QStringLiteral("rpm -qa > ") + Quoting::shell(style.file);
+    for (;;) {
+        runShell(command);
+        QFile listing(style.file);
+        if (!listing.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            qDebug() << "open file info.txt failed";
+            return false;
+        }
+        if (style.logSize)
+            qDebug() << "info.txt size is " << listing.size();
+        if (listing.size() > 0 || !style.retry)
+            return true;
+        // An empty listing means a damaged RPM database, never an empty system.
+        repairRpmDatabase();
+        qDebug() << style.retryWarning;
+    }
+}
+
+bool parseSnapshotLine(const QString &line, RpmInfo *info)
+{
+    const int dot = line.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return false;
+    const QStringList fields = line.left(dot).split(QLatin1Char('-'));
+    const int n = fields.size();
+    if (n < 2)
+        return false;
+    info->m_release = fields.at(n - 1);
+    info->m_version = fields.at(n - 2);
+    info->m_name = fields.mid(0, n - 2).join(QLatin1Char('-'));
+    return true;
+}
+
+bool reload(const QString &snapshotFile, const ReloadStyle &style, QVector<RpmInfo> *installed)
+{
+    QFile listing(snapshotFile);
+    if (!listing.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "open file info.txt failed";
+        return false;
+    }
+    SqlConnection db;
+    if (!db.open(Paths::localDatabase()))
+        return false;
+    db.exec(BusyTimeout);
+
+    const QString end = style.terminated ? QStringLiteral(";") : QString();
+    auto run = [&](const QString &sql) {
+        const int rc = db.exec(sql);
+        if (rc == 0)
+            return true;
+        if (!style.reportRcFirst)
+            qDebug() << style.errorPrefix + QStringLiteral(" sql = ") << sql;
+        qDebug() << style.errorPrefix + QStringLiteral(" rc = ") << rc;
+        std::fprintf(stderr, "%s %s\n", qPrintable(style.errorPrefix),
+                     db.errorMessage().toUtf8().constData());
+        if (style.reportRcFirst)
+            qDebug() << style.errorPrefix + QStringLiteral(" sql = ") << sql;
+        if (!style.closeLine.isEmpty())
+            qDebug() << style.closeLine;
+        // Closing without a commit leaves the table as it was.
+        db.close();
+        return false;
+    };
+
+    if (!run(QStringLiteral("begin transaction") + end))
+        return false;
+    if (style.resetSequence &&
+        !run(QStringLiteral("DELETE FROM sqlite_sequence WHERE name = 'software'") + end))
+        return false;
+    if (!run(QStringLiteral("delete from software") + end))
+        return false;
+    if (style.logStartWhile)
+        qDebug() << "start while";
+
+    while (!listing.atEnd()) {
+        const QString line = QString::fromUtf8(listing.readLine());
+        RpmInfo info;
+        if (!parseSnapshotLine(line, &info))
+            continue;
+        if (installed)
+            installed->append(info);
+        if (!run(CatalogSql::insertInstalled(info, style.terminated)))
+            return false;
+    }
+    return run(QStringLiteral("commit transaction") + end);
+}
+
+int signFor(const QString &rpm, const QVector<RpmInfo> &installed)
+{
+    const QStringList fields = rpm.split(QLatin1Char('-'));
+    const int n = fields.size();
+    if (n < 2)
+        return -1;
+    const QString name = fields.mid(0, n - 2).join(QLatin1Char('-'));
+    const QString &version = fields.at(n - 2);
+    const QString &release = fields.at(n - 1);
+    for (const RpmInfo &info : installed) {
+        if (info.m_name != name)
+            continue;
+        const int order = compareversion(info.m_version, version);
+        if (order != 0)
+            return order > 0 ? 1 : 2;
+        return compareversion(info.m_release, release) > 0 ? 1 : 2;
+    }
+    return 0;
+}
+
+bool recomputeSigns(const QVector<RpmInfo> &installed, const QString &closeLine)
+{
+    int rows = 0;
+    int columns = 0;
+    char **result = exec_select(Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
+                                "select s_rpm from softwares;");
+    QStringList packages;
+    for (int r = 0; result && r < rows; ++r)
+        packages << QString::fromUtf8(result[r * columns]);
+    free_result(result);
+
+    SqlConnection db;
+    if (!db.open(Paths::catalogDatabase()))
+        return false;
+    db.exec(BusyTimeout);
+    db.exec(QStringLiteral("begin transaction;"));
+    for (const QString &rpm : packages) {
+        const int sign = signFor(rpm, installed);
+        // A row that names no package (no "-", an empty text) keeps the state it has.
+        if (sign < 0)
+            continue;
+        const QString sql = CatalogSql::updateSign(sign, rpm);
+        const int rc = db.exec(sql);
+        if (rc != 0) {
+            qDebug() << "[ERROR][update sign] sql = " << sql;
+            qDebug() << "[ERROR][update sign] rc = " << rc;
+            std::fprintf(stderr, "[ERROR][update sign] %s\n",
+                         db.errorMessage().toUtf8().constData());
+            if (!closeLine.isEmpty())
+                qDebug() << closeLine;
+            return false;
+        }
+    }
+    return db.exec(QStringLiteral("commit transaction;")) == 0;
+}
+
+} // namespace InstalledPackages

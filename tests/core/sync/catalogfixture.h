@@ -1,0 +1,42 @@
+#pragma once
+
+#include "catalogpackage.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Reading and preparing the databases of the current sandbox, straight through SQLite, and
+// the small files the synchronisation tests serve and inspect.
+namespace CatalogFixture
+{
+
+using Row = QMap<QString, QString>;
+
+QVector<Row> query(const QString &database, const QString &sql);
+bool exec(const QString &database, const QString &sql);
+
+QStringList names();                // s_name of every catalog row, sorted
+Row row(const QString &name);       // the catalog row of that name; empty when absent
+QStringList installed();            // software rows as "name version release", sorted
+bool insertRow(const Row &columns); // one catalog row as the store would hold it
+
+CatalogPackage package(const QString &name, const QString &rpm, const QString &icon = QString(),
+                       const QString &time = QString());
+// A frame built by hand, for any architecture and element name.
+QString frame(const QString &action, const QString &architecture,
+              const QVector<CatalogPackage> &packages,
+              const QString &element = QStringLiteral("soft"));
+
+bool writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+QStringList readLines(const QString &path); // non-empty lines
+
+// A TCP port nothing listens on at the moment, for this executable's transport.
+quint16 freePort();
+// A folder of replacement tools next to these tests.
+QString toolFolder(const QString &name);
+
+} // namespace CatalogFixture

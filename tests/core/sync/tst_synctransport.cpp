@@ -1,0 +1,358 @@
+#include "catalogfixture.h"
+#include "catalogframe.h"
+#include "catalogrequest.h"
+#include "heartthread.h"
+#include "httpserver.h"
+#include "paths.h"
+#include "sandbox.h"
+#include "testrepository.h"
+#include "vqs.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace CatalogFixture;
+
+namespace
+{
+
+const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
+const QString Probe = QStringLiteral("<frame action='probe'/>");
+
+// Keeps what the receiver reports, delivered to the test's thread as the facade gets it.
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList frames;
+    QVector<QStringList> lists;
+
+    int countStartingWith(const QString &prefix) const
+    {
+        int n = 0;
+        for (const QString &frame : frames)
+            n += frame.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+
+public slots:
+    void record(const QString &data, const QStringList &packages)
+    {
+        if (data == QLatin1String("info"))
+            return;
+        frames << data;
+        lists << packages;
+    }
+};
+
+// The receiver running on its thread, as the facade runs it.
+class Receiver
+{
+public:
+    Receiver()
+    {
+        QObject::connect(&m_thread, &HeartThread::recvServerData, &recorder, &Recorder::record,
+                         Qt::QueuedConnection);
+    }
+    ~Receiver() { stop(); }
+
+    // Starts it and waits until it handles messages: probes are sent until one comes back.
+    bool start()
+    {
+        m_thread.start();
+        for (int attempt = 0; attempt < 60; ++attempt) {
+            vqs_message_send("127.0.0.1", Probe.toUtf8().constData());
+            if (QTest::qWaitFor([&]() { return recorder.frames.contains(Probe); }, 500))
+                return true;
+        }
+        return false;
+    }
+
+    bool stop()
+    {
+        if (!m_thread.isRunning())
+            return true;
+        vqs_message_send("127.0.0.1", "process-run-end");
+        return m_thread.wait(30000);
+    }
+
+    bool isRunning() const { return m_thread.isRunning(); }
+
+    // Everything sent to this client before now has been handled once this returns true.
+    bool drain(const QString &tag)
+    {
+        const QString marker = QStringLiteral("<frame action='%1'/>").arg(tag);
+        vqs_message_send("127.0.0.1", marker.toUtf8().constData());
+        return QTest::qWaitFor([&]() { return recorder.frames.contains(marker); }, 60000);
+    }
+
+    Recorder recorder;
+
+private:
+    HeartThread m_thread;
+};
+
+// tools/catalog-server on 127.0.0.2, driven through its command input.
+class CatalogServerProcess
+{
+public:
+    bool start(const QStringList &arguments)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(CORVANE_CATALOG_SERVER),
+                        QStringList{"--bind", "127.0.0.2", "--port", qgetenv("VQS_PORT")} +
+                            arguments);
+        return m_process.waitForStarted() && waitFor(QStringLiteral("ready"));
+    }
+
+    ~CatalogServerProcess()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.write("quit\n");
+        if (!m_process.waitForFinished(15000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+
+    // The first line of output from line number from on that matches; empty after 30 s.
+    QString waitForLine(const QRegularExpression &pattern, int from = 0)
+    {
+        QString found;
+        (void)QTest::qWaitFor(
+            [&]() {
+                m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+                const QStringList lines = output().mid(from).filter(pattern);
+                found = lines.value(0);
+                return !lines.isEmpty();
+            },
+            30000);
+        return found;
+    }
+
+    bool waitFor(const QString &prefix)
+    {
+        return !waitForLine(QRegularExpression("^" + QRegularExpression::escape(prefix))).isEmpty();
+    }
+
+    QString command(const QString &line)
+    {
+        const int before = output().size();
+        m_process.write(line.toUtf8() + '\n');
+        return waitForLine(QRegularExpression("^(ok|error) "), before);
+    }
+
+    QStringList output() const { return m_output.split('\n', Qt::SkipEmptyParts); }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
+// A catalog file for the server; a few of its packages are installed or upgradable.
+QVector<CatalogPackage> writeCatalog(const QString &path, int size)
+{
+    QVector<CatalogPackage> packages;
+    QString xml = QStringLiteral("<catalog>\n");
+    for (int i = 0; i < size; ++i) {
+        const QString rpm = i == 0   ? QStringLiteral("cv-hello-1.1-1")
+                            : i == 1 ? QStringLiteral("cv-hello-1.0-1")
+                                     : QStringLiteral("cv-app%1-1.0-1").arg(i);
+        CatalogPackage p = package(QStringLiteral("应用 %1").arg(i), rpm,
+                                   i == 0 ? QStringLiteral("app-0.png") : QString(), "t1");
+        p.desc = QString(size > 100 ? 150 : 3, QChar(0x6587)) + QStringLiteral(" it's <%1>").arg(i);
+        packages << p;
+        xml += QStringLiteral("  ") + CatalogFrame::packageElement("app", p) + '\n';
+    }
+    writeFile(path, (xml + QStringLiteral("</catalog>\n")).toUtf8());
+    return packages;
+}
+
+QStringList namesOf(const QVector<CatalogPackage> &packages)
+{
+    QStringList result;
+    for (const CatalogPackage &p : packages)
+        result << p.name;
+    result.sort();
+    return result;
+}
+
+} // namespace
+
+#define SANDBOX_WITH_HELLO(name)                                                                   \
+    Sandbox name(&TestRepository::shared());                                                       \
+    QVERIFY2(name.isValid(), qPrintable(name.errorString()));                                      \
+    QVERIFY(name.install(Hello10))
+
+class TestSyncTransport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(TestRepository::shared().isValid(),
+                 qPrintable(TestRepository::shared().errorString()));
+        qputenv("VQS_BIND", "127.0.0.1");
+        qputenv("VQS_PORT", QByteArray::number(freePort()));
+    }
+
+    void receiverEndsOnRunEnd()
+    {
+        SANDBOX_WITH_HELLO(sandbox);
+        QVERIFY(insertRow({{"s_name", "Hello"}, {"s_rpm", "cv-hello-1.0-1"}, {"sign", "2"}}));
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        QVERIFY(receiver.drain("settled"));
+        const QVector<Row> before = query(Paths::catalogDatabase(), "select * from softwares");
+        const int handled = receiver.recorder.frames.size();
+
+        QVERIFY(receiver.stop());
+        QVERIFY(!receiver.isRunning());
+        QCOMPARE(query(Paths::catalogDatabase(), "select * from softwares"), before);
+        QCOMPARE(receiver.recorder.frames.size(), handled);
+    }
+
+    void catalogDelivery_data()
+    {
+        QTest::addColumn<bool>("overTransport");
+        QTest::addColumn<int>("size");
+        QTest::newRow("transport") << true << 4;
+        QTest::newRow("file") << false << 4;
+        QTest::newRow("transport, several frames") << true << 400;
+        QTest::newRow("file, several frames") << false << 400;
+    }
+
+    void catalogDelivery()
+    {
+        QFETCH(bool, overTransport);
+        QFETCH(int, size);
+        SANDBOX_WITH_HELLO(sandbox);
+        QVERIFY(insertRow({{"s_name", "旧应用"}, {"s_rpm", "cv-old-1-1"}}));
+        QTemporaryDir served;
+        const QVector<CatalogPackage> catalog = writeCatalog(served.path() + "/catalog.xml", size);
+        QVERIFY(writeFile(served.path() + "/app-0.png", "icon"));
+        HttpServer http(served.path());
+        QVERIFY(http.isRunning());
+
+        CatalogServerProcess server;
+        QStringList arguments{"--catalog", served.path() + "/catalog.xml", "--files",
+                              served.path()};
+        if (!overTransport)
+            arguments << "--files-only";
+        QVERIFY(server.start(arguments));
+        const QStringList lines = readLines(served.path() + "/.cv_data/data_x86_64");
+        QVERIFY(!lines.isEmpty());
+        for (const QString &line : lines)
+            QVERIFY(line.toUtf8().size() + 1 <= VQS_MAX_MESSAGE);
+        QCOMPARE(lines.size() > 1, size > 100);
+
+        sandbox.setConfig("iconurl", http.url().chopped(1));
+        sandbox.setConfig("vqssend", overTransport ? "true" : "false");
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.recorder.countStartingWith("<frame action='data_resp"),
+                                  lines.size(), 120000);
+        QVERIFY(receiver.drain("done"));
+
+        QCOMPARE(names(), namesOf(catalog));
+        QCOMPARE(row("应用 0").value("sign"), QStringLiteral("1"));
+        QCOMPARE(row("应用 1").value("sign"), QStringLiteral("2"));
+        QCOMPARE(row("应用 2").value("sign"), QStringLiteral("0"));
+        QCOMPARE(row("应用 3").value("s_description"), catalog[3].desc);
+        QCOMPARE(readFile(Paths::iconDirectory() + "app-0.png"), QByteArray("icon"));
+        QVERIFY(server.waitFor("join_requ from 127.0.0.1"));
+        if (overTransport) {
+            QVERIFY(server.waitFor(
+                QStringLiteral("data_requ from 127.0.0.1: %1 frame(s)").arg(lines.size())));
+            QVERIFY(!QFileInfo::exists(Paths::catalogDataFile()));
+        } else {
+            QVERIFY(server.waitFor("data_requ from 127.0.0.1: not answered"));
+            QCOMPARE(readLines(Paths::catalogDataFile()), lines);
+        }
+    }
+
+    void vqssendSelectsFileMode_data()
+    {
+        QTest::addColumn<QString>("value"); // "-": key missing
+        QTest::addColumn<bool>("fetched");
+        QTest::newRow("true") << "true" << false;
+        QTest::newRow("True") << "True" << true;
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("false") << "false" << true;
+        QTest::newRow("missing") << "-" << true;
+    }
+
+    void vqssendSelectsFileMode()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, fetched);
+        SANDBOX_WITH_HELLO(sandbox);
+        sandbox.prependPath(toolFolder("wgetlog"));
+        QTemporaryDir served;
+        const QString first =
+            frame("data_resp", "x86_64", {package("A", "cv-a-1-1"), package("B", "cv-b-1-1")});
+        const QString second = frame("data_add_push", "x86_64", {package("C", "cv-c-1-1")});
+        QVERIFY(writeFile(served.path() + "/.cv_data/data_x86_64",
+                          (first + '\n' + second + '\n').toUtf8()));
+        HttpServer http(served.path());
+        QVERIFY(http.isRunning());
+        sandbox.setConfig("iconurl", http.url().chopped(1));
+        if (value == QLatin1String("-"))
+            sandbox.removeConfig("vqssend");
+        else
+            sandbox.setConfig("vqssend", value);
+
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QVERIFY(receiver.drain("done"));
+        const QStringList expected = fetched ? QStringList{"A", "B", "C"} : QStringList();
+        QCOMPARE(names(), expected);
+        QCOMPARE(QFileInfo::exists(Paths::catalogDataFile()), fetched);
+        QCOMPARE(readLines(sandbox.path("/.sandbox/wget.log")).size(), fetched ? 1 : 0);
+        // Replayed lines keep their newline, as the file has them.
+        if (fetched)
+            QVERIFY(receiver.recorder.frames.contains(first + '\n'));
+    }
+
+    void serverPushesReachTheCatalog()
+    {
+        SANDBOX_WITH_HELLO(sandbox);
+        QTemporaryDir served;
+        writeCatalog(served.path() + "/catalog.xml", 3);
+        const CatalogPackage changed = package("应用 1", "cv-hello-1.2-1");
+        QVERIFY(writeFile(served.path() + "/update.xml",
+                          ("<c>" + CatalogFrame::packageElement("p", changed) + "</c>").toUtf8()));
+        QVERIFY(writeFile(served.path() + "/delete.xml", "<c><p name='应用 2'/></c>"));
+        CatalogServerProcess server;
+        QVERIFY(server.start({"--catalog", served.path() + "/catalog.xml"}));
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names().size(), 3, 60000);
+
+        // To every client that joined, and to a named one.
+        QCOMPARE(server.command("push data_update_push " + served.path() + "/update.xml"),
+                 QStringLiteral("ok push 1"));
+        QCOMPARE(server.command("push data_delete_push " + served.path() + "/delete.xml 127.0.0.1"),
+                 QStringLiteral("ok push 1"));
+        QVERIFY(receiver.drain("done"));
+        QCOMPARE(names(), (QStringList{"应用 0", "应用 1"}));
+        QCOMPARE(row("应用 1").value("s_rpm"), QStringLiteral("cv-hello-1.2-1"));
+        QCOMPARE(row("应用 1").value("sign"), QStringLiteral("1"));
+        const int update = receiver.recorder.frames.indexOf(QRegularExpression(
+            "^<frame action='data_update_push'.*", QRegularExpression::DotMatchesEverythingOption));
+        QVERIFY(update >= 0);
+        QCOMPARE(receiver.recorder.lists.at(update), QStringList{"cv-hello-1.2-1"});
+        QCOMPARE(sandbox.notifications().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncTransport)
+#include "tst_synctransport.moc"

@@ -1,0 +1,203 @@
+#include "catalogserver.h"
+
+#include "catalogdocument.h"
+#include "catalogframe.h"
+#include "vqs.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+const char *const CatalogServer::ContinuationAction = "data_resp_cont";
+
+CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
+                             bool answerDataRequests)
+    : m_files(filesDirectory), m_maxFrameBytes(maxFrameBytes),
+      m_answerDataRequests(answerDataRequests)
+{
+}
+
+void CatalogServer::print(const QString &line)
+{
+    std::lock_guard<std::mutex> guard(m_outputLock);
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QString CatalogServer::catalogFile() const
+{
+    return m_files + QStringLiteral("/.cv_data/data_x86_64");
+}
+
+QString CatalogServer::pushFile() const
+{
+    return m_files + QStringLiteral("/.cv_data/push_x86_64");
+}
+
+bool CatalogServer::setCatalog(const QString &path, QString *error)
+{
+    QVector<CatalogPackage> packages;
+    if (!CatalogDocument::load(path, &packages, error))
+        return false;
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_catalog = packages;
+    return true;
+}
+
+bool CatalogServer::writeCatalogFile(QString *error)
+{
+    if (m_files.isEmpty())
+        return true;
+    std::lock_guard<std::mutex> guard(m_lock);
+    return writeLines(catalogFile(), framesOf(QStringLiteral("data_resp"), m_catalog, true), false,
+                      error);
+}
+
+QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &packages,
+                                    bool continued)
+{
+    QStringList skipped;
+    const QStringList frames =
+        CatalogDocument::frames(action, continued ? QLatin1String(ContinuationAction) : action,
+                                packages, m_maxFrameBytes, &skipped);
+    for (const QString &name : skipped)
+        std::fprintf(stderr, "catalog-server: package \"%s\" does not fit in a frame, left out\n",
+                     name.toUtf8().constData());
+    return frames;
+}
+
+bool CatalogServer::writeLines(const QString &path, const QStringList &frames, bool append,
+                               QString *error)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    const QIODevice::OpenMode mode =
+        QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate);
+    if (!file.open(mode)) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    for (const QString &frame : frames)
+        file.write(frame.toUtf8() + '\n');
+    return file.flush();
+}
+
+bool CatalogServer::send(const QString &address, const QString &text)
+{
+    return vqs_message_send(address.toUtf8().constData(), text.toUtf8().constData()) == 0;
+}
+
+bool CatalogServer::serve()
+{
+    if (vqs_message_recv_init() != 0)
+        return false;
+    print(QStringLiteral("ready"));
+    QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
+    for (;;) {
+        if (vqs_message_recv(buffer.data()) < 0)
+            continue;
+        handle(QString::fromUtf8(buffer.constData()));
+    }
+}
+
+void CatalogServer::handle(const QString &text)
+{
+    CatalogFrame frame;
+    QString error;
+    if (!frame.parse(text, &error)) {
+        print(QStringLiteral("malformed frame: ") + error);
+        return;
+    }
+    const QString client = frame.client();
+    std::lock_guard<std::mutex> guard(m_lock);
+    switch (frame.action()) {
+    case FrameAction::JoinRequest:
+        m_clients.insert(client);
+        send(client, CatalogFrame::composeAddressed(QStringLiteral("join_resp"), client));
+        print(QStringLiteral("join_requ from ") + client);
+        break;
+    case FrameAction::DataRequest: {
+        m_clients.insert(client);
+        if (!m_answerDataRequests) {
+            print(QStringLiteral("data_requ from %1: not answered").arg(client));
+            break;
+        }
+        const QStringList frames = framesOf(QStringLiteral("data_resp"), m_catalog, true);
+        int sent = 0;
+        for (const QString &data : frames)
+            sent += send(client, data) ? 1 : 0;
+        print(QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(sent));
+        break;
+    }
+    default:
+        print(QStringLiteral("ignored ") + frame.actionText() + QStringLiteral(" from ") + client);
+    }
+}
+
+bool CatalogServer::command(const QString &line)
+{
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty() || words.first().startsWith(QLatin1Char('#')))
+        return true;
+    const QString verb = words.first();
+    QString error;
+
+    if (verb == QLatin1String("quit")) {
+        print(QStringLiteral("ok quit"));
+        return false;
+    }
+    if (verb == QLatin1String("catalog") && words.size() == 2) {
+        if (setCatalog(words[1], &error) && writeCatalogFile(&error))
+            print(QStringLiteral("ok catalog"));
+        else
+            print(QStringLiteral("error ") + error);
+        return true;
+    }
+    if (verb == QLatin1String("send") && words.size() >= 3) {
+        // The rest of the line, as it stands, is the message.
+        const QString text = line.mid(line.indexOf(words[1]) + words[1].size() + 1);
+        std::lock_guard<std::mutex> guard(m_lock);
+        print(send(words[1], text) ? QStringLiteral("ok send") : QStringLiteral("error send"));
+        return true;
+    }
+    if (verb == QLatin1String("unpublish") && words.size() == 1) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_files.isEmpty() && writeLines(pushFile(), {}, false, &error))
+            print(QStringLiteral("ok unpublish"));
+        else
+            print(QStringLiteral("error ") +
+                  (m_files.isEmpty() ? QStringLiteral("no --files") : error));
+        return true;
+    }
+    const bool push = verb == QLatin1String("push") && (words.size() == 3 || words.size() == 4);
+    const bool publish = verb == QLatin1String("publish") && words.size() == 3;
+    if (!push && !publish) {
+        print(QStringLiteral("error unknown command: ") + line);
+        return true;
+    }
+    QVector<CatalogPackage> packages;
+    if (!CatalogDocument::load(words[2], &packages, &error)) {
+        print(QStringLiteral("error ") + error);
+        return true;
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    const QStringList frames = framesOf(words[1], packages, false);
+    if (publish) {
+        if (!m_files.isEmpty() && writeLines(pushFile(), frames, true, &error))
+            print(QStringLiteral("ok publish %1").arg(frames.size()));
+        else
+            print(QStringLiteral("error ") +
+                  (m_files.isEmpty() ? QStringLiteral("no --files") : error));
+        return true;
+    }
+    const QStringList targets = words.size() == 4 ? QStringList{words[3]} : m_clients.values();
+    int sent = 0;
+    for (const QString &target : targets)
+        for (const QString &frame : frames)
+            sent += send(target, frame) ? 1 : 0;
+    print(QStringLiteral("ok push %1").arg(sent));
+    return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "catalogpackage.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <mutex>
+
+// A catalog server on the store's transport, for development, tests and the demo. It
+// answers join and data requests, pushes frames when told to, and writes the catalog and
+// push files that clients fetch over HTTP.
+class CatalogServer
+{
+public:
+    // The action of the frames that follow the first "data_resp" of a catalog too large for
+    // one frame. Clients store it like an add push, without a notification; a second
+    // "data_resp" would delete what the first one brought.
+    static const char *const ContinuationAction;
+
+    // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
+    // it over HTTP ask for it over the transport as well.
+    CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests);
+
+    bool setCatalog(const QString &path, QString *error);
+    // Writes the catalog file below the files directory (when one is set).
+    bool writeCatalogFile(QString *error);
+
+    // Receives and answers requests until the transport fails to bind; false then.
+    bool serve();
+    // One command line; false when it was "quit".
+    bool command(const QString &line);
+
+    void print(const QString &line);
+
+private:
+    void handle(const QString &text);
+    QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages,
+                         bool continued);
+    bool send(const QString &address, const QString &text);
+    bool writeLines(const QString &path, const QStringList &frames, bool append, QString *error);
+    QString pushFile() const;
+    QString catalogFile() const;
+
+    const QString m_files;
+    const int m_maxFrameBytes;
+    const bool m_answerDataRequests;
+    std::mutex m_outputLock;
+    std::mutex m_lock; // guards the catalog and the clients
+    QVector<CatalogPackage> m_catalog;
+    QSet<QString> m_clients;
+};

@@ -1,0 +1,117 @@
+// corvane-catalog-server: a catalog server on the store's transport, for development, tests
+// and the demo. See --help.
+#include "catalogserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+
+static const char *const Commands =
+    "Commands, one per line, from --commands and then from standard input:\n"
+    "  push ACTION FILE [ADDRESS]  send the packages of catalog FILE as ACTION frames to\n"
+    "                              ADDRESS, or to every client that has joined\n"
+    "  publish ACTION FILE         append them as ACTION frames to the push file\n"
+    "  unpublish                   empty the push file\n"
+    "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
+    "  send ADDRESS TEXT           send the rest of the line as one message\n"
+    "  quit                        stop (queued messages are still delivered)\n"
+    "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
+    "A catalog FILE is XML: a root element with one element per package carrying the\n"
+    "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvane-catalog-server"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Answers join_requ with join_resp and data_requ with the catalog as "
+                       "data_resp frame(s); pushes frames on command.\n") +
+        QLatin1String(Commands));
+    parser.addHelpOption();
+    const QCommandLineOption catalog(QStringLiteral("catalog"), QStringLiteral("Catalog to serve."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption files(
+        QStringLiteral("files"),
+        QStringLiteral("HTTP file area: writes .cv_data/data_x86_64 and, on publish, "
+                       ".cv_data/push_x86_64 below it."),
+        QStringLiteral("dir"));
+    const QCommandLineOption bind(QStringLiteral("bind"),
+                                  QStringLiteral("Address to receive on (default 127.0.0.2)."),
+                                  QStringLiteral("address"), QStringLiteral("127.0.0.2"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Transport port (default VQS_PORT or 7788)."),
+                                  QStringLiteral("port"));
+    const QCommandLineOption maxFrame(QStringLiteral("max-frame"),
+                                      QStringLiteral("Largest frame in bytes (default 65535)."),
+                                      QStringLiteral("bytes"), QStringLiteral("65535"));
+    const QCommandLineOption commands(QStringLiteral("commands"),
+                                      QStringLiteral("Run the commands of this file first."),
+                                      QStringLiteral("file"));
+    const QCommandLineOption noServe(
+        QStringLiteral("no-serve"),
+        QStringLiteral("Only write the files and run --commands, then exit."));
+    const QCommandLineOption filesOnly(
+        QStringLiteral("files-only"),
+        QStringLiteral("Leave data_requ unanswered: clients fetch the catalog file over HTTP."));
+    parser.addOptions({catalog, files, bind, port, maxFrame, commands, noServe, filesOnly});
+    parser.process(app);
+
+    bool ok = false;
+    const int maxBytes = parser.value(maxFrame).toInt(&ok);
+    if (!ok || maxBytes < 128 || maxBytes > 65535) {
+        std::fprintf(stderr, "catalog-server: --max-frame must be 128..65535\n");
+        return 2;
+    }
+    // The transport reads its settings from the environment.
+    qputenv("VQS_BIND", parser.value(bind).toUtf8());
+    if (parser.isSet(port))
+        qputenv("VQS_PORT", parser.value(port).toUtf8());
+
+    // Never deleted: the receiving thread uses it until the process ends.
+    CatalogServer *server =
+        new CatalogServer(parser.value(files), maxBytes, !parser.isSet(filesOnly));
+    QString error;
+    if (parser.isSet(catalog) &&
+        (!server->setCatalog(parser.value(catalog), &error) || !server->writeCatalogFile(&error))) {
+        std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+        return 1;
+    }
+
+    if (!parser.value(commands).isEmpty()) {
+        QFile file(parser.value(commands));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            std::fprintf(stderr, "catalog-server: cannot read %s\n",
+                         parser.value(commands).toUtf8().constData());
+            return 1;
+        }
+        QTextStream in(&file);
+        in.setCodec("UTF-8");
+        while (!in.atEnd())
+            if (!server->command(in.readLine()))
+                return 0;
+    }
+    if (parser.isSet(noServe))
+        return 0;
+
+    std::thread receiver([server]() {
+        if (!server->serve()) {
+            std::fprintf(stderr, "catalog-server: cannot receive on the transport\n");
+            std::exit(1);
+        }
+    });
+    std::string line;
+    while (std::getline(std::cin, line))
+        if (!server->command(QString::fromStdString(line)))
+            std::exit(0);
+    // Without a command input the server keeps answering until it is stopped.
+    receiver.join();
+    return 0;
+}
