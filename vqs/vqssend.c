@@ -1,4 +1,4 @@
-/* The sending side: callers queue, one thread delivers over one connection per destination. */
+/* The sending side: callers queue; one thread per destination delivers over its connection. */
 
 #include "vqssend.h"
 #include "vqs.h"
@@ -27,34 +27,31 @@
 
 struct item {
     struct item *next;
-    struct in_addr dest;
-    unsigned short port;
     size_t size;
     unsigned char bytes[]; /* 4-byte big-endian length, then the text */
 };
 
-struct link {
+/* One queue, thread and connection per destination: a destination that does not answer
+ * holds back only its own messages. */
+struct lane {
+    struct lane *next;
     struct in_addr dest;
     unsigned short port;
-    int fd;
+    int fd; /* only the lane's thread touches it */
+    struct item *head;
+    struct item *tail;
+    int busy;
+    pthread_cond_t work;
 };
 
-/* g_lock guards the queue, the thread's state and the contacted addresses. */
+/* g_lock guards the lanes' queues and states and the contacted addresses. */
 static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t g_work = PTHREAD_COND_INITIALIZER;
 static pthread_cond_t g_idle;
-static struct item *g_head;
-static struct item *g_tail;
-static int g_busy;
-static int g_started;
+static struct lane *g_lanes;
 static pid_t g_owner;
 static struct in_addr *g_contacted;
 static size_t g_ncontacted;
 static size_t g_capcontacted;
-
-/* Only the sender thread touches the connections. */
-static struct link *g_links;
-static size_t g_nlinks;
 
 static long long now_ms(void)
 {
@@ -136,78 +133,68 @@ static int send_all(int fd, const unsigned char *bytes, size_t size)
     return 0;
 }
 
-static struct link *link_for(struct in_addr dest, unsigned short port)
-{
-    for (size_t i = 0; i < g_nlinks; i++) {
-        if (g_links[i].dest.s_addr == dest.s_addr && g_links[i].port == port)
-            return &g_links[i];
-    }
-    struct link *grown = realloc(g_links, (g_nlinks + 1) * sizeof *grown);
-    if (!grown)
-        return NULL;
-    g_links = grown;
-    g_links[g_nlinks] = (struct link){.dest = dest, .port = port, .fd = -1};
-    return &g_links[g_nlinks++];
-}
-
-static void drop(const struct item *it, int err)
+static void drop(const struct lane *lane, int err)
 {
     char addr[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &it->dest, addr, sizeof addr);
-    fprintf(stderr, "vqs: message to %s:%u dropped: %s\n", addr, it->port, strerror(err));
+    inet_ntop(AF_INET, &lane->dest, addr, sizeof addr);
+    fprintf(stderr, "vqs: message to %s:%u dropped: %s\n", addr, lane->port, strerror(err));
 }
 
-static void deliver(const struct item *it)
+static void deliver(struct lane *lane, const struct item *it)
 {
-    struct link *l = link_for(it->dest, it->port);
-    if (!l) {
-        drop(it, ENOMEM);
-        return;
-    }
-    if (l->fd >= 0 && link_broken(l->fd)) {
-        close(l->fd);
-        l->fd = -1;
+    if (lane->fd >= 0 && link_broken(lane->fd)) {
+        close(lane->fd);
+        lane->fd = -1;
     }
     /* A connection that broke since the last message gets one fresh attempt. */
     for (int attempt = 0; attempt < 2; attempt++) {
         int err = 0;
-        if (l->fd < 0 && (l->fd = open_link(it->dest, it->port, &err)) < 0) {
-            drop(it, err);
+        if (lane->fd < 0 && (lane->fd = open_link(lane->dest, lane->port, &err)) < 0) {
+            drop(lane, err);
             return;
         }
-        if (send_all(l->fd, it->bytes, it->size) == 0)
+        if (send_all(lane->fd, it->bytes, it->size) == 0)
             return;
         err = errno;
-        close(l->fd);
-        l->fd = -1;
+        close(lane->fd);
+        lane->fd = -1;
         if (attempt == 1 || (err != EPIPE && err != ECONNRESET)) {
-            drop(it, err);
+            drop(lane, err);
             return;
         }
     }
 }
 
-static void *sender_main(void *unused)
+static void *lane_main(void *arg)
 {
-    (void)unused;
+    struct lane *lane = arg;
     for (;;) {
         pthread_mutex_lock(&g_lock);
-        while (!g_head) {
-            g_busy = 0;
+        while (!lane->head) {
+            lane->busy = 0;
             pthread_cond_broadcast(&g_idle);
-            pthread_cond_wait(&g_work, &g_lock);
+            pthread_cond_wait(&lane->work, &g_lock);
         }
-        struct item *it = g_head;
-        g_head = it->next;
-        if (!g_head)
-            g_tail = NULL;
-        g_busy = 1;
+        struct item *it = lane->head;
+        lane->head = it->next;
+        if (!lane->head)
+            lane->tail = NULL;
+        lane->busy = 1;
         pthread_mutex_unlock(&g_lock);
 
-        deliver(it);
+        deliver(lane, it);
         free(it);
     }
     return NULL;
+}
+
+/* Called with g_lock held. */
+static int lanes_idle(void)
+{
+    for (const struct lane *lane = g_lanes; lane; lane = lane->next)
+        if (lane->head || lane->busy)
+            return 0;
+    return 1;
 }
 
 /* A program that sends and returns from main at once still gets its messages out. */
@@ -219,7 +206,7 @@ static void flush_at_exit(void)
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += EXIT_FLUSH_S;
     pthread_mutex_lock(&g_lock);
-    while (g_head || g_busy) {
+    while (!lanes_idle()) {
         if (pthread_cond_timedwait(&g_idle, &g_lock, &deadline) == ETIMEDOUT)
             break;
     }
@@ -227,36 +214,57 @@ static void flush_at_exit(void)
 }
 
 /* Called with g_lock held. */
-static int start_sender(void)
+static void prepare_once(void)
 {
     static int prepared;
-    if (!prepared) {
-        pthread_condattr_t cattr;
-        pthread_condattr_init(&cattr);
-        pthread_condattr_setclock(&cattr, CLOCK_MONOTONIC);
-        pthread_cond_init(&g_idle, &cattr);
-        pthread_condattr_destroy(&cattr);
-        g_owner = getpid();
-        atexit(flush_at_exit);
-        prepared = 1;
-    }
+    if (prepared)
+        return;
+    pthread_condattr_t cattr;
+    pthread_condattr_init(&cattr);
+    pthread_condattr_setclock(&cattr, CLOCK_MONOTONIC);
+    pthread_cond_init(&g_idle, &cattr);
+    pthread_condattr_destroy(&cattr);
+    g_owner = getpid();
+    atexit(flush_at_exit);
+    prepared = 1;
+}
+
+/* The lane of a destination, started on its first message. Called with g_lock held. */
+static struct lane *lane_for(struct in_addr dest, unsigned short port)
+{
+    for (struct lane *lane = g_lanes; lane; lane = lane->next)
+        if (lane->dest.s_addr == dest.s_addr && lane->port == port)
+            return lane;
+    prepare_once();
+    struct lane *lane = calloc(1, sizeof *lane);
+    if (!lane)
+        return NULL;
+    lane->dest = dest;
+    lane->port = port;
+    lane->fd = -1;
+    lane->busy = 1; /* until its thread first waits */
+    pthread_cond_init(&lane->work, NULL);
+
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    /* The caller's signal handlers must not run on the library's thread. */
+    /* The caller's signal handlers must not run on the library's threads. */
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &old);
     pthread_t thread;
-    int rc = pthread_create(&thread, &attr, sender_main, NULL);
+    int rc = pthread_create(&thread, &attr, lane_main, lane);
     pthread_sigmask(SIG_SETMASK, &old, NULL);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
-        fprintf(stderr, "vqs: cannot start the sender thread: %s\n", strerror(rc));
-        return -1;
+        fprintf(stderr, "vqs: cannot start a sender thread: %s\n", strerror(rc));
+        pthread_cond_destroy(&lane->work);
+        free(lane);
+        return NULL;
     }
-    g_started = 1;
-    return 0;
+    lane->next = g_lanes;
+    g_lanes = lane;
+    return lane;
 }
 
 /* Called with g_lock held. */
@@ -307,27 +315,26 @@ int vqs_message_send(const char *dest, const char *text)
     if (!it)
         return -1;
     it->next = NULL;
-    it->dest = addr;
-    it->port = vqs_port();
     it->size = 4 + len;
     uint32_t wire = htonl((uint32_t)len);
     memcpy(it->bytes, &wire, 4);
     memcpy(it->bytes + 4, text, len);
 
     pthread_mutex_lock(&g_lock);
-    if (!g_started && start_sender() != 0) {
+    struct lane *lane = lane_for(addr, vqs_port());
+    if (!lane) {
         pthread_mutex_unlock(&g_lock);
         free(it);
         return -1;
     }
     /* Recorded before delivery so that an answer racing the message is let in. */
     remember(addr);
-    if (g_tail)
-        g_tail->next = it;
+    if (lane->tail)
+        lane->tail->next = it;
     else
-        g_head = it;
-    g_tail = it;
-    pthread_cond_signal(&g_work);
+        lane->head = it;
+    lane->tail = it;
+    pthread_cond_signal(&lane->work);
     pthread_mutex_unlock(&g_lock);
     return 0;
 }
