@@ -20,6 +20,10 @@ bool createDirectory(const QString &path)
 
 bool removeDirectory(const QString &path)
 {
+    // An empty path names the working directory, and a linked directory lies elsewhere:
+    // neither is ours to empty.
+    if (path.isEmpty() || QFileInfo(path).isSymLink())
+        return false;
     QDir dir(path);
     if (!dir.exists())
         return false;
@@ -39,7 +43,7 @@ bool removeDirectory(const QString &path)
     QDir parent(path);
     parent.cdUp();
     if (QFileInfo::exists(path))
-        return parent.rmdir(QFileInfo(path).fileName());
+        return parent.rmdir(QFileInfo(QDir::cleanPath(path)).fileName());
     return true;
 }
 
@@ -50,8 +54,8 @@ int runShell(const QString &command)
 
 void repairRpmDatabase()
 {
-    runShell(QStringLiteral("rm -rf ") + Quoting::shell(Paths::rpmDatabaseDirectory())
-             + QStringLiteral("/__db*"));
+    runShell(QStringLiteral("rm -rf ") + Quoting::shell(Paths::rpmDatabaseDirectory()) +
+             QStringLiteral("/__db*"));
     runShell(QStringLiteral("rpm --rebuilddb"));
 }
 
@@ -66,7 +70,9 @@ static int decode(int status, bool repair)
         repairRpmDatabase();
         return 2;
     }
-    if (WIFSIGNALED(status)) {
+    // Any of the low seven bits means the shell did not exit normally; WIFSIGNALED alone
+    // would let a stop status (0x7f) through as a clean exit.
+    if ((status & 0x7f) != 0) {
         qDebug() << "exit status = " << WEXITSTATUS(status);
         return -1;
     }
@@ -78,6 +84,12 @@ static int decode(int status, bool repair)
     return 0;
 }
 
-int isExecSuccess(int status) { return decode(status, true); }
+int isExecSuccess(int status)
+{
+    return decode(status, true);
+}
 
-int decodeExecStatus(int status) { return decode(status, false); }
+int decodeExecStatus(int status)
+{
+    return decode(status, false);
+}
