@@ -26,11 +26,11 @@ QString UpdateRpmThread::packagePath() const
     return m_pkgpath;
 }
 
-bool UpdateRpmThread::download(const QString &directory, const QString &name)
+bool UpdateRpmThread::download(const QString &directory, const QString &nameVersion)
 {
-    // The bare name: yum fetches the newest version available. dnf's install leaves an
-    // installed package alone however old it is, so the upgrade asks for an upgrade.
-    const QString command = downloadCommand(QStringLiteral("upgrade"), directory, name);
+    // The catalog's name-version: dnf's install of a bare name leaves an installed package
+    // alone however old it is, and the cancel path finds only "yum install --downloadonly".
+    const QString command = downloadCommand(QStringLiteral("install"), directory, nameVersion);
     if (runEvaluated(command) == ResultSuccess)
         return true;
     // A tool that failed again on the rebuilt database has downloaded nothing either, so
@@ -48,7 +48,7 @@ bool UpdateRpmThread::runTask(const OperInfo &task)
     const TaskPackage package(task.m_rpmname);
     removeDirectory(directory);
     createDirectory(directory);
-    if (!download(directory, package.name)) {
+    if (!download(directory, package.nameVersion)) {
         removeDirectory(directory);
         reportFailure(task);
         return false;

@@ -24,7 +24,7 @@ protected:
     QString packagePath() const override;
 
 private:
-    bool download(const QString &directory, const QString &name);
+    bool download(const QString &directory, const QString &nameVersion);
 
     QString m_pkgpath; // read once when the thread starts
 };

@@ -423,15 +423,15 @@ private slots:
             << QStringList{"downloadExecEnd 一键安装 0 9 foo-bar",
                            "quickinstallExecEnd 一键安装 -2 9 foo-bar"}
             << QStringList() << QStringList() << "0" << 1;
-        // From 1.2 installed; the bare name fetches the newest version there is.
+        // From 1.2 installed to the catalog's 1.3.
         QTest::newRow("upgrade") << Kind::Upgrade << rpm13 << false
-                                 << QStringList{"upgrade", "foo-bar"}
+                                 << QStringList{"install", "foo-bar-1.3"}
                                  << QStringList{"downloadExecEnd 升级 0 9 foo-bar",
                                                 "updateRpmExecEnd 升级 0 9 foo-bar"}
                                  << QStringList{"foo-bar-1.3-1.x86_64"}
                                  << QStringList{"foo-bar 1.3 1"} << "2" << 0;
         QTest::newRow("upgrade, rpm fails")
-            << Kind::Upgrade << rpm13 << true << QStringList{"upgrade", "foo-bar"}
+            << Kind::Upgrade << rpm13 << true << QStringList{"install", "foo-bar-1.3"}
             << QStringList{"downloadExecEnd 升级 0 9 foo-bar", "updateRpmExecEnd 升级 -2 9 foo-bar"}
             << installed12 << QStringList{"foo-bar 1.2 3.el7.x86_64"} << "1" << 0;
     }
@@ -539,8 +539,8 @@ private slots:
                                                  "{D}", "x;touch pwned-1"};
         QTest::newRow("upgrade") << Kind::Upgrade << "it's $(touch pwned)-1-1"
                                  << "yum"
-                                 << QStringList{"upgrade", "--downloadonly", "--downloaddir", "{D}",
-                                                "it's $(touch pwned)"};
+                                 << QStringList{"install", "--downloadonly", "--downloaddir", "{D}",
+                                                "it's $(touch pwned)-1"};
         QTest::newRow("uninstall") << Kind::Uninstall << "x$(touch pwned)-1-1"
                                    << "rpm" << QStringList{"-e", "x$(touch pwned)", "--nodeps"};
         QTest::newRow("install") << Kind::Install << "x`touch pwned` y-1-1"
