@@ -1,0 +1,58 @@
+#!/bin/sh
+# test_packaging.sh SOURCE_DIR: builds the store's RPM from a source archive of the tree,
+# installs it into a private root with rpm --root and checks that every file is where the
+# store looks for it.
+set -eu
+src=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+version=$(sed -n 's/^Version: *//p' "$src/packaging/corvane.spec")
+mkdir -p "$work/top/SOURCES"
+tar -C "$src" --exclude=./.git --exclude=./build --exclude='./build-*' \
+    --transform "s,^\.,corvane-$version," -czf "$work/top/SOURCES/corvane-$version.tar.gz" .
+
+# Build requirements are Fedora package names, which this host's rpm database does not hold.
+rpmbuild --quiet --define "_topdir $work/top" --define 'debug_package %{nil}' --nodeps \
+    -bb "$src/packaging/corvane.spec" > "$work/rpmbuild.log" 2>&1 ||
+    { tail -n 40 "$work/rpmbuild.log"; fail "rpmbuild"; }
+package=$(ls "$work"/top/RPMS/x86_64/corvane-"$version"-*.rpm)
+
+root=$work/root
+/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm --initdb
+/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm -i --nodeps --noscripts "$package" 2>/dev/null ||
+    fail "rpm -i"
+
+libdir=$(rpm --eval '%{_libdir}')
+for file in /usr/bin/corvane /usr/bin/corvane-launcher \
+    "$libdir/libcorvane.so.1" "$libdir/libmqaid.so.1" "$libdir/libvqs.so.1" \
+    /opt/corvane/doc/client-config.ini /opt/corvane/db/server_software.db \
+    /opt/corvane/db/software.db /usr/share/corvane/qm/qt_zh_CN.qm /usr/share/doc/help.pdf \
+    /usr/share/applications/corvane.desktop /usr/share/metainfo/org.lumora.corvane.metainfo.xml \
+    /usr/share/polkit-1/actions/org.lumora.corvane.policy /usr/share/pixmaps/corvane.png; do
+    [ -f "$root$file" ] || fail "missing $file"
+done
+[ -d "$root/opt/corvane/icons" ] || fail "missing /opt/corvane/icons/"
+[ -x "$root/usr/bin/corvane" ] || fail "corvane is not executable"
+
+# The databases come with their tables; the store never creates them.
+for table in softwares:server_software software:software loadmanage:software loadrecord:software; do
+    name=${table%%:*}
+    db=$root/opt/corvane/db/${table#*:}.db
+    [ "$(sqlite3 "$db" "select count(*) from sqlite_master where type='table' and name='$name'")" = 1 ] ||
+        fail "table $name missing in $db"
+done
+
+# Local edits to the configuration and the databases survive an update.
+configs=$(/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm -qc corvane)
+for file in /opt/corvane/doc/client-config.ini /opt/corvane/db/server_software.db /opt/corvane/db/software.db; do
+    echo "$configs" | grep -qx "$file" || fail "$file is not marked as configuration"
+done
+
+for binary in "$root/usr/bin/corvane" "$root$libdir/libcorvane.so.1"; do
+    readelf -d "$binary" | grep -q 'NEEDED.*libmqaid\.so' || fail "$binary does not need libmqaid"
+done
+[ -n "$(/usr/bin/rpm -qp --requires "$package" 2>/dev/null | grep -E '^\(dnf or yum\)|^wget$')" ] ||
+    fail "runtime requirements missing"
+echo "1 passed, 0 failed"
