@@ -1,0 +1,164 @@
+#include "packagetable.h"
+
+#include "paths.h"
+#include "quoting.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPixmap>
+#include <QTableWidget>
+#include <QTableWidgetItem>
+
+namespace
+{
+
+constexpr int RowHeight = 85;
+constexpr int IconSize = 48;
+// Longer texts also get the whole text as tool tip, the cell being too narrow for them.
+constexpr int ToolTipLength = 15;
+
+QLabel *iconLabel(const QString &icon)
+{
+    auto *label = new QLabel;
+    QPixmap pixmap;
+    // An icon name that is not one file name below the icon directory is never opened.
+    if (Quoting::isSafePathComponent(icon))
+        pixmap.load(Paths::iconDirectory() + icon);
+    if (!pixmap.isNull())
+        label->setPixmap(
+            pixmap.scaled(IconSize, IconSize, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    return label;
+}
+
+} // namespace
+
+void PackageTable::configure(QTableWidget *table, const QStringList &headers,
+                             const QVector<int> &widths)
+{
+    table->setColumnCount(ColumnCount);
+    table->setHorizontalHeaderLabels(headers);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setVisible(false);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(RowHeight);
+    table->setShowGrid(false);
+    setWidths(table, widths);
+    for (int column = ColumnRpm; column < ColumnCount; ++column)
+        table->hideColumn(column);
+}
+
+void PackageTable::setWidths(QTableWidget *table, const QVector<int> &widths)
+{
+    for (int column = 0; column < widths.size(); ++column)
+        table->setColumnWidth(column, widths.at(column));
+}
+
+void PackageTable::fillRow(QTableWidget *table, int row, const RpmData &data, QWidget *controller)
+{
+    table->setCellWidget(row, ColumnIcon, iconLabel(data.m_icon));
+
+    auto *name = new QLabel;
+    name->setTextFormat(Qt::RichText);
+    name->setText(nameHtml(data));
+    if (data.m_description.size() > ToolTipLength)
+        name->setToolTip(descriptionToolTip(data));
+    table->setCellWidget(row, ColumnName, name);
+
+    auto *version = new QTableWidgetItem(data.m_version);
+    if (data.m_version.size() > ToolTipLength)
+        version->setToolTip(data.m_version);
+    table->setItem(row, ColumnVersion, version);
+    table->setItem(row, ColumnSize, new QTableWidgetItem(sizeText(data.m_size)));
+
+    if (controller)
+        table->setCellWidget(row, ColumnOperation, controller);
+    else
+        table->removeCellWidget(row, ColumnOperation);
+
+    setText(table, row, ColumnRpm, data.m_rpm);
+    setText(table, row, ColumnKey, data.m_icon);
+    setText(table, row, ColumnExec, data.m_exec);
+    setText(table, row, ColumnType, data.m_type);
+    setText(table, row, ColumnDisplayName, data.m_name);
+    setText(table, row, ColumnState, QStringLiteral("0"));
+}
+
+void PackageTable::setCheckItem(QTableWidget *table, int row, bool checked)
+{
+    auto *item = new QTableWidgetItem;
+    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    table->setItem(row, ColumnCheck, item);
+}
+
+bool PackageTable::isChecked(const QTableWidget *table, int row)
+{
+    const QTableWidgetItem *item = table->item(row, ColumnCheck);
+    return item && item->checkState() == Qt::Checked;
+}
+
+QString PackageTable::text(const QTableWidget *table, int row, int column)
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QString();
+}
+
+void PackageTable::setText(QTableWidget *table, int row, int column, const QString &text)
+{
+    if (QTableWidgetItem *item = table->item(row, column))
+        item->setText(text);
+    else
+        table->setItem(row, column, new QTableWidgetItem(text));
+}
+
+bool PackageTable::hasItem(const QTableWidget *table, int row, int column)
+{
+    return table->item(row, column) != nullptr;
+}
+
+int PackageTable::findRow(const QTableWidget *table, int column, const QString &value)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem *item = table->item(row, column);
+        if (item && item->text() == value)
+            return row;
+    }
+    return -1;
+}
+
+QString PackageTable::starText(int stars)
+{
+    if (stars < 0)
+        return QStringLiteral("error");
+    QString text;
+    for (int i = 0; i < 5; ++i)
+        text += i < stars ? QStringLiteral("<img src=':/img/full_star.png'>")
+                          : QStringLiteral("<img src=':/img/empty_star.png'>");
+    return text;
+}
+
+QString PackageTable::sizeText(const QString &bytes)
+{
+    const double megabytes = bytes.toLongLong() / 1000.0 / 1000.0;
+    return QString::number(megabytes, 'f', 2) + QLatin1Char('M');
+}
+
+QString PackageTable::nameHtml(const RpmData &data)
+{
+    // Catalog texts are shown as text, never interpreted as markup.
+    return QStringLiteral("<html><body><div style = 'margin-top:10px;'>") +
+           data.m_name.toHtmlEscaped() + QStringLiteral("</div><div style = 'margin-top:10px;'>") +
+           starText(data.m_star.toInt()) +
+           QStringLiteral("</div></br><div style = 'color:#ababab;margin-top:1px;'>") +
+           data.m_description.toHtmlEscaped() + QStringLiteral("</div></body></html>");
+}
+
+QString PackageTable::descriptionToolTip(const RpmData &data)
+{
+    return QStringLiteral("<html><body><div style = 'color:#ababab;margin-top:10px;'>") +
+           data.m_description.toHtmlEscaped() + QStringLiteral("</div></body></html>");
+}

@@ -1,0 +1,66 @@
+#include "dialogwatcher.h"
+
+#include "comdialog.h"
+#include "loaddialog.h"
+#include "ui_comdialog.h"
+
+#include <QApplication>
+#include <QPushButton>
+
+DialogWatcher::DialogWatcher()
+{
+    connect(&m_timer, &QTimer::timeout, this, &DialogWatcher::poll);
+    m_timer.start(20);
+}
+
+void DialogWatcher::clear()
+{
+    m_messages.clear();
+    m_answers.clear();
+    m_managerShown = 0;
+}
+
+void DialogWatcher::poll()
+{
+    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    if (!dialog || dialog == m_answering)
+        return;
+    answer(dialog);
+}
+
+void DialogWatcher::answer(QDialog *dialog)
+{
+    m_answering = dialog;
+    // Forgotten once the dialog is done: the window reuses one message dialog.
+    auto *done = new QMetaObject::Connection;
+    *done = connect(dialog, &QDialog::finished, this, [this, done] {
+        m_answering = nullptr;
+        disconnect(*done);
+        delete done;
+    });
+
+    QAbstractButton *button = nullptr;
+    if (auto *message = qobject_cast<comDialog *>(dialog)) {
+        m_messages << message->ui->label_dialog_info->text();
+        const Answer answer = m_answers.isEmpty() ? Ok : m_answers.takeFirst();
+        QPushButton *ok = message->ui->pushButton_ok;
+        QPushButton *cancel = message->ui->pushButton_cancel;
+        if (answer == Ok && !ok->isHidden())
+            button = ok;
+        else if (answer == Cancel && !cancel->isHidden())
+            button = cancel;
+        else
+            button = message->ui->btn_dialog_close;
+    } else if (qobject_cast<LoadDialog *>(dialog)) {
+        ++m_managerShown;
+        // The manager's own close button only hides it; that ends its modal run as well.
+        QMetaObject::invokeMethod(dialog, "hide", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+        return;
+    } else {
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+        return;
+    }
+    // Queued: the answer may open the next dialog, which this poll must be free to answer.
+    QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "catalogentry.h"
+#include "dialogwatcher.h"
+#include "sandbox.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class InstallItem;
+class MainWindow;
+class QTableWidget;
+class YumControl;
+
+// One store window on a sandbox of its own: its own root, transport port and catalog, fed
+// with frames over the real transport, torn down with every thread the window started.
+class ShellHarness
+{
+public:
+    ShellHarness();
+    ~ShellHarness();
+    ShellHarness(const ShellHarness &) = delete;
+    ShellHarness &operator=(const ShellHarness &) = delete;
+
+    bool isValid() const;
+    Sandbox &sandbox() { return m_sandbox; }
+    DialogWatcher &dialogs() { return m_dialogs; }
+    // A yum that can hold and fail calls; made on first use, before the window starts.
+    YumControl &yum();
+
+    // Shows a new window; it loads until the first frame has been processed.
+    MainWindow *start();
+    MainWindow *window() const { return m_window; }
+
+    // Sends one frame to the window's receiver and waits until the window has taken it in.
+    bool sendFrame(const QString &frame);
+    // Sends without waiting.
+    void postFrame(const QString &frame);
+    bool load(const QVector<CatalogEntry> &catalog);
+
+    QTableWidget *catalogTable() const;
+    QTableWidget *uninstallTable() const;
+    QString cell(QTableWidget *table, int row, int column) const;
+    int rowOf(QTableWidget *table, const QString &name) const;
+    InstallItem *controllerOf(QTableWidget *table, const QString &name) const;
+    QVector<int> visibleRows(QTableWidget *table) const;
+    // Scrolls a table to its bottom as a user drags the bar there.
+    void scrollToBottom(QTableWidget *table);
+    // Scrolls to the bottom, again if the first drag was taken back, until the table has
+    // grown; true when it then holds exactly rows rows.
+    bool scrollUntilLoaded(QTableWidget *table, int rows);
+
+    // The standard test packages as catalog entries, by package name and version.
+    static CatalogEntry packageEntry(const QString &name, const QString &version,
+                                     const QString &type = QStringLiteral("5"));
+
+private:
+    void stop();
+
+    Sandbox m_sandbox;
+    QByteArray m_savedPort;
+    bool m_hadPort;
+    QByteArray m_savedBind;
+    bool m_hadBind;
+    bool m_baseInstalled = false;
+    DialogWatcher m_dialogs;
+    std::unique_ptr<YumControl> m_yum;
+    MainWindow *m_window = nullptr;
+};

@@ -1,0 +1,517 @@
+#include "clientdemon.h"
+#include "combobox.h"
+#include "cycloprogress.h"
+#include "downloadthread.h"
+#include "getauththread.h"
+#include "installitem.h"
+#include "items.h"
+#include "loaddialog.h"
+#include "mainwindow.h"
+#include "packagetable.h"
+#include "quitinstallthread.h"
+#include "shellharness.h"
+#include "testrepository.h"
+#include "ui_items.h"
+#include "ui_loaddialog.h"
+#include "updaterpmthread.h"
+#include "yumcontrol.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+
+namespace
+{
+
+const QString Hello = QStringLiteral("你好世界");
+const QString Editor = QStringLiteral("文本编辑器");
+const QString Player = QStringLiteral("影音播放器");
+
+TestPackage standardPackage(const QString &name, const QString &version)
+{
+    for (const TestPackage &package : TestRepository::standardPackages())
+        if (package.name == name && package.version == version)
+            return package;
+    return TestPackage();
+}
+
+bool installed(Sandbox &sandbox, const QString &packageString)
+{
+    return sandbox.installedPackages().contains(packageString + QStringLiteral(".x86_64"));
+}
+
+// Chooses an entry of a not-installed row's selector and runs it, as a press on its text does.
+void choose(InstallItem *item, int entry)
+{
+    item->comboBox()->setCurrentIndex(entry);
+    QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+}
+
+enum { QuickInstallEntry = 0, DownloadEntry = 1 };
+
+} // namespace
+
+class TestOperations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(TestRepository::shared().isValid(),
+                 qPrintable(TestRepository::shared().errorString()));
+    }
+
+    void oneClickInstall()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
+                        ShellHarness::packageEntry("cv-editor", "2.0")}));
+        YumControl &yum = h.yum();
+        yum.hold(true);
+        QTableWidget *table = h.catalogTable();
+        const int row = h.rowOf(table, Hello);
+        choose(h.controllerOf(table, Hello), QuickInstallEntry);
+        QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
+        Items *entry = window->downloadManager()->itemOf(QStringLiteral("cv-hello"));
+        QVERIFY(entry);
+        QCOMPARE(entry->state(), QStringLiteral("正在下载"));
+        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
+        QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
+
+        yum.hold(false);
+        QTRY_VERIFY_WITH_TIMEOUT(installed(h.sandbox(), "cv-hello-1.0-1") &&
+                                     h.cell(table, row, PackageTable::ColumnState) == "0",
+                                 120000);
+        InstallItem *item = window->controllerAt(table, row);
+        QVERIFY(item->getOperSign());
+        QCOMPARE(item->operationButton()->text(), QStringLiteral("打开软件"));
+        QVERIFY(h.dialogs().messages().isEmpty());
+        QCOMPARE(window->downloadManager()->itemOf(QStringLiteral("cv-hello"))->state(),
+                 QStringLiteral("安装成功"));
+
+        // It is at the bottom of the uninstall table, and the catalog knows it as installed.
+        QTableWidget *uninstall = h.uninstallTable();
+        QVERIFY(uninstall->rowCount() >= 1);
+        QCOMPARE(h.cell(uninstall, uninstall->rowCount() - 1, PackageTable::ColumnDisplayName),
+                 Hello);
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        QCOMPARE(h.visibleRows(uninstall).size(), 1);
+        QCOMPARE(
+            h.cell(uninstall, h.visibleRows(uninstall).first(), PackageTable::ColumnDisplayName),
+            Hello);
+    }
+
+    void downloadThenInstallFromTheSameRow()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        QTableWidget *table = h.catalogTable();
+        const int row = h.rowOf(table, Hello);
+        choose(h.controllerOf(table, Hello), DownloadEntry);
+        QTRY_VERIFY_WITH_TIMEOUT(h.cell(table, row, PackageTable::ColumnState) == "0", 120000);
+        InstallItem *item = window->controllerAt(table, row);
+        QCOMPARE(item->operationButton()->text(), QStringLiteral("安装"));
+        QVERIFY(!installed(h.sandbox(), "cv-hello-1.0-1"));
+        QVERIFY(QFile::exists(h.sandbox().packageDirectory() +
+                              "/cv-hello-1.0-1/cv-hello-1.0-1.x86_64.rpm"));
+        QCOMPARE(window->downloadManager()->itemOf("cv-hello")->state(),
+                 QStringLiteral("下载成功"));
+
+        item->operationButton()->click();
+        QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
+        QTRY_VERIFY_WITH_TIMEOUT(h.cell(table, row, PackageTable::ColumnState) == "0", 120000);
+        QVERIFY(installed(h.sandbox(), "cv-hello-1.0-1"));
+        QCOMPARE(window->controllerAt(table, row)->operationButton()->text(),
+                 QStringLiteral("打开软件"));
+        // No longer a download waiting to be installed: the pages see it installed.
+        const QVector<RpmData> records =
+            window->clientDemon()->selectSoftware(0, QString(), QString());
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().m_state, 2);
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        QCOMPARE(h.visibleRows(h.uninstallTable()).size(), 1);
+    }
+
+    void upgradeSelectedRows()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        for (const TestPackage &package :
+             {standardPackage("cv-hello", "1.0"), standardPackage("cv-editor", "2.0"),
+              standardPackage("cv-player", "3.2")})
+            QVERIFY(h.sandbox().install(package));
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
+                        ShellHarness::packageEntry("cv-editor", "2.0"),
+                        ShellHarness::packageEntry("cv-player", "3.2")}));
+        auto *badge = window->findChild<QPushButton *>(QStringLiteral("btn_num"));
+        QVERIFY(badge->isHidden());
+
+        QVERIFY(h.sendFrame(catalogFrame(QStringLiteral("data_update_push"),
+                                         {ShellHarness::packageEntry("cv-hello", "1.1"),
+                                          ShellHarness::packageEntry("cv-editor", "2.1")})));
+        QVERIFY(!badge->isHidden());
+        QCOMPARE(badge->text(), QStringLiteral("2"));
+
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_update_info"))->text(),
+                 QStringLiteral("     总共2款软件可更新"));
+        QTableWidget *table = h.catalogTable();
+        const QVector<int> rows = h.visibleRows(table);
+        QCOMPARE(rows.size(), 2);
+        auto *selectAll = window->findChild<QCheckBox *>(QStringLiteral("checkBox_update"));
+        table->item(rows.at(0), PackageTable::ColumnCheck)->setCheckState(Qt::Checked);
+        QCOMPARE(selectAll->checkState(), Qt::PartiallyChecked);
+        table->item(rows.at(1), PackageTable::ColumnCheck)->setCheckState(Qt::Checked);
+        QCOMPARE(selectAll->checkState(), Qt::Checked);
+        table->item(rows.at(0), PackageTable::ColumnCheck)->setCheckState(Qt::Unchecked);
+        QCOMPARE(selectAll->checkState(), Qt::PartiallyChecked);
+        // A press on the partly checked box ticks every row shown.
+        selectAll->click();
+        QCOMPARE(selectAll->checkState(), Qt::Checked);
+        QCOMPARE(table->item(rows.at(0), PackageTable::ColumnCheck)->checkState(), Qt::Checked);
+
+        YumControl &yum = h.yum();
+        yum.hold(true);
+        QSignalSpy results(window->upgradeWorker(), &UpdateRpmThread::updateRpmExecEnd);
+        window->findChild<QPushButton *>(QStringLiteral("btn_update_soft"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
+        // The lower row goes first.
+        QVERIFY2(yum.calls().last().contains(
+                     QLatin1Char('/') + h.cell(table, rows.at(1), PackageTable::ColumnRpm) + ' '),
+                 qPrintable(yum.calls().join('|')));
+        window->findChild<QPushButton *>(QStringLiteral("btn_update_soft"))->click();
+        QCOMPARE(h.dialogs().messages(), QStringList{QStringLiteral("正在升级软件！")});
+
+        yum.hold(false);
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 240000);
+        QCOMPARE(results.at(0).at(3).toString(),
+                 h.cell(table, rows.at(1), PackageTable::ColumnKey));
+        QCOMPARE(results.at(1).at(3).toString(),
+                 h.cell(table, rows.at(0), PackageTable::ColumnKey));
+        QCOMPARE(results.at(0).at(1).toInt(), 0);
+        QCOMPARE(results.at(1).at(1).toInt(), 0);
+        QVERIFY(installed(h.sandbox(), "cv-hello-1.1-1"));
+        QVERIFY(installed(h.sandbox(), "cv-editor-2.1-1"));
+        QVERIFY(installed(h.sandbox(), "cv-player-3.2-4"));
+        // The results reach the window after the worker has sent them.
+        QTRY_VERIFY(badge->isHidden());
+        QVERIFY(h.visibleRows(table).isEmpty());
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_update_info"))->text(),
+                 QStringLiteral("     总共0款软件可更新"));
+        QCOMPARE(h.dialogs().messages().size(), 1);
+    }
+
+    void singleUninstall_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("close button") << int(DialogWatcher::CloseButton) << false;
+        QTest::newRow("cancel") << int(DialogWatcher::Cancel) << false;
+        QTest::newRow("OK") << int(DialogWatcher::Ok) << true;
+    }
+
+    void singleUninstall()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, removed);
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        QVERIFY(h.sandbox().install(standardPackage("cv-player", "3.2")));
+        QVERIFY(h.sandbox().install(standardPackage("cv-editor", "2.0")));
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-player", "3.2"),
+                        ShellHarness::packageEntry("cv-editor", "2.0"),
+                        ShellHarness::packageEntry("cv-hello", "1.0")}));
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        auto *info = window->findChild<QLabel *>(QStringLiteral("label_delete_info"));
+        QCOMPARE(info->text(), QStringLiteral("总共2款软件可卸载"));
+        QTableWidget *table = h.uninstallTable();
+        QCOMPARE(table->rowCount(), 2);
+
+        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
+        h.dialogs().queue(DialogWatcher::Answer(answer));
+        InstallItem *item = h.controllerOf(table, Player);
+        item->operationButton()->click();
+        QCOMPARE(h.dialogs().messages(), QStringList{QStringLiteral("确定要卸载吗？")});
+        if (!removed) {
+            QCOMPARE(h.cell(table, h.rowOf(table, Player), PackageTable::ColumnState),
+                     QStringLiteral("0"));
+            QVERIFY(!item->operationButton()->isHidden());
+            QVERIFY(item->cycloProgress()->isHidden());
+            QCOMPARE(results.count(), 0);
+            QVERIFY(installed(h.sandbox(), "cv-player-3.2-4"));
+            QCOMPARE(info->text(), QStringLiteral("总共2款软件可卸载"));
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QCOMPARE(results.first().at(1).toInt(), 0);
+        QTRY_COMPARE(h.rowOf(table, Player), -1);
+        QVERIFY(!installed(h.sandbox(), "cv-player-3.2-4"));
+        QVERIFY(installed(h.sandbox(), "cv-editor-2.0-1"));
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(info->text(), QStringLiteral("总共1款软件可卸载"));
+        // Its catalog row offers the package again.
+        InstallItem *catalogRow = h.controllerOf(h.catalogTable(), Player);
+        QVERIFY(!catalogRow->getOperSign());
+        QCOMPARE(h.dialogs().messages().size(), 1);
+    }
+
+    void batchUninstall_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("OK") << int(DialogWatcher::Ok) << true;
+        QTest::newRow("close button") << int(DialogWatcher::CloseButton) << false;
+    }
+
+    void batchUninstall()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, removed);
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        for (const TestPackage &package :
+             {standardPackage("cv-hello", "1.0"), standardPackage("cv-editor", "2.0"),
+              standardPackage("cv-player", "3.2")})
+            QVERIFY(h.sandbox().install(package));
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
+                        ShellHarness::packageEntry("cv-editor", "2.0"),
+                        ShellHarness::packageEntry("cv-player", "3.2")}));
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        QTableWidget *table = h.uninstallTable();
+        QCOMPARE(table->rowCount(), 3);
+        auto *uninstallSelected =
+            window->findChild<QPushButton *>(QStringLiteral("btn_delete_soft"));
+        uninstallSelected->click();
+        QCOMPARE(h.dialogs().messages(), QStringList{QStringLiteral("请选择卸载的软件！")});
+
+        window->findChild<QCheckBox *>(QStringLiteral("checkBox_delete"))->click();
+        for (int row = 0; row < table->rowCount(); ++row)
+            QVERIFY(PackageTable::isChecked(table, row));
+        h.dialogs().clear();
+        h.dialogs().queue(DialogWatcher::Answer(answer));
+        uninstallSelected->click();
+        const QString question = QStringLiteral("确定要卸载所有已勾选软件吗？");
+        QCOMPARE(h.dialogs().messages(), QStringList{question});
+        if (!removed) {
+            QCOMPARE(h.sandbox().installedPackages().size(), 4);
+            QCOMPARE(table->rowCount(), 3);
+            // Nothing is left running: the next press asks again.
+            h.dialogs().queue(DialogWatcher::CloseButton);
+            uninstallSelected->click();
+            QCOMPARE(h.dialogs().messages(), (QStringList{question, question}));
+            return;
+        }
+        // One question for the whole batch, none per package.
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 0, 240000);
+        QCOMPARE(h.sandbox().installedPackages(), QStringList{"cv-base-1.0-1.x86_64"});
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_delete_info"))->text(),
+                 QStringLiteral("总共0款软件可卸载"));
+        QCOMPARE(h.dialogs().messages(), QStringList{question});
+    }
+
+    void uninstallingAnUpgradablePackage()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        QVERIFY(h.sandbox().install(standardPackage("cv-hello", "1.0")));
+        QVERIFY(h.sandbox().install(standardPackage("cv-editor", "2.0")));
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.1"),
+                        ShellHarness::packageEntry("cv-editor", "2.1")}));
+        auto *badge = window->findChild<QPushButton *>(QStringLiteral("btn_num"));
+        QCOMPARE(badge->text(), QStringLiteral("2"));
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
+        QCOMPARE(h.visibleRows(h.catalogTable()).size(), 2);
+
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
+        h.controllerOf(h.uninstallTable(), Hello)->operationButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QTRY_COMPARE(badge->text(), QStringLiteral("1"));
+        QVERIFY(!badge->isHidden());
+
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
+        const QVector<int> rows = h.visibleRows(h.catalogTable());
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(h.cell(h.catalogTable(), rows.first(), PackageTable::ColumnDisplayName), Editor);
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_update_info"))->text(),
+                 QStringLiteral("     总共1款软件可更新"));
+    }
+
+    void cancellingDownloads()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
+                        ShellHarness::packageEntry("cv-editor", "2.0"),
+                        ShellHarness::packageEntry("cv-player", "3.2")}));
+        QTableWidget *table = h.catalogTable();
+        LoadDialog *manager = window->downloadManager();
+        YumControl &yum = h.yum();
+        yum.hold(true);
+        QSignalSpy results(window->downloadWorker(), &DownloadThread::downloadExecEnd);
+
+        choose(h.controllerOf(table, Hello), DownloadEntry);
+        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
+        // Queued behind the running one.
+        choose(h.controllerOf(table, Editor), DownloadEntry);
+        QVERIFY(manager->itemOf("cv-hello") && manager->itemOf("cv-editor"));
+
+        h.controllerOf(table, Editor)->cancelButton()->click();
+        QVERIFY(!manager->itemOf("cv-editor"));
+        h.controllerOf(table, Hello)->cancelButton()->click();
+        QVERIFY(!manager->itemOf("cv-hello"));
+
+        // Whatever the stopped download ends with, nothing is reported and nothing re-listed.
+        yum.hold(false);
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QCOMPARE(results.first().at(3).toString(), QStringLiteral("cv-hello"));
+        QTRY_COMPARE(h.cell(table, h.rowOf(table, Hello), PackageTable::ColumnState),
+                     QStringLiteral("0"));
+        QVERIFY(h.dialogs().messages().isEmpty());
+        QVERIFY(!manager->itemOf("cv-hello"));
+
+        // The cancelled queued task never runs: the next download follows at once.
+        choose(h.controllerOf(table, Player), DownloadEntry);
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 120000);
+        QCOMPARE(results.at(1).at(3).toString(), QStringLiteral("cv-player"));
+        QTRY_COMPARE(h.cell(table, h.rowOf(table, Player), PackageTable::ColumnState),
+                     QStringLiteral("0"));
+        for (const QString &call : yum.calls())
+            QVERIFY2(!call.contains(QLatin1String("cv-editor")), qPrintable(call));
+        QVERIFY(h.dialogs().messages().isEmpty());
+        QVERIFY(!manager->itemOf("cv-hello"));
+    }
+
+    void downloadAgainAfterAFailure()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        QTableWidget *table = h.catalogTable();
+        LoadDialog *manager = window->downloadManager();
+        YumControl &yum = h.yum();
+        yum.fail(true);
+        QSignalSpy results(window->downloadWorker(), &DownloadThread::downloadExecEnd);
+        choose(h.controllerOf(table, Hello), DownloadEntry);
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QTRY_COMPARE(h.dialogs().messages(), QStringList{QStringLiteral("下载软件失败！")});
+        Items *entry = manager->itemOf("cv-hello");
+        QVERIFY(entry);
+        QCOMPARE(entry->state(), QStringLiteral("下载失败"));
+        QCOMPARE(entry->ui->pushButton_reload->text(), QStringLiteral("重新下载"));
+
+        yum.fail(false);
+        entry->ui->pushButton_reload->click();
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 120000);
+        QCOMPARE(results.at(1).at(1).toInt(), 0);
+        QTRY_COMPARE(h.cell(table, h.rowOf(table, Hello), PackageTable::ColumnState),
+                     QStringLiteral("0"));
+        QCOMPARE(manager->ui->tableWidget_load->rowCount(), 1);
+        QCOMPARE(manager->itemOf("cv-hello")->state(), QStringLiteral("下载成功"));
+        QCOMPARE(h.controllerOf(table, Hello)->operationButton()->text(), QStringLiteral("安装"));
+        QCOMPARE(h.dialogs().messages().size(), 1);
+    }
+
+    void openingAnApplicationWithoutCommand()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        QVERIFY(h.sandbox().install(standardPackage("cv-player", "3.2")));
+        h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-player", "3.2")}));
+        InstallItem *item = h.controllerOf(h.catalogTable(), Player);
+        QCOMPARE(item->operationButton()->text(), QStringLiteral("打开软件"));
+        item->operationButton()->click();
+        QCOMPARE(h.dialogs().messages(), QStringList{QStringLiteral("此应用程序不能打开！")});
+    }
+
+    void launchingAnApplication()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        QVERIFY(h.sandbox().install(standardPackage("cv-player", "3.2")));
+        const QString dir = h.sandbox().path(QStringLiteral("/launch"));
+        QVERIFY(QDir().mkpath(dir));
+        h.start();
+        // The launch command's words reach the program; nothing in them is run by the shell.
+        CatalogEntry player = ShellHarness::packageEntry("cv-player", "3.2");
+        player.exec = "/usr/bin/touch " + dir + "/launched $(touch " + dir + "/injected)";
+        QVERIFY(h.load({player}));
+        h.controllerOf(h.catalogTable(), Player)->operationButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/launched"), 60000);
+        QVERIFY(!QFile::exists(dir + "/injected"));
+        QVERIFY(h.dialogs().messages().isEmpty());
+    }
+
+    void runningApplicationIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("upgrade");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("upgrade") << true << QStringList{Editor + QStringLiteral("正在运行！")};
+        QTest::newRow("uninstall")
+            << false
+            << QStringList{QStringLiteral("确定要卸载吗？"), Editor + QStringLiteral("正在运行！")};
+    }
+
+    void runningApplicationIsLeftAlone()
+    {
+        QFETCH(bool, upgrade);
+        QFETCH(QStringList, messages);
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        QVERIFY(h.sandbox().install(standardPackage("cv-editor", "2.0")));
+        // The application: a program whose command line is the catalog's launch command.
+        const QString program = h.sandbox().path(QStringLiteral("/usr/bin/cv-editor-app"));
+        QVERIFY(QDir().mkpath(h.sandbox().path(QStringLiteral("/usr/bin"))));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+        QProcess running;
+        running.start(program, {QStringLiteral("600")});
+        QVERIFY(running.waitForStarted());
+
+        MainWindow *window = h.start();
+        CatalogEntry editor = ShellHarness::packageEntry("cv-editor", "2.1");
+        editor.exec = program;
+        QVERIFY(h.load({editor}));
+        QTableWidget *table = upgrade ? h.catalogTable() : h.uninstallTable();
+        window
+            ->findChild<QPushButton *>(upgrade ? QStringLiteral("btn_packageUpdate")
+                                               : QStringLiteral("btn_packageDelete"))
+            ->click();
+        InstallItem *item = h.controllerOf(table, Editor);
+        QVERIFY2(item, qPrintable(QString::number(table->rowCount())));
+        QCOMPARE(item->operationButton()->text(),
+                 upgrade ? QStringLiteral("升级") : QStringLiteral("卸载"));
+        item->operationButton()->click();
+        QCOMPARE(h.dialogs().messages(), messages);
+        QCOMPARE(h.cell(table, h.rowOf(table, Editor), PackageTable::ColumnState),
+                 QStringLiteral("0"));
+        QVERIFY(installed(h.sandbox(), "cv-editor-2.0-1"));
+        QVERIFY(!window->downloadManager()->itemOf("cv-editor"));
+        running.kill();
+        running.waitForFinished();
+    }
+};
+
+QObject *createOperationTests()
+{
+    return new TestOperations;
+}
+
+#include "tst_operations.moc"
