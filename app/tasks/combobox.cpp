@@ -14,6 +14,9 @@ constexpr int ArrowWidth = 21;
 ComBoBox::ComBoBox(QWidget *parent) : QComboBox(parent)
 {
     setFixedSize(90, 40);
+    // The Windows style paints a focused combo box's text in the highlight colours, white on
+    // the white background here; like the other row controls it never takes the focus.
+    setFocusPolicy(Qt::NoFocus);
     setItemDelegate(new QStyledItemDelegate(this));
     if (QStyle *windows = QStyleFactory::create(QStringLiteral("Windows"))) {
         // setStyle does not take ownership.
