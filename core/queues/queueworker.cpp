@@ -37,6 +37,14 @@ void QueueWorker::deleteQueue(const QString &key)
             return;
         }
     }
+    if (!m_runningKey.isNull() && m_runningKey == key)
+        m_runningCancelled = true;
+}
+
+bool QueueWorker::runningTaskCancelled()
+{
+    QMutexLocker locker(&m_queueLock);
+    return m_runningCancelled;
 }
 
 void QueueWorker::stop()
@@ -79,6 +87,8 @@ void QueueWorker::run()
             if (m_queue.isEmpty()) // cancelled with deleteQueue meanwhile
                 continue;
             task = m_queue.takeFirst();
+            m_runningKey = task.m_key;
+            m_runningCancelled = false;
         }
 
         bool succeeded = false;
@@ -87,6 +97,10 @@ void QueueWorker::run()
         } else {
             qDebug() << "refusing task with unsafe package or key" << task.m_rpmname << task.m_key;
             reportFailure(task);
+        }
+        {
+            QMutexLocker locker(&m_queueLock);
+            m_runningKey = QString();
         }
         if (succeeded || m_pause == Pause::AfterEveryTask)
             QThread::sleep(1);
@@ -151,6 +165,9 @@ bool QueueWorker::downloadWithRetry(const OperInfo &task, bool traceEnd)
     if (downloadStep(task, traceEnd) == ResultSuccess)
         return true;
     setEndValue(ResultFailure);
+    // A download the user cancelled was killed; trying again would fetch it after all.
+    if (runningTaskCancelled())
+        return false;
     return downloadStep(task, traceEnd) == ResultSuccess;
 }
 

@@ -46,7 +46,10 @@ protected:
     virtual QString packagePath() const;
 
     // Removes the first queued task with this task key; the workers that offer it publish it.
+    // With no queued match, a running task of that key is marked cancelled: its download,
+    // which the caller kills, is then not tried again.
     void deleteQueue(const QString &key);
+    bool runningTaskCancelled();
     void setEndValue(int value);
 
     // pkgpath + "/" + m_rpmname, the task's download directory.
@@ -95,6 +98,8 @@ private:
     QMutex m_queueLock;
     QWaitCondition m_queueChanged;
     QList<OperInfo> m_queue;
+    QString m_runningKey;            // guarded by m_queueLock
+    bool m_runningCancelled = false; // guarded by m_queueLock
     QAtomicInt m_endValue;
     QAtomicInt m_stopFlag;
 };

@@ -36,7 +36,7 @@ bool UpdateRpmThread::download(const QString &directory, const QString &nameVers
     // A tool that failed again on the rebuilt database has downloaded nothing either, so
     // every failure gets the one further plain attempt.
     setEndValue(ResultFailure);
-    if (runShell(command) != 0)
+    if (runningTaskCancelled() || runShell(command) != 0)
         return false;
     setEndValue(ResultSuccess);
     return true;

@@ -307,6 +307,60 @@ private slots:
         QVERIFY(!QFileInfo::exists(downloadDirectory(sandbox, rpmname)));
     }
 
+    // The cancel path kills the running yum and calls deleteQueue; the killed download must
+    // not be fetched after all by the retry.
+    void cancelledDownloadIsNotRetried_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("download") << Kind::Download << "downloadExecEnd 下载 -1 9 cv-hello";
+        QTest::newRow("one-click install")
+            << Kind::QuickInstall << "quickinstallExecEnd 一键安装 -1 9 cv-hello";
+        QTest::newRow("upgrade") << Kind::Upgrade << "updateRpmExecEnd 升级 -1 9 cv-hello";
+    }
+
+    void cancelledDownloadIsNotRetried()
+    {
+        QFETCH(Kind, kind);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        ToolBox tools(sandbox);
+        const QString pidFile = sandbox.path("/running-yum.pid");
+        // The first download hangs until killed; any later one would succeed.
+        tools.add("yum",
+                  QStringLiteral("if [ ! -e '%1' ]; then echo $$ > '%1'; exec sleep 60; fi\n")
+                          .arg(pidFile) +
+                      forward);
+        tools.add("rpm", forward);
+
+        ResultRecorder recorder;
+        WorkerPtr worker = makeWorker(kind, recorder);
+        worker->insertQueue(task(kind, standard(0).packageString(), "cv-hello"));
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pidFile).size() > 0, Long);
+        QFile file(pidFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray pid = file.readAll().trimmed();
+        switch (kind) {
+        case Kind::Download:
+            static_cast<DownloadThread *>(worker.get())->deleteQueue("cv-hello");
+            break;
+        case Kind::QuickInstall:
+            static_cast<QuitInstallThread *>(worker.get())->deleteQueue("cv-hello");
+            break;
+        default:
+            static_cast<UpdateRpmThread *>(worker.get())->deleteQueue("cv-hello");
+            break;
+        }
+        QCOMPARE(ProcessRunner::run("kill", {"-9", QString::fromLatin1(pid)}).exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.results.size(), 1, Long);
+        QVERIFY(finish(worker));
+
+        QTEST(recorder.results.first(), "result");
+        QCOMPARE(tools.calls("yum").size(), 1);
+        QVERIFY(sandbox.installedPackages().isEmpty());
+    }
+
     void deleteQueueRemovesFirstMatch_data()
     {
         QTest::addColumn<QStringList>("keys");
