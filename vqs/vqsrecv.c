@@ -35,6 +35,7 @@ static size_t g_npeers;
 static size_t g_next; /* where the next scan starts, so one busy sender cannot starve others */
 static char *g_allow;
 static int g_backoff;
+static struct sockaddr_in g_bound; /* what g_listen is bound to */
 
 static void close_peer(struct peer *p)
 {
@@ -76,7 +77,6 @@ static int fail_after_pause(void)
 
 int vqs_message_recv_init(void)
 {
-    reset_receiver();
     const char *bind_text = vqs_env("VQS_BIND", "0.0.0.0");
     unsigned short port = vqs_port();
     struct sockaddr_in sa;
@@ -84,9 +84,19 @@ int vqs_message_recv_init(void)
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     if (inet_pton(AF_INET, bind_text, &sa.sin_addr) != 1) {
+        reset_receiver();
         fprintf(stderr, "vqs: VQS_BIND \"%s\" is not an IPv4 address\n", bind_text);
         return -1;
     }
+    /* A new receiving thread on the same address keeps the open connections: a message
+     * sent to it before it got here is already waiting in one of them. */
+    if (g_listen >= 0 && g_bound.sin_port == sa.sin_port &&
+        g_bound.sin_addr.s_addr == sa.sin_addr.s_addr) {
+        free(g_allow);
+        g_allow = strdup(vqs_env("VQS_ALLOW", ""));
+        return 0;
+    }
+    reset_receiver();
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int one = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
@@ -98,6 +108,7 @@ int vqs_message_recv_init(void)
     }
     g_allow = strdup(vqs_env("VQS_ALLOW", ""));
     g_listen = fd;
+    g_bound = sa;
     return 0;
 }
 

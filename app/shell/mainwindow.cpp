@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "operationword.h"
 
 #include "category.h"
 #include "clientdemon.h"
@@ -37,12 +38,12 @@
 namespace
 {
 
-const QString OpenApp = QStringLiteral("打开软件");
-const QString Install = QStringLiteral("安装");
-const QString QuickInstall = QStringLiteral("一键安装");
-const QString Download = QStringLiteral("下载");
-const QString Upgrade = QStringLiteral("升级");
-const QString Uninstall = QStringLiteral("卸载");
+const QString OpenApp = OperationWord::openApp();
+const QString Install = OperationWord::install();
+const QString QuickInstall = OperationWord::quickInstall();
+const QString Download = OperationWord::download();
+const QString Upgrade = OperationWord::upgrade();
+const QString Uninstall = OperationWord::uninstall();
 const QString AllSoftware = QStringLiteral("全部软件");
 const QString NoResult = QStringLiteral("没有相关软件包");
 const QString Busy = QStringLiteral("1");

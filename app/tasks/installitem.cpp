@@ -1,4 +1,5 @@
 #include "installitem.h"
+#include "operationword.h"
 
 #include "clientconfig.h"
 #include "combobox.h"
@@ -28,12 +29,12 @@ int InstallItem::m_cmd_count = 0;
 namespace
 {
 
-const QString OpenApp = QStringLiteral("打开软件");
-const QString Install = QStringLiteral("安装");
-const QString QuickInstall = QStringLiteral("一键安装");
-const QString Download = QStringLiteral("下载");
-const QString Upgrade = QStringLiteral("升级");
-const QString Uninstall = QStringLiteral("卸载");
+const QString OpenApp = OperationWord::openApp();
+const QString Install = OperationWord::install();
+const QString QuickInstall = OperationWord::quickInstall();
+const QString Download = OperationWord::download();
+const QString Upgrade = OperationWord::upgrade();
+const QString Uninstall = OperationWord::uninstall();
 
 constexpr int ProgressInterval = 50;
 constexpr int SpinnerInterval = 30;

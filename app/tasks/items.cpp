@@ -1,4 +1,5 @@
 #include "items.h"
+#include "operationword.h"
 
 #include "paths.h"
 #include "ui_items.h"
@@ -108,11 +109,11 @@ void Items::setProgressValue(int value)
         return;
     ui->label_finish->setPixmap(QPixmap(Finish));
     ui->label_finish->show();
-    if (m_oper == QStringLiteral("一键安装") || m_oper == QStringLiteral("升级")) {
+    if (m_oper == OperationWord::quickInstall() || m_oper == OperationWord::upgrade()) {
         ui->label->setText(Installing);
         ui->label->show();
         m_state = Installing;
-    } else if (m_oper == QStringLiteral("下载")) {
+    } else if (m_oper == OperationWord::download()) {
         ui->label->setText(Downloaded);
         ui->label->show();
         m_state = Downloaded;

@@ -1,4 +1,5 @@
 #include "loaddialog.h"
+#include "operationword.h"
 
 #include "clientconfig.h"
 #include "database.h"
@@ -154,7 +155,7 @@ void LoadDialog::addDatatotable(int number, QString display, QString key, QStrin
 
     m_map.insert(key, number);
     Items *items = appendRow(key);
-    if (oper == QStringLiteral("安装"))
+    if (oper == OperationWord::install())
         items->setItemValues(display, key, size, 99, oper, Installing);
     else
         items->setItemValues(display, key, size, progress, oper, Downloading);

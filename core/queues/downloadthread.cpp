@@ -1,10 +1,11 @@
 #include "downloadthread.h"
+#include "operationword.h"
 
 #include "codes.h"
 
 #include <syslog.h>
 
-static const QString downloadWord = QStringLiteral("下载");
+static const QString downloadWord = OperationWord::download();
 
 DownloadThread::DownloadThread() : QueueWorker(Pause::AfterSuccess) {}
 

@@ -1,4 +1,5 @@
 #include "getauththread.h"
+#include "operationword.h"
 
 #include "codes.h"
 #include "paths.h"
@@ -13,7 +14,7 @@
 
 #include <syslog.h>
 
-static const QString uninstallWord = QStringLiteral("卸载");
+static const QString uninstallWord = OperationWord::uninstall();
 
 GetAuthThread::GetAuthThread() : QueueWorker(Pause::AfterEveryTask) {}
 

@@ -1,9 +1,10 @@
 #include "installrpmthread.h"
+#include "operationword.h"
 
 #include "codes.h"
 #include "shellfunctions.h"
 
-static const QString installWord = QStringLiteral("安装");
+static const QString installWord = OperationWord::install();
 
 InstallRpmThread::InstallRpmThread() : QueueWorker(Pause::AfterEveryTask) {}
 

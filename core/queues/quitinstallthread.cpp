@@ -1,4 +1,5 @@
 #include "quitinstallthread.h"
+#include "operationword.h"
 
 #include "codes.h"
 #include "taskpackage.h"
@@ -7,7 +8,7 @@
 
 #include <syslog.h>
 
-static const QString quickInstallWord = QStringLiteral("一键安装");
+static const QString quickInstallWord = OperationWord::quickInstall();
 
 QuitInstallThread::QuitInstallThread() : QueueWorker(Pause::AfterSuccess) {}
 

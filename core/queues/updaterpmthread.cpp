@@ -1,4 +1,5 @@
 #include "updaterpmthread.h"
+#include "operationword.h"
 
 #include "clientconfig.h"
 #include "codes.h"
@@ -10,7 +11,7 @@
 
 #include <syslog.h>
 
-static const QString upgradeWord = QStringLiteral("升级");
+static const QString upgradeWord = OperationWord::upgrade();
 
 UpdateRpmThread::UpdateRpmThread() : QueueWorker(Pause::AfterSuccess) {}
 

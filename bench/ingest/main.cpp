@@ -1,0 +1,297 @@
+// Times a whole catalog arriving as frames over the transport into the frame receiver, with
+// many packages installed, against what any receiver has to pay at least: one rpm -qa per
+// frame and the frame's rows written in one transaction.
+#include "benchpackages.h"
+#include "catalogdocument.h"
+#include "catalogframe.h"
+#include "heartthread.h"
+#include "httpserver.h"
+#include "installedpackages.h"
+#include "paths.h"
+#include "processrunner.h"
+#include "quoting.h"
+#include "sandbox.h"
+#include "vqs.h"
+
+#include <sqlite3.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+namespace
+{
+
+constexpr int CatalogPackages = 2000;
+constexpr int InstalledPackageCount = 1500;
+constexpr int Repetitions = 5;
+
+QString shortName(int i)
+{
+    return QString::asprintf("cvb-app%05d", i);
+}
+QString installedVersion(int i)
+{
+    return QStringLiteral("1.") + QString::number(i % 7);
+}
+
+QVector<BenchPackages::Installed> installedPackages()
+{
+    QVector<BenchPackages::Installed> packages;
+    for (int i = 0; i < InstalledPackageCount; ++i)
+        packages.append({shortName(i), installedVersion(i)});
+    return packages;
+}
+
+// A quarter of the catalog is not installed, every tenth installed package has a newer release.
+QVector<CatalogPackage> catalog()
+{
+    QVector<CatalogPackage> packages;
+    for (int i = 0; i < CatalogPackages; ++i) {
+        CatalogPackage p;
+        p.name = QString::asprintf("应用%05d", i);
+        p.icon = shortName(i);
+        p.exec = shortName(i) + QStringLiteral(" %U");
+        p.version = installedVersion(i);
+        p.rpm = shortName(i) + '-' + p.version +
+                (i % 10 == 0 ? QStringLiteral("-2") : QStringLiteral("-1"));
+        p.size = QString::number(1 + i % 90) + QStringLiteral(" MB");
+        p.desc = QStringLiteral("一个普通的桌面应用，用于日常办公与学习 #") + QString::number(i);
+        p.rpmdeps = QStringLiteral("libc libqt5core libqt5widgets");
+        p.star = QString::number(1 + i % 5);
+        p.klass = QString::number(1 + i % 13);
+        p.time = QStringLiteral("20240101");
+        packages << p;
+    }
+    return packages;
+}
+
+bool waitForReceiver(int port)
+{
+    return QTest::qWaitFor(
+        [port] {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            return probe.waitForConnected(100);
+        },
+        10000);
+}
+
+double timed(const std::function<bool()> &run)
+{
+    return BenchPackages::medianMs(run, Repetitions);
+}
+
+bool exec(sqlite3 *db, const char *sql)
+{
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// The least a receiver does per frame: list the installed packages once and write the
+// frame's rows in one transaction with a prepared statement.
+bool floorFrame(const QString &database, const CatalogFrame &frame)
+{
+    const QByteArray command =
+        (QStringLiteral("rpm -qa > ") + Quoting::shell(Paths::installedListFile())).toUtf8();
+    if (std::system(command.constData()) != 0)
+        return false;
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *insert = nullptr;
+    bool ok = sqlite3_open(database.toUtf8().constData(), &db) == SQLITE_OK && exec(db, "begin") &&
+              sqlite3_prepare_v2(db,
+                                 "insert or replace into softwares(s_name,s_icon,s_exec,s_rpm,"
+                                 "s_version,s_size,s_description,s_rpmdeps,s_star,type,time) "
+                                 "values(?,?,?,?,?,?,?,?,?,?,?)",
+                                 -1, &insert, nullptr) == SQLITE_OK;
+    for (const CatalogPackage &p : frame.packages()) {
+        if (!ok)
+            break;
+        const QString values[] = {p.name, p.icon,    p.exec, p.rpm,   p.version, p.size,
+                                  p.desc, p.rpmdeps, p.star, p.klass, p.time};
+        for (int c = 0; c < 11; ++c) {
+            const QByteArray text = values[c].toUtf8();
+            sqlite3_bind_text(insert, c + 1, text.constData(), text.size(), SQLITE_TRANSIENT);
+        }
+        ok = sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+    }
+    sqlite3_finalize(insert);
+    ok = ok && exec(db, "commit");
+    sqlite3_close(db);
+    return ok;
+}
+
+struct Replay {
+    double totalMs = -1;
+    int frames = 0;
+};
+
+// Sends every frame to the receiver and waits until it has applied the last one.
+Replay replay(HeartThread &heart, const QStringList &frames)
+{
+    int done = 0;
+    QObject context;
+    QObject::connect(&heart, &HeartThread::recvServerData, &context,
+                     [&done](const QString &data, const QStringList &) {
+                         if (data != QLatin1String("info"))
+                             ++done;
+                     });
+    Replay result;
+    QElapsedTimer timer;
+    timer.start();
+    for (const QString &frame : frames)
+        vqs_message_send("127.0.0.1", frame.toUtf8().constData());
+    if (QTest::qWaitFor([&] { return done >= frames.size(); }, 600000)) {
+        result.totalMs = timer.nsecsElapsed() / 1e6;
+        result.frames = frames.size();
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int port = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        port = probe.serverPort();
+        qputenv("VQS_PORT", QByteArray::number(port));
+    }
+    qputenv("VQS_BIND", "127.0.0.1");
+    qSetMessagePattern(QStringLiteral("%{if-warning}%{message}%{endif}"));
+
+    QElapsedTimer setupTimer;
+    setupTimer.start();
+    Sandbox sandbox;
+    QString error;
+    if (!sandbox.isValid() || !BenchPackages::install(sandbox, installedPackages(), &error)) {
+        std::fprintf(stderr, "no sandbox: %s%s\n", qPrintable(sandbox.errorString()),
+                     qPrintable(error));
+        return 1;
+    }
+    // The icons the first load fetches, served from loopback as the catalog server would.
+    QTemporaryDir iconSource;
+    for (int i = 0; i < CatalogPackages; ++i) {
+        QFile icon(iconSource.filePath(shortName(i)));
+        if (!icon.open(QIODevice::WriteOnly) || icon.write(QByteArray(2048, 'x')) < 0)
+            return 1;
+    }
+    HttpServer http(iconSource.path());
+    if (!http.isRunning()) {
+        std::fprintf(stderr, "no http server\n");
+        return 1;
+    }
+    sandbox.setConfig(QStringLiteral("iconurl"), http.url().chopped(1));
+
+    QStringList skipped;
+    const QStringList frames =
+        CatalogDocument::frames(QStringLiteral("data_resp"), QStringLiteral("data_resp_cont"),
+                                catalog(), CatalogDocument::MaxFrameBytes, &skipped);
+    // The same rows as continuation frames only: no reconciliation, so no icon is fetched and
+    // what remains is the frames' own statements and the refresh.
+    const QStringList continuations =
+        CatalogDocument::frames(QStringLiteral("data_resp_cont"), QStringLiteral("data_resp_cont"),
+                                catalog(), CatalogDocument::MaxFrameBytes, &skipped);
+    const QString floorDatabase = sandbox.path(QStringLiteral("/tmp/floor.db"));
+    QFile::copy(Paths::catalogDatabase(), floorDatabase);
+    const double setupSeconds = setupTimer.nsecsElapsed() / 1e9;
+
+    HeartThread heart;
+    heart.start();
+    if (!waitForReceiver(port)) {
+        std::fprintf(stderr, "the receiver does not listen\n");
+        return 1;
+    }
+    // The first load fetches every icon; the second is a restart with the catalog stored.
+    const Replay first = replay(heart, frames);
+    const QDateTime secondStart = QDateTime::currentDateTime();
+    const Replay second = replay(heart, frames);
+    // Icons written again during the second load were fetched again.
+    int refetched = 0;
+    const QDir icons(Paths::iconDirectory());
+    for (const QFileInfo &icon : icons.entryInfoList(QDir::Files))
+        refetched += icon.metadataChangeTime() >= secondStart ? 1 : 0;
+    const Replay third = replay(heart, continuations);
+    if (first.totalMs < 0 || second.totalMs < 0 || third.totalMs < 0) {
+        std::fprintf(stderr, "the receiver did not apply every frame\n");
+        return 1;
+    }
+
+    std::vector<CatalogFrame> parsed(frames.size());
+    for (int i = 0; i < frames.size(); ++i)
+        parsed[i].parse(frames[i], &error);
+    const double floorMs = timed([&] {
+        for (const CatalogFrame &frame : parsed)
+            if (!floorFrame(floorDatabase, frame))
+                return false;
+        return true;
+    });
+
+    // The parts of the refresh that follows each frame, timed alone on the same data.
+    InstalledPackages::SnapshotStyle snapshotStyle;
+    snapshotStyle.file = Paths::installedListFile();
+    InstalledPackages::ReloadStyle reloadStyle;
+    reloadStyle.errorPrefix = QStringLiteral("[ERROR][insert software]");
+    QVector<RpmInfo> installed;
+    const double snapshotMs = timed([&] { return InstalledPackages::snapshot(snapshotStyle); });
+    const double reloadMs = timed([&] {
+        installed.clear();
+        return InstalledPackages::reload(snapshotStyle.file, reloadStyle, &installed);
+    });
+    const double signMs =
+        timed([&] { return InstalledPackages::recomputeSigns(installed, QString()); });
+    const double rpmOnlyMs = timed([&] {
+        const QByteArray command =
+            (QStringLiteral("rpm -qa > ") + Quoting::shell(Paths::installedListFile())).toUtf8();
+        return std::system(command.constData()) == 0;
+    });
+
+    const QString iconCommand = QStringLiteral("wget -q -O ") +
+                                Quoting::shell(sandbox.path(QStringLiteral("/tmp/icon"))) + ' ' +
+                                Quoting::shell(http.url() + shortName(0));
+    const double wgetMs = timed([&] { return std::system(iconCommand.toUtf8().constData()) == 0; });
+
+    vqs_message_send("127.0.0.1", "process-run-end");
+    heart.wait(10000);
+
+    const int n = first.frames;
+    std::printf(
+        "# ingest: %d catalog packages in %d frames, %d installed, %d skipped; setup %.1f s\n",
+        CatalogPackages, n, installed.size(), skipped.size(), setupSeconds);
+    BenchPackages::printHeader();
+    BenchPackages::printRow(QStringLiteral("ingest first load, total (ms)"), first.totalMs,
+                            floorMs);
+    BenchPackages::printRow(QStringLiteral("ingest first load, per frame (ms)"), first.totalMs / n,
+                            floorMs / n);
+    BenchPackages::printRow(QStringLiteral("ingest stored catalog, total (ms)"), second.totalMs,
+                            floorMs);
+    BenchPackages::printRow(QStringLiteral("ingest stored catalog, per frame (ms)"),
+                            second.totalMs / n, floorMs / n);
+    BenchPackages::printRow(QStringLiteral("ingest split, snapshot rpm -qa (ms)"), snapshotMs,
+                            rpmOnlyMs);
+    BenchPackages::printRow(QStringLiteral("ingest split, reload software (ms)"), reloadMs, 0);
+    BenchPackages::printRow(QStringLiteral("ingest split, sign recomputation (ms)"), signMs, 0);
+    BenchPackages::printRow(QStringLiteral("ingest stored catalog, no icons, per frame (ms)"),
+                            third.totalMs / third.frames, floorMs / n);
+    const double statements = third.totalMs / third.frames - snapshotMs - reloadMs - signMs;
+    BenchPackages::printRow(QStringLiteral("ingest split, icon fetch (one wget) (ms)"), wgetMs, 0);
+    BenchPackages::printRow(QStringLiteral("ingest split, icons fetched again (count)"), refetched,
+                            0);
+    BenchPackages::printRow(QStringLiteral("ingest split, frame statements (remainder) (ms)"),
+                            statements, floorMs / n - rpmOnlyMs);
+    return 0;
+}

@@ -1,0 +1,128 @@
+// Times a cold start of the store program, offscreen, until its loading animation ends, with
+// the large catalog already stored: the first frame the program replays to itself ends it.
+#include "benchcatalog.h"
+#include "benchpackages.h"
+#include "database.h"
+#include "httpserver.h"
+#include "paths.h"
+#include "sandbox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTest>
+
+#include <cstdio>
+
+#ifndef CORVANE_PROGRAM
+#error "CORVANE_PROGRAM must name the corvane program"
+#endif
+
+namespace
+{
+
+constexpr int Repetitions = 5;
+// The program asks for the catalog this long after it starts.
+constexpr double CatalogRequestDelayMs = 1000;
+// What the window logs once it has left the loading page.
+const char *const LoadedLine = "refresh... m_page";
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Starts the program and returns the milliseconds until it has shown the catalog, or -1.
+double coldStart(const QString &tmp)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TMPDIR"), tmp); // the single-instance socket of this root only
+    env.insert(QStringLiteral("VQS_PORT"), QString::number(freePort()));
+    env.insert(QStringLiteral("VQS_BIND"), QStringLiteral("127.0.0.1"));
+    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{message}"));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setStandardOutputFile(QProcess::nullDevice());
+    QByteArray seen;
+    bool loaded = false;
+    QElapsedTimer timer;
+    timer.start();
+    QObject::connect(&program, &QProcess::readyReadStandardError, [&] {
+        seen += program.readAllStandardError();
+        const int line = seen.lastIndexOf('\n');
+        if (line >= 0) {
+            loaded = loaded || seen.left(line).contains(LoadedLine);
+            seen = seen.mid(line + 1);
+        }
+    });
+    program.start(QStringLiteral(CORVANE_PROGRAM), QStringList());
+    const bool done = program.waitForStarted() && QTest::qWaitFor([&] { return loaded; }, 120000);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    program.kill();
+    program.waitForFinished();
+    return done ? ms : -1;
+}
+
+bool bareQuery()
+{
+    int rows = 0, columns = 0;
+    char **result = exec_select(
+        Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
+        "select s_name,s_icon,s_exec,s_rpm,s_version,s_size,s_description,s_star,type,sign,"
+        "s_rpmdeps from softwares");
+    free_result(result);
+    return result != nullptr;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Sandbox sandbox;
+    QString error;
+    if (!sandbox.isValid() ||
+        !BenchPackages::install(sandbox, BenchCatalog::installedPackages(), &error) ||
+        !BenchCatalog::fill() || !BenchCatalog::writeIcons()) {
+        std::fprintf(stderr, "no sandbox: %s%s\n", qPrintable(sandbox.errorString()),
+                     qPrintable(error));
+        return 1;
+    }
+    // The catalog file the program fetches and replays: one push for a package it already
+    // has, so that the stored catalog stays as it is.
+    QDir files(sandbox.path(QStringLiteral("/srv")));
+    files.mkpath(QStringLiteral(".cv_data"));
+    QFile data(files.filePath(QStringLiteral(".cv_data/data_x86_64")));
+    if (!data.open(QIODevice::WriteOnly) ||
+        data.write(
+            (catalogFrame(QStringLiteral("data_update_push"), {BenchCatalog::entry(1)}) + '\n')
+                .toUtf8()) < 0)
+        return 1;
+    data.close();
+    HttpServer http(files.path());
+    if (!http.isRunning())
+        return 1;
+    sandbox.setConfig(QStringLiteral("iconurl"), http.url().chopped(1));
+    sandbox.setConfig(QStringLiteral("vqssend"), QStringLiteral("false"));
+    const QString tmp = sandbox.path(QStringLiteral("/tmp"));
+
+    const double startMs = BenchPackages::medianMs(
+        [&] {
+            const double ms = coldStart(tmp);
+            return ms >= 0;
+        },
+        Repetitions);
+    const double queryMs = BenchPackages::medianMs(bareQuery, Repetitions);
+    std::printf("# startup: %d packages stored, median of %d starts\n", BenchCatalog::Packages,
+                Repetitions);
+    BenchPackages::printHeader();
+    BenchPackages::printRow(QStringLiteral("startup to the loaded catalog (ms)"), startMs,
+                            CatalogRequestDelayMs + queryMs);
+    return 0;
+}

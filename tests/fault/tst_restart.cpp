@@ -1,0 +1,110 @@
+#include "database.h"
+#include "downloadthread.h"
+#include "items.h"
+#include "loaddialog.h"
+#include "paths.h"
+#include "sandbox.h"
+#include "testrepository.h"
+#include "toolbox.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <signal.h>
+
+namespace
+{
+
+const int Long = 120000;
+const char *const ChildArgument = "--interrupted-download";
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+QStringList records(const char *table)
+{
+    const QByteArray sql = QByteArray("select name, state, operation from ") + table;
+    int rows = 0;
+    int columns = 0;
+    char **cells =
+        exec_select(Paths::localDatabase().toUtf8().constData(), &rows, &columns, sql.constData());
+    QStringList out;
+    for (int r = 0; cells && r < rows; ++r) {
+        QStringList row;
+        for (int c = 0; c < columns; ++c)
+            row << QString::fromUtf8(cells[r * columns + c]);
+        out << row.join('|');
+    }
+    free_result(cells);
+    return out;
+}
+
+// The store as far as one download goes: the manager records it and the worker starts it.
+// Runs until it is killed.
+int runInterruptedDownload(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    LoadDialog dialog;
+    dialog.addDatatotable(1, QStringLiteral("你好"), QStringLiteral("cv-hello"),
+                          QStringLiteral("1M"), QStringLiteral("下载"), 0);
+    auto *worker = new DownloadThread;
+    worker->insertQueue(OperInfo{QStringLiteral("下载"), QStringLiteral("1"),
+                                 QStringLiteral("cv-hello-1.0-1.x86_64"),
+                                 QStringLiteral("cv-hello")});
+    worker->start();
+    return app.exec();
+}
+
+} // namespace
+
+class TestRestart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The store is killed while yum downloads; at the next start the download manager shows
+    // the download as failed, ready to be started again.
+    void killedDuringDownloadShowsFailedAtNextStart()
+    {
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        ToolBox tools(sandbox);
+        tools.add(QStringLiteral("yum"),
+                  QStringLiteral("echo $$ > \"$EVENTS.pid\"; exec /bin/sleep 600"));
+
+        QProcess store;
+        store.setProcessChannelMode(QProcess::ForwardedChannels);
+        store.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(ChildArgument)});
+        QVERIFY(store.waitForStarted());
+        const QString pidFile = tools.eventsFile() + QStringLiteral(".pid");
+        QTRY_VERIFY_WITH_TIMEOUT(!readText(pidFile).isEmpty(), Long);
+        QCOMPARE(records("loadrecord"), QStringList{"cv-hello|正在下载|下载"});
+        store.kill();
+        QVERIFY(store.waitForFinished(Long));
+        QCOMPARE(::kill(readText(pidFile).toInt(), SIGKILL), 0);
+
+        LoadDialog dialog;
+        Items *item = dialog.itemOf(QStringLiteral("cv-hello"));
+        QVERIFY(item);
+        QCOMPARE(item->state(), QStringLiteral("下载失败"));
+        QCOMPARE(records("loadrecord"), QStringList{"cv-hello|下载失败|下载"});
+        QCOMPARE(records("loadmanage"), QStringList{"cv-hello|正在下载|下载"});
+        QVERIFY(sandbox.installedPackages().isEmpty());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], ChildArgument) == 0)
+        return runInterruptedDownload(argc, argv);
+    QApplication app(argc, argv);
+    TestRestart test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_restart.moc"
