@@ -3,6 +3,7 @@
 #include "catalogrequest.h"
 #include "database.h"
 #include "downloadthread.h"
+#include "framereceiver.h"
 #include "getauththread.h"
 #include "heartthread.h"
 #include "httpserver.h"
@@ -39,71 +40,10 @@ namespace
 {
 
 const int Long = 180000;
-const QString Probe = QStringLiteral("<frame action='probe'/>");
 const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
 
-// Frames the receiver reported, delivered to the test's thread.
-class Recorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QStringList frames;
-    QVector<QStringList> lists;
-
-public slots:
-    void record(const QString &data, const QStringList &packages)
-    {
-        if (data == QLatin1String("info"))
-            return;
-        frames << data;
-        lists << packages;
-    }
-};
-
-// The frame receiver on its own thread, fed over the loopback transport.
-class Receiver
-{
-public:
-    Receiver()
-    {
-        QObject::connect(&m_thread, &HeartThread::recvServerData, &recorder, &Recorder::record,
-                         Qt::QueuedConnection);
-    }
-    ~Receiver() { stop(); }
-
-    bool start()
-    {
-        m_thread.start();
-        for (int attempt = 0; attempt < 60; ++attempt) {
-            vqs_message_send("127.0.0.1", Probe.toUtf8().constData());
-            if (QTest::qWaitFor([&]() { return recorder.frames.contains(Probe); }, 500))
-                return true;
-        }
-        return false;
-    }
-
-    bool stop()
-    {
-        if (!m_thread.isRunning())
-            return true;
-        vqs_message_send("127.0.0.1", "process-run-end");
-        return m_thread.wait(30000);
-    }
-
-    // Everything sent before has been handled once this returns true.
-    bool drain(const QString &tag)
-    {
-        const QString marker = QStringLiteral("<frame action='%1'/>").arg(tag);
-        vqs_message_send("127.0.0.1", marker.toUtf8().constData());
-        return QTest::qWaitFor([&]() { return recorder.frames.contains(marker); }, 60000);
-    }
-
-    Recorder recorder;
-
-private:
-    HeartThread m_thread;
-};
+using Recorder = FrameRecorder;
+using Receiver = FrameReceiver;
 
 struct StopAndWait {
     void operator()(QueueWorker *worker) const

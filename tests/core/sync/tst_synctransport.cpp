@@ -1,6 +1,7 @@
 #include "catalogfixture.h"
 #include "catalogframe.h"
 #include "catalogrequest.h"
+#include "framereceiver.h"
 #include "heartthread.h"
 #include "httpserver.h"
 #include "paths.h"
@@ -20,81 +21,9 @@ namespace
 {
 
 const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
-const QString Probe = QStringLiteral("<frame action='probe'/>");
 
-// Keeps what the receiver reports, delivered to the test's thread as the facade gets it.
-class Recorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QStringList frames;
-    QVector<QStringList> lists;
-
-    int countStartingWith(const QString &prefix) const
-    {
-        int n = 0;
-        for (const QString &frame : frames)
-            n += frame.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-
-public slots:
-    void record(const QString &data, const QStringList &packages)
-    {
-        if (data == QLatin1String("info"))
-            return;
-        frames << data;
-        lists << packages;
-    }
-};
-
-// The receiver running on its thread, as the facade runs it.
-class Receiver
-{
-public:
-    Receiver()
-    {
-        QObject::connect(&m_thread, &HeartThread::recvServerData, &recorder, &Recorder::record,
-                         Qt::QueuedConnection);
-    }
-    ~Receiver() { stop(); }
-
-    // Starts it and waits until it handles messages: probes are sent until one comes back.
-    bool start()
-    {
-        m_thread.start();
-        for (int attempt = 0; attempt < 60; ++attempt) {
-            vqs_message_send("127.0.0.1", Probe.toUtf8().constData());
-            if (QTest::qWaitFor([&]() { return recorder.frames.contains(Probe); }, 500))
-                return true;
-        }
-        return false;
-    }
-
-    bool stop()
-    {
-        if (!m_thread.isRunning())
-            return true;
-        vqs_message_send("127.0.0.1", "process-run-end");
-        return m_thread.wait(30000);
-    }
-
-    bool isRunning() const { return m_thread.isRunning(); }
-
-    // Everything sent to this client before now has been handled once this returns true.
-    bool drain(const QString &tag)
-    {
-        const QString marker = QStringLiteral("<frame action='%1'/>").arg(tag);
-        vqs_message_send("127.0.0.1", marker.toUtf8().constData());
-        return QTest::qWaitFor([&]() { return recorder.frames.contains(marker); }, 60000);
-    }
-
-    Recorder recorder;
-
-private:
-    HeartThread m_thread;
-};
+using Recorder = FrameRecorder;
+using Receiver = FrameReceiver;
 
 // tools/catalog-server on 127.0.0.2, driven through its command input.
 class CatalogServerProcess

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "heartthread.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Keeps what the frame receiver reports, delivered to the test's thread as the facade gets it.
+class FrameRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList frames;
+    QVector<QStringList> lists;
+
+    int countStartingWith(const QString &prefix) const;
+
+public slots:
+    void record(const QString &data, const QStringList &packages);
+};
+
+// The frame receiver on its own thread, fed over the loopback transport as the facade runs it.
+class FrameReceiver
+{
+public:
+    FrameReceiver();
+    ~FrameReceiver();
+
+    // Starts it and waits until it handles messages: probes are sent until one comes back.
+    bool start();
+    bool stop();
+    bool isRunning() const { return m_thread.isRunning(); }
+    // Everything sent to this client before now has been handled once this returns true.
+    bool drain(const QString &tag);
+
+    FrameRecorder recorder;
+
+private:
+    HeartThread m_thread;
+};
