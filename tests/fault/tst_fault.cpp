@@ -45,23 +45,6 @@ const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QSt
 using Recorder = FrameRecorder;
 using Receiver = FrameReceiver;
 
-struct StopAndWait {
-    void operator()(QueueWorker *worker) const
-    {
-        worker->stop();
-        worker->wait();
-        delete worker;
-    }
-};
-using WorkerPtr = std::unique_ptr<QueueWorker, StopAndWait>;
-
-template <typename Worker> WorkerPtr watched(ResultRecorder &recorder)
-{
-    auto *worker = new Worker;
-    recorder.watch(worker);
-    return WorkerPtr(worker);
-}
-
 // Every file below a directory, relative to it, with its size: what must stay unchanged.
 QStringList listing(const QString &directory)
 {

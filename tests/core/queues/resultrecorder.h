@@ -1,5 +1,9 @@
 #pragma once
 
+#include "queueworker.h"
+
+#include <memory>
+
 #include <QObject>
 #include <QStringList>
 
@@ -28,3 +32,21 @@ private:
     template <typename Worker, typename Signal>
     void record(Worker *worker, Signal signal, const char *name);
 };
+
+// Workers run commands until stopped; none may outlive its sandbox.
+struct StopAndWait {
+    void operator()(QueueWorker *worker) const
+    {
+        worker->stop();
+        worker->wait();
+        delete worker;
+    }
+};
+using WorkerPtr = std::unique_ptr<QueueWorker, StopAndWait>;
+
+template <typename Worker> WorkerPtr watched(ResultRecorder &recorder)
+{
+    auto *worker = new Worker;
+    recorder.watch(worker);
+    return WorkerPtr(worker);
+}

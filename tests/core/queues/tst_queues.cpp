@@ -56,24 +56,6 @@ const KindInfo &info(Kind kind)
     return kinds().first();
 }
 
-// Workers run commands until stopped; none may outlive its sandbox.
-struct StopAndWait {
-    void operator()(QueueWorker *worker) const
-    {
-        worker->stop();
-        worker->wait();
-        delete worker;
-    }
-};
-using WorkerPtr = std::unique_ptr<QueueWorker, StopAndWait>;
-
-template <typename Worker> WorkerPtr watched(ResultRecorder &recorder)
-{
-    auto *worker = new Worker;
-    recorder.watch(worker);
-    return WorkerPtr(worker);
-}
-
 WorkerPtr makeWorker(Kind kind, ResultRecorder &recorder)
 {
     switch (kind) {
