@@ -2,6 +2,7 @@
 #include "catalogframe.h"
 #include "catalogrequest.h"
 #include "database.h"
+#include "databaselock.h"
 #include "downloadthread.h"
 #include "framereceiver.h"
 #include "getauththread.h"
@@ -26,13 +27,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sqlite3.h>
-
 #include <signal.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 using namespace CatalogFixture;
 
@@ -40,6 +37,8 @@ namespace
 {
 
 const int Long = 180000;
+// How long the concurrent writers run.
+const int WritersRunMs = 60000;
 const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
 
 using Recorder = FrameRecorder;
@@ -154,41 +153,6 @@ int count(const QString &database, const QString &sql)
 {
     return query(database, sql).value(0).value(QStringLiteral("n")).toInt();
 }
-
-// Holds a write lock on a database from another thread until released.
-class Locker
-{
-public:
-    explicit Locker(const QString &database)
-    {
-        m_thread = std::thread([this, database]() {
-            sqlite3 *db = nullptr;
-            sqlite3_open(database.toUtf8().constData(), &db);
-            m_locked = sqlite3_exec(db, "begin exclusive;", nullptr, nullptr, nullptr) == SQLITE_OK;
-            m_ready = true;
-            while (!m_release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            sqlite3_exec(db, "rollback;", nullptr, nullptr, nullptr);
-            sqlite3_close(db);
-        });
-        while (!m_ready)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ~Locker() { release(); }
-    bool isLocked() const { return m_locked; }
-    void release()
-    {
-        m_release = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    std::thread m_thread;
-    std::atomic<bool> m_ready{false};
-    std::atomic<bool> m_locked{false};
-    std::atomic<bool> m_release{false};
-};
 
 } // namespace
 
@@ -314,7 +278,7 @@ private slots:
         QStringList sent;
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < 20000) {
+        while (clock.elapsed() < WritersRunMs) {
             const QByteArray number = QByteArray::number(writes);
             for (const char *sql :
                  {"insert into loadmanage(display_name,name,state,operation,number) "
@@ -371,7 +335,7 @@ private slots:
                                                     {package("cv-locked", "cv-locked-1-1")});
         const QByteArray catalog = utf8(Paths::catalogDatabase());
         {
-            Locker lock(Paths::catalogDatabase());
+            DatabaseLock lock(Paths::catalogDatabase());
             QVERIFY(lock.isLocked());
             vqs_message_send("127.0.0.1", utf8(frame).constData());
             QCOMPARE(exec_sql(catalog.constData(),

@@ -1,23 +1,37 @@
+#include "clientdemon.h"
 #include "combobox.h"
+#include "databaselock.h"
 #include "getauththread.h"
+#include "httpserver.h"
 #include "installitem.h"
+#include "items.h"
+#include "loaddialog.h"
 #include "mainwindow.h"
 #include "packagetable.h"
+#include "paths.h"
 #include "quitinstallthread.h"
 #include "shellharness.h"
+#include "stallwatch.h"
 #include "testrepository.h"
+#include "yumcontrol.h"
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 namespace
 {
 
 const int Long = 180000;
+// The longest the GUI thread may go without its events while a fault is met.
+const int StallLimitMs = 1000;
 
 TestPackage standardPackage(const QString &name, const QString &version)
 {
@@ -43,6 +57,13 @@ QStringList pwnedFiles(const QString &directory)
     while (it.hasNext())
         found << it.next();
     return found;
+}
+
+// Whether the GUI thread kept to its events while the watch ran; says how close it came.
+bool responsive(const StallWatch &watch)
+{
+    qInfo("longest time the GUI thread was kept from its events: %lld ms", watch.longestGapMs());
+    return watch.longestGapMs() < StallLimitMs;
 }
 
 } // namespace
@@ -111,6 +132,104 @@ private slots:
                                   QStringLiteral("0"), Long);
         QCOMPARE(h.sandbox().installedPackages(), packagesBefore);
         QCOMPARE(pwnedFiles(h.sandbox().root()), QStringList());
+    }
+    void unreachableCatalogKeepsWindowResponsive_data()
+    {
+        QTest::addColumn<bool>("fromServer");
+        QTest::addColumn<bool>("httpUp");
+        // The sandbox's catalog server address has no receiver.
+        QTest::newRow("catalog server down") << true << false;
+        QTest::newRow("HTTP server down") << false << false;
+        QTest::newRow("catalog file missing (404)") << false << true;
+    }
+
+    // No catalog arrives: the window keeps its loading animation without freezing, and takes
+    // the catalog in once it comes; icons that cannot be fetched leave the rows in place.
+    void unreachableCatalogKeepsWindowResponsive()
+    {
+        QFETCH(bool, fromServer);
+        QFETCH(bool, httpUp);
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        QTemporaryDir served;
+        std::unique_ptr<HttpServer> http(new HttpServer(served.path()));
+        QVERIFY(http->isRunning());
+        h.sandbox().setConfig(QStringLiteral("iconurl"), http->url().chopped(1));
+        if (!httpUp)
+            http->stop();
+        h.sandbox().setConfig(QStringLiteral("vqssend"),
+                              fromServer ? QStringLiteral("true") : QStringLiteral("false"));
+        MainWindow *window = h.start();
+        StallWatch watch;
+        // Well past the one-second delay of the catalog request and its failure.
+        QTest::qWait(4000);
+        QVERIFY(window->isLoading());
+        QVERIFY(!QFileInfo(Paths::catalogDataFile()).size());
+
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
+                        ShellHarness::packageEntry("cv-editor", "2.0")}));
+        QCOMPARE(h.catalogTable()->rowCount(), 2);
+        QVERIFY(responsive(watch));
+    }
+
+    // Another program holds the catalog database for ten seconds while a push arrives: the
+    // receiver waits for it on its own thread, and the window answers meanwhile.
+    void lockedDatabaseKeepsWindowResponsive()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        StallWatch watch;
+        {
+            DatabaseLock lock(Paths::catalogDatabase());
+            QVERIFY(lock.isLocked());
+            h.postFrame(catalogFrame(QStringLiteral("data_add_push"),
+                                     {ShellHarness::packageEntry("cv-editor", "2.0")}));
+            QTest::qWait(10000);
+            QVERIFY(responsive(watch));
+        }
+        QVERIFY(h.sendFrame(catalogFrame(QStringLiteral("data_add_push"),
+                                         {ShellHarness::packageEntry("cv-player", "3.2")})));
+        // The push met by the lock is lost whole, as from the catalog server's side it is
+        // one of many; the next one is stored.
+        QStringList names;
+        for (const RpmData &record :
+             h.window()->clientDemon()->selectSoftware(0, QString(), QString()))
+            names << record.m_name;
+        names.sort();
+        QCOMPARE(names, QStringList({"你好世界", "影音播放器"}));
+    }
+
+    // yum dies from a signal in the middle of a download from a row, both times the download is
+    // tried: the row polls its progress throughout without freezing the window and ends
+    // with the download failed.
+    void killedYumKeepsWindowResponsive()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        YumControl &yum = h.yum();
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        QTableWidget *table = h.catalogTable();
+        const int row = h.rowOf(table, QStringLiteral("你好世界"));
+        yum.hold(true);
+        StallWatch watch;
+        InstallItem *item = h.controllerOf(table, QStringLiteral("你好世界"));
+        item->comboBox()->setCurrentIndex(1);
+        QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        for (int attempt = 1; attempt <= 2; ++attempt) {
+            QTRY_COMPARE_WITH_TIMEOUT(yum.waiting(), 1, Long);
+            QCOMPARE(yum.killWaiting(), 1);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(h.cell(table, row, PackageTable::ColumnState),
+                                  QStringLiteral("0"), Long);
+        // Both tries of the download, with the repair between them.
+        QCOMPARE(yum.calls().filter(QStringLiteral("--downloadonly")).size(), 2);
+        QCOMPARE(window->downloadManager()->itemOf(QStringLiteral("cv-hello"))->state(),
+                 QStringLiteral("下载失败"));
+        QVERIFY(!QFileInfo::exists(h.sandbox().packageDirectory() + QStringLiteral("/cv-hello-1.0-1")));
+        QVERIFY(responsive(watch));
     }
 };
 

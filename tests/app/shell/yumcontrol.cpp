@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <signal.h>
+
 YumControl::YumControl(Sandbox &sandbox)
     : m_control(sandbox.path(QStringLiteral("/.sandbox/yumctl")))
 {
@@ -71,4 +73,17 @@ QStringList YumControl::calls() const
 int YumControl::waiting() const
 {
     return QDir(m_control).entryList({QStringLiteral("waiting.*")}, QDir::Files).size();
+}
+
+int YumControl::killWaiting()
+{
+    int killed = 0;
+    QDir control(m_control);
+    for (const QString &entry : control.entryList({QStringLiteral("waiting.*")}, QDir::Files)) {
+        if (::kill(pid_t(entry.section(QLatin1Char('.'), 1).toLongLong()), SIGKILL) == 0)
+            ++killed;
+        // A killed call leaves its mark behind.
+        control.remove(entry);
+    }
+    return killed;
 }

@@ -21,6 +21,8 @@ public:
     QStringList calls() const;
     // Calls waiting in the hold right now.
     int waiting() const;
+    // Kills the waiting calls as a signal from outside would; returns how many there were.
+    int killWaiting();
 
 private:
     void setFlag(const QString &name, bool on);

@@ -1,0 +1,21 @@
+#include "stallwatch.h"
+
+StallWatch::StallWatch(int intervalMs)
+{
+    m_timer.setInterval(intervalMs);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &StallWatch::tick);
+    restart();
+}
+
+void StallWatch::restart()
+{
+    m_longest = 0;
+    m_sinceTick.start();
+    m_timer.start();
+}
+
+void StallWatch::tick()
+{
+    m_longest = qMax(m_longest, m_sinceTick.restart());
+}
