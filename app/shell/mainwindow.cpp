@@ -703,11 +703,11 @@ void MainWindow::searchAllTable(QVector<RpmData> results)
         table->hideRow(row);
 
     QList<int> &pageRows = m_page == UpgradePage ? m_updatePackage_row : m_allPackage_row;
+    QHash<QString, QVector<int>> rowsByName =
+        PackageTable::rowsByText(table, PackageTable::ColumnDisplayName);
     int shown = 0;
     for (const RpmData &record : results) {
-        for (int row = 0; row < table->rowCount(); ++row) {
-            if (PackageTable::text(table, row, PackageTable::ColumnDisplayName) != record.m_name)
-                continue;
+        for (int row : rowsByName.value(record.m_name)) {
             pageRows.append(row);
             table->showRow(row);
             ++shown;
@@ -722,6 +722,7 @@ void MainWindow::searchAllTable(QVector<RpmData> results)
             if (index < 0)
                 break;
             const int row = insertAllPackageContent(all_data.at(index));
+            rowsByName[PackageTable::text(table, row, PackageTable::ColumnDisplayName)].append(row);
             table->showRow(row);
             ++shown;
             all_data.remove(index);
@@ -1144,6 +1145,7 @@ void MainWindow::on_btn_packageDelete_clicked()
     ui->label_delete_info->setText(QStringLiteral("总共") + QString::number(list.size()) +
                                    QStringLiteral("款软件可卸载"));
     m_installedTotal = list.size();
+    const PackageTable::OutOfSight building(table);
     if (!m_deleteBuilt) {
         getDeletePackage();
         m_deleteBuilt = true;
@@ -1153,14 +1155,16 @@ void MainWindow::on_btn_packageDelete_clicked()
     for (int row = table->rowCount() - 1; row >= 0; --row)
         if (!PackageTable::hasItem(table, row, PackageTable::ColumnDisplayName))
             table->removeRow(row);
+    QSet<QString> known;
+    for (int row = 0; row < table->rowCount(); ++row)
+        known.insert(PackageTable::text(table, row, PackageTable::ColumnDisplayName));
+    for (const RpmData &record : qAsConst(del_data))
+        known.insert(record.m_name);
     for (const RpmData &record : list) {
-        if (PackageTable::findRow(table, PackageTable::ColumnDisplayName, record.m_name) >= 0)
+        if (known.contains(record.m_name))
             continue;
-        const bool waiting = std::any_of(del_data.cbegin(), del_data.cend(), [&](const RpmData &r) {
-            return r.m_name == record.m_name;
-        });
-        if (!waiting)
-            del_data.append(record);
+        del_data.append(record);
+        known.insert(record.m_name);
     }
     // Everything that waits becomes a row now, batch by batch as the scroll loader does.
     while (!del_data.isEmpty()) {
@@ -1244,14 +1248,16 @@ void MainWindow::loadDelPackageNewData()
 void MainWindow::searchDeleteTable(QVector<RpmData> results)
 {
     QTableWidget *table = ui->tableWidget_delete;
+    const PackageTable::OutOfSight showing(table);
     for (int row = 0; row < table->rowCount(); ++row)
         table->hideRow(row);
+    QHash<QString, QVector<int>> rowsByName =
+        PackageTable::rowsByText(table, PackageTable::ColumnDisplayName);
     int shown = 0;
     for (const RpmData &record : results) {
-        const int row =
-            PackageTable::findRow(table, PackageTable::ColumnDisplayName, record.m_name);
-        if (row >= 0) {
-            table->showRow(row);
+        const QVector<int> rows = rowsByName.value(record.m_name);
+        if (!rows.isEmpty()) {
+            table->showRow(rows.first());
             ++shown;
         }
         while (shown <= ResultRows) {
@@ -1262,6 +1268,7 @@ void MainWindow::searchDeleteTable(QVector<RpmData> results)
             del_data.remove(index);
             if (added < 0)
                 break;
+            rowsByName[record.m_name].append(added);
             table->showRow(added);
             ++shown;
         }

@@ -33,6 +33,19 @@ QLabel *iconLabel(const QString &icon)
 
 } // namespace
 
+PackageTable::OutOfSight::OutOfSight(QTableWidget *table)
+    : m_table(table), m_wasVisible(table->isVisible())
+{
+    if (m_wasVisible)
+        m_table->hide();
+}
+
+PackageTable::OutOfSight::~OutOfSight()
+{
+    if (m_wasVisible)
+        m_table->show();
+}
+
 void PackageTable::configure(QTableWidget *table, const QStringList &headers,
                              const QVector<int> &widths)
 {
@@ -128,6 +141,16 @@ int PackageTable::findRow(const QTableWidget *table, int column, const QString &
             return row;
     }
     return -1;
+}
+
+QHash<QString, QVector<int>> PackageTable::rowsByText(const QTableWidget *table, int column)
+{
+    QHash<QString, QVector<int>> rows;
+    rows.reserve(table->rowCount());
+    for (int row = 0; row < table->rowCount(); ++row)
+        if (const QTableWidgetItem *item = table->item(row, column))
+            rows[item->text()].append(row);
+    return rows;
 }
 
 QString PackageTable::starText(int stars)

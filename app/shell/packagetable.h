@@ -2,6 +2,7 @@
 
 #include "rpmdata.h"
 
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -14,6 +15,23 @@ class QWidget;
 class PackageTable
 {
 public:
+    // Keeps a shown table out of sight while many of its rows are added, shown or hidden: Qt
+    // places every cell widget of a shown table again after each such change, so the work
+    // grows with the square of the rows; out of sight the table is laid out once, before it
+    // is drawn again. No event is handled in between, so nothing flickers.
+    class OutOfSight
+    {
+    public:
+        explicit OutOfSight(QTableWidget *table);
+        ~OutOfSight();
+        OutOfSight(const OutOfSight &) = delete;
+        OutOfSight &operator=(const OutOfSight &) = delete;
+
+    private:
+        QTableWidget *m_table;
+        bool m_wasVisible;
+    };
+
     enum Column {
         ColumnSpacer = 0,
         ColumnCheck = 1,
@@ -48,6 +66,8 @@ public:
     static bool hasItem(const QTableWidget *table, int row, int column);
     // The first row from the top whose cell equals value, or -1.
     static int findRow(const QTableWidget *table, int column, const QString &value);
+    // Every row by the text of its cell, top to bottom: what findRow scans, for one pass.
+    static QHash<QString, QVector<int>> rowsByText(const QTableWidget *table, int column);
 
     // Five star images for a rating of 0..5 and more; "error" for a negative one.
     static QString starText(int stars);

@@ -239,6 +239,8 @@ private slots:
         QCOMPARE(info->text(), QStringLiteral("总共2款软件可卸载"));
         QTableWidget *table = h.uninstallTable();
         QCOMPARE(table->rowCount(), 2);
+        // Built out of sight, shown once built.
+        QVERIFY(table->isVisible());
 
         QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
         h.dialogs().queue(DialogWatcher::Answer(answer));
