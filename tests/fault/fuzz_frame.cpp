@@ -1,11 +1,64 @@
 #include "catalogframe.h"
+#include "database.h"
+#include "heartthread.h"
+#include "paths.h"
+#include "sandbox.h"
+#include "testrepository.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
-// Any bytes a peer may send as one frame.
+namespace
+{
+
+struct Receiver {
+    std::unique_ptr<QCoreApplication> app;
+    std::unique_ptr<TestRepository> repository;
+    std::unique_ptr<Sandbox> sandbox;
+    std::unique_ptr<HeartThread> heart;
+};
+
+Receiver *receiver = nullptr;
+
+// The receiver's log lines would drown the fuzzer's own report.
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+bool databaseAnswers()
+{
+    int rows = 0;
+    int columns = 0;
+    char **cells = exec_select(Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
+                               "select count(*) from softwares");
+    free_result(cells);
+    return cells != nullptr && rows == 1;
+}
+
+} // namespace
+
+// A sandbox root with one installed package (rpm -qa must list something) and a receiver
+// that is not started: each input is handled as the receiving thread handles a frame.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    receiver = new Receiver;
+    receiver->app = std::make_unique<QCoreApplication>(*argc, *argv);
+    const TestPackage base{QStringLiteral("cv-fuzz-base"), QStringLiteral("1.0")};
+    receiver->repository = std::make_unique<TestRepository>(QVector<TestPackage>{base});
+    receiver->sandbox = std::make_unique<Sandbox>(receiver->repository.get());
+    if (!receiver->repository->isValid() || !receiver->sandbox->isValid() ||
+        !receiver->sandbox->install(base))
+        std::abort();
+    qInstallMessageHandler(quiet);
+    receiver->heart = std::make_unique<HeartThread>();
+    return 0;
+}
+
+// Any bytes a peer may send as one frame: parsed, composed again, and applied to the
+// sandbox's catalog database, which must stay usable.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
@@ -18,5 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!reparsed.parse(again, &error) || reparsed.packages().size() != frame.packages().size())
             __builtin_trap();
     }
+    receiver->heart->pigxmlData(text);
+    if (!databaseAnswers())
+        __builtin_trap();
     return 0;
 }
