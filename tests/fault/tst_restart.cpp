@@ -4,6 +4,7 @@
 #include "loaddialog.h"
 #include "paths.h"
 #include "sandbox.h"
+#include "sqlrows.h"
 #include "testrepository.h"
 #include "toolbox.h"
 
@@ -29,19 +30,7 @@ QString readText(const QString &path)
 QStringList records(const char *table)
 {
     const QByteArray sql = QByteArray("select name, state, operation from ") + table;
-    int rows = 0;
-    int columns = 0;
-    char **cells =
-        exec_select(Paths::localDatabase().toUtf8().constData(), &rows, &columns, sql.constData());
-    QStringList out;
-    for (int r = 0; cells && r < rows; ++r) {
-        QStringList row;
-        for (int c = 0; c < columns; ++c)
-            row << QString::fromUtf8(cells[r * columns + c]);
-        out << row.join('|');
-    }
-    free_result(cells);
-    return out;
+    return rowsOf(Paths::localDatabase().toUtf8(), sql.constData());
 }
 
 // The store as far as one download goes: the manager records it and the worker starts it.

@@ -2,6 +2,7 @@
 #include "items.h"
 #include "loaddialog.h"
 #include "sandbox.h"
+#include "sqlrows.h"
 
 #include <QtWidgets>
 
@@ -16,18 +17,7 @@ QStringList records(const Sandbox &sandbox, const char *table)
 {
     const QByteArray db = sandbox.path("/opt/corvane/db/software.db").toUtf8();
     const QByteArray sql = QByteArray("select name, state, operation, number from ") + table;
-    int rows = 0;
-    int columns = 0;
-    char **cells = exec_select(db.constData(), &rows, &columns, sql.constData());
-    QStringList out;
-    for (int r = 0; cells && r < rows; ++r) {
-        QStringList row;
-        for (int c = 0; c < columns; ++c)
-            row << QString::fromUtf8(cells[r * columns + c]);
-        out << row.join('|');
-    }
-    free_result(cells);
-    return out;
+    return rowsOf(db, sql.constData());
 }
 
 void store(const Sandbox &sandbox, const QString &key, const QString &state,

@@ -4,6 +4,7 @@
 #include "paths.h"
 #include "sandbox.h"
 #include "shellfunctions.h"
+#include "sqlrows.h"
 #include "testrepository.h"
 #include "updatethread.h"
 
@@ -28,22 +29,6 @@ QByteArray catalogDb()
 QByteArray localDb()
 {
     return Paths::localDatabase().toUtf8();
-}
-
-// Every row of a query, cells joined with '|'.
-QStringList rowsOf(const QByteArray &database, const char *sql)
-{
-    int rows = 0, columns = 0;
-    char **result = exec_select(database.constData(), &rows, &columns, sql);
-    QStringList lines;
-    for (int r = 0; r < rows; ++r) {
-        QStringList cells;
-        for (int c = 0; c < columns; ++c)
-            cells << QString::fromUtf8(result[r * columns + c]);
-        lines << cells.join(QLatin1Char('|'));
-    }
-    free_result(result);
-    return lines;
 }
 
 bool writeFile(const QString &path, const QByteArray &content = QByteArray("x"))

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "paths.h"
 #include "sandbox.h"
+#include "sqlrows.h"
 #include "testrepository.h"
 #include "vqs.h"
 
@@ -30,21 +31,6 @@ QByteArray catalogDb()
 QByteArray localDb()
 {
     return Paths::localDatabase().toUtf8();
-}
-
-QStringList rowsOf(const QByteArray &database, const char *sql)
-{
-    int rows = 0, columns = 0;
-    char **result = exec_select(database.constData(), &rows, &columns, sql);
-    QStringList lines;
-    for (int r = 0; r < rows; ++r) {
-        QStringList cells;
-        for (int c = 0; c < columns; ++c)
-            cells << QString::fromUtf8(result[r * columns + c]);
-        lines << cells.join(QLatin1Char('|'));
-    }
-    free_result(result);
-    return lines;
 }
 
 // Values in the column order of the catalog queries; a null text is stored as NULL.
