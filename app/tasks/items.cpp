@@ -1,4 +1,5 @@
 #include "items.h"
+#include "downloadstate.h"
 #include "operationword.h"
 
 #include "paths.h"
@@ -14,12 +15,6 @@ const QString LoadFail = QStringLiteral(":/img/loadfail.png");
 const QString Reload = QStringLiteral("重新下载");
 const QString CancelLoad = QStringLiteral("取消下载");
 
-const QString Downloading = QStringLiteral("正在下载");
-const QString Downloaded = QStringLiteral("下载成功");
-const QString Installing = QStringLiteral("正在安装");
-const QString Installed = QStringLiteral("安装成功");
-const QString DownloadFailed = QStringLiteral("下载失败");
-const QString InstallFailed = QStringLiteral("安装失败");
 const QString Finished = QStringLiteral("已完成");
 } // namespace
 
@@ -57,8 +52,8 @@ void Items::setItemValues(QString display, QString key, QString size, int progre
     ui->dialogprogressBar->setValue(progress);
     qDebug() << "statefffffffffffffffffffffffff**********  " << state;
 
-    if (state == DownloadFailed) {
-        showStatus(LoadFail, DownloadFailed);
+    if (state == DownloadState::downloadFailed()) {
+        showStatus(LoadFail, DownloadState::downloadFailed());
         ui->dialogprogressBar->hide();
         ui->label_size->hide();
         ui->pushButton_reload->setText(Reload);
@@ -69,29 +64,29 @@ void Items::setItemValues(QString display, QString key, QString size, int progre
         ui->label_size->hide();
         ui->pushButton_reload->hide();
         ui->pushButton_cancel->show();
-    } else if (state == Downloading) {
+    } else if (state == DownloadState::downloading()) {
         ui->label_finish->hide();
         ui->dialogprogressBar->show();
         ui->label_size->show();
         ui->pushButton_reload->setText(CancelLoad);
         ui->pushButton_reload->show();
         ui->pushButton_cancel->hide();
-    } else if (state == Installing) {
+    } else if (state == DownloadState::installing()) {
         ui->label_finish->hide();
         ui->dialogprogressBar->hide();
-        ui->label->setText(Installing);
+        ui->label->setText(DownloadState::installing());
         ui->label->show();
         ui->label_size->hide();
         ui->pushButton_reload->hide();
         ui->pushButton_cancel->show();
-    } else if (state == Downloaded || state == Installed) {
+    } else if (state == DownloadState::downloaded() || state == DownloadState::installed()) {
         showStatus(Finish, state);
         ui->dialogprogressBar->hide();
         ui->label_size->hide();
         ui->pushButton_reload->hide();
         ui->pushButton_cancel->show();
-    } else if (state == InstallFailed) {
-        showStatus(LoadFail, InstallFailed);
+    } else if (state == DownloadState::installFailed()) {
+        showStatus(LoadFail, DownloadState::installFailed());
         ui->dialogprogressBar->hide();
         ui->label_size->hide();
         ui->pushButton_reload->hide();
@@ -110,13 +105,13 @@ void Items::setProgressValue(int value)
     ui->label_finish->setPixmap(QPixmap(Finish));
     ui->label_finish->show();
     if (m_oper == OperationWord::quickInstall() || m_oper == OperationWord::upgrade()) {
-        ui->label->setText(Installing);
+        ui->label->setText(DownloadState::installing());
         ui->label->show();
-        m_state = Installing;
+        m_state = DownloadState::installing();
     } else if (m_oper == OperationWord::download()) {
-        ui->label->setText(Downloaded);
+        ui->label->setText(DownloadState::downloaded());
         ui->label->show();
-        m_state = Downloaded;
+        m_state = DownloadState::downloaded();
     }
     ui->pushButton_reload->hide();
     ui->dialogprogressBar->hide();
@@ -129,20 +124,20 @@ void Items::setReloadButtonShow(int flag)
     ui->label_finish->setPixmap(QPixmap(LoadFail));
     ui->label_finish->show();
     if (flag == -1) {
-        ui->label->setText(DownloadFailed);
+        ui->label->setText(DownloadState::downloadFailed());
         ui->label->show();
         ui->label_size->hide();
         ui->pushButton_reload->setText(Reload);
         ui->pushButton_reload->show();
         ui->pushButton_cancel->show();
-        m_state = DownloadFailed;
+        m_state = DownloadState::downloadFailed();
     } else if (flag == -2) {
-        ui->label->setText(InstallFailed);
+        ui->label->setText(DownloadState::installFailed());
         ui->label->show();
         ui->label_size->hide();
         ui->pushButton_reload->hide();
         ui->pushButton_cancel->show();
-        m_state = InstallFailed;
+        m_state = DownloadState::installFailed();
     }
 }
 
@@ -153,9 +148,9 @@ void Items::installSuccessShow()
     ui->label_finish->setPixmap(QPixmap(Finish));
     ui->label_finish->show();
     ui->pushButton_cancel->show();
-    ui->label->setText(Installed);
+    ui->label->setText(DownloadState::installed());
     ui->label->show();
-    m_state = Installed;
+    m_state = DownloadState::installed();
 }
 
 void Items::modifyvalue(QString oper)
@@ -177,7 +172,7 @@ void Items::on_pushButton_reload_clicked()
     ui->pushButton_reload->setText(CancelLoad);
     ui->pushButton_cancel->hide();
     ui->label_finish->hide();
-    m_state = Downloading;
+    m_state = DownloadState::downloading();
     emit reLoadSignal(m_name, m_oper);
 }
 

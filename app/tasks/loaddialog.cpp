@@ -1,4 +1,5 @@
 #include "loaddialog.h"
+#include "downloadstate.h"
 #include "operationword.h"
 
 #include "clientconfig.h"
@@ -18,12 +19,6 @@
 namespace
 {
 
-const QString Downloading = QStringLiteral("正在下载");
-const QString Installing = QStringLiteral("正在安装");
-const QString Downloaded = QStringLiteral("下载成功");
-const QString Installed = QStringLiteral("安装成功");
-const QString DownloadFailed = QStringLiteral("下载失败");
-const QString InstallFailed = QStringLiteral("安装失败");
 const QString ClearFinished = QStringLiteral("清除已下载");
 
 constexpr int RowHeight = 75;
@@ -130,9 +125,9 @@ void LoadDialog::initContent()
             m_map.insert(key, QString::fromUtf8(cell[5]).toInt());
             Items *items = appendRow(key);
             // A download still marked as running was cut off when the store last ended.
-            if (state == Downloading) {
-                state = DownloadFailed;
-                updateState(key, DownloadFailed, false);
+            if (state == DownloadState::downloading()) {
+                state = DownloadState::downloadFailed();
+                updateState(key, DownloadState::downloadFailed(), false);
             }
             items->setItemValues(display, key, size, 0, oper, state);
         }
@@ -156,14 +151,14 @@ void LoadDialog::addDatatotable(int number, QString display, QString key, QStrin
     m_map.insert(key, number);
     Items *items = appendRow(key);
     if (oper == OperationWord::install())
-        items->setItemValues(display, key, size, 99, oper, Installing);
+        items->setItemValues(display, key, size, 99, oper, DownloadState::installing());
     else
-        items->setItemValues(display, key, size, progress, oper, Downloading);
+        items->setItemValues(display, key, size, progress, oper, DownloadState::downloading());
 
     const QByteArray d = display.toUtf8();
     const QByteArray k = key.toUtf8();
     const QByteArray s = size.toUtf8();
-    const QByteArray state = Downloading.toUtf8();
+    const QByteArray state = DownloadState::downloading().toUtf8();
     const QByteArray o = oper.toUtf8();
     const QByteArray n = QByteArray::number(number);
     for (const char *sql : {"insert into loadrecord values(?,?,?,?,?,?)",
@@ -179,7 +174,7 @@ void LoadDialog::progressSlot(QString key, int percent)
         return;
     items->setProgressValue(percent);
     if (percent == 100)
-        updateState(key, Downloaded, true);
+        updateState(key, DownloadState::downloaded(), true);
 }
 
 void LoadDialog::downLoadFail(QString rpmname, int flag)
@@ -196,9 +191,9 @@ void LoadDialog::downLoadFail(QString rpmname, int flag)
         return;
     items->setReloadButtonShow(flag);
     if (flag == -1)
-        updateState(key, DownloadFailed, true);
+        updateState(key, DownloadState::downloadFailed(), true);
     else if (flag == -2)
-        updateState(key, InstallFailed, true);
+        updateState(key, DownloadState::installFailed(), true);
 }
 
 void LoadDialog::installSuccess(QString key, QString)
@@ -207,7 +202,7 @@ void LoadDialog::installSuccess(QString key, QString)
     if (!items)
         return;
     items->installSuccessShow();
-    updateState(key, Installed, true);
+    updateState(key, DownloadState::installed(), true);
     execWithKey("delete from loadmanage where name=?", key);
 }
 
@@ -239,7 +234,7 @@ void LoadDialog::cancelLoadSlot(QString key, QString oper)
 
 void LoadDialog::reLoadSlot(QString key, QString oper)
 {
-    updateState(key, Downloading, true);
+    updateState(key, DownloadState::downloading(), true);
     const int number = m_map.value(key, 0);
     qDebug() << "reLoadSlot 000000000row" << number;
     qDebug() << "name::" << key;
