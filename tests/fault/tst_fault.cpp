@@ -10,6 +10,7 @@
 #include "httpserver.h"
 #include "installrpmthread.h"
 #include "paths.h"
+#include "pwnedfiles.h"
 #include "quitinstallthread.h"
 #include "quoting.h"
 #include "resultrecorder.h"
@@ -57,17 +58,6 @@ QStringList listing(const QString &directory)
     }
     entries.sort();
     return entries;
-}
-
-// Files named pwned anywhere below a directory.
-QStringList pwnedFiles(const QString &directory)
-{
-    QStringList found;
-    QDirIterator it(directory, {QStringLiteral("pwned*")}, QDir::Files | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found << it.next();
-    return found;
 }
 
 // A directory beside the sandbox with a few files the store must never reach.

@@ -9,6 +9,7 @@
 #include "mainwindow.h"
 #include "packagetable.h"
 #include "paths.h"
+#include "pwnedfiles.h"
 #include "quitinstallthread.h"
 #include "shellharness.h"
 #include "stallwatch.h"
@@ -47,16 +48,6 @@ QString hostile(const QString &root, int n)
     return QStringLiteral("x$(touch %1/pwned%2a)`touch %1/pwned%2b`';touch %1/pwned%2c;'")
         .arg(root)
         .arg(n);
-}
-
-QStringList pwnedFiles(const QString &directory)
-{
-    QStringList found;
-    QDirIterator it(directory, {QStringLiteral("pwned*")}, QDir::Files | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found << it.next();
-    return found;
 }
 
 // Whether the GUI thread kept to its events while the watch ran; says how close it came.
