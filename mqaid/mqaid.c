@@ -48,8 +48,8 @@ void die_on_amqp_error(amqp_rpc_reply_t x, const char *context)
         }
         case AMQP_CHANNEL_CLOSE_METHOD: {
             const amqp_channel_close_t *m = (const amqp_channel_close_t *)x.reply.decoded;
-            fprintf(stderr, "%s: server channel error %d, message: %.*s\n", context,
-                    m->reply_code, (int)m->reply_text.len, (const char *)m->reply_text.bytes);
+            fprintf(stderr, "%s: server channel error %d, message: %.*s\n", context, m->reply_code,
+                    (int)m->reply_text.len, (const char *)m->reply_text.bytes);
             break;
         }
         default:

@@ -1,6 +1,6 @@
-#include "mainwindow.h"
-#include "myapplication.h"
-#include "paths.h"
+#include "records/paths.h"
+#include "shell/mainwindow.h"
+#include "shell/myapplication.h"
 
 #include <QApplication>
 #include <QDesktopWidget>

@@ -1,4 +1,4 @@
-#include "myapplication.h"
+#include "shell/myapplication.h"
 
 #include <QCoreApplication>
 #include <QFile>

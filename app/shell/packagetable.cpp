@@ -1,7 +1,7 @@
-#include "packagetable.h"
+#include "shell/packagetable.h"
 
-#include "paths.h"
-#include "quoting.h"
+#include "records/paths.h"
+#include "records/quoting.h"
 
 #include <QHeaderView>
 #include <QLabel>

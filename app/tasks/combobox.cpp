@@ -1,4 +1,4 @@
-#include "combobox.h"
+#include "tasks/combobox.h"
 
 #include <QMouseEvent>
 #include <QStyle>

@@ -1,6 +1,6 @@
-#include "datathread.h"
+#include "tasks/datathread.h"
 
-#include "privileges.h"
+#include "engine/privileges.h"
 
 #include <QByteArray>
 #include <QDebug>

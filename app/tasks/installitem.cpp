@@ -1,14 +1,14 @@
-#include "installitem.h"
-#include "operationword.h"
+#include "tasks/installitem.h"
+#include "records/operationword.h"
 
-#include "clientconfig.h"
-#include "combobox.h"
-#include "cycloprogress.h"
-#include "killthread.h"
-#include "paths.h"
-#include "privileges.h"
-#include "quoting.h"
-#include "shellfunctions.h"
+#include "engine/privileges.h"
+#include "engine/shellfunctions.h"
+#include "records/clientconfig.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "tasks/combobox.h"
+#include "tasks/killthread.h"
+#include "widgets/cycloprogress.h"
 
 #include <QDebug>
 #include <QFile>

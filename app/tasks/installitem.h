@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rpmdata.h"
+#include "records/rpmdata.h"
 
 #include <QFrame>
 #include <QMutex>

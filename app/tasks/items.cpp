@@ -1,8 +1,8 @@
-#include "items.h"
-#include "downloadstate.h"
-#include "operationword.h"
+#include "tasks/items.h"
+#include "records/operationword.h"
+#include "tasks/downloadstate.h"
 
-#include "paths.h"
+#include "records/paths.h"
 #include "ui_items.h"
 
 #include <QDebug>

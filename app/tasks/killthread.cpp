@@ -1,8 +1,8 @@
-#include "killthread.h"
+#include "tasks/killthread.h"
 
-#include "paths.h"
-#include "quoting.h"
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
+#include "records/paths.h"
+#include "records/quoting.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,13 +1,13 @@
-#include "loaddialog.h"
-#include "downloadstate.h"
-#include "operationword.h"
+#include "tasks/loaddialog.h"
+#include "records/operationword.h"
+#include "tasks/downloadstate.h"
 
-#include "clientconfig.h"
-#include "database.h"
-#include "items.h"
-#include "paths.h"
-#include "quoting.h"
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
+#include "records/clientconfig.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "storage/database.h"
+#include "tasks/items.h"
 #include "ui_loaddialog.h"
 
 #include <QDebug>

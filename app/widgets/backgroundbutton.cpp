@@ -1,4 +1,4 @@
-#include "backgroundbutton.h"
+#include "widgets/backgroundbutton.h"
 
 #include <QLabel>
 #include <QMouseEvent>

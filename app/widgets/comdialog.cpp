@@ -1,4 +1,4 @@
-#include "comdialog.h"
+#include "widgets/comdialog.h"
 
 #include "ui_comdialog.h"
 

@@ -1,4 +1,4 @@
-#include "cycloprogress.h"
+#include "widgets/cycloprogress.h"
 
 #include <QPainter>
 #include <QTimerEvent>

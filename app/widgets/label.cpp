@@ -1,4 +1,4 @@
-#include "label.h"
+#include "widgets/label.h"
 
 #include <QMouseEvent>
 

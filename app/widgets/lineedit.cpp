@@ -1,4 +1,4 @@
-#include "lineedit.h"
+#include "widgets/lineedit.h"
 
 #include <QDebug>
 

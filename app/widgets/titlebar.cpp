@@ -1,4 +1,4 @@
-#include "titlebar.h"
+#include "widgets/titlebar.h"
 
 #include <QDebug>
 #include <QMouseEvent>

@@ -1,14 +1,14 @@
 // Times what the user waits for on the real store window with a catalog of 10,000 packages:
 // a category switch, a search, a scroll batch and entering the upgrade and uninstall pages,
 // each against the bare query of its records through exec_select.
-#include "benchcatalog.h"
-#include "benchpackages.h"
-#include "catalogentry.h"
-#include "clientdemon.h"
-#include "database.h"
-#include "mainwindow.h"
-#include "paths.h"
-#include "shellharness.h"
+#include "bench/support/benchcatalog.h"
+#include "bench/support/benchpackages.h"
+#include "facade/clientdemon.h"
+#include "records/paths.h"
+#include "shell/mainwindow.h"
+#include "storage/database.h"
+#include "tests/app/shell/shellharness.h"
+#include "tests/support/catalogentry.h"
 
 #include <sqlite3.h>
 #include <sys/resource.h>

@@ -1,16 +1,16 @@
 // Times a whole catalog arriving as frames over the transport into the frame receiver, with
 // many packages installed, against what any receiver has to pay at least: one rpm -qa per
 // frame and the frame's rows written in one transaction.
-#include "benchpackages.h"
-#include "catalogdocument.h"
-#include "catalogframe.h"
-#include "heartthread.h"
-#include "httpserver.h"
-#include "installedpackages.h"
-#include "paths.h"
-#include "processrunner.h"
-#include "quoting.h"
-#include "sandbox.h"
+#include "bench/support/benchpackages.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "sync/catalogframe.h"
+#include "sync/heartthread.h"
+#include "sync/installedpackages.h"
+#include "tests/support/httpserver.h"
+#include "tests/support/processrunner.h"
+#include "tests/support/sandbox.h"
+#include "tools/catalog-server/catalogdocument.h"
 #include "vqs.h"
 
 #include <sqlite3.h>

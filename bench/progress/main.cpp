@@ -1,14 +1,14 @@
 // Times one progress tick of a row's controller on the GUI thread while yum really downloads
 // a package over HTTP (throttled, so that the download lasts), against the floor of reading
 // the partial file's size.
-#include "benchpackages.h"
-#include "downloadthread.h"
-#include "httpserver.h"
-#include "installitem.h"
-#include "operinfo.h"
-#include "rpmdata.h"
-#include "sandbox.h"
-#include "testrepository.h"
+#include "bench/support/benchpackages.h"
+#include "queues/downloadthread.h"
+#include "records/operinfo.h"
+#include "records/rpmdata.h"
+#include "tasks/installitem.h"
+#include "tests/support/httpserver.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/testrepository.h"
 
 #include <QApplication>
 #include <QFile>
@@ -81,8 +81,8 @@ int main(int argc, char **argv)
             return true;
         },
         Repetitions);
-    const double floorMs = BenchPackages::medianMs(
-        [&] { return QFileInfo(partial).size() >= 0; }, Repetitions);
+    const double floorMs =
+        BenchPackages::medianMs([&] { return QFileInfo(partial).size() >= 0; }, Repetitions);
     const qint64 after = QFileInfo(partial).size();
 
     std::printf("# progress: %d MiB package over HTTP at 4 MiB/s; %lld to %lld bytes of it "

@@ -1,10 +1,10 @@
 // Times the facade's catalog queries on a catalog of 10,000 packages against the bare SQL
 // through exec_select, which is what any implementation has to pay at least.
-#include "clientdemon.h"
-#include "database.h"
-#include "paths.h"
-#include "sandbox.h"
-#include "testrepository.h"
+#include "facade/clientdemon.h"
+#include "records/paths.h"
+#include "storage/database.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/testrepository.h"
 
 #include <sqlite3.h>
 

@@ -1,14 +1,14 @@
 // Times a cold start of the store program, offscreen, until its loading animation ends: with
 // the large catalog already stored, and onto an empty store that fetches the whole catalog
 // as its file (file mode). The first frame the program replays to itself ends the animation.
-#include "benchcatalog.h"
-#include "benchpackages.h"
-#include "catalogdocument.h"
-#include "catalogpackage.h"
-#include "database.h"
-#include "httpserver.h"
-#include "paths.h"
-#include "sandbox.h"
+#include "bench/support/benchcatalog.h"
+#include "bench/support/benchpackages.h"
+#include "records/paths.h"
+#include "storage/database.h"
+#include "sync/catalogpackage.h"
+#include "tests/support/httpserver.h"
+#include "tests/support/sandbox.h"
+#include "tools/catalog-server/catalogdocument.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -173,13 +173,15 @@ int main(int argc, char **argv)
         },
         FreshRepetitions);
     // Its floor: the delay, then the first frame's packages into SQLite in one transaction.
-    const double firstFrameFloorMs = BenchPackages::medianMs(
-        [&] {
-            if (exec_sql(catalog.constData(), "delete from softwares") != 0)
-                return false;
-            return BenchCatalog::fill();
-        },
-        FreshRepetitions) * 1.0 / frames.size();
+    const double firstFrameFloorMs =
+        BenchPackages::medianMs(
+            [&] {
+                if (exec_sql(catalog.constData(), "delete from softwares") != 0)
+                    return false;
+                return BenchCatalog::fill();
+            },
+            FreshRepetitions) *
+        1.0 / frames.size();
     std::printf("# startup: %d packages stored, median of %d starts\n", BenchCatalog::Packages,
                 Repetitions);
     BenchPackages::printHeader();

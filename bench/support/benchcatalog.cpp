@@ -1,6 +1,6 @@
 #include "benchcatalog.h"
 
-#include "paths.h"
+#include "records/paths.h"
 
 #include <sqlite3.h>
 

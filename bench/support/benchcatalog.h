@@ -1,7 +1,7 @@
 #pragma once
 
 #include "benchpackages.h"
-#include "catalogentry.h"
+#include "tests/support/catalogentry.h"
 
 #include <QString>
 #include <QVector>

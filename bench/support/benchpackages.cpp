@@ -1,7 +1,7 @@
 #include "benchpackages.h"
 
-#include "processrunner.h"
-#include "sandbox.h"
+#include "tests/support/processrunner.h"
+#include "tests/support/sandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,13 +1,13 @@
-#include "clientthread.h"
+#include "engine/clientthread.h"
 
-#include "clientconfig.h"
-#include "codes.h"
-#include "database.h"
-#include "paths.h"
-#include "privileges.h"
-#include "quoting.h"
-#include "shellfunctions.h"
-#include "version.h"
+#include "engine/privileges.h"
+#include "engine/shellfunctions.h"
+#include "records/clientconfig.h"
+#include "records/codes.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "records/version.h"
+#include "storage/database.h"
 
 #include <QDebug>
 

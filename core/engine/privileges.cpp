@@ -1,4 +1,4 @@
-#include "privileges.h"
+#include "engine/privileges.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <initializer_list>
 
-namespace Privileges {
+namespace Privileges
+{
 
 Ids switchToRoot()
 {

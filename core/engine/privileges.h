@@ -3,7 +3,8 @@
 #include <sys/types.h>
 
 // The only places where the process changes its credentials.
-namespace Privileges {
+namespace Privileges
+{
 
 struct Ids {
     gid_t gid = 0;

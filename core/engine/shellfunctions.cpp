@@ -1,7 +1,7 @@
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
 
-#include "paths.h"
-#include "quoting.h"
+#include "records/paths.h"
+#include "records/quoting.h"
 
 #include <QDebug>
 #include <QDir>

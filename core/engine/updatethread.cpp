@@ -1,6 +1,6 @@
-#include "updatethread.h"
+#include "engine/updatethread.h"
 
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
 
 UpdateThread::UpdateThread(QObject *parent) : QThread(parent) {}
 

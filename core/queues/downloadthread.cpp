@@ -1,7 +1,7 @@
-#include "downloadthread.h"
-#include "operationword.h"
+#include "queues/downloadthread.h"
+#include "records/operationword.h"
 
-#include "codes.h"
+#include "records/codes.h"
 
 #include <syslog.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "queueworker.h"
+#include "queues/queueworker.h"
 
 // Downloads packages into their download directories without installing them.
 class DownloadThread : public QueueWorker

@@ -1,11 +1,11 @@
-#include "getauththread.h"
-#include "operationword.h"
+#include "queues/getauththread.h"
+#include "records/operationword.h"
 
-#include "codes.h"
-#include "paths.h"
-#include "quoting.h"
-#include "shellfunctions.h"
-#include "taskpackage.h"
+#include "engine/shellfunctions.h"
+#include "queues/taskpackage.h"
+#include "records/codes.h"
+#include "records/paths.h"
+#include "records/quoting.h"
 
 #include <QDebug>
 #include <QFile>

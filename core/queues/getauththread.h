@@ -1,6 +1,6 @@
 #pragma once
 
-#include "queueworker.h"
+#include "queues/queueworker.h"
 
 // Uninstalls packages.
 class GetAuthThread : public QueueWorker

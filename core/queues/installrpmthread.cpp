@@ -1,8 +1,8 @@
-#include "installrpmthread.h"
-#include "operationword.h"
+#include "queues/installrpmthread.h"
+#include "records/operationword.h"
 
-#include "codes.h"
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
+#include "records/codes.h"
 
 static const QString installWord = OperationWord::install();
 

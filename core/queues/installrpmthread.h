@@ -1,6 +1,6 @@
 #pragma once
 
-#include "queueworker.h"
+#include "queues/queueworker.h"
 
 // Installs packages that an earlier download left in their download directories.
 class InstallRpmThread : public QueueWorker

@@ -1,12 +1,12 @@
-#include "queueworker.h"
+#include "queues/queueworker.h"
 
-#include "clientconfig.h"
-#include "codes.h"
-#include "paths.h"
-#include "privileges.h"
-#include "quoting.h"
-#include "shellfunctions.h"
-#include "taskpackage.h"
+#include "engine/privileges.h"
+#include "engine/shellfunctions.h"
+#include "queues/taskpackage.h"
+#include "records/clientconfig.h"
+#include "records/codes.h"
+#include "records/paths.h"
+#include "records/quoting.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "database.h"
-#include "operinfo.h"
+#include "records/operinfo.h"
+#include "storage/database.h"
 
 #include <QAtomicInt>
 #include <QList>

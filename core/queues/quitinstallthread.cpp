@@ -1,8 +1,8 @@
-#include "quitinstallthread.h"
-#include "operationword.h"
+#include "queues/quitinstallthread.h"
+#include "records/operationword.h"
 
-#include "codes.h"
-#include "taskpackage.h"
+#include "queues/taskpackage.h"
+#include "records/codes.h"
 
 #include <QDebug>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "queueworker.h"
+#include "queues/queueworker.h"
 
 // One-click install: downloads a package, then installs it.
 class QuitInstallThread : public QueueWorker

@@ -1,6 +1,6 @@
-#include "taskpackage.h"
+#include "queues/taskpackage.h"
 
-#include "version.h"
+#include "records/version.h"
 
 #include <QStringList>
 

@@ -1,11 +1,11 @@
-#include "updaterpmthread.h"
-#include "operationword.h"
+#include "queues/updaterpmthread.h"
+#include "records/operationword.h"
 
-#include "clientconfig.h"
-#include "codes.h"
-#include "paths.h"
-#include "shellfunctions.h"
-#include "taskpackage.h"
+#include "engine/shellfunctions.h"
+#include "queues/taskpackage.h"
+#include "records/clientconfig.h"
+#include "records/codes.h"
+#include "records/paths.h"
 
 #include <QDebug>
 

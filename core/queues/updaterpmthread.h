@@ -1,6 +1,6 @@
 #pragma once
 
-#include "queueworker.h"
+#include "queues/queueworker.h"
 
 // Upgrades installed packages: downloads the newest version, then installs it over the old.
 class UpdateRpmThread : public QueueWorker

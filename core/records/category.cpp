@@ -1,4 +1,4 @@
-#include "category.h"
+#include "records/category.h"
 
 #include <array>
 

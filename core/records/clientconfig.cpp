@@ -1,6 +1,6 @@
-#include "clientconfig.h"
+#include "records/clientconfig.h"
 
-#include "paths.h"
+#include "records/paths.h"
 
 #include <iniparser.h>
 

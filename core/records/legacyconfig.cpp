@@ -1,6 +1,6 @@
-#include "legacyconfig.h"
+#include "records/legacyconfig.h"
 
-#include "paths.h"
+#include "records/paths.h"
 
 #include <QByteArray>
 

@@ -1,8 +1,8 @@
-#include "metatypes.h"
+#include "records/metatypes.h"
 
-#include "operinfo.h"
-#include "rpmdata.h"
-#include "rpminfo.h"
+#include "records/operinfo.h"
+#include "records/rpmdata.h"
+#include "records/rpminfo.h"
 
 #include <QCoreApplication>
 

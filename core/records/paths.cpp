@@ -1,4 +1,4 @@
-#include "paths.h"
+#include "records/paths.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "quoting.h"
+#include "records/quoting.h"
 
 namespace Quoting
 {

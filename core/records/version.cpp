@@ -1,4 +1,4 @@
-#include "version.h"
+#include "records/version.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rpminfo.h"
+#include "records/rpminfo.h"
 
 #include <QString>
 

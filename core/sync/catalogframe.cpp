@@ -1,4 +1,4 @@
-#include "catalogframe.h"
+#include "sync/catalogframe.h"
 
 #include <pugixml.hpp>
 

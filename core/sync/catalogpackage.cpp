@@ -1,4 +1,4 @@
-#include "catalogpackage.h"
+#include "sync/catalogpackage.h"
 
 const QVector<CatalogPackage::Column> &CatalogPackage::columns()
 {

@@ -1,12 +1,12 @@
-#include "catalogrequest.h"
+#include "sync/catalogrequest.h"
 
-#include "catalogframe.h"
-#include "clientconfig.h"
-#include "httpfetch.h"
-#include "installedpackages.h"
-#include "paths.h"
-#include "quoting.h"
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
+#include "records/clientconfig.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "sync/catalogframe.h"
+#include "sync/httpfetch.h"
+#include "sync/installedpackages.h"
 #include "vqs.h"
 
 #include <QByteArray>

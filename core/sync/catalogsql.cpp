@@ -1,6 +1,6 @@
-#include "catalogsql.h"
+#include "sync/catalogsql.h"
 
-#include "quoting.h"
+#include "records/quoting.h"
 
 #include <QStringList>
 

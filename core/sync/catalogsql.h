@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalogpackage.h"
-#include "rpminfo.h"
+#include "records/rpminfo.h"
+#include "sync/catalogpackage.h"
 
 #include <QString>
 

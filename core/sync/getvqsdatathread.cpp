@@ -1,10 +1,10 @@
-#include "getvqsdatathread.h"
+#include "sync/getvqsdatathread.h"
 
-#include "clientconfig.h"
-#include "httpfetch.h"
-#include "paths.h"
-#include "quoting.h"
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
+#include "records/clientconfig.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "sync/httpfetch.h"
 #include "vqs.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
-#include "httpfetch.h"
+#include "sync/httpfetch.h"
 
-#include "quoting.h"
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
+#include "records/quoting.h"
 
 #include <sys/wait.h>
 

@@ -1,8 +1,8 @@
-#include "initdatathread.h"
+#include "sync/initdatathread.h"
 
-#include "installedpackages.h"
-#include "paths.h"
-#include "shellfunctions.h"
+#include "engine/shellfunctions.h"
+#include "records/paths.h"
+#include "sync/installedpackages.h"
 
 #include <QDebug>
 

@@ -1,13 +1,13 @@
-#include "installedpackages.h"
+#include "sync/installedpackages.h"
 
-#include "catalogsql.h"
-#include "database.h"
-#include "paths.h"
-#include "privileges.h"
-#include "quoting.h"
-#include "shellfunctions.h"
-#include "sqlconnection.h"
-#include "version.h"
+#include "engine/privileges.h"
+#include "engine/shellfunctions.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "records/version.h"
+#include "storage/database.h"
+#include "sync/catalogsql.h"
+#include "sync/sqlconnection.h"
 
 #include <QDebug>
 #include <QFile>

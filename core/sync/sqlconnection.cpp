@@ -1,4 +1,4 @@
-#include "sqlconnection.h"
+#include "sync/sqlconnection.h"
 
 #include <sqlite3.h>
 

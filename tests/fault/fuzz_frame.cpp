@@ -1,9 +1,9 @@
-#include "catalogframe.h"
-#include "database.h"
-#include "heartthread.h"
-#include "paths.h"
-#include "sandbox.h"
-#include "testrepository.h"
+#include "records/paths.h"
+#include "storage/database.h"
+#include "sync/catalogframe.h"
+#include "sync/heartthread.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/testrepository.h"
 
 #include <QCoreApplication>
 #include <QString>

@@ -1,12 +1,12 @@
-#include "database.h"
-#include "downloadthread.h"
-#include "items.h"
-#include "loaddialog.h"
-#include "paths.h"
-#include "sandbox.h"
-#include "sqlrows.h"
-#include "testrepository.h"
-#include "toolbox.h"
+#include "queues/downloadthread.h"
+#include "records/paths.h"
+#include "storage/database.h"
+#include "tasks/items.h"
+#include "tasks/loaddialog.h"
+#include "tests/core/queues/toolbox.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/sqlrows.h"
+#include "tests/support/testrepository.h"
 
 #include <QApplication>
 #include <QFile>

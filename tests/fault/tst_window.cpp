@@ -1,20 +1,20 @@
-#include "clientdemon.h"
-#include "combobox.h"
-#include "databaselock.h"
-#include "getauththread.h"
-#include "httpserver.h"
-#include "installitem.h"
-#include "items.h"
-#include "loaddialog.h"
-#include "mainwindow.h"
-#include "packagetable.h"
-#include "paths.h"
+#include "facade/clientdemon.h"
 #include "pwnedfiles.h"
-#include "quitinstallthread.h"
-#include "shellharness.h"
-#include "stallwatch.h"
-#include "testrepository.h"
-#include "yumcontrol.h"
+#include "queues/getauththread.h"
+#include "queues/quitinstallthread.h"
+#include "records/paths.h"
+#include "shell/mainwindow.h"
+#include "shell/packagetable.h"
+#include "tasks/combobox.h"
+#include "tasks/installitem.h"
+#include "tasks/items.h"
+#include "tasks/loaddialog.h"
+#include "tests/app/shell/shellharness.h"
+#include "tests/app/shell/yumcontrol.h"
+#include "tests/support/databaselock.h"
+#include "tests/support/httpserver.h"
+#include "tests/support/stallwatch.h"
+#include "tests/support/testrepository.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -219,7 +219,8 @@ private slots:
         QCOMPARE(yum.calls().filter(QStringLiteral("--downloadonly")).size(), 2);
         QCOMPARE(window->downloadManager()->itemOf(QStringLiteral("cv-hello"))->state(),
                  QStringLiteral("下载失败"));
-        QVERIFY(!QFileInfo::exists(h.sandbox().packageDirectory() + QStringLiteral("/cv-hello-1.0-1")));
+        QVERIFY(
+            !QFileInfo::exists(h.sandbox().packageDirectory() + QStringLiteral("/cv-hello-1.0-1")));
         QVERIFY(responsive(watch));
     }
 };

@@ -57,7 +57,8 @@ int main(int argc, char **argv)
         amqp_connection_close_t close;
         memset(&close, 0, sizeof close);
         close.reply_code = 320;
-        close.reply_text = amqp_cstring_bytes("CONNECTION_FORCED - broker forced connection closure");
+        close.reply_text =
+            amqp_cstring_bytes("CONNECTION_FORCED - broker forced connection closure");
         amqp_rpc_reply_t r = reply(AMQP_RESPONSE_SERVER_EXCEPTION);
         r.reply.id = AMQP_CONNECTION_CLOSE_METHOD;
         r.reply.decoded = &close;

@@ -1,7 +1,7 @@
 #include "sandbox.h"
 
-#include "schemainstaller.h"
 #include "testrepository.h"
+#include "tools/initdb/schemainstaller.h"
 
 #include <QDir>
 #include <QFile>

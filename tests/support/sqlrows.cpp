@@ -1,6 +1,6 @@
 #include "sqlrows.h"
 
-#include "database.h"
+#include "storage/database.h"
 
 QStringList rowsOf(const QByteArray &database, const char *sql)
 {

@@ -1,6 +1,6 @@
 #include "catalogdocument.h"
 
-#include "catalogframe.h"
+#include "sync/catalogframe.h"
 
 #include <pugixml.hpp>
 

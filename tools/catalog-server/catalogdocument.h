@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogpackage.h"
+#include "sync/catalogpackage.h"
 
 #include <QString>
 #include <QStringList>

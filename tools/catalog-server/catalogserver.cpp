@@ -1,7 +1,7 @@
 #include "catalogserver.h"
 
 #include "catalogdocument.h"
-#include "catalogframe.h"
+#include "sync/catalogframe.h"
 #include "vqs.h"
 
 #include <QByteArray>

@@ -1,8 +1,8 @@
 #include "dialogwatcher.h"
 
-#include "comdialog.h"
-#include "loaddialog.h"
+#include "tasks/loaddialog.h"
 #include "ui_comdialog.h"
+#include "widgets/comdialog.h"
 
 #include <QApplication>
 #include <QPushButton>

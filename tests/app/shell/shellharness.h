@@ -1,8 +1,8 @@
 #pragma once
 
-#include "catalogentry.h"
 #include "dialogwatcher.h"
-#include "sandbox.h"
+#include "tests/support/catalogentry.h"
+#include "tests/support/sandbox.h"
 
 #include <QByteArray>
 #include <QString>

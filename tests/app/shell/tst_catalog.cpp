@@ -1,9 +1,9 @@
-#include "combobox.h"
-#include "installitem.h"
-#include "mainwindow.h"
-#include "packagetable.h"
+#include "shell/mainwindow.h"
+#include "shell/packagetable.h"
 #include "shellharness.h"
-#include "testrepository.h"
+#include "tasks/combobox.h"
+#include "tasks/installitem.h"
+#include "tests/support/testrepository.h"
 #include "yumcontrol.h"
 
 #include <QLabel>

@@ -1,9 +1,9 @@
-#include "label.h"
-#include "lineedit.h"
-#include "mainwindow.h"
-#include "packagetable.h"
+#include "shell/mainwindow.h"
+#include "shell/packagetable.h"
 #include "shellharness.h"
-#include "testrepository.h"
+#include "tests/support/testrepository.h"
+#include "widgets/label.h"
+#include "widgets/lineedit.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,11 +1,11 @@
-#include "combobox.h"
-#include "installitem.h"
-#include "lineedit.h"
-#include "mainwindow.h"
-#include "myapplication.h"
-#include "packagetable.h"
+#include "shell/mainwindow.h"
+#include "shell/myapplication.h"
+#include "shell/packagetable.h"
 #include "shellharness.h"
-#include "testrepository.h"
+#include "tasks/combobox.h"
+#include "tasks/installitem.h"
+#include "tests/support/testrepository.h"
+#include "widgets/lineedit.h"
 #include "yumcontrol.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "yumcontrol.h"
 
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
-#include "combobox.h"
-#include "cycloprogress.h"
 #include "fakedownload.h"
-#include "installitem.h"
-#include "processrunner.h"
-#include "sandbox.h"
-#include "testrepository.h"
+#include "tasks/combobox.h"
+#include "tasks/installitem.h"
+#include "tests/support/processrunner.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/testrepository.h"
+#include "widgets/cycloprogress.h"
 
 #include <QtWidgets>
 

@@ -1,8 +1,8 @@
-#include "database.h"
-#include "items.h"
-#include "loaddialog.h"
-#include "sandbox.h"
-#include "sqlrows.h"
+#include "storage/database.h"
+#include "tasks/items.h"
+#include "tasks/loaddialog.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/sqlrows.h"
 
 #include <QtWidgets>
 

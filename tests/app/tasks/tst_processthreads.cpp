@@ -1,7 +1,7 @@
-#include "datathread.h"
 #include "fakedownload.h"
-#include "killthread.h"
-#include "sandbox.h"
+#include "tasks/datathread.h"
+#include "tasks/killthread.h"
+#include "tests/support/sandbox.h"
 
 #include <QFile>
 #include <QTemporaryDir>

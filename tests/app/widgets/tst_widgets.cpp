@@ -1,9 +1,9 @@
-#include "backgroundbutton.h"
-#include "comdialog.h"
-#include "cycloprogress.h"
-#include "label.h"
-#include "lineedit.h"
-#include "titlebar.h"
+#include "widgets/backgroundbutton.h"
+#include "widgets/comdialog.h"
+#include "widgets/cycloprogress.h"
+#include "widgets/label.h"
+#include "widgets/lineedit.h"
+#include "widgets/titlebar.h"
 
 #include <QtWidgets>
 

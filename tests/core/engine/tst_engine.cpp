@@ -1,12 +1,12 @@
-#include "clientthread.h"
-#include "codes.h"
-#include "database.h"
-#include "paths.h"
-#include "sandbox.h"
-#include "shellfunctions.h"
-#include "sqlrows.h"
-#include "testrepository.h"
-#include "updatethread.h"
+#include "engine/clientthread.h"
+#include "engine/shellfunctions.h"
+#include "engine/updatethread.h"
+#include "records/codes.h"
+#include "records/paths.h"
+#include "storage/database.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/sqlrows.h"
+#include "tests/support/testrepository.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,10 +1,10 @@
-#include "catalogframe.h"
-#include "clientdemon.h"
-#include "database.h"
-#include "paths.h"
-#include "sandbox.h"
-#include "sqlrows.h"
-#include "testrepository.h"
+#include "facade/clientdemon.h"
+#include "records/paths.h"
+#include "storage/database.h"
+#include "sync/catalogframe.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/sqlrows.h"
+#include "tests/support/testrepository.h"
 #include "vqs.h"
 
 #include <QDir>

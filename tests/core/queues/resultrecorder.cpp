@@ -1,10 +1,10 @@
 #include "resultrecorder.h"
 
-#include "downloadthread.h"
-#include "getauththread.h"
-#include "installrpmthread.h"
-#include "quitinstallthread.h"
-#include "updaterpmthread.h"
+#include "queues/downloadthread.h"
+#include "queues/getauththread.h"
+#include "queues/installrpmthread.h"
+#include "queues/quitinstallthread.h"
+#include "queues/updaterpmthread.h"
 
 template <typename Worker, typename Signal>
 void ResultRecorder::record(Worker *worker, Signal signal, const char *name)

@@ -1,7 +1,7 @@
 #include "storerows.h"
 
-#include "database.h"
-#include "paths.h"
+#include "records/paths.h"
+#include "storage/database.h"
 
 namespace StoreRows
 {

@@ -1,6 +1,6 @@
 #include "toolbox.h"
 
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 #include <QDir>
 #include <QFile>

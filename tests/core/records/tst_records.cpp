@@ -1,10 +1,10 @@
-#include "category.h"
-#include "clientconfig.h"
-#include "legacyconfig.h"
-#include "paths.h"
-#include "quoting.h"
-#include "sandbox.h"
-#include "version.h"
+#include "records/category.h"
+#include "records/clientconfig.h"
+#include "records/legacyconfig.h"
+#include "records/paths.h"
+#include "records/quoting.h"
+#include "records/version.h"
+#include "tests/support/sandbox.h"
 
 #include <QDir>
 #include <QFile>

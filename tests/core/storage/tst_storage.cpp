@@ -1,6 +1,6 @@
-#include "database.h"
-#include "paths.h"
-#include "sandbox.h"
+#include "records/paths.h"
+#include "storage/database.h"
+#include "tests/support/sandbox.h"
 
 #include <sqlite3.h>
 

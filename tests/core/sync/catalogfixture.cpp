@@ -1,7 +1,7 @@
 #include "catalogfixture.h"
 
-#include "catalogframe.h"
-#include "paths.h"
+#include "records/paths.h"
+#include "sync/catalogframe.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "heartthread.h"
+#include "sync/heartthread.h"
 
 #include <QObject>
 #include <QString>

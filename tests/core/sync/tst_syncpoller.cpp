@@ -1,8 +1,8 @@
 #include "catalogfixture.h"
-#include "getvqsdatathread.h"
-#include "httpserver.h"
-#include "paths.h"
-#include "sandbox.h"
+#include "records/paths.h"
+#include "sync/getvqsdatathread.h"
+#include "tests/support/httpserver.h"
+#include "tests/support/sandbox.h"
 #include "vqs.h"
 
 #include <QCryptographicHash>
