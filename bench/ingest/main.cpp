@@ -1,9 +1,11 @@
 // Times a whole catalog arriving as frames over the transport into the frame receiver, with
 // many packages installed, against what any receiver has to pay at least: one rpm -qa per
-// frame and the frame's rows written in one transaction.
+// frame and the frame's rows written in one transaction. The catalog is split as the catalog
+// server splits it; the first load fetches every icon, later loads find the catalog stored.
 #include "bench/support/benchpackages.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "storage/database.h"
 #include "sync/catalogframe.h"
 #include "sync/heartthread.h"
 #include "sync/installedpackages.h"
@@ -37,6 +39,7 @@ namespace
 constexpr int CatalogPackages = 2000;
 constexpr int InstalledPackageCount = 1500;
 constexpr int Repetitions = 5;
+constexpr int StoredLoads = 5;
 
 QString shortName(int i)
 {
@@ -133,29 +136,50 @@ bool floorFrame(const QString &database, const CatalogFrame &frame)
 }
 
 struct Replay {
-    double totalMs = -1;
+    double framesMs = -1; // until the receiver has applied the last frame
+    double iconsMs = -1;  // until the icon fetches it asked for have ended as well
     int frames = 0;
+    int fewestRows = -1; // catalog rows at the emptiest notification during the load
 };
 
-// Sends every frame to the receiver and waits until it has applied the last one.
+int catalogRows()
+{
+    int rows = 0, columns = 0;
+    char **result = exec_select(Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
+                                "select count(*) from softwares");
+    const int count = result ? std::atoi(result[0]) : -1;
+    free_result(result);
+    return count;
+}
+
+// Sends every frame to the receiver and waits until it has applied the last one and fetched
+// the icons they named.
 Replay replay(HeartThread &heart, const QStringList &frames)
 {
+    Replay result;
     int done = 0;
     QObject context;
     QObject::connect(&heart, &HeartThread::recvServerData, &context,
-                     [&done](const QString &data, const QStringList &) {
-                         if (data != QLatin1String("info"))
-                             ++done;
+                     [&](const QString &data, const QStringList &) {
+                         if (data == QLatin1String("info"))
+                             return;
+                         ++done;
+                         const int rows = catalogRows();
+                         if (result.fewestRows < 0 || rows < result.fewestRows)
+                             result.fewestRows = rows;
                      });
-    Replay result;
     QElapsedTimer timer;
     timer.start();
     for (const QString &frame : frames)
         vqs_message_send("127.0.0.1", frame.toUtf8().constData());
-    if (QTest::qWaitFor([&] { return done >= frames.size(); }, 600000)) {
-        result.totalMs = timer.nsecsElapsed() / 1e6;
-        result.frames = frames.size();
-    }
+    if (!QTest::qWaitFor([&] { return done >= frames.size(); }, 600000))
+        return result;
+    result.framesMs = timer.nsecsElapsed() / 1e6;
+    // The event loop keeps running: the HTTP server's log reaches this process through it.
+    if (!QTest::qWaitFor([&] { return heart.waitForIcons(5); }, 600000))
+        return result;
+    result.iconsMs = timer.nsecsElapsed() / 1e6;
+    result.frames = frames.size();
     return result;
 }
 
@@ -199,15 +223,27 @@ int main(int argc, char **argv)
 
     QStringList skipped;
     const QStringList frames =
-        CatalogDocument::frames(QStringLiteral("data_resp"), QStringLiteral("data_resp_cont"),
-                                catalog(), CatalogDocument::MaxFrameBytes, &skipped);
-    // The same rows as continuation frames only: no reconciliation, so no icon is fetched and
-    // what remains is the frames' own statements and the refresh.
-    const QStringList continuations =
-        CatalogDocument::frames(QStringLiteral("data_resp_cont"), QStringLiteral("data_resp_cont"),
-                                catalog(), CatalogDocument::MaxFrameBytes, &skipped);
+        CatalogDocument::catalogFrames(catalog(), CatalogDocument::MaxFrameBytes, &skipped);
+    const QString emptyDatabase = sandbox.path(QStringLiteral("/tmp/empty.db"));
     const QString floorDatabase = sandbox.path(QStringLiteral("/tmp/floor.db"));
-    QFile::copy(Paths::catalogDatabase(), floorDatabase);
+    QFile::copy(Paths::catalogDatabase(), emptyDatabase);
+    std::vector<CatalogFrame> parsed(frames.size());
+    for (int i = 0; i < frames.size(); ++i)
+        parsed[i].parse(frames[i], &error);
+    // The floor is timed between the loads, so that both meet the same load on a shared
+    // machine.
+    std::vector<double> floors;
+    auto timeFloor = [&]() {
+        QFile::remove(floorDatabase);
+        QFile::copy(emptyDatabase, floorDatabase);
+        QElapsedTimer timer;
+        timer.start();
+        for (const CatalogFrame &frame : parsed)
+            if (!floorFrame(floorDatabase, frame))
+                return false;
+        floors.push_back(timer.nsecsElapsed() / 1e6);
+        return true;
+    };
     const double setupSeconds = setupTimer.nsecsElapsed() / 1e9;
 
     HeartThread heart;
@@ -216,30 +252,36 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the receiver does not listen\n");
         return 1;
     }
-    // The first load fetches every icon; the second is a restart with the catalog stored.
+    // The first load fetches every icon; the later ones are restarts with the catalog stored.
+    bool complete = timeFloor();
     const Replay first = replay(heart, frames);
-    const QDateTime secondStart = QDateTime::currentDateTime();
-    const Replay second = replay(heart, frames);
-    // Icons written again during the second load were fetched again.
+    const QDateTime storedStart = QDateTime::currentDateTime();
+    std::vector<Replay> stored;
+    for (int i = 0; i < StoredLoads; ++i) {
+        complete = timeFloor() && complete;
+        stored.push_back(replay(heart, frames));
+    }
+    // Icons written again during the stored loads were fetched again.
     int refetched = 0;
     const QDir icons(Paths::iconDirectory());
     for (const QFileInfo &icon : icons.entryInfoList(QDir::Files))
-        refetched += icon.metadataChangeTime() >= secondStart ? 1 : 0;
-    const Replay third = replay(heart, continuations);
-    if (first.totalMs < 0 || second.totalMs < 0 || third.totalMs < 0) {
-        std::fprintf(stderr, "the receiver did not apply every frame\n");
+        refetched += icon.metadataChangeTime() >= storedStart ? 1 : 0;
+    complete = complete && first.frames > 0;
+    for (const Replay &load : stored)
+        complete = complete && load.frames > 0;
+    if (!complete) {
+        std::fprintf(stderr, "the receiver did not apply every frame, or the floor failed\n");
         return 1;
     }
+    std::sort(stored.begin(), stored.end(),
+              [](const Replay &a, const Replay &b) { return a.framesMs < b.framesMs; });
+    const Replay second = stored[stored.size() / 2];
+    int fewestRows = second.fewestRows;
+    for (const Replay &load : stored)
+        fewestRows = std::min(fewestRows, load.fewestRows);
 
-    std::vector<CatalogFrame> parsed(frames.size());
-    for (int i = 0; i < frames.size(); ++i)
-        parsed[i].parse(frames[i], &error);
-    const double floorMs = timed([&] {
-        for (const CatalogFrame &frame : parsed)
-            if (!floorFrame(floorDatabase, frame))
-                return false;
-        return true;
-    });
+    std::sort(floors.begin(), floors.end());
+    const double floorMs = floors[floors.size() / 2];
 
     // The parts of the refresh that follows each frame, timed alone on the same data.
     InstalledPackages::SnapshotStyle snapshotStyle;
@@ -270,27 +312,34 @@ int main(int argc, char **argv)
 
     const int n = first.frames;
     std::printf(
-        "# ingest: %d catalog packages in %d frames, %d installed, %d skipped; setup %.1f s\n",
-        CatalogPackages, n, installed.size(), skipped.size(), setupSeconds);
+        "# ingest: %d catalog packages in %d frames, %d installed, %d skipped; setup %.1f s; "
+        "stored load: median of %d\n",
+        CatalogPackages, n, installed.size(), skipped.size(), setupSeconds, StoredLoads);
     BenchPackages::printHeader();
-    BenchPackages::printRow(QStringLiteral("ingest first load, total (ms)"), first.totalMs,
+    BenchPackages::printRow(QStringLiteral("ingest first load, total (ms)"), first.iconsMs,
                             floorMs);
-    BenchPackages::printRow(QStringLiteral("ingest first load, per frame (ms)"), first.totalMs / n,
+    BenchPackages::printRow(QStringLiteral("ingest first load, frames stored (ms)"), first.framesMs,
+                            floorMs);
+    BenchPackages::printRow(QStringLiteral("ingest first load, per frame (ms)"), first.framesMs / n,
                             floorMs / n);
-    BenchPackages::printRow(QStringLiteral("ingest stored catalog, total (ms)"), second.totalMs,
+    BenchPackages::printRow(QStringLiteral("ingest stored catalog, total (ms)"), second.iconsMs,
                             floorMs);
     BenchPackages::printRow(QStringLiteral("ingest stored catalog, per frame (ms)"),
-                            second.totalMs / n, floorMs / n);
+                            second.framesMs / n, floorMs / n);
     BenchPackages::printRow(QStringLiteral("ingest split, snapshot rpm -qa (ms)"), snapshotMs,
                             rpmOnlyMs);
     BenchPackages::printRow(QStringLiteral("ingest split, reload software (ms)"), reloadMs, 0);
     BenchPackages::printRow(QStringLiteral("ingest split, sign recomputation (ms)"), signMs, 0);
-    BenchPackages::printRow(QStringLiteral("ingest stored catalog, no icons, per frame (ms)"),
-                            third.totalMs / third.frames, floorMs / n);
-    const double statements = third.totalMs / third.frames - snapshotMs - reloadMs - signMs;
+    // Per frame: the refresh after it, and the reload before the catalog's first part.
+    const double statements =
+        second.framesMs / n - snapshotMs - reloadMs - signMs - (snapshotMs + reloadMs) / n;
     BenchPackages::printRow(QStringLiteral("ingest split, icon fetch (one wget) (ms)"), wgetMs, 0);
+    BenchPackages::printRow(QStringLiteral("ingest split, first load icons, per icon (ms)"),
+                            first.iconsMs / CatalogPackages, 0);
     BenchPackages::printRow(QStringLiteral("ingest split, icons fetched again (count)"), refetched,
                             0);
+    BenchPackages::printRow(QStringLiteral("ingest split, rows missing mid-load (count)"),
+                            CatalogPackages - fewestRows, 0);
     BenchPackages::printRow(QStringLiteral("ingest split, frame statements (remainder) (ms)"),
                             statements, floorMs / n - rpmOnlyMs);
     return 0;

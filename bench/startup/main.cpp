@@ -112,8 +112,7 @@ QStringList wholeCatalogFrames()
         packages << p;
     }
     QStringList skipped;
-    return CatalogDocument::frames(QStringLiteral("data_resp"), QStringLiteral("data_resp_cont"),
-                                   packages, CatalogDocument::MaxFrameBytes, &skipped);
+    return CatalogDocument::catalogFrames(packages, CatalogDocument::MaxFrameBytes, &skipped);
 }
 
 } // namespace

@@ -9,11 +9,29 @@ static QString attributeText(const pugi::xml_node &node, const char *name)
     return QString::fromUtf8(node.attribute(name).value());
 }
 
+// A number of plain decimal digits from 1 to most, or 0.
+static int partNumber(const pugi::xml_node &node, const char *name, int most)
+{
+    const QString text = attributeText(node, name);
+    if (text.isEmpty() || text.size() > 9)
+        return 0;
+    int value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value >= 1 && value <= most ? value : 0;
+}
+
 bool CatalogFrame::parse(const QString &text, QString *error)
 {
     m_action.clear();
     m_architecture.clear();
     m_client.clear();
+    m_catalogId.clear();
+    m_partAttributes = false;
+    m_part = m_parts = 0;
     m_packages.clear();
 
     const QByteArray bytes = text.toUtf8();
@@ -38,6 +56,14 @@ bool CatalogFrame::parse(const QString &text, QString *error)
     m_action = attributeText(frame, "action");
     m_architecture = attributeText(datas, "architecture");
     m_client = attributeText(datas, "client");
+    m_catalogId = attributeText(datas, "catalog");
+    m_partAttributes = datas.attribute("part") || datas.attribute("parts");
+    if (m_partAttributes) {
+        m_parts = partNumber(datas, "parts", MaxParts);
+        m_part = partNumber(datas, "part", m_parts);
+        if (!m_part)
+            m_parts = 0;
+    }
     // Element names carry no meaning: every child element of datas is a package.
     for (const pugi::xml_node &node : datas.children()) {
         if (node.type() != pugi::node_element)
@@ -53,6 +79,11 @@ bool CatalogFrame::parse(const QString &text, QString *error)
 bool CatalogFrame::isForThisArchitecture() const
 {
     return m_architecture == QLatin1String(Architecture);
+}
+
+bool CatalogFrame::isCatalogPart() const
+{
+    return m_partAttributes && action() == FrameAction::DataResponse;
 }
 
 FrameAction CatalogFrame::actionOf(const QString &text)
@@ -93,14 +124,32 @@ QString CatalogFrame::composeAddressed(const QString &action, const QString &cli
            QStringLiteral("'></datas></frame>");
 }
 
+static QString composeFrame(const QString &action, const QString &partAttributes,
+                            const QVector<CatalogPackage> &packages)
+{
+    QString text = QStringLiteral("<frame action='") + CatalogFrame::escapeAttribute(action) +
+                   QStringLiteral("'><datas architecture='") +
+                   QLatin1String(CatalogFrame::Architecture) + QLatin1Char('\'') + partAttributes +
+                   QLatin1Char('>');
+    for (const CatalogPackage &package : packages)
+        text += CatalogFrame::packageElement(QStringLiteral("package"), package);
+    return text + QStringLiteral("</datas></frame>");
+}
+
 QString CatalogFrame::compose(const QString &action, const QVector<CatalogPackage> &packages)
 {
-    QString text = QStringLiteral("<frame action='") + escapeAttribute(action) +
-                   QStringLiteral("'><datas architecture='") + QLatin1String(Architecture) +
-                   QStringLiteral("'>");
-    for (const CatalogPackage &package : packages)
-        text += packageElement(QStringLiteral("package"), package);
-    return text + QStringLiteral("</datas></frame>");
+    return composeFrame(action, QString(), packages);
+}
+
+QString CatalogFrame::composePart(const QString &catalogId, int part, int parts,
+                                  const QVector<CatalogPackage> &packages)
+{
+    return composeFrame(QStringLiteral("data_resp"),
+                        QStringLiteral(" catalog='%1' part='%2' parts='%3'")
+                            .arg(escapeAttribute(catalogId))
+                            .arg(part)
+                            .arg(parts),
+                        packages);
 }
 
 QString CatalogFrame::packageElement(const QString &elementName, const CatalogPackage &package)

@@ -19,6 +19,13 @@ enum class FrameAction {
 
 // One catalog frame: an XML document on one line, root frame with an action, its child datas
 // with client and architecture, and one element per package below datas.
+//
+// A whole catalog too large for one frame travels as several "data_resp" frames whose datas
+// also carries catalog (the same text in every part of one catalog, different for another
+// catalog or another split), part (1 to parts) and parts. The receiver stores
+// each part as it comes and deletes the rows the catalog lacks only once every part of it has
+// arrived, against all their names. A catalog that fits one frame has no part attributes and
+// is handled on its own, as it always was.
 class CatalogFrame
 {
 public:
@@ -33,9 +40,17 @@ public:
     QString architecture() const { return m_architecture; }
     QString client() const { return m_client; }
     bool isForThisArchitecture() const;
+    // A data_resp that says it is one part of a whole catalog. part() and parts() are 0 when
+    // the attribute is missing or not a number in range; such a part never completes.
+    bool isCatalogPart() const;
+    QString catalogId() const { return m_catalogId; }
+    int part() const { return m_part; }
+    int parts() const { return m_parts; }
     const QVector<CatalogPackage> &packages() const { return m_packages; }
 
     static FrameAction actionOf(const QString &text);
+    // More parts than any catalog needs: a larger count is taken for a broken frame.
+    static const int MaxParts = 100000;
 
     // The two requests a client sends at start-up, with its own address.
     static QString joinRequest(const QString &client);
@@ -43,6 +58,9 @@ public:
 
     // A frame of the given packages on one line; empty attributes are left out.
     static QString compose(const QString &action, const QVector<CatalogPackage> &packages);
+    // Part part of parts of the whole catalog catalogId.
+    static QString composePart(const QString &catalogId, int part, int parts,
+                               const QVector<CatalogPackage> &packages);
     // A frame that names its sender and carries no packages (requests, join_resp).
     static QString composeAddressed(const QString &action, const QString &client);
     // The bytes one package element adds to a composed frame.
@@ -54,5 +72,9 @@ private:
     QString m_action;
     QString m_architecture;
     QString m_client;
+    QString m_catalogId;
+    bool m_partAttributes = false;
+    int m_part = 0;
+    int m_parts = 0;
     QVector<CatalogPackage> m_packages;
 };

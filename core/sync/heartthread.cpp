@@ -15,7 +15,6 @@
 #include <QByteArray>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -82,7 +81,10 @@ void HeartThread::pigxmlData(const QString &data)
     if (action == FrameAction::JoinResponse)
         return;
     const bool ours = frame.isForThisArchitecture();
-    if (action == FrameAction::DataResponse && ours) {
+    const bool wholeCatalog = action == FrameAction::DataResponse && ours;
+    // Every frame ends with the same reload, so a catalog in parts needs this one only
+    // before its first part.
+    if (wholeCatalog && !(frame.isCatalogPart() && m_assembly.isGathering(frame))) {
         qDebug() << ">>>>> exec initLocalData()";
         initLocalData();
     }
@@ -90,7 +92,7 @@ void HeartThread::pigxmlData(const QString &data)
         if (!storePackages(frame))
             return;
         qDebug() << "[before delete] str = " << frame.actionText();
-        if (action == FrameAction::DataResponse && !reconcile(frame))
+        if (wholeCatalog && !reconcileCatalog(frame))
             return;
         if (action == FrameAction::AddPush)
             runShell(QStringLiteral("notify-send -t 5000 ") +
@@ -119,6 +121,16 @@ bool HeartThread::storePackages(const CatalogFrame &frame)
                      db.errorMessage().toUtf8().constData());
         return false;
     }
+
+    // The frame's row and icon look-ups share one reading connection. Like a connection per
+    // look-up it sees the catalog as it was before the frame, whose statements are not
+    // committed yet.
+    struct CloseAtEnd {
+        SqlConnection &connection;
+        ~CloseAtEnd() { connection.close(); }
+    } closeLookUps{m_lookup};
+    if (m_lookup.open(Paths::catalogDatabase()))
+        m_lookup.exec(QStringLiteral("PRAGMA busy_timeout=8000"));
 
     const bool deleting = frame.action() == FrameAction::DeletePush;
     for (const CatalogPackage &package : frame.packages()) {
@@ -166,7 +178,26 @@ bool HeartThread::storePackages(const CatalogFrame &frame)
     return true;
 }
 
-bool HeartThread::reconcile(const CatalogFrame &frame)
+bool HeartThread::reconcileCatalog(const CatalogFrame &frame)
+{
+    if (frame.isCatalogPart()) {
+        if (!m_assembly.add(frame))
+            return true;
+        const bool reconciled = reconcile(m_assembly.names());
+        m_assembly.clear();
+        return reconciled;
+    }
+    // A whole catalog on its own supersedes the parts of one still being gathered.
+    m_assembly.clear();
+    QHash<QString, int> catalog;
+    const QVector<CatalogPackage> &packages = frame.packages();
+    for (int k = 0; k < packages.size(); ++k)
+        if (!catalog.contains(packages.at(k).name))
+            catalog.insert(packages.at(k).name, k + 1);
+    return reconcile(catalog);
+}
+
+bool HeartThread::reconcile(const QHash<QString, int> &catalog)
 {
     const QStringList stored = selectColumn("select s_name from softwares;", QString());
     qDebug() << "rows = " << stored.size();
@@ -176,21 +207,16 @@ bool HeartThread::reconcile(const CatalogFrame &frame)
     db.exec(QStringLiteral("PRAGMA busy_timeout=1000"));
     db.exec(QStringLiteral("begin transaction;"));
 
-    const QVector<CatalogPackage> &packages = frame.packages();
     int remaining = stored.size();
     for (int i = 0; i < stored.size(); ++i) {
         const QString &name = stored.at(i);
-        int found = 0;
-        for (int k = 0; k < packages.size() && !found; ++k)
-            if (packages.at(k).name == name)
-                found = k + 1;
-        if (found) {
+        if (const int found = catalog.value(name)) {
             qDebug() << "num = " << found << "  [sql]sqlres = " << name
-                     << "  [xml]rpmname = " << packages.at(found - 1).name;
+                     << "  [xml]rpmname = " << name;
             continue;
         }
         // An empty catalog is taken for a broken answer, not for "delete everything".
-        if (packages.isEmpty())
+        if (catalog.isEmpty())
             continue;
         --remaining;
         const QString sql = CatalogSql::deletePackage(name);
@@ -256,7 +282,7 @@ void HeartThread::UpdatePushxmlData()
 
 int HeartThread::isExists(const QString &name, const QString &rpm)
 {
-    const QStringList stored = selectColumn("select s_rpm from softwares where s_name=?;", name);
+    const QStringList stored = lookUp("select s_rpm from softwares where s_name=?;", name);
     if (stored.isEmpty())
         return 2;
     return stored.first() == rpm ? 0 : 1;
@@ -277,10 +303,19 @@ QString HeartThread::iconBase()
 
 void HeartThread::fetchIcon(const QString &command, const QString &target)
 {
-    // wget -O leaves an empty file behind when it fails; without removing it the icon
-    // would never be fetched again.
-    if (!HttpFetch::run(command))
-        QFile::remove(target);
+    m_iconFetches.fetch(command, target);
+}
+
+QStringList HeartThread::lookUp(const char *sql, const QString &value)
+{
+    if (m_lookup.isOpen())
+        return m_lookup.selectColumn(QLatin1String(sql), {value});
+    return selectColumn(sql, value);
+}
+
+bool HeartThread::waitForIcons(int timeoutMs)
+{
+    return m_iconFetches.waitForIdle(timeoutMs);
 }
 
 void HeartThread::checkIconDownload(const QString &icon, const QString &time)
@@ -295,7 +330,7 @@ void HeartThread::checkIconDownload(const QString &icon, const QString &time)
         fetchIcon(command, target);
         return;
     }
-    if (selectColumn("select time from softwares where s_icon=?;", icon).contains(time))
+    if (lookUp("select time from softwares where s_icon=?;", icon).contains(time))
         return;
     qDebug() << "[02] download cmd : " << command;
     fetchIcon(command, target);

@@ -1,5 +1,10 @@
 #pragma once
 
+#include "sync/catalogassembly.h"
+#include "sync/iconfetchpool.h"
+#include "sync/sqlconnection.h"
+
+#include <QHash>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -9,7 +14,8 @@ class CatalogFrame;
 
 // The single consumer of catalog frames: receives them over the transport for the life of
 // the facade and applies each one to the catalog database, then refreshes the installed
-// packages and install states and tells the facade which packages changed.
+// packages and install states and tells the facade which packages changed. Frames are handled
+// one at a time; the icons they ask for are fetched beside them, a few at once.
 class HeartThread : public QThread
 {
     Q_OBJECT
@@ -25,12 +31,15 @@ public:
     void UpdatePushxmlData();
     // 2 when no row has this name, 0 when its s_rpm is rpm, 1 when it differs.
     int isExists(const QString &name, const QString &rpm);
-    // Fetches the icon when it is missing or its time stamp changed.
+    // Fetches the icon when it is missing or its time stamp changed (queued, see waitForIcons).
     void checkIconDownload(const QString &icon, const QString &time);
     // Fetches every icon seen so far.
     void downLoadIcons();
     // Empties the directory (files and subdirectories) but keeps it; false if it is absent.
     bool removeDirectory(const QString &path);
+
+    // Until every icon fetch asked for so far has ended; false when timeoutMs passed first.
+    bool waitForIcons(int timeoutMs);
 
     // An icon name that may become a file below the icon directory and part of a URL.
     static bool isFetchableIcon(const QString &icon);
@@ -44,12 +53,21 @@ protected:
 
 private:
     bool storePackages(const CatalogFrame &frame);
-    // Deletes the rows a whole catalog does not name. False only when the database cannot be
-    // opened; a failed deletion keeps every row and lets the frame finish.
-    bool reconcile(const CatalogFrame &frame);
+    // A whole catalog in one frame is reconciled at once, one in parts when its last part is in.
+    bool reconcileCatalog(const CatalogFrame &frame);
+    // Deletes the rows whose name the catalog lacks (name -> its position, from 1). False
+    // only when the database cannot be opened; a failed deletion keeps every row and lets the
+    // frame finish.
+    bool reconcile(const QHash<QString, int> &catalog);
     void fetchIcon(const QString &command, const QString &target);
+    // The first column of a one-parameter query, on the frame's reading connection while
+    // one is open.
+    QStringList lookUp(const char *sql, const QString &value);
     static QString iconBase();
 
     QMap<QString, QString> m_iconList; // icon name -> time stamp, never emptied
     QStringList m_updateList;          // rpm of each package whose s_rpm changed in this frame
+    CatalogAssembly m_assembly;        // the parts of a whole catalog stored so far
+    IconFetchPool m_iconFetches;
+    SqlConnection m_lookup; // open while a frame is stored
 };

@@ -11,6 +11,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QHash>
 #include <QStringList>
 
 #include <cstdio>
@@ -117,24 +118,30 @@ bool reload(const QString &snapshotFile, const ReloadStyle &style, QVector<RpmIn
     return run(QStringLiteral("commit transaction") + end);
 }
 
-int signFor(const QString &rpm, const QVector<RpmInfo> &installed)
+// The sign of rpm against the installed package firstNamed(name) finds, null for none.
+template <typename FirstNamed> static int signWith(const QString &rpm, FirstNamed firstNamed)
 {
     const QStringList fields = rpm.split(QLatin1Char('-'));
     const int n = fields.size();
     if (n < 2)
         return -1;
-    const QString name = fields.mid(0, n - 2).join(QLatin1Char('-'));
-    const QString &version = fields.at(n - 2);
-    const QString &release = fields.at(n - 1);
-    for (const RpmInfo &info : installed) {
-        if (info.m_name != name)
-            continue;
-        const int order = compareversion(info.m_version, version);
-        if (order != 0)
-            return order > 0 ? 1 : 2;
-        return compareversion(info.m_release, release) > 0 ? 1 : 2;
-    }
-    return 0;
+    const RpmInfo *info = firstNamed(fields.mid(0, n - 2).join(QLatin1Char('-')));
+    if (!info)
+        return 0;
+    const int order = compareversion(info->m_version, fields.at(n - 2));
+    if (order != 0)
+        return order > 0 ? 1 : 2;
+    return compareversion(info->m_release, fields.at(n - 1)) > 0 ? 1 : 2;
+}
+
+int signFor(const QString &rpm, const QVector<RpmInfo> &installed)
+{
+    return signWith(rpm, [&](const QString &name) -> const RpmInfo * {
+        for (const RpmInfo &info : installed)
+            if (info.m_name == name)
+                return &info;
+        return nullptr;
+    });
 }
 
 bool recomputeSigns(const QVector<RpmInfo> &installed, const QString &closeLine)
@@ -153,15 +160,23 @@ bool recomputeSigns(const QVector<RpmInfo> &installed, const QString &closeLine)
         return false;
     db.exec(BusyTimeout);
     db.exec(QStringLiteral("begin transaction;"));
+    // The first installed package of each name, as signFor finds it, without a walk per row.
+    QHash<QString, const RpmInfo *> firstOfName;
+    firstOfName.reserve(installed.size());
+    for (const RpmInfo &info : installed)
+        if (!firstOfName.contains(info.m_name))
+            firstOfName.insert(info.m_name, &info);
     for (const QString &rpm : packages) {
-        const int sign = signFor(rpm, installed);
+        const int sign =
+            signWith(rpm, [&](const QString &name) { return firstOfName.value(name); });
         // A row that names no package (no "-", an empty text) keeps the state it has.
         if (sign < 0)
             continue;
-        const QString sql = CatalogSql::updateSign(sign, rpm);
-        const int rc = db.exec(sql);
+        // The statement of CatalogSql::updateSign, prepared once with the values bound.
+        const int rc = db.execBound(QStringLiteral("update softwares set sign=? where s_rpm=?;"),
+                                    {QString::number(sign), rpm});
         if (rc != 0) {
-            qDebug() << "[ERROR][update sign] sql = " << sql;
+            qDebug() << "[ERROR][update sign] sql = " << CatalogSql::updateSign(sign, rpm);
             qDebug() << "[ERROR][update sign] rc = " << rc;
             std::fprintf(stderr, "[ERROR][update sign] %s\n",
                          db.errorMessage().toUtf8().constData());

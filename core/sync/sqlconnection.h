@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // One connection of the catalog load, for statements that must share a transaction.
 // Closing it (or destroying it) with a transaction open discards that transaction.
@@ -20,8 +23,17 @@ public:
 
     // SQLite's result code of the whole text; SQLITE_OK (0) on success.
     int exec(const QString &sql);
+    // One statement, prepared once per connection, with values bound to its "?" in order
+    // (the values never become SQL text). SQLITE_OK (0) when it ran to completion.
+    int execBound(const QString &sql, const QStringList &values);
+    // The first column of every row such a statement returns; empty on any failure.
+    QStringList selectColumn(const QString &sql, const QStringList &values);
     QString errorMessage() const;
 
 private:
+    // Prepared and bound, or null. The statement is reset, so it holds no lock.
+    sqlite3_stmt *bound(const QString &sql, const QStringList &values);
+
     sqlite3 *m_db = nullptr;
+    QHash<QString, sqlite3_stmt *> m_statements;
 };

@@ -14,14 +14,26 @@ class CatalogDocument
 public:
     // The most a frame may take on the transport, its newline in a catalog file included.
     static const int MaxFrameBytes = 65535;
+    // Hexadecimal digits of the id the parts of one catalog share.
+    static const int CatalogIdLength = 16;
 
     // False with *error set when the file cannot be read or is not XML.
     static bool load(const QString &path, QVector<CatalogPackage> *packages, QString *error);
 
-    // The packages as frames of at most maxBytes each, counting the newline of a file line.
-    // The first frame carries action, every further one continuation. A package that cannot
-    // fit even alone is left out and named in *skipped.
-    static QStringList frames(const QString &action, const QString &continuation,
-                              const QVector<CatalogPackage> &packages, int maxBytes,
-                              QStringList *skipped);
+    // A whole catalog as "data_resp" frames of at most maxBytes each, counting the newline of
+    // a file line: the plain frame when it fits one, else numbered parts that share a catalog
+    // id made from their contents and split. A package that cannot fit even alone is left out
+    // and named in *skipped.
+    static QStringList catalogFrames(const QVector<CatalogPackage> &packages, int maxBytes,
+                                     QStringList *skipped);
+    // The packages as action frames (pushes), split the same way; each frame stands alone.
+    static QStringList frames(const QString &action, const QVector<CatalogPackage> &packages,
+                              int maxBytes, QStringList *skipped);
+
+private:
+    // Packages in order, grouped so that each group with frameBytes of frame around it keeps
+    // within maxBytes and a newline.
+    static QVector<QVector<CatalogPackage>> split(const QVector<CatalogPackage> &packages,
+                                                  int frameBytes, int maxBytes,
+                                                  QStringList *skipped);
 };

@@ -11,7 +11,14 @@
 
 #include <cstdio>
 
-const char *const CatalogServer::ContinuationAction = "data_resp_cont";
+const char *const CatalogServer::CatalogProtocol =
+    "A whole catalog is one data_resp frame when it fits (--max-frame, newline included).\n"
+    "Otherwise it is sent, and written to the catalog file, as several data_resp frames whose\n"
+    "datas element says which part of how many each is and which catalog it belongs to:\n"
+    "  <datas architecture='x86_64' catalog='ID' part='2' parts='9'>\n"
+    "ID is made from the packages and the split, so two deliveries of one catalog share it.\n"
+    "The store keeps each part's rows as it comes and deletes the rows the catalog lacks only\n"
+    "when all parts of one ID have arrived; a lost part means nothing is deleted.";
 
 CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
                              bool answerDataRequests)
@@ -52,17 +59,17 @@ bool CatalogServer::writeCatalogFile(QString *error)
     if (m_files.isEmpty())
         return true;
     std::lock_guard<std::mutex> guard(m_lock);
-    return writeLines(catalogFile(), framesOf(QStringLiteral("data_resp"), m_catalog, true), false,
+    return writeLines(catalogFile(), framesOf(QStringLiteral("data_resp"), m_catalog), false,
                       error);
 }
 
-QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &packages,
-                                    bool continued)
+QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &packages)
 {
     QStringList skipped;
     const QStringList frames =
-        CatalogDocument::frames(action, continued ? QLatin1String(ContinuationAction) : action,
-                                packages, m_maxFrameBytes, &skipped);
+        action == QLatin1String("data_resp")
+            ? CatalogDocument::catalogFrames(packages, m_maxFrameBytes, &skipped)
+            : CatalogDocument::frames(action, packages, m_maxFrameBytes, &skipped);
     for (const QString &name : skipped)
         std::fprintf(stderr, "catalog-server: package \"%s\" does not fit in a frame, left out\n",
                      name.toUtf8().constData());
@@ -125,7 +132,7 @@ void CatalogServer::handle(const QString &text)
             print(QStringLiteral("data_requ from %1: not answered").arg(client));
             break;
         }
-        const QStringList frames = framesOf(QStringLiteral("data_resp"), m_catalog, true);
+        const QStringList frames = framesOf(QStringLiteral("data_resp"), m_catalog);
         int sent = 0;
         for (const QString &data : frames)
             sent += send(client, data) ? 1 : 0;
@@ -184,7 +191,7 @@ bool CatalogServer::command(const QString &line)
         return true;
     }
     std::lock_guard<std::mutex> guard(m_lock);
-    const QStringList frames = framesOf(words[1], packages, false);
+    const QStringList frames = framesOf(words[1], packages);
     if (publish) {
         if (!m_files.isEmpty() && writeLines(pushFile(), frames, true, &error))
             print(QStringLiteral("ok publish %1").arg(frames.size()));

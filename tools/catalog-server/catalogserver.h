@@ -15,10 +15,8 @@
 class CatalogServer
 {
 public:
-    // The action of the frames that follow the first "data_resp" of a catalog too large for
-    // one frame. Clients store it like an add push, without a notification; a second
-    // "data_resp" would delete what the first one brought.
-    static const char *const ContinuationAction;
+    // How a whole catalog travels, for --help.
+    static const char *const CatalogProtocol;
 
     // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
     // it over HTTP ask for it over the transport as well.
@@ -37,8 +35,9 @@ public:
 
 private:
     void handle(const QString &text);
-    QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages,
-                         bool continued);
+    // A "data_resp" is a whole catalog (in parts when it needs several frames); any other
+    // action is a push, each frame standing alone.
+    QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
     bool send(const QString &address, const QString &text);
     bool writeLines(const QString &path, const QStringList &frames, bool append, QString *error);
     QString pushFile() const;

@@ -34,6 +34,7 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(
         QStringLiteral("Answers join_requ with join_resp and data_requ with the catalog as "
                        "data_resp frame(s); pushes frames on command.\n") +
+        QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
         QLatin1String(Commands));
     parser.addHelpOption();
     const QCommandLineOption catalog(QStringLiteral("catalog"), QStringLiteral("Catalog to serve."),

@@ -59,5 +59,11 @@ bool FrameReceiver::drain(const QString &tag)
 {
     const QString marker = QStringLiteral("<frame action='%1'/>").arg(tag);
     vqs_message_send("127.0.0.1", marker.toUtf8().constData());
-    return QTest::qWaitFor([&]() { return recorder.frames.contains(marker); }, 60000);
+    return QTest::qWaitFor([&]() { return recorder.frames.contains(marker); }, 60000) &&
+           iconFetchesEnded(m_thread);
+}
+
+bool iconFetchesEnded(HeartThread &receiver)
+{
+    return QTest::qWaitFor([&]() { return receiver.waitForIcons(10); }, 120000);
 }

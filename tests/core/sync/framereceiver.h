@@ -22,6 +22,10 @@ public slots:
     void record(const QString &data, const QStringList &packages);
 };
 
+// Until the icon fetches the receiver has queued so far have ended; the event loop runs
+// meanwhile (an HTTP server's output reaches the test through it).
+bool iconFetchesEnded(HeartThread &receiver);
+
 // The frame receiver on its own thread, fed over the loopback transport as the facade runs it.
 class FrameReceiver
 {
@@ -33,7 +37,8 @@ public:
     bool start();
     bool stop();
     bool isRunning() const { return m_thread.isRunning(); }
-    // Everything sent to this client before now has been handled once this returns true.
+    // Everything sent to this client before now has been handled, icons fetched included,
+    // once this returns true.
     bool drain(const QString &tag);
 
     FrameRecorder recorder;

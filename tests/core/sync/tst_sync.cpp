@@ -1,4 +1,5 @@
 #include "catalogfixture.h"
+#include "framereceiver.h"
 #include "records/paths.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogsql.h"
@@ -460,6 +461,7 @@ private slots:
             for (int i = 0; i < columns.size(); ++i)
                 QCOMPARE(stored.value(columns[i]), sent[i]);
         }
+        QVERIFY(iconFetchesEnded(receiver));
         QVERIFY(!QFileInfo::exists(marker));
         QVERIFY(readLines(sandbox.path("/.sandbox/wget.log")).isEmpty());
         QCOMPARE(frameLists(data).size(), 2);
@@ -504,6 +506,7 @@ private slots:
         HeartThread receiver;
         receiver.pigxmlData(frame("data_update_push", "x86_64",
                                   {package("Hello", "cv-hello-1.0-1", "cv-hello.png", frameTime)}));
+        QVERIFY(iconFetchesEnded(receiver));
         QCOMPARE(readFile(icon), fetched ? QByteArray("served icon") : QByteArray("kept icon"));
         QCOMPARE(row("Hello").value("time"), frameTime);
     }
@@ -537,6 +540,7 @@ private slots:
         HeartThread receiver;
         receiver.pigxmlData(
             frame("data_add_push", "x86_64", {package("A", "cv-a-1-1", icon, "t")}));
+        QVERIFY(iconFetchesEnded(receiver));
         QTEST(int(readLines(sandbox.path("/.sandbox/wget.log")).size()), "fetches");
         QCOMPARE(QDir(sandbox.path("/opt/corvane")).entryList(QDir::AllEntries), before);
         QCOMPARE(names(), QStringList{"A"});
@@ -555,9 +559,11 @@ private slots:
 
         HeartThread receiver;
         receiver.pigxmlData(text);
+        QVERIFY(iconFetchesEnded(receiver));
         QVERIFY(!QFileInfo::exists(icon));
         QVERIFY(writeFile(served.path() + "/late.png", "late icon"));
         receiver.pigxmlData(text);
+        QVERIFY(iconFetchesEnded(receiver));
         QCOMPARE(readFile(icon), QByteArray("late icon"));
     }
 

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Runs the icon fetches (one wget each) on a few threads of its own, so that storing a frame
+// never waits for them. One target is fetched by one command at a time, and a target asked
+// for again while it still waits its turn is queued once.
+class IconFetchPool
+{
+public:
+    // Fetches that run at once: enough to overlap wget's start-up and the server's answer,
+    // few enough to leave the frames their share of a small machine.
+    static const int Workers = 4;
+
+    IconFetchPool() = default;
+    // Drops what has not started and waits for the running fetches, which are bounded.
+    ~IconFetchPool();
+    IconFetchPool(const IconFetchPool &) = delete;
+    IconFetchPool &operator=(const IconFetchPool &) = delete;
+
+    // Queues command, a wget that writes target. The old target is removed at once: an icon
+    // whose fetch is dropped or cut short has no file then, and the next frame naming it
+    // fetches it again instead of keeping a stale picture for good.
+    void fetch(const QString &command, const QString &target);
+    // Until nothing is queued or running; false when timeoutMs passed first.
+    bool waitForIdle(int timeoutMs);
+
+private:
+    struct Job {
+        QString command;
+        QString target;
+    };
+
+    void work();
+    bool takeJob(Job *job); // with m_lock held
+
+    std::mutex m_lock;
+    std::condition_variable m_wake; // a job was queued, a target freed, or the pool stops
+    std::condition_variable m_idle; // a fetch ended
+    std::deque<Job> m_queue;
+    QSet<QString> m_running; // targets being fetched
+    std::vector<std::thread> m_threads;
+    bool m_stopping = false;
+};
