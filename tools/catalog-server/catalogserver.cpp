@@ -18,7 +18,8 @@ const char *const CatalogServer::CatalogProtocol =
     "  <datas architecture='x86_64' catalog='ID' part='2' parts='9'>\n"
     "ID is made from the packages and the split, so two deliveries of one catalog share it.\n"
     "The store keeps each part's rows as it comes and deletes the rows the catalog lacks only\n"
-    "when all parts of one ID have arrived; a lost part means nothing is deleted.";
+    "when all parts of one ID have arrived; a lost part means nothing is deleted.\n"
+    "push and publish with the action data_resp send a whole catalog the same way.";
 
 CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
                              bool answerDataRequests)

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 using namespace CatalogFixture;
 
 namespace
@@ -51,6 +53,25 @@ QString stepFrame(const QString &step)
         attributes += QStringLiteral("' parts='") + numbers.at(1);
     return frame(QStringLiteral("data_resp"), attributes, packages);
 }
+
+// A sandbox with the package every receiver needs installed, a tool folder first on PATH, and
+// each package's icon served (its own name as content) from the configured icon base.
+struct IconWorld {
+    IconWorld(const QVector<CatalogPackage> &packages, const QString &tools)
+        : sandbox(&TestRepository::shared())
+    {
+        sandbox.prependPath(toolFolder(tools));
+        for (const CatalogPackage &p : packages)
+            writeFile(served.path() + '/' + p.icon, p.icon.toUtf8());
+        http.reset(new HttpServer(served.path()));
+        sandbox.setConfig("iconurl", http->url().chopped(1));
+    }
+    bool isValid() { return sandbox.isValid() && http->isRunning() && sandbox.install(Hello10); }
+
+    Sandbox sandbox;
+    QTemporaryDir served;
+    std::unique_ptr<HttpServer> http;
+};
 
 } // namespace
 
@@ -194,17 +215,9 @@ private slots:
     // A stored catalog loaded again in parts keeps its rows and icons: nothing is fetched.
     void secondLoadFetchesNoIcon()
     {
-        Sandbox sandbox(&TestRepository::shared());
-        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
-        QVERIFY(sandbox.install(Hello10));
-        sandbox.prependPath(toolFolder("wgetlog"));
-        QTemporaryDir served;
         const QVector<CatalogPackage> catalog = numbered(12, QStringLiteral("icon-%1.png"));
-        for (const CatalogPackage &p : catalog)
-            QVERIFY(writeFile(served.path() + '/' + p.icon, p.icon.toUtf8()));
-        HttpServer http(served.path());
-        QVERIFY(http.isRunning());
-        sandbox.setConfig("iconurl", http.url().chopped(1));
+        IconWorld world(catalog, "wgetlog");
+        QVERIFY(world.isValid());
         QStringList skipped;
         const QStringList parts = CatalogDocument::catalogFrames(catalog, 600, &skipped);
         QVERIFY(parts.size() >= 3);
@@ -218,7 +231,7 @@ private slots:
                     QCOMPARE(names().size(), catalog.size());
             }
             QVERIFY(iconFetchesEnded(receiver));
-            QCOMPARE(readLines(sandbox.path("/.sandbox/wget.log")).size(), catalog.size());
+            QCOMPARE(readLines(world.sandbox.path("/.sandbox/wget.log")).size(), catalog.size());
         }
         for (const CatalogPackage &p : catalog) {
             QCOMPARE(readFile(Paths::iconDirectory() + p.icon), p.icon.toUtf8());
@@ -230,19 +243,11 @@ private slots:
     // more than the pool's bound.
     void iconFetchesRunBesideTheFrame()
     {
-        Sandbox sandbox(&TestRepository::shared());
-        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
-        QVERIFY(sandbox.install(Hello10));
-        sandbox.prependPath(toolFolder("wgetgate"));
-        QTemporaryDir served;
         const QVector<CatalogPackage> packages =
             numbered(IconFetchPool::Workers + 2, QStringLiteral("gated-%1.png"));
-        for (const CatalogPackage &p : packages)
-            QVERIFY(writeFile(served.path() + '/' + p.icon, p.icon.toUtf8()));
-        HttpServer http(served.path());
-        QVERIFY(http.isRunning());
-        sandbox.setConfig("iconurl", http.url().chopped(1));
-        const QString started = sandbox.path("/.sandbox/wgetgate/started");
+        IconWorld world(packages, "wgetgate");
+        QVERIFY(world.isValid());
+        const QString started = world.sandbox.path("/.sandbox/wgetgate/started");
 
         HeartThread receiver;
         receiver.pigxmlData(frame("data_add_push", "x86_64", packages));
@@ -250,7 +255,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return readLines(started).size() >= IconFetchPool::Workers; },
                                 60000));
         QCOMPARE(readLines(started).size(), IconFetchPool::Workers);
-        QVERIFY(writeFile(sandbox.path("/.sandbox/wgetgate/open"), QByteArray()));
+        QVERIFY(writeFile(world.sandbox.path("/.sandbox/wgetgate/open"), QByteArray()));
         QVERIFY(iconFetchesEnded(receiver));
         QCOMPARE(readLines(started).size(), packages.size());
         for (const CatalogPackage &p : packages)
