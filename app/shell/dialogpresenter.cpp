@@ -15,12 +15,22 @@ void DialogPresenter::place(QDialog *dialog) const
 
 void DialogPresenter::showMessage(const QString &text, bool hideOk)
 {
+    m_waiting.append({text, hideOk});
+    // The open dialog's own loop shows this one once it is closed.
+    if (m_dialog->isVisible())
+        return;
+    while (!m_waiting.isEmpty())
+        show(m_waiting.takeFirst());
+}
+
+void DialogPresenter::show(const Message &message)
+{
     Ui::comDialog *form = m_dialog->ui;
-    form->label_dialog_info->setText(QObject::tr(text.toUtf8().constData()));
+    form->label_dialog_info->setText(QObject::tr(message.text.toUtf8().constData()));
     // The one dialog serves every message: each decides afresh which button it offers.
     form->pushButton_ok->show();
     form->pushButton_cancel->show();
-    if (hideOk)
+    if (message.hideOk)
         m_dialog->hideOkButton();
     else
         m_dialog->hideCancelButton();

@@ -21,6 +21,7 @@
 #include "tasks/loaddialog.h"
 #include "ui_mainwindow.h"
 
+#include <QCloseEvent>
 #include <QDebug>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -207,13 +208,16 @@ void MainWindow::on_btn_packageDelete_clicked()
     m_uninstallPage->enter();
 }
 
-void MainWindow::on_btn_close_clicked()
+void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // The close button, the window manager and the end of a session all meet this guard: yum
+    // or rpm cut off halfway leaves a package half installed.
     if (m_router->operationShown({ui->tableWidget_allPackage, ui->tableWidget_delete})) {
         showMessage(QStringLiteral("目前还有程序正在操作，\n请勿关闭！"));
+        event->ignore();
         return;
     }
-    close();
+    event->accept();
 }
 
 void MainWindow::on_HelpButton_clicked()

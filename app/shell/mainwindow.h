@@ -123,7 +123,10 @@ public slots:
     // The facade forwards the cache cleaning's end; nothing here depends on it.
     void updateEndSlot(int) {}
 
-    void on_btn_close_clicked();
+    // Closing goes through closeEvent's guard, whatever asks for it.
+    void on_btn_close_clicked() { close(); }
+    // Escape never closes the store.
+    void reject() override {}
     void on_btn_min_clicked() { showMinimized(); }
     void on_btn_max_clicked() { showMaximized(); }
     void on_HelpButton_clicked();
@@ -181,6 +184,7 @@ public slots:
     void reDownLoadSlot(int row, QString key, QString oper) { m_router->restart(row, key, oper); }
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *) override { m_frame->paint(); }
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

@@ -63,6 +63,8 @@ void OperationResults::apply(const QString &oper, int res, const QString &third,
     }
 
     const int row = PackageTable::findRow(catalogPage.table(), PackageTable::ColumnKey, key);
+    if (res == 0)
+        m_window->router().resultArrived(key);
     if (oper == QuickInstall || oper == Install)
         installResult(oper, res, key, row);
     else if (oper == Download)
@@ -123,7 +125,7 @@ void OperationResults::installResult(const QString &oper, int res, const QString
         manager->installSuccess(key, oper);
         return;
     }
-    m_window->router().reportFailure(QStringLiteral("安装软件失败！"));
+    m_window->router().reportFailure(QStringLiteral("安装软件失败！"), key);
     if (row >= 0) {
         PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::idle());
         m_window->insertAllandTypeConent(name, catalog, QuickInstall);
@@ -145,7 +147,7 @@ void OperationResults::downloadResult(int res, const QString &key, int row)
         manager->progressSlot(key, 100);
         return;
     }
-    m_window->router().reportFailure(QStringLiteral("下载软件失败！"));
+    m_window->router().reportFailure(QStringLiteral("下载软件失败！"), key);
     manager->downLoadFail(failedPackage(row, key), res);
 }
 
@@ -160,7 +162,7 @@ void OperationResults::upgradeResult(const QString &oper, int res, const QString
     const QString name =
         row >= 0 ? PackageTable::text(catalog, row, PackageTable::ColumnDisplayName) : QString();
     if (res != 0) {
-        m_window->router().reportFailure(QStringLiteral("升级软件失败！"));
+        m_window->router().reportFailure(QStringLiteral("升级软件失败！"), key);
         if (row >= 0) {
             PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::idle());
             m_window->insertAllandTypeConent(name, catalog, Upgrade);

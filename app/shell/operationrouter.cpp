@@ -76,9 +76,9 @@ bool OperationRouter::requestCatalogOperation(int row, const QString &oper, bool
 
     if (oper == Upgrade && !mayProceed) {
         m_reDownloading = false;
-        m_window->showMessage(name + QStringLiteral("正在运行！"));
         m_window->upgradePage().forgetPending(task.m_rpmname);
         PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::idle());
+        m_window->showMessage(name + QStringLiteral("正在运行！"));
         return true;
     }
     if (oper == QuickInstall)
@@ -109,14 +109,14 @@ bool OperationRouter::requestUninstall(int row, const QString &rpm, bool mayProc
     const QString name = PackageTable::text(uninstall, target, PackageTable::ColumnDisplayName);
 
     if (!mayProceed) {
-        m_window->showMessage(name + QStringLiteral("正在运行！"), true);
+        // Before the message: rows may be removed while it is open.
         page.dropFromBatch(task.m_rpmname);
         PackageTable::setText(uninstall, target, PackageTable::ColumnState, ShellTexts::idle());
+        m_window->showMessage(name + QStringLiteral("正在运行！"), true);
         return false;
     }
     PackageTable::setText(uninstall, target, PackageTable::ColumnState, ShellTexts::busy());
     m_workers.uninstall->insertQueue(task);
-    page.requestQueued();
     return true;
 }
 
@@ -131,25 +131,34 @@ void OperationRouter::restoreScroll(const QString &oper)
     catalog.restoreScrollPosition();
 }
 
-void OperationRouter::reportFailure(const QString &text)
+void OperationRouter::reportFailure(const QString &text, const QString &key)
 {
-    if (m_downloadManager->isHidden() && !m_cancelling)
+    const bool cancelled = m_cancelled.remove(key);
+    if (m_downloadManager->isHidden() && !cancelled)
         m_window->showMessage(text);
-    m_cancelling = false;
 }
 
 void OperationRouter::cancelFromRow(const QString &key)
 {
-    m_cancelling = true;
     m_downloadManager->delDatafromtable(key);
-    m_workers.quickInstall->deleteQueue(key);
-    m_workers.download->deleteQueue(key);
-    m_workers.upgrade->deleteQueue(key);
-    if (m_window->currentPage() != MainWindow::PageUpgrade)
-        return;
+    // Each call runs: a key sits in one queue at most, and a running task must learn it.
+    const bool dequeued = m_workers.quickInstall->deleteQueue(key) |
+                          m_workers.download->deleteQueue(key) |
+                          m_workers.upgrade->deleteQueue(key);
     QTableWidget *catalog = m_window->catalogPage().table();
     const int row = PackageTable::findRow(catalog, PackageTable::ColumnKey, key);
-    if (row < 0)
+    if (dequeued) {
+        // It never started: no failure follows to end the cancel, so it ends here.
+        if (row >= 0) {
+            m_window->upgradePage().dropFromBatch(
+                PackageTable::text(catalog, row, PackageTable::ColumnRpm));
+            PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::idle());
+        }
+        return;
+    }
+    // The running download is killed; its failure follows and is not reported.
+    m_cancelled.insert(key);
+    if (m_window->currentPage() != MainWindow::PageUpgrade || row < 0)
         return;
     m_window->upgradePage().dropFromBatch(
         PackageTable::text(catalog, row, PackageTable::ColumnRpm));

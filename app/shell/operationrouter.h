@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 #include "shell/queueworkers.h"
@@ -29,8 +30,10 @@ public:
     void restart(int row, const QString &key, const QString &oper);
 
     // Failure messages of downloads, installs and upgrades: shown unless the download
-    // manager is open or the failure is the end of a cancel, which it closes.
-    void reportFailure(const QString &text);
+    // manager is open or the failure is the end of that task's cancel.
+    void reportFailure(const QString &text, const QString &key);
+    // Any result of a task ends its cancel.
+    void resultArrived(const QString &key) { m_cancelled.remove(key); }
 
 private:
     bool requestCatalogOperation(int row, const QString &oper, bool mayProceed);
@@ -39,6 +42,7 @@ private:
     MainWindow *m_window;
     QueueWorkers m_workers;
     LoadDialog *m_downloadManager;
-    bool m_cancelling = false;
+    // Running tasks cancelled by the user: the failure they end with is theirs, not news.
+    QSet<QString> m_cancelled;
     bool m_reDownloading = false;
 };

@@ -10,6 +10,7 @@
 #include "ui_mainwindow.h"
 
 #include <QDebug>
+#include <QPointer>
 #include <QSet>
 
 namespace
@@ -83,6 +84,8 @@ void UninstallPage::enter()
         known.insert(record.m_name);
     }
     loadAllWaiting();
+    // The rows were loaded here, not by a scroll: the user's next scroll is not taken back.
+    m_table.clearScrollRestore();
 }
 
 void UninstallPage::loadAllWaiting()
@@ -205,10 +208,8 @@ void UninstallPage::uninstallSelected()
 {
     if (!m_pending.isEmpty()) {
         m_window->showMessage(QStringLiteral("正在执行卸载软件！"));
-        m_batchRunning = false;
         return;
     }
-    m_pending.clear();
     QTableWidget *widget = table();
     for (int row = widget->rowCount() - 1; row >= 0; --row)
         if (PackageTable::isChecked(widget, row))
@@ -217,72 +218,87 @@ void UninstallPage::uninstallSelected()
              << m_window->waitingCatalogRecords().size();
     if (m_pending.isEmpty()) {
         m_window->showMessage(QStringLiteral("请选择卸载的软件！"));
-        m_batchRunning = false;
         return;
     }
-    m_selectedCount = m_pending.size();
+    m_question = Question::Batch;
     m_window->askToUninstall(QStringLiteral("确定要卸载所有已勾选软件吗？"));
+    m_question = Question::None;
 }
 
 void UninstallPage::confirmationAnswered(int result)
 {
+    if (m_question == Question::Single) {
+        m_singleAnswer = result;
+        return;
+    }
     if (result == 0) {
         m_pending.clear();
-        m_batchRunning = false;
-        m_selectedCount = 0;
         m_selectAll = false;
         return;
     }
     qDebug() << "************ exec uninstall*************all_data size="
              << m_window->waitingCatalogRecords().size() << (m_selectAll ? "true" : "false");
     if (m_selectAll && !waiting().isEmpty()) {
+        // Selected by "全选" as much as the rows on screen: confirmed with them.
         for (const RpmData &record : qAsConst(waiting()))
             m_pending.append(record.m_rpm);
-        // They were selected by "全选" as much as the rows on screen: no second question each.
-        m_selectedCount += waiting().size();
         loadAllWaiting();
     }
     m_selectAll = false;
+    dispatchBatch();
+}
 
+void UninstallPage::dispatchBatch()
+{
     m_batchIndex = 0;
     m_batchSize = m_pending.size();
     QTableWidget *widget = table();
+    QStringList undispatched;
     // A refused uninstall leaves the list while this loop runs.
     const QVector<QString> batch = m_pending;
     for (const QString &rpm : batch) {
         ++m_batchIndex;
-        for (int row = widget->rowCount() - 1; row >= 0; --row) {
-            if (PackageTable::text(widget, row, PackageTable::ColumnState) != ShellTexts::idle() ||
-                PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm)
-                continue;
-            if (InstallItem *item = m_window->controllerAt(widget, row)) {
-                item->installAppSlot();
-                qDebug() << "item object=" << item->objectName();
-            }
-            break;
+        int row = widget->rowCount() - 1;
+        while (row >= 0 &&
+               (PackageTable::text(widget, row, PackageTable::ColumnState) != ShellTexts::idle() ||
+                PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm))
+            --row;
+        QPointer<InstallItem> item = m_window->controllerAt(widget, row);
+        if (!item) {
+            undispatched << rpm;
+            continue;
         }
+        item->installAppSlot();
+        // The row may have gone while a message about it was open.
+        if (item)
+            qDebug() << "item object=" << item->objectName();
     }
-    m_batchRunning = true;
+    // No result will come for a package whose row was not there to press.
+    for (const QString &rpm : qAsConst(undispatched))
+        dropFromBatch(rpm);
 }
 
 int UninstallPage::acceptRequest(int row, const QString &rpm)
 {
-    qDebug() << "[oper==卸载] delete_select_num = " << m_selectedCount
-             << (m_batchRunning ? "true" : "false");
-    if (m_selectedCount == 0 && !m_batchRunning) {
+    const bool confirmed = m_pending.contains(rpm);
+    qDebug() << "[oper==卸载] delete_select_num = " << m_pending.size()
+             << (confirmed ? "true" : "false");
+    // A package of a confirmed batch was asked for with the batch; any other is asked alone.
+    if (!confirmed) {
         m_selectAll = false;
         qDebug() << "******* dialog->exec() == QDialog::Accepted    delete_soft = ";
+        m_question = Question::Single;
+        m_singleAnswer = 0;
         m_window->askToUninstall(QStringLiteral("确定要卸载吗？"));
-        if (!m_batchRunning && m_selectedCount <= 0)
+        m_question = Question::None;
+        if (m_singleAnswer != 1)
             return -1;
     }
-    qDebug() << "[oper==卸载] delete_soft =" << (m_batchRunning ? "true" : "false")
-             << m_selectedCount;
-    if (m_selectedCount > 0)
-        --m_selectedCount;
+    qDebug() << "[oper==卸载] delete_soft =" << (confirmed ? "true" : "false") << m_pending.size();
 
     QTableWidget *widget = table();
-    // Rows above it may have gone since the controller was made.
+    // Rows above it may have gone since the controller was made, or while the question was
+    // open.
     if (row < 0 || row >= widget->rowCount() ||
         PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm)
         row = PackageTable::findRow(widget, PackageTable::ColumnRpm, rpm);

@@ -47,10 +47,9 @@ public:
     // The answer to a confirmation: 1 to go on, 0 to drop the batch.
     void confirmationAnswered(int result);
 
-    // The request of a row's "卸载", asked or part of a confirmed batch; the row it names (by
-    // package string when rows moved), or -1 when nothing is to be uninstalled.
+    // The request of a row's "卸载": part of a confirmed batch, or asked now. The row it names
+    // (found by package string when rows moved), or -1 when nothing is to be uninstalled.
     int acceptRequest(int row, const QString &rpm);
-    void requestQueued() { m_batchRunning = false; }
     // A package of the batch that will not be uninstalled.
     void dropFromBatch(const QString &rpm);
     // Uninstalled: counted, out of the batch; true when it was the batch's last one.
@@ -60,7 +59,11 @@ public:
     void showInstalledCount(int count);
 
 private:
+    enum class Question { None, Batch, Single };
+
     void loadAllWaiting();
+    // Presses "卸载" on the idle row of every package of the confirmed batch.
+    void dispatchBatch();
 
     MainWindow *m_window;
     Ui::MainWindow *ui;
@@ -69,9 +72,10 @@ private:
     LazyTable m_table;
     int m_installedTotal = 0;
     bool m_selectAll = false;
+    // The confirmed batch: packages whose results have not arrived.
     QVector<QString> m_pending;
-    bool m_batchRunning = false;
-    int m_selectedCount = 0;
+    Question m_question = Question::None;
+    int m_singleAnswer = 0;
     int m_batchIndex = 0;
     int m_batchSize = 0;
 };
