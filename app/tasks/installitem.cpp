@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpacerItem>
@@ -193,8 +194,10 @@ void InstallItem::execTask(QString str)
     if (str == Uninstall || str == Upgrade)
         mayProceed = !isApplicationRunning();
 
+    // The window may ask the user first; a result arriving meanwhile can replace this row.
+    const QPointer<InstallItem> alive(this);
     const bool confirmed = emit isRunningSignal(m_row, m_table, str, m_rpm, mayProceed);
-    if (!mayProceed)
+    if (!alive || !mayProceed)
         return;
 
     qDebug() << "operate ************  s_rpm  = " << m_rpm;
