@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 
 const char *const CatalogFrame::Architecture = "x86_64";
+const char *const CatalogFrame::ContinuedAction = "data_resp_cont";
 
 static QString attributeText(const pugi::xml_node &node, const char *name)
 {
@@ -83,7 +84,8 @@ bool CatalogFrame::isForThisArchitecture() const
 
 bool CatalogFrame::isCatalogPart() const
 {
-    return m_partAttributes && action() == FrameAction::DataResponse;
+    return m_partAttributes &&
+           (action() == FrameAction::DataResponse || m_action == QLatin1String(ContinuedAction));
 }
 
 FrameAction CatalogFrame::actionOf(const QString &text)
@@ -144,7 +146,7 @@ QString CatalogFrame::compose(const QString &action, const QVector<CatalogPackag
 QString CatalogFrame::composePart(const QString &catalogId, int part, int parts,
                                   const QVector<CatalogPackage> &packages)
 {
-    return composeFrame(QStringLiteral("data_resp"),
+    return composeFrame(part == 1 ? QStringLiteral("data_resp") : QLatin1String(ContinuedAction),
                         QStringLiteral(" catalog='%1' part='%2' parts='%3'")
                             .arg(escapeAttribute(catalogId))
                             .arg(part)

@@ -20,16 +20,19 @@ enum class FrameAction {
 // One catalog frame: an XML document on one line, root frame with an action, its child datas
 // with client and architecture, and one element per package below datas.
 //
-// A whole catalog too large for one frame travels as several "data_resp" frames whose datas
-// also carries catalog (the same text in every part of one catalog, different for another
-// catalog or another split), part (1 to parts) and parts. The receiver stores
-// each part as it comes and deletes the rows the catalog lacks only once every part of it has
-// arrived, against all their names. A catalog that fits one frame has no part attributes and
-// is handled on its own, as it always was.
+// A whole catalog too large for one frame travels as several frames, the first with the
+// action "data_resp" and the others "data_resp_cont", each datas also carrying catalog (the
+// same text in every part of one catalog, different for another catalog or another split),
+// part (1 to parts) and parts. The receiver stores each part as it comes and deletes the rows
+// the catalog lacks only once every part of one catalog has arrived, against all their names.
+// A store that knows no parts takes the first for the whole catalog and stores the others
+// quietly, as it always did. A catalog that fits one frame has no part attributes and is
+// handled on its own.
 class CatalogFrame
 {
 public:
-    static const char *const Architecture; // "x86_64", the only one the store keeps
+    static const char *const Architecture;    // "x86_64", the only one the store keeps
+    static const char *const ContinuedAction; // "data_resp_cont", the parts after the first
 
     // False with *error set to the parser's description when text is not exactly one
     // well-formed document (a line with two frames is refused as well).
@@ -40,8 +43,9 @@ public:
     QString architecture() const { return m_architecture; }
     QString client() const { return m_client; }
     bool isForThisArchitecture() const;
-    // A data_resp that says it is one part of a whole catalog. part() and parts() are 0 when
-    // the attribute is missing or not a number in range; such a part never completes.
+    // A data_resp or data_resp_cont that says it is one part of a whole catalog. part() and
+    // parts() are 0 when the attribute is missing or not a number in range; such a part never
+    // completes.
     bool isCatalogPart() const;
     QString catalogId() const { return m_catalogId; }
     int part() const { return m_part; }
@@ -58,7 +62,7 @@ public:
 
     // A frame of the given packages on one line; empty attributes are left out.
     static QString compose(const QString &action, const QVector<CatalogPackage> &packages);
-    // Part part of parts of the whole catalog catalogId.
+    // Part part of parts of the whole catalog catalogId (data_resp for the first).
     static QString composePart(const QString &catalogId, int part, int parts,
                                const QVector<CatalogPackage> &packages);
     // A frame that names its sender and carries no packages (requests, join_resp).

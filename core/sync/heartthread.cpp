@@ -81,7 +81,8 @@ void HeartThread::pigxmlData(const QString &data)
     if (action == FrameAction::JoinResponse)
         return;
     const bool ours = frame.isForThisArchitecture();
-    const bool wholeCatalog = action == FrameAction::DataResponse && ours;
+    const bool wholeCatalog =
+        (action == FrameAction::DataResponse || frame.isCatalogPart()) && ours;
     // Every frame ends with the same reload, so a catalog in parts needs this one only
     // before its first part.
     if (wholeCatalog && !(frame.isCatalogPart() && m_assembly.isGathering(frame))) {

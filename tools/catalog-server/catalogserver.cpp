@@ -13,12 +13,14 @@
 
 const char *const CatalogServer::CatalogProtocol =
     "A whole catalog is one data_resp frame when it fits (--max-frame, newline included).\n"
-    "Otherwise it is sent, and written to the catalog file, as several data_resp frames whose\n"
-    "datas element says which part of how many each is and which catalog it belongs to:\n"
+    "Otherwise it is sent, and written to the catalog file, as several frames, the first\n"
+    "data_resp and the others data_resp_cont, whose datas says which part of how many each\n"
+    "is and which catalog it belongs to:\n"
     "  <datas architecture='x86_64' catalog='ID' part='2' parts='9'>\n"
     "ID is made from the packages and the split, so two deliveries of one catalog share it.\n"
     "The store keeps each part's rows as it comes and deletes the rows the catalog lacks only\n"
-    "when all parts of one ID have arrived; a lost part means nothing is deleted.\n"
+    "when all parts of one ID have arrived; a lost part means nothing is deleted. A store\n"
+    "that knows no parts takes the first for the whole catalog and adds the others.\n"
     "push and publish with the action data_resp send a whole catalog the same way.";
 
 CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
