@@ -9,10 +9,8 @@
 #include "shell/upgradepage.h"
 #include "tasks/installitem.h"
 #include "tasks/loaddialog.h"
-#include "widgets/cycloprogress.h"
 
 #include <QDebug>
-#include <QProgressBar>
 #include <QTableWidget>
 
 namespace
@@ -39,8 +37,7 @@ bool OperationRouter::operationShown(std::initializer_list<QTableWidget *> table
             if (PackageTable::text(table, row, PackageTable::ColumnState) != ShellTexts::busy())
                 continue;
             InstallItem *item = m_window->controllerAt(table, row);
-            if (item && item->isBusy() &&
-                (!item->progressBar()->isHidden() || !item->cycloProgress()->isHidden()))
+            if (item && item->isBusy() && item->isShowingWork())
                 return true;
             PackageTable::setText(table, row, PackageTable::ColumnState, ShellTexts::idle());
         }

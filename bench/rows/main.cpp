@@ -97,6 +97,7 @@ void plainRows(QTableWidget *table, int rows)
 struct Cost {
     double kib;
     double ms;
+    double heapKiB;
 };
 
 Cost measure(void (*build)(QTableWidget *, int), int rows)
@@ -105,6 +106,7 @@ Cost measure(void (*build)(QTableWidget *, int), int rows)
     QApplication::processEvents();
     malloc_trim(0);
     const double before = residentKiB();
+    const double heapBefore = double(mallinfo2().uordblks) / 1024.0;
     QElapsedTimer timer;
     timer.start();
     build(table, rows);
@@ -112,8 +114,9 @@ Cost measure(void (*build)(QTableWidget *, int), int rows)
     QApplication::processEvents();
     table->grab();
     const double ms = timer.nsecsElapsed() / 1e6;
+    const double heap = double(mallinfo2().uordblks) / 1024.0 - heapBefore;
     malloc_trim(0);
-    const Cost cost{residentKiB() - before, ms};
+    const Cost cost{residentKiB() - before, ms, heap};
     delete table;
     QApplication::processEvents();
     return cost;
@@ -164,5 +167,7 @@ int main(int argc, char **argv)
     BenchPackages::printRow(QStringLiteral("rows: RSS growth per 1,000 rows (KiB)"), store.kib,
                             floor.kib);
     BenchPackages::printRow(QStringLiteral("rows: build 1,000 rows (ms)"), store.ms, floor.ms);
+    BenchPackages::printRow(QStringLiteral("rows: heap growth per 1,000 rows (KiB)"), store.heapKiB,
+                            floor.heapKiB);
     return 0;
 }
