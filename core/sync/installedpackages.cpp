@@ -77,10 +77,8 @@ bool reload(const QString &snapshotFile, const ReloadStyle &style, QVector<RpmIn
     db.exec(BusyTimeout);
 
     const QString end = style.terminated ? QStringLiteral(";") : QString();
-    auto run = [&](const QString &sql) {
-        const int rc = db.exec(sql);
-        if (rc == 0)
-            return true;
+    // Reports a failed statement and closes without a commit, which leaves the table as it was.
+    auto fail = [&](const QString &sql, int rc) {
         if (!style.reportRcFirst)
             qDebug() << style.errorPrefix + QStringLiteral(" sql = ") << sql;
         qDebug() << style.errorPrefix + QStringLiteral(" rc = ") << rc;
@@ -90,9 +88,12 @@ bool reload(const QString &snapshotFile, const ReloadStyle &style, QVector<RpmIn
             qDebug() << style.errorPrefix + QStringLiteral(" sql = ") << sql;
         if (!style.closeLine.isEmpty())
             qDebug() << style.closeLine;
-        // Closing without a commit leaves the table as it was.
         db.close();
         return false;
+    };
+    auto run = [&](const QString &sql) {
+        const int rc = db.exec(sql);
+        return rc == 0 || fail(sql, rc);
     };
 
     if (!run(QStringLiteral("begin transaction") + end))
@@ -112,7 +113,12 @@ bool reload(const QString &snapshotFile, const ReloadStyle &style, QVector<RpmIn
             continue;
         if (installed)
             installed->append(info);
-        if (!run(CatalogSql::insertInstalled(info, style.terminated)))
+        // The statement of CatalogSql::insertInstalled, prepared once with the values bound;
+        // its text is built only to report a failure.
+        const int rc = db.execBound(
+            QStringLiteral("insert into software(name,version,release_ver) values(?,?,?)"),
+            {info.m_name, info.m_version, info.m_release});
+        if (rc != 0 && !fail(CatalogSql::insertInstalled(info, style.terminated), rc))
             return false;
     }
     return run(QStringLiteral("commit transaction") + end);

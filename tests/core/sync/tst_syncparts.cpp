@@ -216,6 +216,26 @@ private slots:
         QCOMPARE(data.size(), 2 * steps.size());
     }
 
+    // The refresh after a frame rewrites the installed packages in one transaction: one
+    // refused row leaves the table as it was, and the install states are not touched.
+    void refusedInstalledRowKeepsTable()
+    {
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        QVERIFY(insertRow({{"s_name", "Hello"}, {"s_rpm", "cv-hello-1.0-1"}, {"sign", "0"}}));
+        QVERIFY(exec(Paths::localDatabase(),
+                     "insert into software(name,version,release_ver) values('stale','1','1');"
+                     "create trigger refuse before insert on software when new.name = 'cv-hello' "
+                     "begin select raise(abort, 'refused'); end"));
+        HeartThread receiver;
+        QSignalSpy data(&receiver, &HeartThread::recvServerData);
+        receiver.UpdatePushxmlData();
+        QCOMPARE(installed(), QStringList{"stale 1 1"});
+        QCOMPARE(row("Hello").value("sign"), QStringLiteral("0"));
+        QCOMPARE(data.size(), 0);
+    }
+
     // A stored catalog loaded again in parts keeps its rows and icons: nothing is fetched.
     void secondLoadFetchesNoIcon()
     {
