@@ -90,6 +90,11 @@ void UninstallPage::enter()
 
 void UninstallPage::loadAllWaiting()
 {
+    // Every waiting name's catalog record, read at once rather than row by row.
+    QSet<QString> names;
+    for (const RpmData &record : qAsConst(waiting()))
+        names.insert(record.m_name);
+    m_prefetched = m_demon->selectNamesSoftware(0, names);
     // Everything that waits becomes a row now, batch by batch as the scroll loader does.
     while (!waiting().isEmpty()) {
         const int before = waiting().size();
@@ -97,6 +102,7 @@ void UninstallPage::loadAllWaiting()
         if (waiting().size() == before)
             break;
     }
+    m_prefetched.clear();
 }
 
 void UninstallPage::build()
@@ -123,7 +129,9 @@ int UninstallPage::appendRow(const QString &name, QTableWidget *widget)
 {
     qDebug() << "inserDeleteContent " << name;
     const bool checked = m_selectAll || ui->checkBox_delete->checkState() == Qt::Checked;
-    const RpmData record = m_demon->selectNameSoftware(0, name);
+    const auto prefetched = m_prefetched.constFind(name);
+    const RpmData record =
+        prefetched != m_prefetched.cend() ? *prefetched : m_demon->selectNameSoftware(0, name);
     if (record.m_name.isEmpty())
         return -1;
     return m_rows.appendRow(widget, record, checked);
