@@ -175,17 +175,16 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
     ui->checkBox_update->show();
     ui->btn_update_soft->show();
     m_window->setCurrentTable(widget);
-    for (int row = 0; row < widget->rowCount(); ++row)
-        widget->hideRow(row);
 
     QList<int> &pageRows = page == MainWindow::PageUpgrade ? m_upgradableRows : m_matchingRows;
     QHash<QString, QVector<int>> rowsByName =
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
+    QSet<int> shownRows;
     int shown = 0;
     for (const RpmData &record : results) {
         for (int row : rowsByName.value(record.m_name)) {
             pageRows.append(row);
-            widget->showRow(row);
+            shownRows.insert(row);
             ++shown;
             if (PackageTable::text(widget, row, PackageTable::ColumnRpm) == record.m_rpm ||
                 PackageTable::text(widget, row, PackageTable::ColumnState) == ShellTexts::busy())
@@ -200,11 +199,12 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
             const int row = m_window->insertAllPackageContent(waiting().at(index));
             rowsByName[PackageTable::text(widget, row, PackageTable::ColumnDisplayName)].append(
                 row);
-            widget->showRow(row);
+            shownRows.insert(row);
             ++shown;
             waiting().remove(index);
         }
     }
+    PackageTable::showOnly(widget, shownRows);
 }
 
 void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
@@ -279,11 +279,8 @@ void CatalogPage::enter()
 
     m_window->setCurrentTable(widget);
     qDebug() << "ui->tableWidget_allPackage->rowCount() = " << widget->rowCount();
-    for (int row = 0; row < widget->rowCount(); ++row)
-        widget->hideRow(row);
     qDebug() << "m_allPackage_row.length = " << m_matchingRows.size();
-    for (int row : qAsConst(m_matchingRows))
-        widget->showRow(row);
+    PackageTable::showOnly(widget, QSet<int>(m_matchingRows.cbegin(), m_matchingRows.cend()));
     ui->label_allPackage->setVisible(m_matchingRows.isEmpty());
     widget->setVisible(!m_matchingRows.isEmpty());
     m_window->goPage(ui->listWidget->item(0));

@@ -62,7 +62,6 @@ void UninstallPage::enter()
     m_window->setCurrentTable(widget);
     const QVector<RpmData> list = m_demon->selectSoftware(2, QString(), QString());
     showInstalledCount(list.size());
-    const PackageTable::OutOfSight building(widget);
     if (!m_table.isBuilt()) {
         m_window->getDeletePackage();
         m_table.setBuilt();
@@ -83,7 +82,10 @@ void UninstallPage::enter()
         waiting().append(record);
         known.insert(record.m_name);
     }
-    loadAllWaiting();
+    if (!waiting().isEmpty()) {
+        const PackageTable::OutOfSight building(widget);
+        loadAllWaiting();
+    }
     // The rows were loaded here, not by a scroll: the user's next scroll is not taken back.
     m_table.clearScrollRestore();
 }
@@ -158,16 +160,14 @@ void UninstallPage::loadMore()
 void UninstallPage::showResults(const QVector<RpmData> &results)
 {
     QTableWidget *widget = table();
-    const PackageTable::OutOfSight showing(widget);
-    for (int row = 0; row < widget->rowCount(); ++row)
-        widget->hideRow(row);
     QHash<QString, QVector<int>> rowsByName =
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
+    QSet<int> shownRows;
     int shown = 0;
     for (const RpmData &record : results) {
         const QVector<int> rows = rowsByName.value(record.m_name);
         if (!rows.isEmpty()) {
-            widget->showRow(rows.first());
+            shownRows.insert(rows.first());
             ++shown;
         }
         while (shown <= ResultRows) {
@@ -179,10 +179,11 @@ void UninstallPage::showResults(const QVector<RpmData> &results)
             if (added < 0)
                 break;
             rowsByName[record.m_name].append(added);
-            widget->showRow(added);
+            shownRows.insert(added);
             ++shown;
         }
     }
+    PackageTable::showOnly(widget, shownRows);
 }
 
 void UninstallPage::refreshRow(const QString &name)
