@@ -114,11 +114,12 @@ void CatalogPage::loadCatalog()
 
 void CatalogPage::writeFirstBatch()
 {
-    for (int i = 0; i < FirstBatch && !waiting().isEmpty(); ++i) {
-        const RpmData record = waiting().first();
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
+        const RpmData record = waiting().at(i);
         appendCatalogRow(record, false, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon;
-        waiting().removeFirst();
+        taking.take(i);
     }
 }
 
@@ -181,6 +182,7 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
     QSet<int> shownRows;
     int shown = 0;
+    LazyTable::Taking taking(m_table);
     for (const RpmData &record : results) {
         for (int row : rowsByName.value(record.m_name)) {
             pageRows.append(row);
@@ -201,7 +203,7 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
                 row);
             shownRows.insert(row);
             ++shown;
-            waiting().remove(index);
+            taking.take(index);
         }
     }
     PackageTable::showOnly(widget, shownRows);
@@ -225,19 +227,18 @@ void CatalogPage::loadMore()
         (row == 0 || upgradePage || !item) ? QString() : QString::number(item->type());
     const QString text = ui->lineEdit_search->text();
     int added = 0;
-    for (int i = 0; i < waiting().size() && added < ScrollBatch;) {
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
         const RpmData record = waiting().at(i);
         const bool qualifies = (text.isEmpty() || record.m_name.contains(text)) &&
                                (code.isEmpty() || record.m_type == code) &&
                                (!upgradePage || record.m_state == 1);
-        if (!qualifies) {
-            ++i;
+        if (!qualifies)
             continue;
-        }
         m_window->insertAllPackageContent(record);
         if (upgradePage)
             m_window->upgradePage().countRowAdded();
-        waiting().remove(i);
+        taking.take(i);
         ++added;
     }
 }

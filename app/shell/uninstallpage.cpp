@@ -118,12 +118,13 @@ void UninstallPage::build()
 
 void UninstallPage::writeFirstBatch()
 {
-    for (int i = 0; i < FirstBatch && !waiting().isEmpty(); ++i) {
-        const RpmData record = waiting().first();
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
+        const RpmData record = waiting().at(i);
         m_rows.appendRow(table(), record, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon
                  << "  icon star = " << record.m_star;
-        waiting().removeFirst();
+        taking.take(i);
     }
 }
 
@@ -144,16 +145,15 @@ void UninstallPage::loadMore()
     m_table.keepScrollPosition();
     const QString text = ui->lineEdit_search->text();
     int added = 0;
-    for (int i = 0; i < waiting().size() && added < ScrollBatch;) {
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
         const QString name = waiting().at(i).m_name;
-        if (!text.isEmpty() && !name.contains(text)) {
-            ++i;
+        if (!text.isEmpty() && !name.contains(text))
             continue;
-        }
         // A name the catalog no longer knows leaves the waiting list without a row.
         if (m_window->insertDeleteContent(name, table()) >= 0)
             ++added;
-        waiting().remove(i);
+        taking.take(i);
     }
 }
 
@@ -164,6 +164,7 @@ void UninstallPage::showResults(const QVector<RpmData> &results)
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
     QSet<int> shownRows;
     int shown = 0;
+    LazyTable::Taking taking(m_table);
     for (const RpmData &record : results) {
         const QVector<int> rows = rowsByName.value(record.m_name);
         if (!rows.isEmpty()) {
@@ -175,7 +176,7 @@ void UninstallPage::showResults(const QVector<RpmData> &results)
             if (index < 0)
                 break;
             const int added = m_window->insertDeleteContent(record.m_name, widget);
-            waiting().remove(index);
+            taking.take(index);
             if (added < 0)
                 break;
             rowsByName[record.m_name].append(added);
