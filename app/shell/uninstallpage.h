@@ -3,6 +3,7 @@
 #include "records/rpmdata.h"
 #include "shell/lazytable.h"
 
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -75,6 +76,8 @@ private:
     // The confirmed batch: packages whose results have not arrived.
     QVector<QString> m_pending;
     Question m_question = Question::None;
+    // Catalog records of the names being loaded together, by name.
+    QHash<QString, RpmData> m_prefetched;
     int m_singleAnswer = 0;
     int m_batchIndex = 0;
     int m_batchSize = 0;
