@@ -54,7 +54,7 @@ public:
 
     static FrameAction actionOf(const QString &text);
     // More parts than any catalog needs: a larger count is taken for a broken frame.
-    static const int MaxParts = 100000;
+    static constexpr int MaxParts = 100000;
 
     // The two requests a client sends at start-up, with its own address.
     static QString joinRequest(const QString &client);

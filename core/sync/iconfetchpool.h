@@ -17,7 +17,7 @@ class IconFetchPool
 public:
     // Fetches that run at once: enough to overlap wget's start-up and the server's answer,
     // few enough to leave the frames their share of a small machine.
-    static const int Workers = 4;
+    static constexpr int Workers = 4;
 
     IconFetchPool() = default;
     // Drops what has not started and waits for the running fetches, which are bounded.

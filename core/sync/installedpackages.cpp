@@ -118,8 +118,8 @@ bool reload(const QString &snapshotFile, const ReloadStyle &style, QVector<RpmIn
         const int rc = db.execBound(
             QStringLiteral("insert into software(name,version,release_ver) values(?,?,?)"),
             {info.m_name, info.m_version, info.m_release});
-        if (rc != 0 && !fail(CatalogSql::insertInstalled(info, style.terminated), rc))
-            return false;
+        if (rc != 0)
+            return fail(CatalogSql::insertInstalled(info, style.terminated), rc);
     }
     return run(QStringLiteral("commit transaction") + end);
 }

@@ -15,7 +15,7 @@ public:
     // The most a frame may take on the transport, its newline in a catalog file included.
     static const int MaxFrameBytes = 65535;
     // Hexadecimal digits of the id the parts of one catalog share.
-    static const int CatalogIdLength = 16;
+    static constexpr int CatalogIdLength = 16;
 
     // False with *error set when the file cannot be read or is not XML.
     static bool load(const QString &path, QVector<CatalogPackage> *packages, QString *error);
