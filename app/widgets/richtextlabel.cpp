@@ -1,7 +1,6 @@
 #include "widgets/richtextlabel.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QApplication>
 #include <QPainter>
 #include <QTextDocument>
 #include <QTextFrame>
@@ -13,15 +12,31 @@ RichTextLabel::RichTextLabel(const QString &html, QWidget *parent) : QLabel(pare
     setText(html);
 }
 
-QTextDocument &RichTextLabel::sharedDocument()
+RichTextLabel::~RichTextLabel() = default;
+
+QTextDocument &RichTextLabel::document()
 {
-    // Owned by the application: it goes before the application's fonts do.
-    static QTextDocument *document = [] {
-        auto *shared = new QTextDocument(qApp);
-        shared->setUndoRedoEnabled(false);
-        return shared;
-    }();
-    return *document;
+    const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    if (!m_document) {
+        // What QLabel does with its own document, step by step.
+        m_document = std::make_unique<QTextDocument>();
+        m_document->setUndoRedoEnabled(false);
+        m_document->setDefaultFont(font());
+        m_document->setHtml(text());
+        QTextOption option = m_document->defaultTextOption();
+        option.setAlignment(alignment());
+        option.setWrapMode(wordWrap() ? QTextOption::WordWrap : QTextOption::ManualWrap);
+        m_document->setDefaultTextOption(option);
+        QTextFrameFormat frame = m_document->rootFrame()->frameFormat();
+        frame.setMargin(0);
+        m_document->rootFrame()->setFrameFormat(frame);
+        m_laidOutWidth = -1;
+    }
+    if (m_laidOutWidth != area.width()) {
+        m_document->setTextWidth(area.width());
+        m_laidOutWidth = area.width();
+    }
+    return *m_document;
 }
 
 void RichTextLabel::paintEvent(QPaintEvent *)
@@ -29,21 +44,9 @@ void RichTextLabel::paintEvent(QPaintEvent *)
     QPainter painter(this);
     drawFrame(&painter);
 
-    // What QLabel does with its own document, step by step.
-    QTextDocument &document = sharedDocument();
-    document.setDefaultFont(font());
-    document.setHtml(text());
-    QTextOption option = document.defaultTextOption();
-    option.setAlignment(alignment());
-    option.setWrapMode(wordWrap() ? QTextOption::WordWrap : QTextOption::ManualWrap);
-    document.setDefaultTextOption(option);
-    QTextFrameFormat frame = document.rootFrame()->frameFormat();
-    frame.setMargin(0);
-    document.rootFrame()->setFrameFormat(frame);
+    QTextDocument &laidOut = document();
     const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
-    document.setTextWidth(area.width());
-
-    const qreal height = document.documentLayout()->documentSize().height();
+    const qreal height = laidOut.documentLayout()->documentSize().height();
     qreal top = 0;
     if (alignment() & Qt::AlignVCenter)
         top = qMax((area.height() - height) / 2, qreal(0));
@@ -58,5 +61,25 @@ void RichTextLabel::paintEvent(QPaintEvent *)
         context.palette.setColor(QPalette::Text, context.palette.color(foregroundRole()));
     painter.translate(layout.topLeft());
     painter.setClipRect(layout.translated(-layout.x(), -layout.y()));
-    document.documentLayout()->draw(&painter, context);
+    laidOut.documentLayout()->draw(&painter, context);
+}
+
+void RichTextLabel::hideEvent(QHideEvent *event)
+{
+    // Out of sight it holds only its text.
+    m_document.reset();
+    QLabel::hideEvent(event);
+}
+
+void RichTextLabel::resizeEvent(QResizeEvent *event)
+{
+    m_laidOutWidth = -1;
+    QLabel::resizeEvent(event);
+}
+
+void RichTextLabel::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange)
+        m_document.reset();
+    QLabel::changeEvent(event);
 }
