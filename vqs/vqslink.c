@@ -2,6 +2,7 @@
 
 #include <amqp_ssl_socket.h>
 #include <amqp_tcp_socket.h>
+#include <openssl/crypto.h>
 
 #include <pthread.h>
 #include <stdio.h>
@@ -12,6 +13,14 @@
 /* Bounds the login and each set-up call, so a broker that stops answering cannot hold a
  * thread for ever. */
 #define HANDSHAKE_TIMEOUT_S 15
+
+/* OpenSSL would free its state at exit while the sender or the receiving thread may still be
+ * in a TLS call; the system reclaims it anyway. Runs when the library is loaded, before any
+ * use of OpenSSL could have set its exit handler. */
+__attribute__((constructor)) static void keep_tls_state_at_exit(void)
+{
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, NULL);
+}
 
 /* The parts of an amqp:// or amqps:// URL; the strings point into text. */
 struct place {
