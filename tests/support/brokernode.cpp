@@ -104,3 +104,19 @@ QString BrokerNode::freshAddress()
     ++m_addresses;
     return QStringLiteral("10.77.%1.%2").arg(m_addresses / 250 + 1).arg(m_addresses % 250 + 1);
 }
+
+QStringList BrokerNode::clientToolArguments(const QString &address)
+{
+    const QString settings = QString::fromUtf8(readAll(settingsFor(address)));
+    auto setting = [&](const char *key) {
+        return QRegularExpression(QStringLiteral("^%1 = (.*)$").arg(QLatin1String(key)),
+                                  QRegularExpression::MultilineOption)
+            .match(settings)
+            .captured(1);
+    };
+    return {QStringLiteral("--server"),   QStringLiteral("127.0.0.1"),
+            QStringLiteral("--port"),     value(QStringLiteral("AMQP_PORT")),
+            QStringLiteral("--vhost"),    QStringLiteral("corvane"),
+            QStringLiteral("--username"), setting("user"),
+            QStringLiteral("--password"), setting("password")};
+}

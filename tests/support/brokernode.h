@@ -27,6 +27,8 @@ public:
     // desktops' otherwise); each of extra is one more "key = value" line, which wins over the
     // same key above it.
     QString settingsFor(const QString &address, const QStringList &extra = QStringList());
+    // The options of amqp-tools that reach the node as the account of address.
+    QStringList clientToolArguments(const QString &address);
     // A desktop address no earlier call gave, so that no test meets another's messages.
     QString freshAddress();
 

@@ -3,7 +3,9 @@
 #include "records/paths.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogrequest.h"
+#include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
+#include "tests/support/brokernode.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
@@ -14,6 +16,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 using namespace CatalogFixture;
 
@@ -110,6 +114,13 @@ QStringList namesOf(const QVector<CatalogPackage> &packages)
     return result;
 }
 
+// Each row of a test, once over direct TCP and once through the broker.
+template <typename Rows> void onBothTransports(Rows rows)
+{
+    rows(false, "tcp");
+    rows(true, "broker");
+}
+
 } // namespace
 
 #define SANDBOX_WITH_HELLO(name)                                                                   \
@@ -128,7 +139,11 @@ private slots:
                  qPrintable(TestRepository::shared().errorString()));
         qputenv("VQS_BIND", "127.0.0.1");
         qputenv("VQS_PORT", QByteArray::number(freePort()));
+        m_broker = std::make_unique<BrokerNode>();
+        QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
     }
+
+    void cleanupTestCase() { m_broker.reset(); }
 
     void receiverEndsOnRunEnd()
     {
@@ -148,19 +163,28 @@ private slots:
 
     void catalogDelivery_data()
     {
+        QTest::addColumn<bool>("broker");
         QTest::addColumn<bool>("overTransport");
         QTest::addColumn<int>("size");
-        QTest::newRow("transport") << true << 4;
-        QTest::newRow("file") << false << 4;
-        QTest::newRow("transport, several frames") << true << 400;
-        QTest::newRow("file, several frames") << false << 400;
+        onBothTransports([](bool broker, const char *name) {
+            auto row = [&](const char *what) {
+                return &(QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(name, what)))
+                         << broker);
+            };
+            *row("transport") << true << 4;
+            *row("file") << false << 4;
+            *row("transport, several frames") << true << 400;
+            *row("file, several frames") << false << 400;
+        });
     }
 
     void catalogDelivery()
     {
+        QFETCH(bool, broker);
         QFETCH(bool, overTransport);
         QFETCH(int, size);
         SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(broker, sandbox);
         QVERIFY(insertRow({{"s_name", "旧应用"}, {"s_rpm", "cv-old-1-1"}}));
         QTemporaryDir served;
         const QVector<CatalogPackage> catalog = writeCatalog(served.path() + "/catalog.xml", size);
@@ -169,8 +193,9 @@ private slots:
         QVERIFY(http.isRunning());
 
         CatalogServerProcess server;
-        QStringList arguments{"--catalog", served.path() + "/catalog.xml", "--files",
-                              served.path()};
+        QStringList arguments = serverArguments(broker);
+        arguments << "--catalog" << served.path() + "/catalog.xml"
+                  << "--files" << served.path();
         if (!overTransport)
             arguments << "--files-only";
         QVERIFY(server.start(arguments));
@@ -195,13 +220,13 @@ private slots:
         QCOMPARE(row("应用 2").value("sign"), QStringLiteral("0"));
         QCOMPARE(row("应用 3").value("s_description"), catalog[3].desc);
         QCOMPARE(readFile(Paths::iconDirectory() + "app-0.png"), QByteArray("icon"));
-        QVERIFY(server.waitFor("join_requ from 127.0.0.1"));
+        QVERIFY(server.waitFor("join_requ from " + client));
         if (overTransport) {
             QVERIFY(server.waitFor(
-                QStringLiteral("data_requ from 127.0.0.1: %1 frame(s)").arg(lines.size())));
+                QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(lines.size())));
             QVERIFY(!QFileInfo::exists(Paths::catalogDataFile()));
         } else {
-            QVERIFY(server.waitFor("data_requ from 127.0.0.1: not answered"));
+            QVERIFY(server.waitFor(QStringLiteral("data_requ from %1: not answered").arg(client)));
             QCOMPARE(readLines(Paths::catalogDataFile()), lines);
         }
     }
@@ -250,9 +275,13 @@ private slots:
             QVERIFY(receiver.recorder.frames.contains(first + '\n'));
     }
 
+    void serverPushesReachTheCatalog_data() { transportColumn(); }
+
     void serverPushesReachTheCatalog()
     {
+        QFETCH(bool, broker);
         SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(broker, sandbox);
         QTemporaryDir served;
         writeCatalog(served.path() + "/catalog.xml", 3);
         const CatalogPackage changed = package("应用 1", "cv-hello-1.2-1");
@@ -260,7 +289,8 @@ private slots:
                           ("<c>" + CatalogFrame::packageElement("p", changed) + "</c>").toUtf8()));
         QVERIFY(writeFile(served.path() + "/delete.xml", "<c><p name='应用 2'/></c>"));
         CatalogServerProcess server;
-        QVERIFY(server.start({"--catalog", served.path() + "/catalog.xml"}));
+        QVERIFY(server.start(serverArguments(broker) +
+                             QStringList{"--catalog", served.path() + "/catalog.xml"}));
         Receiver receiver;
         QVERIFY(receiver.start());
         CatalogRequest::send();
@@ -269,9 +299,11 @@ private slots:
         // To every client that joined, and to a named one.
         QCOMPARE(server.command("push data_update_push " + served.path() + "/update.xml"),
                  QStringLiteral("ok push 1"));
-        QCOMPARE(server.command("push data_delete_push " + served.path() + "/delete.xml 127.0.0.1"),
+        QCOMPARE(server.command("push data_delete_push " + served.path() + "/delete.xml " + client),
                  QStringLiteral("ok push 1"));
-        QVERIFY(receiver.drain("done"));
+        // The store's own markers do not go through the broker: the last push is waited for.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            receiver.recorder.countStartingWith("<frame action='data_delete_push'"), 1, 60000);
         QCOMPARE(names(), (QStringList{"应用 0", "应用 1"}));
         QCOMPARE(row("应用 1").value("s_rpm"), QStringLiteral("cv-hello-1.2-1"));
         QCOMPARE(row("应用 1").value("sign"), QStringLiteral("1"));
@@ -281,6 +313,111 @@ private slots:
         QCOMPARE(receiver.recorder.lists.at(update), QStringList{"cv-hello-1.2-1"});
         QCOMPARE(sandbox.notifications().size(), 1);
     }
+
+    void pushFileReplayReachesTheCatalog_data() { transportColumn(); }
+
+    // The push-file poller fetches what the server published and replays it to the store's
+    // own receiver.
+    void pushFileReplayReachesTheCatalog()
+    {
+        QFETCH(bool, broker);
+        SANDBOX_WITH_HELLO(sandbox);
+        useTransport(broker, sandbox);
+        sandbox.prependPath(toolFolder("sleepgate"));
+        QTemporaryDir served;
+        writeCatalog(served.path() + "/catalog.xml", 3);
+        const CatalogPackage changed = package("应用 1", "cv-hello-1.2-1");
+        QVERIFY(writeFile(served.path() + "/update.xml",
+                          ("<c>" + CatalogFrame::packageElement("p", changed) + "</c>").toUtf8()));
+        HttpServer http(served.path());
+        QVERIFY(http.isRunning());
+        sandbox.setConfig("iconurl", http.url().chopped(1));
+        sandbox.setConfig("refresh", "7");
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(broker) + QStringList{"--catalog",
+                                                                   served.path() + "/catalog.xml",
+                                                                   "--files", served.path()}));
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names().size(), 3, 60000);
+
+        const QString gates = sandbox.path("/.sandbox/sleep");
+        auto requests = [&]() { return readLines(gates + "/requests").size(); };
+        auto open = [&](int n) { return writeFile(gates + QStringLiteral("/open-%1").arg(n), ""); };
+        // Never ends by design; it is stopped while it waits at a gate.
+        GetVQSDataThread *poller = new GetVQSDataThread;
+        poller->start();
+        // The start-up pause, then the fetch of the file as it was: the baseline.
+        for (int gate = 1; gate <= 2; ++gate) {
+            QTRY_COMPARE_WITH_TIMEOUT(requests(), gate, 30000);
+            QVERIFY(open(gate));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(requests(), 3, 30000);
+        QCOMPARE(server.command("publish data_update_push " + served.path() + "/update.xml"),
+                 QStringLiteral("ok publish 1"));
+        QVERIFY(open(3));
+        // The next pause starts once the changed file has been replayed.
+        QTRY_COMPARE_WITH_TIMEOUT(requests(), 4, 30000);
+        QVERIFY(receiver.drain("done"));
+        poller->terminate();
+        QVERIFY(poller->wait(30000));
+        delete poller;
+        QCOMPARE(names(), (QStringList{"应用 0", "应用 1", "应用 2"}));
+        QCOMPARE(row("应用 1").value("s_rpm"), QStringLiteral("cv-hello-1.2-1"));
+        QCOMPARE(row("应用 1").value("sign"), QStringLiteral("1"));
+        QCOMPARE(row("应用 2").value("sign"), QStringLiteral("0"));
+    }
+
+    // A frame from a stock AMQP client that is not libvqs reaches the store: the wire format
+    // is plain AMQP with the frame text as the body.
+    void stockClientFrameIsStored()
+    {
+        SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(true, sandbox);
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        const QString frame = CatalogFrame::compose(QStringLiteral("data_add_push"),
+                                                    {package("外来应用", "cv-app9-1.0-1")});
+        const ProcessResult published = ProcessRunner::run(
+            "amqp-publish", m_broker->clientToolArguments(BrokerNode::ServerAddress) +
+                                QStringList{"--exchange", "corvane", "--routing-key", client,
+                                            "--persistent", "--body", frame});
+        QVERIFY2(published.exitCode == 0, qPrintable(published.output));
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.recorder.frames.contains(frame), 60000);
+        QCOMPARE(names(), QStringList{"外来应用"});
+        QCOMPARE(row("外来应用").value("s_rpm"), QStringLiteral("cv-app9-1.0-1"));
+        QCOMPARE(sandbox.notifications().size(), 1);
+    }
+
+private:
+    static void transportColumn()
+    {
+        QTest::addColumn<bool>("broker");
+        onBothTransports([](bool broker, const char *name) { QTest::newRow(name) << broker; });
+    }
+
+    // Makes this process the store on the transport; the address the catalog server answers.
+    QString useTransport(bool broker, Sandbox &sandbox)
+    {
+        if (!broker)
+            return QStringLiteral("127.0.0.1");
+        // An address of its own on the broker: no message of an earlier test is waiting there.
+        const QString client = m_broker->freshAddress();
+        qputenv("VQS_CONFIG", m_broker->settingsFor(client).toUtf8());
+        sandbox.setConfig("localip", client);
+        sandbox.setConfig("serverip", BrokerNode::ServerAddress);
+        return client;
+    }
+
+    QStringList serverArguments(bool broker)
+    {
+        if (!broker)
+            return {};
+        return {"--config", m_broker->settingsFor(BrokerNode::ServerAddress)};
+    }
+
+    std::unique_ptr<BrokerNode> m_broker;
 };
 
 QTEST_GUILESS_MAIN(TestSyncTransport)
