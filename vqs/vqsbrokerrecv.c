@@ -38,11 +38,7 @@ static long long now_ms(void)
 
 static void report(const char *what, const char *why)
 {
-    char where[VQS_TEXT_SETTING + 64];
-    char text[2048];
-    vqs_link_where(g_settings, where, sizeof where);
-    snprintf(text, sizeof text, "%s: %s%s", where, what, why);
-    vqs_link_report(text);
+    vqs_link_report(g_settings, what, why);
 }
 
 static void drop_link(void)

@@ -135,9 +135,9 @@ static void drop_link(int pause)
     t_next_attempt = pause ? now_ms() + t_retry_ms : 0;
 }
 
-static void attempt_failed(const char *why)
+static void attempt_failed(const struct vqs_settings *s, const char *why)
 {
-    vqs_link_report(why);
+    vqs_link_report(s, "", why);
     vqs_link_close(&t_link);
     t_next_attempt = now_ms() + t_retry_ms / 2 + rand() % (t_retry_ms / 2 + 1);
     t_retry_ms = t_retry_ms * 2 > LAST_RETRY_MS ? LAST_RETRY_MS : t_retry_ms * 2;
@@ -150,18 +150,14 @@ static void attempt_failed(const char *why)
 static int connect_link(const struct vqs_settings *s)
 {
     char why[1024];
-    char where[VQS_TEXT_SETTING + 64];
-    char text[2048];
     amqp_rpc_reply_t reply;
-    vqs_link_where(s, where, sizeof where);
     /* The own queue is made before anything goes out, so an answer always finds it. */
     if (vqs_link_open(s, &t_link, &reply, why, sizeof why) != 0 ||
         amqp_confirm_select(t_link.conn, t_link.channel) == NULL ||
         (s->address[0] && vqs_link_own_queue(s, &t_link, why, sizeof why) != 0)) {
         if (t_link.conn && !t_link.broken)
             vqs_link_describe(amqp_get_rpc_reply(t_link.conn), why, sizeof why);
-        snprintf(text, sizeof text, "%s: %s", where, why);
-        attempt_failed(text);
+        attempt_failed(s, why);
         return -1;
     }
     vqs_link_report_clear();
@@ -208,10 +204,7 @@ static int publish_waiting(void)
         int rc = amqp_basic_publish(t_link.conn, t_link.channel, amqp_cstring_bytes(s->exchange),
                                     amqp_cstring_bytes(batch[i]->dest), 1, 0, &props, body);
         if (rc != AMQP_STATUS_OK) {
-            char text[256];
-            snprintf(text, sizeof text, "lost the connection to the broker: %s",
-                     amqp_error_string2(rc));
-            vqs_link_report(text);
+            vqs_link_report(s, "lost the connection: ", amqp_error_string2(rc));
             t_link.broken = 1;
             return -1;
         }
@@ -225,9 +218,7 @@ static void channel_closed(const amqp_channel_close_t *m)
     char text[512];
     snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len, (const char *)m->reply_text.bytes);
     if (m->reply_code != AMQP_ACCESS_REFUSED) {
-        char line[700];
-        snprintf(line, sizeof line, "the broker stopped a publication: %s", text);
-        vqs_link_report(line);
+        vqs_link_report(t_used, "the broker stopped the publishing: ", text);
         drop_link(1);
         return;
     }
@@ -289,10 +280,10 @@ static int handle_frame(const amqp_frame_t *frame)
         return -1;
     case AMQP_CONNECTION_CLOSE_METHOD: {
         const amqp_connection_close_t *m = frame->payload.method.decoded;
-        char line[600];
-        snprintf(line, sizeof line, "the broker closed the connection: %.*s",
-                 (int)m->reply_text.len, (const char *)m->reply_text.bytes);
-        vqs_link_report(line);
+        char text[600];
+        snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len,
+                 (const char *)m->reply_text.bytes);
+        vqs_link_report(t_used, "the broker closed the connection: ", text);
         t_link.broken = 1;
         drop_link(1);
         return -1;
@@ -322,10 +313,7 @@ static int service(void)
         if (rc == AMQP_STATUS_TIMEOUT)
             break;
         if (rc != AMQP_STATUS_OK) {
-            char text[256];
-            snprintf(text, sizeof text, "lost the connection to the broker: %s",
-                     amqp_error_string2(rc));
-            vqs_link_report(text);
+            vqs_link_report(t_used, "lost the connection: ", amqp_error_string2(rc));
             t_link.broken = 1;
             drop_link(1);
             return -1;
@@ -404,11 +392,13 @@ static void flush_at_exit(void)
     long named = 0;
     for (const struct item *it = g_head; it; it = it->next) {
         if (named++ < NAMED_AT_EXIT)
-            fprintf(stderr, "vqs: message to %s dropped: the program ended before the broker took it\n",
+            fprintf(stderr,
+                    "vqs: message to %s dropped: the program ended before the broker took it\n",
                     it->dest);
     }
     if (named > NAMED_AT_EXIT)
-        fprintf(stderr, "vqs: %ld more messages dropped: the program ended before the broker took them\n",
+        fprintf(stderr,
+                "vqs: %ld more messages dropped: the program ended before the broker took them\n",
                 named - NAMED_AT_EXIT);
     pthread_mutex_unlock(&g_lock);
 }

@@ -274,12 +274,16 @@ int vqs_link_own_queue(const struct vqs_settings *s, struct vqs_link *link, char
 }
 
 static pthread_mutex_t g_report_lock = PTHREAD_MUTEX_INITIALIZER;
-static char g_reported[1024];
+static char g_reported[2048];
 
-void vqs_link_report(const char *text)
+void vqs_link_report(const struct vqs_settings *s, const char *what, const char *why)
 {
+    char where[VQS_TEXT_SETTING + 64];
+    char text[sizeof g_reported];
+    vqs_link_where(s, where, sizeof where);
+    snprintf(text, sizeof text, "%s: %s%s", where, what, why);
     pthread_mutex_lock(&g_report_lock);
-    if (strncmp(g_reported, text, sizeof g_reported - 1) != 0) {
+    if (strcmp(g_reported, text) != 0) {
         snprintf(g_reported, sizeof g_reported, "%s", text);
         fprintf(stderr, "vqs: %s\n", text);
     }

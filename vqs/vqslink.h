@@ -40,9 +40,10 @@ void vqs_link_describe(amqp_rpc_reply_t reply, char *out, size_t size);
 /* "broker HOST:PORT, vhost V" of the settings' URL, for diagnostic lines. */
 void vqs_link_where(const struct vqs_settings *s, char *out, size_t size);
 
-/* Prints "vqs: " text on standard error unless the text printed last is the same: a broker
- * that stays out of reach, or a refused login, gives one line, not one per attempt. */
-void vqs_link_report(const char *text);
+/* Prints "vqs: broker HOST:PORT, vhost V: " what why on standard error, unless the line
+ * printed last is the same: a broker that stays out of reach, or a refused login, gives one
+ * line, not one per attempt of the sender and the receiver. */
+void vqs_link_report(const struct vqs_settings *s, const char *what, const char *why);
 /* A working connection again: the next failure is reported anew. */
 void vqs_link_report_clear(void);
 

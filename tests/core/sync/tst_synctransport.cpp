@@ -1,4 +1,5 @@
 #include "catalogfixture.h"
+#include "catalogserverprocess.h"
 #include "framereceiver.h"
 #include "records/paths.h"
 #include "sync/catalogframe.h"
@@ -28,63 +29,6 @@ const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QSt
 
 using Recorder = FrameRecorder;
 using Receiver = FrameReceiver;
-
-// tools/catalog-server on 127.0.0.2, driven through its command input.
-class CatalogServerProcess
-{
-public:
-    bool start(const QStringList &arguments)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(CORVANE_CATALOG_SERVER),
-                        QStringList{"--bind", "127.0.0.2", "--port", qgetenv("VQS_PORT")} +
-                            arguments);
-        return m_process.waitForStarted() && waitFor(QStringLiteral("ready"));
-    }
-
-    ~CatalogServerProcess()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.write("quit\n");
-        if (!m_process.waitForFinished(15000))
-            m_process.kill();
-        m_process.waitForFinished();
-    }
-
-    // The first line of output from line number from on that matches; empty after 30 s.
-    QString waitForLine(const QRegularExpression &pattern, int from = 0)
-    {
-        QString found;
-        (void)QTest::qWaitFor(
-            [&]() {
-                m_output += QString::fromUtf8(m_process.readAllStandardOutput());
-                const QStringList lines = output().mid(from).filter(pattern);
-                found = lines.value(0);
-                return !lines.isEmpty();
-            },
-            30000);
-        return found;
-    }
-
-    bool waitFor(const QString &prefix)
-    {
-        return !waitForLine(QRegularExpression("^" + QRegularExpression::escape(prefix))).isEmpty();
-    }
-
-    QString command(const QString &line)
-    {
-        const int before = output().size();
-        m_process.write(line.toUtf8() + '\n');
-        return waitForLine(QRegularExpression("^(ok|error) "), before);
-    }
-
-    QStringList output() const { return m_output.split('\n', Qt::SkipEmptyParts); }
-
-private:
-    QProcess m_process;
-    QString m_output;
-};
 
 // A catalog file for the server; a few of its packages are installed or upgradable.
 QVector<CatalogPackage> writeCatalog(const QString &path, int size)
