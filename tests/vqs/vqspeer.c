@@ -3,7 +3,9 @@
  *                                      (status 1 when any was refused)
  *   vqspeer threads DEST SENDERS EACH  SENDERS threads each queue "sender S I" for I < EACH
  *   vqspeer recv COUNT                 prints "init RESULT", then "LENGTH TEXT" for COUNT
- *                                      receives, and ends without coming back for more */
+ *                                      receives, and ends without coming back for more
+ *   vqspeer stamp COUNT                the same, with "NANOSECONDS LENGTH" for each message:
+ *                                      when it arrived, on the monotonic clock */
 
 #include "vqs.h"
 
@@ -11,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 struct sender {
     const char *dest;
@@ -59,19 +62,25 @@ int main(int argc, char **argv)
     }
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
-    if (argc == 3 && strcmp(argv[1], "recv") == 0) {
+    int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
+    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp)) {
         static char buffer[VQS_MAX_MESSAGE + 1];
         printf("init %d\n", vqs_message_recv_init());
         fflush(stdout);
         for (int i = atoi(argv[2]); i > 0; i--) {
             int len = vqs_message_recv(buffer);
-            printf("%d %s\n", len, buffer);
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            if (stamp)
+                printf("%lld %d\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec, len);
+            else
+                printf("%d %s\n", len, buffer);
             fflush(stdout);
         }
         return 0;
     }
     fprintf(stderr,
             "usage: vqspeer send DEST TEXT... | vqspeer threads DEST SENDERS EACH | vqspeer "
-            "recv COUNT\n");
+            "recv COUNT | vqspeer stamp COUNT\n");
     return 2;
 }

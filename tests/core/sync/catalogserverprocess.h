@@ -20,6 +20,7 @@ public:
     QString command(const QString &line);
     // Every line the server has written so far.
     QStringList output();
+    qint64 processId() const { return m_process.processId(); }
 
 private:
     QProcess m_process;
