@@ -67,6 +67,15 @@ ProcessResult BrokerNode::ctl(const QStringList &arguments) const
     return script(QStringList{QStringLiteral("ctl"), m_dir.path()} + arguments);
 }
 
+ProcessResult BrokerNode::addAccounts(const QStringList &accounts, const QString &directory) const
+{
+    return script(QStringList{QStringLiteral("accounts"), QStringLiteral("--node"),
+                              value(QStringLiteral("NODE")), QStringLiteral("--url"),
+                              value(QStringLiteral("URL")), QStringLiteral("--cacert"),
+                              value(QStringLiteral("CACERT")), QStringLiteral("--out"), directory} +
+                  accounts);
+}
+
 QString BrokerNode::value(const QString &key) const
 {
     const QRegularExpression line(QStringLiteral("^") + QRegularExpression::escape(key) +

@@ -35,6 +35,9 @@ public:
     // Stops the node and starts it again on the same data, as a restarted broker.
     bool stop();
     bool start();
+    // scripts/broker accounts on the node, as on a system's RabbitMQ: accounts is its account
+    // options; the settings files go into directory.
+    ProcessResult addAccounts(const QStringList &accounts, const QString &directory) const;
     // rabbitmqctl on the node.
     ProcessResult ctl(const QStringList &arguments) const;
     // NODE, URL, TLS_URL, CACERT, AMQP_PORT or AMQPS_PORT of the node.

@@ -12,6 +12,7 @@
 #include "tests/support/testrepository.h"
 #include "vqs.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -332,6 +333,31 @@ private slots:
         QCOMPARE(names(), QStringList{"外来应用"});
         QCOMPARE(row("外来应用").value("s_rpm"), QStringLiteral("cv-app9-1.0-1"));
         QCOMPARE(sandbox.notifications().size(), 1);
+    }
+
+    // A desktop account made on a running node as on a system's RabbitMQ: its settings file
+    // brings the catalog, and the accounts there already keep their passwords.
+    void accountsMadeForADesktop()
+    {
+        SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(true, sandbox);
+        QTemporaryDir files;
+        const ProcessResult made = m_broker->addAccounts(
+            {"--server", BrokerNode::ServerAddress, "--client", client}, files.path());
+        QVERIFY2(made.exitCode == 0, qPrintable(made.output));
+        QVERIFY(made.output.contains("account catalog-server exists; left as it is"));
+        qputenv("VQS_CONFIG", files.filePath("vqs-" + client + ".conf").toUtf8());
+        QVERIFY(QFile::exists(files.filePath("vqs-" + client + ".conf")));
+        QVERIFY(!QFile::exists(files.filePath("vqs-server.conf")));
+        QTemporaryDir served;
+        const QVector<CatalogPackage> catalog = writeCatalog(served.path() + "/catalog.xml", 4);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(true) +
+                             QStringList{"--catalog", served.path() + "/catalog.xml"}));
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names(), namesOf(catalog), 60000);
     }
 
 private:
