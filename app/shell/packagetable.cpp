@@ -1,4 +1,6 @@
 #include "shell/packagetable.h"
+#include "widgets/iconlabel.h"
+#include "widgets/richtextlabel.h"
 
 #include "records/paths.h"
 #include "records/quoting.h"
@@ -19,14 +21,10 @@ constexpr int ToolTipLength = 15;
 
 QLabel *iconLabel(const QString &icon)
 {
-    auto *label = new QLabel;
-    QPixmap pixmap;
     // An icon name that is not one file name below the icon directory is never opened.
-    if (Quoting::isSafePathComponent(icon))
-        pixmap.load(Paths::iconDirectory() + icon);
-    if (!pixmap.isNull())
-        label->setPixmap(
-            pixmap.scaled(IconSize, IconSize, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    auto *label = new IconLabel(Quoting::isSafePathComponent(icon) ? Paths::iconDirectory() + icon
+                                                                   : QString(),
+                                QSize(IconSize, IconSize));
     label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     return label;
 }
@@ -75,9 +73,7 @@ void PackageTable::fillRow(QTableWidget *table, int row, const RpmData &data, QW
 {
     table->setCellWidget(row, ColumnIcon, iconLabel(data.m_icon));
 
-    auto *name = new QLabel;
-    name->setTextFormat(Qt::RichText);
-    name->setText(nameHtml(data));
+    auto *name = new RichTextLabel(nameHtml(data));
     if (data.m_description.size() > ToolTipLength)
         name->setToolTip(descriptionToolTip(data));
     table->setCellWidget(row, ColumnName, name);

@@ -201,6 +201,8 @@ void TestWidgets::dialogAnswers_data()
     QTest::newRow("确定") << "pushButton_ok" << 1 << int(QDialog::Accepted);
     QTest::newRow("取消") << "pushButton_cancel" << 0 << int(QDialog::Rejected);
     QTest::newRow("title-bar close") << "btn_dialog_close" << 0 << int(QDialog::Rejected);
+    QTest::newRow("Escape") << "Escape" << 0 << int(QDialog::Rejected);
+    QTest::newRow("window manager's close") << "close" << 0 << int(QDialog::Rejected);
 }
 
 void TestWidgets::dialogAnswers()
@@ -211,10 +213,16 @@ void TestWidgets::dialogAnswers()
 
     comDialog dialog;
     QSignalSpy answers(&dialog, &comDialog::execOkSignal);
-    auto *target = dialog.findChild<QPushButton *>(button);
-    QVERIFY(target);
-    // Callers run the dialog modally; the click arrives from within its event loop.
-    QTimer::singleShot(0, target, [target] { QTest::mouseClick(target, Qt::LeftButton); });
+    // Callers run the dialog modally; the answer arrives from within its event loop.
+    if (button == QLatin1String("Escape")) {
+        QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    } else if (button == QLatin1String("close")) {
+        QTimer::singleShot(0, &dialog, &QDialog::close);
+    } else {
+        auto *target = dialog.findChild<QPushButton *>(button);
+        QVERIFY(target);
+        QTimer::singleShot(0, target, [target] { QTest::mouseClick(target, Qt::LeftButton); });
+    }
     QCOMPARE(dialog.exec(), result);
 
     QCOMPARE(answers.count(), 1);
