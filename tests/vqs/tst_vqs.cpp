@@ -11,7 +11,6 @@
 
 #include <unistd.h>
 
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -36,6 +35,9 @@ class TestVqs : public QObject
 {
     Q_OBJECT
 
+public:
+    explicit TestVqs(BrokerNode *broker) : m_broker(broker) {}
+
 private slots:
     void initTestCase()
     {
@@ -49,7 +51,6 @@ private slots:
         QCOMPARE(vqs_message_recv_init(), 0);
         m_receiver.start();
 
-        m_broker = std::make_unique<BrokerNode>();
         QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
         m_own = m_broker->freshAddress();
         m_settings[Broker] = m_broker->settingsFor(m_own);
@@ -58,11 +59,7 @@ private slots:
         m_server = m_broker->settingsFor(BrokerNode::ServerAddress);
     }
 
-    void cleanupTestCase()
-    {
-        m_receiver.stop(m_transport != Tcp, m_port);
-        m_broker.reset();
-    }
+    void cleanupTestCase() { m_receiver.stop(m_transport != Tcp, m_port); }
 
     // Every test leaves nothing behind: the next message is this marker. The next starts on
     // direct TCP.
@@ -452,76 +449,6 @@ private slots:
         QCOMPARE(toList(m_receiver.take(20)), sent);
     }
 
-    // The broker hands a message out again until its receiver has come back for the next.
-    void unacknowledgedMessageComesAgain()
-    {
-        const QString desk = m_broker->freshAddress();
-        const QString settings = m_broker->settingsFor(desk);
-        QCOMPARE(receiveInPeer(settings, 0), QStringList()); // makes the queue
-        QCOMPARE(runPeer({"send", desk, "first", "second"}, peerEnvironment(m_server)).exitCode, 0);
-        QCOMPARE(receiveInPeer(settings, 1), QStringList{"5 first"});
-        QCOMPARE(receiveInPeer(settings, 1), QStringList{"5 first"});
-        QCOMPARE(receiveInPeer(settings, 2), (QStringList{"5 first", "6 second"}));
-        QCOMPARE(receiveInPeer(settings, 1), QStringList{"6 second"});
-    }
-
-    // What the broker cannot take yet is held up to the backlog; what goes beyond it, and what
-    // is still held when the program ends, is dropped and said so.
-    void brokerBacklogIsBounded()
-    {
-        const QString settings = m_broker->settingsFor(
-            m_broker->freshAddress(),
-            {QStringLiteral("url = amqp://127.0.0.1:%1/corvane").arg(freePort()), "backlog = 3"});
-        const PeerRun run = runPeer({"send", BrokerNode::ServerAddress, "1", "2", "3", "4", "5"},
-                                    peerEnvironment(settings));
-        // The peer ends by itself, counting the two refused messages as failures.
-        QCOMPARE(run.exitCode, 1);
-        const QStringList lines = run.errors.split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.filter(" dropped: 3 messages wait for the broker").size(), 2);
-        QCOMPARE(lines.filter(" dropped: the program ended before the broker took it").size(), 3);
-        QCOMPARE(lines.filter("cannot connect").size(), 1);
-    }
-
-    void brokerTlsVerifiesTheBroker_data()
-    {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<bool>("brokerAuthority");
-        QTest::addColumn<bool>("delivered");
-        QTest::newRow("the broker's certificate authority") << "localhost" << true << true;
-        QTest::newRow("another certificate authority") << "localhost" << false << false;
-        QTest::newRow("address not in the certificate") << "127.0.0.1" << true << false;
-    }
-
-    void brokerTlsVerifiesTheBroker()
-    {
-        QFETCH(QString, host);
-        QFETCH(bool, brokerAuthority);
-        QFETCH(bool, delivered);
-        useTransport(Broker);
-        QStringList extra{
-            QStringLiteral("url = amqps://%1:%2/corvane").arg(host, m_broker->value("AMQPS_PORT"))};
-        if (!brokerAuthority) {
-            const QString key = m_files.filePath("other.key");
-            const QString authority = m_files.filePath("other.pem");
-            QCOMPARE(ProcessRunner::run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes",
-                                                    "-days", "1", "-subj", "/CN=other", "-keyout",
-                                                    key, "-out", authority})
-                         .exitCode,
-                     0);
-            extra << "cacert = " + authority;
-        }
-        const PeerRun run =
-            runPeer({"send", m_own, "over TLS"},
-                    peerEnvironment(m_broker->settingsFor(BrokerNode::ServerAddress, extra)));
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.errors.contains("verification failed"), !delivered);
-        // The peer ended once the broker had the message, so it comes before this one.
-        QVERIFY(sendToSelf({"after TLS"}));
-        const QStringList expected =
-            delivered ? QStringList{"over TLS", "after TLS"} : QStringList{"after TLS"};
-        QCOMPARE(toList(m_receiver.take(expected.size())), expected);
-    }
-
 private:
     enum Nowhere { ClosedPort, SilentListener, FarAddress };
 
@@ -562,8 +489,7 @@ private:
 
     QProcessEnvironment peerEnvironment(const QString &settings) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VQS_CONFIG", settings);
+        QProcessEnvironment env = withSettings(settings);
         env.insert("VQS_PORT", QString::number(m_port));
         return env;
     }
@@ -590,10 +516,14 @@ private:
     int m_transport = Tcp;
     QTemporaryDir m_files;
     QString m_settings[3];
-    std::unique_ptr<BrokerNode> m_broker;
+    BrokerNode *m_broker;
     QString m_own;    // this process's address on the broker
     QString m_server; // settings of the catalog server's account
 };
 
-QTEST_GUILESS_MAIN(TestVqs)
+QObject *makeTransportTest(BrokerNode *broker)
+{
+    return new TestVqs(broker);
+}
+
 #include "tst_vqs.moc"

@@ -1,6 +1,7 @@
 /* A second process on the transport for the tests.
  *   vqspeer send DEST TEXT...          queues every TEXT for DEST and returns from main at once
  *                                      (status 1 when any was refused)
+ *   vqspeer pairs DEST TEXT [DEST TEXT]...  queues each TEXT for the DEST before it
  *   vqspeer threads DEST SENDERS EACH  SENDERS threads each queue "sender S I" for I < EACH
  *   vqspeer recv COUNT                 prints "init RESULT", then "LENGTH TEXT" for COUNT
  *                                      receives, and ends without coming back for more
@@ -60,6 +61,12 @@ int main(int argc, char **argv)
             failures += vqs_message_send(argv[2], argv[i]) != 0;
         return failures == 0 ? 0 : 1;
     }
+    if (argc >= 4 && argc % 2 == 0 && strcmp(argv[1], "pairs") == 0) {
+        int failures = 0;
+        for (int i = 2; i + 1 < argc; i += 2)
+            failures += vqs_message_send(argv[i], argv[i + 1]) != 0;
+        return failures == 0 ? 0 : 1;
+    }
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
     int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
@@ -79,8 +86,8 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    fprintf(stderr,
-            "usage: vqspeer send DEST TEXT... | vqspeer threads DEST SENDERS EACH | vqspeer "
-            "recv COUNT | vqspeer stamp COUNT\n");
+    fprintf(stderr, "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
+                    "threads DEST SENDERS EACH | vqspeer "
+                    "recv COUNT | vqspeer stamp COUNT\n");
     return 2;
 }

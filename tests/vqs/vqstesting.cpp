@@ -132,6 +132,13 @@ QStringList toList(const std::vector<std::string> &texts)
     return list;
 }
 
+QProcessEnvironment withSettings(const QString &settings)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VQS_CONFIG", settings);
+    return env;
+}
+
 PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env)
 {
     QProcess peer;
@@ -147,9 +154,7 @@ PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env)
 QStringList receiveInPeer(const QString &settings, int count)
 {
     QProcess peer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VQS_CONFIG", settings);
-    peer.setProcessEnvironment(env);
+    peer.setProcessEnvironment(withSettings(settings));
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     peer.start(VQS_PEER_PROGRAM, {"recv", QString::number(count)});
     if (!peer.waitForFinished(kWaitMs))

@@ -35,6 +35,8 @@ QByteArray framed(const QByteArray &text);
 bool closedByReceiver(int fd);
 QStringList toList(const std::vector<std::string> &texts);
 
+// This process's environment, VQS_CONFIG naming settings.
+QProcessEnvironment withSettings(const QString &settings);
 // vqspeer run to its end; its standard error is kept.
 struct PeerRun {
     int exitCode = -1; // -1 when it did not end by itself
