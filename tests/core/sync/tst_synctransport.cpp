@@ -8,6 +8,7 @@
 #include "sync/heartthread.h"
 #include "tests/support/brokernode.h"
 #include "tests/support/httpserver.h"
+#include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
 #include "vqs.h"
@@ -358,6 +359,67 @@ private slots:
         QVERIFY(receiver.start());
         CatalogRequest::send();
         QTRY_COMPARE_WITH_TIMEOUT(names(), namesOf(catalog), 60000);
+    }
+
+    void serverSetUpStopsWithTheBrokersAnswer_data()
+    {
+        QTest::addColumn<bool>("desktopAccount");
+        QTest::addColumn<QString>("setting"); // %1: a port nothing listens on
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("wrong password")
+            << false << "password = wrong"
+            << "connecting to the broker: server connection error 403, message: ACCESS_REFUSED";
+        QTest::newRow("a desktop's account")
+            << true << ""
+            << "declaring the exchange: server channel error 403, message: ACCESS_REFUSED";
+        QTest::newRow("broker out of reach") << false << "url = amqp://127.0.0.1:%1/corvane"
+                                             << "connecting to the broker: a socket error occurred";
+    }
+
+    // The catalog server sets up the broker before it receives; what the broker answers is
+    // its last word.
+    void serverSetUpStopsWithTheBrokersAnswer()
+    {
+        QFETCH(bool, desktopAccount);
+        QFETCH(QString, setting);
+        QFETCH(QString, answer);
+        const QString settings = m_broker->settingsFor(
+            desktopAccount ? m_broker->freshAddress() : QString(BrokerNode::ServerAddress),
+            {setting.arg(freePort())});
+        const ProcessResult run = ProcessRunner::run(QStringLiteral(CORVANE_CATALOG_SERVER),
+                                                     {"--config", settings, "--no-serve"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.output.startsWith("catalog-server: " + answer), qPrintable(run.output));
+    }
+
+    void serverDumpsWhatItCannotRead_data()
+    {
+        QTest::addColumn<bool>("verbose");
+        QTest::newRow("verbose") << true;
+        QTest::newRow("quiet") << false;
+    }
+
+    // A message that is not a frame: the server says so and, with --verbose, dumps it.
+    void serverDumpsWhatItCannotRead()
+    {
+        QFETCH(bool, verbose);
+        Sandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        const QString client = useTransport(true, sandbox);
+        CatalogServerProcess server;
+        QStringList arguments = serverArguments(true);
+        if (verbose)
+            arguments << "--verbose";
+        QVERIFY(server.start(arguments));
+        QCOMPARE(vqs_message_send(BrokerNode::ServerAddress, "<frame action='data_requ' cut"), 0);
+        QCOMPARE(vqs_message_send(BrokerNode::ServerAddress,
+                                  qPrintable(CatalogFrame::joinRequest(client))),
+                 0);
+        // One receiving thread: what it does for the first message comes before this line.
+        QVERIFY(server.waitFor("join_requ from " + client));
+        QCOMPARE(server.output().filter(QRegularExpression("^malformed frame: ")).size(), 1);
+        QCOMPARE(server.output().filter(QRegularExpression("^00000000: 3C 66 72 61 6D 65")).size(),
+                 verbose ? 1 : 0);
     }
 
 private:
