@@ -1,13 +1,18 @@
 #include "tests/support/brokernode.h"
+#include "vqsconfig.h"
 #include "vqstesting.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace VqsTesting;
 
-// What only the broker transport does: acknowledgements, the sender's backlog, refused
-// messages and TLS. The receivers are peers, each on a desktop address of its own.
+// What only the broker transport does: its settings file, acknowledgements, the sender's
+// backlog, refused messages and TLS. The receivers are peers, each on a desktop address of its
+// own.
 class TestVqsBroker : public QObject
 {
     Q_OBJECT
@@ -21,6 +26,51 @@ private slots:
         QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
         QVERIFY(m_files.isValid());
         m_server = m_broker->settingsFor(BrokerNode::ServerAddress);
+    }
+
+    void settingsFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("summary"); // broker address exchange max-length
+
+        const QByteArray broker = "transport = amqp\naddress = 10.0.0.2\n";
+        QTest::newRow("broker") << broker << 0600 << true << "1 10.0.0.2 corvane 10000";
+        QTest::newRow("comments, blanks and a later line winning")
+            << QByteArray("# the desk\n\n  transport=amqp  \n; old\naddress = 10.0.0.1\n"
+                          "address = 10.0.0.2\nexchange = fleet\nqueue_max_length = 50\n")
+            << 0600 << true << "1 10.0.0.2 fleet 50";
+        QTest::newRow("bad values keep the defaults")
+            << broker + "address = desk-2\nqueue_max_length = -1\ntransport = pigeon\n"
+            << 0600 << true << "1 10.0.0.2 corvane 10000";
+        QTest::newRow("unknown keys and lines are skipped")
+            << broker + "colour = blue\njust words\n"
+            << 0644 << true << "1 10.0.0.2 corvane 10000";
+        // Frames end up in root commands: whoever may change the file could send them.
+        QTest::newRow("writable by the group") << broker << 0660 << false << "0  corvane 10000";
+        QTest::newRow("writable by everyone") << broker << 0646 << false << "0  corvane 10000";
+    }
+
+    void settingsFile()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, mode);
+        QFETCH(bool, read);
+        QFETCH(QString, summary);
+        QFile file(m_files.filePath("settings.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(text), text.size());
+        file.close();
+        QVERIFY(chmod(qPrintable(file.fileName()), mode_t(mode)) == 0);
+        struct vqs_settings settings;
+        QCOMPARE(vqs_settings_load(qPrintable(file.fileName()), &settings) == 0, read);
+        QCOMPARE(
+            QStringLiteral("%1 %2 %3 %4")
+                .arg(settings.broker)
+                .arg(QString::fromLatin1(settings.address), QString::fromLatin1(settings.exchange))
+                .arg(settings.max_length),
+            summary);
     }
 
     // The broker hands a message out again until its receiver has come back for the next.
