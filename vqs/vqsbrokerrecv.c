@@ -199,7 +199,8 @@ int vqs_broker_recv(char *buffer)
         int len = vqs_inbox_take(buffer);
         if (len >= 0)
             return len;
-        if (!g_link.conn && now_ms() >= g_next_attempt)
+        /* Without an address only this process's own messages can come. */
+        if (!g_link.conn && g_settings->address[0] && now_ms() >= g_next_attempt)
             consume();
         if (g_link.conn) {
             len = take_delivery(buffer);
@@ -214,11 +215,15 @@ int vqs_broker_recv(char *buffer)
                 continue;
         }
         /* Own messages, the broker, and the next heartbeat or attempt. */
-        long long wait = g_link.conn ? VQS_HEARTBEAT_S * 1000 / 2 : g_next_attempt - now_ms();
+        long long wait = -1;
+        if (g_link.conn)
+            wait = VQS_HEARTBEAT_S * 1000 / 2;
+        else if (g_settings->address[0])
+            wait = g_next_attempt > now_ms() ? g_next_attempt - now_ms() : 0;
         struct pollfd fds[2] = {
             {.fd = inbox, .events = POLLIN},
             {.fd = g_link.conn ? amqp_get_sockfd(g_link.conn) : -1, .events = POLLIN}};
-        if (poll(fds, 2, wait > 0 ? (int)wait : 0) < 0 && errno != EINTR) {
+        if (poll(fds, 2, wait < 0 ? -1 : (int)wait) < 0 && errno != EINTR) {
             fprintf(stderr, "vqs: receive failed: %s\n", strerror(errno));
             return -1;
         }

@@ -19,8 +19,8 @@ using namespace VqsTesting;
 namespace
 {
 
-// Direct TCP, the broker, and a broker that cannot be reached.
-enum Transport { Tcp, Broker, NoBroker };
+// Direct TCP, the broker, a broker that cannot be reached, and no address of its own there.
+enum Transport { Tcp, Broker, NoBroker, NoAddress };
 
 // Each row of a test, once on each transport.
 template <typename Rows> void onBothTransports(Rows rows)
@@ -57,6 +57,7 @@ private slots:
         m_settings[NoBroker] = m_broker->settingsFor(
             m_own, {QStringLiteral("url = amqp://127.0.0.1:%1/corvane").arg(freePort())});
         m_server = m_broker->settingsFor(BrokerNode::ServerAddress);
+        m_settings[NoAddress] = writeSettings("noaddress.conf", "transport = amqp\n");
     }
 
     void cleanupTestCase() { m_receiver.stop(m_transport != Tcp, m_port); }
@@ -430,6 +431,7 @@ private slots:
     {
         transportColumn();
         QTest::newRow("broker out of reach") << int(NoBroker);
+        QTest::newRow("no address on the broker") << int(NoAddress);
     }
 
     // File mode and the push-file poller replay lines to 127.0.0.1, and the store stops its
@@ -438,7 +440,8 @@ private slots:
     {
         QFETCH(int, transport);
         useTransport(transport);
-        const QByteArray own = transport == Tcp ? "127.0.0.1" : m_own.toLatin1();
+        const QByteArray own =
+            transport == Tcp || transport == NoAddress ? "127.0.0.1" : m_own.toLatin1();
         QStringList sent;
         for (int i = 0; i < 20; i++) {
             sent << QStringLiteral("line %1").arg(i);
@@ -476,7 +479,7 @@ private:
         const int bound = vqs_message_recv_init();
         m_receiver.start();
         m_transport = transport;
-        QCOMPARE(bound, transport == NoBroker ? -1 : 0);
+        QCOMPARE(bound, transport == NoBroker || transport == NoAddress ? -1 : 0);
     }
 
     QString writeSettings(const QString &name, const QByteArray &text)
@@ -515,7 +518,7 @@ private:
     Receiver m_receiver;
     int m_transport = Tcp;
     QTemporaryDir m_files;
-    QString m_settings[3];
+    QString m_settings[4];
     BrokerNode *m_broker;
     QString m_own;    // this process's address on the broker
     QString m_server; // settings of the catalog server's account
