@@ -114,11 +114,12 @@ void CatalogPage::loadCatalog()
 
 void CatalogPage::writeFirstBatch()
 {
-    for (int i = 0; i < FirstBatch && !waiting().isEmpty(); ++i) {
-        const RpmData record = waiting().first();
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
+        const RpmData record = waiting().at(i);
         appendCatalogRow(record, false, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon;
-        waiting().removeFirst();
+        taking.take(i);
     }
 }
 
@@ -175,17 +176,17 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
     ui->checkBox_update->show();
     ui->btn_update_soft->show();
     m_window->setCurrentTable(widget);
-    for (int row = 0; row < widget->rowCount(); ++row)
-        widget->hideRow(row);
 
     QList<int> &pageRows = page == MainWindow::PageUpgrade ? m_upgradableRows : m_matchingRows;
     QHash<QString, QVector<int>> rowsByName =
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
+    QSet<int> shownRows;
     int shown = 0;
+    LazyTable::Taking taking(m_table);
     for (const RpmData &record : results) {
         for (int row : rowsByName.value(record.m_name)) {
             pageRows.append(row);
-            widget->showRow(row);
+            shownRows.insert(row);
             ++shown;
             if (PackageTable::text(widget, row, PackageTable::ColumnRpm) == record.m_rpm ||
                 PackageTable::text(widget, row, PackageTable::ColumnState) == ShellTexts::busy())
@@ -200,11 +201,12 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
             const int row = m_window->insertAllPackageContent(waiting().at(index));
             rowsByName[PackageTable::text(widget, row, PackageTable::ColumnDisplayName)].append(
                 row);
-            widget->showRow(row);
+            shownRows.insert(row);
             ++shown;
-            waiting().remove(index);
+            taking.take(index);
         }
     }
+    PackageTable::showOnly(widget, shownRows);
 }
 
 void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
@@ -225,19 +227,18 @@ void CatalogPage::loadMore()
         (row == 0 || upgradePage || !item) ? QString() : QString::number(item->type());
     const QString text = ui->lineEdit_search->text();
     int added = 0;
-    for (int i = 0; i < waiting().size() && added < ScrollBatch;) {
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
         const RpmData record = waiting().at(i);
         const bool qualifies = (text.isEmpty() || record.m_name.contains(text)) &&
                                (code.isEmpty() || record.m_type == code) &&
                                (!upgradePage || record.m_state == 1);
-        if (!qualifies) {
-            ++i;
+        if (!qualifies)
             continue;
-        }
         m_window->insertAllPackageContent(record);
         if (upgradePage)
             m_window->upgradePage().countRowAdded();
-        waiting().remove(i);
+        taking.take(i);
         ++added;
     }
 }
@@ -279,11 +280,8 @@ void CatalogPage::enter()
 
     m_window->setCurrentTable(widget);
     qDebug() << "ui->tableWidget_allPackage->rowCount() = " << widget->rowCount();
-    for (int row = 0; row < widget->rowCount(); ++row)
-        widget->hideRow(row);
     qDebug() << "m_allPackage_row.length = " << m_matchingRows.size();
-    for (int row : qAsConst(m_matchingRows))
-        widget->showRow(row);
+    PackageTable::showOnly(widget, QSet<int>(m_matchingRows.cbegin(), m_matchingRows.cend()));
     ui->label_allPackage->setVisible(m_matchingRows.isEmpty());
     widget->setVisible(!m_matchingRows.isEmpty());
     m_window->goPage(ui->listWidget->item(0));

@@ -17,9 +17,23 @@ LazyTable::LazyTable(QTableWidget *table, QCheckBox *selectAll, const char *scro
 int LazyTable::findWaiting(const QString &name, const QString &rpm) const
 {
     for (int i = 0; i < m_waiting.size(); ++i)
-        if (m_waiting.at(i).m_name == name && m_waiting.at(i).m_rpm == rpm)
+        if (m_waiting.at(i).m_name == name && m_waiting.at(i).m_rpm == rpm && !m_taken.contains(i))
             return i;
     return -1;
+}
+
+LazyTable::Taking::~Taking()
+{
+    QSet<int> &taken = m_table.m_taken;
+    if (taken.isEmpty())
+        return;
+    QVector<RpmData> &waiting = m_table.m_waiting;
+    int kept = 0;
+    for (int i = 0; i < waiting.size(); ++i)
+        if (!taken.contains(i))
+            waiting[kept++] = waiting.at(i);
+    waiting.resize(kept);
+    taken.clear();
 }
 
 void LazyTable::restoreScrollPosition()

@@ -2,6 +2,7 @@
 
 #include "records/rpmdata.h"
 
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -25,8 +26,23 @@ public:
     // Records that have no row yet.
     QVector<RpmData> &waiting() { return m_waiting; }
     const QVector<RpmData> &waiting() const { return m_waiting; }
-    // The first waiting record with this name and package string, or -1.
+    // The first waiting record with this name and package string not taken yet, or -1.
     int findWaiting(const QString &name, const QString &rpm) const;
+
+    // Waiting records taken by one loop, removed together when it ends: removing each at
+    // once would move every record behind it, for every record taken.
+    class Taking
+    {
+    public:
+        explicit Taking(LazyTable &table) : m_table(table) {}
+        ~Taking();
+        Taking(const Taking &) = delete;
+        Taking &operator=(const Taking &) = delete;
+        void take(int index) { m_table.m_taken.insert(index); }
+
+    private:
+        LazyTable &m_table;
+    };
 
     bool isBuilt() const { return m_built; }
     void setBuilt() { m_built = true; }
@@ -56,6 +72,7 @@ private:
     QCheckBox *m_selectAll;
     const char *m_scrollLog;
     QVector<RpmData> m_waiting;
+    QSet<int> m_taken;
     int m_scrollValue = 0;
     bool m_restoreScroll = false;
     bool m_built = false;

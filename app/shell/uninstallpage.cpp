@@ -62,7 +62,6 @@ void UninstallPage::enter()
     m_window->setCurrentTable(widget);
     const QVector<RpmData> list = m_demon->selectSoftware(2, QString(), QString());
     showInstalledCount(list.size());
-    const PackageTable::OutOfSight building(widget);
     if (!m_table.isBuilt()) {
         m_window->getDeletePackage();
         m_table.setBuilt();
@@ -83,7 +82,10 @@ void UninstallPage::enter()
         waiting().append(record);
         known.insert(record.m_name);
     }
-    loadAllWaiting();
+    if (!waiting().isEmpty()) {
+        const PackageTable::OutOfSight building(widget);
+        loadAllWaiting();
+    }
     // The rows were loaded here, not by a scroll: the user's next scroll is not taken back.
     m_table.clearScrollRestore();
 }
@@ -116,12 +118,13 @@ void UninstallPage::build()
 
 void UninstallPage::writeFirstBatch()
 {
-    for (int i = 0; i < FirstBatch && !waiting().isEmpty(); ++i) {
-        const RpmData record = waiting().first();
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
+        const RpmData record = waiting().at(i);
         m_rows.appendRow(table(), record, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon
                  << "  icon star = " << record.m_star;
-        waiting().removeFirst();
+        taking.take(i);
     }
 }
 
@@ -142,32 +145,30 @@ void UninstallPage::loadMore()
     m_table.keepScrollPosition();
     const QString text = ui->lineEdit_search->text();
     int added = 0;
-    for (int i = 0; i < waiting().size() && added < ScrollBatch;) {
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
         const QString name = waiting().at(i).m_name;
-        if (!text.isEmpty() && !name.contains(text)) {
-            ++i;
+        if (!text.isEmpty() && !name.contains(text))
             continue;
-        }
         // A name the catalog no longer knows leaves the waiting list without a row.
         if (m_window->insertDeleteContent(name, table()) >= 0)
             ++added;
-        waiting().remove(i);
+        taking.take(i);
     }
 }
 
 void UninstallPage::showResults(const QVector<RpmData> &results)
 {
     QTableWidget *widget = table();
-    const PackageTable::OutOfSight showing(widget);
-    for (int row = 0; row < widget->rowCount(); ++row)
-        widget->hideRow(row);
     QHash<QString, QVector<int>> rowsByName =
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
+    QSet<int> shownRows;
     int shown = 0;
+    LazyTable::Taking taking(m_table);
     for (const RpmData &record : results) {
         const QVector<int> rows = rowsByName.value(record.m_name);
         if (!rows.isEmpty()) {
-            widget->showRow(rows.first());
+            shownRows.insert(rows.first());
             ++shown;
         }
         while (shown <= ResultRows) {
@@ -175,14 +176,15 @@ void UninstallPage::showResults(const QVector<RpmData> &results)
             if (index < 0)
                 break;
             const int added = m_window->insertDeleteContent(record.m_name, widget);
-            waiting().remove(index);
+            taking.take(index);
             if (added < 0)
                 break;
             rowsByName[record.m_name].append(added);
-            widget->showRow(added);
+            shownRows.insert(added);
             ++shown;
         }
     }
+    PackageTable::showOnly(widget, shownRows);
 }
 
 void UninstallPage::refreshRow(const QString &name)

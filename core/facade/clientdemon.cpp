@@ -84,14 +84,20 @@ RpmData recordFrom(const Result &result, int row)
     return record;
 }
 
-// "version-release" of every installed package by name, read at once for a list of records
-// instead of once per record; a name's first row wins, as in the one-name query.
-QHash<QString, QString> installedVersions()
+// "version-release" of the installed packages of these names, read at once for a list of
+// records instead of once per record; a name's first row wins, as in the one-name query.
+QHash<QString, QString> installedVersions(const QSet<QString> &names)
 {
-    const Result result(
-        Paths::localDatabase(),
-        QStringLiteral("select name,version,release_ver from software order by id"));
     QHash<QString, QString> versions;
+    if (names.isEmpty())
+        return versions;
+    QStringList literals;
+    for (const QString &name : names)
+        literals << QLatin1Char('\'') + Quoting::sqlLiteral(name) + QLatin1Char('\'');
+    const Result result(Paths::localDatabase(),
+                        QStringLiteral("select name,version,release_ver from software where name "
+                                       "in (%1) order by id")
+                            .arg(literals.join(QLatin1Char(','))));
     for (int row = 0; row < result.rows(); ++row) {
         const QString name = result.cell(row, 0);
         if (!versions.contains(name))
@@ -233,20 +239,22 @@ QVector<RpmData> ClientDemon::selectAllSoftware(int mode, const QString &sql)
     const Result result(Paths::catalogDatabase(), sql);
     m_resultList.clear();
     const QSet<QString> downloaded = downloadedNames();
-    QHash<QString, QString> installed;
-    bool installedRead = false;
+    QVector<RpmData> records;
+    records.reserve(result.rows());
+    QSet<QString> upgradable;
     for (int row = 0; row < result.rows(); ++row) {
-        RpmData record = recordFrom(result, row);
+        records.append(recordFrom(result, row));
+        RpmData &record = records.last();
         if (downloaded.contains(record.m_icon))
             record.m_state = StateDownloaded;
+        if (record.m_state == StateUpgradable)
+            upgradable.insert(record.m_icon);
+    }
+    const QHash<QString, QString> installed = installedVersions(upgradable);
+    for (RpmData &record : records) {
         m_localVersion = record.m_version;
-        if (record.m_state == StateUpgradable) {
-            if (!installedRead) {
-                installed = installedVersions();
-                installedRead = true;
-            }
+        if (record.m_state == StateUpgradable)
             noteInstalledVersion(installed, record.m_icon);
-        }
 
         bool keep = false;
         switch (mode) {
@@ -295,22 +303,23 @@ RpmData ClientDemon::selectNameSoftware(int mode, const QString &name)
 QHash<QString, RpmData> ClientDemon::selectNamesSoftware(int mode, const QSet<QString> &names)
 {
     const Result result(Paths::catalogDatabase(), QString::fromUtf8(SelectColumns));
-    QHash<QString, QString> installed;
-    bool installedRead = false;
-    QHash<QString, RpmData> records;
+    QVector<RpmData> rows;
+    QSet<QString> upgradable;
     for (int row = 0; row < result.rows(); ++row) {
         RpmData record = recordFrom(result, row);
         if (!names.contains(record.m_name))
             continue;
-        // A later row of a name takes the place of an earlier one, as in the one-name query.
+        if (record.m_state == StateUpgradable)
+            upgradable.insert(record.m_icon);
+        rows.append(record);
+    }
+    const QHash<QString, QString> installed = installedVersions(upgradable);
+    QHash<QString, RpmData> records;
+    // A later row of a name takes the place of an earlier one, as in the one-name query.
+    for (const RpmData &record : qAsConst(rows))
         records.insert(record.m_name, nameRecord(record, mode, [&](const QString &icon) {
-                           if (!installedRead) {
-                               installed = installedVersions();
-                               installedRead = true;
-                           }
                            return noteInstalledVersion(installed, icon);
                        }));
-    }
     return records;
 }
 
