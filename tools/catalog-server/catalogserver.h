@@ -19,8 +19,10 @@ public:
     static const char *const CatalogProtocol;
 
     // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
-    // it over HTTP ask for it over the transport as well.
-    CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests);
+    // it over HTTP ask for it over the transport as well. With verbose a message that is not
+    // a frame is dumped in hexadecimal.
+    CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests,
+                  bool verbose);
 
     bool setCatalog(const QString &path, QString *error);
     // Writes the catalog file below the files directory (when one is set).
@@ -34,7 +36,8 @@ public:
     void print(const QString &line);
 
 private:
-    void handle(const QString &text);
+    // False when the text is not a frame.
+    bool handle(const QString &text);
     // A "data_resp" is a whole catalog (in parts when it needs several frames); any other
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
@@ -46,6 +49,7 @@ private:
     const QString m_files;
     const int m_maxFrameBytes;
     const bool m_answerDataRequests;
+    const bool m_verbose;
     std::mutex m_outputLock;
     std::mutex m_lock; // guards the catalog and the clients
     QVector<CatalogPackage> m_catalog;
