@@ -26,7 +26,6 @@
 #include <QMouseEvent>
 #include <QMutex>
 #include <QPainter>
-#include <QProcess>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSet>
@@ -91,16 +90,6 @@ QString navigationStyle(const char *image, bool selected)
     return QStringLiteral("background-repeat:no-repeat;background-image: url(:/img/") +
            QLatin1String(image) +
            (selected ? QStringLiteral("-select.png)") : QStringLiteral("-unselect.png)"));
-}
-
-// A launch command from the catalog: every word is quoted on its own, so its arguments reach
-// the program while nothing in it is read by the shell.
-QString launchCommand(const QString &commandLine)
-{
-    QStringList words;
-    for (const QString &word : QProcess::splitCommand(commandLine))
-        words << Quoting::shell(word);
-    return words.join(QLatin1Char(' '));
 }
 
 // Checked when every counted row is ticked, unchecked when none is, partly otherwise.
@@ -1547,7 +1536,8 @@ void MainWindow::openSoft(QString oper, int res, QString third, QString key)
     m_allRestore = true;
     if (oper == OpenApp) {
         if (!third.isEmpty() && third != QLatin1String("NULL")) {
-            auto *launcher = new DataThread(launchCommand(third));
+            // Through the shell as written, run as the login user, never as root.
+            auto *launcher = new DataThread(third);
             connect(launcher, &QThread::finished, launcher, &QObject::deleteLater);
             launcher->start();
         } else {

@@ -3,6 +3,7 @@
 #include "records/rpmdata.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -63,7 +64,11 @@ public slots:
 
 private:
     bool isApplicationRunning();
+    // pkgpath/PKG/PKG: a package file's name without its architecture part.
+    QString packageFileStem() const;
     QString partialFile() const;
+    // Remembers the complete package files that are there before the download begins.
+    void noteLeftovers();
     void showDownloading();
     void showWorking();
     void showButton(const QString &text);
@@ -91,4 +96,5 @@ private:
     QString m_loadSize;
     QString m_size;
     int m_row;
+    QHash<QString, QString> m_leftovers; // package file -> its state when the download began
 };

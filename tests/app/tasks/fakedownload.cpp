@@ -45,5 +45,5 @@ bool FakeDownload::waitKilled(int timeoutMs)
 QString FakeDownload::commandLine(const QString &package)
 {
     return QStringLiteral("yum install --downloadonly --downloaddir /var/cache/corvane/packages/") +
-           QStringLiteral("x ") + package;
+           package + QStringLiteral("-1.0-1 ") + package + QStringLiteral("-1.0");
 }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-// Real processes whose command line reads like a running yum download of one package, so
-// that the store's process lookups find them. They only sleep.
+// Real processes whose command line reads like a running yum download of version 1.0-1 of
+// one package, so that the store's process lookups find them. They only sleep.
 class FakeDownload
 {
 public:
