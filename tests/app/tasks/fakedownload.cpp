@@ -31,6 +31,14 @@ bool FakeDownload::started() const
     return true;
 }
 
+bool FakeDownload::running()
+{
+    for (auto &process : m_processes)
+        if (process->waitForFinished(0) || process->state() != QProcess::Running)
+            return false;
+    return true;
+}
+
 bool FakeDownload::waitKilled(int timeoutMs)
 {
     for (auto &process : m_processes) {

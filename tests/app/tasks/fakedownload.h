@@ -14,6 +14,8 @@ public:
     ~FakeDownload();
 
     bool started() const;
+    // True while every process still runs; a killed one is noticed at once.
+    bool running();
     // True once every process has ended by a signal.
     bool waitKilled(int timeoutMs = 60000);
     static QString commandLine(const QString &package);

@@ -99,18 +99,19 @@ void TestProcessThreads::dataThreadRunsAsLoginUserWhileCommandRuns()
     thread.start();
     QTRY_VERIFY_WITH_TIMEOUT(!readTrimmed(w + "/groups").isEmpty(), 30000);
 
-    // The program is still waiting at its gate, so the thread must still be there.
-    QVERIFY(thread.isRunning());
-    QCOMPARE(readTrimmed(w + "/uid").toUInt(), expectedUid);
-    QCOMPARE(readTrimmed(w + "/gid").toUInt(), expectedGid);
-    QCOMPARE(readTrimmed(w + "/env"), home + ' ' + name + ' ' + name);
-    QVERIFY(!readTrimmed(w + "/groups").split(' ').contains("0"));
-
+    // The program is still waiting at its gate, so the thread must still be there. The gate
+    // is opened before anything is checked, so that a failed check leaves nothing running.
+    const bool running = thread.isRunning();
     const int fd = open(QFile::encodeName(gate).constData(), O_WRONLY);
     QVERIFY(fd >= 0);
     QVERIFY(write(fd, "open\n", 5) == 5);
     close(fd);
     QVERIFY(thread.wait(30000));
+    QVERIFY(running);
+    QCOMPARE(readTrimmed(w + "/uid").toUInt(), expectedUid);
+    QCOMPARE(readTrimmed(w + "/gid").toUInt(), expectedGid);
+    QCOMPARE(readTrimmed(w + "/env"), home + ' ' + name + ' ' + name);
+    QVERIFY(!readTrimmed(w + "/groups").split(' ').contains("0"));
     QCOMPARE(readTrimmed(w + "/done"), QString("open"));
 }
 
@@ -213,7 +214,7 @@ void TestProcessThreads::killThreadSparesOtherPackages()
     thread.start();
     QVERIFY(own.waitKilled());
     QVERIFY(thread.wait(60000));
-    QVERIFY(longer.started() && joined.started());
+    QVERIFY(longer.running() && joined.running());
 }
 
 int runProcessThreadTests(int argc, char **argv)
