@@ -1,85 +1,116 @@
 #pragma once
 
 #include "records/rpmdata.h"
+#include "shell/catalogpage.h"
+#include "shell/dialogpresenter.h"
+#include "shell/operationresults.h"
+#include "shell/operationrouter.h"
+#include "shell/packagetable.h"
+#include "shell/queueworkers.h"
+#include "shell/searchbox.h"
+#include "shell/uninstallpage.h"
+#include "shell/upgradepage.h"
+#include "shell/windowframe.h"
 
 #include <QDialog>
-#include <QList>
-#include <QMap>
-#include <QPoint>
+#include <QMutex>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <memory>
 
 namespace Ui
 {
 class MainWindow;
 }
 class ClientDemon;
-class comDialog;
 class DataThread;
-class DownloadThread;
-class GetAuthThread;
 class InstallItem;
-class InstallRpmThread;
 class LoadDialog;
-class QCheckBox;
+class LoadingAnimation;
 class QListWidgetItem;
-class QMutex;
 class QTableWidget;
 class QTableWidgetItem;
-class QTimer;
-class QuitInstallThread;
-class UpdateRpmThread;
+class RowFactory;
 
 // The store's only top-level window: a loading animation until the catalog is there, then
 // the catalog with its categories, the upgradable packages and the installed packages, each
-// row carrying the control that starts its package operation.
+// row carrying the control that starts its package operation. The window holds the form and
+// the objects it creates; the pages, the search box, the operation traffic and the frame are
+// classes of their own, and the window's methods and slots hand the work to them.
 class MainWindow : public QDialog
 {
     Q_OBJECT
 
 public:
+    enum Page { PageHome = 0, PageUpgrade = 1, PageUninstall = 2 };
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    int insertAllPackageContent(RpmData data);
-    void initTableAllPackage();
-    void getAllPackage();
-    void writeAllPackageTable(QVector<RpmData> data);
-    void getTypePackage(QTableWidget *table, QString text);
-    void searchAllTable(QVector<RpmData> results);
+    // Catalog table (home page, categories, search results, upgrade page).
+    int insertAllPackageContent(RpmData data) { return m_catalogPage->appendRow(data); }
+    void initTableAllPackage() { m_catalogPage->build(m_pendingCategory); }
+    void getAllPackage() { m_catalogPage->loadCatalog(); }
+    // The records come from the waiting list, which is what every caller passes.
+    void writeAllPackageTable(QVector<RpmData>) { m_catalogPage->writeFirstBatch(); }
+    void getTypePackage(QTableWidget *, QString text) { m_catalogPage->showCategory(text); }
+    void searchAllTable(QVector<RpmData> results) { m_catalogPage->showResults(results); }
     void modifyTypeTableContent(RpmData data, int row);
-    void loadAllPackageNewData();
-    QString star_decide(int stars);
-    QString changeRpmSize(QString size);
+    void loadAllPackageNewData() { m_catalogPage->loadMore(); }
+    QString star_decide(int stars) { return PackageTable::starText(stars); }
+    QString changeRpmSize(QString size) { return PackageTable::sizeText(size); }
+    void insertAllandTypeConent(QString name, QTableWidget *table, QString oper)
+    {
+        m_catalogPage->setRowOperation(table, name, oper);
+    }
+    void loadUpdatePackageFromData() { m_catalogPage->loadOneMore(); }
 
-    void getUpdatePackage();
-    void initTableUpdatePackage();
+    // Upgrade page.
+    void getUpdatePackage() { m_upgradePage->loadList(); }
+    void initTableUpdatePackage() { getUpdatePackage(); }
 
-    void getDeletePackage();
-    void writeDeletePackageTable(QVector<RpmData> data);
-    int insertDeleteContent(QString name, QTableWidget *table);
-    void loadDelPackageNewData();
-    void searchDeleteTable(QVector<RpmData> results);
-    void modifyDeleteTableWidget(QString name, QString unused);
+    // Uninstall page.
+    void getDeletePackage() { m_uninstallPage->build(); }
+    void writeDeletePackageTable(QVector<RpmData>) { m_uninstallPage->writeFirstBatch(); }
+    int insertDeleteContent(QString name, QTableWidget *table)
+    {
+        return m_uninstallPage->appendRow(name, table);
+    }
+    void loadDelPackageNewData() { m_uninstallPage->loadMore(); }
+    void searchDeleteTable(QVector<RpmData> results) { m_uninstallPage->showResults(results); }
+    void modifyDeleteTableWidget(QString name, QString) { m_uninstallPage->refreshRow(name); }
 
-    void insertAllandTypeConent(QString name, QTableWidget *table, QString oper);
-    void loadUpdatePackageFromData();
-
-    // What the window shows and holds, for the people and programs that look at it.
+    // What the window shows and holds, for its parts and for the people and programs that
+    // look at it.
     ClientDemon *clientDemon() const { return m_demon; }
-    GetAuthThread *uninstallWorker() const { return m_getAuthThread; }
-    QuitInstallThread *quickInstallWorker() const { return m_quitInstallThread; }
-    DownloadThread *downloadWorker() const { return m_downloadThread; }
-    UpdateRpmThread *upgradeWorker() const { return m_updateRpmThread; }
-    InstallRpmThread *installWorker() const { return m_installRpmThread; }
+    GetAuthThread *uninstallWorker() const { return m_workers.uninstall; }
+    QuitInstallThread *quickInstallWorker() const { return m_workers.quickInstall; }
+    DownloadThread *downloadWorker() const { return m_workers.download; }
+    UpdateRpmThread *upgradeWorker() const { return m_workers.upgrade; }
+    InstallRpmThread *installWorker() const { return m_workers.install; }
     LoadDialog *downloadManager() const { return m_loadDialog; }
-    const QVector<RpmData> &waitingCatalogRecords() const { return all_data; }
-    const QVector<RpmData> &waitingInstalledRecords() const { return del_data; }
+    const QVector<RpmData> &waitingCatalogRecords() const { return m_catalogPage->waiting(); }
+    const QVector<RpmData> &waitingInstalledRecords() const { return m_uninstallPage->waiting(); }
     int currentPage() const { return m_page; }
     bool isLoading() const;
     InstallItem *controllerAt(QTableWidget *table, int row) const;
+
+    CatalogPage &catalogPage() const { return *m_catalogPage; }
+    UpgradePage &upgradePage() const { return *m_upgradePage; }
+    UninstallPage &uninstallPage() const { return *m_uninstallPage; }
+    SearchBox &searchBox() const { return *m_searchBox; }
+    OperationRouter &router() const { return *m_router; }
+    void setCurrentTable(QTableWidget *table) { m_currentTable = table; }
+    void emptySearchBox() { m_searchBox->empty(); }
+    void showMessage(const QString &text, bool hideOk = false)
+    {
+        m_dialogs->showMessage(text, hideOk);
+    }
+    // Asks in a new dialog; the answer goes to execUninstallSlot.
+    void askToUninstall(const QString &question);
 
 public slots:
     void on_btn_allPackage_clicked();
@@ -88,50 +119,73 @@ public slots:
     void goPage(QListWidgetItem *item);
 
     void getUpdateNum(int value);
-    void updateAppSlot(QStringList packages);
-    void updateEndSlot(int value);
+    void updateAppSlot(QStringList packages) { m_catalogPage->applyChangedPackages(packages); }
+    // The facade forwards the cache cleaning's end; nothing here depends on it.
+    void updateEndSlot(int) {}
 
-    void on_btn_close_clicked();
-    void on_btn_min_clicked();
-    void on_btn_max_clicked();
+    // Closing goes through closeEvent's guard, whatever asks for it.
+    void on_btn_close_clicked() { close(); }
+    // Escape never closes the store.
+    void reject() override {}
+    void on_btn_min_clicked() { showMinimized(); }
+    void on_btn_max_clicked() { showMaximized(); }
     void on_HelpButton_clicked();
     void on_pushButton_download_clicked();
     void updatePixmap();
-    void mouseRightSlot(int x, int y);
+    void mouseRightSlot(int x, int y) { m_searchBox->showContextMenu(x, y); }
 
-    void searchPackage();
-    void on_btn_search_clicked();
-    void keyOperationSlot();
-    void on_lineEdit_search_textEdited(QString text);
+    void searchPackage() { on_btn_search_clicked(); }
+    void on_btn_search_clicked() { m_searchBox->run(); }
+    void keyOperationSlot() { m_searchBox->keyPressed(); }
+    void on_lineEdit_search_textEdited(QString text) { m_searchBox->textEdited(text); }
 
     void allPackageScrollChangedSlot(int value);
-    void allPackageChangedSlot(int row, int column);
-    void allPackageItemClickedSlot(QTableWidgetItem *item);
+    void allPackageChangedSlot(int row, int column) { m_upgradePage->cellClicked(row, column); }
+    void allPackageItemClickedSlot(QTableWidgetItem *item)
+    {
+        m_upgradePage->checkItemChanged(item);
+    }
 
-    void on_checkBox_update_clicked();
-    void on_btn_update_soft_clicked();
-    void execUpdateSlot();
+    void on_checkBox_update_clicked() { m_upgradePage->selectAllClicked(); }
+    void on_btn_update_soft_clicked() { m_upgradePage->upgradeSelected(); }
+    void execUpdateSlot() { m_upgradePage->runBatch(); }
     void on_pushButton_update_clicked();
-    void on_btn_update_down_clicked();
+    void on_btn_update_down_clicked() {}
 
     void delPackageScrollChangedSlot(int value);
-    void delPackageItemClickedSlot(QTableWidgetItem *item);
-    void on_checkBox_delete_clicked();
-    void on_btn_delete_soft_clicked();
-    void execUninstallSlot(int result);
-    void on_btn_delete_down_clicked();
+    void delPackageItemClickedSlot(QTableWidgetItem *item)
+    {
+        m_uninstallPage->checkItemChanged(item);
+    }
+    void on_checkBox_delete_clicked() { m_uninstallPage->selectAllClicked(); }
+    void on_btn_delete_soft_clicked() { m_uninstallPage->uninstallSelected(); }
+    void execUninstallSlot(int result) { m_uninstallPage->confirmationAnswered(result); }
+    void on_btn_delete_down_clicked() {}
 
-    void openSoft(QString oper, int res, QString third, QString key);
-    void downloadEndSlot(QString oper, int res, QString third, QString key);
-    void startExecSlot(QString oper);
-    bool isRunningSlot(int row, QTableWidget *table, QString oper, QString rpm, bool mayProceed);
-    void cancelDownLoadSlot(QString key);
+    void openSoft(QString oper, int res, QString third, QString key)
+    {
+        m_results->apply(oper, res, third, key);
+    }
+    void downloadEndSlot(QString oper, int res, QString, QString key)
+    {
+        m_results->downloadEnded(oper, res, key);
+    }
+    void startExecSlot(QString oper) { m_router->restoreScroll(oper); }
+    bool isRunningSlot(int row, QTableWidget *, QString oper, QString rpm, bool mayProceed)
+    {
+        return m_router->request(row, oper, rpm, mayProceed);
+    }
+    void cancelDownLoadSlot(QString key) { m_router->cancelFromRow(key); }
     void progressSlot(QString key, int percent);
-    void loadDialogCancelSlot(int row, QString oper, QString key);
-    void reDownLoadSlot(int row, QString key, QString oper);
+    void loadDialogCancelSlot(int row, QString oper, QString key)
+    {
+        m_router->cancelFromManager(row, oper, key);
+    }
+    void reDownLoadSlot(int row, QString key, QString oper) { m_router->restart(row, key, oper); }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *) override { m_frame->paint(); }
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -139,98 +193,27 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum Page { HomePage = 0, UpgradePage = 1, UninstallPage = 2 };
-
-    void setUpCategories();
-    void setUpTables();
     void connectSignals();
-    void setNavigationStyle(int page);
     void leavePage(int page);
-    void emptySearchBox();
-    void setUpgradeHeaderVisible(bool visible);
-    void setUpgradeCount(int count);
-    void refreshUpgradeCount();
-    void refreshWaitingRecords();
-    void setCheckBox(QTableWidget *table, int row, bool checked, bool *guard);
-    void setSelectAllBox(QCheckBox *box, Qt::CheckState state, bool *guard);
-    void showMessage(const QString &text, bool hideOk = false);
-    void placeDialog(QDialog *dialog);
-
-    int appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable);
-    int appendDeleteRow(QTableWidget *table, const RpmData &data, bool checked);
-    InstallItem *createController(const RpmData &data, const QStringList &choices,
-                                  const QString &text, int row, QTableWidget *table);
-    InstallItem *controllerFor(const RpmData &data, int row, QTableWidget *table);
-    void rewriteRow(QTableWidget *table, int row, const RpmData &data);
-    int findWaiting(const QVector<RpmData> &list, const QString &name, const QString &rpm) const;
-    RpmData catalogRecord(const QString &name);
-    RpmData recordFromRow(QTableWidget *table, int row) const;
-    bool isRowVisible(QTableWidget *table, int row) const;
-
-    bool mayReportFailure() const;
-    void reportFailure(const QString &text);
-    QString failedPackage(int row, const QString &key) const;
-    void dropPending(QVector<QString> *pending, const QString &rpm, int *size, int *index);
-    void hideUpgradedRow(int row);
-    void installResult(const QString &oper, int res, const QString &key, int row);
-    void downloadResult(int res, const QString &key, int row);
-    void upgradeResult(const QString &oper, int res, const QString &key, int row);
-    void uninstallResult(int res, const QString &key);
+    void setNavigationStyle(int page);
 
     Ui::MainWindow *ui;
-    int m_page = HomePage;
-    int m_allPackage_value = 0;
-    int m_delPackage_value = 0;
-    int m_delBatchIndex = 0;
-    int m_delBatchSize = 0;
-    int m_updateBatchIndex = 0;
-    int m_updateBatchSize = 0;
-    QPoint m_dragPosition;
-    bool m_dragging = false;
-    bool m_allRestore = false;
-    bool m_delRestore = false;
-    QString m_lineEdit_all;
-    QString m_lineEdit_update;
+    int m_page = PageHome;
+    std::unique_ptr<WindowFrame> m_frame;
     QSharedPointer<QMutex> m_busyLock;
     ClientDemon *m_demon = nullptr;
-    GetAuthThread *m_getAuthThread = nullptr;
-    QuitInstallThread *m_quitInstallThread = nullptr;
-    DownloadThread *m_downloadThread = nullptr;
-    UpdateRpmThread *m_updateRpmThread = nullptr;
-    InstallRpmThread *m_installRpmThread = nullptr;
-    QVector<RpmData> all_data;
-    QVector<RpmData> del_data;
+    QueueWorkers m_workers;
     QTableWidget *m_currentTable = nullptr;
-    QSharedPointer<comDialog> m_dialog;
+    LoadingAnimation *m_loading = nullptr;
+    std::unique_ptr<DialogPresenter> m_dialogs;
     LoadDialog *m_loadDialog = nullptr;
-    QList<int> m_allPackage_row;
-    QList<int> m_updatePackage_row;
-    QTimer *m_loadingTimer = nullptr;
+    std::unique_ptr<RowFactory> m_rows;
+    std::unique_ptr<SearchBox> m_searchBox;
+    std::unique_ptr<CatalogPage> m_catalogPage;
+    std::unique_ptr<UpgradePage> m_upgradePage;
+    std::unique_ptr<UninstallPage> m_uninstallPage;
+    std::unique_ptr<OperationRouter> m_router;
+    std::unique_ptr<OperationResults> m_results;
     int m_pendingCategory = -1;
-    int m_frame = 1;
-    int m_cycles = 0;
-    QMap<QString, bool> m_staleRows;
-    QMap<QString, bool> m_staleRowsSpare;
-    bool m_catalogBuilt = false;
-    bool m_updateBuilt = false;
-    bool m_deleteBuilt = false;
-    bool m_allInsertGuard = true;
-    bool m_delInsertGuard = true;
     DataThread *m_helpThread = nullptr;
-
-    // Upgrade page.
-    bool m_updateRunning = false;
-    QVector<QString> m_pendingUpgrade;
-    int m_updateRowsPresent = 0;
-
-    // Uninstall page.
-    int m_installedTotal = 0;
-    bool m_selectAll = false;
-    QVector<QString> m_pendingUninstall;
-    bool m_delBatchRunning = false;
-    int m_selectedCount = 0;
-
-    // Operation traffic.
-    bool m_cancelling = false;
-    bool m_reDownloading = false;
 };

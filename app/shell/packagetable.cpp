@@ -1,4 +1,6 @@
 #include "shell/packagetable.h"
+#include "widgets/iconlabel.h"
+#include "widgets/richtextlabel.h"
 
 #include "records/paths.h"
 #include "records/quoting.h"
@@ -19,14 +21,10 @@ constexpr int ToolTipLength = 15;
 
 QLabel *iconLabel(const QString &icon)
 {
-    auto *label = new QLabel;
-    QPixmap pixmap;
     // An icon name that is not one file name below the icon directory is never opened.
-    if (Quoting::isSafePathComponent(icon))
-        pixmap.load(Paths::iconDirectory() + icon);
-    if (!pixmap.isNull())
-        label->setPixmap(
-            pixmap.scaled(IconSize, IconSize, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    auto *label = new IconLabel(Quoting::isSafePathComponent(icon) ? Paths::iconDirectory() + icon
+                                                                   : QString(),
+                                QSize(IconSize, IconSize));
     label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     return label;
 }
@@ -42,8 +40,11 @@ PackageTable::OutOfSight::OutOfSight(QTableWidget *table)
 
 PackageTable::OutOfSight::~OutOfSight()
 {
-    if (m_wasVisible)
-        m_table->show();
+    if (!m_wasVisible)
+        return;
+    // Cell widgets placed before the table is shown: unplaced, they all lie in sight.
+    m_table->doItemsLayout();
+    m_table->show();
 }
 
 void PackageTable::configure(QTableWidget *table, const QStringList &headers,
@@ -71,16 +72,33 @@ void PackageTable::setWidths(QTableWidget *table, const QVector<int> &widths)
         table->setColumnWidth(column, widths.at(column));
 }
 
+void PackageTable::setCellWidget(QTableWidget *table, int row, int column, QWidget *widget)
+{
+    // Sized as its cell before the table shows it: a widget shown unsized computes its size
+    // hint first, which for a label is a layout of its whole text.
+    widget->resize(table->columnWidth(column), table->rowHeight(row));
+    table->setCellWidget(row, column, widget);
+}
+
+void PackageTable::showOnly(QTableWidget *table, const QSet<int> &rows)
+{
+    // Only the rows that change: a result list mostly shows what was shown before, and every
+    // row hidden or shown costs the table a layout pass.
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const bool hidden = !rows.contains(row);
+        if (table->isRowHidden(row) != hidden)
+            table->setRowHidden(row, hidden);
+    }
+}
+
 void PackageTable::fillRow(QTableWidget *table, int row, const RpmData &data, QWidget *controller)
 {
-    table->setCellWidget(row, ColumnIcon, iconLabel(data.m_icon));
+    setCellWidget(table, row, ColumnIcon, iconLabel(data.m_icon));
 
-    auto *name = new QLabel;
-    name->setTextFormat(Qt::RichText);
-    name->setText(nameHtml(data));
+    auto *name = new RichTextLabel(nameHtml(data));
     if (data.m_description.size() > ToolTipLength)
         name->setToolTip(descriptionToolTip(data));
-    table->setCellWidget(row, ColumnName, name);
+    setCellWidget(table, row, ColumnName, name);
 
     auto *version = new QTableWidgetItem(data.m_version);
     if (data.m_version.size() > ToolTipLength)
@@ -89,7 +107,7 @@ void PackageTable::fillRow(QTableWidget *table, int row, const RpmData &data, QW
     table->setItem(row, ColumnSize, new QTableWidgetItem(sizeText(data.m_size)));
 
     if (controller)
-        table->setCellWidget(row, ColumnOperation, controller);
+        setCellWidget(table, row, ColumnOperation, controller);
     else
         table->removeCellWidget(row, ColumnOperation);
 

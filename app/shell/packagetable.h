@@ -3,6 +3,7 @@
 #include "records/rpmdata.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -53,6 +54,11 @@ public:
     static void configure(QTableWidget *table, const QStringList &headers,
                           const QVector<int> &widths);
     static void setWidths(QTableWidget *table, const QVector<int> &widths);
+
+    // A widget into a cell, sized as the cell.
+    static void setCellWidget(QTableWidget *table, int row, int column, QWidget *widget);
+    // Shows the rows given and hides the others.
+    static void showOnly(QTableWidget *table, const QSet<int> &rows);
 
     // Cells 2..12 of a row from a record, the controller (may be null) going into column 6.
     static void fillRow(QTableWidget *table, int row, const RpmData &data, QWidget *controller);

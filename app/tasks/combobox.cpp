@@ -1,5 +1,6 @@
 #include "tasks/combobox.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleFactory>
@@ -7,8 +8,22 @@
 
 namespace
 {
+
 // Width of the drop-down arrow area on the right.
 constexpr int ArrowWidth = 21;
+
+QStyle *windowsStyle()
+{
+    // setStyle does not take ownership; the application does.
+    static QStyle *style = [] {
+        QStyle *windows = QStyleFactory::create(QStringLiteral("Windows"));
+        if (windows)
+            windows->setParent(qApp);
+        return windows;
+    }();
+    return style;
+}
+
 } // namespace
 
 ComBoBox::ComBoBox(QWidget *parent) : QComboBox(parent)
@@ -17,22 +32,30 @@ ComBoBox::ComBoBox(QWidget *parent) : QComboBox(parent)
     // The Windows style paints a focused combo box's text in the highlight colours, white on
     // the white background here; like the other row controls it never takes the focus.
     setFocusPolicy(Qt::NoFocus);
-    setItemDelegate(new QStyledItemDelegate(this));
-    if (QStyle *windows = QStyleFactory::create(QStringLiteral("Windows"))) {
-        // setStyle does not take ownership.
-        windows->setParent(this);
+    if (QStyle *windows = windowsStyle())
         setStyle(windows);
+}
+
+void ComBoBox::changeEvent(QEvent *event)
+{
+    // QComboBox answers a style change by making its list to look at its delegate; a row that
+    // is never opened needs neither. The change is applied when the list is made.
+    if (event->type() == QEvent::StyleChange && !m_hasList) {
+        QWidget::changeEvent(event);
+        return;
     }
-    setStyleSheet(QStringLiteral(
-        "QComboBox {border: 1px solid #b597d4;}QComboBox:editable {background: "
-        "white;}QComboBox::hover{background: #b597d4;}QComboBox QAbstractItemView::item "
-        "{height: 20px;}QComboBox:on {padding-top: 3px;padding-left:0px;}QComboBox "
-        "QAbstractItemView {border: 1px solid #b597d4;}QComboBox::down-arrow {image: "
-        "url(:/img/arrowdown.png);}QComboBox::down-arrow:on {top: 1px;left: "
-        "1px;}QComboBox::drop-down {subcontrol-origin:paddind;subcontrol-position: top "
-        "right;width: 15px; border-left-width: 1px;border-left-color: "
-        "#b597d4;border-left-style: solid;border-top-right-radius: 3px; "
-        "border-bottom-right-radius: 3px;}"));
+    QComboBox::changeEvent(event);
+}
+
+void ComBoBox::showPopup()
+{
+    if (!m_hasList) {
+        m_hasList = true;
+        setItemDelegate(new QStyledItemDelegate(this));
+        QEvent styleChange(QEvent::StyleChange);
+        QComboBox::changeEvent(&styleChange);
+    }
+    QComboBox::showPopup();
 }
 
 void ComBoBox::mousePressEvent(QMouseEvent *event)

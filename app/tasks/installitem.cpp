@@ -16,12 +16,13 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QTextStream>
 #include <QThread>
-#include <QTimer>
+#include <QTimerEvent>
 
 #include <climits>
 #include <sys/stat.h>
@@ -94,10 +95,7 @@ void readLastLine(const QString &path, QString *value)
 
 InstallItem::InstallItem(ClientDemon *demon, RpmData data, QStringList choices, QString text,
                          int row, QTableWidget *table, QWidget *parent)
-    : QFrame(parent), m_progressBar(new QProgressBar(this)),
-      m_cycloProgress(new CycloProgress(this)), m_table(table), m_timer(new QTimer(this)),
-      m_operButton(new QPushButton(this)), m_cancelButton(new QPushButton(this)),
-      m_comboBox(new ComBoBox(this)), m_demon(demon), m_data(std::move(data)), m_row(row)
+    : QFrame(parent), m_table(table), m_demon(demon), m_data(std::move(data)), m_row(row)
 {
     m_exec = m_data.m_exec;
     m_icon = m_data.m_icon;
@@ -106,84 +104,145 @@ InstallItem::InstallItem(ClientDemon *demon, RpmData data, QStringList choices, 
     setObjectName(m_data.m_icon + QLatin1Char('-') + m_data.m_version);
     setFixedSize(150, 50);
 
-    m_progressBar->setObjectName(QStringLiteral("mainwindowload"));
-    m_progressBar->setFixedSize(77, 15);
-    m_progressBar->setAlignment(Qt::AlignVCenter);
-    m_progressBar->setRange(0, 100);
+    // Only what the row shows now is made; the rest is made when first needed, in its place.
+    m_layout = new QHBoxLayout(this);
+    m_layout->setSpacing(3);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->addItem(new QSpacerItem(25, 40, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    m_layout->addItem(new QSpacerItem(25, 40, QSizePolicy::Expanding, QSizePolicy::Minimum));
 
-    m_cycloProgress->setFixedSize(48, 48);
-
-    m_operButton->setFixedSize(90, 40);
-    m_operButton->setStyleSheet(
-        QStringLiteral("QPushButton{margin-top:10px; border: 1px solid "
-                       "#b597d4;}QPushButton:hover{background-color:#b597d4;}"));
-    m_operButton->setFocusPolicy(Qt::NoFocus);
-
-    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    m_cancelButton->setFixedSize(10, 10);
-    m_cancelButton->setFlat(true);
-    m_cancelButton->setFocusPolicy(Qt::NoFocus);
-    m_cancelButton->setStyleSheet(
-        QStringLiteral("#cancelButton{border-image: url(:/img/cancel_load.png);} "
-                       "#cancelButton:hover{ border-image: url(:/img/cancel_load_hover.png);}"));
-
-    auto *layout = new QHBoxLayout(this);
-    layout->setSpacing(3);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addItem(new QSpacerItem(25, 40, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    layout->addWidget(m_cycloProgress);
-    layout->addWidget(m_progressBar);
-    layout->addWidget(m_cancelButton);
-    layout->addWidget(m_comboBox);
-    layout->addWidget(m_operButton);
-    layout->addItem(new QSpacerItem(25, 40, QSizePolicy::Expanding, QSizePolicy::Minimum));
-
-    m_comboBox->hide();
     if (choices.size() > 1) {
         m_str1 = QStringLiteral("  ") + choices.at(0);
         m_str2 = QStringLiteral("      ") + choices.at(1);
-        m_comboBox->addItem(m_str1);
-        m_comboBox->addItem(m_str2);
-        m_comboBox->show();
+        comboBox()->addItem(m_str1);
+        comboBox()->addItem(m_str2);
+        comboBox()->show();
     }
+    if (!text.isEmpty())
+        showButton(text);
+}
 
-    m_operButton->hide();
-    if (!text.isEmpty()) {
-        m_operButton->setText(text);
-        m_operButton->show();
+void InstallItem::placeChild(QWidget *child)
+{
+    // The layout order: spacer, spinner, progress bar, cancel button, selector, button, spacer.
+    const QWidget *const order[] = {m_cycloProgress, m_progressBar, m_cancelButton, m_comboBox,
+                                    m_operButton};
+    int index = 1;
+    for (const QWidget *made : order) {
+        if (made == child)
+            break;
+        if (made)
+            ++index;
     }
+    child->hide();
+    m_layout->insertWidget(index, child);
+}
 
-    m_cycloProgress->hide();
-    m_progressBar->hide();
-    m_cancelButton->hide();
+QProgressBar *InstallItem::progressBar()
+{
+    if (!m_progressBar) {
+        m_progressBar = new QProgressBar(this);
+        m_progressBar->setObjectName(QStringLiteral("mainwindowload"));
+        m_progressBar->setFixedSize(77, 15);
+        m_progressBar->setAlignment(Qt::AlignVCenter);
+        m_progressBar->setRange(0, 100);
+        m_progressBar->setValue(0);
+        placeChild(m_progressBar);
+    }
+    return m_progressBar;
+}
 
-    connect(m_operButton, &QPushButton::clicked, this, &InstallItem::installAppSlot);
-    connect(m_cancelButton, &QPushButton::clicked, this, &InstallItem::cancelDownloadSlot);
-    connect(m_comboBox, &QComboBox::textActivated, this, &InstallItem::execSlot);
-    connect(m_comboBox, &ComBoBox::execOperationSignal, this, &InstallItem::execSlot);
-    connect(m_timer, &QTimer::timeout, this, &InstallItem::setProgressSlot);
+CycloProgress *InstallItem::cycloProgress()
+{
+    if (!m_cycloProgress) {
+        m_cycloProgress = new CycloProgress(this);
+        m_cycloProgress->setFixedSize(48, 48);
+        placeChild(m_cycloProgress);
+    }
+    return m_cycloProgress;
+}
+
+QPushButton *InstallItem::operationButton()
+{
+    if (!m_operButton) {
+        m_operButton = new QPushButton(this);
+        // Its look is the application style sheet's "#operationButton".
+        m_operButton->setObjectName(QStringLiteral("operationButton"));
+        m_operButton->setFixedSize(90, 40);
+        m_operButton->setFocusPolicy(Qt::NoFocus);
+        placeChild(m_operButton);
+        connect(m_operButton, &QPushButton::clicked, this, &InstallItem::installAppSlot);
+    }
+    return m_operButton;
+}
+
+QPushButton *InstallItem::cancelButton()
+{
+    if (!m_cancelButton) {
+        m_cancelButton = new QPushButton(this);
+        // Its look is the application style sheet's "#cancelButton".
+        m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+        m_cancelButton->setFixedSize(10, 10);
+        m_cancelButton->setFlat(true);
+        m_cancelButton->setFocusPolicy(Qt::NoFocus);
+        placeChild(m_cancelButton);
+        connect(m_cancelButton, &QPushButton::clicked, this, &InstallItem::cancelDownloadSlot);
+    }
+    return m_cancelButton;
+}
+
+ComBoBox *InstallItem::comboBox()
+{
+    if (!m_comboBox) {
+        m_comboBox = new ComBoBox(this);
+        placeChild(m_comboBox);
+        connect(m_comboBox, &QComboBox::textActivated, this, &InstallItem::execSlot);
+        connect(m_comboBox, &ComBoBox::execOperationSignal, this, &InstallItem::execSlot);
+    }
+    return m_comboBox;
+}
+
+bool InstallItem::isShowingWork() const
+{
+    return (m_progressBar && !m_progressBar->isHidden()) ||
+           (m_cycloProgress && !m_cycloProgress->isHidden());
+}
+
+void InstallItem::hideChild(QWidget *child)
+{
+    if (child)
+        child->hide();
+}
+
+void InstallItem::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_timer.timerId()) {
+        QFrame::timerEvent(event);
+        return;
+    }
+    setProgressSlot();
 }
 
 InstallItem::~InstallItem()
 {
     qDebug() << "~InstallItem()";
-    if (m_timer->isActive())
-        m_timer->stop();
+    if (m_timer.isActive())
+        m_timer.stop();
 }
 
 bool InstallItem::getOperSign()
 {
-    return m_comboBox->isHidden();
+    return !m_comboBox || m_comboBox->isHidden();
 }
 
 bool InstallItem::isMeasuring() const
 {
-    return m_timer->isActive();
+    return m_timer.isActive();
 }
 
 void InstallItem::installAppSlot()
 {
-    m_type = m_operButton->text();
+    m_type = m_operButton ? m_operButton->text() : QString();
     qDebug() << "m_type::::::::::" << m_type;
     execTask(m_type);
 }
@@ -206,13 +265,16 @@ void InstallItem::execTask(QString str)
         return;
     }
 
-    m_progressBar->setValue(0);
+    if (m_progressBar)
+        m_progressBar->setValue(0);
     bool mayProceed = true;
     if (str == Uninstall || str == Upgrade)
         mayProceed = !isApplicationRunning();
 
+    // The window may ask the user first; a result arriving meanwhile can replace this row.
+    const QPointer<InstallItem> alive(this);
     const bool confirmed = emit isRunningSignal(m_row, m_table, str, m_rpm, mayProceed);
-    if (!mayProceed)
+    if (!alive || !mayProceed)
         return;
 
     qDebug() << "operate ************  s_rpm  = " << m_rpm;
@@ -321,34 +383,26 @@ void InstallItem::setProgressSlot()
     }
     const int percent = downloadPercent(downloaded, expected);
     qDebug() << "下载进度 " << percent;
-    m_progressBar->setValue(percent);
+    progressBar()->setValue(percent);
 
     if (percent == 100) {
-        m_timer->stop();
-        if (m_type == QuickInstall || m_type == Upgrade) {
-            m_progressBar->hide();
-            m_cancelButton->hide();
-            m_cycloProgress->startAnimation(SpinnerInterval);
-            m_cycloProgress->show();
-        }
+        m_timer.stop();
+        if (m_type == QuickInstall || m_type == Upgrade)
+            showInstallPhase();
     }
     emit progressSignal(m_icon, percent);
 }
 
 void InstallItem::downLoadEnd(QString str)
 {
-    if (!m_timer->isActive())
+    if (!m_timer.isActive())
         return;
-    m_timer->stop();
-    m_progressBar->setValue(100);
+    m_timer.stop();
+    progressBar()->setValue(100);
     QThread::sleep(1);
     qDebug() << "*******************************8";
-    if (str == QuickInstall || str == Upgrade) {
-        m_progressBar->hide();
-        m_cancelButton->hide();
-        m_cycloProgress->startAnimation(SpinnerInterval);
-        m_cycloProgress->show();
-    }
+    if (str == QuickInstall || str == Upgrade)
+        showInstallPhase();
     emit progressSignal(m_icon, 100);
 }
 
@@ -361,9 +415,9 @@ void InstallItem::cancelDownloadSlot()
         Privileges::switchToRoot();
 
         m_skipResult = true;
-        m_progressBar->hide();
-        m_cancelButton->hide();
-        m_timer->stop();
+        hideChild(m_progressBar);
+        hideChild(m_cancelButton);
+        m_timer.stop();
 
         ++m_cmd_count;
         qDebug() << "********** m_cmd_count=" << m_cmd_count << " " << m_icon;
@@ -375,7 +429,7 @@ void InstallItem::cancelDownloadSlot()
         if (m_type == Upgrade || m_type == Uninstall || m_type == Install)
             showButton(m_type);
         else if (m_type == QuickInstall || m_type == Download)
-            m_comboBox->show();
+            comboBox()->show();
     }
     emit cancelDownLoadSignal(m_icon);
 }
@@ -396,15 +450,16 @@ void InstallItem::execTaskSlot(QString type, int res, QString cmd, QString name)
             showButton(Uninstall);
     } else if (type == QuickInstall) {
         if (success) {
-            m_comboBox->hide();
+            hideChild(m_comboBox);
             showButton(OpenApp);
         } else {
-            m_operButton->hide();
-            m_comboBox->clear();
-            m_comboBox->addItem(QuickInstall);
-            m_comboBox->addItem(Download);
-            m_comboBox->show();
-            qDebug() << "*********** count=" << m_comboBox->count() << "  str1=" << m_str1;
+            hideChild(m_operButton);
+            ComBoBox *selector = comboBox();
+            selector->clear();
+            selector->addItem(QuickInstall);
+            selector->addItem(Download);
+            selector->show();
+            qDebug() << "*********** count=" << selector->count() << "  str1=" << m_str1;
         }
     } else if (type == Download) {
         if (success) {
@@ -412,10 +467,10 @@ void InstallItem::execTaskSlot(QString type, int res, QString cmd, QString name)
             showButton(Install);
         }
     } else if (type == Install) {
-        m_comboBox->hide();
+        hideChild(m_comboBox);
         showButton(success ? OpenApp : Install);
     } else if (type == OpenApp) {
-        m_comboBox->hide();
+        hideChild(m_comboBox);
         showButton(OpenApp);
     }
 
@@ -426,33 +481,46 @@ void InstallItem::execTaskSlot(QString type, int res, QString cmd, QString name)
 void InstallItem::showDownloading()
 {
     noteLeftovers();
-    m_operButton->hide();
-    m_comboBox->hide();
-    m_timer->start(ProgressInterval);
-    m_progressBar->show();
-    m_cancelButton->show();
+    hideChild(m_operButton);
+    hideChild(m_comboBox);
+    m_timer.start(ProgressInterval, this);
+    progressBar()->show();
+    cancelButton()->show();
 }
 
 void InstallItem::showWorking()
 {
-    m_operButton->hide();
-    m_comboBox->hide();
-    m_cycloProgress->startAnimation(SpinnerInterval);
+    hideChild(m_operButton);
+    hideChild(m_comboBox);
+    showSpinner();
+}
+
+void InstallItem::showInstallPhase()
+{
+    hideChild(m_progressBar);
+    hideChild(m_cancelButton);
+    showSpinner();
+}
+
+void InstallItem::showSpinner()
+{
+    cycloProgress()->startAnimation(SpinnerInterval);
     m_cycloProgress->show();
 }
 
 void InstallItem::showButton(const QString &text)
 {
-    m_operButton->setText(text);
+    operationButton()->setText(text);
     m_operButton->show();
 }
 
 void InstallItem::hideIndicators()
 {
-    if (m_timer->isActive())
-        m_timer->stop();
-    m_cycloProgress->stopAnimation();
-    m_cycloProgress->hide();
-    m_progressBar->hide();
-    m_cancelButton->hide();
+    if (m_timer.isActive())
+        m_timer.stop();
+    if (m_cycloProgress)
+        m_cycloProgress->stopAnimation();
+    hideChild(m_cycloProgress);
+    hideChild(m_progressBar);
+    hideChild(m_cancelButton);
 }

@@ -2,6 +2,7 @@
 
 #include "records/rpmdata.h"
 
+#include <QBasicTimer>
 #include <QFrame>
 #include <QHash>
 #include <QMutex>
@@ -11,10 +12,10 @@
 class ClientDemon;
 class ComBoBox;
 class CycloProgress;
+class QHBoxLayout;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
-class QTimer;
 
 // The operation control of one package row: starts an operation, shows what the row is doing
 // while it runs (download progress measured from yum's partial file, or a spinner) and turns
@@ -35,12 +36,15 @@ public:
 
     bool isBusy() const { return m_busy; }
     QString operation() const { return m_type; }
-    QProgressBar *progressBar() const { return m_progressBar; }
-    CycloProgress *cycloProgress() const { return m_cycloProgress; }
-    QPushButton *operationButton() const { return m_operButton; }
-    QPushButton *cancelButton() const { return m_cancelButton; }
-    ComBoBox *comboBox() const { return m_comboBox; }
+    // The row's children; each is made, hidden, on first use.
+    QProgressBar *progressBar();
+    CycloProgress *cycloProgress();
+    QPushButton *operationButton();
+    QPushButton *cancelButton();
+    ComBoBox *comboBox();
     bool isMeasuring() const;
+    // True while the progress bar or the spinner is in sight.
+    bool isShowingWork() const;
 
     // Counts cancellations for the log.
     static int m_cmd_count;
@@ -62,6 +66,9 @@ public slots:
     void cancelDownloadSlot();
     void setProgressSlot();
 
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
 private:
     bool isApplicationRunning();
     // pkgpath/PKG/PKG: a package file's name without its architecture part.
@@ -69,20 +76,27 @@ private:
     QString partialFile() const;
     // Remembers the complete package files that are there before the download begins.
     void noteLeftovers();
+    void placeChild(QWidget *child);
+    static void hideChild(QWidget *child);
     void showDownloading();
     void showWorking();
+    // The download phase is over: the spinner turns for the install.
+    void showInstallPhase();
+    void showSpinner();
     void showButton(const QString &text);
     void hideIndicators();
 
     bool m_busy = false;
-    QProgressBar *m_progressBar;
-    CycloProgress *m_cycloProgress;
+    QHBoxLayout *m_layout;
+    QProgressBar *m_progressBar = nullptr;
+    CycloProgress *m_cycloProgress = nullptr;
     QTableWidget *m_table;
-    QTimer *m_timer;
+    // The progress tick; a basic timer, as thousands of rows never start theirs.
+    QBasicTimer m_timer;
     QMutex m_mutex;
-    QPushButton *m_operButton;
-    QPushButton *m_cancelButton;
-    ComBoBox *m_comboBox;
+    QPushButton *m_operButton = nullptr;
+    QPushButton *m_cancelButton = nullptr;
+    ComBoBox *m_comboBox = nullptr;
     ClientDemon *m_demon;
     RpmData m_data;
     bool m_skipResult = false;

@@ -26,22 +26,41 @@ void comDialog::hideCancelButton()
     ui->pushButton_cancel->hide();
 }
 
+void comDialog::answer(int result)
+{
+    if (m_answered)
+        return;
+    m_answered = true;
+    emit execOkSignal(result);
+}
+
+void comDialog::showEvent(QShowEvent *event)
+{
+    // The message dialog is shown again and again: each showing gets its own answer.
+    m_answered = false;
+    QDialog::showEvent(event);
+}
+
 void comDialog::on_pushButton_ok_clicked()
 {
-    emit execOkSignal(1);
+    answer(1);
     accept();
 }
 
 void comDialog::on_pushButton_cancel_clicked()
 {
-    emit execOkSignal(0);
     reject();
 }
 
 void comDialog::on_btn_dialog_close_clicked()
 {
-    emit execOkSignal(0);
     reject();
+}
+
+void comDialog::reject()
+{
+    answer(0);
+    QDialog::reject();
 }
 
 void comDialog::mousePressEvent(QMouseEvent *event)

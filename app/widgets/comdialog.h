@@ -23,8 +23,12 @@ public:
 
     Ui::comDialog *ui;
 
+    // Escape and the window manager's close answer as the close button does.
+    void reject() override;
+
 signals:
-    // 1 for "确定", 0 for "取消" or the close button.
+    // 1 for "确定", 0 for "取消", the close button, Escape or the window manager's close; once
+    // per showing.
     void execOkSignal(int);
 
 private slots:
@@ -33,11 +37,15 @@ private slots:
     void on_btn_dialog_close_clicked();
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    void answer(int result);
+
+    bool m_answered = false;
     bool m_drag = false;
     QPoint m_lastPos;
 };

@@ -18,6 +18,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QTimer>
 
@@ -81,6 +82,28 @@ RpmData recordFrom(const Result &result, int row)
             record.m_state = result.cell(row, column).toInt();
     }
     return record;
+}
+
+// "version-release" of the installed packages of these names, read at once for a list of
+// records instead of once per record; a name's first row wins, as in the one-name query.
+QHash<QString, QString> installedVersions(const QSet<QString> &names)
+{
+    QHash<QString, QString> versions;
+    if (names.isEmpty())
+        return versions;
+    QStringList literals;
+    for (const QString &name : names)
+        literals << QLatin1Char('\'') + Quoting::sqlLiteral(name) + QLatin1Char('\'');
+    const Result result(Paths::localDatabase(),
+                        QStringLiteral("select name,version,release_ver from software where name "
+                                       "in (%1) order by id")
+                            .arg(literals.join(QLatin1Char(','))));
+    for (int row = 0; row < result.rows(); ++row) {
+        const QString name = result.cell(row, 0);
+        if (!versions.contains(name))
+            versions.insert(name, result.cell(row, 1) + QLatin1Char('-') + result.cell(row, 2));
+    }
+    return versions;
 }
 
 QSet<QString> downloadedNames()
@@ -188,20 +211,26 @@ void ClientDemon::getDataSlot(int flag)
 QVector<RpmData> ClientDemon::selectSoftware(int mode, const QString &category,
                                              const QString &keyword)
 {
-    QString sql = QString::fromUtf8(SelectColumns);
-    const QString pattern =
-        QStringLiteral("'%") + Quoting::sqlLiteral(keyword) + QStringLiteral("%'");
-    const QString matches = QStringLiteral("s_name like ") + pattern +
-                            QStringLiteral(" or s_description like ") + pattern;
+    QStringList conditions;
     const int code = Category::code(category);
-    if (code > 0) {
-        sql += QStringLiteral(" where type='%1'").arg(code);
+    if (code > 0)
+        conditions << QStringLiteral("type='%1'").arg(code);
+    if (!keyword.isEmpty()) {
+        const QString pattern =
+            QStringLiteral("'%") + Quoting::sqlLiteral(keyword) + QStringLiteral("%'");
         // Parenthesised so that a search stays within its category.
-        if (!keyword.isEmpty())
-            sql += QStringLiteral(" and (") + matches + QLatin1Char(')');
-    } else if (!keyword.isEmpty()) {
-        sql += QStringLiteral(" where ") + matches;
+        conditions << QStringLiteral("(s_name like ") + pattern +
+                          QStringLiteral(" or s_description like ") + pattern + QLatin1Char(')');
     }
+    // The lists of upgradable and installed rows need only the rows marked so; the rest would
+    // be read and dropped.
+    if (mode == 1)
+        conditions << QStringLiteral("sign='1'");
+    else if (mode == 2)
+        conditions << QStringLiteral("sign in ('1','2')");
+    QString sql = QString::fromUtf8(SelectColumns);
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" where ") + conditions.join(QStringLiteral(" and "));
     return selectAllSoftware(mode, sql);
 }
 
@@ -210,13 +239,22 @@ QVector<RpmData> ClientDemon::selectAllSoftware(int mode, const QString &sql)
     const Result result(Paths::catalogDatabase(), sql);
     m_resultList.clear();
     const QSet<QString> downloaded = downloadedNames();
+    QVector<RpmData> records;
+    records.reserve(result.rows());
+    QSet<QString> upgradable;
     for (int row = 0; row < result.rows(); ++row) {
-        RpmData record = recordFrom(result, row);
+        records.append(recordFrom(result, row));
+        RpmData &record = records.last();
         if (downloaded.contains(record.m_icon))
             record.m_state = StateDownloaded;
+        if (record.m_state == StateUpgradable)
+            upgradable.insert(record.m_icon);
+    }
+    const QHash<QString, QString> installed = installedVersions(upgradable);
+    for (RpmData &record : records) {
         m_localVersion = record.m_version;
         if (record.m_state == StateUpgradable)
-            getState(record.m_icon, record.m_version);
+            noteInstalledVersion(installed, record.m_icon);
 
         bool keep = false;
         switch (mode) {
@@ -240,23 +278,62 @@ QVector<RpmData> ClientDemon::selectAllSoftware(int mode, const QString &sql)
     return m_resultList;
 }
 
+int ClientDemon::noteInstalledVersion(const QHash<QString, QString> &installed, const QString &name)
+{
+    const auto found = installed.constFind(name);
+    if (found == installed.cend())
+        return 0;
+    m_localVersion = *found;
+    qDebug() << "local_version=" << m_localVersion;
+    return -1;
+}
+
 RpmData ClientDemon::selectNameSoftware(int mode, const QString &name)
 {
     const QString sql = QString::fromUtf8(SelectColumns) + QStringLiteral(" where s_name='") +
                         Quoting::sqlLiteral(name) + QStringLiteral("';");
     const Result result(Paths::catalogDatabase(), sql);
     RpmData record;
+    for (int row = 0; row < result.rows(); ++row)
+        record = nameRecord(recordFrom(result, row), mode,
+                            [this](const QString &icon) { return getState(icon, QString()); });
+    return record;
+}
+
+QHash<QString, RpmData> ClientDemon::selectNamesSoftware(int mode, const QSet<QString> &names)
+{
+    const Result result(Paths::catalogDatabase(), QString::fromUtf8(SelectColumns));
+    QVector<RpmData> rows;
+    QSet<QString> upgradable;
     for (int row = 0; row < result.rows(); ++row) {
-        record = recordFrom(result, row);
-        // This row's own version, not one left over from an earlier query.
-        m_localVersion = record.m_version;
-        if (record.m_state == StateUpgradable) {
-            m_localVersion.clear();
-            record.m_state = getState(record.m_icon, record.m_version);
-        }
-        if (mode == 2 && (record.m_state == StateUpgradable || record.m_state == StateInstalled))
-            record.m_version = m_localVersion;
+        RpmData record = recordFrom(result, row);
+        if (!names.contains(record.m_name))
+            continue;
+        if (record.m_state == StateUpgradable)
+            upgradable.insert(record.m_icon);
+        rows.append(record);
     }
+    const QHash<QString, QString> installed = installedVersions(upgradable);
+    QHash<QString, RpmData> records;
+    // A later row of a name takes the place of an earlier one, as in the one-name query.
+    for (const RpmData &record : qAsConst(rows))
+        records.insert(record.m_name, nameRecord(record, mode, [&](const QString &icon) {
+                           return noteInstalledVersion(installed, icon);
+                       }));
+    return records;
+}
+
+RpmData ClientDemon::nameRecord(RpmData record, int mode,
+                                const std::function<int(const QString &icon)> &stateOf)
+{
+    // This row's own version, not one left over from an earlier query.
+    m_localVersion = record.m_version;
+    if (record.m_state == StateUpgradable) {
+        m_localVersion.clear();
+        record.m_state = stateOf(record.m_icon);
+    }
+    if (mode == 2 && (record.m_state == StateUpgradable || record.m_state == StateInstalled))
+        record.m_version = m_localVersion;
     return record;
 }
 

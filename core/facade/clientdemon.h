@@ -2,10 +2,14 @@
 
 #include "records/rpmdata.h"
 
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <functional>
 
 class HeartThread;
 class InitDataThread;
@@ -32,6 +36,9 @@ public:
     QVector<RpmData> selectSoftware(int mode, const QString &category, const QString &keyword);
     QVector<RpmData> selectAllSoftware(int mode, const QString &sql);
     RpmData selectNameSoftware(int mode, const QString &name);
+    // What selectNameSoftware gives for each of the names, read in one query; names the
+    // catalog does not know are missing.
+    QHash<QString, RpmData> selectNamesSoftware(int mode, const QSet<QString> &names);
     QVector<RpmData> selectTypeSoftware(int mode, const QString &type);
     // -1 when the short name is installed (m_localVersion then holds version-release), else 0.
     int getState(const QString &name, const QString &version);
@@ -61,6 +68,11 @@ public slots:
     void getDataSlot(int flag);
 
 private:
+    // getState against a table read once: -1 (m_localVersion set) when installed, else 0.
+    int noteInstalledVersion(const QHash<QString, QString> &installed, const QString &name);
+    // A row of the one-name query as that query returns it.
+    RpmData nameRecord(RpmData record, int mode,
+                       const std::function<int(const QString &icon)> &stateOf);
     int runOperation(const QString &key, int type, bool reportsDownload);
 
     int m_updateFlag;

@@ -28,17 +28,18 @@ void QueueWorker::insertQueue(const OperInfo &task)
     m_queueChanged.wakeAll();
 }
 
-void QueueWorker::deleteQueue(const QString &key)
+bool QueueWorker::deleteQueue(const QString &key)
 {
     QMutexLocker locker(&m_queueLock);
     for (int i = 0; i < m_queue.size(); ++i) {
         if (m_queue.at(i).m_key == key) {
             m_queue.removeAt(i);
-            return;
+            return true;
         }
     }
     if (!m_runningKey.isNull() && m_runningKey == key)
         m_runningCancelled = true;
+    return false;
 }
 
 bool QueueWorker::runningTaskCancelled()

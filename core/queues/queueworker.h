@@ -45,10 +45,11 @@ protected:
     // The configured package directory; read anew for every task unless a worker caches it.
     virtual QString packagePath() const;
 
-    // Removes the first queued task with this task key; the workers that offer it publish it.
-    // With no queued match, a running task of that key is marked cancelled: its download,
-    // which the caller kills, is then not tried again.
-    void deleteQueue(const QString &key);
+    // Removes the first queued task with this task key and returns true; the workers that
+    // offer it publish it. With no queued match, a running task of that key is marked
+    // cancelled: its download, which the caller kills, is then not tried again, and its
+    // failure is still reported.
+    bool deleteQueue(const QString &key);
     bool runningTaskCancelled();
     void setEndValue(int value);
 

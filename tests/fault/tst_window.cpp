@@ -34,14 +34,6 @@ const int Long = 180000;
 // The longest the GUI thread may go without its events while a fault is met.
 const int StallLimitMs = 1000;
 
-TestPackage standardPackage(const QString &name, const QString &version)
-{
-    for (const TestPackage &package : TestRepository::standardPackages())
-        if (package.name == name && package.version == version)
-            return package;
-    return TestPackage();
-}
-
 // Shell text that leaves a file named pwned<n> in the root when a shell ever runs it.
 QString hostile(const QString &root, int n)
 {
@@ -76,7 +68,7 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(standardPackage("cv-player", "3.2")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-player", "3.2")));
         MainWindow *window = h.start();
         CatalogEntry player = ShellHarness::packageEntry("cv-player", "3.2");
         player.exec = hostile(h.sandbox().root(), 1);
@@ -112,8 +104,7 @@ private slots:
         const QStringList packagesBefore = h.sandbox().installedPackages();
 
         QSignalSpy results(window->quickInstallWorker(), &QuitInstallThread::quickinstallExecEnd);
-        item->comboBox()->setCurrentIndex(0);
-        QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        ShellHarness::choose(item, ShellHarness::QuickInstallEntry);
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, Long);
         QCOMPARE(results.first().at(1).toInt(), -1);
         QTRY_VERIFY_WITH_TIMEOUT(!h.dialogs().messages().isEmpty(), Long);
@@ -207,8 +198,7 @@ private slots:
         yum.hold(true);
         StallWatch watch;
         InstallItem *item = h.controllerOf(table, QStringLiteral("你好世界"));
-        item->comboBox()->setCurrentIndex(1);
-        QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        ShellHarness::choose(item, ShellHarness::DownloadEntry);
         for (int attempt = 1; attempt <= 2; ++attempt) {
             QTRY_COMPARE_WITH_TIMEOUT(yum.waiting(), 1, Long);
             QCOMPARE(yum.killWaiting(), 1);

@@ -130,3 +130,8 @@ QStringList Sandbox::notifications() const
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
+
+bool Sandbox::isInstalled(const QString &packageString) const
+{
+    return installedPackages().contains(packageString + QStringLiteral(".x86_64"));
+}

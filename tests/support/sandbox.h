@@ -42,6 +42,8 @@ public:
     // The sandbox's rpm, through the shim.
     ProcessResult rpm(const QStringList &arguments) const;
     QStringList installedPackages() const; // rpm -qa, sorted
+    // True when the x86_64 package of this package string is installed.
+    bool isInstalled(const QString &packageString) const;
     bool install(const TestPackage &package) const;
 
     // Desktop notifications sent so far, one entry per notify-send call (arguments tab-separated).

@@ -95,6 +95,14 @@ QVector<TestPackage> TestRepository::standardPackages()
     };
 }
 
+TestPackage TestRepository::standardPackage(const QString &name, const QString &version)
+{
+    for (const TestPackage &package : standardPackages())
+        if (package.name == name && package.version == version)
+            return package;
+    return TestPackage();
+}
+
 TestRepository &TestRepository::shared()
 {
     static TestRepository repository(standardPackages());

@@ -24,6 +24,8 @@ public:
 
     // The packages every test of the store can rely on: a few names in two versions.
     static QVector<TestPackage> standardPackages();
+    // The standard package of that name and version; empty when there is none.
+    static TestPackage standardPackage(const QString &name, const QString &version);
     // One shared repository of standardPackages() for this test executable.
     static TestRepository &shared();
 

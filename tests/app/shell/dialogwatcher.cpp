@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTest>
+
+#include <utility>
 
 DialogWatcher::DialogWatcher()
 {
@@ -42,7 +45,19 @@ void DialogWatcher::answer(QDialog *dialog)
     QAbstractButton *button = nullptr;
     if (auto *message = qobject_cast<comDialog *>(dialog)) {
         m_messages << message->ui->label_dialog_info->text();
+        if (m_beforeAnswer)
+            std::exchange(m_beforeAnswer, nullptr)();
         const Answer answer = m_answers.isEmpty() ? Ok : m_answers.takeFirst();
+        if (answer == Escape) {
+            QMetaObject::invokeMethod(
+                dialog, [dialog] { QTest::keyClick(dialog, Qt::Key_Escape); },
+                Qt::QueuedConnection);
+            return;
+        }
+        if (answer == WindowClose) {
+            QMetaObject::invokeMethod(dialog, "close", Qt::QueuedConnection);
+            return;
+        }
         QPushButton *ok = message->ui->pushButton_ok;
         QPushButton *cancel = message->ui->pushButton_cancel;
         if (answer == Ok && !ok->isHidden())

@@ -10,6 +10,7 @@ QObject *createStartupTests();
 QObject *createCatalogTests();
 QObject *createSearchTests();
 QObject *createOperationTests();
+QObject *createSafeguardTests();
 
 namespace
 {
@@ -35,6 +36,7 @@ int main(int argc, char **argv)
     tests.emplace_back(createCatalogTests());
     tests.emplace_back(createSearchTests());
     tests.emplace_back(createOperationTests());
+    tests.emplace_back(createSafeguardTests());
 
     QList<QByteArray> options;
     QList<QByteArray> functions;

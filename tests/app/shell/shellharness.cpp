@@ -10,6 +10,7 @@
 #include "shell/mainwindow.h"
 #include "shell/packagetable.h"
 #include "storage/database.h"
+#include "tasks/combobox.h"
 #include "tasks/installitem.h"
 #include "tasks/loaddialog.h"
 #include "tests/support/testrepository.h"
@@ -244,4 +245,10 @@ CatalogEntry ShellHarness::packageEntry(const QString &name, const QString &vers
         name == QLatin1String("cv-big") ? QStringLiteral("4200000") : QStringLiteral("6000");
     entry.desc = QStringLiteral("测试软件包 ") + name;
     return entry;
+}
+
+void ShellHarness::choose(InstallItem *item, SelectorEntry entry)
+{
+    item->comboBox()->setCurrentIndex(entry);
+    QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
 }

@@ -53,6 +53,11 @@ public:
     // grown; true when it then holds exactly rows rows.
     bool scrollUntilLoaded(QTableWidget *table, int rows);
 
+    enum SelectorEntry { QuickInstallEntry = 0, DownloadEntry = 1 };
+    // Chooses an entry of a not-installed row's selector and runs it, as a press on its text
+    // does.
+    static void choose(InstallItem *item, SelectorEntry entry);
+
     // The standard test packages as catalog entries, by package name and version.
     static CatalogEntry packageEntry(const QString &name, const QString &version,
                                      const QString &type = QStringLiteral("5"));

@@ -33,28 +33,6 @@ const QString Hello = QStringLiteral("你好世界");
 const QString Editor = QStringLiteral("文本编辑器");
 const QString Player = QStringLiteral("影音播放器");
 
-TestPackage standardPackage(const QString &name, const QString &version)
-{
-    for (const TestPackage &package : TestRepository::standardPackages())
-        if (package.name == name && package.version == version)
-            return package;
-    return TestPackage();
-}
-
-bool installed(Sandbox &sandbox, const QString &packageString)
-{
-    return sandbox.installedPackages().contains(packageString + QStringLiteral(".x86_64"));
-}
-
-// Chooses an entry of a not-installed row's selector and runs it, as a press on its text does.
-void choose(InstallItem *item, int entry)
-{
-    item->comboBox()->setCurrentIndex(entry);
-    QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
-}
-
-enum { QuickInstallEntry = 0, DownloadEntry = 1 };
-
 } // namespace
 
 class TestOperations : public QObject
@@ -79,7 +57,7 @@ private slots:
         yum.hold(true);
         QTableWidget *table = h.catalogTable();
         const int row = h.rowOf(table, Hello);
-        choose(h.controllerOf(table, Hello), QuickInstallEntry);
+        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::QuickInstallEntry);
         QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
         Items *entry = window->downloadManager()->itemOf(QStringLiteral("cv-hello"));
         QVERIFY(entry);
@@ -88,7 +66,7 @@ private slots:
         QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
 
         yum.hold(false);
-        QTRY_VERIFY_WITH_TIMEOUT(installed(h.sandbox(), "cv-hello-1.0-1") &&
+        QTRY_VERIFY_WITH_TIMEOUT(h.sandbox().isInstalled("cv-hello-1.0-1") &&
                                      h.cell(table, row, PackageTable::ColumnState) == "0",
                                  120000);
         InstallItem *item = window->controllerAt(table, row);
@@ -118,11 +96,11 @@ private slots:
         QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
         QTableWidget *table = h.catalogTable();
         const int row = h.rowOf(table, Hello);
-        choose(h.controllerOf(table, Hello), DownloadEntry);
+        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
         QTRY_VERIFY_WITH_TIMEOUT(h.cell(table, row, PackageTable::ColumnState) == "0", 120000);
         InstallItem *item = window->controllerAt(table, row);
         QCOMPARE(item->operationButton()->text(), QStringLiteral("安装"));
-        QVERIFY(!installed(h.sandbox(), "cv-hello-1.0-1"));
+        QVERIFY(!h.sandbox().isInstalled("cv-hello-1.0-1"));
         QVERIFY(QFile::exists(h.sandbox().packageDirectory() +
                               "/cv-hello-1.0-1/cv-hello-1.0-1.x86_64.rpm"));
         QCOMPARE(window->downloadManager()->itemOf("cv-hello")->state(),
@@ -131,7 +109,7 @@ private slots:
         item->operationButton()->click();
         QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
         QTRY_VERIFY_WITH_TIMEOUT(h.cell(table, row, PackageTable::ColumnState) == "0", 120000);
-        QVERIFY(installed(h.sandbox(), "cv-hello-1.0-1"));
+        QVERIFY(h.sandbox().isInstalled("cv-hello-1.0-1"));
         QCOMPARE(window->controllerAt(table, row)->operationButton()->text(),
                  QStringLiteral("打开软件"));
         // No longer a download waiting to be installed: the pages see it installed.
@@ -147,9 +125,9 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        for (const TestPackage &package :
-             {standardPackage("cv-hello", "1.0"), standardPackage("cv-editor", "2.0"),
-              standardPackage("cv-player", "3.2")})
+        for (const TestPackage &package : {TestRepository::standardPackage("cv-hello", "1.0"),
+                                           TestRepository::standardPackage("cv-editor", "2.0"),
+                                           TestRepository::standardPackage("cv-player", "3.2")})
             QVERIFY(h.sandbox().install(package));
         MainWindow *window = h.start();
         QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
@@ -202,9 +180,9 @@ private slots:
                  h.cell(table, rows.at(0), PackageTable::ColumnKey));
         QCOMPARE(results.at(0).at(1).toInt(), 0);
         QCOMPARE(results.at(1).at(1).toInt(), 0);
-        QVERIFY(installed(h.sandbox(), "cv-hello-1.1-1"));
-        QVERIFY(installed(h.sandbox(), "cv-editor-2.1-1"));
-        QVERIFY(installed(h.sandbox(), "cv-player-3.2-4"));
+        QVERIFY(h.sandbox().isInstalled("cv-hello-1.1-1"));
+        QVERIFY(h.sandbox().isInstalled("cv-editor-2.1-1"));
+        QVERIFY(h.sandbox().isInstalled("cv-player-3.2-4"));
         // The results reach the window after the worker has sent them.
         QTRY_VERIFY(badge->isHidden());
         QVERIFY(h.visibleRows(table).isEmpty());
@@ -219,6 +197,8 @@ private slots:
         QTest::addColumn<bool>("removed");
         QTest::newRow("close button") << int(DialogWatcher::CloseButton) << false;
         QTest::newRow("cancel") << int(DialogWatcher::Cancel) << false;
+        QTest::newRow("Escape") << int(DialogWatcher::Escape) << false;
+        QTest::newRow("window close") << int(DialogWatcher::WindowClose) << false;
         QTest::newRow("OK") << int(DialogWatcher::Ok) << true;
     }
 
@@ -228,8 +208,8 @@ private slots:
         QFETCH(bool, removed);
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(standardPackage("cv-player", "3.2")));
-        QVERIFY(h.sandbox().install(standardPackage("cv-editor", "2.0")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-player", "3.2")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-editor", "2.0")));
         MainWindow *window = h.start();
         QVERIFY(h.load({ShellHarness::packageEntry("cv-player", "3.2"),
                         ShellHarness::packageEntry("cv-editor", "2.0"),
@@ -253,15 +233,15 @@ private slots:
             QVERIFY(!item->operationButton()->isHidden());
             QVERIFY(item->cycloProgress()->isHidden());
             QCOMPARE(results.count(), 0);
-            QVERIFY(installed(h.sandbox(), "cv-player-3.2-4"));
+            QVERIFY(h.sandbox().isInstalled("cv-player-3.2-4"));
             QCOMPARE(info->text(), QStringLiteral("总共2款软件可卸载"));
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
         QCOMPARE(results.first().at(1).toInt(), 0);
         QTRY_COMPARE(h.rowOf(table, Player), -1);
-        QVERIFY(!installed(h.sandbox(), "cv-player-3.2-4"));
-        QVERIFY(installed(h.sandbox(), "cv-editor-2.0-1"));
+        QVERIFY(!h.sandbox().isInstalled("cv-player-3.2-4"));
+        QVERIFY(h.sandbox().isInstalled("cv-editor-2.0-1"));
         QCOMPARE(table->rowCount(), 1);
         QCOMPARE(info->text(), QStringLiteral("总共1款软件可卸载"));
         // Its catalog row offers the package again.
@@ -276,6 +256,8 @@ private slots:
         QTest::addColumn<bool>("removed");
         QTest::newRow("OK") << int(DialogWatcher::Ok) << true;
         QTest::newRow("close button") << int(DialogWatcher::CloseButton) << false;
+        QTest::newRow("Escape") << int(DialogWatcher::Escape) << false;
+        QTest::newRow("window close") << int(DialogWatcher::WindowClose) << false;
     }
 
     void batchUninstall()
@@ -284,9 +266,9 @@ private slots:
         QFETCH(bool, removed);
         ShellHarness h;
         QVERIFY(h.isValid());
-        for (const TestPackage &package :
-             {standardPackage("cv-hello", "1.0"), standardPackage("cv-editor", "2.0"),
-              standardPackage("cv-player", "3.2")})
+        for (const TestPackage &package : {TestRepository::standardPackage("cv-hello", "1.0"),
+                                           TestRepository::standardPackage("cv-editor", "2.0"),
+                                           TestRepository::standardPackage("cv-player", "3.2")})
             QVERIFY(h.sandbox().install(package));
         MainWindow *window = h.start();
         QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
@@ -329,8 +311,8 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(standardPackage("cv-hello", "1.0")));
-        QVERIFY(h.sandbox().install(standardPackage("cv-editor", "2.0")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-hello", "1.0")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-editor", "2.0")));
         MainWindow *window = h.start();
         QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.1"),
                         ShellHarness::packageEntry("cv-editor", "2.1")}));
@@ -368,10 +350,10 @@ private slots:
         yum.hold(true);
         QSignalSpy results(window->downloadWorker(), &DownloadThread::downloadExecEnd);
 
-        choose(h.controllerOf(table, Hello), DownloadEntry);
+        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
         QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
         // Queued behind the running one.
-        choose(h.controllerOf(table, Editor), DownloadEntry);
+        ShellHarness::choose(h.controllerOf(table, Editor), ShellHarness::DownloadEntry);
         QVERIFY(manager->itemOf("cv-hello") && manager->itemOf("cv-editor"));
 
         h.controllerOf(table, Editor)->cancelButton()->click();
@@ -389,7 +371,7 @@ private slots:
         QVERIFY(!manager->itemOf("cv-hello"));
 
         // The cancelled queued task never runs: the next download follows at once.
-        choose(h.controllerOf(table, Player), DownloadEntry);
+        ShellHarness::choose(h.controllerOf(table, Player), ShellHarness::DownloadEntry);
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 120000);
         QCOMPARE(results.at(1).at(3).toString(), QStringLiteral("cv-player"));
         QTRY_COMPARE(h.cell(table, h.rowOf(table, Player), PackageTable::ColumnState),
@@ -411,7 +393,7 @@ private slots:
         YumControl &yum = h.yum();
         yum.fail(true);
         QSignalSpy results(window->downloadWorker(), &DownloadThread::downloadExecEnd);
-        choose(h.controllerOf(table, Hello), DownloadEntry);
+        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
         QTRY_COMPARE(h.dialogs().messages(), QStringList{QStringLiteral("下载软件失败！")});
         Items *entry = manager->itemOf("cv-hello");
@@ -435,7 +417,7 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(standardPackage("cv-player", "3.2")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-player", "3.2")));
         h.start();
         QVERIFY(h.load({ShellHarness::packageEntry("cv-player", "3.2")}));
         InstallItem *item = h.controllerOf(h.catalogTable(), Player);
@@ -448,7 +430,7 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(standardPackage("cv-player", "3.2")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-player", "3.2")));
         const QString dir = h.sandbox().path(QStringLiteral("/launch"));
         QVERIFY(QDir().mkpath(dir));
         h.start();
@@ -478,7 +460,7 @@ private slots:
         QFETCH(QStringList, messages);
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(standardPackage("cv-editor", "2.0")));
+        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-editor", "2.0")));
         // The application: a program whose command line is the catalog's launch command.
         const QString program = h.sandbox().path(QStringLiteral("/usr/bin/cv-editor-app"));
         QVERIFY(QDir().mkpath(h.sandbox().path(QStringLiteral("/usr/bin"))));
@@ -506,7 +488,7 @@ private slots:
         QCOMPARE(h.dialogs().messages(), messages);
         QCOMPARE(h.cell(table, h.rowOf(table, Editor), PackageTable::ColumnState),
                  QStringLiteral("0"));
-        QVERIFY(installed(h.sandbox(), "cv-editor-2.0-1"));
+        QVERIFY(h.sandbox().isInstalled("cv-editor-2.0-1"));
         QVERIFY(!window->downloadManager()->itemOf("cv-editor"));
         running.kill();
         running.waitForFinished();

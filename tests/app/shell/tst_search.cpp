@@ -18,14 +18,6 @@
 namespace
 {
 
-TestPackage standardPackage(const QString &name, const QString &version)
-{
-    for (const TestPackage &package : TestRepository::standardPackages())
-        if (package.name == name && package.version == version)
-            return package;
-    return TestPackage();
-}
-
 } // namespace
 
 class TestSearch : public QObject
@@ -40,8 +32,8 @@ private slots:
         m_harness = std::make_unique<ShellHarness>();
         QVERIFY(m_harness->isValid());
         // One package with an update waiting and one that is current.
-        QVERIFY(m_harness->sandbox().install(standardPackage("cv-hello", "1.0")));
-        QVERIFY(m_harness->sandbox().install(standardPackage("cv-player", "3.2")));
+        QVERIFY(m_harness->sandbox().install(TestRepository::standardPackage("cv-hello", "1.0")));
+        QVERIFY(m_harness->sandbox().install(TestRepository::standardPackage("cv-player", "3.2")));
         m_window = m_harness->start();
         QVector<CatalogEntry> catalog{ShellHarness::packageEntry("cv-hello", "1.1", "5"),
                                       ShellHarness::packageEntry("cv-player", "3.2", "6"),

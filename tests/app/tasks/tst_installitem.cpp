@@ -9,6 +9,7 @@
 #include <QtWidgets>
 
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 
 #include <unistd.h>
@@ -226,6 +227,9 @@ void TestInstallItem::selectorRunsBareWord()
     if (operation.isEmpty()) {
         QCOMPARE(start.count(), 0);
         QCOMPARE(check.calls, 0);
+        // The list, made on this first opening, uses the selector's delegate.
+        QVERIFY(item.comboBox()->view()->isVisible());
+        QVERIFY(qobject_cast<QStyledItemDelegate *>(item.comboBox()->itemDelegate()));
         item.comboBox()->hidePopup();
         return;
     }

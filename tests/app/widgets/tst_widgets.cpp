@@ -1,8 +1,11 @@
 #include "widgets/backgroundbutton.h"
+#include "widgets/cellwidgettable.h"
 #include "widgets/comdialog.h"
 #include "widgets/cycloprogress.h"
+#include "widgets/iconlabel.h"
 #include "widgets/label.h"
 #include "widgets/lineedit.h"
+#include "widgets/richtextlabel.h"
 #include "widgets/titlebar.h"
 
 #include <QtWidgets>
@@ -65,6 +68,11 @@ private slots:
     void labelReportsRightPress_data();
     void labelReportsRightPress();
     void lineEditSignalsBeforeTextChanges();
+
+    void richTextLabelLooksAsQLabel_data();
+    void richTextLabelLooksAsQLabel();
+    void iconLabelLooksAsQLabel();
+    void cellWidgetTableShowsOnlyRowsInSight();
 
 private:
     // Paints the button and tells whether its background shows at a corner pixel.
@@ -201,6 +209,8 @@ void TestWidgets::dialogAnswers_data()
     QTest::newRow("确定") << "pushButton_ok" << 1 << int(QDialog::Accepted);
     QTest::newRow("取消") << "pushButton_cancel" << 0 << int(QDialog::Rejected);
     QTest::newRow("title-bar close") << "btn_dialog_close" << 0 << int(QDialog::Rejected);
+    QTest::newRow("Escape") << "Escape" << 0 << int(QDialog::Rejected);
+    QTest::newRow("window manager's close") << "close" << 0 << int(QDialog::Rejected);
 }
 
 void TestWidgets::dialogAnswers()
@@ -211,10 +221,16 @@ void TestWidgets::dialogAnswers()
 
     comDialog dialog;
     QSignalSpy answers(&dialog, &comDialog::execOkSignal);
-    auto *target = dialog.findChild<QPushButton *>(button);
-    QVERIFY(target);
-    // Callers run the dialog modally; the click arrives from within its event loop.
-    QTimer::singleShot(0, target, [target] { QTest::mouseClick(target, Qt::LeftButton); });
+    // Callers run the dialog modally; the answer arrives from within its event loop.
+    if (button == QLatin1String("Escape")) {
+        QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    } else if (button == QLatin1String("close")) {
+        QTimer::singleShot(0, &dialog, &QDialog::close);
+    } else {
+        auto *target = dialog.findChild<QPushButton *>(button);
+        QVERIFY(target);
+        QTimer::singleShot(0, target, [target] { QTest::mouseClick(target, Qt::LeftButton); });
+    }
     QCOMPARE(dialog.exec(), result);
 
     QCOMPARE(answers.count(), 1);
@@ -354,3 +370,89 @@ void TestWidgets::lineEditSignalsBeforeTextChanges()
 
 QTEST_MAIN(TestWidgets)
 #include "tst_widgets.moc"
+
+void TestWidgets::richTextLabelLooksAsQLabel_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::newRow("name, stars and description")
+        << "<html><body><div style = 'margin-top:10px;'>表格大师</div><div style = "
+           "'margin-top:10px;'><img src=':/img/full_star.png'><img "
+           "src=':/img/empty_star.png'></div></br><div style = "
+           "'color:#ababab;margin-top:1px;'>电子表格软件，提供公式、图表、数据透视</div></body></"
+           "html>";
+    QTest::newRow("plain words") << "a few plain words";
+    QTest::newRow("taller than the label") << "1<br>2<br>3<br>4<br>5<br>6<br>7<br>8";
+}
+
+// The same text and size painted by a rich-text QLabel and by a RichTextLabel.
+void TestWidgets::richTextLabelLooksAsQLabel()
+{
+    QFETCH(QString, html);
+    QLabel reference;
+    reference.setTextFormat(Qt::RichText);
+    reference.setText(html);
+    RichTextLabel label(html);
+    QCOMPARE(label.text(), html);
+    for (QLabel *each : {&reference, static_cast<QLabel *>(&label)})
+        each->resize(220, 85);
+    QCOMPARE(label.grab().toImage(), reference.grab().toImage());
+}
+
+void TestWidgets::iconLabelLooksAsQLabel()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("icon"));
+    QImage image(64, 40, QImage::Format_ARGB32);
+    image.fill(Qt::darkCyan);
+    QPainter(&image).drawEllipse(image.rect().adjusted(4, 4, -4, -4));
+    QVERIFY(image.save(file, "PNG"));
+    QLabel reference;
+    reference.setPixmap(
+        QPixmap(file).scaled(48, 48, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    IconLabel label(file, QSize(48, 48));
+    for (QLabel *each : {&reference, static_cast<QLabel *>(&label)}) {
+        each->setAlignment(Qt::AlignCenter);
+        each->resize(80, 85);
+    }
+    QCOMPARE(label.grab().toImage(), reference.grab().toImage());
+    // A missing file shows nothing, as a label without a pixmap does.
+    IconLabel missing(dir.filePath(QStringLiteral("none")), QSize(48, 48));
+    missing.resize(80, 85);
+    QLabel empty;
+    empty.resize(80, 85);
+    QCOMPARE(missing.grab().toImage(), empty.grab().toImage());
+}
+
+void TestWidgets::cellWidgetTableShowsOnlyRowsInSight()
+{
+    CellWidgetTable table;
+    table.setColumnCount(2);
+    table.setRowCount(60);
+    table.verticalHeader()->setDefaultSectionSize(40);
+    for (int row = 0; row < table.rowCount(); ++row)
+        table.setCellWidget(row, 1, new QLabel(QString::number(row)));
+    table.resize(300, 400);
+    table.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&table));
+    const auto shownRows = [&table] {
+        QVector<int> rows;
+        for (int row = 0; row < table.rowCount(); ++row)
+            if (table.cellWidget(row, 1)->isVisible())
+                rows << row;
+        return rows;
+    };
+    QTRY_VERIFY(!shownRows().isEmpty());
+    QCOMPARE(shownRows().first(), 0);
+    QVERIFY(shownRows().last() < 15);
+
+    // Scrolled to the end, the last rows show their widgets in their cells.
+    table.verticalScrollBar()->setValue(table.verticalScrollBar()->maximum());
+    QTRY_COMPARE(shownRows().last(), table.rowCount() - 1);
+    QVERIFY(shownRows().first() > 40);
+    QLabel *last = qobject_cast<QLabel *>(table.cellWidget(table.rowCount() - 1, 1));
+    QCOMPARE(last->geometry(), table.visualRect(table.model()->index(table.rowCount() - 1, 1)));
+
+    // A hidden row keeps its widget hidden.
+    table.hideRow(table.rowCount() - 1);
+    QTRY_VERIFY(!last->isVisible());
+}

@@ -522,6 +522,13 @@ private slots:
         QCOMPARE(record.m_version, version);
         QCOMPARE(record.m_state, state);
         QCOMPARE(record.m_name, rpm.isEmpty() ? QString() : name);
+        // Looked up among other names at once, the name gives the same record.
+        const QHash<QString, RpmData> batch =
+            m_demon->selectNamesSoftware(mode, {name, QStringLiteral("播放器"), "表格"});
+        QCOMPARE(batch.contains(name), !rpm.isEmpty());
+        QCOMPARE(batch.value(name).m_rpm, rpm);
+        QCOMPARE(batch.value(name).m_version, version);
+        QCOMPARE(batch.value(name).m_state, state);
     }
 
     void selectTypeSoftware_data()

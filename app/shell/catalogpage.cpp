@@ -1,0 +1,412 @@
+#include "shell/catalogpage.h"
+
+#include "facade/clientdemon.h"
+#include "records/category.h"
+#include "records/operationword.h"
+#include "records/paths.h"
+#include "shell/mainwindow.h"
+#include "shell/packagetable.h"
+#include "shell/rowfactory.h"
+#include "shell/shelltexts.h"
+#include "tasks/installitem.h"
+#include "ui_mainwindow.h"
+
+#include <QDebug>
+#include <QSet>
+
+#include <algorithm>
+#include <syslog.h>
+
+namespace
+{
+
+constexpr int FirstBatch = 16;
+constexpr int ScrollBatch = 11;
+// A result list shows rows while fewer than this many are shown.
+constexpr int ResultRows = 15;
+
+const char *const CategoryIcons[] = {
+    ":/img/all_app.png",     ":/img/office_app.png",   ":/img/program_app.png",
+    ":/img/industy_app.png", ":/img/teach_app.png",    ":/img/tools_app.png",
+    ":/img/video_app.png",   ":/img/image_app.png",    ":/img/network_app.png",
+    ":/img/system_app.png",  ":/img/compress_app.png", ":/img/audio_app.png",
+    ":/img/game_app.png",    ":/img/other_app.png",
+};
+
+} // namespace
+
+void CatalogPage::setUpCategories(QListWidget *list)
+{
+    list->clear();
+    for (int row = 0; row <= Category::Count; ++row)
+        new QListWidgetItem(QIcon(QString::fromLatin1(CategoryIcons[row])),
+                            ShellTexts::categoryName(row), list, row);
+    list->setFocusPolicy(Qt::NoFocus);
+}
+
+void CatalogPage::setUpTable(QTableWidget *table)
+{
+    PackageTable::configure(table,
+                            {QString(), QString(), QString(), QStringLiteral("软件名称"),
+                             QStringLiteral("版本"), QStringLiteral("大小"),
+                             QStringLiteral("        操作"), QStringLiteral("rpm"),
+                             QStringLiteral("icon"), QStringLiteral("exe"), QStringLiteral("type"),
+                             QStringLiteral("name"), QStringLiteral("state")},
+                            {20, 40, 80, 220, 150, 80, 140});
+    table->setStyleSheet(ShellTexts::homeTableStyle());
+    table->hideColumn(PackageTable::ColumnSpacer);
+    table->hideColumn(PackageTable::ColumnCheck);
+}
+
+CatalogPage::CatalogPage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon,
+                         const RowFactory &rows)
+    : m_window(window), ui(ui), m_demon(demon), m_rows(rows),
+      m_table(ui->tableWidget_allPackage, ui->checkBox_update,
+              "***********allPackageScrollChangedSlot***************value=%d,m_allPackage_max=%d,"
+              "all_data.size=%d")
+{
+}
+
+int CatalogPage::appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable)
+{
+    const int row = m_rows.appendRow(table(), data, checked);
+    if (trackUpgradable && data.m_state == 1)
+        m_upgradableRows.append(row);
+    m_matchingRows.append(row);
+    return row;
+}
+
+int CatalogPage::appendRow(const RpmData &data)
+{
+    qDebug() << "****** insertAllPackageContent  start***************";
+    const bool checked = ui->checkBox_update->checkState() == Qt::Checked;
+    const int row = appendCatalogRow(data, checked, true);
+    qDebug() << "****** insertAllPackageContent  end***************";
+    return row;
+}
+
+void CatalogPage::build(int pendingCategory)
+{
+    QListWidgetItem *pending =
+        pendingCategory >= 0 ? ui->listWidget->item(pendingCategory) : nullptr;
+    ui->listWidget->setCurrentRow(pending ? pendingCategory : 0);
+    m_window->getAllPackage();
+    if (pending)
+        m_window->goPage(pending);
+}
+
+void CatalogPage::loadCatalog()
+{
+    qDebug() << "************************** getAllPackage()";
+    ui->frame->hide();
+    table()->hideColumn(PackageTable::ColumnSpacer);
+    table()->hideColumn(PackageTable::ColumnCheck);
+    table()->clearContents();
+    ui->label_update_info->setVisible(false);
+    ui->pushButton_update->setVisible(false);
+    waiting() = m_demon->selectSoftware(0, QString(), QString());
+    syslog(LOG_ERR, "************************** getAllPackage***********   size=%d\n",
+           waiting().size());
+    ui->listWidget->item(0)->setText(
+        ShellTexts::countText(ShellTexts::allSoftware(), waiting().size()));
+    m_window->writeAllPackageTable(waiting());
+}
+
+void CatalogPage::writeFirstBatch()
+{
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
+        const RpmData record = waiting().at(i);
+        appendCatalogRow(record, false, false);
+        qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon;
+        taking.take(i);
+    }
+}
+
+void CatalogPage::showCurrentCategory()
+{
+    if (!ui->lineEdit_search->text().isEmpty())
+        m_window->emptySearchBox();
+    QListWidgetItem *current = ui->listWidget->currentItem();
+    if (!current)
+        current = ui->listWidget->item(0);
+    m_window->setCurrentTable(table());
+    m_window->getTypePackage(table(), current->text());
+    ui->stackedWidget_content->setCurrentWidget(ui->page_content);
+}
+
+void CatalogPage::showCategory(const QString &itemText)
+{
+    const QString category = itemText.section(QLatin1Char(' '), 0, 0);
+    const QVector<RpmData> records =
+        m_demon->selectSoftware(0, category, ui->lineEdit_search->text());
+    int row = 1;
+    for (int i = 0; i <= Category::Count; ++i) {
+        if (itemText.contains(ShellTexts::categoryName(i))) {
+            row = i;
+            break;
+        }
+    }
+    ui->listWidget->item(row)->setText(ShellTexts::countText(category, records.size()));
+    m_window->setCurrentTable(table());
+    qDebug() << "size=" << records.size();
+    m_window->searchAllTable(records);
+}
+
+void CatalogPage::showResults(const QVector<RpmData> &results)
+{
+    QTableWidget *widget = table();
+    const int page = m_window->currentPage();
+    m_table.keepScrollPosition();
+    if (page == MainWindow::PageHome)
+        m_matchingRows.clear();
+    else if (page == MainWindow::PageUpgrade)
+        m_upgradableRows.clear();
+    widget->show();
+
+    if (results.isEmpty()) {
+        ui->label_allPackage->setText(ShellTexts::noResult());
+        ui->label_allPackage->show();
+        widget->hide();
+        ui->checkBox_update->hide();
+        ui->btn_update_soft->hide();
+        return;
+    }
+    ui->label_allPackage->hide();
+    ui->checkBox_update->show();
+    ui->btn_update_soft->show();
+    m_window->setCurrentTable(widget);
+
+    QList<int> &pageRows = page == MainWindow::PageUpgrade ? m_upgradableRows : m_matchingRows;
+    QHash<QString, QVector<int>> rowsByName =
+        PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
+    QSet<int> shownRows;
+    int shown = 0;
+    LazyTable::Taking taking(m_table);
+    for (const RpmData &record : results) {
+        for (int row : rowsByName.value(record.m_name)) {
+            pageRows.append(row);
+            shownRows.insert(row);
+            ++shown;
+            if (PackageTable::text(widget, row, PackageTable::ColumnRpm) == record.m_rpm ||
+                PackageTable::text(widget, row, PackageTable::ColumnState) == ShellTexts::busy())
+                break;
+            // The server changed the package: the idle row takes the new record.
+            m_window->modifyTypeTableContent(record, row);
+        }
+        while (shown <= ResultRows) {
+            const int index = m_table.findWaiting(record.m_name, record.m_rpm);
+            if (index < 0)
+                break;
+            const int row = m_window->insertAllPackageContent(waiting().at(index));
+            rowsByName[PackageTable::text(widget, row, PackageTable::ColumnDisplayName)].append(
+                row);
+            shownRows.insert(row);
+            ++shown;
+            taking.take(index);
+        }
+    }
+    PackageTable::showOnly(widget, shownRows);
+}
+
+void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
+{
+    m_rows.rewriteRow(table, row, data);
+}
+
+void CatalogPage::loadMore()
+{
+    m_table.keepScrollPosition();
+    int row = ui->listWidget->currentRow();
+    if (row < 0)
+        row = 0;
+    const QListWidgetItem *item = ui->listWidget->item(row);
+    const bool upgradePage = m_window->currentPage() == MainWindow::PageUpgrade;
+    // The upgrade page lists every upgradable package whatever category the hidden list holds.
+    const QString code =
+        (row == 0 || upgradePage || !item) ? QString() : QString::number(item->type());
+    const QString text = ui->lineEdit_search->text();
+    int added = 0;
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
+        const RpmData record = waiting().at(i);
+        const bool qualifies = (text.isEmpty() || record.m_name.contains(text)) &&
+                               (code.isEmpty() || record.m_type == code) &&
+                               (!upgradePage || record.m_state == 1);
+        if (!qualifies)
+            continue;
+        m_window->insertAllPackageContent(record);
+        if (upgradePage)
+            m_window->upgradePage().countRowAdded();
+        taking.take(i);
+        ++added;
+    }
+}
+
+void CatalogPage::loadOneMore()
+{
+    const QString text = ui->lineEdit_search->text();
+    const bool upgradePage = m_window->currentPage() == MainWindow::PageUpgrade;
+    for (int i = 0; i < waiting().size(); ++i) {
+        const RpmData record = waiting().at(i);
+        if ((text.isEmpty() || record.m_name.contains(text)) &&
+            (!upgradePage || record.m_state == 1)) {
+            m_window->insertAllPackageContent(record);
+            waiting().remove(i);
+            return;
+        }
+    }
+}
+
+void CatalogPage::enter()
+{
+    QTableWidget *widget = table();
+    widget->hideColumn(PackageTable::ColumnSpacer);
+    widget->hideColumn(PackageTable::ColumnCheck);
+    widget->setColumnWidth(PackageTable::ColumnName, 220);
+    widget->setColumnWidth(PackageTable::ColumnVersion, 150);
+    widget->setColumnWidth(PackageTable::ColumnSize, 80);
+    widget->setStyleSheet(ShellTexts::homeTableStyle());
+    ui->frame->hide();
+    ui->label_update_info->setVisible(false);
+    ui->pushButton_update->setVisible(false);
+    ui->listWidget->show();
+    ui->stackedWidget->setCurrentWidget(ui->page_allPackage);
+    ui->stackedWidget_content->setCurrentWidget(ui->page_content);
+
+    const QString saved = m_window->searchBox().savedText(MainWindow::PageHome);
+    ui->lineEdit_search->setText(saved);
+    ui->label_5->setVisible(saved.isEmpty());
+
+    m_window->setCurrentTable(widget);
+    qDebug() << "ui->tableWidget_allPackage->rowCount() = " << widget->rowCount();
+    qDebug() << "m_allPackage_row.length = " << m_matchingRows.size();
+    PackageTable::showOnly(widget, QSet<int>(m_matchingRows.cbegin(), m_matchingRows.cend()));
+    ui->label_allPackage->setVisible(m_matchingRows.isEmpty());
+    widget->setVisible(!m_matchingRows.isEmpty());
+    m_window->goPage(ui->listWidget->item(0));
+}
+
+void CatalogPage::updateCategoryCounts()
+{
+    for (int code = 1; code <= Category::Count; ++code) {
+        const QString name = Category::name(code);
+        ui->listWidget->item(code)->setText(
+            ShellTexts::countText(name, m_demon->selectSoftware(0, name, QString()).size()));
+    }
+}
+
+void CatalogPage::refreshWaitingRecords()
+{
+    // Records without a row wait as the catalog has them now: software added by the server
+    // since the first build gets a row when a page or a scroll asks for it, and removed or
+    // changed software does not come back as it was.
+    QTableWidget *widget = table();
+    QSet<QString> shown;
+    for (int row = 0; row < widget->rowCount(); ++row)
+        shown.insert(PackageTable::text(widget, row, PackageTable::ColumnDisplayName));
+    waiting().clear();
+    for (const RpmData &record : m_demon->selectSoftware(0, QString(), QString()))
+        if (!shown.contains(record.m_name))
+            waiting().append(record);
+}
+
+void CatalogPage::applyChangedPackages(const QStringList &packages)
+{
+    m_staleRows.clear();
+    if (packages.isEmpty())
+        return;
+    // The list names package strings; the record of each is found by its package string.
+    const QVector<RpmData> catalog = m_demon->selectSoftware(0, QString(), QString());
+    QTableWidget *widget = table();
+    for (const QString &package : packages) {
+        auto found = std::find_if(catalog.cbegin(), catalog.cend(),
+                                  [&](const RpmData &r) { return r.m_rpm == package; });
+        if (found == catalog.cend())
+            continue;
+        const RpmData record = *found;
+        if (ui->stackedWidget->currentWidget() != ui->page_allPackage)
+            continue;
+        for (int row = 0; row < widget->rowCount(); ++row) {
+            if (PackageTable::text(widget, row, PackageTable::ColumnDisplayName) != record.m_name)
+                continue;
+            if (PackageTable::text(widget, row, PackageTable::ColumnState) == ShellTexts::idle()) {
+                rewriteRow(widget, row, record);
+                break;
+            }
+            m_staleRows.insert(record.m_name, true);
+        }
+    }
+}
+
+void CatalogPage::refreshStaleRow(int row)
+{
+    if (ui->stackedWidget->currentWidget() == ui->page_allPackage && !m_staleRows.isEmpty() &&
+        row >= 0) {
+        const QString name = PackageTable::text(table(), row, PackageTable::ColumnDisplayName);
+        if (m_staleRows.value(name, false)) {
+            const RpmData record = catalogRecord(name);
+            if (!record.m_name.isEmpty())
+                rewriteRow(table(), row, record);
+        }
+    }
+    m_staleRows.clear();
+}
+
+RpmData CatalogPage::catalogRecord(const QString &name)
+{
+    // The list query gives the install state as the pages show it (upgradable, downloaded);
+    // a lookup by name only tells installed from not installed.
+    const QVector<RpmData> records = m_demon->selectSoftware(0, QString(), QString());
+    for (const RpmData &record : records)
+        if (record.m_name == name)
+            return record;
+    return RpmData();
+}
+
+RpmData CatalogPage::recordFromRow(const QTableWidget *widget, int row)
+{
+    RpmData data;
+    data.m_rpm = PackageTable::text(widget, row, PackageTable::ColumnRpm);
+    data.m_icon = PackageTable::text(widget, row, PackageTable::ColumnKey);
+    data.m_exec = PackageTable::text(widget, row, PackageTable::ColumnExec);
+    data.m_type = PackageTable::text(widget, row, PackageTable::ColumnType);
+    data.m_name = PackageTable::text(widget, row, PackageTable::ColumnDisplayName);
+    data.m_version = PackageTable::text(widget, row, PackageTable::ColumnVersion);
+    return data;
+}
+
+void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, const QString &word)
+{
+    RpmData record = m_demon->selectNameSoftware(0, name);
+    int row = PackageTable::findRow(widget, PackageTable::ColumnDisplayName, name);
+    if (record.m_name.isEmpty()) {
+        // The catalog dropped the package meanwhile: the row keeps what it shows.
+        if (row < 0)
+            return;
+        record = recordFromRow(widget, row);
+    }
+    if (row < 0)
+        row = m_window->insertAllPackageContent(record);
+    widget->setCellWidget(row, PackageTable::ColumnOperation,
+                          m_rows.controllerForWord(record, word, row, widget));
+}
+
+void CatalogPage::hideUpgradedRow(int row)
+{
+    m_upgradableRows.removeAll(row);
+    if (m_window->currentPage() == MainWindow::PageUpgrade)
+        table()->hideRow(row);
+}
+
+int CatalogPage::rowForWaitingKey(const QString &key)
+{
+    for (int i = 0; i < waiting().size(); ++i) {
+        if (waiting().at(i).m_icon == key) {
+            m_window->insertAllPackageContent(waiting().at(i));
+            waiting().remove(i);
+            return table()->rowCount() - 1;
+        }
+    }
+    return -1;
+}

@@ -1,0 +1,101 @@
+#include "shell/lazytable.h"
+
+#include "shell/packagetable.h"
+
+#include <QCheckBox>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTableWidget>
+
+#include <syslog.h>
+
+LazyTable::LazyTable(QTableWidget *table, QCheckBox *selectAll, const char *scrollLog)
+    : m_table(table), m_selectAll(selectAll), m_scrollLog(scrollLog)
+{
+}
+
+int LazyTable::findWaiting(const QString &name, const QString &rpm) const
+{
+    for (int i = 0; i < m_waiting.size(); ++i)
+        if (m_waiting.at(i).m_name == name && m_waiting.at(i).m_rpm == rpm && !m_taken.contains(i))
+            return i;
+    return -1;
+}
+
+LazyTable::Taking::~Taking()
+{
+    QSet<int> &taken = m_table.m_taken;
+    if (taken.isEmpty())
+        return;
+    QVector<RpmData> &waiting = m_table.m_waiting;
+    int kept = 0;
+    for (int i = 0; i < waiting.size(); ++i)
+        if (!taken.contains(i))
+            waiting[kept++] = waiting.at(i);
+    waiting.resize(kept);
+    taken.clear();
+}
+
+void LazyTable::restoreScrollPosition()
+{
+    m_table->verticalScrollBar()->setValue(m_scrollValue);
+}
+
+void LazyTable::scrolled(int value, const std::function<void()> &loadMore)
+{
+    QScrollBar *bar = m_table->verticalScrollBar();
+    if (m_restoreScroll) {
+        m_restoreScroll = false;
+        bar->setValue(m_scrollValue);
+        return;
+    }
+    m_scrollValue = value;
+    syslog(LOG_ERR, m_scrollLog, value, bar->maximum(), m_waiting.size());
+    if (value == bar->maximum() && !m_waiting.isEmpty()) {
+        m_restoreScroll = true;
+        loadMore();
+    }
+}
+
+bool LazyTable::applySelectAll(bool visibleOnly)
+{
+    if (m_selectAll->checkState() == Qt::PartiallyChecked)
+        m_selectAll->setCheckState(Qt::Checked);
+    const bool checked = m_selectAll->checkState() == Qt::Checked;
+    // The box follows the user's ticks, not ours.
+    const QSignalBlocker blocker(m_table);
+    for (int row = 0; row < m_table->rowCount(); ++row)
+        if (!visibleOnly || !m_table->isRowHidden(row))
+            PackageTable::setCheckItem(m_table, row, checked);
+    return checked;
+}
+
+void LazyTable::checkItemChanged(QTableWidgetItem *item)
+{
+    if (!item || item->column() != PackageTable::ColumnCheck)
+        return;
+    setSelectAllState(selectionState(true, Qt::Checked));
+}
+
+Qt::CheckState LazyTable::selectionState(bool visibleOnly, Qt::CheckState empty) const
+{
+    int rows = 0;
+    int checked = 0;
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        if (visibleOnly && m_table->isRowHidden(row))
+            continue;
+        ++rows;
+        if (PackageTable::isChecked(m_table, row))
+            ++checked;
+    }
+    if (rows == 0)
+        return empty;
+    if (checked == rows)
+        return Qt::Checked;
+    return checked == 0 ? Qt::Unchecked : Qt::PartiallyChecked;
+}
+
+void LazyTable::setSelectAllState(Qt::CheckState state)
+{
+    m_selectAll->setCheckState(state);
+}

@@ -1,0 +1,74 @@
+#include "shell/rowfactory.h"
+
+#include "records/operationword.h"
+#include "shell/mainwindow.h"
+#include "shell/packagetable.h"
+#include "tasks/installitem.h"
+
+#include <QSignalBlocker>
+#include <QTableWidget>
+
+RowFactory::RowFactory(MainWindow *window, ClientDemon *demon, QTableWidget *uninstallTable)
+    : m_window(window), m_demon(demon), m_uninstallTable(uninstallTable)
+{
+}
+
+InstallItem *RowFactory::createController(const RpmData &data, const QStringList &choices,
+                                          const QString &text, int row, QTableWidget *table) const
+{
+    auto *item = new InstallItem(m_demon, data, choices, text, row, table);
+    QObject::connect(item, &InstallItem::execTaskSignal, m_window, &MainWindow::openSoft);
+    QObject::connect(item, &InstallItem::startExecSignal, m_window, &MainWindow::startExecSlot);
+    // The controller reads the answer back, so the call must be direct.
+    QObject::connect(item, &InstallItem::isRunningSignal, m_window, &MainWindow::isRunningSlot,
+                     Qt::DirectConnection);
+    QObject::connect(item, &InstallItem::cancelDownLoadSignal, m_window,
+                     &MainWindow::cancelDownLoadSlot);
+    QObject::connect(item, &InstallItem::progressSignal, m_window, &MainWindow::progressSlot);
+    return item;
+}
+
+InstallItem *RowFactory::controllerFor(const RpmData &data, int row, QTableWidget *table) const
+{
+    if (table == m_uninstallTable)
+        return createController(data, {}, OperationWord::uninstall(), row, table);
+    switch (data.m_state) {
+    case 0:
+        return controllerForWord(data, OperationWord::quickInstall(), row, table);
+    case 1:
+        return controllerForWord(data, OperationWord::upgrade(), row, table);
+    case 2:
+        return controllerForWord(data, OperationWord::openApp(), row, table);
+    case 3:
+        return controllerForWord(data, OperationWord::install(), row, table);
+    default:
+        return nullptr;
+    }
+}
+
+InstallItem *RowFactory::controllerForWord(const RpmData &data, const QString &word, int row,
+                                           QTableWidget *table) const
+{
+    if (word == OperationWord::quickInstall())
+        return createController(data, {OperationWord::quickInstall(), OperationWord::download()},
+                                QString(), row, table);
+    return createController(data, {}, word, row, table);
+}
+
+int RowFactory::appendRow(QTableWidget *table, const RpmData &data, bool checked) const
+{
+    const int row = table->rowCount();
+    table->insertRow(row);
+    {
+        // "全选" follows the user's ticks, not ours.
+        const QSignalBlocker blocker(table);
+        PackageTable::setCheckItem(table, row, checked);
+    }
+    PackageTable::fillRow(table, row, data, controllerFor(data, row, table));
+    return row;
+}
+
+void RowFactory::rewriteRow(QTableWidget *table, int row, const RpmData &data) const
+{
+    PackageTable::fillRow(table, row, data, controllerFor(data, row, table));
+}

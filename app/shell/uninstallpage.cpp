@@ -1,0 +1,338 @@
+#include "shell/uninstallpage.h"
+
+#include "facade/clientdemon.h"
+#include "records/paths.h"
+#include "shell/mainwindow.h"
+#include "shell/packagetable.h"
+#include "shell/rowfactory.h"
+#include "shell/shelltexts.h"
+#include "tasks/installitem.h"
+#include "ui_mainwindow.h"
+
+#include <QDebug>
+#include <QPointer>
+#include <QSet>
+
+namespace
+{
+
+constexpr int FirstBatch = 16;
+constexpr int ScrollBatch = 11;
+// A result list shows rows while fewer than this many are shown.
+constexpr int ResultRows = 15;
+
+} // namespace
+
+UninstallPage::UninstallPage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon,
+                             const RowFactory &rows)
+    : m_window(window), ui(ui), m_demon(demon), m_rows(rows),
+      m_table(ui->tableWidget_delete, ui->checkBox_delete,
+              "***********delPackageScrollChangedSlot***************value=%d,m_delPackage_max=%d,"
+              "del_data.size=%d")
+{
+}
+
+void UninstallPage::setUpTable(QTableWidget *table, QCheckBox *selectAll)
+{
+    PackageTable::configure(table,
+                            {QString(), QString(), QStringLiteral("软件名称"), QString(),
+                             QStringLiteral("版本"), QStringLiteral("大小"),
+                             QStringLiteral("        操作"), QStringLiteral("rpm"),
+                             QStringLiteral("icon"), QStringLiteral("exe"), QStringLiteral("type"),
+                             QStringLiteral("name"), QStringLiteral("state")},
+                            {20, 40, 80, 280, 170, 140, 120});
+    table->setFocusPolicy(Qt::NoFocus);
+    selectAll->setCheckState(Qt::Unchecked);
+}
+
+void UninstallPage::showInstalledCount(int count)
+{
+    m_installedTotal = count;
+    ui->label_delete_info->setText(QStringLiteral("总共") + QString::number(count) +
+                                   QStringLiteral("款软件可卸载"));
+}
+
+void UninstallPage::enter()
+{
+    ui->stackedWidget->setCurrentWidget(ui->page_packageDelete);
+    m_window->emptySearchBox();
+    m_window->on_btn_search_clicked();
+
+    QTableWidget *widget = table();
+    m_window->setCurrentTable(widget);
+    const QVector<RpmData> list = m_demon->selectSoftware(2, QString(), QString());
+    showInstalledCount(list.size());
+    if (!m_table.isBuilt()) {
+        m_window->getDeletePackage();
+        m_table.setBuilt();
+    }
+    qDebug() << "*************btn_packageDelete************* " << list.size();
+
+    for (int row = widget->rowCount() - 1; row >= 0; --row)
+        if (!PackageTable::hasItem(widget, row, PackageTable::ColumnDisplayName))
+            widget->removeRow(row);
+    QSet<QString> known;
+    for (int row = 0; row < widget->rowCount(); ++row)
+        known.insert(PackageTable::text(widget, row, PackageTable::ColumnDisplayName));
+    for (const RpmData &record : qAsConst(waiting()))
+        known.insert(record.m_name);
+    for (const RpmData &record : list) {
+        if (known.contains(record.m_name))
+            continue;
+        waiting().append(record);
+        known.insert(record.m_name);
+    }
+    if (!waiting().isEmpty()) {
+        const PackageTable::OutOfSight building(widget);
+        loadAllWaiting();
+    }
+    // The rows were loaded here, not by a scroll: the user's next scroll is not taken back.
+    m_table.clearScrollRestore();
+}
+
+void UninstallPage::loadAllWaiting()
+{
+    // Every waiting name's catalog record, read at once rather than row by row.
+    QSet<QString> names;
+    for (const RpmData &record : qAsConst(waiting()))
+        names.insert(record.m_name);
+    m_prefetched = m_demon->selectNamesSoftware(0, names);
+    // Everything that waits becomes a row now, batch by batch as the scroll loader does.
+    while (!waiting().isEmpty()) {
+        const int before = waiting().size();
+        m_window->loadDelPackageNewData();
+        if (waiting().size() == before)
+            break;
+    }
+    m_prefetched.clear();
+}
+
+void UninstallPage::build()
+{
+    qDebug() << "**************************  getDeletePackage()";
+    table()->clearContents();
+    waiting() = m_demon->selectSoftware(2, QString(), QString());
+    showInstalledCount(waiting().size());
+    m_window->writeDeletePackageTable(waiting());
+}
+
+void UninstallPage::writeFirstBatch()
+{
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
+        const RpmData record = waiting().at(i);
+        m_rows.appendRow(table(), record, false);
+        qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon
+                 << "  icon star = " << record.m_star;
+        taking.take(i);
+    }
+}
+
+int UninstallPage::appendRow(const QString &name, QTableWidget *widget)
+{
+    qDebug() << "inserDeleteContent " << name;
+    const bool checked = m_selectAll || ui->checkBox_delete->checkState() == Qt::Checked;
+    const auto prefetched = m_prefetched.constFind(name);
+    const RpmData record =
+        prefetched != m_prefetched.cend() ? *prefetched : m_demon->selectNameSoftware(0, name);
+    if (record.m_name.isEmpty())
+        return -1;
+    return m_rows.appendRow(widget, record, checked);
+}
+
+void UninstallPage::loadMore()
+{
+    m_table.keepScrollPosition();
+    const QString text = ui->lineEdit_search->text();
+    int added = 0;
+    LazyTable::Taking taking(m_table);
+    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
+        const QString name = waiting().at(i).m_name;
+        if (!text.isEmpty() && !name.contains(text))
+            continue;
+        // A name the catalog no longer knows leaves the waiting list without a row.
+        if (m_window->insertDeleteContent(name, table()) >= 0)
+            ++added;
+        taking.take(i);
+    }
+}
+
+void UninstallPage::showResults(const QVector<RpmData> &results)
+{
+    QTableWidget *widget = table();
+    QHash<QString, QVector<int>> rowsByName =
+        PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
+    QSet<int> shownRows;
+    int shown = 0;
+    LazyTable::Taking taking(m_table);
+    for (const RpmData &record : results) {
+        const QVector<int> rows = rowsByName.value(record.m_name);
+        if (!rows.isEmpty()) {
+            shownRows.insert(rows.first());
+            ++shown;
+        }
+        while (shown <= ResultRows) {
+            const int index = m_table.findWaiting(record.m_name, record.m_rpm);
+            if (index < 0)
+                break;
+            const int added = m_window->insertDeleteContent(record.m_name, widget);
+            taking.take(index);
+            if (added < 0)
+                break;
+            rowsByName[record.m_name].append(added);
+            shownRows.insert(added);
+            ++shown;
+        }
+    }
+    PackageTable::showOnly(widget, shownRows);
+}
+
+void UninstallPage::refreshRow(const QString &name)
+{
+    QTableWidget *widget = table();
+    const int row = PackageTable::findRow(widget, PackageTable::ColumnDisplayName, name);
+    if (row >= 0) {
+        widget->removeRow(row);
+    } else {
+        for (int i = 0; i < waiting().size(); ++i) {
+            if (waiting().at(i).m_name == name) {
+                waiting().remove(i);
+                break;
+            }
+        }
+    }
+    m_window->insertDeleteContent(name, widget);
+}
+
+void UninstallPage::selectAllClicked()
+{
+    m_selectAll = m_table.applySelectAll(false);
+}
+
+void UninstallPage::checkItemChanged(QTableWidgetItem *item)
+{
+    m_table.checkItemChanged(item);
+}
+
+void UninstallPage::uninstallSelected()
+{
+    if (!m_pending.isEmpty()) {
+        m_window->showMessage(QStringLiteral("正在执行卸载软件！"));
+        return;
+    }
+    QTableWidget *widget = table();
+    for (int row = widget->rowCount() - 1; row >= 0; --row)
+        if (PackageTable::isChecked(widget, row))
+            m_pending.append(PackageTable::text(widget, row, PackageTable::ColumnRpm));
+    qDebug() << "************ uninstall*************all_data size="
+             << m_window->waitingCatalogRecords().size();
+    if (m_pending.isEmpty()) {
+        m_window->showMessage(QStringLiteral("请选择卸载的软件！"));
+        return;
+    }
+    m_question = Question::Batch;
+    m_window->askToUninstall(QStringLiteral("确定要卸载所有已勾选软件吗？"));
+    m_question = Question::None;
+}
+
+void UninstallPage::confirmationAnswered(int result)
+{
+    if (m_question == Question::Single) {
+        m_singleAnswer = result;
+        return;
+    }
+    if (result == 0) {
+        m_pending.clear();
+        m_selectAll = false;
+        return;
+    }
+    qDebug() << "************ exec uninstall*************all_data size="
+             << m_window->waitingCatalogRecords().size() << (m_selectAll ? "true" : "false");
+    if (m_selectAll && !waiting().isEmpty()) {
+        // Selected by "全选" as much as the rows on screen: confirmed with them.
+        for (const RpmData &record : qAsConst(waiting()))
+            m_pending.append(record.m_rpm);
+        loadAllWaiting();
+    }
+    m_selectAll = false;
+    dispatchBatch();
+}
+
+void UninstallPage::dispatchBatch()
+{
+    m_batchIndex = 0;
+    m_batchSize = m_pending.size();
+    QTableWidget *widget = table();
+    QStringList undispatched;
+    // A refused uninstall leaves the list while this loop runs.
+    const QVector<QString> batch = m_pending;
+    for (const QString &rpm : batch) {
+        ++m_batchIndex;
+        int row = widget->rowCount() - 1;
+        while (row >= 0 &&
+               (PackageTable::text(widget, row, PackageTable::ColumnState) != ShellTexts::idle() ||
+                PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm))
+            --row;
+        QPointer<InstallItem> item = m_window->controllerAt(widget, row);
+        if (!item) {
+            undispatched << rpm;
+            continue;
+        }
+        item->installAppSlot();
+        // The row may have gone while a message about it was open.
+        if (item)
+            qDebug() << "item object=" << item->objectName();
+    }
+    // No result will come for a package whose row was not there to press.
+    for (const QString &rpm : qAsConst(undispatched))
+        dropFromBatch(rpm);
+}
+
+int UninstallPage::acceptRequest(int row, const QString &rpm)
+{
+    const bool confirmed = m_pending.contains(rpm);
+    qDebug() << "[oper==卸载] delete_select_num = " << m_pending.size()
+             << (confirmed ? "true" : "false");
+    // A package of a confirmed batch was asked for with the batch; any other is asked alone.
+    if (!confirmed) {
+        m_selectAll = false;
+        qDebug() << "******* dialog->exec() == QDialog::Accepted    delete_soft = ";
+        m_question = Question::Single;
+        m_singleAnswer = 0;
+        m_window->askToUninstall(QStringLiteral("确定要卸载吗？"));
+        m_question = Question::None;
+        if (m_singleAnswer != 1)
+            return -1;
+    }
+    qDebug() << "[oper==卸载] delete_soft =" << (confirmed ? "true" : "false") << m_pending.size();
+
+    QTableWidget *widget = table();
+    // Rows above it may have gone since the controller was made, or while the question was
+    // open.
+    if (row < 0 || row >= widget->rowCount() ||
+        PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm)
+        row = PackageTable::findRow(widget, PackageTable::ColumnRpm, rpm);
+    return row;
+}
+
+void UninstallPage::dropFromBatch(const QString &rpm)
+{
+    if (!m_pending.contains(rpm))
+        return;
+    m_pending.removeAll(rpm);
+    --m_batchSize;
+    --m_batchIndex;
+}
+
+bool UninstallPage::uninstallFinished(const QString &rpm)
+{
+    showInstalledCount(m_installedTotal - 1);
+    const bool batchEntry = m_pending.contains(rpm);
+    dropFromBatch(rpm);
+    return batchEntry && m_batchIndex == 0;
+}
+
+void UninstallPage::selectAllFollowsRows()
+{
+    m_table.setSelectAllState(m_table.selectionState(false, Qt::Checked));
+}

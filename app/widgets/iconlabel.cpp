@@ -1,0 +1,54 @@
+#include "widgets/iconlabel.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPixmapCache>
+#include <QStyle>
+#include <QStyleOption>
+
+IconLabel::IconLabel(const QString &file, const QSize &size, QWidget *parent)
+    : QLabel(parent), m_file(file), m_size(size)
+{
+}
+
+QPixmap IconLabel::picture() const
+{
+    if (m_file.isEmpty())
+        return QPixmap();
+    const QFileInfo info(m_file);
+    if (!info.exists())
+        return QPixmap();
+    // A file replaced by a newer icon gets a new key.
+    const QString key = QStringLiteral("IconLabel:%1:%2x%3:%4")
+                            .arg(m_file)
+                            .arg(m_size.width())
+                            .arg(m_size.height())
+                            .arg(info.lastModified().toMSecsSinceEpoch());
+    QPixmap scaled;
+    if (QPixmapCache::find(key, &scaled))
+        return scaled;
+    QPixmap original;
+    if (!original.load(m_file))
+        return QPixmap();
+    scaled = original.scaled(m_size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    QPixmapCache::insert(key, scaled);
+    return scaled;
+}
+
+void IconLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    drawFrame(&painter);
+    QPixmap pixmap = picture();
+    if (pixmap.isNull())
+        return;
+    const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    if (!isEnabled()) {
+        QStyleOption option;
+        option.initFrom(this);
+        pixmap = style()->generatedIconPixmap(QIcon::Disabled, pixmap, &option);
+    }
+    style()->drawItemPixmap(&painter, area, QStyle::visualAlignment(layoutDirection(), alignment()),
+                            pixmap);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QLabel>
+#include <QSize>
+#include <QString>
+
+// A label showing an image file scaled to a fixed size, as QLabel shows a pixmap, but taken
+// from the application's pixmap cache when it is painted instead of held by every label: a
+// table of thousands of rows keeps only the pictures in sight. An image that appears later
+// is shown from the next paint on.
+class IconLabel : public QLabel
+{
+    Q_OBJECT
+
+public:
+    IconLabel(const QString &file, const QSize &size, QWidget *parent = nullptr);
+
+    // The scaled picture; null when the file is missing or no image.
+    QPixmap picture() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_file;
+    QSize m_size;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QLabel>
+
+#include <memory>
+
+class QTextDocument;
+
+// A label whose text is rich text, drawn exactly as QLabel draws rich text, but holding its
+// laid-out document only while it is shown: a QLabel keeps one for life, some 20 KiB, which
+// thousands of table rows, most of them out of sight, cannot afford. text() is the rich text
+// as given.
+class RichTextLabel : public QLabel
+{
+    Q_OBJECT
+
+public:
+    explicit RichTextLabel(const QString &html, QWidget *parent = nullptr);
+    ~RichTextLabel() override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    // Built as QLabel builds its own, laid out for the current width.
+    QTextDocument &document();
+
+    std::unique_ptr<QTextDocument> m_document;
+    int m_laidOutWidth = -1;
+};

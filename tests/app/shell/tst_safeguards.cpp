@@ -1,0 +1,142 @@
+// Questions that must be asked, cancels that must leave nothing behind and dialogs that must
+// not lose a message or act on a row that went away meanwhile.
+#include "queues/downloadthread.h"
+#include "queues/getauththread.h"
+#include "shell/mainwindow.h"
+#include "shell/packagetable.h"
+#include "shellharness.h"
+#include "tasks/installitem.h"
+#include "tests/support/testrepository.h"
+#include "yumcontrol.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+
+namespace
+{
+
+const QString Hello = QStringLiteral("你好世界");
+const QString Editor = QStringLiteral("文本编辑器");
+const QString Player = QStringLiteral("影音播放器");
+const QString AskOne = QStringLiteral("确定要卸载吗？");
+
+// A window on the uninstall page with the three standard packages installed.
+MainWindow *startOnUninstallPage(ShellHarness &h)
+{
+    for (const TestPackage &package : {TestRepository::standardPackage("cv-hello", "1.0"),
+                                       TestRepository::standardPackage("cv-editor", "2.0"),
+                                       TestRepository::standardPackage("cv-player", "3.2")})
+        if (!h.sandbox().install(package))
+            return nullptr;
+    MainWindow *window = h.start();
+    if (!h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
+                 ShellHarness::packageEntry("cv-editor", "2.0"),
+                 ShellHarness::packageEntry("cv-player", "3.2")}))
+        return nullptr;
+    window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+    return window;
+}
+
+} // namespace
+
+class TestSafeguards : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(TestRepository::shared().isValid(),
+                 qPrintable(TestRepository::shared().errorString()));
+    }
+
+    void singleUninstallAfterABatchAsks()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = startOnUninstallPage(h);
+        QVERIFY(window);
+        QTableWidget *table = h.uninstallTable();
+        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
+        PackageTable::setCheckItem(table, h.rowOf(table, Hello), true);
+        window->findChild<QPushButton *>(QStringLiteral("btn_delete_soft"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QTRY_COMPARE(h.rowOf(table, Hello), -1);
+
+        h.dialogs().clear();
+        h.dialogs().queue(DialogWatcher::Cancel);
+        h.controllerOf(table, Editor)->operationButton()->click();
+        QCOMPARE(h.dialogs().messages(), QStringList{AskOne});
+        QCOMPARE(h.cell(table, h.rowOf(table, Editor), PackageTable::ColumnState),
+                 QStringLiteral("0"));
+        QVERIFY(h.sandbox().isInstalled("cv-editor-2.0-1"));
+        QCOMPARE(results.count(), 1);
+    }
+
+    void rowRemovedWhileItsQuestionIsOpen()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = startOnUninstallPage(h);
+        QVERIFY(window);
+        QTableWidget *table = h.uninstallTable();
+        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
+        // A result elsewhere makes the row anew while the question is open.
+        h.dialogs().beforeNextAnswer(
+            [&] { window->modifyDeleteTableWidget(Player, QStringLiteral("cv-player-3.2-4")); });
+        h.controllerOf(table, Player)->operationButton()->click();
+        QCOMPARE(h.dialogs().messages(), QStringList{AskOne});
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QTRY_COMPARE(h.rowOf(table, Player), -1);
+        QVERIFY(!h.sandbox().isInstalled("cv-player-3.2-4"));
+        QCOMPARE(table->rowCount(), 2);
+    }
+
+    void cancellingAQueuedDownloadLeavesTheRowIdle()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
+                        ShellHarness::packageEntry("cv-editor", "2.0")}));
+        QTableWidget *table = h.catalogTable();
+        YumControl &yum = h.yum();
+        yum.hold(true);
+        yum.fail(true);
+        QSignalSpy results(window->downloadWorker(), &DownloadThread::downloadExecEnd);
+        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
+        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
+        ShellHarness::choose(h.controllerOf(table, Editor), ShellHarness::DownloadEntry);
+        h.controllerOf(table, Editor)->cancelButton()->click();
+        QCOMPARE(h.cell(table, h.rowOf(table, Editor), PackageTable::ColumnState),
+                 QStringLiteral("0"));
+
+        // The running download's own failure is reported as any other.
+        yum.hold(false);
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QTRY_COMPARE(h.dialogs().messages(), QStringList{QStringLiteral("下载软件失败！")});
+        QCOMPARE(results.first().at(3).toString(), QStringLiteral("cv-hello"));
+    }
+
+    void messageDuringAMessageIsShownAfterIt()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.start();
+        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        h.dialogs().beforeNextAnswer([window] { window->showMessage(QStringLiteral("second")); });
+        window->showMessage(QStringLiteral("first"));
+        QTRY_COMPARE(h.dialogs().messages(),
+                     (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+    }
+};
+
+QObject *createSafeguardTests()
+{
+    return new TestSafeguards;
+}
+
+#include "tst_safeguards.moc"
