@@ -1,7 +1,11 @@
 #pragma once
-/* libvqs: short text messages between the store and its catalog server over TCP.
- * Port VQS_PORT (default 7788); the receiver binds VQS_BIND (default 0.0.0.0) and accepts
- * peers on loopback, peers this process has sent to, and the addresses in VQS_ALLOW. */
+/* libvqs: short text messages between the store and its catalog server, over direct TCP (the
+ * default) or through an AMQP broker, as libvqs's own settings file chooses (/etc/vqs.conf,
+ * or the file VQS_CONFIG names).
+ * Direct TCP: port VQS_PORT (default 7788); the receiver binds VQS_BIND (default 0.0.0.0) and
+ * accepts peers on loopback, peers this process has sent to, and the addresses in VQS_ALLOW.
+ * Broker: an address names a durable queue its receiver consumes; 127.0.0.1 and the host's
+ * own address reach this process's own receiver without the broker. */
 
 #ifdef __cplusplus
 extern "C" {
@@ -13,19 +17,28 @@ extern "C" {
 
 /* Queues text (NUL-terminated) for delivery to the dotted IPv4 address dest and returns at
  * once. Messages to one destination arrive in the order sent. 0 when queued, -1 when the
- * destination is not an address or the text is longer than VQS_MAX_MESSAGE (refused whole).
- * The port is read from VQS_PORT at each call. Safe to call from several threads. */
+ * destination is not an address, the text is longer than VQS_MAX_MESSAGE (refused whole) or
+ * the backlog waiting for the broker is full (dropped, said on standard error). Direct TCP
+ * reads the port from VQS_PORT at each call. Safe to call from several threads. */
 VQS_EXPORT int vqs_message_send(const char *dest, const char *text);
 
-/* Binds the receiving socket; call once on the receiving thread before vqs_message_recv.
- * 0 on success, -1 when the port cannot be bound. Calling it again closes the previous
- * socket and its connections and binds anew. */
+/* Prepares the receiver; call once on the receiving thread before vqs_message_recv. Direct
+ * TCP binds the port: 0 on success, -1 when it cannot be bound; calling it again closes the
+ * previous socket and its connections and binds anew. Broker: declares and binds this host's
+ * queue and consumes it: 0 on success, -1 when the broker cannot be had now (the receive
+ * keeps trying) or no address is configured. */
 VQS_EXPORT int vqs_message_recv_init(void);
 
 /* Blocks until one whole message has arrived and copies it, NUL-terminated, into buffer,
  * which must hold VQS_MAX_MESSAGE + 1 bytes. Returns the message length, -1 on failure
- * (buffer left empty). Not for concurrent use: one receiving thread per process. */
+ * (buffer left empty). Through the broker, a message is acknowledged when the caller comes
+ * back for the next one: one handed out to a process that ends before that comes again.
+ * Not for concurrent use: one receiving thread per process. */
 VQS_EXPORT int vqs_message_recv(char *buffer);
+
+/* The address that reaches every receiver with one message (the broker's broadcast), or
+ * NULL with direct TCP, where each destination has to be sent its own copy. */
+VQS_EXPORT const char *vqs_broadcast_address(void);
 
 #ifdef __cplusplus
 }

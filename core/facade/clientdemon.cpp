@@ -8,7 +8,7 @@
 #include "records/codes.h"
 #include "records/paths.h"
 #include "records/quoting.h"
-#include "storage/database.h"
+#include "storage/queryresult.h"
 #include "sync/catalogrequest.h"
 #include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
@@ -35,39 +35,8 @@ const char *const SelectColumns =
     "select s_name,s_icon,s_exec,s_rpm,s_version,s_size,s_description,s_star,type,sign,s_rpmdeps "
     "from softwares";
 
-// One query result, freed when it goes out of scope.
-class Result
-{
-public:
-    Result(const QString &database, const QString &sql, const QString &parameter = QString())
-    {
-        const QByteArray db = database.toUtf8();
-        const QByteArray text = sql.toUtf8();
-        const QByteArray value = parameter.toUtf8();
-        m_cells =
-            exec_select(db.constData(), &m_rows, &m_columns, text.constData(), value.constData());
-        if (!m_cells)
-            m_rows = 0;
-    }
-    ~Result() { free_result(m_cells); }
-    Result(const Result &) = delete;
-    Result &operator=(const Result &) = delete;
-
-    int rows() const { return m_rows; }
-    int columns() const { return m_columns; }
-    QString cell(int row, int column) const
-    {
-        return QString::fromUtf8(m_cells[row * m_columns + column]);
-    }
-
-private:
-    char **m_cells = nullptr;
-    int m_rows = 0;
-    int m_columns = 0;
-};
-
 // The columns in the order of SelectColumns; a shorter select fills the leading fields.
-RpmData recordFrom(const Result &result, int row)
+RpmData recordFrom(const QueryResult &result, int row)
 {
     QString RpmData::*const fields[] = {
         &RpmData::m_name,    &RpmData::m_icon, &RpmData::m_exec,        &RpmData::m_rpm,
@@ -77,9 +46,9 @@ RpmData recordFrom(const Result &result, int row)
     const int count = qMin(result.columns(), int(sizeof(fields) / sizeof(fields[0])));
     for (int column = 0; column < count; ++column) {
         if (fields[column])
-            record.*fields[column] = result.cell(row, column);
+            record.*fields[column] = result.text(row, column);
         else
-            record.m_state = result.cell(row, column).toInt();
+            record.m_state = result.text(row, column).toInt();
     }
     return record;
 }
@@ -94,25 +63,26 @@ QHash<QString, QString> installedVersions(const QSet<QString> &names)
     QStringList literals;
     for (const QString &name : names)
         literals << QLatin1Char('\'') + Quoting::sqlLiteral(name) + QLatin1Char('\'');
-    const Result result(Paths::localDatabase(),
-                        QStringLiteral("select name,version,release_ver from software where name "
-                                       "in (%1) order by id")
-                            .arg(literals.join(QLatin1Char(','))));
+    const QueryResult result(
+        Paths::localDatabase(),
+        QStringLiteral("select name,version,release_ver from software where name "
+                       "in (%1) order by id")
+            .arg(literals.join(QLatin1Char(','))));
     for (int row = 0; row < result.rows(); ++row) {
-        const QString name = result.cell(row, 0);
+        const QString name = result.text(row, 0);
         if (!versions.contains(name))
-            versions.insert(name, result.cell(row, 1) + QLatin1Char('-') + result.cell(row, 2));
+            versions.insert(name, result.text(row, 1) + QLatin1Char('-') + result.text(row, 2));
     }
     return versions;
 }
 
 QSet<QString> downloadedNames()
 {
-    const Result result(Paths::localDatabase(),
-                        QStringLiteral("select name from loadmanage where state='下载成功'"));
+    const QueryResult result(Paths::localDatabase(),
+                             QStringLiteral("select name from loadmanage where state='下载成功'"));
     QSet<QString> names;
     for (int row = 0; row < result.rows(); ++row)
-        names.insert(result.cell(row, 0));
+        names.insert(result.text(row, 0));
     return names;
 }
 
@@ -236,7 +206,7 @@ QVector<RpmData> ClientDemon::selectSoftware(int mode, const QString &category,
 
 QVector<RpmData> ClientDemon::selectAllSoftware(int mode, const QString &sql)
 {
-    const Result result(Paths::catalogDatabase(), sql);
+    const QueryResult result(Paths::catalogDatabase(), sql);
     m_resultList.clear();
     const QSet<QString> downloaded = downloadedNames();
     QVector<RpmData> records;
@@ -292,7 +262,7 @@ RpmData ClientDemon::selectNameSoftware(int mode, const QString &name)
 {
     const QString sql = QString::fromUtf8(SelectColumns) + QStringLiteral(" where s_name='") +
                         Quoting::sqlLiteral(name) + QStringLiteral("';");
-    const Result result(Paths::catalogDatabase(), sql);
+    const QueryResult result(Paths::catalogDatabase(), sql);
     RpmData record;
     for (int row = 0; row < result.rows(); ++row)
         record = nameRecord(recordFrom(result, row), mode,
@@ -302,7 +272,7 @@ RpmData ClientDemon::selectNameSoftware(int mode, const QString &name)
 
 QHash<QString, RpmData> ClientDemon::selectNamesSoftware(int mode, const QSet<QString> &names)
 {
-    const Result result(Paths::catalogDatabase(), QString::fromUtf8(SelectColumns));
+    const QueryResult result(Paths::catalogDatabase(), QString::fromUtf8(SelectColumns));
     QVector<RpmData> rows;
     QSet<QString> upgradable;
     for (int row = 0; row < result.rows(); ++row) {
@@ -340,10 +310,11 @@ RpmData ClientDemon::nameRecord(RpmData record, int mode,
 QVector<RpmData> ClientDemon::selectTypeSoftware(int mode, const QString &type)
 {
     m_resultList.clear();
-    const Result result(Paths::catalogDatabase(),
-                        QStringLiteral("select s_name,s_icon,s_exec,s_rpm,s_version,s_size,"
-                                       "s_description,s_star,type from softwares where type=?;"),
-                        type);
+    const QueryResult result(
+        Paths::catalogDatabase(),
+        QStringLiteral("select s_name,s_icon,s_exec,s_rpm,s_version,s_size,"
+                       "s_description,s_star,type from softwares where type=?;"),
+        {type});
     for (int row = 0; row < result.rows(); ++row) {
         RpmData record = recordFrom(result, row);
         m_localVersion.clear();
@@ -357,21 +328,23 @@ QVector<RpmData> ClientDemon::selectTypeSoftware(int mode, const QString &type)
 int ClientDemon::getState(const QString &name, const QString &version)
 {
     Q_UNUSED(version);
-    const Result result(Paths::localDatabase(), QString::fromUtf8(InstalledVersionSql), name);
+    const QueryResult result(Paths::localDatabase(), QString::fromUtf8(InstalledVersionSql),
+                             {name});
     if (result.rows() == 0)
         return 0;
-    m_localVersion = result.cell(0, 0) + QLatin1Char('-') + result.cell(0, 1);
+    m_localVersion = result.text(0, 0) + QLatin1Char('-') + result.text(0, 1);
     qDebug() << "local_version=" << m_localVersion;
     return -1;
 }
 
 QString ClientDemon::getSoftwareVersion(const QString &name)
 {
-    const Result result(Paths::localDatabase(), QString::fromUtf8(InstalledVersionSql), name);
+    const QueryResult result(Paths::localDatabase(), QString::fromUtf8(InstalledVersionSql),
+                             {name});
     m_resultList.clear();
     QString version;
     for (int row = 0; row < result.rows(); ++row)
-        version = result.cell(row, 0) + QLatin1Char('-') + result.cell(row, 1);
+        version = result.text(row, 0) + QLatin1Char('-') + result.text(row, 1);
     return version;
 }
 

@@ -7,7 +7,14 @@ namespace ProcessRunner
 
 ProcessResult run(const QString &program, const QStringList &arguments, int timeoutMs)
 {
+    return run(program, arguments, QProcessEnvironment::systemEnvironment(), timeoutMs);
+}
+
+ProcessResult run(const QString &program, const QStringList &arguments,
+                  const QProcessEnvironment &environment, int timeoutMs)
+{
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     ProcessResult result;

@@ -14,6 +14,9 @@ namespace ProcessRunner
 {
 
 ProcessResult run(const QString &program, const QStringList &arguments, int timeoutMs = 120000);
+// The same with another environment.
+ProcessResult run(const QString &program, const QStringList &arguments,
+                  const QProcessEnvironment &environment, int timeoutMs = 120000);
 ProcessResult shell(const QString &command, int timeoutMs = 120000);
 
 } // namespace ProcessRunner

@@ -14,7 +14,8 @@
 
 Sandbox::Sandbox(const TestRepository *repository)
     : m_repository(repository), m_savedRoot(qgetenv("CORVANE_ROOT")), m_savedPath(qgetenv("PATH")),
-      m_hadRoot(qEnvironmentVariableIsSet("CORVANE_ROOT"))
+      m_savedTransport(qgetenv("VQS_CONFIG")), m_hadRoot(qEnvironmentVariableIsSet("CORVANE_ROOT")),
+      m_hadTransport(qEnvironmentVariableIsSet("VQS_CONFIG"))
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary directory");
@@ -27,6 +28,11 @@ Sandbox::Sandbox(const TestRepository *repository)
          {"/opt/corvane/doc", "/opt/corvane/db", "/opt/corvane/icons", "/tmp/.cv_data",
           "/var/lib/rpm", "/var/cache/corvane/packages", "/.sandbox/home"})
         QDir().mkpath(path(QString::fromLatin1(dir)));
+    // Direct TCP whatever the host's /etc/vqs.conf says; a test may choose the broker.
+    QFile transport(path(QStringLiteral("/.sandbox/vqs.conf")));
+    if (transport.open(QIODevice::WriteOnly))
+        transport.write("transport = tcp\n");
+    qputenv("VQS_CONFIG", transport.fileName().toUtf8());
 
     m_config = {
         {QStringLiteral("refresh"), QStringLiteral("0")},
@@ -54,6 +60,10 @@ Sandbox::~Sandbox()
     else
         qunsetenv("CORVANE_ROOT");
     qputenv("PATH", m_savedPath);
+    if (m_hadTransport)
+        qputenv("VQS_CONFIG", m_savedTransport);
+    else
+        qunsetenv("VQS_CONFIG");
 }
 
 bool Sandbox::setUpRpm(const TestRepository *repository)

@@ -11,10 +11,11 @@
 
 class TestRepository;
 
-// A private installation root for one test: CORVANE_ROOT points at it and PATH starts with
-// the rpm/yum/notify-send shims while it lives. It holds the client configuration, both
-// databases with their tables, the icon and scratch directories and a private RPM database;
-// yum installs from the given local repository only. The host's files are never touched.
+// A private installation root for one test: CORVANE_ROOT points at it, PATH starts with the
+// rpm/yum/notify-send shims and VQS_CONFIG chooses the direct TCP transport while it lives. It
+// holds the client configuration, both databases with their tables, the icon and scratch
+// directories and a private RPM database; yum installs from the given local repository only. The
+// host's files are never touched.
 class Sandbox
 {
 public:
@@ -59,5 +60,7 @@ private:
     const TestRepository *m_repository;
     QByteArray m_savedRoot;
     QByteArray m_savedPath;
+    QByteArray m_savedTransport;
     bool m_hadRoot;
+    bool m_hadTransport;
 };

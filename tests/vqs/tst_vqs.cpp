@@ -1,200 +1,33 @@
+#include "receiver.h"
+#include "tests/support/brokernode.h"
 #include "vqs.h"
 #include "vqsallow.h"
+#include "vqstesting.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <utility>
 #include <vector>
+
+using namespace VqsTesting;
 
 namespace
 {
 
-const char kStop[] = "tst-vqs: stop receiving";
-// Only bounds a failing wait, so a lost message fails the test instead of hanging it.
-const int kWaitMs = 30000;
+// Direct TCP, the broker, a broker that cannot be reached, and no address of its own there.
+enum Transport { Tcp, Broker, NoBroker, NoAddress };
 
-unsigned short freePort()
+// Each row of a test, once on each transport.
+template <typename Rows> void onBothTransports(Rows rows)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t len = sizeof sa;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
-        qFatal("no free port: %s", strerror(errno));
-    close(fd);
-    return ntohs(sa.sin_port);
+    rows(Tcp, "tcp");
+    rows(Broker, "broker");
 }
-
-void usePort(unsigned short port)
-{
-    qputenv("VQS_PORT", QByteArray::number(port));
-}
-
-in_addr address(const QString &text)
-{
-    in_addr addr{};
-    if (inet_pton(AF_INET, text.toLatin1().constData(), &addr) != 1)
-        qFatal("bad address in test data: %s", qPrintable(text));
-    return addr;
-}
-
-// An IPv4 address of this host outside loopback, or an empty string.
-QString ownOutsideAddress()
-{
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return QString();
-    QString found;
-    for (ifaddrs *i = list; i && found.isEmpty(); i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) ||
-            (i->ifa_flags & IFF_LOOPBACK))
-            continue;
-        char text[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr, text,
-                  sizeof text);
-        found = QString::fromLatin1(text);
-    }
-    freeifaddrs(list);
-    return found;
-}
-
-// A plain TCP client that speaks to the receiver without the library.
-int rawConnect(const QString &host, unsigned short port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr = address(host);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0)
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
-}
-
-// A loopback listener whose accept queue is already full: later connection attempts meet
-// silence, as with a host that drops them. Returns the listener and the connection holding
-// the queue, or -1s.
-std::pair<int, int> fullListener(unsigned short port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr = address("127.0.0.1");
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-        listen(fd, 0) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return {-1, -1};
-    }
-    return {fd, rawConnect("127.0.0.1", port)};
-}
-
-bool rawWrite(int fd, const QByteArray &bytes)
-{
-    return send(fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL) == bytes.size();
-}
-
-QByteArray framed(const QByteArray &text)
-{
-    const quint32 wire = htonl(text.size());
-    return QByteArray(reinterpret_cast<const char *>(&wire), 4) + text;
-}
-
-// Ends our side of the stream and waits until the receiver has closed its side.
-bool closedByReceiver(int fd)
-{
-    shutdown(fd, SHUT_WR);
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, kWaitMs) != 1)
-        return false;
-    char byte;
-    const ssize_t n = read(fd, &byte, 1);
-    return n == 0 || (n < 0 && errno == ECONNRESET);
-}
-
-QStringList toList(const std::vector<std::string> &texts)
-{
-    QStringList list;
-    for (const std::string &text : texts)
-        list << QString::fromStdString(text);
-    return list;
-}
-
-// The receiving thread of the test process; it keeps what arrives in order.
-class Receiver
-{
-public:
-    void start()
-    {
-        m_thread = std::thread([this] { run(); });
-    }
-
-    // Told without the library, so that a sending fault cannot leave the thread waiting.
-    void stop(unsigned short port)
-    {
-        const int fd = rawConnect("127.0.0.1", port);
-        if (fd < 0 || !rawWrite(fd, framed(kStop)))
-            qFatal("cannot stop the receiver: %s", strerror(errno));
-        close(fd);
-        m_thread.join();
-    }
-
-    std::vector<std::string> take(size_t count)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_arrived.wait_for(lock, std::chrono::milliseconds(kWaitMs),
-                           [&] { return m_inbox.size() >= count; });
-        std::vector<std::string> taken;
-        while (taken.size() < count && !m_inbox.empty()) {
-            taken.push_back(m_inbox.front());
-            m_inbox.pop_front();
-        }
-        return taken;
-    }
-
-private:
-    void run()
-    {
-        std::vector<char> buffer(VQS_MAX_MESSAGE + 1);
-        for (;;) {
-            const int len = vqs_message_recv(buffer.data());
-            const std::string text =
-                len < 0 ? std::string("(receive failed)") : std::string(buffer.data(), size_t(len));
-            if (text == kStop)
-                return;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_inbox.push_back(text);
-            m_arrived.notify_all();
-        }
-    }
-
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    std::deque<std::string> m_inbox;
-};
 
 } // namespace
 
@@ -202,26 +35,42 @@ class TestVqs : public QObject
 {
     Q_OBJECT
 
+public:
+    explicit TestVqs(BrokerNode *broker) : m_broker(broker) {}
+
 private slots:
     void initTestCase()
     {
         qunsetenv("VQS_BIND");
         qunsetenv("VQS_ALLOW");
+        QVERIFY(m_files.isValid());
+        m_settings[Tcp] = writeSettings("tcp.conf", "transport = tcp\n");
+        qputenv("VQS_CONFIG", m_settings[Tcp].toUtf8());
         m_port = freePort();
         usePort(m_port);
         QCOMPARE(vqs_message_recv_init(), 0);
         m_receiver.start();
+
+        QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
+        m_own = m_broker->freshAddress();
+        m_settings[Broker] = m_broker->settingsFor(m_own);
+        m_settings[NoBroker] = m_broker->settingsFor(
+            m_own, {QStringLiteral("url = amqp://127.0.0.1:%1/corvane").arg(freePort())});
+        m_server = m_broker->settingsFor(BrokerNode::ServerAddress);
+        m_settings[NoAddress] = writeSettings("noaddress.conf", "transport = amqp\n");
     }
 
-    void cleanupTestCase() { m_receiver.stop(m_port); }
+    void cleanupTestCase() { m_receiver.stop(m_transport != Tcp, m_port); }
 
-    // Every test leaves nothing behind: the next message is this marker.
+    // Every test leaves nothing behind: the next message is this marker. The next starts on
+    // direct TCP.
     void cleanup()
     {
         usePort(m_port);
         const QByteArray marker = "tst-vqs: end of " + QByteArray(QTest::currentTestFunction());
         QCOMPARE(vqs_message_send("127.0.0.1", marker.constData()), 0);
         QCOMPARE(toList(m_receiver.take(1)), QStringList{QString::fromLatin1(marker)});
+        useTransport(Tcp);
     }
 
     void peerAllowed_data()
@@ -277,58 +126,84 @@ private slots:
 
     void messageArrivesUnchanged_data()
     {
+        QTest::addColumn<int>("transport");
         QTest::addColumn<QByteArray>("text");
 
         QByteArray largest(VQS_MAX_MESSAGE, '\0');
         for (int i = 0; i < largest.size(); i++)
             largest[i] = char('a' + i % 26);
-        QTest::newRow("empty") << QByteArray("");
-        QTest::newRow("one byte") << QByteArray("x");
-        QTest::newRow("frame with its newline")
-            << QByteArray("<?xml version=\"1.0\"?><frame type=\"join_requ\" ip=\"127.0.0.1\"/>\n");
-        QTest::newRow("chinese text") << QByteArray("办公软件\t文字处理 \"引号\" '单引号'\r\n");
-        QTest::newRow("largest allowed") << largest;
+        onBothTransports([&](int transport, const char *name) {
+            auto row = [&](const char *what) {
+                return &(QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(name, what)))
+                         << transport);
+            };
+            *row("empty") << QByteArray("");
+            *row("one byte") << QByteArray("x");
+            *row("frame with its newline") << QByteArray(
+                "<?xml version=\"1.0\"?><frame type=\"join_requ\" ip=\"127.0.0.1\"/>\n");
+            *row("chinese text") << QByteArray("办公软件\t文字处理 \"引号\" '单引号'\r\n");
+            *row("largest allowed") << largest;
+        });
     }
 
     void messageArrivesUnchanged()
     {
+        QFETCH(int, transport);
         QFETCH(QByteArray, text);
+        useTransport(transport);
 
-        QCOMPARE(vqs_message_send("127.0.0.1", text.constData()), 0);
+        QVERIFY(sendToSelf({text}));
         const std::vector<std::string> got = m_receiver.take(1);
         QCOMPARE(got.size(), size_t(1));
         QCOMPARE(QByteArray::fromStdString(got[0]), text);
     }
 
+    void thousandMessagesInOrder_data() { transportColumn(); }
+
     void thousandMessagesInOrder()
     {
+        QFETCH(int, transport);
+        useTransport(transport);
         QStringList sent;
+        QByteArrayList texts;
         for (int i = 0; i < 1000; i++) {
             sent << QStringLiteral("message %1").arg(i);
-            QCOMPARE(vqs_message_send("127.0.0.1", sent.last().toLatin1().constData()), 0);
+            texts << sent.last().toLatin1();
         }
+        QVERIFY(sendToSelf(texts));
         QCOMPARE(toList(m_receiver.take(1000)), sent);
     }
 
+    void severalSendersEachInOrder_data() { transportColumn(); }
+
     void severalSendersEachInOrder()
     {
+        QFETCH(int, transport);
+        useTransport(transport);
         const int senders = 4;
         const int each = 250;
-        std::vector<std::thread> threads;
-        std::vector<int> failures(senders, 0);
-        for (int s = 0; s < senders; s++) {
-            threads.emplace_back([s, &failures] {
-                for (int i = 0; i < each; i++) {
-                    const std::string text =
-                        "sender " + std::to_string(s) + " " + std::to_string(i);
-                    if (vqs_message_send("127.0.0.1", text.c_str()) != 0)
-                        failures[s]++;
-                }
-            });
+        if (transport == Tcp) {
+            std::vector<std::thread> threads;
+            std::vector<int> failures(senders, 0);
+            for (int s = 0; s < senders; s++) {
+                threads.emplace_back([s, &failures] {
+                    for (int i = 0; i < each; i++) {
+                        const std::string text =
+                            "sender " + std::to_string(s) + " " + std::to_string(i);
+                        if (vqs_message_send("127.0.0.1", text.c_str()) != 0)
+                            failures[s]++;
+                    }
+                });
+            }
+            for (std::thread &thread : threads)
+                thread.join();
+            QCOMPARE(failures, std::vector<int>(senders, 0));
+        } else {
+            QCOMPARE(runPeer({"threads", m_own, QString::number(senders), QString::number(each)},
+                             peerEnvironment(m_server))
+                         .exitCode,
+                     0);
         }
-        for (std::thread &thread : threads)
-            thread.join();
-        QCOMPARE(failures, std::vector<int>(senders, 0));
 
         const QStringList got = toList(m_receiver.take(senders * each));
         QCOMPARE(got.size(), senders * each);
@@ -552,20 +427,106 @@ private slots:
         QVERIFY(!peer.readAllStandardError().isEmpty());
     }
 
+    void selfReplayInOrder_data()
+    {
+        transportColumn();
+        QTest::newRow("broker out of reach") << int(NoBroker);
+        QTest::newRow("no address on the broker") << int(NoAddress);
+    }
+
+    // File mode and the push-file poller replay lines to 127.0.0.1, and the store stops its
+    // receiver through its own address: neither needs the broker.
+    void selfReplayInOrder()
+    {
+        QFETCH(int, transport);
+        useTransport(transport);
+        const QByteArray own =
+            transport == Tcp || transport == NoAddress ? "127.0.0.1" : m_own.toLatin1();
+        QStringList sent;
+        for (int i = 0; i < 20; i++) {
+            sent << QStringLiteral("line %1").arg(i);
+            QCOMPARE(vqs_message_send(i % 2 ? own.constData() : "127.0.0.1",
+                                      sent.last().toLatin1().constData()),
+                     0);
+        }
+        QCOMPARE(toList(m_receiver.take(20)), sent);
+    }
+
 private:
     enum Nowhere { ClosedPort, SilentListener, FarAddress };
 
     void restartReceiver()
     {
-        m_receiver.stop(m_port);
+        m_receiver.stop(m_transport != Tcp, m_port);
         const int bound = vqs_message_recv_init();
         m_receiver.start();
         QCOMPARE(bound, 0);
     }
 
+    static void transportColumn()
+    {
+        QTest::addColumn<int>("transport");
+        onBothTransports([](int transport, const char *name) { QTest::newRow(name) << transport; });
+    }
+
+    // Receives on the transport from now on.
+    void useTransport(int transport)
+    {
+        if (transport == m_transport)
+            return;
+        m_receiver.stop(m_transport != Tcp, m_port);
+        qputenv("VQS_CONFIG", m_settings[transport].toUtf8());
+        const int bound = vqs_message_recv_init();
+        m_receiver.start();
+        m_transport = transport;
+        QCOMPARE(bound, transport == NoBroker || transport == NoAddress ? -1 : 0);
+    }
+
+    QString writeSettings(const QString &name, const QByteArray &text)
+    {
+        QFile file(m_files.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+        return file.fileName();
+    }
+
+    QProcessEnvironment peerEnvironment(const QString &settings) const
+    {
+        QProcessEnvironment env = withSettings(settings);
+        env.insert("VQS_PORT", QString::number(m_port));
+        return env;
+    }
+
+    // Sends texts to this process's receiver: itself over direct TCP, and through the broker
+    // from the catalog server's account in a peer.
+    bool sendToSelf(const QByteArrayList &texts)
+    {
+        if (m_transport != Tcp) {
+            QStringList arguments{"send", m_own};
+            for (const QByteArray &text : texts)
+                arguments << QString::fromUtf8(text);
+            return runPeer(arguments, peerEnvironment(m_server)).exitCode == 0;
+        }
+        for (const QByteArray &text : texts) {
+            if (vqs_message_send("127.0.0.1", text.constData()) != 0)
+                return false;
+        }
+        return true;
+    }
+
     unsigned short m_port = 0;
     Receiver m_receiver;
+    int m_transport = Tcp;
+    QTemporaryDir m_files;
+    QString m_settings[4];
+    BrokerNode *m_broker;
+    QString m_own;    // this process's address on the broker
+    QString m_server; // settings of the catalog server's account
 };
 
-QTEST_GUILESS_MAIN(TestVqs)
+QObject *makeTransportTest(BrokerNode *broker)
+{
+    return new TestVqs(broker);
+}
+
 #include "tst_vqs.moc"

@@ -1,33 +1,93 @@
 /* A second process on the transport for the tests.
- *   vqspeer send DEST TEXT...  queues every TEXT for DEST and returns from main at once
- *   vqspeer recv COUNT         prints "init RESULT", then "LENGTH TEXT" for COUNT receives */
+ *   vqspeer send DEST TEXT...          queues every TEXT for DEST and returns from main at once
+ *                                      (status 1 when any was refused)
+ *   vqspeer pairs DEST TEXT [DEST TEXT]...  queues each TEXT for the DEST before it
+ *   vqspeer threads DEST SENDERS EACH  SENDERS threads each queue "sender S I" for I < EACH
+ *   vqspeer recv COUNT                 prints "init RESULT", then "LENGTH TEXT" for COUNT
+ *                                      receives, and ends without coming back for more
+ *   vqspeer stamp COUNT                the same, with "NANOSECONDS LENGTH" for each message:
+ *                                      when it arrived, on the monotonic clock */
 
 #include "vqs.h"
 
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+
+struct sender {
+    const char *dest;
+    int number;
+    int each;
+    int failures;
+};
+
+static void *send_numbered(void *arg)
+{
+    struct sender *s = arg;
+    char text[64];
+    for (int i = 0; i < s->each; i++) {
+        snprintf(text, sizeof text, "sender %d %d", s->number, i);
+        if (vqs_message_send(s->dest, text) != 0)
+            s->failures++;
+    }
+    return NULL;
+}
+
+static int send_from_threads(const char *dest, int count, int each)
+{
+    struct sender senders[64];
+    pthread_t threads[64];
+    if (count < 1 || count > 64)
+        return 2;
+    for (int i = 0; i < count; i++) {
+        senders[i] = (struct sender){.dest = dest, .number = i, .each = each};
+        pthread_create(&threads[i], NULL, send_numbered, &senders[i]);
+    }
+    int failures = 0;
+    for (int i = 0; i < count; i++) {
+        pthread_join(threads[i], NULL);
+        failures += senders[i].failures;
+    }
+    return failures == 0 ? 0 : 1;
+}
 
 int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "send") == 0) {
-        for (int i = 3; i < argc; i++) {
-            if (vqs_message_send(argv[2], argv[i]) != 0)
-                return 1;
-        }
-        return 0;
+        int failures = 0;
+        for (int i = 3; i < argc; i++)
+            failures += vqs_message_send(argv[2], argv[i]) != 0;
+        return failures == 0 ? 0 : 1;
     }
-    if (argc == 3 && strcmp(argv[1], "recv") == 0) {
+    if (argc >= 4 && argc % 2 == 0 && strcmp(argv[1], "pairs") == 0) {
+        int failures = 0;
+        for (int i = 2; i + 1 < argc; i += 2)
+            failures += vqs_message_send(argv[i], argv[i + 1]) != 0;
+        return failures == 0 ? 0 : 1;
+    }
+    if (argc == 5 && strcmp(argv[1], "threads") == 0)
+        return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
+    int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
+    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp)) {
         static char buffer[VQS_MAX_MESSAGE + 1];
         printf("init %d\n", vqs_message_recv_init());
         fflush(stdout);
         for (int i = atoi(argv[2]); i > 0; i--) {
             int len = vqs_message_recv(buffer);
-            printf("%d %s\n", len, buffer);
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            if (stamp)
+                printf("%lld %d\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec, len);
+            else
+                printf("%d %s\n", len, buffer);
             fflush(stdout);
         }
         return 0;
     }
-    fprintf(stderr, "usage: vqspeer send DEST TEXT... | vqspeer recv COUNT\n");
+    fprintf(stderr, "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
+                    "threads DEST SENDERS EACH | vqspeer "
+                    "recv COUNT | vqspeer stamp COUNT\n");
     return 2;
 }

@@ -1,6 +1,7 @@
 #include "catalogserver.h"
 
 #include "catalogdocument.h"
+#include "mqaid.h"
 #include "sync/catalogframe.h"
 #include "vqs.h"
 
@@ -14,9 +15,9 @@
 const char *const CatalogServer::ContinuationAction = "data_resp_cont";
 
 CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
-                             bool answerDataRequests)
+                             bool answerDataRequests, bool verbose)
     : m_files(filesDirectory), m_maxFrameBytes(maxFrameBytes),
-      m_answerDataRequests(answerDataRequests)
+      m_answerDataRequests(answerDataRequests), m_verbose(verbose)
 {
 }
 
@@ -97,19 +98,24 @@ bool CatalogServer::serve()
     print(QStringLiteral("ready"));
     QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
     for (;;) {
-        if (vqs_message_recv(buffer.data()) < 0)
+        const int length = vqs_message_recv(buffer.data());
+        if (length < 0)
             continue;
-        handle(QString::fromUtf8(buffer.constData()));
+        if (!handle(QString::fromUtf8(buffer.constData())) && m_verbose) {
+            std::lock_guard<std::mutex> guard(m_outputLock);
+            amqp_dump(buffer.constData(), size_t(length));
+            std::fflush(stdout);
+        }
     }
 }
 
-void CatalogServer::handle(const QString &text)
+bool CatalogServer::handle(const QString &text)
 {
     CatalogFrame frame;
     QString error;
     if (!frame.parse(text, &error)) {
         print(QStringLiteral("malformed frame: ") + error);
-        return;
+        return false;
     }
     const QString client = frame.client();
     std::lock_guard<std::mutex> guard(m_lock);
@@ -135,6 +141,7 @@ void CatalogServer::handle(const QString &text)
     default:
         print(QStringLiteral("ignored ") + frame.actionText() + QStringLiteral(" from ") + client);
     }
+    return true;
 }
 
 bool CatalogServer::command(const QString &line)
@@ -193,7 +200,11 @@ bool CatalogServer::command(const QString &line)
                   (m_files.isEmpty() ? QStringLiteral("no --files") : error));
         return true;
     }
-    const QStringList targets = words.size() == 4 ? QStringList{words[3]} : m_clients.values();
+    // Through the broker one copy reaches every desktop; direct TCP sends each its own.
+    const char *everyone = vqs_broadcast_address();
+    const QStringList targets = words.size() == 4 ? QStringList{words[3]}
+                                : everyone        ? QStringList{QString::fromLatin1(everyone)}
+                                                  : m_clients.values();
     int sent = 0;
     for (const QString &target : targets)
         for (const QString &frame : frames)

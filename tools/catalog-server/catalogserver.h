@@ -21,8 +21,10 @@ public:
     static const char *const ContinuationAction;
 
     // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
-    // it over HTTP ask for it over the transport as well.
-    CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests);
+    // it over HTTP ask for it over the transport as well. With verbose a message that is not
+    // a frame is dumped in hexadecimal.
+    CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests,
+                  bool verbose);
 
     bool setCatalog(const QString &path, QString *error);
     // Writes the catalog file below the files directory (when one is set).
@@ -36,7 +38,8 @@ public:
     void print(const QString &line);
 
 private:
-    void handle(const QString &text);
+    // False when the text is not a frame.
+    bool handle(const QString &text);
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages,
                          bool continued);
     bool send(const QString &address, const QString &text);
@@ -47,6 +50,7 @@ private:
     const QString m_files;
     const int m_maxFrameBytes;
     const bool m_answerDataRequests;
+    const bool m_verbose;
     std::mutex m_outputLock;
     std::mutex m_lock; // guards the catalog and the clients
     QVector<CatalogPackage> m_catalog;

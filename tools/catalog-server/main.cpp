@@ -1,5 +1,6 @@
 // corvane-catalog-server: a catalog server on the store's transport, for development, tests
 // and the demo. See --help.
+#include "brokersetup.h"
 #include "catalogserver.h"
 
 #include <QCommandLineParser>
@@ -16,7 +17,8 @@
 static const char *const Commands =
     "Commands, one per line, from --commands and then from standard input:\n"
     "  push ACTION FILE [ADDRESS]  send the packages of catalog FILE as ACTION frames to\n"
-    "                              ADDRESS, or to every client that has joined\n"
+    "                              ADDRESS, or to every client that has joined (through\n"
+    "                              the broker: once, to the broadcast address)\n"
     "  publish ACTION FILE         append them as ACTION frames to the push file\n"
     "  unpublish                   empty the push file\n"
     "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
@@ -43,12 +45,23 @@ int main(int argc, char **argv)
         QStringLiteral("HTTP file area: writes .cv_data/data_x86_64 and, on publish, "
                        ".cv_data/push_x86_64 below it."),
         QStringLiteral("dir"));
-    const QCommandLineOption bind(QStringLiteral("bind"),
-                                  QStringLiteral("Address to receive on (default 127.0.0.2)."),
-                                  QStringLiteral("address"), QStringLiteral("127.0.0.2"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Transport port (default VQS_PORT or 7788)."),
-                                  QStringLiteral("port"));
+    const QCommandLineOption bind(
+        QStringLiteral("bind"),
+        QStringLiteral("Address to receive on over direct TCP (default 127.0.0.2)."),
+        QStringLiteral("address"), QStringLiteral("127.0.0.2"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("Direct TCP transport port (default VQS_PORT or 7788)."),
+        QStringLiteral("port"));
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("libvqs settings file (default VQS_CONFIG or /etc/vqs.conf): with "
+                       "\"transport = amqp\" the server goes through the broker, receives on its "
+                       "address there and pushes to every desktop with one message."),
+        QStringLiteral("file"));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Dump a received message that is not a frame in hexadecimal."));
     const QCommandLineOption maxFrame(QStringLiteral("max-frame"),
                                       QStringLiteral("Largest frame in bytes (default 65535)."),
                                       QStringLiteral("bytes"), QStringLiteral("65535"));
@@ -61,7 +74,8 @@ int main(int argc, char **argv)
     const QCommandLineOption filesOnly(
         QStringLiteral("files-only"),
         QStringLiteral("Leave data_requ unanswered: clients fetch the catalog file over HTTP."));
-    parser.addOptions({catalog, files, bind, port, maxFrame, commands, noServe, filesOnly});
+    parser.addOptions(
+        {catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly, verbose});
     parser.process(app);
 
     bool ok = false;
@@ -74,10 +88,13 @@ int main(int argc, char **argv)
     qputenv("VQS_BIND", parser.value(bind).toUtf8());
     if (parser.isSet(port))
         qputenv("VQS_PORT", parser.value(port).toUtf8());
+    if (parser.isSet(config))
+        qputenv("VQS_CONFIG", parser.value(config).toUtf8());
+    BrokerSetup::prepare();
 
     // Never deleted: the receiving thread uses it until the process ends.
-    CatalogServer *server =
-        new CatalogServer(parser.value(files), maxBytes, !parser.isSet(filesOnly));
+    CatalogServer *server = new CatalogServer(parser.value(files), maxBytes,
+                                              !parser.isSet(filesOnly), parser.isSet(verbose));
     QString error;
     if (parser.isSet(catalog) &&
         (!server->setCatalog(parser.value(catalog), &error) || !server->writeCatalogFile(&error))) {

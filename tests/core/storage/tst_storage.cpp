@@ -1,5 +1,6 @@
 #include "records/paths.h"
 #include "storage/database.h"
+#include "storage/queryresult.h"
 #include "tests/support/sandbox.h"
 
 #include <sqlite3.h>
@@ -115,6 +116,39 @@ private slots:
         QVERIFY(result[1] == nullptr);
         free_result(result);
         free_result(nullptr);
+    }
+
+    void queryResultHoldsWhatExecSelectGives_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("parameter");
+        QTest::newRow("every row, NULL cells") << "select s_name,s_icon,sign from softwares"
+                                               << "";
+        QTest::newRow("parameter") << "select s_name from softwares where s_name=?"
+                                   << "播放器";
+        QTest::newRow("no row") << "select s_name from softwares where s_name=?"
+                                << "none";
+        QTest::newRow("failing statement") << "select nothing from nowhere"
+                                           << "";
+    }
+    void queryResultHoldsWhatExecSelectGives()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, parameter);
+        for (const char *name : {"播放器", "second", "第三"})
+            QCOMPARE(
+                exec_sql(m_catalog.constData(), "insert into softwares(s_name) values(?)", name),
+                0);
+        int rows = 0, columns = 0;
+        char **cells = exec_select(m_catalog.constData(), &rows, &columns, sql.toUtf8().constData(),
+                                   parameter.toUtf8().constData());
+        const QueryResult result(Paths::catalogDatabase(), sql, {parameter});
+        QCOMPARE(result.rows(), rows);
+        for (int row = 0; row < rows; ++row)
+            for (int column = 0; column < columns; ++column)
+                QCOMPARE(result.text(row, column),
+                         QString::fromUtf8(cells[row * columns + column]));
+        free_result(cells);
     }
 
     // A "?" inside a literal is no parameter: only the real placeholders are bound.

@@ -30,6 +30,8 @@ QVector<Row> query(const QString &database, const QString &sql)
         sqlite3_close(db);
         return rows;
     }
+    // A store process may be committing: its lock is waited for, not read as no rows.
+    sqlite3_busy_timeout(db, 30000);
     sqlite3_stmt *stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
         while (sqlite3_step(stmt) == SQLITE_ROW) {

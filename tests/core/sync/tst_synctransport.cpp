@@ -1,19 +1,26 @@
 #include "catalogfixture.h"
+#include "catalogserverprocess.h"
 #include "framereceiver.h"
 #include "records/paths.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogrequest.h"
+#include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
+#include "tests/support/brokernode.h"
 #include "tests/support/httpserver.h"
+#include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
 #include "vqs.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 using namespace CatalogFixture;
 
@@ -24,63 +31,6 @@ const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QSt
 
 using Recorder = FrameRecorder;
 using Receiver = FrameReceiver;
-
-// tools/catalog-server on 127.0.0.2, driven through its command input.
-class CatalogServerProcess
-{
-public:
-    bool start(const QStringList &arguments)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(CORVANE_CATALOG_SERVER),
-                        QStringList{"--bind", "127.0.0.2", "--port", qgetenv("VQS_PORT")} +
-                            arguments);
-        return m_process.waitForStarted() && waitFor(QStringLiteral("ready"));
-    }
-
-    ~CatalogServerProcess()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.write("quit\n");
-        if (!m_process.waitForFinished(15000))
-            m_process.kill();
-        m_process.waitForFinished();
-    }
-
-    // The first line of output from line number from on that matches; empty after 30 s.
-    QString waitForLine(const QRegularExpression &pattern, int from = 0)
-    {
-        QString found;
-        (void)QTest::qWaitFor(
-            [&]() {
-                m_output += QString::fromUtf8(m_process.readAllStandardOutput());
-                const QStringList lines = output().mid(from).filter(pattern);
-                found = lines.value(0);
-                return !lines.isEmpty();
-            },
-            30000);
-        return found;
-    }
-
-    bool waitFor(const QString &prefix)
-    {
-        return !waitForLine(QRegularExpression("^" + QRegularExpression::escape(prefix))).isEmpty();
-    }
-
-    QString command(const QString &line)
-    {
-        const int before = output().size();
-        m_process.write(line.toUtf8() + '\n');
-        return waitForLine(QRegularExpression("^(ok|error) "), before);
-    }
-
-    QStringList output() const { return m_output.split('\n', Qt::SkipEmptyParts); }
-
-private:
-    QProcess m_process;
-    QString m_output;
-};
 
 // A catalog file for the server; a few of its packages are installed or upgradable.
 QVector<CatalogPackage> writeCatalog(const QString &path, int size)
@@ -110,6 +60,13 @@ QStringList namesOf(const QVector<CatalogPackage> &packages)
     return result;
 }
 
+// Each row of a test, once over direct TCP and once through the broker.
+template <typename Rows> void onBothTransports(Rows rows)
+{
+    rows(false, "tcp");
+    rows(true, "broker");
+}
+
 } // namespace
 
 #define SANDBOX_WITH_HELLO(name)                                                                   \
@@ -128,7 +85,11 @@ private slots:
                  qPrintable(TestRepository::shared().errorString()));
         qputenv("VQS_BIND", "127.0.0.1");
         qputenv("VQS_PORT", QByteArray::number(freePort()));
+        m_broker = std::make_unique<BrokerNode>();
+        QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
     }
+
+    void cleanupTestCase() { m_broker.reset(); }
 
     void receiverEndsOnRunEnd()
     {
@@ -148,19 +109,28 @@ private slots:
 
     void catalogDelivery_data()
     {
+        QTest::addColumn<bool>("broker");
         QTest::addColumn<bool>("overTransport");
         QTest::addColumn<int>("size");
-        QTest::newRow("transport") << true << 4;
-        QTest::newRow("file") << false << 4;
-        QTest::newRow("transport, several frames") << true << 400;
-        QTest::newRow("file, several frames") << false << 400;
+        onBothTransports([](bool broker, const char *name) {
+            auto row = [&](const char *what) {
+                return &(QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(name, what)))
+                         << broker);
+            };
+            *row("transport") << true << 4;
+            *row("file") << false << 4;
+            *row("transport, several frames") << true << 400;
+            *row("file, several frames") << false << 400;
+        });
     }
 
     void catalogDelivery()
     {
+        QFETCH(bool, broker);
         QFETCH(bool, overTransport);
         QFETCH(int, size);
         SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(broker, sandbox);
         QVERIFY(insertRow({{"s_name", "旧应用"}, {"s_rpm", "cv-old-1-1"}}));
         QTemporaryDir served;
         const QVector<CatalogPackage> catalog = writeCatalog(served.path() + "/catalog.xml", size);
@@ -169,8 +139,9 @@ private slots:
         QVERIFY(http.isRunning());
 
         CatalogServerProcess server;
-        QStringList arguments{"--catalog", served.path() + "/catalog.xml", "--files",
-                              served.path()};
+        QStringList arguments = serverArguments(broker);
+        arguments << "--catalog" << served.path() + "/catalog.xml"
+                  << "--files" << served.path();
         if (!overTransport)
             arguments << "--files-only";
         QVERIFY(server.start(arguments));
@@ -195,13 +166,13 @@ private slots:
         QCOMPARE(row("应用 2").value("sign"), QStringLiteral("0"));
         QCOMPARE(row("应用 3").value("s_description"), catalog[3].desc);
         QCOMPARE(readFile(Paths::iconDirectory() + "app-0.png"), QByteArray("icon"));
-        QVERIFY(server.waitFor("join_requ from 127.0.0.1"));
+        QVERIFY(server.waitFor("join_requ from " + client));
         if (overTransport) {
             QVERIFY(server.waitFor(
-                QStringLiteral("data_requ from 127.0.0.1: %1 frame(s)").arg(lines.size())));
+                QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(lines.size())));
             QVERIFY(!QFileInfo::exists(Paths::catalogDataFile()));
         } else {
-            QVERIFY(server.waitFor("data_requ from 127.0.0.1: not answered"));
+            QVERIFY(server.waitFor(QStringLiteral("data_requ from %1: not answered").arg(client)));
             QCOMPARE(readLines(Paths::catalogDataFile()), lines);
         }
     }
@@ -250,9 +221,13 @@ private slots:
             QVERIFY(receiver.recorder.frames.contains(first + '\n'));
     }
 
+    void serverPushesReachTheCatalog_data() { transportColumn(); }
+
     void serverPushesReachTheCatalog()
     {
+        QFETCH(bool, broker);
         SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(broker, sandbox);
         QTemporaryDir served;
         writeCatalog(served.path() + "/catalog.xml", 3);
         const CatalogPackage changed = package("应用 1", "cv-hello-1.2-1");
@@ -260,7 +235,8 @@ private slots:
                           ("<c>" + CatalogFrame::packageElement("p", changed) + "</c>").toUtf8()));
         QVERIFY(writeFile(served.path() + "/delete.xml", "<c><p name='应用 2'/></c>"));
         CatalogServerProcess server;
-        QVERIFY(server.start({"--catalog", served.path() + "/catalog.xml"}));
+        QVERIFY(server.start(serverArguments(broker) +
+                             QStringList{"--catalog", served.path() + "/catalog.xml"}));
         Receiver receiver;
         QVERIFY(receiver.start());
         CatalogRequest::send();
@@ -269,9 +245,11 @@ private slots:
         // To every client that joined, and to a named one.
         QCOMPARE(server.command("push data_update_push " + served.path() + "/update.xml"),
                  QStringLiteral("ok push 1"));
-        QCOMPARE(server.command("push data_delete_push " + served.path() + "/delete.xml 127.0.0.1"),
+        QCOMPARE(server.command("push data_delete_push " + served.path() + "/delete.xml " + client),
                  QStringLiteral("ok push 1"));
-        QVERIFY(receiver.drain("done"));
+        // The store's own markers do not go through the broker: the last push is waited for.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            receiver.recorder.countStartingWith("<frame action='data_delete_push'"), 1, 60000);
         QCOMPARE(names(), (QStringList{"应用 0", "应用 1"}));
         QCOMPARE(row("应用 1").value("s_rpm"), QStringLiteral("cv-hello-1.2-1"));
         QCOMPARE(row("应用 1").value("sign"), QStringLiteral("1"));
@@ -281,6 +259,197 @@ private slots:
         QCOMPARE(receiver.recorder.lists.at(update), QStringList{"cv-hello-1.2-1"});
         QCOMPARE(sandbox.notifications().size(), 1);
     }
+
+    void pushFileReplayReachesTheCatalog_data() { transportColumn(); }
+
+    // The push-file poller fetches what the server published and replays it to the store's
+    // own receiver.
+    void pushFileReplayReachesTheCatalog()
+    {
+        QFETCH(bool, broker);
+        SANDBOX_WITH_HELLO(sandbox);
+        useTransport(broker, sandbox);
+        sandbox.prependPath(toolFolder("sleepgate"));
+        QTemporaryDir served;
+        writeCatalog(served.path() + "/catalog.xml", 3);
+        const CatalogPackage changed = package("应用 1", "cv-hello-1.2-1");
+        QVERIFY(writeFile(served.path() + "/update.xml",
+                          ("<c>" + CatalogFrame::packageElement("p", changed) + "</c>").toUtf8()));
+        HttpServer http(served.path());
+        QVERIFY(http.isRunning());
+        sandbox.setConfig("iconurl", http.url().chopped(1));
+        sandbox.setConfig("refresh", "7");
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(broker) + QStringList{"--catalog",
+                                                                   served.path() + "/catalog.xml",
+                                                                   "--files", served.path()}));
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names().size(), 3, 60000);
+
+        const QString gates = sandbox.path("/.sandbox/sleep");
+        auto requests = [&]() { return readLines(gates + "/requests").size(); };
+        auto open = [&](int n) { return writeFile(gates + QStringLiteral("/open-%1").arg(n), ""); };
+        // Never ends by design; it is stopped while it waits at a gate.
+        GetVQSDataThread *poller = new GetVQSDataThread;
+        poller->start();
+        // The start-up pause, then the fetch of the file as it was: the baseline.
+        for (int gate = 1; gate <= 2; ++gate) {
+            QTRY_COMPARE_WITH_TIMEOUT(requests(), gate, 30000);
+            QVERIFY(open(gate));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(requests(), 3, 30000);
+        QCOMPARE(server.command("publish data_update_push " + served.path() + "/update.xml"),
+                 QStringLiteral("ok publish 1"));
+        QVERIFY(open(3));
+        // The next pause starts once the changed file has been replayed.
+        QTRY_COMPARE_WITH_TIMEOUT(requests(), 4, 30000);
+        QVERIFY(receiver.drain("done"));
+        poller->terminate();
+        QVERIFY(poller->wait(30000));
+        delete poller;
+        QCOMPARE(names(), (QStringList{"应用 0", "应用 1", "应用 2"}));
+        QCOMPARE(row("应用 1").value("s_rpm"), QStringLiteral("cv-hello-1.2-1"));
+        QCOMPARE(row("应用 1").value("sign"), QStringLiteral("1"));
+        QCOMPARE(row("应用 2").value("sign"), QStringLiteral("0"));
+    }
+
+    // A frame from a stock AMQP client that is not libvqs reaches the store: the wire format
+    // is plain AMQP with the frame text as the body.
+    void stockClientFrameIsStored()
+    {
+        SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(true, sandbox);
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        const QString frame = CatalogFrame::compose(QStringLiteral("data_add_push"),
+                                                    {package("外来应用", "cv-app9-1.0-1")});
+        const ProcessResult published = ProcessRunner::run(
+            "amqp-publish", m_broker->clientToolArguments(BrokerNode::ServerAddress) +
+                                QStringList{"--exchange", "corvane", "--routing-key", client,
+                                            "--persistent", "--body", frame});
+        QVERIFY2(published.exitCode == 0, qPrintable(published.output));
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.recorder.frames.contains(frame), 60000);
+        QCOMPARE(names(), QStringList{"外来应用"});
+        QCOMPARE(row("外来应用").value("s_rpm"), QStringLiteral("cv-app9-1.0-1"));
+        QCOMPARE(sandbox.notifications().size(), 1);
+    }
+
+    // A desktop account made on a running node as on a system's RabbitMQ: its settings file
+    // brings the catalog, and the accounts there already keep their passwords.
+    void accountsMadeForADesktop()
+    {
+        SANDBOX_WITH_HELLO(sandbox);
+        const QString client = useTransport(true, sandbox);
+        QTemporaryDir files;
+        const ProcessResult made = m_broker->addAccounts(
+            {"--server", BrokerNode::ServerAddress, "--client", client}, files.path());
+        QVERIFY2(made.exitCode == 0, qPrintable(made.output));
+        QVERIFY(made.output.contains("account catalog-server exists; left as it is"));
+        qputenv("VQS_CONFIG", files.filePath("vqs-" + client + ".conf").toUtf8());
+        QVERIFY(QFile::exists(files.filePath("vqs-" + client + ".conf")));
+        QVERIFY(!QFile::exists(files.filePath("vqs-server.conf")));
+        QTemporaryDir served;
+        const QVector<CatalogPackage> catalog = writeCatalog(served.path() + "/catalog.xml", 4);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(true) +
+                             QStringList{"--catalog", served.path() + "/catalog.xml"}));
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names(), namesOf(catalog), 60000);
+    }
+
+    void serverSetUpStopsWithTheBrokersAnswer_data()
+    {
+        QTest::addColumn<bool>("desktopAccount");
+        QTest::addColumn<QString>("setting"); // %1: a port nothing listens on
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("wrong password")
+            << false << "password = wrong"
+            << "connecting to the broker: server connection error 403, message: ACCESS_REFUSED";
+        QTest::newRow("a desktop's account")
+            << true << ""
+            << "declaring the exchange: server channel error 403, message: ACCESS_REFUSED";
+        QTest::newRow("broker out of reach") << false << "url = amqp://127.0.0.1:%1/corvane"
+                                             << "connecting to the broker: a socket error occurred";
+    }
+
+    // The catalog server sets up the broker before it receives; what the broker answers is
+    // its last word.
+    void serverSetUpStopsWithTheBrokersAnswer()
+    {
+        QFETCH(bool, desktopAccount);
+        QFETCH(QString, setting);
+        QFETCH(QString, answer);
+        const QString settings = m_broker->settingsFor(
+            desktopAccount ? m_broker->freshAddress() : QString(BrokerNode::ServerAddress),
+            {setting.arg(freePort())});
+        const ProcessResult run = ProcessRunner::run(QStringLiteral(CORVANE_CATALOG_SERVER),
+                                                     {"--config", settings, "--no-serve"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.output.startsWith("catalog-server: " + answer), qPrintable(run.output));
+    }
+
+    void serverDumpsWhatItCannotRead_data()
+    {
+        QTest::addColumn<bool>("verbose");
+        QTest::newRow("verbose") << true;
+        QTest::newRow("quiet") << false;
+    }
+
+    // A message that is not a frame: the server says so and, with --verbose, dumps it.
+    void serverDumpsWhatItCannotRead()
+    {
+        QFETCH(bool, verbose);
+        Sandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        const QString client = useTransport(true, sandbox);
+        CatalogServerProcess server;
+        QStringList arguments = serverArguments(true);
+        if (verbose)
+            arguments << "--verbose";
+        QVERIFY(server.start(arguments));
+        QCOMPARE(vqs_message_send(BrokerNode::ServerAddress, "<frame action='data_requ' cut"), 0);
+        QCOMPARE(vqs_message_send(BrokerNode::ServerAddress,
+                                  qPrintable(CatalogFrame::joinRequest(client))),
+                 0);
+        // One receiving thread: what it does for the first message comes before this line.
+        QVERIFY(server.waitFor("join_requ from " + client));
+        QCOMPARE(server.output().filter(QRegularExpression("^malformed frame: ")).size(), 1);
+        QCOMPARE(server.output().filter(QRegularExpression("^00000000: 3C 66 72 61 6D 65")).size(),
+                 verbose ? 1 : 0);
+    }
+
+private:
+    static void transportColumn()
+    {
+        QTest::addColumn<bool>("broker");
+        onBothTransports([](bool broker, const char *name) { QTest::newRow(name) << broker; });
+    }
+
+    // Makes this process the store on the transport; the address the catalog server answers.
+    QString useTransport(bool broker, Sandbox &sandbox)
+    {
+        if (!broker)
+            return QStringLiteral("127.0.0.1");
+        // An address of its own on the broker: no message of an earlier test is waiting there.
+        const QString client = m_broker->freshAddress();
+        qputenv("VQS_CONFIG", m_broker->settingsFor(client).toUtf8());
+        sandbox.setConfig("localip", client);
+        sandbox.setConfig("serverip", BrokerNode::ServerAddress);
+        return client;
+    }
+
+    QStringList serverArguments(bool broker)
+    {
+        if (!broker)
+            return {};
+        return {"--config", m_broker->settingsFor(BrokerNode::ServerAddress)};
+    }
+
+    std::unique_ptr<BrokerNode> m_broker;
 };
 
 QTEST_GUILESS_MAIN(TestSyncTransport)

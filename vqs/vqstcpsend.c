@@ -1,7 +1,7 @@
-/* The sending side: callers queue; one thread per destination delivers over its connection. */
+/* The sending side of the direct TCP transport: callers queue; one thread per destination
+ * delivers over its connection. */
 
-#include "vqssend.h"
-#include "vqs.h"
+#include "vqstcpsend.h"
 #include "vqsallow.h"
 #include "vqsenv.h"
 
@@ -293,24 +293,8 @@ int vqs_peer_accepted(struct in_addr peer, const char *allow)
     return allowed;
 }
 
-int vqs_message_send(const char *dest, const char *text)
+int vqs_tcp_send(struct in_addr addr, const char *text, size_t len)
 {
-    struct in_addr addr;
-    if (!text) {
-        fprintf(stderr, "vqs: message refused: no text\n");
-        return -1;
-    }
-    if (!dest || inet_pton(AF_INET, dest, &addr) != 1) {
-        fprintf(stderr, "vqs: message refused: destination \"%s\" is not an IPv4 address\n",
-                dest ? dest : "");
-        return -1;
-    }
-    size_t len = strnlen(text, VQS_MAX_MESSAGE + 1);
-    if (len > VQS_MAX_MESSAGE) {
-        fprintf(stderr, "vqs: message to %s refused: longer than %d bytes\n", dest,
-                VQS_MAX_MESSAGE);
-        return -1;
-    }
     struct item *it = malloc(sizeof *it + 4 + len);
     if (!it)
         return -1;

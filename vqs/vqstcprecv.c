@@ -1,8 +1,10 @@
-/* The receiving side: one listening socket and the accepted connections, read with poll. */
+/* The receiving side of the direct TCP transport: one listening socket and the accepted
+ * connections, read with poll. */
 
+#include "vqstcprecv.h"
 #include "vqs.h"
 #include "vqsenv.h"
-#include "vqssend.h"
+#include "vqstcpsend.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -55,7 +57,7 @@ static void compact_peers(void)
     g_npeers = kept;
 }
 
-static void reset_receiver(void)
+void vqs_tcp_recv_close(void)
 {
     for (size_t i = 0; i < g_npeers; i++)
         close_peer(&g_peers[i]);
@@ -75,7 +77,7 @@ static int fail_after_pause(void)
     return -1;
 }
 
-int vqs_message_recv_init(void)
+int vqs_tcp_recv_init(void)
 {
     const char *bind_text = vqs_env("VQS_BIND", "0.0.0.0");
     unsigned short port = vqs_port();
@@ -84,7 +86,7 @@ int vqs_message_recv_init(void)
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     if (inet_pton(AF_INET, bind_text, &sa.sin_addr) != 1) {
-        reset_receiver();
+        vqs_tcp_recv_close();
         fprintf(stderr, "vqs: VQS_BIND \"%s\" is not an IPv4 address\n", bind_text);
         return -1;
     }
@@ -96,7 +98,7 @@ int vqs_message_recv_init(void)
         g_allow = strdup(vqs_env("VQS_ALLOW", ""));
         return 0;
     }
-    reset_receiver();
+    vqs_tcp_recv_close();
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int one = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
@@ -188,12 +190,9 @@ static int read_peer(struct peer *p, char *out)
     }
 }
 
-int vqs_message_recv(char *buffer)
+int vqs_tcp_recv(char *buffer)
 {
-    if (!buffer)
-        return -1;
-    buffer[0] = '\0';
-    if (g_listen < 0 && vqs_message_recv_init() != 0)
+    if (g_listen < 0 && vqs_tcp_recv_init() != 0)
         return fail_after_pause();
 
     struct pollfd fds[MAX_PEERS + 1];

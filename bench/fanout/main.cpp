@@ -1,0 +1,410 @@
+// One catalog server pushing one 50-package update frame to N desktops, N = 100 and 1,000,
+// through a private RabbitMQ node and over direct TCP: the time until the last receiver has
+// it, the server's CPU time for the push and the threads it did that on. Each against its
+// floor: one bare sender, a thread of this benchmark, reaching the same receivers (one
+// persistent, confirmed publish to the broadcast address; one write per open connection).
+// The receivers are lightweight ones of this benchmark and one real libvqs receiver.
+#include "arrivals.h"
+#include "bench/support/benchpackages.h"
+#include "brokerconsumers.h"
+#include "sync/catalogframe.h"
+#include "tcpreceivers.h"
+#include "tests/core/sync/catalogserverprocess.h"
+#include "tests/support/brokernode.h"
+#include "tools/catalog-server/catalogdocument.h"
+#include "vqs.h"
+#include "vqsbroker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <vector>
+
+namespace
+{
+
+using Clock = Arrivals::Clock;
+constexpr int Repetitions = 5;
+constexpr int FramePackages = 50;
+constexpr int WaitMs = 120000;
+
+double msBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+double threadCpuMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Time on a CPU of each thread of a process, in nanoseconds, by thread id.
+std::map<QString, long long> cpuByThread(qint64 pid)
+{
+    std::map<QString, long long> result;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + '/' + tid + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            result[tid] = stat.readAll().split(' ').value(0).toLongLong();
+    }
+    return result;
+}
+
+struct Load {
+    double cpuMs = 0;
+    int working = 0; // threads that ran between the two looks
+    int threads = 0;
+};
+
+Load loadBetween(const std::map<QString, long long> &before,
+                 const std::map<QString, long long> &after)
+{
+    Load load;
+    load.threads = int(after.size());
+    for (const auto &thread : after) {
+        const auto earlier = before.find(thread.first);
+        const long long ran = thread.second - (earlier == before.end() ? 0 : earlier->second);
+        load.cpuMs += ran / 1e6;
+        load.working += ran > 0 ? 1 : 0;
+    }
+    return load;
+}
+
+// The 50 packages of the update frame, as a catalog file for the server, and the frame.
+QString writeUpdate(const QString &path, QString *frame)
+{
+    QString xml = QStringLiteral("<catalog>\n");
+    QVector<CatalogPackage> packages;
+    for (int i = 0; i < FramePackages; ++i) {
+        CatalogPackage p;
+        p.name = QString::asprintf("应用%05d", i);
+        p.icon = QString::asprintf("cvb-app%05d", i);
+        p.exec = p.icon + QStringLiteral(" %U");
+        p.version = QStringLiteral("2.") + QString::number(i % 7);
+        p.rpm = p.icon + '-' + p.version + QStringLiteral("-1");
+        p.size = QString::number(1 + i % 90) + QStringLiteral(" MB");
+        p.desc = QStringLiteral("一个普通的桌面应用，用于日常办公与学习，这一版修正了许多问题 #") +
+                 QString::number(i);
+        p.rpmdeps = QStringLiteral("libc libqt5core libqt5widgets");
+        p.star = QString::number(1 + i % 5);
+        p.klass = QString::number(1 + i % 13);
+        p.time = QStringLiteral("20240601");
+        packages << p;
+        xml += CatalogFrame::packageElement(QStringLiteral("app"), p) + '\n';
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write((xml + QStringLiteral("</catalog>\n")).toUtf8()) < 0)
+        return QString();
+    QStringList skipped;
+    *frame = CatalogDocument::frames(QStringLiteral("data_update_push"),
+                                     QStringLiteral("data_update_push"), packages,
+                                     CatalogDocument::MaxFrameBytes, &skipped)
+                 .value(0);
+    return path;
+}
+
+// The real libvqs receiver: vqspeer noting when each message came.
+class StampingPeer
+{
+public:
+    StampingPeer(const QProcessEnvironment &env, int messages)
+    {
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(VQS_PEER_PROGRAM, {"stamp", QString::number(messages)});
+        m_ready = m_process.waitForReadyRead(WaitMs) && m_process.readLine() == "init 0\n";
+    }
+    ~StampingPeer()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool isReady() const { return m_ready; }
+    // When its next message came; a default time when it does not come.
+    Clock::time_point next()
+    {
+        while (!m_process.canReadLine())
+            if (!m_process.waitForReadyRead(WaitMs))
+                return {};
+        const long long ns = m_process.readLine().split(' ').value(0).toLongLong();
+        return Clock::time_point(std::chrono::nanoseconds(ns));
+    }
+
+private:
+    QProcess m_process;
+    bool m_ready = false;
+};
+
+struct Figures {
+    double lastMs = -1;
+    Load server;
+    double nodeCpuMs = -1; // the broker's own work for a push
+    double floorLastMs = -1;
+    double floorCpuMs = -1;
+};
+
+// Pushes Repetitions times: the medians of the time to the last receiver and of the load on
+// the server (and on the broker node, when there is one).
+Figures measurePushes(CatalogServerProcess &server, const QString &file, Arrivals &arrivals,
+                      StampingPeer &peer, int before, qint64 node = 0)
+{
+    std::vector<double> last, cpu, working, threads, nodeCpu;
+    for (int r = 1; r <= Repetitions; ++r) {
+        const auto load = cpuByThread(server.processId());
+        const auto nodeLoad = cpuByThread(node);
+        const Clock::time_point start = Clock::now();
+        if (!server.command("push data_update_push " + file).startsWith("ok push"))
+            return {};
+        const Clock::time_point peerTime = peer.next();
+        if (!arrivals.waitForAll(before + r, WaitMs) || peerTime == Clock::time_point{})
+            return {};
+        last.push_back(msBetween(start, std::max(arrivals.lastOf(before + r), peerTime)));
+        const Load pushLoad = loadBetween(load, cpuByThread(server.processId()));
+        cpu.push_back(pushLoad.cpuMs);
+        working.push_back(pushLoad.working);
+        threads.push_back(pushLoad.threads);
+        nodeCpu.push_back(loadBetween(nodeLoad, cpuByThread(node)).cpuMs);
+    }
+    Figures figures;
+    figures.lastMs = median(last);
+    if (node)
+        figures.nodeCpuMs = median(nodeCpu);
+    figures.server = {median(cpu), int(median(working)), int(median(threads))};
+    return figures;
+}
+
+// The bare sender Repetitions times, right after the pushes: medians into figures.
+template <typename Send>
+void measureFloor(Figures *figures, Arrivals &arrivals, StampingPeer &peer, int before, Send send)
+{
+    std::vector<double> last, cpu;
+    for (int r = 1; r <= Repetitions; ++r) {
+        const double cpuStart = threadCpuMs();
+        const Clock::time_point start = Clock::now();
+        if (!send())
+            return;
+        const double cpuUsed = threadCpuMs() - cpuStart;
+        const Clock::time_point peerTime = peer.next();
+        if (!arrivals.waitForAll(before + r, WaitMs) || peerTime == Clock::time_point{})
+            return;
+        last.push_back(msBetween(start, std::max(arrivals.lastOf(before + r), peerTime)));
+        cpu.push_back(cpuUsed);
+    }
+    figures->floorLastMs = median(last);
+    figures->floorCpuMs = median(cpu);
+}
+
+QString tcpAddress(int i)
+{
+    return QStringLiteral("127.1.%1.%2").arg(i / 250).arg(i % 250 + 1);
+}
+
+unsigned short freePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof sa;
+    unsigned short port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), size) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &size) == 0)
+        port = ntohs(sa.sin_port);
+    close(fd);
+    return port;
+}
+
+int connectTo(const QString &address, unsigned short port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    inet_pton(AF_INET, address.toLatin1().constData(), &sa.sin_addr);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+QByteArray framed(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    const uint32_t length = htonl(uint32_t(bytes.size()));
+    return QByteArray(reinterpret_cast<const char *>(&length), 4) + bytes;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    return send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+}
+
+// Direct TCP: every desktop joins, so the server pushes to each over its own connection.
+Figures overTcp(int desktops, const QString &settings, const QString &file, const QString &frame)
+{
+    const unsigned short port = freePort();
+    qputenv("VQS_CONFIG", settings.toUtf8());
+    qputenv("VQS_PORT", QByteArray::number(port));
+    std::vector<QString> addresses;
+    for (int i = 0; i < desktops - 1; ++i)
+        addresses.push_back(tcpAddress(i));
+    const QString real = tcpAddress(desktops - 1);
+    Arrivals arrivals(desktops - 1);
+    TcpReceivers receivers(addresses, port, &arrivals);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VQS_BIND", real);
+    StampingPeer peer(env, 1 + 2 * Repetitions);
+    CatalogServerProcess server;
+    if (!receivers.isValid() || !peer.isReady() || !server.start({}))
+        return {};
+
+    const int joins = connectTo(QStringLiteral("127.0.0.2"), port);
+    for (const QString &address : addresses)
+        writeAll(joins, framed(CatalogFrame::joinRequest(address)));
+    writeAll(joins, framed(CatalogFrame::joinRequest(real)));
+    close(joins);
+    if (!arrivals.waitForAll(1, WaitMs) || peer.next() == Clock::time_point{})
+        return {};
+
+    Figures figures = measurePushes(server, file, arrivals, peer, 1);
+    std::vector<int> links;
+    for (int i = 0; i < desktops; ++i)
+        links.push_back(connectTo(tcpAddress(i), port));
+    const QByteArray bytes = framed(frame);
+    measureFloor(&figures, arrivals, peer, 1 + Repetitions, [&] {
+        bool sent = true;
+        for (int fd : links)
+            sent = writeAll(fd, bytes) && sent;
+        return sent;
+    });
+    for (int fd : links)
+        close(fd);
+    return figures;
+}
+
+// The broker: the server publishes once to the broadcast address every queue is bound to.
+Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const QString &frame)
+{
+    const QString real = QStringLiteral("10.77.99.%1").arg(desktops % 250);
+    std::vector<QString> addresses;
+    for (int i = 0; i < desktops - 1; ++i)
+        addresses.push_back(QStringLiteral("10.77.%1.%2").arg(100 + i / 250).arg(i % 250 + 1));
+    Arrivals arrivals(desktops - 1);
+    qputenv("VQS_CONFIG", node.settingsFor(real).toUtf8());
+    BrokerConsumers consumers(addresses, &arrivals);
+    consumers.removeAtEnd(real);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VQS_CONFIG", node.settingsFor(real));
+    StampingPeer peer(env, 2 * Repetitions);
+    CatalogServerProcess server;
+    if (!consumers.isValid() || !peer.isReady() ||
+        !server.start({"--config", node.settingsFor(BrokerNode::ServerAddress)})) {
+        std::fprintf(stderr, "fanout: %s\n", qPrintable(consumers.errorString()));
+        return {};
+    }
+    QFile pid(node.directory() + QStringLiteral("/node/pid"));
+    const qint64 beam = pid.open(QIODevice::ReadOnly) ? pid.readAll().trimmed().toLongLong() : 0;
+    Figures figures = measurePushes(server, file, arrivals, peer, 0, beam);
+
+    qputenv("VQS_CONFIG", node.settingsFor(BrokerNode::ServerAddress).toUtf8());
+    amqp_rpc_reply_t reply;
+    amqp_connection_state_t publisher = vqs_broker_connect(&reply);
+    if (!publisher || reply.reply_type != AMQP_RESPONSE_NORMAL ||
+        !amqp_confirm_select(publisher, 1))
+        return figures;
+    const QByteArray body = frame.toUtf8();
+    measureFloor(&figures, arrivals, peer, Repetitions, [&] {
+        amqp_basic_properties_t props;
+        props._flags = AMQP_BASIC_DELIVERY_MODE_FLAG;
+        props.delivery_mode = AMQP_DELIVERY_PERSISTENT;
+        if (amqp_basic_publish(
+                publisher, 1, amqp_cstring_bytes(vqs_broker_exchange()),
+                amqp_cstring_bytes(vqs_broadcast_address()), 0, 0, &props,
+                amqp_bytes_t{size_t(body.size()), const_cast<char *>(body.constData())}) != 0)
+            return false;
+        amqp_frame_t confirm;
+        return amqp_simple_wait_frame(publisher, &confirm) == AMQP_STATUS_OK &&
+               confirm.frame_type == AMQP_FRAME_METHOD &&
+               confirm.payload.method.id == AMQP_BASIC_ACK_METHOD;
+    });
+    amqp_connection_close(publisher, AMQP_REPLY_SUCCESS);
+    amqp_destroy_connection(publisher);
+    return figures;
+}
+
+void printFigures(const char *transport, int desktops, const Figures &f)
+{
+    const QString prefix = QStringLiteral("fanout %1 N=%2: ").arg(transport).arg(desktops);
+    BenchPackages::printRow(prefix + QStringLiteral("last receiver (ms)"), f.lastMs, f.floorLastMs);
+    BenchPackages::printRow(prefix + QStringLiteral("server CPU per push (ms)"), f.server.cpuMs,
+                            f.floorCpuMs);
+    BenchPackages::printRow(prefix + QStringLiteral("server threads at work"), f.server.working, 1);
+    BenchPackages::printRow(prefix + QStringLiteral("server threads in all"), f.server.threads, 0);
+    if (f.nodeCpuMs >= 0)
+        BenchPackages::printRow(prefix + QStringLiteral("node CPU per push (ms)"), f.nodeCpuMs, 0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    // Each desktop costs the TCP server a connection and this benchmark two.
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    QTemporaryDir dir;
+    QString frame;
+    const QString file = writeUpdate(dir.filePath("update.xml"), &frame);
+    const QString tcpSettings = dir.filePath("tcp.conf");
+    QFile tcp(tcpSettings);
+    if (file.isEmpty() || frame.isEmpty() || !tcp.open(QIODevice::WriteOnly) ||
+        tcp.write("transport = tcp\n") < 0) {
+        std::fprintf(stderr, "fanout: cannot write the frame or the settings\n");
+        return 1;
+    }
+    tcp.close();
+    BrokerNode node;
+    if (!node.isValid()) {
+        std::fprintf(stderr, "fanout: %s\n", qPrintable(node.errorString()));
+        return 1;
+    }
+    std::printf("# fanout: one %d-package update frame of %d bytes, median of %d pushes\n",
+                FramePackages, int(frame.toUtf8().size()), Repetitions);
+    BenchPackages::printHeader();
+    bool complete = true;
+    for (int desktops : {100, 1000}) {
+        const Figures tcpFigures = overTcp(desktops, tcpSettings, file, frame);
+        printFigures("tcp", desktops, tcpFigures);
+        const Figures brokerFigures = throughBroker(desktops, node, file, frame);
+        printFigures("broker", desktops, brokerFigures);
+        complete = complete && tcpFigures.floorLastMs > 0 && brokerFigures.floorLastMs > 0;
+    }
+    return complete ? 0 : 1;
+}

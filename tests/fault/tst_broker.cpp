@@ -1,0 +1,306 @@
+#include "records/paths.h"
+#include "shell/mainwindow.h"
+#include "storeprocess.h"
+#include "sync/catalogframe.h"
+#include "tests/app/shell/shellharness.h"
+#include "tests/core/sync/catalogfixture.h"
+#include "tests/core/sync/catalogserverprocess.h"
+#include "tests/core/sync/framereceiver.h"
+#include "tests/support/brokernode.h"
+#include "tests/support/stallwatch.h"
+#include "tests/support/testrepository.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+#include <future>
+#include <memory>
+
+using namespace CatalogFixture;
+
+namespace
+{
+
+const int Long = 180000;
+// The longest the GUI thread may go without its events while a fault is met.
+const int StallLimitMs = 1000;
+const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
+const QString AddTitle = QStringLiteral("Corvane有新增软件!");
+const QString UpdateTitle = QStringLiteral("Corvane有更新!");
+
+// A catalog file of the catalog server holding packages.
+QString catalogFile(const QTemporaryDir &dir, const QString &name,
+                    const QVector<CatalogPackage> &packages)
+{
+    QString xml = QStringLiteral("<catalog>\n");
+    for (const CatalogPackage &p : packages)
+        xml += CatalogFrame::packageElement(QStringLiteral("app"), p) + QLatin1Char('\n');
+    const QString path = dir.filePath(name);
+    writeFile(path, (xml + QStringLiteral("</catalog>\n")).toUtf8());
+    return path;
+}
+
+// The titles of the desktop notifications so far, in order.
+QStringList notificationTitles(const Sandbox &sandbox)
+{
+    QStringList titles;
+    for (const QString &line : sandbox.notifications())
+        titles << line.section(QLatin1Char('\t'), 2, 2);
+    return titles;
+}
+
+int rowsNamed(const QString &name)
+{
+    return query(Paths::catalogDatabase(),
+                 QStringLiteral("select count(*) as n from softwares where s_name='%1'").arg(name))
+        .value(0)
+        .value(QStringLiteral("n"))
+        .toInt();
+}
+
+// Runs work on another thread while this one keeps to its events.
+template <typename Work> bool withoutStalling(Work work)
+{
+    std::future<bool> done = std::async(std::launch::async, work);
+    const bool ended = QTest::qWaitFor(
+        [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, Long);
+    return ended && done.get();
+}
+
+bool responsive(const StallWatch &watch)
+{
+    qInfo("longest time the GUI thread was kept from its events: %lld ms", watch.longestGapMs());
+    return watch.longestGapMs() < StallLimitMs;
+}
+
+} // namespace
+
+class TestBroker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(TestRepository::shared().isValid(),
+                 qPrintable(TestRepository::shared().errorString()));
+        m_broker = std::make_unique<BrokerNode>();
+        QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
+        m_files.reset(new QTemporaryDir);
+        QVERIFY(m_files->isValid());
+    }
+
+    void cleanupTestCase() { m_broker.reset(); }
+
+    // The broker stops and starts again while the window and the catalog server run: a push
+    // the server made meanwhile and the store's catalog request both arrive, and the window
+    // keeps to its events throughout.
+    void brokerRestartLosesNothing()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        const QString settings = useBroker(h.sandbox());
+        qputenv("VQS_CONFIG", settings.toUtf8());
+        const CatalogPackage hello = package("你好世界", "cv-hello-1.0-1", "cv-hello");
+        const CatalogPackage player = package("影音播放器", "cv-player-3.2-4", "cv-player");
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments() +
+                             QStringList{"--catalog", catalogFile(*m_files, "one.xml", {hello})}));
+        MainWindow *window = h.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isLoading(), Long);
+        StallWatch watch;
+
+        QVERIFY(withoutStalling([&] { return m_broker->stop(); }));
+        QCOMPARE(server.command("catalog " + catalogFile(*m_files, "two.xml", {hello, player})),
+                 QStringLiteral("ok catalog"));
+        QCOMPARE(
+            server.command("push data_add_push " + catalogFile(*m_files, "player.xml", {player})),
+            QStringLiteral("ok push 1"));
+        // The store asks for the catalog again while the broker is away.
+        window->findChild<QPushButton *>(QStringLiteral("pushButton_update"))->click();
+        QVERIFY(withoutStalling([&] { return m_broker->start(); }));
+
+        const QString answered = QStringLiteral("data_requ from %1: 1 frame(s)").arg(m_client);
+        QTRY_COMPARE_WITH_TIMEOUT(server.output().filter(answered).size(), 2, Long);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !window->isLoading() && h.rowOf(h.catalogTable(), player.name) >= 0, Long);
+        QCOMPARE(notificationTitles(h.sandbox()), QStringList{AddTitle});
+        QVERIFY(responsive(watch));
+    }
+
+    // A desktop that is off while three pushes go out gets all three, in order, when it
+    // starts: an add, an update of the same package, another add.
+    void offDesktopGetsThreePushesInOrder()
+    {
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        const QString settings = useBroker(sandbox);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments() << "--files-only"));
+        {
+            StoreProcess store(settings);
+            // Its queue exists once its first request has gone out.
+            QVERIFY(server.waitFor("join_requ from " + m_client, Long));
+        }
+        const QStringList pushes{
+            "data_add_push " + catalogFile(*m_files, "p1.xml", {package("P", "cv-p-1.0-1")}),
+            "data_update_push " + catalogFile(*m_files, "p2.xml", {package("P", "cv-p-2.0-1")}),
+            "data_add_push " + catalogFile(*m_files, "p3.xml", {package("Q", "cv-q-1.0-1")})};
+        for (const QString &push : pushes)
+            QCOMPARE(server.command("push " + push + ' ' + m_client), QStringLiteral("ok push 1"));
+
+        StoreProcess store(settings);
+        QTRY_COMPARE_WITH_TIMEOUT(sandbox.notifications().size(), 3, Long);
+        QCOMPARE(notificationTitles(sandbox), (QStringList{AddTitle, UpdateTitle, AddTitle}));
+        QCOMPARE(row("P").value("s_rpm"), QStringLiteral("cv-p-2.0-1"));
+        QCOMPARE(names(), (QStringList{"P", "Q"}));
+    }
+
+    void killedInTheMiddleOfAFrame_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("icon");
+        QTest::addColumn<int>("storedBeforeKill");
+        // The icon is fetched inside the frame's transaction; the notice comes after it.
+        QTest::newRow("before the frame is stored") << "wget"
+                                                    << "held.png" << 0;
+        QTest::newRow("after the frame is stored") << "notify-send"
+                                                   << "" << 1;
+    }
+
+    // The store is killed while it handles a frame from the broker: it gets the frame again
+    // when it starts, and the catalog holds the package once.
+    void killedInTheMiddleOfAFrame()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QString, icon);
+        QFETCH(int, storedBeforeKill);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        sandbox.prependPath(QStringLiteral(CORVANE_FAULT_DIR "/holdtools"));
+        const QString settings = useBroker(sandbox);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments() << "--files-only"));
+        const QString held = sandbox.path("/.sandbox/held-" + tool);
+        QVERIFY(writeFile(sandbox.path("/.sandbox/hold-" + tool), ""));
+
+        auto store = std::make_unique<StoreProcess>(settings);
+        QVERIFY(server.waitFor("join_requ from " + m_client, Long));
+        const QString frame =
+            catalogFile(*m_files, "held.xml", {package("held", "cv-held-1.0-1", icon)});
+        QCOMPARE(server.command("push data_add_push " + frame + ' ' + m_client),
+                 QStringLiteral("ok push 1"));
+        QTRY_VERIFY_WITH_TIMEOUT(!readFile(held).trimmed().isEmpty(), Long);
+        QCOMPARE(rowsNamed("held"), storedBeforeKill);
+        store.reset();
+        QCOMPARE(::kill(readFile(held).trimmed().toInt(), SIGKILL), 0);
+
+        QVERIFY(QFile::remove(sandbox.path("/.sandbox/hold-" + tool)));
+        store = std::make_unique<StoreProcess>(settings);
+        QTRY_COMPARE_WITH_TIMEOUT(sandbox.notifications().size(), 1, Long);
+        QCOMPARE(rowsNamed("held"), 1);
+        QCOMPARE(row("held").value("s_rpm"), QStringLiteral("cv-held-1.0-1"));
+    }
+
+    void desktopCannotWriteToOthers_data()
+    {
+        QTest::addColumn<bool>("broadcast");
+        QTest::newRow("another desktop's address") << false;
+        QTest::newRow("the broadcast address") << true;
+    }
+
+    // A desktop's account publishing where only the catalog server may: the broker refuses
+    // it, and the frame never reaches the store.
+    void desktopCannotWriteToOthers()
+    {
+        QFETCH(bool, broadcast);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        qputenv("VQS_CONFIG", useBroker(sandbox).toUtf8());
+        FrameReceiver receiver;
+        QVERIFY(receiver.start());
+        const QString forged =
+            CatalogFrame::compose("data_add_push", {package("forged", "cv-forged-1-1")});
+        const QString genuine =
+            CatalogFrame::compose("data_add_push", {package("genuine", "cv-genuine-1-1")});
+
+        const QString other = m_broker->settingsFor(m_broker->freshAddress());
+        const ProcessResult refused =
+            sendFrom(other, broadcast ? QStringLiteral("255.255.255.255") : m_client, forged);
+        QVERIFY2(refused.output.contains("refused by the broker (ACCESS_REFUSED"),
+                 qPrintable(refused.output));
+        // Had the broker taken the forged frame, it would be in the queue before this one.
+        QCOMPARE(
+            sendFrom(m_broker->settingsFor(BrokerNode::ServerAddress), m_client, genuine).exitCode,
+            0);
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.recorder.frames.contains(genuine), Long);
+        QVERIFY(!receiver.recorder.frames.contains(forged));
+        QCOMPARE(names(), QStringList{"genuine"});
+    }
+
+    // Credentials the broker refuses: one line on standard error, however often the store
+    // tries again, and the store keeps running.
+    void wrongCredentialsSayOneLine()
+    {
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        useBroker(sandbox);
+        const QString settings = m_broker->settingsFor(m_client, {"password = wrong"});
+        auto refusals = [&] {
+            return m_broker->log().count("PLAIN login refused: user 'group-10.77'");
+        };
+        const int before = refusals();
+        StoreProcess store(settings);
+        // The receiver and the catalog request each try more than once.
+        QTRY_VERIFY_WITH_TIMEOUT(refusals() >= before + 5, Long);
+        QVERIFY(store.isRunning());
+        const QStringList lines = store.transportLines();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains("login of user \"group-10.77\" refused: ACCESS_REFUSED"),
+                 qPrintable(lines[0]));
+    }
+
+private:
+    // The sandbox's store at an address of its own on the broker; its settings file.
+    QString useBroker(Sandbox &sandbox)
+    {
+        m_client = m_broker->freshAddress();
+        sandbox.setConfig("localip", m_client);
+        sandbox.setConfig("serverip", BrokerNode::ServerAddress);
+        return m_broker->settingsFor(m_client);
+    }
+
+    QStringList serverArguments()
+    {
+        return {"--config", m_broker->settingsFor(BrokerNode::ServerAddress)};
+    }
+
+    static ProcessResult sendFrom(const QString &settings, const QString &dest, const QString &text)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VQS_CONFIG", settings);
+        return ProcessRunner::run(VQS_PEER_PROGRAM, {"send", dest, text}, env);
+    }
+
+    std::unique_ptr<BrokerNode> m_broker;
+    std::unique_ptr<QTemporaryDir> m_files;
+    QString m_client; // the store's address in the test that runs
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestBroker test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_broker.moc"

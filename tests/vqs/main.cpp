@@ -1,0 +1,20 @@
+#include "tests/support/brokernode.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+// Defined with the test classes.
+QObject *makeTransportTest(BrokerNode *broker);
+QObject *makeBrokerTest(BrokerNode *broker);
+
+// One private broker node for both test classes.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    BrokerNode broker;
+    QScopedPointer<QObject> transport(makeTransportTest(&broker));
+    QScopedPointer<QObject> brokerOnly(makeBrokerTest(&broker));
+    int status = QTest::qExec(transport.data(), argc, argv);
+    status |= QTest::qExec(brokerOnly.data(), argc, argv);
+    return status;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Plain sockets, ports and texts for the transport tests.
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <netinet/in.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace VqsTesting
+{
+
+// Only bounds a failing wait, so a lost message fails the test instead of hanging it.
+const int kWaitMs = 30000;
+
+unsigned short freePort();
+void usePort(unsigned short port);
+in_addr address(const QString &text);
+// An IPv4 address of this host outside loopback, or an empty string.
+QString ownOutsideAddress();
+// A plain TCP client that speaks to the receiver without the library.
+int rawConnect(const QString &host, unsigned short port);
+// A loopback listener whose accept queue is already full: later connection attempts meet
+// silence, as with a host that drops them. Returns the listener and the connection holding
+// the queue, or -1s.
+std::pair<int, int> fullListener(unsigned short port);
+bool rawWrite(int fd, const QByteArray &bytes);
+QByteArray framed(const QByteArray &text);
+// Ends our side of the stream and waits until the receiver has closed its side.
+bool closedByReceiver(int fd);
+QStringList toList(const std::vector<std::string> &texts);
+
+// This process's environment, VQS_CONFIG naming settings.
+QProcessEnvironment withSettings(const QString &settings);
+// vqspeer run to its end; its standard error is kept.
+struct PeerRun {
+    int exitCode = -1; // -1 when it did not end by itself
+    QString errors;
+};
+PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env);
+// What "vqspeer recv count" printed for its messages with VQS_CONFIG set to settings.
+QStringList receiveInPeer(const QString &settings, int count);
+
+} // namespace VqsTesting

@@ -1,0 +1,103 @@
+/* The three functions of the transport: each message goes the way the settings choose. */
+
+#include "vqs.h"
+#include "vqsbroker.h"
+#include "vqsbrokerrecv.h"
+#include "vqsbrokersend.h"
+#include "vqsconfig.h"
+#include "vqsinbox.h"
+#include "vqslink.h"
+#include "vqstcprecv.h"
+#include "vqstcpsend.h"
+
+#include <arpa/inet.h>
+#include <stdio.h>
+#include <string.h>
+
+enum receiver { NO_RECEIVER, TCP_RECEIVER, BROKER_RECEIVER };
+
+/* Used by the receiving thread only. */
+static enum receiver g_receiver = NO_RECEIVER;
+
+/* 127.0.0.1 and this host's own address: the process's own receiver, without the broker. */
+static int is_self(const struct vqs_settings *s, struct in_addr addr)
+{
+    struct in_addr own;
+    if (ntohl(addr.s_addr) == INADDR_LOOPBACK)
+        return 1;
+    return s->address[0] && inet_pton(AF_INET, s->address, &own) == 1 && own.s_addr == addr.s_addr;
+}
+
+int vqs_message_send(const char *dest, const char *text)
+{
+    struct in_addr addr;
+    if (!text) {
+        fprintf(stderr, "vqs: message refused: no text\n");
+        return -1;
+    }
+    if (!dest || inet_pton(AF_INET, dest, &addr) != 1) {
+        fprintf(stderr, "vqs: message refused: destination \"%s\" is not an IPv4 address\n",
+                dest ? dest : "");
+        return -1;
+    }
+    size_t len = strnlen(text, VQS_MAX_MESSAGE + 1);
+    if (len > VQS_MAX_MESSAGE) {
+        fprintf(stderr, "vqs: message to %s refused: longer than %d bytes\n", dest,
+                VQS_MAX_MESSAGE);
+        return -1;
+    }
+    const struct vqs_settings *s = vqs_settings();
+    if (!s->broker)
+        return vqs_tcp_send(addr, text, len);
+    if (is_self(s, addr))
+        return vqs_inbox_put(text, len, s->backlog);
+    char key[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &addr, key, sizeof key);
+    return vqs_broker_send(s, key, text, len);
+}
+
+int vqs_message_recv_init(void)
+{
+    const struct vqs_settings *s = vqs_settings();
+    if (s->broker) {
+        vqs_tcp_recv_close();
+        g_receiver = BROKER_RECEIVER;
+        return vqs_broker_recv_init(s);
+    }
+    vqs_broker_recv_close();
+    g_receiver = TCP_RECEIVER;
+    return vqs_tcp_recv_init();
+}
+
+int vqs_message_recv(char *buffer)
+{
+    if (!buffer)
+        return -1;
+    buffer[0] = '\0';
+    if (g_receiver == NO_RECEIVER)
+        vqs_message_recv_init();
+    return g_receiver == BROKER_RECEIVER ? vqs_broker_recv(buffer) : vqs_tcp_recv(buffer);
+}
+
+const char *vqs_broadcast_address(void)
+{
+    const struct vqs_settings *s = vqs_settings();
+    return s->broker ? s->broadcast : NULL;
+}
+
+amqp_connection_state_t vqs_broker_connect(amqp_rpc_reply_t *reply)
+{
+    const struct vqs_settings *s = vqs_settings();
+    struct vqs_link link;
+    char why[1024];
+    memset(reply, 0, sizeof *reply);
+    if (!s->broker)
+        return NULL;
+    vqs_link_open(s, &link, reply, why, sizeof why);
+    return link.conn;
+}
+
+const char *vqs_broker_exchange(void)
+{
+    return vqs_settings()->exchange;
+}

@@ -1,0 +1,231 @@
+/* The receiving side of the broker transport: the receiving thread's own connection, which
+ * consumes this host's queue, and this process's own messages. */
+
+#include "vqsbrokerrecv.h"
+#include "vqs.h"
+#include "vqsinbox.h"
+#include "vqslink.h"
+#include "vqsmark.h"
+
+#include <amqp.h>
+
+#include <errno.h>
+#include <poll.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+/* Deliveries the broker may send ahead of the acknowledgements. */
+#define PREFETCH 32
+#define FIRST_RETRY_MS 500
+#define LAST_RETRY_MS 16000
+
+/* Used by the receiving thread only. */
+static const struct vqs_settings *g_settings;
+static struct vqs_link g_link;
+static uint64_t g_unacked; /* delivery tag of the message handed out last; 0: none */
+static long long g_next_attempt;
+static int g_retry_ms = FIRST_RETRY_MS;
+
+static long long now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+static void report(const char *what, const char *why)
+{
+    vqs_link_report(g_settings, what, why);
+}
+
+static void drop_link(void)
+{
+    vqs_link_close(&g_link);
+    g_unacked = 0;
+    g_next_attempt = now_ms() + g_retry_ms / 2 + rand() % (g_retry_ms / 2 + 1);
+    g_retry_ms = g_retry_ms * 2 > LAST_RETRY_MS ? LAST_RETRY_MS : g_retry_ms * 2;
+}
+
+static int consume(void)
+{
+    char why[1024];
+    amqp_rpc_reply_t reply;
+    if (vqs_link_open(g_settings, &g_link, &reply, why, sizeof why) != 0 ||
+        vqs_link_own_queue(g_settings, &g_link, why, sizeof why) != 0) {
+        report("", why);
+        drop_link();
+        return -1;
+    }
+    amqp_basic_qos(g_link.conn, g_link.channel, 0, PREFETCH, 0);
+    /* Exclusive: two processes sharing the queue would each get part of the frames. */
+    if (amqp_get_rpc_reply(g_link.conn).reply_type == AMQP_RESPONSE_NORMAL)
+        amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(g_settings->address),
+                           amqp_empty_bytes, 0, 0, 1, amqp_empty_table);
+    reply = amqp_get_rpc_reply(g_link.conn);
+    if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
+        vqs_link_describe(reply, why, sizeof why);
+        report("consuming: ", why);
+        g_link.broken = 1;
+        drop_link();
+        return -1;
+    }
+    vqs_link_report_clear();
+    g_retry_ms = FIRST_RETRY_MS;
+    return 0;
+}
+
+void vqs_broker_recv_close(void)
+{
+    vqs_link_close(&g_link);
+    g_unacked = 0;
+}
+
+int vqs_broker_recv_init(const struct vqs_settings *s)
+{
+    vqs_broker_recv_close();
+    g_settings = s;
+    g_next_attempt = 0;
+    g_retry_ms = FIRST_RETRY_MS;
+    if (!s->address[0]) {
+        fprintf(stderr, "vqs: no address in %s: nothing can be received through the broker\n",
+                s->file[0] ? s->file : "the settings");
+        return -1;
+    }
+    /* Once now, so that the queue exists when the caller goes on. */
+    return consume();
+}
+
+/* A non-deliver frame the broker sent; false when the connection is no longer usable. */
+static int other_frame(void)
+{
+    amqp_frame_t frame;
+    struct timeval none = {0, 0};
+    int rc = amqp_simple_wait_frame_noblock(g_link.conn, &frame, &none);
+    if (rc == AMQP_STATUS_TIMEOUT)
+        return 1;
+    if (rc != AMQP_STATUS_OK) {
+        report("lost the connection: ", amqp_error_string2(rc));
+        return 0;
+    }
+    if (frame.frame_type != AMQP_FRAME_METHOD)
+        return 1;
+    char text[600];
+    switch (frame.payload.method.id) {
+    case AMQP_CHANNEL_CLOSE_METHOD: {
+        const amqp_channel_close_t *m = frame.payload.method.decoded;
+        snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len,
+                 (const char *)m->reply_text.bytes);
+        report("the broker stopped the delivery: ", text);
+        return 0;
+    }
+    case AMQP_CONNECTION_CLOSE_METHOD: {
+        const amqp_connection_close_t *m = frame.payload.method.decoded;
+        snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len,
+                 (const char *)m->reply_text.bytes);
+        report("the broker closed the connection: ", text);
+        return 0;
+    }
+    case AMQP_BASIC_CANCEL_METHOD:
+        report("the broker ended the delivery: ", "the queue was deleted");
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+/* One delivery, taken without waiting: its length when handed out into buffer, -1 when none
+ * is complete, -2 when the connection is no longer usable. */
+static int take_delivery(char *buffer)
+{
+    amqp_envelope_t envelope;
+    struct timeval none = {0, 0};
+    amqp_maybe_release_buffers(g_link.conn);
+    amqp_rpc_reply_t reply = amqp_consume_message(g_link.conn, &envelope, &none, 0);
+    if (reply.reply_type == AMQP_RESPONSE_LIBRARY_EXCEPTION) {
+        if (reply.library_error == AMQP_STATUS_TIMEOUT)
+            return -1;
+        if (reply.library_error == AMQP_STATUS_UNEXPECTED_STATE)
+            return other_frame() ? -1 : -2;
+        report("lost the connection: ", amqp_error_string2(reply.library_error));
+        return -2;
+    }
+    if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
+        char why[600];
+        vqs_link_describe(reply, why, sizeof why);
+        report("receiving: ", why);
+        return -2;
+    }
+    const amqp_bytes_t body = envelope.message.body;
+    const amqp_basic_properties_t *props = &envelope.message.properties;
+    int len = -1;
+    int ok = 0;
+    if (body.len > VQS_MAX_MESSAGE) {
+        fprintf(stderr, "vqs: message of %lu bytes from the broker refused: longer than %d bytes\n",
+                (unsigned long)body.len, VQS_MAX_MESSAGE);
+        ok = amqp_basic_reject(g_link.conn, g_link.channel, envelope.delivery_tag, 0);
+    } else if ((props->_flags & AMQP_BASIC_MESSAGE_ID_FLAG) &&
+               vqs_mark_seen(props->message_id.bytes, props->message_id.len)) {
+        /* Already handed out once: published again or delivered again. */
+        ok = amqp_basic_ack(g_link.conn, g_link.channel, envelope.delivery_tag, 0);
+    } else {
+        len = (int)body.len;
+        if (len > 0)
+            memcpy(buffer, body.bytes, body.len);
+        buffer[len] = '\0';
+        g_unacked = envelope.delivery_tag;
+    }
+    amqp_destroy_envelope(&envelope);
+    if (ok != AMQP_STATUS_OK) {
+        report("lost the connection: ", amqp_error_string2(ok));
+        return -2;
+    }
+    return len;
+}
+
+int vqs_broker_recv(char *buffer)
+{
+    /* The caller is back: the message handed out last has been handled. */
+    if (g_link.conn && g_unacked &&
+        amqp_basic_ack(g_link.conn, g_link.channel, g_unacked, 0) != AMQP_STATUS_OK) {
+        g_link.broken = 1;
+        drop_link();
+    }
+    g_unacked = 0;
+    const int inbox = vqs_inbox_fd();
+    for (;;) {
+        int len = vqs_inbox_take(buffer);
+        if (len >= 0)
+            return len;
+        /* Without an address only this process's own messages can come. */
+        if (!g_link.conn && g_settings->address[0] && now_ms() >= g_next_attempt)
+            consume();
+        if (g_link.conn) {
+            len = take_delivery(buffer);
+            if (len >= 0)
+                return len;
+            if (len == -2) {
+                g_link.broken = 1;
+                drop_link();
+                continue;
+            }
+            if (amqp_frames_enqueued(g_link.conn) || amqp_data_in_buffer(g_link.conn))
+                continue;
+        }
+        /* Own messages, the broker, and the next heartbeat or attempt. */
+        long long wait = -1;
+        if (g_link.conn)
+            wait = VQS_HEARTBEAT_S * 1000 / 2;
+        else if (g_settings->address[0])
+            wait = g_next_attempt > now_ms() ? g_next_attempt - now_ms() : 0;
+        struct pollfd fds[2] = {
+            {.fd = inbox, .events = POLLIN},
+            {.fd = g_link.conn ? amqp_get_sockfd(g_link.conn) : -1, .events = POLLIN}};
+        if (poll(fds, 2, wait < 0 ? -1 : (int)wait) < 0 && errno != EINTR) {
+            fprintf(stderr, "vqs: receive failed: %s\n", strerror(errno));
+            return -1;
+        }
+    }
+}

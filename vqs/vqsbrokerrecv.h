@@ -1,0 +1,26 @@
+#pragma once
+/* The receiving side of the broker transport. For the receiving thread only. */
+
+#include "vqsconfig.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Ends an earlier consumer (what it had not acknowledged goes back to the queue) and starts
+ * consuming the queue of s->address, declaring and binding it first. 0 when it consumes; -1
+ * when there is no address or the broker cannot be had now (said on standard error; the
+ * receive keeps trying). */
+int vqs_broker_recv_init(const struct vqs_settings *s);
+
+/* Acknowledges the message handed out by the previous call, then blocks until the next
+ * message, from the broker or from this process itself, and copies it NUL-terminated into
+ * buffer. Reconnects with growing pauses while the broker is out of reach. */
+int vqs_broker_recv(char *buffer);
+
+/* Ends the consumer; unacknowledged messages go back to the queue. */
+void vqs_broker_recv_close(void);
+
+#ifdef __cplusplus
+}
+#endif

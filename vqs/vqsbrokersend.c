@@ -1,0 +1,475 @@
+/* The sending side of the broker transport: callers queue; one thread keeps one connection,
+ * publishes persistent messages and forgets each only when the broker has confirmed it. */
+
+#include "vqsbrokersend.h"
+#include "vqslink.h"
+#include "vqsmark.h"
+
+#include <amqp.h>
+
+#include <errno.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#define EXIT_FLUSH_S 10
+/* Messages published and not yet confirmed at most. */
+#define WINDOW 256
+#define FIRST_RETRY_MS 500
+#define LAST_RETRY_MS 16000
+/* At exit, the messages that could not go out are named up to this many. */
+#define NAMED_AT_EXIT 10
+
+struct item {
+    struct item *next;
+    unsigned long long seq;
+    uint64_t tag; /* delivery tag on the current channel; 0 while not published there */
+    char dest[INET_ADDRSTRLEN];
+    size_t len;
+    char text[];
+};
+
+/* g_lock guards the queue, the counters and g_settings. */
+static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t g_progress; /* a message confirmed or dropped, or an attempt failed */
+static struct item *g_head;
+static struct item *g_tail;
+static long g_count;
+static unsigned long long g_next_seq;
+static unsigned long g_failures; /* connection attempts that failed */
+static int g_hurry;              /* the program ends: try now instead of after the pause */
+static const struct vqs_settings *g_settings;
+static int g_started;
+static pid_t g_owner;
+static int g_wake = -1;
+
+/* Used by the sending thread only. */
+static struct vqs_link t_link;
+static const struct vqs_settings *t_used; /* what t_link was made with */
+static uint64_t t_next_tag;
+/* After a refusal, messages up to this one go out one at a time, so that the one refused
+ * is known and only it is dropped. */
+static unsigned long long t_careful_until;
+static long long t_next_attempt;
+static int t_retry_ms;
+
+static long long now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+static void wake_sender(void)
+{
+    uint64_t one = 1;
+    if (g_wake >= 0 && write(g_wake, &one, sizeof one) < 0) {
+        /* Already signalled. */
+    }
+}
+
+static void drain_wake(void)
+{
+    uint64_t count;
+    if (read(g_wake, &count, sizeof count) < 0) {
+        /* Nothing was signalled. */
+    }
+}
+
+/* Called with g_lock held. */
+static void forget(struct item *it, struct item *prev)
+{
+    if (prev)
+        prev->next = it->next;
+    else
+        g_head = it->next;
+    if (g_tail == it)
+        g_tail = prev;
+    g_count--;
+    free(it);
+}
+
+/* Drops the published messages the broker settled with tag (all up to it with multiple);
+ * says why for each when why is given. */
+static void settle(uint64_t tag, int multiple, const char *why)
+{
+    pthread_mutex_lock(&g_lock);
+    struct item *prev = NULL;
+    for (struct item *it = g_head; it;) {
+        struct item *next = it->next;
+        if (it->tag && (it->tag == tag || (multiple && it->tag < tag))) {
+            if (why)
+                fprintf(stderr, "vqs: message to %s dropped: %s\n", it->dest, why);
+            forget(it, prev);
+        } else {
+            prev = it;
+        }
+        it = next;
+    }
+    pthread_cond_broadcast(&g_progress);
+    pthread_mutex_unlock(&g_lock);
+}
+
+static int same_broker(const struct vqs_settings *a, const struct vqs_settings *b)
+{
+    return strcmp(a->url, b->url) == 0 && strcmp(a->user, b->user) == 0 &&
+           strcmp(a->password, b->password) == 0 && strcmp(a->address, b->address) == 0 &&
+           strcmp(a->exchange, b->exchange) == 0 && strcmp(a->cacert, b->cacert) == 0 &&
+           strcmp(a->cert, b->cert) == 0 && strcmp(a->key, b->key) == 0;
+}
+
+static void drop_link(int pause)
+{
+    vqs_link_close(&t_link);
+    pthread_mutex_lock(&g_lock);
+    for (struct item *it = g_head; it; it = it->next)
+        it->tag = 0;
+    pthread_mutex_unlock(&g_lock);
+    t_next_attempt = pause ? now_ms() + t_retry_ms : 0;
+}
+
+static void attempt_failed(const struct vqs_settings *s, const char *why)
+{
+    vqs_link_report(s, "", why);
+    vqs_link_close(&t_link);
+    t_next_attempt = now_ms() + t_retry_ms / 2 + rand() % (t_retry_ms / 2 + 1);
+    t_retry_ms = t_retry_ms * 2 > LAST_RETRY_MS ? LAST_RETRY_MS : t_retry_ms * 2;
+    pthread_mutex_lock(&g_lock);
+    g_failures++;
+    pthread_cond_broadcast(&g_progress);
+    pthread_mutex_unlock(&g_lock);
+}
+
+static int connect_link(const struct vqs_settings *s)
+{
+    char why[1024];
+    amqp_rpc_reply_t reply;
+    /* The own queue is made before anything goes out, so an answer always finds it. */
+    if (vqs_link_open(s, &t_link, &reply, why, sizeof why) != 0 ||
+        amqp_confirm_select(t_link.conn, t_link.channel) == NULL ||
+        (s->address[0] && vqs_link_own_queue(s, &t_link, why, sizeof why) != 0)) {
+        if (t_link.conn && !t_link.broken)
+            vqs_link_describe(amqp_get_rpc_reply(t_link.conn), why, sizeof why);
+        attempt_failed(s, why);
+        return -1;
+    }
+    vqs_link_report_clear();
+    t_used = s;
+    t_next_tag = 0;
+    t_retry_ms = FIRST_RETRY_MS;
+    return 0;
+}
+
+/* Publishes what waits, within the window. 0, or -1 when the connection failed. */
+static int publish_waiting(void)
+{
+    struct item *batch[WINDOW];
+    size_t n = 0;
+    pthread_mutex_lock(&g_lock);
+    size_t outstanding = 0;
+    struct item *first = NULL;
+    for (struct item *it = g_head; it; it = it->next) {
+        if (it->tag)
+            outstanding++;
+        else if (!first)
+            first = it;
+    }
+    size_t window = first && first->seq <= t_careful_until ? 1 : WINDOW;
+    for (struct item *it = first; it && outstanding + n < window; it = it->next) {
+        if (it->tag)
+            continue;
+        it->tag = ++t_next_tag;
+        batch[n++] = it;
+    }
+    pthread_mutex_unlock(&g_lock);
+
+    /* Only this thread frees items, so the batch stays valid without the lock. */
+    const struct vqs_settings *s = t_used;
+    for (size_t i = 0; i < n; i++) {
+        char id[VQS_MARK_SIZE];
+        vqs_mark_make(batch[i]->seq, id, sizeof id);
+        amqp_basic_properties_t props;
+        memset(&props, 0, sizeof props);
+        props._flags = AMQP_BASIC_DELIVERY_MODE_FLAG | AMQP_BASIC_MESSAGE_ID_FLAG;
+        props.delivery_mode = AMQP_DELIVERY_PERSISTENT;
+        props.message_id = amqp_cstring_bytes(id);
+        amqp_bytes_t body = {.len = batch[i]->len, .bytes = batch[i]->text};
+        int rc = amqp_basic_publish(t_link.conn, t_link.channel, amqp_cstring_bytes(s->exchange),
+                                    amqp_cstring_bytes(batch[i]->dest), 1, 0, &props, body);
+        if (rc != AMQP_STATUS_OK) {
+            vqs_link_report(s, "lost the connection: ", amqp_error_string2(rc));
+            t_link.broken = 1;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+/* The broker closed the channel: a refused message is dropped once it is known. */
+static void channel_closed(const amqp_channel_close_t *m)
+{
+    char text[512];
+    snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len, (const char *)m->reply_text.bytes);
+    if (m->reply_code != AMQP_ACCESS_REFUSED) {
+        vqs_link_report(t_used, "the broker stopped the publishing: ", text);
+        drop_link(1);
+        return;
+    }
+    pthread_mutex_lock(&g_lock);
+    size_t outstanding = 0;
+    struct item *only = NULL;
+    for (struct item *it = g_head; it; it = it->next) {
+        if (it->tag) {
+            outstanding++;
+            only = it;
+        }
+    }
+    /* The refused message is never confirmed: when it is the only one open, it is known.
+     * Otherwise those open go out again one at a time until it shows. */
+    if (outstanding > 1 && only->seq > t_careful_until)
+        t_careful_until = only->seq;
+    pthread_mutex_unlock(&g_lock);
+    if (outstanding == 1) {
+        char why[600];
+        snprintf(why, sizeof why, "refused by the broker (%s)", text);
+        settle(only->tag, 0, why);
+    }
+    drop_link(0);
+}
+
+/* 0, or -1 when the connection has to be made again. */
+static int handle_frame(const amqp_frame_t *frame)
+{
+    if (frame->frame_type != AMQP_FRAME_METHOD)
+        return 0;
+    switch (frame->payload.method.id) {
+    case AMQP_BASIC_ACK_METHOD: {
+        const amqp_basic_ack_t *ack = frame->payload.method.decoded;
+        settle(ack->delivery_tag, ack->multiple, NULL);
+        return 0;
+    }
+    case AMQP_BASIC_NACK_METHOD: {
+        const amqp_basic_nack_t *nack = frame->payload.method.decoded;
+        settle(nack->delivery_tag, nack->multiple, "the broker could not keep it");
+        return 0;
+    }
+    case AMQP_BASIC_RETURN_METHOD: {
+        const amqp_basic_return_t *ret = frame->payload.method.decoded;
+        /* The confirm that follows settles it; the content comes along and is read off. */
+        fprintf(stderr, "vqs: message to %.*s dropped: no queue is bound to that address\n",
+                (int)ret->routing_key.len, (const char *)ret->routing_key.bytes);
+        amqp_message_t message;
+        if (amqp_read_message(t_link.conn, frame->channel, &message, 0).reply_type !=
+            AMQP_RESPONSE_NORMAL) {
+            t_link.broken = 1;
+            drop_link(1);
+            return -1;
+        }
+        amqp_destroy_message(&message);
+        return 0;
+    }
+    case AMQP_CHANNEL_CLOSE_METHOD:
+        channel_closed(frame->payload.method.decoded);
+        return -1;
+    case AMQP_CONNECTION_CLOSE_METHOD: {
+        const amqp_connection_close_t *m = frame->payload.method.decoded;
+        char text[600];
+        snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len,
+                 (const char *)m->reply_text.bytes);
+        vqs_link_report(t_used, "the broker closed the connection: ", text);
+        t_link.broken = 1;
+        drop_link(1);
+        return -1;
+    }
+    default:
+        return 0;
+    }
+}
+
+/* Waits for the broker, new messages or the next heartbeat and handles what came. 0, or -1
+ * when the connection has to be made again. */
+static int service(void)
+{
+    if (!amqp_frames_enqueued(t_link.conn) && !amqp_data_in_buffer(t_link.conn)) {
+        struct pollfd fds[2] = {{.fd = amqp_get_sockfd(t_link.conn), .events = POLLIN},
+                                {.fd = g_wake, .events = POLLIN}};
+        if (poll(fds, 2, VQS_HEARTBEAT_S * 1000 / 2) < 0 && errno != EINTR)
+            return 0;
+        if (fds[1].revents)
+            drain_wake();
+    }
+    for (;;) {
+        amqp_frame_t frame;
+        struct timeval none = {0, 0};
+        /* Also sends a heartbeat when one is due. */
+        int rc = amqp_simple_wait_frame_noblock(t_link.conn, &frame, &none);
+        if (rc == AMQP_STATUS_TIMEOUT)
+            break;
+        if (rc != AMQP_STATUS_OK) {
+            vqs_link_report(t_used, "lost the connection: ", amqp_error_string2(rc));
+            t_link.broken = 1;
+            drop_link(1);
+            return -1;
+        }
+        if (handle_frame(&frame) != 0)
+            return -1;
+    }
+    amqp_maybe_release_buffers(t_link.conn);
+    return 0;
+}
+
+/* Waits for new messages (or a wake-up) for at most ms milliseconds; -1: without end. */
+static void idle(long long ms)
+{
+    struct pollfd p = {.fd = g_wake, .events = POLLIN};
+    if (poll(&p, 1, ms < 0 ? -1 : (int)ms) > 0)
+        drain_wake();
+}
+
+static void *sender_main(void *arg)
+{
+    (void)arg;
+    t_retry_ms = FIRST_RETRY_MS;
+    for (;;) {
+        pthread_mutex_lock(&g_lock);
+        const struct vqs_settings *s = g_settings;
+        int waiting = g_head != NULL;
+        int hurry = g_hurry;
+        pthread_mutex_unlock(&g_lock);
+
+        if (t_link.conn && !same_broker(t_used, s))
+            drop_link(0);
+        if (!t_link.conn) {
+            long long left = t_next_attempt - now_ms();
+            if (!waiting) {
+                idle(-1);
+                continue;
+            }
+            if (left > 0 && !hurry) {
+                idle(left);
+                continue;
+            }
+            /* The program ends: one attempt now, then the usual pauses. */
+            pthread_mutex_lock(&g_lock);
+            g_hurry = 0;
+            pthread_mutex_unlock(&g_lock);
+            if (connect_link(s) != 0)
+                continue;
+        }
+        if (publish_waiting() != 0) {
+            drop_link(1);
+            continue;
+        }
+        service();
+    }
+    return NULL;
+}
+
+/* A program that sends and returns from main at once still gets its messages out, as long
+ * as the broker takes them: it is tried at once, and the wait ends when it cannot be had. */
+static void flush_at_exit(void)
+{
+    if (getpid() != g_owner)
+        return; /* a forked child has no sender thread */
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += EXIT_FLUSH_S;
+    pthread_mutex_lock(&g_lock);
+    unsigned long failures = g_failures;
+    g_hurry = 1;
+    wake_sender();
+    while (g_head && g_failures == failures) {
+        if (pthread_cond_timedwait(&g_progress, &g_lock, &deadline) == ETIMEDOUT)
+            break;
+    }
+    long named = 0;
+    for (const struct item *it = g_head; it; it = it->next) {
+        if (named++ < NAMED_AT_EXIT)
+            fprintf(stderr,
+                    "vqs: message to %s dropped: the program ended before the broker took it\n",
+                    it->dest);
+    }
+    if (named > NAMED_AT_EXIT)
+        fprintf(stderr,
+                "vqs: %ld more messages dropped: the program ended before the broker took them\n",
+                named - NAMED_AT_EXIT);
+    pthread_mutex_unlock(&g_lock);
+}
+
+/* Called with g_lock held. 0, or -1 when the thread cannot be had. */
+static int start_once(void)
+{
+    if (g_started)
+        return 0;
+    pthread_condattr_t cattr;
+    pthread_condattr_init(&cattr);
+    pthread_condattr_setclock(&cattr, CLOCK_MONOTONIC);
+    pthread_cond_init(&g_progress, &cattr);
+    pthread_condattr_destroy(&cattr);
+    g_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (g_wake < 0) {
+        fprintf(stderr, "vqs: cannot start the broker sender: %s\n", strerror(errno));
+        return -1;
+    }
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    /* The caller's signal handlers must not run on the library's thread. */
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    pthread_t thread;
+    int rc = pthread_create(&thread, &attr, sender_main, NULL);
+    pthread_sigmask(SIG_SETMASK, &old, NULL);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        fprintf(stderr, "vqs: cannot start the broker sender: %s\n", strerror(rc));
+        close(g_wake);
+        g_wake = -1;
+        return -1;
+    }
+    g_owner = getpid();
+    atexit(flush_at_exit);
+    g_started = 1;
+    return 0;
+}
+
+int vqs_broker_send(const struct vqs_settings *s, const char *dest, const char *text, size_t len)
+{
+    struct item *it = malloc(sizeof *it + len);
+    if (!it)
+        return -1;
+    memset(it, 0, sizeof *it);
+    snprintf(it->dest, sizeof it->dest, "%s", dest);
+    it->len = len;
+    memcpy(it->text, text, len);
+
+    pthread_mutex_lock(&g_lock);
+    if (g_count >= s->backlog || start_once() != 0) {
+        long count = g_count;
+        pthread_mutex_unlock(&g_lock);
+        free(it);
+        if (count >= s->backlog)
+            fprintf(stderr, "vqs: message to %s dropped: %ld messages wait for the broker\n", dest,
+                    count);
+        return -1;
+    }
+    it->seq = ++g_next_seq;
+    if (g_tail)
+        g_tail->next = it;
+    else
+        g_head = it;
+    g_tail = it;
+    g_count++;
+    g_settings = s;
+    pthread_mutex_unlock(&g_lock);
+    wake_sender();
+    return 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+/* libvqs's own configuration file: which transport, and how to reach the broker.
+ * The store runs under pkexec, which clears the environment, so the file is the only source
+ * of broker settings; VQS_CONFIG (read with secure_getenv) may name another file. */
+
+#include <netinet/in.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VQS_DEFAULT_CONFIG "/etc/vqs.conf"
+#define VQS_DEFAULT_EXCHANGE "corvane"
+#define VQS_DEFAULT_BROADCAST "255.255.255.255"
+#define VQS_DEFAULT_MAX_LENGTH 10000L
+#define VQS_DEFAULT_MAX_AGE (30L * 24 * 3600)
+#define VQS_DEFAULT_BACKLOG 10000L
+
+#define VQS_TEXT_SETTING 512
+
+struct vqs_settings {
+    int broker;                      /* 0: direct TCP; 1: AMQP broker */
+    char file[VQS_TEXT_SETTING];     /* where these came from; empty: built-in */
+    char url[VQS_TEXT_SETTING];      /* amqp://host:port/vhost or amqps://... */
+    char user[VQS_TEXT_SETTING];     /* overrides the URL's user when set */
+    char password[VQS_TEXT_SETTING]; /* overrides the URL's password when set */
+    char address[INET_ADDRSTRLEN];   /* this host: its queue and its own messages */
+    char exchange[VQS_TEXT_SETTING]; /* topic exchange every address is bound to */
+    char broadcast[INET_ADDRSTRLEN]; /* the address that reaches every receiver */
+    int receive_broadcast;           /* bind this host's queue to it as well */
+    char cacert[VQS_TEXT_SETTING];   /* amqps: the CA that signed the broker */
+    char cert[VQS_TEXT_SETTING];     /* amqps: optional client certificate ... */
+    char key[VQS_TEXT_SETTING];      /* ... and its key */
+    char queue_type[16];             /* classic or quorum */
+    long max_length;                 /* most messages a queue keeps (oldest dropped) */
+    long max_age;                    /* seconds a message waits in a queue at most */
+    long backlog;                    /* most messages the sender holds for the broker */
+    unsigned long generation;        /* changes with every reload */
+};
+
+/* The settings in force, read again when the file (or VQS_CONFIG) has changed since the last
+ * call. Never NULL; the snapshot stays valid for the life of the process. Without a file, or
+ * with one that is refused, the direct TCP transport is used. */
+const struct vqs_settings *vqs_settings(void);
+
+/* Reads a settings file into *out (defaults for what it leaves out); complaints go to
+ * standard error. 0 when the file was read and accepted, -1 otherwise (*out then holds the
+ * defaults: direct TCP). */
+int vqs_settings_load(const char *path, struct vqs_settings *out);
+
+#ifdef __cplusplus
+}
+#endif

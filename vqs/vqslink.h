@@ -1,0 +1,52 @@
+#pragma once
+/* One connection to the broker with one open channel: how the sender and the receiver of the
+ * broker transport (and programs that set the broker up) reach it. */
+
+#include "vqsconfig.h"
+
+#include <amqp.h>
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VQS_HEARTBEAT_S 30
+
+struct vqs_link {
+    amqp_connection_state_t conn; /* NULL when closed */
+    amqp_channel_t channel;
+    int broken; /* it failed: closed without the closing handshake */
+};
+
+/* Connects to the broker of s, logs in and opens a channel. 0, or -1 with *reply set (for
+ * die_on_amqp_error) and why (of size whysize) saying what failed; either way the link is
+ * closed with vqs_link_close once the reply has been read. */
+int vqs_link_open(const struct vqs_settings *s, struct vqs_link *link, amqp_rpc_reply_t *reply,
+                  char *why, size_t whysize);
+
+/* Ends the connection politely when it still works, at once otherwise. */
+void vqs_link_close(struct vqs_link *link);
+
+/* Declares the queue of s->address with the configured bounds and binds it to the address
+ * (and the broadcast address when configured). 0, or -1 with why set and the link marked
+ * broken. */
+int vqs_link_own_queue(const struct vqs_settings *s, struct vqs_link *link, char *why,
+                       size_t whysize);
+
+/* What a reply that is not normal says, for a diagnostic line. */
+void vqs_link_describe(amqp_rpc_reply_t reply, char *out, size_t size);
+
+/* "broker HOST:PORT, vhost V" of the settings' URL, for diagnostic lines. */
+void vqs_link_where(const struct vqs_settings *s, char *out, size_t size);
+
+/* Prints "vqs: broker HOST:PORT, vhost V: " what why on standard error, unless the line
+ * printed last is the same: a broker that stays out of reach, or a refused login, gives one
+ * line, not one per attempt of the sender and the receiver. */
+void vqs_link_report(const struct vqs_settings *s, const char *what, const char *why);
+/* A working connection again: the next failure is reported anew. */
+void vqs_link_report_clear(void);
+
+#ifdef __cplusplus
+}
+#endif
