@@ -29,7 +29,7 @@ public:
     void checkIconDownload(const QString &icon, const QString &time);
     // Fetches every icon seen so far.
     void downLoadIcons();
-    // Empties the directory (files and subdirectories) but keeps it; false if it is absent.
+    // Removes the directory with everything in it, as the other copies do.
     bool removeDirectory(const QString &path);
 
     // An icon name that may become a file below the icon directory and part of a URL.
