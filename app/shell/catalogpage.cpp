@@ -104,7 +104,7 @@ void CatalogPage::loadCatalog()
     table()->clearContents();
     ui->label_update_info->setVisible(false);
     ui->pushButton_update->setVisible(false);
-    waiting() = m_demon->selectSoftware(0, QString(), QString());
+    m_table.setWaiting(m_demon->selectSoftware(0, QString(), QString()));
     syslog(LOG_ERR, "************************** getAllPackage***********   size=%d\n",
            waiting().size());
     ui->listWidget->item(0)->setText(
@@ -252,7 +252,7 @@ void CatalogPage::loadOneMore()
         if ((text.isEmpty() || record.m_name.contains(text)) &&
             (!upgradePage || record.m_state == 1)) {
             m_window->insertAllPackageContent(record);
-            waiting().remove(i);
+            m_table.removeWaitingAt(i);
             return;
         }
     }
@@ -305,10 +305,11 @@ void CatalogPage::refreshWaitingRecords()
     QSet<QString> shown;
     for (int row = 0; row < widget->rowCount(); ++row)
         shown.insert(PackageTable::text(widget, row, PackageTable::ColumnDisplayName));
-    waiting().clear();
+    QVector<RpmData> records;
     for (const RpmData &record : m_demon->selectSoftware(0, QString(), QString()))
         if (!shown.contains(record.m_name))
-            waiting().append(record);
+            records.append(record);
+    m_table.setWaiting(records);
 }
 
 void CatalogPage::applyChangedPackages(const QStringList &packages)
@@ -404,7 +405,7 @@ int CatalogPage::rowForWaitingKey(const QString &key)
     for (int i = 0; i < waiting().size(); ++i) {
         if (waiting().at(i).m_icon == key) {
             m_window->insertAllPackageContent(waiting().at(i));
-            waiting().remove(i);
+            m_table.removeWaitingAt(i);
             return table()->rowCount() - 1;
         }
     }

@@ -34,7 +34,7 @@ public:
 
     LazyTable &lazyTable() { return m_table; }
     QTableWidget *table() const { return m_table.table(); }
-    QVector<RpmData> &waiting() { return m_table.waiting(); }
+    const QVector<RpmData> &waiting() const { return m_table.waiting(); }
     // Rows matching the home page's view, and the rows of upgradable records.
     QList<int> &matchingRows() { return m_matchingRows; }
     QList<int> &upgradableRows() { return m_upgradableRows; }

@@ -14,8 +14,33 @@ LazyTable::LazyTable(QTableWidget *table, QCheckBox *selectAll, const char *scro
 {
 }
 
+void LazyTable::setWaiting(const QVector<RpmData> &records)
+{
+    m_waiting = records;
+    m_taken.clear();
+    m_waitingNames.clear();
+    for (const RpmData &record : records)
+        ++m_waitingNames[record.m_name];
+}
+
+void LazyTable::appendWaiting(const RpmData &record)
+{
+    m_waiting.append(record);
+    ++m_waitingNames[record.m_name];
+}
+
+void LazyTable::removeWaitingAt(int index)
+{
+    const QString name = m_waiting.at(index).m_name;
+    if (--m_waitingNames[name] == 0)
+        m_waitingNames.remove(name);
+    m_waiting.remove(index);
+}
+
 int LazyTable::findWaiting(const QString &name, const QString &rpm) const
 {
+    if (!m_waitingNames.contains(name))
+        return -1;
     for (int i = 0; i < m_waiting.size(); ++i)
         if (m_waiting.at(i).m_name == name && m_waiting.at(i).m_rpm == rpm && !m_taken.contains(i))
             return i;
@@ -28,10 +53,17 @@ LazyTable::Taking::~Taking()
     if (taken.isEmpty())
         return;
     QVector<RpmData> &waiting = m_table.m_waiting;
+    QHash<QString, int> &names = m_table.m_waitingNames;
     int kept = 0;
-    for (int i = 0; i < waiting.size(); ++i)
-        if (!taken.contains(i))
+    for (int i = 0; i < waiting.size(); ++i) {
+        if (!taken.contains(i)) {
             waiting[kept++] = waiting.at(i);
+            continue;
+        }
+        const QString &name = waiting.at(i).m_name;
+        if (--names[name] == 0)
+            names.remove(name);
+    }
     waiting.resize(kept);
     taken.clear();
 }

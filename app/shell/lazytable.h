@@ -2,6 +2,7 @@
 
 #include "records/rpmdata.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QVector>
@@ -24,8 +25,10 @@ public:
     QCheckBox *selectAllBox() const { return m_selectAll; }
 
     // Records that have no row yet.
-    QVector<RpmData> &waiting() { return m_waiting; }
     const QVector<RpmData> &waiting() const { return m_waiting; }
+    void setWaiting(const QVector<RpmData> &records);
+    void appendWaiting(const RpmData &record);
+    void removeWaitingAt(int index);
     // The first waiting record with this name and package string not taken yet, or -1.
     int findWaiting(const QString &name, const QString &rpm) const;
 
@@ -72,6 +75,9 @@ private:
     QCheckBox *m_selectAll;
     const char *m_scrollLog;
     QVector<RpmData> m_waiting;
+    // How many waiting records carry each name: a result list asks for many names, most of
+    // them with rows already, and a look at this spares a pass over thousands of records.
+    QHash<QString, int> m_waitingNames;
     QSet<int> m_taken;
     int m_scrollValue = 0;
     bool m_restoreScroll = false;

@@ -1,7 +1,6 @@
 #include "shell/operationresults.h"
 
 #include "records/operationword.h"
-#include "records/quoting.h"
 #include "shell/catalogpage.h"
 #include "shell/mainwindow.h"
 #include "shell/operationrouter.h"
@@ -14,7 +13,6 @@
 #include "tasks/loaddialog.h"
 
 #include <QDebug>
-#include <QProcess>
 #include <QTableWidget>
 
 namespace
@@ -27,16 +25,6 @@ const QString Download = OperationWord::download();
 const QString Upgrade = OperationWord::upgrade();
 const QString Uninstall = OperationWord::uninstall();
 
-// A launch command from the catalog: every word is quoted on its own, so its arguments reach
-// the program while nothing in it is read by the shell.
-QString launchCommand(const QString &commandLine)
-{
-    QStringList words;
-    for (const QString &word : QProcess::splitCommand(commandLine))
-        words << Quoting::shell(word);
-    return words.join(QLatin1Char(' '));
-}
-
 } // namespace
 
 OperationResults::OperationResults(MainWindow *window) : m_window(window) {}
@@ -47,7 +35,8 @@ void OperationResults::launch(const QString &commandLine)
         m_window->showMessage(QStringLiteral("此应用程序不能打开！"));
         return;
     }
-    auto *launcher = new DataThread(launchCommand(commandLine));
+    // Through the shell as written, run as the login user, never as root.
+    auto *launcher = new DataThread(commandLine);
     QObject::connect(launcher, &QThread::finished, launcher, &QObject::deleteLater);
     launcher->start();
 }

@@ -79,7 +79,7 @@ void UninstallPage::enter()
     for (const RpmData &record : list) {
         if (known.contains(record.m_name))
             continue;
-        waiting().append(record);
+        m_table.appendWaiting(record);
         known.insert(record.m_name);
     }
     if (!waiting().isEmpty()) {
@@ -111,7 +111,7 @@ void UninstallPage::build()
 {
     qDebug() << "**************************  getDeletePackage()";
     table()->clearContents();
-    waiting() = m_demon->selectSoftware(2, QString(), QString());
+    m_table.setWaiting(m_demon->selectSoftware(2, QString(), QString()));
     showInstalledCount(waiting().size());
     m_window->writeDeletePackageTable(waiting());
 }
@@ -196,7 +196,7 @@ void UninstallPage::refreshRow(const QString &name)
     } else {
         for (int i = 0; i < waiting().size(); ++i) {
             if (waiting().at(i).m_name == name) {
-                waiting().remove(i);
+                m_table.removeWaitingAt(i);
                 break;
             }
         }

@@ -30,7 +30,7 @@ public:
 
     LazyTable &lazyTable() { return m_table; }
     QTableWidget *table() const { return m_table.table(); }
-    QVector<RpmData> &waiting() { return m_table.waiting(); }
+    const QVector<RpmData> &waiting() const { return m_table.waiting(); }
 
     void enter();
     void build();

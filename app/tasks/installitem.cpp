@@ -2,6 +2,7 @@
 #include "records/operationword.h"
 
 #include "engine/privileges.h"
+#include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "records/clientconfig.h"
 #include "records/paths.h"
@@ -24,6 +25,7 @@
 #include <QTimerEvent>
 
 #include <climits>
+#include <sys/stat.h>
 
 int InstallItem::m_cmd_count = 0;
 
@@ -59,7 +61,23 @@ int downloadPercent(qint64 downloaded, qint64 expected)
     return static_cast<int>(percent);
 }
 
+// Identifies one state of a file: another file, or the same one written to, differs.
+// Empty when nothing is there.
+QString fileStamp(const QString &path)
+{
+    struct stat status;
+    if (stat(QFile::encodeName(path).constData(), &status) != 0)
+        return QString();
+    return QStringLiteral("%1:%2:%3.%4:%5")
+        .arg(status.st_dev)
+        .arg(status.st_ino)
+        .arg(status.st_mtim.tv_sec)
+        .arg(status.st_mtim.tv_nsec)
+        .arg(status.st_size);
+}
+
 // Every non-empty line of the file, the last one winning; the previous value otherwise.
+// The file is the process's own, made afresh for the command that filled it.
 void readLastLine(const QString &path, QString *value)
 {
     QFile file(path);
@@ -276,7 +294,9 @@ bool InstallItem::isApplicationRunning()
     if (m_exec.isEmpty() || m_exec == QLatin1String("NULL"))
         return false;
     const QString result = Paths::appIsRunningFile();
-    QFile::remove(result);
+    // Without a file of its own the check counts as unreadable: the operation may proceed.
+    if (!ScratchFiles::createFresh(result))
+        return false;
     runShell(QStringLiteral("ps -ef | grep  ") + Quoting::shell(m_exec) +
              QStringLiteral("| grep -v grep |grep -v stopper > ") + Quoting::shell(result));
     QFile file(result);
@@ -292,10 +312,14 @@ bool InstallItem::isApplicationRunning()
     return false;
 }
 
+QString InstallItem::packageFileStem() const
+{
+    return ClientConfig::pkgpath() + QLatin1Char('/') + m_rpm + QLatin1Char('/') + m_rpm;
+}
+
 QString InstallItem::partialFile() const
 {
-    const QString directory =
-        ClientConfig::pkgpath() + QLatin1Char('/') + m_rpm + QLatin1Char('/') + m_rpm;
+    const QString directory = packageFileStem();
     // yum 3 downloads into NAME.ARCH.rpm.PID.tmp; dnf writes the final NAME.ARCH.rpm in place
     // while it downloads, so that name is looked for after the partial names.
     for (const char *arch : Architectures) {
@@ -304,30 +328,50 @@ QString InstallItem::partialFile() const
         if (QFileInfo::exists(path))
             return path;
     }
+    // A complete file left by an earlier download is no progress of this one: it counts
+    // only once it is another file or has been written since the download began.
     for (const char *arch : Architectures) {
         const QString path = directory + QLatin1String(arch);
-        if (QFileInfo::exists(path))
+        const QString stamp = fileStamp(path);
+        if (!stamp.isEmpty() && stamp != m_leftovers.value(path))
             return path;
     }
     return QString();
 }
 
+void InstallItem::noteLeftovers()
+{
+    m_leftovers.clear();
+    const QString directory = packageFileStem();
+    for (const char *arch : Architectures) {
+        const QString path = directory + QLatin1String(arch);
+        const QString stamp = fileStamp(path);
+        if (!stamp.isEmpty())
+            m_leftovers.insert(path, stamp);
+    }
+}
+
 void InstallItem::setProgressSlot()
 {
+    // Each scratch file is made afresh before its command; otherwise the previous value stays.
     const QString yumPids = Paths::processYumFile();
-    runShell(QStringLiteral("ps -aux | grep 'yum install --downloadonly --downloaddir'  | grep -v "
-                            "grep | grep -v stopper | awk '{print $2}' > ") +
-             Quoting::shell(yumPids));
-    readLastLine(yumPids, &m_yumPid);
+    if (ScratchFiles::createFresh(yumPids)) {
+        runShell(QStringLiteral("ps -aux | grep 'yum install --downloadonly --downloaddir'  | "
+                                "grep -v grep | grep -v stopper | awk '{print $2}' > ") +
+                 Quoting::shell(yumPids));
+        readLastLine(yumPids, &m_yumPid);
+    }
 
     const QString path = partialFile();
     if (path.isEmpty())
         return;
 
     const QString sizeFile = Paths::packageSizeFile();
-    runShell(QStringLiteral("export LANG=en_US.UTF-8 && du -sb ") + Quoting::shell(path) +
-             QStringLiteral(" | awk '{print $1}' > ") + Quoting::shell(sizeFile));
-    readLastLine(sizeFile, &m_loadSize);
+    if (ScratchFiles::createFresh(sizeFile)) {
+        runShell(QStringLiteral("export LANG=en_US.UTF-8 && du -sb ") + Quoting::shell(path) +
+                 QStringLiteral(" | awk '{print $1}' > ") + Quoting::shell(sizeFile));
+        readLastLine(sizeFile, &m_loadSize);
+    }
 
     qint64 downloaded = m_loadSize.trimmed().toLongLong();
     qint64 expected = m_size.trimmed().toLongLong();
@@ -436,6 +480,7 @@ void InstallItem::execTaskSlot(QString type, int res, QString cmd, QString name)
 
 void InstallItem::showDownloading()
 {
+    noteLeftovers();
     hideChild(m_operButton);
     hideChild(m_comboBox);
     m_timer.start(ProgressInterval, this);

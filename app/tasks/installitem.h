@@ -4,6 +4,7 @@
 
 #include <QBasicTimer>
 #include <QFrame>
+#include <QHash>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -70,7 +71,11 @@ protected:
 
 private:
     bool isApplicationRunning();
+    // pkgpath/PKG/PKG: a package file's name without its architecture part.
+    QString packageFileStem() const;
     QString partialFile() const;
+    // Remembers the complete package files that are there before the download begins.
+    void noteLeftovers();
     void placeChild(QWidget *child);
     static void hideChild(QWidget *child);
     void showDownloading();
@@ -105,4 +110,5 @@ private:
     QString m_loadSize;
     QString m_size;
     int m_row;
+    QHash<QString, QString> m_leftovers; // package file -> its state when the download began
 };

@@ -9,6 +9,7 @@ class KillThread : public QThread
     Q_OBJECT
 
 public:
+    // match: the package name (a row's task key) whose download is stopped.
     explicit KillThread(QString match, QObject *parent = nullptr);
 
 protected:

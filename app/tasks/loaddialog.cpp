@@ -6,11 +6,13 @@
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "records/version.h"
 #include "storage/database.h"
 #include "tasks/items.h"
 #include "ui_loaddialog.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QEvent>
 #include <QHeaderView>
 #include <QPainter>
@@ -32,6 +34,22 @@ QByteArray localDatabase()
 void execWithKey(const char *sql, const QString &key)
 {
     exec_sql(localDatabase().constData(), sql, key.toUtf8().constData());
+}
+
+// Removes the download directories of the package named key below pkgpath: exactly the
+// entries named key-VERSION-RELEASE, so that clearing foo leaves foo-bar's downloads alone.
+void removeDownloads(const QString &pkgpath, const QString &key)
+{
+    const QFileInfoList entries =
+        QDir(pkgpath).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo &entry : entries) {
+        const RpmInfo package = splitPackageString(entry.fileName());
+        if (package.m_name != key || package.m_version.isEmpty() || package.m_release.isEmpty())
+            continue;
+        // rm -rf on the path itself removes a link there, never what it points to.
+        runShell(QStringLiteral("rm -rf ") +
+                 Quoting::shell(pkgpath + QLatin1Char('/') + entry.fileName()));
+    }
 }
 
 } // namespace
@@ -244,10 +262,6 @@ void LoadDialog::reLoadSlot(QString key, QString oper)
 void LoadDialog::cleanTableList(QString linkText)
 {
     const QString pkgpath = ClientConfig::pkgpath();
-    // Without a package directory the removal below would run on paths relative to "/".
-    if (pkgpath.isEmpty())
-        return;
-    const QString directory = pkgpath + QLatin1Char('/');
     const QString mark =
         linkText == ClearFinished ? QStringLiteral("成功") : QStringLiteral("失败");
 
@@ -261,10 +275,10 @@ void LoadDialog::cleanTableList(QString linkText)
         ui->tableWidget_load->removeRow(row);
         execWithKey("delete from loadrecord where name=?", key);
         execWithKey("delete from loadmanage where name=?", key);
-        // rm -rf runs as root: only on names that stay inside the package directory.
-        if (Quoting::isSafePathComponent(key))
-            runShell(QStringLiteral("rm -rf ") + Quoting::shell(directory + key) +
-                     QLatin1Char('*'));
+        // Without a package directory there is nothing of the record's to remove; its paths
+        // would be taken relative to "/".
+        if (!pkgpath.isEmpty() && !key.isEmpty())
+            removeDownloads(pkgpath, key);
     }
 }
 

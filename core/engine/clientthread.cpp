@@ -184,8 +184,9 @@ int ClientThread::update_softWare(const QString &key)
     const RpmInfo package = splitPackageString(key);
     const QString directory = packageDirectory(key);
     runShell(QStringLiteral("yum clean all"));
-    // The whole key: given a bare name of an installed package, dnf (yum on current systems)
-    // reports it as installed and fetches nothing, so the newer version must be named.
+    // The whole key, as the upgrade worker asks for its package: given a bare name of an
+    // installed package, dnf (yum on current systems) reports it as installed and fetches
+    // nothing, and name-version may fetch another release than the one recorded below.
     const QString command = downloadCommand(directory, key);
     qDebug() << "cmd**************##############" << command;
 

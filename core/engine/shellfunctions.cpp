@@ -1,5 +1,6 @@
 #include "engine/shellfunctions.h"
 
+#include "engine/rpmlock.h"
 #include "records/paths.h"
 #include "records/quoting.h"
 
@@ -12,10 +13,10 @@
 
 bool createDirectory(const QString &path)
 {
-    QDir dir;
-    if (dir.exists(path))
+    // A file of that name is no directory: a download into it would fail later.
+    if (QFileInfo(path).isDir())
         return true;
-    return dir.mkdir(path);
+    return QDir().mkdir(path);
 }
 
 bool removeDirectory(const QString &path)
@@ -54,6 +55,8 @@ int runShell(const QString &command)
 
 void repairRpmDatabase()
 {
+    // Never beside another worker's rpm transaction.
+    const RpmLock held;
     runShell(QStringLiteral("rm -rf ") + Quoting::shell(Paths::rpmDatabaseDirectory()) +
              QStringLiteral("/__db*"));
     runShell(QStringLiteral("rpm --rebuilddb"));

@@ -5,7 +5,7 @@
 // Download directories and the decoding of system()'s status, shared by every part of the
 // core that runs package tools.
 
-// Creates exactly one directory level; true when it exists afterwards.
+// Creates exactly one directory level; true when a directory stands there afterwards.
 bool createDirectory(const QString &path);
 
 // Removes the directory and everything in it (hidden entries excepted, as ls shows them).
@@ -21,5 +21,6 @@ int decodeExecStatus(int status);
 // Runs a command line through the shell, as system() does; the text is UTF-8.
 int runShell(const QString &command);
 
-// The RPM database repair: removes the stale environment files and rebuilds the database.
+// The RPM database repair: removes the stale environment files and rebuilds the database,
+// holding the rpm lock.
 void repairRpmDatabase();

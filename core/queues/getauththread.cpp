@@ -1,6 +1,7 @@
 #include "queues/getauththread.h"
 #include "records/operationword.h"
 
+#include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "queues/taskpackage.h"
 #include "records/codes.h"
@@ -50,7 +51,10 @@ QString GetAuthThread::removeCommand(const OperInfo &task)
 bool GetAuthThread::isStillListed(const QString &rpmname)
 {
     const QString existFile = Paths::existRpmFile();
-    QFile::remove(existFile);
+    // Without a file of its own the check cannot run: rpm -e failed, so the package counts as
+    // still there rather than as removed.
+    if (!ScratchFiles::createFresh(existFile))
+        return true;
     runShell(QStringLiteral("rpm -qa|grep ") + Quoting::shell(rpmname) + QStringLiteral(" > ") +
              Quoting::shell(existFile));
     QFile file(existFile);

@@ -1,6 +1,8 @@
 #include "queues/queueworker.h"
 
 #include "engine/privileges.h"
+#include "engine/rpmlock.h"
+#include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "queues/taskpackage.h"
 #include "records/clientconfig.h"
@@ -12,8 +14,6 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QTextStream>
-
-QMutex QueueWorker::m_mutex;
 
 QueueWorker::QueueWorker(Pause pause) : m_pause(pause), m_endValue(ResultNotFinished), m_stopFlag(0)
 {
@@ -176,11 +176,14 @@ bool QueueWorker::checkInstallation(const QString &text, int upgradeResult,
                                     const LineObserver &lineRead)
 {
     const QString findFile = Paths::findRpmFile();
-    runShell(QStringLiteral("rpm -qa|grep ") + Quoting::shell(text) + QLatin1Char('>') +
-             Quoting::shell(findFile));
+    // What another user left at the name is never read.
+    const bool fresh = ScratchFiles::createFresh(findFile);
+    if (fresh)
+        runShell(QStringLiteral("rpm -qa|grep ") + Quoting::shell(text) + QLatin1Char('>') +
+                 Quoting::shell(findFile));
 
     QFile file(findFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!fresh || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         if (upgradeResult != ResultFailure)
             return true;
         qDebug() << "system error!";
@@ -219,12 +222,10 @@ void QueueWorker::recordInstallation(const OperInfo &task)
 
 void QueueWorker::lockRpm()
 {
-    // Each attempt waits a little instead of spinning: the holder runs rpm for seconds.
-    while (!m_mutex.tryLock(100)) {
-    }
+    RpmLock::acquire();
 }
 
 void QueueWorker::unlockRpm()
 {
-    m_mutex.unlock();
+    RpmLock::release();
 }

@@ -86,14 +86,12 @@ protected:
         return exec_sql(database.toUtf8().constData(), sql, values.toUtf8().constData()...);
     }
 
-    // Serialises the rpm phases of the workers process-wide.
+    // Serialises the rpm phases of the workers (and every database repair) process-wide.
     static void lockRpm();
     static void unlockRpm();
 
 private:
     bool isSafeTask(const OperInfo &task) const;
-
-    static QMutex m_mutex;
 
     const Pause m_pause;
     QMutex m_queueLock;

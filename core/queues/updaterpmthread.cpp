@@ -27,11 +27,13 @@ QString UpdateRpmThread::packagePath() const
     return m_pkgpath;
 }
 
-bool UpdateRpmThread::download(const QString &directory, const QString &nameVersion)
+bool UpdateRpmThread::download(const QString &directory, const QString &rpmname)
 {
-    // The catalog's name-version: dnf's install of a bare name leaves an installed package
-    // alone however old it is, and the cancel path finds only "yum install --downloadonly".
-    const QString command = downloadCommand(QStringLiteral("install"), directory, nameVersion);
+    // The whole package string, as the operation thread's upgrade asks for it: dnf's install
+    // of a bare name leaves an installed package alone however old it is, and name-version
+    // may fetch another release than the one recorded afterwards. "install" because the
+    // cancel path looks for "yum install --downloadonly".
+    const QString command = downloadCommand(QStringLiteral("install"), directory, rpmname);
     if (runEvaluated(command) == ResultSuccess)
         return true;
     // A tool that failed again on the rebuilt database has downloaded nothing either, so
@@ -49,7 +51,7 @@ bool UpdateRpmThread::runTask(const OperInfo &task)
     const TaskPackage package(task.m_rpmname);
     removeDirectory(directory);
     createDirectory(directory);
-    if (!download(directory, package.nameVersion)) {
+    if (!download(directory, task.m_rpmname)) {
         removeDirectory(directory);
         reportFailure(task);
         return false;

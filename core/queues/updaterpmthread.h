@@ -2,7 +2,7 @@
 
 #include "queues/queueworker.h"
 
-// Upgrades installed packages: downloads the newest version, then installs it over the old.
+// Upgrades installed packages: downloads the catalog's version, then installs it over the old.
 class UpdateRpmThread : public QueueWorker
 {
     Q_OBJECT
@@ -24,7 +24,7 @@ protected:
     QString packagePath() const override;
 
 private:
-    bool download(const QString &directory, const QString &nameVersion);
+    bool download(const QString &directory, const QString &rpmname);
 
     QString m_pkgpath; // read once when the thread starts
 };

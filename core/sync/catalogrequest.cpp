@@ -1,5 +1,6 @@
 #include "sync/catalogrequest.h"
 
+#include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "records/clientconfig.h"
 #include "records/paths.h"
@@ -11,6 +12,7 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -31,8 +33,19 @@ void send()
         return;
 
     qDebug() << "vqssend is : " << vqssend;
-    runShell(QStringLiteral("mkdir -p ") + Quoting::shell(Paths::dataDirectory()));
+    const QString directory = QDir::cleanPath(Paths::dataDirectory());
     const QString dataFile = Paths::catalogDataFile();
+    // Fetched into a directory and a file of the process's own, or not at all: whatever
+    // another user put there is neither written through nor replayed.
+    if (!ScratchFiles::claimDirectory(directory)) {
+        qDebug() << "open file " + dataFile + " failed";
+        return;
+    }
+    runShell(QStringLiteral("mkdir -p ") + Quoting::shell(directory));
+    if (!ScratchFiles::createFresh(dataFile)) {
+        qDebug() << "open file " + dataFile + " failed";
+        return;
+    }
     const QString command =
         HttpFetch::command(dataFile, base + QStringLiteral(".cv_data/data_x86_64"));
     qDebug() << command;
@@ -61,7 +74,6 @@ void initDatabaseData()
 
     InstalledPackages::ReloadStyle reload;
     reload.resetSequence = false;
-    reload.logStartWhile = false;
     reload.terminated = false;
     reload.errorPrefix = QStringLiteral("[ERROR][insert local pkgs info]");
     reload.reportRcFirst = true;

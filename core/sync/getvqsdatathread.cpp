@@ -1,5 +1,6 @@
 #include "sync/getvqsdatathread.h"
 
+#include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "records/clientconfig.h"
 #include "records/paths.h"
@@ -9,7 +10,6 @@
 
 #include <QByteArray>
 #include <QDebug>
-#include <QDir>
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -83,8 +83,14 @@ void GetVQSDataThread::run()
     const QString pushFile = Paths::pushDataFile();
     for (;;) {
         cycleDelay(refresh);
-        // /tmp may have been cleaned since start-up; wget -O does not create directories.
-        QDir().mkpath(Paths::dataDirectory());
+        // Made again when /tmp was cleaned (wget -O does not create directories); someone
+        // else's directory or file there is never written through or read: the cycle then
+        // fetches nothing and keeps the previous digest, as an unreadable download does.
+        if (!ScratchFiles::claimDirectory(Paths::dataDirectory()) ||
+            !ScratchFiles::createFresh(pushFile)) {
+            qDebug() << "open file " + pushFile + " failed";
+            continue;
+        }
         const QString command = HttpFetch::command(pushFile, url);
         qDebug() << command;
         HttpFetch::run(command);

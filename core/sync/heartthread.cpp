@@ -14,7 +14,6 @@
 
 #include <QByteArray>
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -353,19 +352,5 @@ void HeartThread::downLoadIcons()
 
 bool HeartThread::removeDirectory(const QString &path)
 {
-    QDir dir(path);
-    if (path.isEmpty() || !dir.exists())
-        return false;
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    for (const QFileInfo &entry : entries) {
-        // A link is removed itself and never followed out of the directory.
-        if (entry.isDir() && !entry.isSymLink()) {
-            removeDirectory(entry.filePath());
-            dir.rmdir(entry.fileName());
-        } else {
-            dir.remove(entry.fileName());
-        }
-    }
-    return true;
+    return ::removeDirectory(path);
 }

@@ -35,7 +35,7 @@ public:
     void checkIconDownload(const QString &icon, const QString &time);
     // Fetches every icon seen so far.
     void downLoadIcons();
-    // Empties the directory (files and subdirectories) but keeps it; false if it is absent.
+    // Removes the directory with everything in it, as the other copies do.
     bool removeDirectory(const QString &path);
 
     // Until every icon fetch asked for so far has ended; false when timeoutMs passed first.

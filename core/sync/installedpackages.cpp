@@ -1,6 +1,7 @@
 #include "sync/installedpackages.h"
 
 #include "engine/privileges.h"
+#include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "records/paths.h"
 #include "records/quoting.h"
@@ -33,9 +34,12 @@ bool snapshot(const SnapshotStyle &style)
 {
     const QString command = QStringLiteral("rpm -qa > ") + Quoting::shell(style.file);
     for (;;) {
-        runShell(command);
+        // What another user left at the name is never taken for the listing.
+        const bool fresh = ScratchFiles::createFresh(style.file);
+        if (fresh)
+            runShell(command);
         QFile listing(style.file);
-        if (!listing.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (!fresh || !listing.open(QIODevice::ReadOnly | QIODevice::Text)) {
             qDebug() << "open file info.txt failed";
             return false;
         }

@@ -22,9 +22,13 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace
 {
@@ -428,19 +432,37 @@ private slots:
 
     void launchingAnApplication()
     {
+        if (getlogin())
+            QSKIP("a login session names the user here; the environment does not decide");
         ShellHarness h;
         QVERIFY(h.isValid());
         QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-player", "3.2")));
-        const QString dir = h.sandbox().path(QStringLiteral("/launch"));
-        QVERIFY(QDir().mkpath(dir));
+        // The store runs as root; the application as the user who started it through sudo.
+        const bool hadSudo = qEnvironmentVariableIsSet("SUDO_UID");
+        const QByteArray savedSudo = qgetenv("SUDO_UID");
+        qputenv("SUDO_UID", "65534");
+        const auto restore = qScopeGuard([&] {
+            if (hadSudo)
+                qputenv("SUDO_UID", savedSudo);
+            else
+                qunsetenv("SUDO_UID");
+        });
+        QTemporaryDir dir(QDir::tempPath() + "/corvane-launch-XXXXXX");
+        QVERIFY(dir.isValid() &&
+                QFile::setPermissions(dir.path(), QFile::ReadOther | QFile::WriteOther |
+                                                      QFile::ExeOther | QFile::ReadOwner |
+                                                      QFile::WriteOwner | QFile::ExeOwner));
         h.start();
-        // The launch command's words reach the program; nothing in them is run by the shell.
+        // The launch command is a shell command line.
         CatalogEntry player = ShellHarness::packageEntry("cv-player", "3.2");
-        player.exec = "/usr/bin/touch " + dir + "/launched $(touch " + dir + "/injected)";
+        player.exec = "cd " + dir.path() + " && id -u > \"launched-$USER\"";
         QVERIFY(h.load({player}));
         h.controllerOf(h.catalogTable(), Player)->operationButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/launched"), 60000);
-        QVERIFY(!QFile::exists(dir + "/injected"));
+        const QString launched = dir.filePath("launched-nobody");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(launched).size() > 0, 60000);
+        QFile uid(launched);
+        QVERIFY(uid.open(QIODevice::ReadOnly));
+        QCOMPARE(uid.readAll().trimmed(), QByteArray("65534"));
         QVERIFY(h.dialogs().messages().isEmpty());
     }
 

@@ -31,6 +31,14 @@ bool FakeDownload::started() const
     return true;
 }
 
+bool FakeDownload::running()
+{
+    for (auto &process : m_processes)
+        if (process->waitForFinished(0) || process->state() != QProcess::Running)
+            return false;
+    return true;
+}
+
 bool FakeDownload::waitKilled(int timeoutMs)
 {
     for (auto &process : m_processes) {
@@ -45,5 +53,5 @@ bool FakeDownload::waitKilled(int timeoutMs)
 QString FakeDownload::commandLine(const QString &package)
 {
     return QStringLiteral("yum install --downloadonly --downloaddir /var/cache/corvane/packages/") +
-           QStringLiteral("x ") + package;
+           package + QStringLiteral("-1.0-1 ") + package + QStringLiteral("-1.0");
 }

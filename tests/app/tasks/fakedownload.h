@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-// Real processes whose command line reads like a running yum download of one package, so
-// that the store's process lookups find them. They only sleep.
+// Real processes whose command line reads like a running yum download of version 1.0-1 of
+// one package, so that the store's process lookups find them. They only sleep.
 class FakeDownload
 {
 public:
@@ -14,6 +14,8 @@ public:
     ~FakeDownload();
 
     bool started() const;
+    // True while every process still runs; a killed one is noticed at once.
+    bool running();
     // True once every process has ended by a signal.
     bool waitKilled(int timeoutMs = 60000);
     static QString commandLine(const QString &package);

@@ -345,6 +345,9 @@ void TestInstallItem::progressMeasurement_data()
     // No file yet: the tick reports nothing and polling goes on.
     QTest::newRow("no partial file") << "下载"
                                      << "4000" << qint64(0) << "" << 0 << true << false;
+    // A complete file from an earlier download is there before this one begins.
+    QTest::newRow("leftover file") << "下载"
+                                   << "4000" << qint64(4000) << "leftover" << 0 << true << false;
 }
 
 void TestInstallItem::progressMeasurement()
@@ -362,24 +365,43 @@ void TestInstallItem::progressMeasurement()
     // dnf writes the package under its final name while it downloads.
     const QString directory = sandbox.packageDirectory() + '/' + data.m_rpm;
     QVERIFY(QDir().mkpath(directory));
-    if (!suffix.isEmpty()) {
-        QFile partial(directory + '/' + data.m_rpm + suffix);
-        QVERIFY(partial.open(QIODevice::WriteOnly) && partial.resize(downloaded));
+    const bool leftover = suffix == "leftover";
+    const QString complete = directory + '/' + data.m_rpm + ".x86_64.rpm";
+    auto writePackage = [&](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.resize(downloaded);
+    };
+    if (leftover) {
+        QFile file(complete);
+        QVERIFY(writePackage(complete) && file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                 QFileDevice::FileModificationTime));
     }
 
     InstallItem item(nullptr, data, {}, operation, 0, nullptr);
     QSignalSpy progress(&item, &InstallItem::progressSignal);
     item.execTask(operation);
+    // The download writes its file once it has begun.
+    if (!suffix.isEmpty() && !leftover)
+        QVERIFY(writePackage(directory + '/' + data.m_rpm + suffix));
     item.setProgressSlot();
 
-    QCOMPARE(progress.count(), suffix.isEmpty() ? 0 : 1);
-    if (!suffix.isEmpty())
+    const bool measured = !suffix.isEmpty() && !leftover;
+    QCOMPARE(progress.count(), measured ? 1 : 0);
+    if (measured)
         QCOMPARE(progress.first(), QVariantList({"cv-big", percent}));
     if (percent <= 100)
         QCOMPARE(item.progressBar()->value(), percent);
     QCOMPARE(item.isMeasuring(), stillMeasuring);
     QCOMPARE(shown(item.cycloProgress()), spinner);
     QCOMPARE(shown(item.progressBar()), !spinner);
+    if (leftover) {
+        // Fetched again over the old file: now it is this download's.
+        QVERIFY(writePackage(complete));
+        item.setProgressSlot();
+        QCOMPARE(progress.count(), 1);
+        QCOMPARE(progress.first(), QVariantList({"cv-big", 100}));
+    }
 }
 
 void TestInstallItem::resultTable_data()

@@ -74,7 +74,7 @@ private slots:
     void installSuccessDropsManageRecord();
     void cleanLinks_data();
     void cleanLinks();
-    void cleanWithoutPackageDirectoryKeepsEverything();
+    void cleanWithoutPackageDirectoryClearsRecordsOnly();
     void cancelReportsTableCode_data();
     void cancelReportsTableCode();
     void reloadRestartsFailedRow();
@@ -311,6 +311,10 @@ void TestLoadDialog::cleanLinks()
         QFile file(packages + '/' + key + "-1.0-1/" + key + "-1.0-1.x86_64.rpm");
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
+    // Downloads of packages whose names begin with a cleared key; not theirs to remove.
+    const QStringList others{"k-failed-extra-1.0-1", "k-loadedx-1.0-1", "k-loaded-1.0"};
+    for (const QString &other : others)
+        QVERIFY(QDir().mkpath(packages + '/' + other));
 
     LoadDialog dialog;
     dialog.addDatatotable(9, "运行", "k-running", "1M", "下载", 0);
@@ -328,18 +332,21 @@ void TestLoadDialog::cleanLinks()
     QCOMPARE(stored, remaining);
     for (const QString &key : all)
         QCOMPARE(QFileInfo::exists(packages + '/' + key + "-1.0-1"), remaining.contains(key));
+    for (const QString &other : others)
+        QVERIFY2(QFileInfo::exists(packages + '/' + other), qPrintable(other));
     QVERIFY(QFileInfo::exists(victim));
 }
 
-void TestLoadDialog::cleanWithoutPackageDirectoryKeepsEverything()
+void TestLoadDialog::cleanWithoutPackageDirectoryClearsRecordsOnly()
 {
     Sandbox sandbox;
     sandbox.setConfig("pkgpath", "");
     store(sandbox, "k-failed", "下载失败");
     LoadDialog dialog;
     QTest::mousePress(dialog.findChild<QLabel *>("label_delvalid"), Qt::LeftButton);
-    QCOMPARE(keys(dialog), QStringList{"k-failed"});
-    QCOMPARE(records(sandbox, "loadrecord"), QStringList{"k-failed|下载失败|下载|1"});
+    QCOMPARE(keys(dialog), QStringList());
+    QCOMPARE(records(sandbox, "loadrecord"), QStringList());
+    QCOMPARE(records(sandbox, "loadmanage"), QStringList());
 }
 
 void TestLoadDialog::cancelReportsTableCode_data()

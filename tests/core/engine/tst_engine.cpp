@@ -4,6 +4,7 @@
 #include "records/codes.h"
 #include "records/paths.h"
 #include "storage/database.h"
+#include "sync/heartthread.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
 #include "tests/support/testrepository.h"
@@ -82,7 +83,7 @@ TestPackage package(const QString &name, const QString &version, const QString &
     return {};
 }
 
-// The three copies of each directory and decoding function behave alike.
+// The copies of each directory and decoding function behave alike.
 using DirectoryFunction = std::function<bool(const QString &)>;
 
 QVector<QPair<const char *, DirectoryFunction>> creators()
@@ -102,6 +103,7 @@ QVector<QPair<const char *, DirectoryFunction>> removers()
         {"ClientThread",
          [](const QString &p) { return ClientThread(QString(), 0).removeDirectoryThread(p); }},
         {"UpdateThread", [](const QString &p) { return UpdateThread().removeDirectory(p); }},
+        {"HeartThread", [](const QString &p) { return HeartThread().removeDirectory(p); }},
     };
 }
 
@@ -134,6 +136,7 @@ private slots:
         QTest::newRow("existing directory") << "dir" << true << true;
         QTest::newRow("new directory") << "dir" << false << true;
         QTest::newRow("missing parent") << "missing/dir" << false << false;
+        QTest::newRow("regular file in the way") << "file" << true << false;
     }
     void createDirectory()
     {
@@ -143,13 +146,15 @@ private slots:
         for (const auto &creator : creators()) {
             QTemporaryDir base;
             const QString target = base.path() + '/' + path;
-            if (existing) {
+            if (existing && path == "file") {
+                QVERIFY(writeFile(target));
+            } else if (existing) {
                 QVERIFY(QDir().mkpath(target));
                 QVERIFY(writeFile(target + "/kept"));
             }
             QVERIFY2(creator.second(target) == expected, creator.first);
             QCOMPARE(QFileInfo(target).isDir(), expected);
-            if (existing)
+            if (existing && expected)
                 QVERIFY2(QFileInfo::exists(target + "/kept"), creator.first);
             // One level only: a missing parent is not made either.
             QCOMPARE(QFileInfo::exists(base.path() + "/missing"), false);

@@ -124,7 +124,8 @@ private slots:
     {
         QVERIFY2(TestRepository::shared().isValid(),
                  qPrintable(TestRepository::shared().errorString()));
-        m_foo.reset(new TestRepository({{"foo-bar", "1.2", "3.el7"}, {"foo-bar", "1.3", "1"}}));
+        m_foo.reset(new TestRepository(
+            {{"foo-bar", "1.2", "3.el7"}, {"foo-bar", "1.3", "1"}, {"foo-bar", "1.3", "2"}}));
         QVERIFY2(m_foo->isValid(), qPrintable(m_foo->errorString()));
         m_hostPackages = hostPackages();
     }
@@ -459,15 +460,15 @@ private slots:
             << QStringList{"downloadExecEnd 一键安装 0 9 foo-bar",
                            "quickinstallExecEnd 一键安装 -2 9 foo-bar"}
             << QStringList() << QStringList() << "0" << 1;
-        // From 1.2 installed to the catalog's 1.3.
+        // From 1.2 installed to the catalog's 1.3-1, not to the repository's newer 1.3-2.
         QTest::newRow("upgrade") << Kind::Upgrade << rpm13 << false
-                                 << QStringList{"install", "foo-bar-1.3"}
+                                 << QStringList{"install", "foo-bar-1.3-1"}
                                  << QStringList{"downloadExecEnd 升级 0 9 foo-bar",
                                                 "updateRpmExecEnd 升级 0 9 foo-bar"}
                                  << QStringList{"foo-bar-1.3-1.x86_64"}
                                  << QStringList{"foo-bar 1.3 1"} << "2" << 0;
         QTest::newRow("upgrade, rpm fails")
-            << Kind::Upgrade << rpm13 << true << QStringList{"install", "foo-bar-1.3"}
+            << Kind::Upgrade << rpm13 << true << QStringList{"install", "foo-bar-1.3-1"}
             << QStringList{"downloadExecEnd 升级 0 9 foo-bar", "updateRpmExecEnd 升级 -2 9 foo-bar"}
             << installed12 << QStringList{"foo-bar 1.2 3.el7.x86_64"} << "1" << 0;
     }
@@ -576,7 +577,7 @@ private slots:
         QTest::newRow("upgrade") << Kind::Upgrade << "it's $(touch pwned)-1-1"
                                  << "yum"
                                  << QStringList{"install", "--downloadonly", "--downloaddir", "{D}",
-                                                "it's $(touch pwned)-1"};
+                                                "it's $(touch pwned)-1-1"};
         QTest::newRow("uninstall") << Kind::Uninstall << "x$(touch pwned)-1-1"
                                    << "rpm" << QStringList{"-e", "x$(touch pwned)", "--nodeps"};
         QTest::newRow("install") << Kind::Install << "x`touch pwned` y-1-1"
