@@ -4,11 +4,11 @@
 #include "engine/privileges.h"
 #include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
-#include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
 #include "tasks/combobox.h"
 #include "tasks/killthread.h"
+#include "tasks/progressprobe.h"
 #include "widgets/cycloprogress.h"
 
 #include <QDebug>
@@ -25,7 +25,6 @@
 #include <QTimerEvent>
 
 #include <climits>
-#include <sys/stat.h>
 
 int InstallItem::m_cmd_count = 0;
 
@@ -44,9 +43,6 @@ constexpr int SpinnerInterval = 30;
 // Above this many bytes both sizes are compared in KiB.
 constexpr qint64 ScaleThreshold = 40000000;
 
-// The architectures a package file may carry, in order of preference.
-const char *const Architectures[] = {".x86_64.rpm", ".noarch.rpm", ".aarch64.rpm", ".mips64el.rpm"};
-
 // Percent of expected, exact for any 64-bit sizes; an expected size that is zero, negative or
 // not a number gives 0 rather than a division by zero.
 int downloadPercent(qint64 downloaded, qint64 expected)
@@ -59,36 +55,6 @@ int downloadPercent(qint64 downloaded, qint64 expected)
     if (percent < INT_MIN)
         return INT_MIN;
     return static_cast<int>(percent);
-}
-
-// Identifies one state of a file: another file, or the same one written to, differs.
-// Empty when nothing is there.
-QString fileStamp(const QString &path)
-{
-    struct stat status;
-    if (stat(QFile::encodeName(path).constData(), &status) != 0)
-        return QString();
-    return QStringLiteral("%1:%2:%3.%4:%5")
-        .arg(status.st_dev)
-        .arg(status.st_ino)
-        .arg(status.st_mtim.tv_sec)
-        .arg(status.st_mtim.tv_nsec)
-        .arg(status.st_size);
-}
-
-// Every non-empty line of the file, the last one winning; the previous value otherwise.
-// The file is the process's own, made afresh for the command that filled it.
-void readLastLine(const QString &path, QString *value)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        if (!line.isEmpty())
-            *value = line;
-    }
 }
 
 } // namespace
@@ -220,7 +186,7 @@ void InstallItem::timerEvent(QTimerEvent *event)
         QFrame::timerEvent(event);
         return;
     }
-    setProgressSlot();
+    startTick();
 }
 
 InstallItem::~InstallItem()
@@ -312,66 +278,43 @@ bool InstallItem::isApplicationRunning()
     return false;
 }
 
-QString InstallItem::packageFileStem() const
-{
-    return ClientConfig::pkgpath() + QLatin1Char('/') + m_rpm + QLatin1Char('/') + m_rpm;
-}
-
-QString InstallItem::partialFile() const
-{
-    const QString directory = packageFileStem();
-    // yum 3 downloads into NAME.ARCH.rpm.PID.tmp; dnf writes the final NAME.ARCH.rpm in place
-    // while it downloads, so that name is looked for after the partial names.
-    for (const char *arch : Architectures) {
-        const QString path =
-            directory + QLatin1String(arch) + QLatin1Char('.') + m_yumPid + QStringLiteral(".tmp");
-        if (QFileInfo::exists(path))
-            return path;
-    }
-    // A complete file left by an earlier download is no progress of this one: it counts
-    // only once it is another file or has been written since the download began.
-    for (const char *arch : Architectures) {
-        const QString path = directory + QLatin1String(arch);
-        const QString stamp = fileStamp(path);
-        if (!stamp.isEmpty() && stamp != m_leftovers.value(path))
-            return path;
-    }
-    return QString();
-}
-
 void InstallItem::noteLeftovers()
 {
-    m_leftovers.clear();
-    const QString directory = packageFileStem();
-    for (const char *arch : Architectures) {
-        const QString path = directory + QLatin1String(arch);
-        const QString stamp = fileStamp(path);
-        if (!stamp.isEmpty())
-            m_leftovers.insert(path, stamp);
-    }
+    m_leftovers = ProgressMeter::leftovers(m_rpm);
+}
+
+ProgressQuery InstallItem::progressQuery() const
+{
+    return ProgressQuery{m_rpm, m_yumPid, m_leftovers};
+}
+
+void InstallItem::startTick()
+{
+    // A tick still measuring is not started again.
+    if (m_tickRunning)
+        return;
+    m_tickRunning = true;
+    ProgressProbe::instance().measure(this, progressQuery(),
+                                      [this](const ProgressReading &reading) {
+                                          m_tickRunning = false;
+                                          // A download that ended meanwhile takes no late reading.
+                                          if (m_timer.isActive())
+                                              applyReading(reading);
+                                      });
 }
 
 void InstallItem::setProgressSlot()
 {
-    // Each scratch file is made afresh before its command; otherwise the previous value stays.
-    const QString yumPids = Paths::processYumFile();
-    if (ScratchFiles::createFresh(yumPids)) {
-        runShell(QStringLiteral("ps -aux | grep 'yum install --downloadonly --downloaddir'  | "
-                                "grep -v grep | grep -v stopper | awk '{print $2}' > ") +
-                 Quoting::shell(yumPids));
-        readLastLine(yumPids, &m_yumPid);
-    }
+    applyReading(ProgressMeter::measure(progressQuery()));
+}
 
-    const QString path = partialFile();
-    if (path.isEmpty())
+void InstallItem::applyReading(const ProgressReading &reading)
+{
+    m_yumPid = reading.yumPid;
+    if (!reading.found)
         return;
-
-    const QString sizeFile = Paths::packageSizeFile();
-    if (ScratchFiles::createFresh(sizeFile)) {
-        runShell(QStringLiteral("export LANG=en_US.UTF-8 && du -sb ") + Quoting::shell(path) +
-                 QStringLiteral(" | awk '{print $1}' > ") + Quoting::shell(sizeFile));
-        readLastLine(sizeFile, &m_loadSize);
-    }
+    if (reading.sizeRead)
+        m_loadSize = reading.loadSize;
 
     qint64 downloaded = m_loadSize.trimmed().toLongLong();
     qint64 expected = m_size.trimmed().toLongLong();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/rpmdata.h"
+#include "tasks/progressmeter.h"
 
 #include <QBasicTimer>
 #include <QFrame>
@@ -71,11 +72,12 @@ protected:
 
 private:
     bool isApplicationRunning();
-    // pkgpath/PKG/PKG: a package file's name without its architecture part.
-    QString packageFileStem() const;
-    QString partialFile() const;
     // Remembers the complete package files that are there before the download begins.
     void noteLeftovers();
+    ProgressQuery progressQuery() const;
+    // A timer tick: the measurement runs on the progress probe's thread.
+    void startTick();
+    void applyReading(const ProgressReading &reading);
     void placeChild(QWidget *child);
     static void hideChild(QWidget *child);
     void showDownloading();
@@ -111,4 +113,5 @@ private:
     QString m_size;
     int m_row;
     QHash<QString, QString> m_leftovers; // package file -> its state when the download began
+    bool m_tickRunning = false;
 };
