@@ -249,3 +249,13 @@ void ShellHarness::choose(InstallItem *item, SelectorEntry entry)
     item->comboBox()->setCurrentIndex(entry);
     QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
 }
+
+MainWindow *ShellHarness::startLoaded(const QVector<CatalogEntry> &catalog,
+                                      const QVector<TestPackage> &installed)
+{
+    for (const TestPackage &package : installed)
+        if (!m_sandbox.install(package))
+            return nullptr;
+    MainWindow *window = start();
+    return load(catalog) ? window : nullptr;
+}
