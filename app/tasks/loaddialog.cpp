@@ -8,6 +8,7 @@
 #include "records/quoting.h"
 #include "records/version.h"
 #include "storage/database.h"
+#include "storage/queryresult.h"
 #include "tasks/items.h"
 #include "ui_loaddialog.h"
 
@@ -126,31 +127,22 @@ void LoadDialog::updateState(const QString &key, const QString &state, bool both
 void LoadDialog::initContent()
 {
     qDebug() << "initcontent:::::::::::::";
-    int rows = 0;
-    int columns = 0;
-    char **result =
-        exec_select(localDatabase().constData(), &rows, &columns, "select * from loadrecord");
-    if (!result)
+    const QueryResult records(Paths::localDatabase(), QStringLiteral("select * from loadrecord"));
+    if (records.columns() < 6)
         return;
-    if (columns >= 6) {
-        for (int r = 0; r < rows; ++r) {
-            char **cell = result + r * columns;
-            const QString display = QString::fromUtf8(cell[0]);
-            const QString key = QString::fromUtf8(cell[1]);
-            const QString size = QString::fromUtf8(cell[2]);
-            QString state = QString::fromUtf8(cell[3]);
-            const QString oper = QString::fromUtf8(cell[4]);
-            m_map.insert(key, QString::fromUtf8(cell[5]).toInt());
-            Items *items = appendRow(key);
-            // A download still marked as running was cut off when the store last ended.
-            if (state == DownloadState::downloading()) {
-                state = DownloadState::downloadFailed();
-                updateState(key, DownloadState::downloadFailed(), false);
-            }
-            items->setItemValues(display, key, size, 0, oper, state);
+    for (int r = 0; r < records.rows(); ++r) {
+        const QString key = records.text(r, 1);
+        QString state = records.text(r, 3);
+        m_map.insert(key, records.text(r, 5).toInt());
+        Items *items = appendRow(key);
+        // A download still marked as running was cut off when the store last ended.
+        if (state == DownloadState::downloading()) {
+            state = DownloadState::downloadFailed();
+            updateState(key, DownloadState::downloadFailed(), false);
         }
+        items->setItemValues(records.text(r, 0), key, records.text(r, 2), 0, records.text(r, 4),
+                             state);
     }
-    free_result(result);
 }
 
 void LoadDialog::addDatatotable(int number, QString display, QString key, QString size,

@@ -7,6 +7,7 @@
 #include "records/codes.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "storage/queryresult.h"
 
 #include <QDebug>
 #include <QFile>
@@ -30,20 +31,15 @@ QString GetAuthThread::removeCommand(const OperInfo &task)
     QString command = QStringLiteral("rpm -e ");
     // The catalog has no column s_rpmname, so this finds nothing and only the package itself
     // is removed; listed dependencies are not erased with --nodeps behind the user's back.
-    int rows = 0;
-    int columns = 0;
-    const QByteArray rpmname = task.m_rpmname.toUtf8();
-    char **deps =
-        exec_select(Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
-                    "select s_rpmdeps from softwares where s_rpmname=?;", rpmname.constData());
-    if (deps) {
-        const QStringList parts = QString::fromUtf8(deps[0]).split(QLatin1Char(' '));
-        for (const QString &part : parts) {
+    const QueryResult deps(Paths::catalogDatabase(),
+                           QStringLiteral("select s_rpmdeps from softwares where s_rpmname=?;"),
+                           {task.m_rpmname});
+    if (deps.rows() > 0) {
+        for (const QString &part : deps.text(0, 0).split(QLatin1Char(' '))) {
             // Nothing that rpm would read as an option.
             if (Quoting::isSafePathComponent(part))
                 command += Quoting::shell(part) + QLatin1Char(' ');
         }
-        free_result(deps);
     }
     return command;
 }

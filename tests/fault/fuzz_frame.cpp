@@ -1,5 +1,5 @@
 #include "records/paths.h"
-#include "storage/database.h"
+#include "storage/queryresult.h"
 #include "sync/catalogframe.h"
 #include "sync/heartthread.h"
 #include "tests/support/sandbox.h"
@@ -30,12 +30,8 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 bool databaseAnswers()
 {
-    int rows = 0;
-    int columns = 0;
-    char **cells = exec_select(Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
-                               "select count(*) from softwares");
-    free_result(cells);
-    return cells != nullptr && rows == 1;
+    return QueryResult(Paths::catalogDatabase(), QStringLiteral("select count(*) from softwares"))
+               .rows() == 1;
 }
 
 } // namespace

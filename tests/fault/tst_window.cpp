@@ -160,8 +160,7 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        QVERIFY(h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0")}));
         StallWatch watch;
         {
             DatabaseLock lock(Paths::catalogDatabase());
@@ -191,8 +190,8 @@ private slots:
         ShellHarness h;
         QVERIFY(h.isValid());
         YumControl &yum = h.yum();
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0")});
+        QVERIFY(window);
         QTableWidget *table = h.catalogTable();
         const int row = h.rowOf(table, QStringLiteral("你好世界"));
         yum.hold(true);

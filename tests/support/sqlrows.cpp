@@ -1,19 +1,16 @@
 #include "sqlrows.h"
 
-#include "storage/database.h"
+#include "storage/queryresult.h"
 
 QStringList rowsOf(const QByteArray &database, const char *sql)
 {
-    int rows = 0;
-    int columns = 0;
-    char **result = exec_select(database.constData(), &rows, &columns, sql);
+    const QueryResult result(QString::fromUtf8(database), QString::fromUtf8(sql));
     QStringList lines;
-    for (int r = 0; result && r < rows; ++r) {
+    for (int r = 0; r < result.rows(); ++r) {
         QStringList cells;
-        for (int c = 0; c < columns; ++c)
-            cells << QString::fromUtf8(result[r * columns + c]);
+        for (int c = 0; c < result.columns(); ++c)
+            cells << result.text(r, c);
         lines << cells.join(QLatin1Char('|'));
     }
-    free_result(result);
     return lines;
 }

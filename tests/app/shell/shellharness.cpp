@@ -9,7 +9,7 @@
 #include "records/paths.h"
 #include "shell/mainwindow.h"
 #include "shell/packagetable.h"
-#include "storage/database.h"
+#include "storage/queryresult.h"
 #include "tasks/combobox.h"
 #include "tasks/installitem.h"
 #include "tasks/loaddialog.h"
@@ -68,12 +68,9 @@ TestRepository &baseRepository()
 
 bool isListedInstalled(const QString &name)
 {
-    int rows = 0;
-    int columns = 0;
-    char **cells = exec_select(Paths::localDatabase().toUtf8().constData(), &rows, &columns,
-                               "select name from software where name=?", name.toUtf8().constData());
-    free_result(cells);
-    return cells && rows > 0;
+    return QueryResult(Paths::localDatabase(),
+                       QStringLiteral("select name from software where name=?"), {name})
+               .rows() > 0;
 }
 
 } // namespace
@@ -251,4 +248,14 @@ void ShellHarness::choose(InstallItem *item, SelectorEntry entry)
 {
     item->comboBox()->setCurrentIndex(entry);
     QTest::mouseClick(item->comboBox(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+}
+
+MainWindow *ShellHarness::startLoaded(const QVector<CatalogEntry> &catalog,
+                                      const QVector<TestPackage> &installed)
+{
+    for (const TestPackage &package : installed)
+        if (!m_sandbox.install(package))
+            return nullptr;
+    MainWindow *window = start();
+    return load(catalog) ? window : nullptr;
 }

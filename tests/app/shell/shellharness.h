@@ -3,6 +3,7 @@
 #include "dialogwatcher.h"
 #include "tests/support/catalogentry.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/testpackage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -33,6 +34,10 @@ public:
 
     // Shows a new window; it loads until the first frame has been processed.
     MainWindow *start();
+    // Installs the packages, shows a new window and loads the catalog into it; null when a
+    // step fails.
+    MainWindow *startLoaded(const QVector<CatalogEntry> &catalog,
+                            const QVector<TestPackage> &installed = {});
     MainWindow *window() const { return m_window; }
 
     // Sends one frame to the window's receiver and waits until the window has taken it in.

@@ -54,9 +54,9 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
-                        ShellHarness::packageEntry("cv-editor", "2.0")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
+                                            ShellHarness::packageEntry("cv-editor", "2.0")});
+        QVERIFY(window);
         YumControl &yum = h.yum();
         yum.hold(true);
         QTableWidget *table = h.catalogTable();
@@ -96,8 +96,8 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0")});
+        QVERIFY(window);
         QTableWidget *table = h.catalogTable();
         const int row = h.rowOf(table, Hello);
         ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
@@ -129,14 +129,13 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        for (const TestPackage &package : {TestRepository::standardPackage("cv-hello", "1.0"),
-                                           TestRepository::standardPackage("cv-editor", "2.0"),
-                                           TestRepository::standardPackage("cv-player", "3.2")})
-            QVERIFY(h.sandbox().install(package));
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
-                        ShellHarness::packageEntry("cv-editor", "2.0"),
-                        ShellHarness::packageEntry("cv-player", "3.2")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
+                                            ShellHarness::packageEntry("cv-editor", "2.0"),
+                                            ShellHarness::packageEntry("cv-player", "3.2")},
+                                           {TestRepository::standardPackage("cv-hello", "1.0"),
+                                            TestRepository::standardPackage("cv-editor", "2.0"),
+                                            TestRepository::standardPackage("cv-player", "3.2")});
+        QVERIFY(window);
         auto *badge = window->findChild<QPushButton *>(QStringLiteral("btn_num"));
         QVERIFY(badge->isHidden());
 
@@ -212,12 +211,12 @@ private slots:
         QFETCH(bool, removed);
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-player", "3.2")));
-        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-editor", "2.0")));
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-player", "3.2"),
-                        ShellHarness::packageEntry("cv-editor", "2.0"),
-                        ShellHarness::packageEntry("cv-hello", "1.0")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-player", "3.2"),
+                                            ShellHarness::packageEntry("cv-editor", "2.0"),
+                                            ShellHarness::packageEntry("cv-hello", "1.0")},
+                                           {TestRepository::standardPackage("cv-player", "3.2"),
+                                            TestRepository::standardPackage("cv-editor", "2.0")});
+        QVERIFY(window);
         window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
         auto *info = window->findChild<QLabel *>(QStringLiteral("label_delete_info"));
         QCOMPARE(info->text(), QStringLiteral("总共2款软件可卸载"));
@@ -270,14 +269,13 @@ private slots:
         QFETCH(bool, removed);
         ShellHarness h;
         QVERIFY(h.isValid());
-        for (const TestPackage &package : {TestRepository::standardPackage("cv-hello", "1.0"),
-                                           TestRepository::standardPackage("cv-editor", "2.0"),
-                                           TestRepository::standardPackage("cv-player", "3.2")})
-            QVERIFY(h.sandbox().install(package));
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
-                        ShellHarness::packageEntry("cv-editor", "2.0"),
-                        ShellHarness::packageEntry("cv-player", "3.2")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
+                                            ShellHarness::packageEntry("cv-editor", "2.0"),
+                                            ShellHarness::packageEntry("cv-player", "3.2")},
+                                           {TestRepository::standardPackage("cv-hello", "1.0"),
+                                            TestRepository::standardPackage("cv-editor", "2.0"),
+                                            TestRepository::standardPackage("cv-player", "3.2")});
+        QVERIFY(window);
         window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
         QTableWidget *table = h.uninstallTable();
         QCOMPARE(table->rowCount(), 3);
@@ -315,11 +313,11 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-hello", "1.0")));
-        QVERIFY(h.sandbox().install(TestRepository::standardPackage("cv-editor", "2.0")));
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.1"),
-                        ShellHarness::packageEntry("cv-editor", "2.1")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.1"),
+                                            ShellHarness::packageEntry("cv-editor", "2.1")},
+                                           {TestRepository::standardPackage("cv-hello", "1.0"),
+                                            TestRepository::standardPackage("cv-editor", "2.0")});
+        QVERIFY(window);
         auto *badge = window->findChild<QPushButton *>(QStringLiteral("btn_num"));
         QCOMPARE(badge->text(), QStringLiteral("2"));
         window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
@@ -344,10 +342,10 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
-                        ShellHarness::packageEntry("cv-editor", "2.0"),
-                        ShellHarness::packageEntry("cv-player", "3.2")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
+                                            ShellHarness::packageEntry("cv-editor", "2.0"),
+                                            ShellHarness::packageEntry("cv-player", "3.2")});
+        QVERIFY(window);
         QTableWidget *table = h.catalogTable();
         LoadDialog *manager = window->downloadManager();
         YumControl &yum = h.yum();
@@ -390,8 +388,8 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0")});
+        QVERIFY(window);
         QTableWidget *table = h.catalogTable();
         LoadDialog *manager = window->downloadManager();
         YumControl &yum = h.yum();

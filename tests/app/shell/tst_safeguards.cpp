@@ -26,17 +26,14 @@ const QString AskOne = QStringLiteral("确定要卸载吗？");
 // A window on the uninstall page with the three standard packages installed.
 MainWindow *startOnUninstallPage(ShellHarness &h)
 {
-    for (const TestPackage &package : {TestRepository::standardPackage("cv-hello", "1.0"),
-                                       TestRepository::standardPackage("cv-editor", "2.0"),
-                                       TestRepository::standardPackage("cv-player", "3.2")})
-        if (!h.sandbox().install(package))
-            return nullptr;
-    MainWindow *window = h.start();
-    if (!h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
-                 ShellHarness::packageEntry("cv-editor", "2.0"),
-                 ShellHarness::packageEntry("cv-player", "3.2")}))
-        return nullptr;
-    window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+    MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
+                                        ShellHarness::packageEntry("cv-editor", "2.0"),
+                                        ShellHarness::packageEntry("cv-player", "3.2")},
+                                       {TestRepository::standardPackage("cv-hello", "1.0"),
+                                        TestRepository::standardPackage("cv-editor", "2.0"),
+                                        TestRepository::standardPackage("cv-player", "3.2")});
+    if (window)
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
     return window;
 }
 
@@ -99,9 +96,9 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0"),
-                        ShellHarness::packageEntry("cv-editor", "2.0")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
+                                            ShellHarness::packageEntry("cv-editor", "2.0")});
+        QVERIFY(window);
         QTableWidget *table = h.catalogTable();
         YumControl &yum = h.yum();
         yum.hold(true);
@@ -125,8 +122,8 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.start();
-        QVERIFY(h.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0")});
+        QVERIFY(window);
         h.dialogs().beforeNextAnswer([window] { window->showMessage(QStringLiteral("second")); });
         window->showMessage(QStringLiteral("first"));
         QTRY_COMPARE(h.dialogs().messages(),

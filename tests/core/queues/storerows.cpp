@@ -2,6 +2,8 @@
 
 #include "records/paths.h"
 #include "storage/database.h"
+#include "storage/queryresult.h"
+#include "tests/support/sqlrows.h"
 
 namespace StoreRows
 {
@@ -22,13 +24,9 @@ void addCatalogRow(const QString &rpm, const QString &icon, const QString &sign,
 
 QString sign(const QString &rpm)
 {
-    int rows = 0;
-    int columns = 0;
-    char **cells = exec_select(utf8(Paths::catalogDatabase()).constData(), &rows, &columns,
-                               "select sign from softwares where s_rpm=?", utf8(rpm).constData());
-    const QString value = cells ? QString::fromUtf8(cells[0]) : QStringLiteral("(no row)");
-    free_result(cells);
-    return value;
+    const QueryResult result(Paths::catalogDatabase(),
+                             QStringLiteral("select sign from softwares where s_rpm=?"), {rpm});
+    return result.rows() > 0 ? result.text(0, 0) : QStringLiteral("(no row)");
 }
 
 void addInstalledRow(const QString &name, const QString &version, const QString &release)
@@ -40,17 +38,10 @@ void addInstalledRow(const QString &name, const QString &version, const QString 
 
 QStringList installedRows()
 {
-    int rows = 0;
-    int columns = 0;
-    char **cells = exec_select(utf8(Paths::localDatabase()).constData(), &rows, &columns,
-                               "select name,version,release_ver from software order by id");
-    QStringList result;
-    for (int r = 0; r < rows; ++r)
-        result << QStringLiteral("%1 %2 %3")
-                      .arg(QString::fromUtf8(cells[r * 3]), QString::fromUtf8(cells[r * 3 + 1]),
-                           QString::fromUtf8(cells[r * 3 + 2]));
-    free_result(cells);
-    return result;
+    QStringList rows = rowsOf(utf8(Paths::localDatabase()),
+                              "select name,version,release_ver from software order by id");
+    rows.replaceInStrings(QStringLiteral("|"), QStringLiteral(" "));
+    return rows;
 }
 
 } // namespace StoreRows
