@@ -119,6 +119,11 @@ void MainWindow::connectSignals()
     connect(m_demon, &ClientDemon::recvUpdateAppSignal, this, &MainWindow::getUpdateNum);
     connect(m_demon, &ClientDemon::updateAppVersion, this, &MainWindow::updateAppSlot);
     connect(m_demon, &ClientDemon::updateEnd, this, &MainWindow::updateEndSlot);
+    // Icons come beside the catalog: rows drawn before theirs arrived draw it now.
+    connect(m_demon, &ClientDemon::iconsFetched, this, [this] {
+        ui->tableWidget_allPackage->viewport()->update();
+        ui->tableWidget_delete->viewport()->update();
+    });
 
     connect(uninstallWorker(), &GetAuthThread::uninstallExecEnd, this, &MainWindow::openSoft);
     connect(quickInstallWorker(), &QuitInstallThread::downloadExecEnd, this,

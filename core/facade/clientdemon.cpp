@@ -105,6 +105,7 @@ ClientDemon::ClientDemon()
 
     m_heartThread = new HeartThread;
     connect(m_heartThread, &HeartThread::recvServerData, this, &ClientDemon::recvServerDataSlot);
+    connect(m_heartThread, &HeartThread::iconFetched, this, &ClientDemon::iconsFetched);
     m_heartThread->start();
 
     QTimer::singleShot(1000, this, &ClientDemon::sendMessageSlot);

@@ -59,6 +59,8 @@ public:
 
 signals:
     void recvUpdateAppSignal(int value);
+    // An icon fetch of the frame receiver has ended; pictures shown before it may be out of date.
+    void iconsFetched();
     void updateAppVersion(QStringList packages);
     void updateEnd(int value);
 

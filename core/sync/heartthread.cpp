@@ -49,7 +49,15 @@ QStringList selectColumn(const char *sql, const QString &parameter)
 
 } // namespace
 
-HeartThread::HeartThread(QObject *parent) : QThread(parent) {}
+HeartThread::HeartThread(QObject *parent) : QThread(parent)
+{
+    m_iconFetches.setFetchEnded([this] { emit iconFetched(); });
+}
+
+HeartThread::~HeartThread()
+{
+    m_iconFetches.setFetchEnded(nullptr);
+}
 
 void HeartThread::run()
 {

@@ -22,6 +22,7 @@ class HeartThread : public QThread
 
 public:
     explicit HeartThread(QObject *parent = nullptr);
+    ~HeartThread() override;
 
     // Applies one frame. Frames that end in an error emit nothing.
     void pigxmlData(const QString &data);
@@ -47,6 +48,8 @@ public:
 signals:
     void recvServerData(QString data, QStringList packages);
     void updateEnd(int code);
+    // An icon fetch has ended (from a fetching thread): pictures drawn before it may change.
+    void iconFetched();
 
 protected:
     void run() override;

@@ -64,6 +64,9 @@ void IconFetchPool::work()
         if (!HttpFetch::run(job.command))
             QFile::remove(job.target);
         lock.lock();
+        // Under the lock: whoever replaces it knows no call of the old one is still running.
+        if (m_fetchEnded)
+            m_fetchEnded();
         m_running.remove(job.target);
         // A target that waited for this one may go now.
         m_wake.notify_all();
@@ -76,4 +79,10 @@ bool IconFetchPool::waitForIdle(int timeoutMs)
     std::unique_lock<std::mutex> lock(m_lock);
     return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                            [&] { return m_queue.empty() && m_running.isEmpty(); });
+}
+
+void IconFetchPool::setFetchEnded(std::function<void()> fetchEnded)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_fetchEnded = std::move(fetchEnded);
 }

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,6 +32,9 @@ public:
     void fetch(const QString &command, const QString &target);
     // Until nothing is queued or running; false when timeoutMs passed first.
     bool waitForIdle(int timeoutMs);
+    // Called on a fetching thread after each fetch, whether it succeeded or not. Once it is
+    // replaced (by nothing, say) the old one is never called again.
+    void setFetchEnded(std::function<void()> fetchEnded);
 
 private:
     struct Job {
@@ -48,4 +52,5 @@ private:
     QSet<QString> m_running; // targets being fetched
     std::vector<std::thread> m_threads;
     bool m_stopping = false;
+    std::function<void()> m_fetchEnded;
 };

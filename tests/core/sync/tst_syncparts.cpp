@@ -274,16 +274,24 @@ private slots:
         const QString started = world.sandbox.path("/.sandbox/wgetgate/started");
 
         HeartThread receiver;
+        // Told on the fetching threads, counted here.
+        int fetched = 0;
+        QObject counter;
+        connect(
+            &receiver, &HeartThread::iconFetched, &counter, [&fetched] { ++fetched; },
+            Qt::QueuedConnection);
         receiver.pigxmlData(frame("data_add_push", "x86_64", packages));
         QCOMPARE(names().size(), packages.size());
         QVERIFY(QTest::qWaitFor([&] { return readLines(started).size() >= IconFetchPool::Workers; },
                                 60000));
+        QCOMPARE(fetched, 0);
         QCOMPARE(readLines(started).size(), IconFetchPool::Workers);
         QVERIFY(writeFile(world.sandbox.path("/.sandbox/wgetgate/open"), QByteArray()));
         QVERIFY(iconFetchesEnded(receiver));
         QCOMPARE(readLines(started).size(), packages.size());
         for (const CatalogPackage &p : packages)
             QCOMPARE(readFile(Paths::iconDirectory() + p.icon), p.icon.toUtf8());
+        QTRY_COMPARE(fetched, packages.size());
     }
 };
 
