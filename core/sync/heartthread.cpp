@@ -5,11 +5,12 @@
 #include "records/paths.h"
 #include "records/quoting.h"
 #include "storage/database.h"
+#include "storage/queryresult.h"
+#include "storage/sqlconnection.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogsql.h"
 #include "sync/httpfetch.h"
 #include "sync/installedpackages.h"
-#include "sync/sqlconnection.h"
 #include "vqs.h"
 
 #include <QByteArray>
@@ -35,16 +36,7 @@ void reportFailure(const char *what, int rc, const SqlConnection &db)
 
 QStringList selectColumn(const char *sql, const QString &parameter)
 {
-    int rows = 0;
-    int columns = 0;
-    const QByteArray database = Paths::catalogDatabase().toUtf8();
-    const QByteArray value = parameter.toUtf8();
-    char **result = exec_select(database.constData(), &rows, &columns, sql, value.constData());
-    QStringList cells;
-    for (int r = 0; result && r < rows; ++r)
-        cells << QString::fromUtf8(result[r * columns]);
-    free_result(result);
-    return cells;
+    return QueryResult(Paths::catalogDatabase(), QString::fromUtf8(sql), {parameter}).column(0);
 }
 
 } // namespace

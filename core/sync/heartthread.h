@@ -1,8 +1,8 @@
 #pragma once
 
+#include "storage/sqlconnection.h"
 #include "sync/catalogassembly.h"
 #include "sync/iconfetchpool.h"
-#include "sync/sqlconnection.h"
 
 #include <QHash>
 #include <QMap>

@@ -7,8 +7,9 @@
 #include "records/quoting.h"
 #include "records/version.h"
 #include "storage/database.h"
+#include "storage/queryresult.h"
+#include "storage/sqlconnection.h"
 #include "sync/catalogsql.h"
-#include "sync/sqlconnection.h"
 
 #include <QDebug>
 #include <QFile>
@@ -156,14 +157,9 @@ int signFor(const QString &rpm, const QVector<RpmInfo> &installed)
 
 bool recomputeSigns(const QVector<RpmInfo> &installed, const QString &closeLine)
 {
-    int rows = 0;
-    int columns = 0;
-    char **result = exec_select(Paths::catalogDatabase().toUtf8().constData(), &rows, &columns,
-                                "select s_rpm from softwares;");
-    QStringList packages;
-    for (int r = 0; result && r < rows; ++r)
-        packages << QString::fromUtf8(result[r * columns]);
-    free_result(result);
+    const QStringList packages =
+        QueryResult(Paths::catalogDatabase(), QStringLiteral("select s_rpm from softwares;"))
+            .column(0);
 
     SqlConnection db;
     if (!db.open(Paths::catalogDatabase()))

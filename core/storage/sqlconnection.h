@@ -7,7 +7,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-// One connection of the catalog load, for statements that must share a transaction.
+// One connection held for statements that must share a transaction (the catalog load).
 // Closing it (or destroying it) with a transaction open discards that transaction.
 class SqlConnection
 {

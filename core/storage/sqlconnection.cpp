@@ -1,4 +1,4 @@
-#include "sync/sqlconnection.h"
+#include "storage/sqlconnection.h"
 
 #include <sqlite3.h>
 
