@@ -20,20 +20,6 @@
 namespace VqsTesting
 {
 
-unsigned short freePort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t len = sizeof sa;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
-        qFatal("no free port: %s", strerror(errno));
-    close(fd);
-    return ntohs(sa.sin_port);
-}
-
 void usePort(unsigned short port)
 {
     qputenv("VQS_PORT", QByteArray::number(port));

@@ -1,6 +1,8 @@
 #pragma once
 // Plain sockets, ports and texts for the transport tests.
 
+#include "tests/support/freeport.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -18,7 +20,6 @@ namespace VqsTesting
 // Only bounds a failing wait, so a lost message fails the test instead of hanging it.
 const int kWaitMs = 30000;
 
-unsigned short freePort();
 void usePort(unsigned short port);
 in_addr address(const QString &text);
 // An IPv4 address of this host outside loopback, or an empty string.

@@ -13,6 +13,7 @@
 #include "tasks/combobox.h"
 #include "tasks/installitem.h"
 #include "tasks/loaddialog.h"
+#include "tests/support/freeport.h"
 #include "tests/support/testrepository.h"
 #include "vqs.h"
 #include "yumcontrol.h"
@@ -21,18 +22,10 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
-#include <QTcpServer>
 #include <QTest>
 
 namespace
 {
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
-}
 
 struct Display {
     const char *name;

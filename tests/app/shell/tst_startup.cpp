@@ -4,6 +4,7 @@
 #include "shellharness.h"
 #include "tasks/combobox.h"
 #include "tasks/installitem.h"
+#include "tests/support/freeport.h"
 #include "tests/support/testrepository.h"
 #include "widgets/lineedit.h"
 #include "yumcontrol.h"
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTableWidget>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,9 +39,7 @@ public:
         env.insert(QStringLiteral("CORVANE_ROOT"), root);
         env.insert(QStringLiteral("TMPDIR"), tmp);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        QTcpServer probe;
-        probe.listen(QHostAddress::Any, 0);
-        env.insert(QStringLiteral("VQS_PORT"), QString::number(probe.serverPort()));
+        env.insert(QStringLiteral("VQS_PORT"), QString::number(freePort()));
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.setStandardOutputFile(QProcess::nullDevice());

@@ -2,6 +2,7 @@
 #include "records/paths.h"
 #include "storage/database.h"
 #include "sync/catalogframe.h"
+#include "tests/support/freeport.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
 #include "tests/support/testrepository.h"
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -105,13 +105,6 @@ QString statesOf(const QVector<RpmData> &records)
     for (const RpmData &record : records)
         states << QString::number(record.m_state);
     return states.join(',');
-}
-
-int freePort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
 }
 
 bool writeScript(const QString &path, const QString &text)

@@ -148,21 +148,6 @@ QStringList readLines(const QString &path)
     return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-quint16 freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    quint16 port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
-}
-
 QString toolFolder(const QString &name)
 {
     return QStringLiteral(CORVANE_SYNC_TEST_DIR "/") + name;

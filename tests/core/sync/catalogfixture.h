@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sync/catalogpackage.h"
+#include "tests/support/freeport.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -34,8 +35,6 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 QStringList readLines(const QString &path); // non-empty lines
 
-// A TCP port nothing listens on at the moment, for this executable's transport.
-quint16 freePort();
 // A folder of replacement tools next to these tests.
 QString toolFolder(const QString &name);
 

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QtGlobal>
+
+// A TCP port nothing listens on at the moment, on any address, for one test's transport or
+// server. Each test takes its own, so that tests may run side by side.
+quint16 freePort();
