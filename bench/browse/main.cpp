@@ -9,6 +9,7 @@
 #include "storage/database.h"
 #include "tests/app/shell/shellharness.h"
 #include "tests/support/catalogentry.h"
+#include "tests/support/testpackage.h"
 
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -90,9 +91,9 @@ int main(int argc, char **argv)
     qSetMessagePattern(QStringLiteral("%{if-warning}%{message}%{endif}"));
 
     ShellHarness harness;
-    const QVector<BenchPackages::Installed> packages = BenchCatalog::installedPackages();
+    const QVector<TestPackage> packages = BenchCatalog::installedPackages();
     QString error;
-    if (!harness.isValid() || !BenchPackages::install(harness.sandbox(), packages, &error) ||
+    if (!harness.isValid() || !harness.sandbox().installEmpty(packages, &error) ||
         !BenchCatalog::writeIcons()) {
         std::fprintf(stderr, "no sandbox: %s%s\n", qPrintable(harness.sandbox().errorString()),
                      qPrintable(error));

@@ -9,9 +9,11 @@
 #include "sync/catalogframe.h"
 #include "sync/heartthread.h"
 #include "sync/installedpackages.h"
+#include "tests/support/freeport.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/testpackage.h"
 #include "tools/catalog-server/catalogdocument.h"
 #include "vqs.h"
 
@@ -22,7 +24,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,9 +51,9 @@ QString installedVersion(int i)
     return QStringLiteral("1.") + QString::number(i % 7);
 }
 
-QVector<BenchPackages::Installed> installedPackages()
+QVector<TestPackage> installedPackages()
 {
-    QVector<BenchPackages::Installed> packages;
+    QVector<TestPackage> packages;
     for (int i = 0; i < InstalledPackageCount; ++i)
         packages.append({shortName(i), installedVersion(i)});
     return packages;
@@ -188,13 +189,8 @@ Replay replay(HeartThread &heart, const QStringList &frames)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    int port = 0;
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-        qputenv("VQS_PORT", QByteArray::number(port));
-    }
+    const int port = freePort();
+    qputenv("VQS_PORT", QByteArray::number(port));
     qputenv("VQS_BIND", "127.0.0.1");
     qSetMessagePattern(QStringLiteral("%{if-warning}%{message}%{endif}"));
 
@@ -202,7 +198,7 @@ int main(int argc, char **argv)
     setupTimer.start();
     Sandbox sandbox;
     QString error;
-    if (!sandbox.isValid() || !BenchPackages::install(sandbox, installedPackages(), &error)) {
+    if (!sandbox.isValid() || !sandbox.installEmpty(installedPackages(), &error)) {
         std::fprintf(stderr, "no sandbox: %s%s\n", qPrintable(sandbox.errorString()),
                      qPrintable(error));
         return 1;

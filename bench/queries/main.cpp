@@ -3,6 +3,7 @@
 #include "facade/clientdemon.h"
 #include "records/paths.h"
 #include "storage/database.h"
+#include "tests/support/freeport.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
 
@@ -10,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTcpServer>
 #include <QTest>
 
 #include <algorithm>
@@ -162,11 +162,7 @@ bool waitForLoad()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        qputenv("VQS_PORT", QByteArray::number(probe.serverPort()));
-    }
+    qputenv("VQS_PORT", QByteArray::number(freePort()));
     qputenv("VQS_BIND", "127.0.0.1");
     qSetMessagePattern(QStringLiteral("%{if-warning}%{message}%{endif}"));
 

@@ -6,6 +6,7 @@
 #include "records/paths.h"
 #include "storage/database.h"
 #include "sync/catalogpackage.h"
+#include "tests/support/freeport.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/sandbox.h"
 #include "tools/catalog-server/catalogdocument.h"
@@ -15,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTest>
 
 #include <cstdio>
@@ -33,13 +33,6 @@ constexpr int FreshRepetitions = 3;
 constexpr double CatalogRequestDelayMs = 1000;
 // What the window logs once it has left the loading page.
 const char *const LoadedLine = "refresh... m_page";
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // Starts the program and returns the milliseconds until it has shown the catalog, or -1.
 double coldStart(const QString &tmp)
@@ -122,8 +115,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     Sandbox sandbox;
     QString error;
-    if (!sandbox.isValid() ||
-        !BenchPackages::install(sandbox, BenchCatalog::installedPackages(), &error) ||
+    if (!sandbox.isValid() || !sandbox.installEmpty(BenchCatalog::installedPackages(), &error) ||
         !BenchCatalog::fill() || !BenchCatalog::writeIcons()) {
         std::fprintf(stderr, "no sandbox: %s%s\n", qPrintable(sandbox.errorString()),
                      qPrintable(error));

@@ -114,9 +114,9 @@ bool writeIcons()
     return true;
 }
 
-QVector<BenchPackages::Installed> installedPackages()
+QVector<TestPackage> installedPackages()
 {
-    QVector<BenchPackages::Installed> packages;
+    QVector<TestPackage> packages;
     for (int i = 0; i < Packages; ++i)
         if (installed(i))
             packages.append({shortName(i), version(i)});

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/testpackage.h"
+
 #include "benchpackages.h"
 #include "tests/support/catalogentry.h"
 
@@ -17,8 +19,8 @@ QString shortName(int i);
 QString version(int i);
 bool installed(int i);
 CatalogEntry entry(int i);
-// The installed third, for BenchPackages::install.
-QVector<BenchPackages::Installed> installedPackages();
+// The installed third, for Sandbox::installEmpty.
+QVector<TestPackage> installedPackages();
 
 // Writes every package into the catalog database in one transaction.
 bool fill();

@@ -1,12 +1,6 @@
 #include "benchpackages.h"
 
-#include "tests/support/processrunner.h"
-#include "tests/support/sandbox.h"
-
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,48 +8,6 @@
 
 namespace BenchPackages
 {
-
-bool install(const Sandbox &sandbox, const QVector<Installed> &packages, QString *error)
-{
-    // One rpmbuild per package would take minutes; subpackages of one build recipe take a second.
-    QTemporaryDir build;
-    QString recipe = QStringLiteral("Name: cvb\nVersion: 1\nRelease: 1\nSummary: bench\n"
-                                    "License: MIT\nBuildArch: x86_64\nAutoReqProv: no\n"
-                                    "%description\nbench\n");
-    for (const Installed &p : packages)
-        recipe += QStringLiteral("%package -n %1\nVersion: %2\nSummary: bench\n"
-                                 "%description -n %1\nbench\n%files -n %1\n")
-                      .arg(p.name, p.version);
-    QFile file(build.filePath(QStringLiteral("packages.recipe")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(recipe.toUtf8()) < 0) {
-        *error = QStringLiteral("cannot write the build recipe");
-        return false;
-    }
-    file.close();
-    const QString top = build.filePath(QStringLiteral("top"));
-    ProcessResult result =
-        ProcessRunner::run(QStringLiteral("rpmbuild"),
-                           {QStringLiteral("--define"), QStringLiteral("_topdir ") + top,
-                            QStringLiteral("--define"), QStringLiteral("_build_id_links none"),
-                            QStringLiteral("--quiet"), QStringLiteral("-bb"), file.fileName()});
-    if (result.exitCode != 0) {
-        *error = result.output;
-        return false;
-    }
-    // The packages hold no files, so only the database entries matter.
-    QStringList arguments = {QStringLiteral("-i"),         QStringLiteral("--justdb"),
-                             QStringLiteral("--nodeps"),   QStringLiteral("--noscripts"),
-                             QStringLiteral("--nodigest"), QStringLiteral("--nosignature")};
-    const QDir rpms(top + QStringLiteral("/RPMS/x86_64"));
-    for (const QString &name : rpms.entryList({QStringLiteral("*.rpm")}, QDir::Files))
-        arguments << rpms.filePath(name);
-    result = sandbox.rpm(arguments);
-    if (result.exitCode != 0) {
-        *error = result.output;
-        return false;
-    }
-    return true;
-}
 
 double medianMs(const std::function<bool()> &run, int repetitions)
 {

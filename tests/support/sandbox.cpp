@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #if !defined(CORVANE_TEST_SHIMS_DIR) || !defined(CORVANE_TEST_SUPPORT_DIR)
@@ -144,4 +145,46 @@ QStringList Sandbox::notifications() const
 bool Sandbox::isInstalled(const QString &packageString) const
 {
     return installedPackages().contains(packageString + QStringLiteral(".x86_64"));
+}
+
+bool Sandbox::installEmpty(const QVector<TestPackage> &packages, QString *error) const
+{
+    // One rpmbuild per package would take minutes; subpackages of one build recipe take a second.
+    QTemporaryDir build;
+    QString recipe = QStringLiteral("Name: cvb\nVersion: 1\nRelease: 1\nSummary: bench\n"
+                                    "License: MIT\nBuildArch: x86_64\nAutoReqProv: no\n"
+                                    "%description\nbench\n");
+    for (const TestPackage &p : packages)
+        recipe += QStringLiteral("%package -n %1\nVersion: %2\nSummary: bench\n"
+                                 "%description -n %1\nbench\n%files -n %1\n")
+                      .arg(p.name, p.version);
+    QFile file(build.filePath(QStringLiteral("packages.recipe")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(recipe.toUtf8()) < 0) {
+        *error = QStringLiteral("cannot write the build recipe");
+        return false;
+    }
+    file.close();
+    const QString top = build.filePath(QStringLiteral("top"));
+    ProcessResult result =
+        ProcessRunner::run(QStringLiteral("rpmbuild"),
+                           {QStringLiteral("--define"), QStringLiteral("_topdir ") + top,
+                            QStringLiteral("--define"), QStringLiteral("_build_id_links none"),
+                            QStringLiteral("--quiet"), QStringLiteral("-bb"), file.fileName()});
+    if (result.exitCode != 0) {
+        *error = result.output;
+        return false;
+    }
+    // The packages hold no files, so only the database entries matter.
+    QStringList arguments = {QStringLiteral("-i"),         QStringLiteral("--justdb"),
+                             QStringLiteral("--nodeps"),   QStringLiteral("--noscripts"),
+                             QStringLiteral("--nodigest"), QStringLiteral("--nosignature")};
+    const QDir rpms(top + QStringLiteral("/RPMS/x86_64"));
+    for (const QString &name : rpms.entryList({QStringLiteral("*.rpm")}, QDir::Files))
+        arguments << rpms.filePath(name);
+    result = rpm(arguments);
+    if (result.exitCode != 0) {
+        *error = result.output;
+        return false;
+    }
+    return true;
 }

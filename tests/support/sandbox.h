@@ -46,6 +46,9 @@ public:
     // True when the x86_64 package of this package string is installed.
     bool isInstalled(const QString &packageString) const;
     bool install(const TestPackage &package) const;
+    // Enters packages that hold no files into the RPM database, thousands in seconds: one
+    // rpmbuild of subpackages and one rpm transaction. False with *error set on failure.
+    bool installEmpty(const QVector<TestPackage> &packages, QString *error) const;
 
     // Desktop notifications sent so far, one entry per notify-send call (arguments tab-separated).
     QStringList notifications() const;
