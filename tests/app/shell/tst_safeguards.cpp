@@ -9,8 +9,10 @@
 #include "tests/support/testrepository.h"
 #include "yumcontrol.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -116,6 +118,39 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
         QTRY_COMPARE(h.dialogs().messages(), QStringList{QStringLiteral("下载软件失败！")});
         QCOMPARE(results.first().at(3).toString(), QStringLiteral("cv-hello"));
+    }
+
+    void uninstallPageLeavesTheFirstScrollToTheUser()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        // More installed packages than the first batch: the entry loads the rest itself.
+        QVector<TestPackage> packages;
+        QVector<CatalogEntry> catalog;
+        for (int i = 0; i < 30; ++i) {
+            const QString name = QStringLiteral("cv-many-%1").arg(i, 2, 10, QLatin1Char('0'));
+            packages << TestPackage{name, QStringLiteral("1.0")};
+            CatalogEntry entry;
+            entry.name = QStringLiteral("多个软件 ") + name.right(2);
+            entry.icon = name;
+            entry.rpm = name + QStringLiteral("-1.0-1");
+            entry.type = QStringLiteral("5");
+            entry.version = QStringLiteral("1.0");
+            catalog << entry;
+        }
+        QString error;
+        QVERIFY2(h.sandbox().installEmpty(packages, &error), qPrintable(error));
+        MainWindow *window = h.startLoaded(catalog);
+        QVERIFY(window);
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        QTableWidget *table = h.uninstallTable();
+        QCOMPARE(table->rowCount(), packages.size());
+        QScrollBar *bar = table->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        const int middle = bar->maximum() / 2;
+        bar->setValue(middle);
+        QApplication::processEvents();
+        QCOMPARE(bar->value(), middle);
     }
 
     void messageDuringAMessageIsShownAfterIt()
