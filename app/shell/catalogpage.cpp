@@ -183,6 +183,7 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
     QSet<int> shownRows;
     int shown = 0;
     LazyTable::Taking taking(m_table);
+    int nextWaiting = 0;
     for (const RpmData &record : results) {
         for (int row : rowsByName.value(record.m_name)) {
             pageRows.append(row);
@@ -195,9 +196,10 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
             m_window->modifyTypeTableContent(record, row);
         }
         while (shown <= ResultRows) {
-            const int index = m_table.findWaiting(record.m_name, record.m_rpm);
+            const int index = m_table.findWaiting(record.m_name, record.m_rpm, nextWaiting);
             if (index < 0)
                 break;
+            nextWaiting = index + 1;
             const int row = m_window->insertAllPackageContent(waiting().at(index));
             rowsByName[PackageTable::text(widget, row, PackageTable::ColumnDisplayName)].append(
                 row);

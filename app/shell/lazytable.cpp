@@ -37,14 +37,30 @@ void LazyTable::removeWaitingAt(int index)
     m_waiting.remove(index);
 }
 
-int LazyTable::findWaiting(const QString &name, const QString &rpm) const
+int LazyTable::findWaiting(const QString &name, const QString &rpm, int from) const
 {
     if (!m_waitingNames.contains(name))
         return -1;
-    for (int i = 0; i < m_waiting.size(); ++i)
-        if (m_waiting.at(i).m_name == name && m_waiting.at(i).m_rpm == rpm && !m_taken.contains(i))
+    const int count = m_waiting.size();
+    from = qBound(0, from, count);
+    for (int step = 0; step < count; ++step) {
+        const int i = (from + step) % count;
+        const RpmData &record = m_waiting.at(i);
+        if (record.m_name == name && record.m_rpm == rpm && !m_taken.contains(i))
             return i;
+    }
     return -1;
+}
+
+void LazyTable::Taking::take(int index)
+{
+    if (m_table.m_taken.contains(index))
+        return;
+    m_table.m_taken.insert(index);
+    QHash<QString, int> &names = m_table.m_waitingNames;
+    const QString &name = m_table.m_waiting.at(index).m_name;
+    if (--names[name] == 0)
+        names.remove(name);
 }
 
 LazyTable::Taking::~Taking()
@@ -53,17 +69,10 @@ LazyTable::Taking::~Taking()
     if (taken.isEmpty())
         return;
     QVector<RpmData> &waiting = m_table.m_waiting;
-    QHash<QString, int> &names = m_table.m_waitingNames;
     int kept = 0;
-    for (int i = 0; i < waiting.size(); ++i) {
-        if (!taken.contains(i)) {
+    for (int i = 0; i < waiting.size(); ++i)
+        if (!taken.contains(i))
             waiting[kept++] = waiting.at(i);
-            continue;
-        }
-        const QString &name = waiting.at(i).m_name;
-        if (--names[name] == 0)
-            names.remove(name);
-    }
     waiting.resize(kept);
     taken.clear();
 }

@@ -29,8 +29,10 @@ public:
     void setWaiting(const QVector<RpmData> &records);
     void appendWaiting(const RpmData &record);
     void removeWaitingAt(int index);
-    // The first waiting record with this name and package string not taken yet, or -1.
-    int findWaiting(const QString &name, const QString &rpm) const;
+    // A waiting record with this name and package string not taken yet, or -1. The search
+    // starts at from and wraps around: a result list comes in the order of the waiting
+    // records, so a caller that passes the last index found plus one walks them once.
+    int findWaiting(const QString &name, const QString &rpm, int from = 0) const;
 
     // Waiting records taken by one loop, removed together when it ends: removing each at
     // once would move every record behind it, for every record taken.
@@ -41,7 +43,7 @@ public:
         ~Taking();
         Taking(const Taking &) = delete;
         Taking &operator=(const Taking &) = delete;
-        void take(int index) { m_table.m_taken.insert(index); }
+        void take(int index);
 
     private:
         LazyTable &m_table;
@@ -75,8 +77,9 @@ private:
     QCheckBox *m_selectAll;
     const char *m_scrollLog;
     QVector<RpmData> m_waiting;
-    // How many waiting records carry each name: a result list asks for many names, most of
-    // them with rows already, and a look at this spares a pass over thousands of records.
+    // How many waiting records not taken carry each name: a result list asks for many names,
+    // most of them with rows already or just taken, and a look at this spares a pass over
+    // thousands of records.
     QHash<QString, int> m_waitingNames;
     QSet<int> m_taken;
     int m_scrollValue = 0;

@@ -165,6 +165,7 @@ void UninstallPage::showResults(const QVector<RpmData> &results)
     QSet<int> shownRows;
     int shown = 0;
     LazyTable::Taking taking(m_table);
+    int nextWaiting = 0;
     for (const RpmData &record : results) {
         const QVector<int> rows = rowsByName.value(record.m_name);
         if (!rows.isEmpty()) {
@@ -172,9 +173,10 @@ void UninstallPage::showResults(const QVector<RpmData> &results)
             ++shown;
         }
         while (shown <= ResultRows) {
-            const int index = m_table.findWaiting(record.m_name, record.m_rpm);
+            const int index = m_table.findWaiting(record.m_name, record.m_rpm, nextWaiting);
             if (index < 0)
                 break;
+            nextWaiting = index + 1;
             const int added = m_window->insertDeleteContent(record.m_name, widget);
             taking.take(index);
             if (added < 0)
