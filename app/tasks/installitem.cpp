@@ -61,7 +61,7 @@ int downloadPercent(qint64 downloaded, qint64 expected)
 
 InstallItem::InstallItem(ClientDemon *demon, RpmData data, QStringList choices, QString text,
                          int row, QTableWidget *table, QWidget *parent)
-    : QFrame(parent), m_table(table), m_demon(demon), m_data(std::move(data)), m_row(row)
+    : ShownOnlyInSight(parent), m_table(table), m_demon(demon), m_data(std::move(data)), m_row(row)
 {
     m_exec = m_data.m_exec;
     m_icon = m_data.m_icon;
@@ -82,10 +82,10 @@ InstallItem::InstallItem(ClientDemon *demon, RpmData data, QStringList choices, 
         m_str2 = QStringLiteral("      ") + choices.at(1);
         comboBox()->addItem(m_str1);
         comboBox()->addItem(m_str2);
-        comboBox()->show();
     }
     if (!text.isEmpty())
-        showButton(text);
+        operationButton()->setText(text);
+    m_built = true;
 }
 
 void InstallItem::placeChild(QWidget *child)
@@ -100,7 +100,12 @@ void InstallItem::placeChild(QWidget *child)
         if (made)
             ++index;
     }
-    child->hide();
+    // The starting control shows with the row and is polished with it, in the style of the
+    // table it is shown in; a child made later waits, hidden, for the row's state to show it.
+    if (m_built)
+        child->hide();
+    else
+        holdBackWithThis(child);
     m_layout->insertWidget(index, child);
 }
 

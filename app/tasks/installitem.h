@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/shownonlyinsight.h"
+
 #include "records/rpmdata.h"
 #include "tasks/progressmeter.h"
 
@@ -21,7 +23,7 @@ class QTableWidget;
 // The operation control of one package row: starts an operation, shows what the row is doing
 // while it runs (download progress measured from yum's partial file, or a spinner) and turns
 // the result the main window hands back into the row's next control.
-class InstallItem : public QFrame
+class InstallItem : public ShownOnlyInSight<QFrame>
 {
     Q_OBJECT
 
@@ -90,6 +92,7 @@ private:
 
     bool m_busy = false;
     QHBoxLayout *m_layout;
+    bool m_built = false;
     QProgressBar *m_progressBar = nullptr;
     CycloProgress *m_cycloProgress = nullptr;
     QTableWidget *m_table;

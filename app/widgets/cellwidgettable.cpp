@@ -1,6 +1,7 @@
 #include "widgets/cellwidgettable.h"
 
 #include <QChildEvent>
+#include <QScopedValueRollback>
 #include <QSet>
 
 CellWidgetTable::CellWidgetTable(QWidget *parent) : QTableWidget(parent)
@@ -17,8 +18,17 @@ bool CellWidgetTable::eventFilter(QObject *watched, QEvent *event)
     return QTableWidget::eventFilter(watched, event);
 }
 
+bool CellWidgetTable::holdsBack(const QWidget *cellWidget)
+{
+    const QWidget *viewport = cellWidget->parentWidget();
+    const auto *table =
+        viewport ? qobject_cast<const CellWidgetTable *>(viewport->parentWidget()) : nullptr;
+    return table && table->viewport() == viewport && !table->m_placing;
+}
+
 void CellWidgetTable::updateEditorGeometries()
 {
+    const QScopedValueRollback<bool> placing(m_placing, true);
     QSet<QWidget *> inSight;
     const QRect sight = viewport()->rect();
     const int firstRow = rowAt(sight.top());

@@ -16,6 +16,10 @@ class CellWidgetTable : public QTableWidget
 public:
     explicit CellWidgetTable(QWidget *parent = nullptr);
 
+    // True when the widget lies in a cell of such a table that is not placing it in sight
+    // just now: only the table shows its cell widgets.
+    static bool holdsBack(const QWidget *cellWidget);
+
 protected:
     void updateEditorGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
@@ -25,4 +29,5 @@ private:
     // Widgets this table shows, and widgets just given to a cell, which Qt shows at once.
     QVector<QPointer<QWidget>> m_shown;
     QVector<QPointer<QWidget>> m_fresh;
+    bool m_placing = false;
 };

@@ -8,7 +8,7 @@
 #include <QStyleOption>
 
 IconLabel::IconLabel(const QString &file, const QSize &size, QWidget *parent)
-    : QLabel(parent), m_file(file), m_size(size)
+    : ShownOnlyInSight(parent), m_file(file), m_size(size)
 {
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/shownonlyinsight.h"
+
 #include <QLabel>
 #include <QSize>
 #include <QString>
@@ -8,7 +10,7 @@
 // from the application's pixmap cache when it is painted instead of held by every label: a
 // table of thousands of rows keeps only the pictures in sight. An image that appears later
 // is shown from the next paint on.
-class IconLabel : public QLabel
+class IconLabel : public ShownOnlyInSight<QLabel>
 {
     Q_OBJECT
 

@@ -5,7 +5,7 @@
 #include <QTextDocument>
 #include <QTextFrame>
 
-RichTextLabel::RichTextLabel(const QString &html, QWidget *parent) : QLabel(parent)
+RichTextLabel::RichTextLabel(const QString &html, QWidget *parent) : ShownOnlyInSight(parent)
 {
     // Kept as plain text, so that QLabel builds no document of its own.
     setTextFormat(Qt::PlainText);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/shownonlyinsight.h"
+
 #include <QLabel>
 
 #include <memory>
@@ -10,7 +12,7 @@ class QTextDocument;
 // laid-out document only while it is shown: a QLabel keeps one for life, some 20 KiB, which
 // thousands of table rows, most of them out of sight, cannot afford. text() is the rich text
 // as given.
-class RichTextLabel : public QLabel
+class RichTextLabel : public ShownOnlyInSight<QLabel>
 {
     Q_OBJECT
 

@@ -1,11 +1,13 @@
 // Memory and time of the package rows: 1,000 rows built with the store's cells and row
-// controllers in a shown table, against the floor of the same cells as plain table items.
+// controllers in a shown table of the window's kind, against the floor of the same cells as
+// plain table items.
 #include "bench/support/benchpackages.h"
 #include "records/operationword.h"
 #include "records/paths.h"
 #include "records/rpmdata.h"
 #include "shell/packagetable.h"
 #include "tasks/installitem.h"
+#include "widgets/cellwidgettable.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,7 +57,7 @@ RpmData record(int i)
 
 QTableWidget *shownTable()
 {
-    auto *table = new QTableWidget;
+    auto *table = new CellWidgetTable;
     table->setColumnCount(PackageTable::ColumnCount);
     table->resize(897, 600);
     table->show();

@@ -1,3 +1,5 @@
+#include "records/rpmdata.h"
+#include "tasks/installitem.h"
 #include "widgets/backgroundbutton.h"
 #include "widgets/cellwidgettable.h"
 #include "widgets/comdialog.h"
@@ -73,6 +75,8 @@ private slots:
     void richTextLabelLooksAsQLabel();
     void iconLabelLooksAsQLabel();
     void cellWidgetTableShowsOnlyRowsInSight();
+    void rowWidgetsOutOfSightStayUnpolished_data();
+    void rowWidgetsOutOfSightStayUnpolished();
 
 private:
     // Paints the button and tells whether its background shows at a corner pixel.
@@ -455,4 +459,63 @@ void TestWidgets::cellWidgetTableShowsOnlyRowsInSight()
     // A hidden row keeps its widget hidden.
     table.hideRow(table.rowCount() - 1);
     QTRY_VERIFY(!last->isVisible());
+}
+
+void TestWidgets::rowWidgetsOutOfSightStayUnpolished_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("name") << QStringLiteral("name");
+    QTest::newRow("icon") << QStringLiteral("icon");
+    QTest::newRow("selector") << QStringLiteral("selector");
+    QTest::newRow("button") << QStringLiteral("button");
+}
+
+void TestWidgets::rowWidgetsOutOfSightStayUnpolished()
+{
+    QFETCH(QString, kind);
+    CellWidgetTable table;
+    table.setColumnCount(1);
+    table.setRowCount(60);
+    table.verticalHeader()->setDefaultSectionSize(40);
+    table.resize(300, 400);
+    table.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&table));
+    for (int row = 0; row < table.rowCount(); ++row) {
+        QWidget *widget = nullptr;
+        if (kind == QLatin1String("name")) {
+            widget = new RichTextLabel(QString::number(row));
+        } else if (kind == QLatin1String("icon")) {
+            widget = new IconLabel(QString(), QSize(48, 48));
+        } else {
+            RpmData data;
+            data.m_icon = QStringLiteral("pkg%1").arg(row);
+            const bool selector = kind == QLatin1String("selector");
+            widget = new InstallItem(
+                nullptr, data,
+                selector ? QStringList{QStringLiteral("一"), QStringLiteral("二")} : QStringList(),
+                selector ? QString() : QStringLiteral("打开"), row, &table);
+        }
+        table.setCellWidget(row, 0, widget);
+    }
+    // Every posted polish request delivered: those out of sight are kept for the show.
+    QCoreApplication::sendPostedEvents();
+    // The widget and what it holds: how many of them are polished, of how many.
+    const auto polished = [&table](int row) {
+        QWidget *widget = table.cellWidget(row, 0);
+        QList<QWidget *> widgets = widget->findChildren<QWidget *>();
+        widgets << widget;
+        int count = 0;
+        for (const QWidget *each : qAsConst(widgets))
+            count += each->testAttribute(Qt::WA_WState_Polished);
+        return qMakePair(count, widgets.size());
+    };
+    QTRY_VERIFY(table.cellWidget(0, 0)->isVisible());
+    QCOMPARE(polished(0).first, polished(0).second);
+    QCOMPARE(polished(59).first, 0);
+    QVERIFY(!table.cellWidget(59, 0)->isVisible());
+
+    // Scrolled into sight, shown polished with what it holds.
+    table.verticalScrollBar()->setValue(table.verticalScrollBar()->maximum());
+    QTRY_VERIFY(table.cellWidget(59, 0)->isVisible());
+    QCOMPARE(polished(59).first, polished(59).second);
 }
