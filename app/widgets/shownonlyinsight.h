@@ -8,8 +8,7 @@
 // Qt shows, polishes and lays out every widget given to a cell at once; with the application
 // style sheet that leaves several KiB of style caches behind for each of thousands of rows
 // nobody scrolls to. Outside such a table it behaves as Base.
-template <typename Base>
-class ShownOnlyInSight : public Base
+template <typename Base> class ShownOnlyInSight : public Base
 {
 public:
     using Base::Base;
