@@ -70,9 +70,13 @@ LazyTable::Taking::~Taking()
         return;
     QVector<RpmData> &waiting = m_table.m_waiting;
     int kept = 0;
+    // Moved, not copied: the waiting list is most of the catalog, a record eleven strings.
     for (int i = 0; i < waiting.size(); ++i)
-        if (!taken.contains(i))
-            waiting[kept++] = waiting.at(i);
+        if (!taken.contains(i)) {
+            if (kept != i)
+                waiting[kept] = std::move(waiting[i]);
+            ++kept;
+        }
     waiting.resize(kept);
     taken.clear();
 }

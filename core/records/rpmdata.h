@@ -21,5 +21,7 @@ struct RpmData {
     int m_state = 0;       // install state (InstallState)
 };
 
+// Strings and an int only: vectors of records may move them in memory.
+Q_DECLARE_TYPEINFO(RpmData, Q_MOVABLE_TYPE);
 Q_DECLARE_METATYPE(RpmData)
 Q_DECLARE_METATYPE(QVector<RpmData>)
