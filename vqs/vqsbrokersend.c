@@ -4,13 +4,13 @@
 #include "vqsbrokersend.h"
 #include "vqslink.h"
 #include "vqsmark.h"
+#include "vqsthread.h"
 
 #include <amqp.h>
 
 #include <errno.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -418,17 +418,7 @@ static int start_once(void)
         fprintf(stderr, "vqs: cannot start the broker sender: %s\n", strerror(errno));
         return -1;
     }
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    /* The caller's signal handlers must not run on the library's thread. */
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, sender_main, NULL);
-    pthread_sigmask(SIG_SETMASK, &old, NULL);
-    pthread_attr_destroy(&attr);
+    int rc = vqs_start_thread(sender_main, NULL);
     if (rc != 0) {
         fprintf(stderr, "vqs: cannot start the broker sender: %s\n", strerror(rc));
         close(g_wake);

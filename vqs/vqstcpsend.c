@@ -4,6 +4,7 @@
 #include "vqstcpsend.h"
 #include "vqsallow.h"
 #include "vqsenv.h"
+#include "vqsthread.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -11,7 +12,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -245,17 +245,7 @@ static struct lane *lane_for(struct in_addr dest, unsigned short port)
     lane->busy = 1; /* until its thread first waits */
     pthread_cond_init(&lane->work, NULL);
 
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    /* The caller's signal handlers must not run on the library's threads. */
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, lane_main, lane);
-    pthread_sigmask(SIG_SETMASK, &old, NULL);
-    pthread_attr_destroy(&attr);
+    int rc = vqs_start_thread(lane_main, lane);
     if (rc != 0) {
         fprintf(stderr, "vqs: cannot start a sender thread: %s\n", strerror(rc));
         pthread_cond_destroy(&lane->work);
