@@ -189,9 +189,7 @@ Replay replay(HeartThread &heart, const QStringList &frames)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const int port = freePort();
-    qputenv("VQS_PORT", QByteArray::number(port));
-    qputenv("VQS_BIND", "127.0.0.1");
+    const int port = useLoopbackTransport();
     qSetMessagePattern(QStringLiteral("%{if-warning}%{message}%{endif}"));
 
     QElapsedTimer setupTimer;

@@ -162,8 +162,7 @@ bool waitForLoad()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qputenv("VQS_PORT", QByteArray::number(freePort()));
-    qputenv("VQS_BIND", "127.0.0.1");
+    useLoopbackTransport();
     qSetMessagePattern(QStringLiteral("%{if-warning}%{message}%{endif}"));
 
     // One installed package, so that the facade's load finds a non-empty RPM database.

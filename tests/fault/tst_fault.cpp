@@ -155,8 +155,7 @@ private slots:
     {
         QVERIFY2(TestRepository::shared().isValid(),
                  qPrintable(TestRepository::shared().errorString()));
-        qputenv("VQS_BIND", "127.0.0.1");
-        qputenv("VQS_PORT", QByteArray::number(freePort()));
+        useLoopbackTransport();
     }
 
     void hostileFrameIsStoredAsSent_data()

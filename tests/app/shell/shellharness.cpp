@@ -19,10 +19,13 @@
 #include "yumcontrol.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+
+#include <utility>
 
 namespace
 {
@@ -73,10 +76,9 @@ ShellHarness::ShellHarness()
       m_hadPort(qEnvironmentVariableIsSet("VQS_PORT")), m_savedBind(qgetenv("VQS_BIND")),
       m_hadBind(qEnvironmentVariableIsSet("VQS_BIND"))
 {
-    qputenv("VQS_PORT", QByteArray::number(freePort()));
     // Only the frames the test sends arrive: the window's own requests to the catalog server
     // address must not come back to its receiver as frames.
-    qputenv("VQS_BIND", "127.0.0.1");
+    useLoopbackTransport();
     if (m_sandbox.isValid() && baseRepository().isValid())
         m_baseInstalled =
             m_sandbox.rpm({QStringLiteral("-Uvh"), baseRepository().packageFile(basePackage())})
@@ -251,4 +253,24 @@ MainWindow *ShellHarness::startLoaded(const QVector<CatalogEntry> &catalog,
             return nullptr;
     MainWindow *window = start();
     return load(catalog) ? window : nullptr;
+}
+
+MainWindow *ShellHarness::startWithStandardInstalled()
+{
+    QVector<CatalogEntry> catalog;
+    QVector<TestPackage> installed;
+    for (const auto &[name, version] : {std::pair{"cv-hello", "1.0"}, std::pair{"cv-editor", "2.0"},
+                                        std::pair{"cv-player", "3.2"}}) {
+        catalog << packageEntry(QLatin1String(name), QLatin1String(version));
+        installed << TestRepository::standardPackage(QLatin1String(name), QLatin1String(version));
+    }
+    return startLoaded(catalog, installed);
+}
+
+MainWindow *ShellHarness::startOnUninstallPage()
+{
+    MainWindow *window = startWithStandardInstalled();
+    if (window)
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+    return window;
 }

@@ -38,6 +38,10 @@ public:
     // step fails.
     MainWindow *startLoaded(const QVector<CatalogEntry> &catalog,
                             const QVector<TestPackage> &installed = {});
+    // The three standard packages in the catalog and installed, the window loaded with them;
+    // then, for the second, on its uninstall page.
+    MainWindow *startWithStandardInstalled();
+    MainWindow *startOnUninstallPage();
     MainWindow *window() const { return m_window; }
 
     // Sends one frame to the window's receiver and waits until the window has taken it in.

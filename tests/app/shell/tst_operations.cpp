@@ -129,12 +129,7 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
-                                            ShellHarness::packageEntry("cv-editor", "2.0"),
-                                            ShellHarness::packageEntry("cv-player", "3.2")},
-                                           {TestRepository::standardPackage("cv-hello", "1.0"),
-                                            TestRepository::standardPackage("cv-editor", "2.0"),
-                                            TestRepository::standardPackage("cv-player", "3.2")});
+        MainWindow *window = h.startWithStandardInstalled();
         QVERIFY(window);
         auto *badge = window->findChild<QPushButton *>(QStringLiteral("btn_num"));
         QVERIFY(badge->isHidden());
@@ -269,14 +264,8 @@ private slots:
         QFETCH(bool, removed);
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
-                                            ShellHarness::packageEntry("cv-editor", "2.0"),
-                                            ShellHarness::packageEntry("cv-player", "3.2")},
-                                           {TestRepository::standardPackage("cv-hello", "1.0"),
-                                            TestRepository::standardPackage("cv-editor", "2.0"),
-                                            TestRepository::standardPackage("cv-player", "3.2")});
+        MainWindow *window = h.startOnUninstallPage();
         QVERIFY(window);
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
         QTableWidget *table = h.uninstallTable();
         QCOMPARE(table->rowCount(), 3);
         auto *uninstallSelected =

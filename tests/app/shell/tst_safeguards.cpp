@@ -25,20 +25,6 @@ const QString Editor = QStringLiteral("文本编辑器");
 const QString Player = QStringLiteral("影音播放器");
 const QString AskOne = QStringLiteral("确定要卸载吗？");
 
-// A window on the uninstall page with the three standard packages installed.
-MainWindow *startOnUninstallPage(ShellHarness &h)
-{
-    MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
-                                        ShellHarness::packageEntry("cv-editor", "2.0"),
-                                        ShellHarness::packageEntry("cv-player", "3.2")},
-                                       {TestRepository::standardPackage("cv-hello", "1.0"),
-                                        TestRepository::standardPackage("cv-editor", "2.0"),
-                                        TestRepository::standardPackage("cv-player", "3.2")});
-    if (window)
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
-    return window;
-}
-
 } // namespace
 
 class TestSafeguards : public QObject
@@ -56,7 +42,7 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = startOnUninstallPage(h);
+        MainWindow *window = h.startOnUninstallPage();
         QVERIFY(window);
         QTableWidget *table = h.uninstallTable();
         QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
@@ -79,7 +65,7 @@ private slots:
     {
         ShellHarness h;
         QVERIFY(h.isValid());
-        MainWindow *window = startOnUninstallPage(h);
+        MainWindow *window = h.startOnUninstallPage();
         QVERIFY(window);
         QTableWidget *table = h.uninstallTable();
         QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);

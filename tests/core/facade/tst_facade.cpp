@@ -154,8 +154,7 @@ private slots:
         QVERIFY2(TestRepository::shared().isValid(),
                  qPrintable(TestRepository::shared().errorString()));
         // The receiver stays on 127.0.0.1, so other loopback addresses are free for peers.
-        qputenv("VQS_PORT", QByteArray::number(freePort()));
-        qputenv("VQS_BIND", "127.0.0.1");
+        useLoopbackTransport();
         qputenv("FACADE_TEST_PID", QByteArray::number(getpid()));
     }
 

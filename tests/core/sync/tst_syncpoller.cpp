@@ -81,8 +81,7 @@ class TestSyncPoller : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("VQS_BIND", "127.0.0.1");
-        qputenv("VQS_PORT", QByteArray::number(freePort()));
+        useLoopbackTransport();
         m_collector.start();
     }
 

@@ -83,8 +83,7 @@ private slots:
     {
         QVERIFY2(TestRepository::shared().isValid(),
                  qPrintable(TestRepository::shared().errorString()));
-        qputenv("VQS_BIND", "127.0.0.1");
-        qputenv("VQS_PORT", QByteArray::number(freePort()));
+        useLoopbackTransport();
         m_broker = std::make_unique<BrokerNode>();
         QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
     }
