@@ -6,6 +6,7 @@
 #include "vqsinbox.h"
 #include "vqslink.h"
 #include "vqsmark.h"
+#include "vqstime.h"
 
 #include <amqp.h>
 
@@ -19,22 +20,13 @@
 
 /* Deliveries the broker may send ahead of the acknowledgements. */
 #define PREFETCH 32
-#define FIRST_RETRY_MS 500
-#define LAST_RETRY_MS 16000
 
 /* Used by the receiving thread only. */
 static const struct vqs_settings *g_settings;
 static struct vqs_link g_link;
 static uint64_t g_unacked; /* delivery tag of the message handed out last; 0: none */
 static long long g_next_attempt;
-static int g_retry_ms = FIRST_RETRY_MS;
-
-static long long now_ms(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
+static struct vqs_retry g_retry = VQS_RETRY_INIT;
 
 static void report(const char *what, const char *why)
 {
@@ -45,8 +37,7 @@ static void drop_link(void)
 {
     vqs_link_close(&g_link);
     g_unacked = 0;
-    g_next_attempt = now_ms() + g_retry_ms / 2 + rand() % (g_retry_ms / 2 + 1);
-    g_retry_ms = g_retry_ms * 2 > LAST_RETRY_MS ? LAST_RETRY_MS : g_retry_ms * 2;
+    g_next_attempt = vqs_retry_next(&g_retry);
 }
 
 static int consume(void)
@@ -73,7 +64,7 @@ static int consume(void)
         return -1;
     }
     vqs_link_report_clear();
-    g_retry_ms = FIRST_RETRY_MS;
+    vqs_retry_reset(&g_retry);
     return 0;
 }
 
@@ -88,7 +79,7 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
     vqs_broker_recv_close();
     g_settings = s;
     g_next_attempt = 0;
-    g_retry_ms = FIRST_RETRY_MS;
+    vqs_retry_reset(&g_retry);
     if (!s->address[0]) {
         fprintf(stderr, "vqs: no address in %s: nothing can be received through the broker\n",
                 s->file[0] ? s->file : "the settings");
@@ -200,7 +191,7 @@ int vqs_broker_recv(char *buffer)
         if (len >= 0)
             return len;
         /* Without an address only this process's own messages can come. */
-        if (!g_link.conn && g_settings->address[0] && now_ms() >= g_next_attempt)
+        if (!g_link.conn && g_settings->address[0] && vqs_now_ms() >= g_next_attempt)
             consume();
         if (g_link.conn) {
             len = take_delivery(buffer);
@@ -219,13 +210,13 @@ int vqs_broker_recv(char *buffer)
         if (g_link.conn)
             wait = VQS_HEARTBEAT_S * 1000 / 2;
         else if (g_settings->address[0])
-            wait = g_next_attempt > now_ms() ? g_next_attempt - now_ms() : 0;
+            wait = g_next_attempt > vqs_now_ms() ? g_next_attempt - vqs_now_ms() : 0;
         struct pollfd fds[2] = {
             {.fd = inbox, .events = POLLIN},
             {.fd = g_link.conn ? amqp_get_sockfd(g_link.conn) : -1, .events = POLLIN}};
         if (poll(fds, 2, wait < 0 ? -1 : (int)wait) < 0 && errno != EINTR) {
             fprintf(stderr, "vqs: receive failed: %s\n", strerror(errno));
-            return -1;
+            return vqs_fail_after_pause();
         }
     }
 }

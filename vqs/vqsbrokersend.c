@@ -5,6 +5,7 @@
 #include "vqslink.h"
 #include "vqsmark.h"
 #include "vqsthread.h"
+#include "vqstime.h"
 
 #include <amqp.h>
 
@@ -22,8 +23,6 @@
 #define EXIT_FLUSH_S 10
 /* Messages published and not yet confirmed at most. */
 #define WINDOW 256
-#define FIRST_RETRY_MS 500
-#define LAST_RETRY_MS 16000
 /* At exit, the messages that could not go out are named up to this many. */
 #define NAMED_AT_EXIT 10
 
@@ -58,14 +57,7 @@ static uint64_t t_next_tag;
  * is known and only it is dropped. */
 static unsigned long long t_careful_until;
 static long long t_next_attempt;
-static int t_retry_ms;
-
-static long long now_ms(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
+static struct vqs_retry t_retry = VQS_RETRY_INIT;
 
 static void wake_sender(void)
 {
@@ -132,15 +124,14 @@ static void drop_link(int pause)
     for (struct item *it = g_head; it; it = it->next)
         it->tag = 0;
     pthread_mutex_unlock(&g_lock);
-    t_next_attempt = pause ? now_ms() + t_retry_ms : 0;
+    t_next_attempt = pause ? vqs_now_ms() + t_retry.ms : 0;
 }
 
 static void attempt_failed(const struct vqs_settings *s, const char *why)
 {
     vqs_link_report(s, "", why);
     vqs_link_close(&t_link);
-    t_next_attempt = now_ms() + t_retry_ms / 2 + rand() % (t_retry_ms / 2 + 1);
-    t_retry_ms = t_retry_ms * 2 > LAST_RETRY_MS ? LAST_RETRY_MS : t_retry_ms * 2;
+    t_next_attempt = vqs_retry_next(&t_retry);
     pthread_mutex_lock(&g_lock);
     g_failures++;
     pthread_cond_broadcast(&g_progress);
@@ -163,7 +154,7 @@ static int connect_link(const struct vqs_settings *s)
     vqs_link_report_clear();
     t_used = s;
     t_next_tag = 0;
-    t_retry_ms = FIRST_RETRY_MS;
+    vqs_retry_reset(&t_retry);
     return 0;
 }
 
@@ -336,7 +327,7 @@ static void idle(long long ms)
 static void *sender_main(void *arg)
 {
     (void)arg;
-    t_retry_ms = FIRST_RETRY_MS;
+    vqs_retry_reset(&t_retry);
     for (;;) {
         pthread_mutex_lock(&g_lock);
         const struct vqs_settings *s = g_settings;
@@ -347,7 +338,7 @@ static void *sender_main(void *arg)
         if (t_link.conn && !same_broker(t_used, s))
             drop_link(0);
         if (!t_link.conn) {
-            long long left = t_next_attempt - now_ms();
+            long long left = t_next_attempt - vqs_now_ms();
             if (!waiting) {
                 idle(-1);
                 continue;

@@ -5,6 +5,7 @@
 #include "vqs.h"
 #include "vqsenv.h"
 #include "vqstcpsend.h"
+#include "vqstime.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -68,13 +69,6 @@ void vqs_tcp_recv_close(void)
     g_listen = -1;
     free(g_allow);
     g_allow = NULL;
-}
-
-/* A caller that loops on the receive must not spin while the receiver cannot work. */
-static int fail_after_pause(void)
-{
-    poll(NULL, 0, 1000);
-    return -1;
 }
 
 int vqs_tcp_recv_init(void)
@@ -193,7 +187,7 @@ static int read_peer(struct peer *p, char *out)
 int vqs_tcp_recv(char *buffer)
 {
     if (g_listen < 0 && vqs_tcp_recv_init() != 0)
-        return fail_after_pause();
+        return vqs_fail_after_pause();
 
     struct pollfd fds[MAX_PEERS + 1];
     for (;;) {
@@ -211,7 +205,7 @@ int vqs_tcp_recv(char *buffer)
             if (errno == EINTR)
                 continue;
             fprintf(stderr, "vqs: receive failed: %s\n", strerror(errno));
-            return fail_after_pause();
+            return vqs_fail_after_pause();
         }
 
         int result = -1;

@@ -5,6 +5,7 @@
 #include "vqsallow.h"
 #include "vqsenv.h"
 #include "vqsthread.h"
+#include "vqstime.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -53,18 +54,11 @@ static struct in_addr *g_contacted;
 static size_t g_ncontacted;
 static size_t g_capcontacted;
 
-static long long now_ms(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
 static int wait_writable(int fd, int timeout_ms)
 {
-    long long deadline = now_ms() + timeout_ms;
+    long long deadline = vqs_now_ms() + timeout_ms;
     for (;;) {
-        long long left = deadline - now_ms();
+        long long left = deadline - vqs_now_ms();
         struct pollfd p = {.fd = fd, .events = POLLOUT};
         int rc = poll(&p, 1, left > 0 ? (int)left : 0);
         if (rc >= 0 || errno != EINTR)
