@@ -18,8 +18,7 @@ void RpmLock::acquire()
     if (m_mutex.tryLock())
         return;
     m_waiting.ref();
-    while (!m_mutex.tryLock(100)) {
-    }
+    m_mutex.lock();
     m_waiting.deref();
 }
 

@@ -129,14 +129,27 @@ bool reload(const QString &snapshotFile, const ReloadStyle &style, QVector<RpmIn
     return run(QStringLiteral("commit transaction") + end);
 }
 
-// The sign of rpm against the installed package firstNamed(name) finds, null for none.
-template <typename FirstNamed> static int signWith(const QString &rpm, FirstNamed firstNamed)
+namespace
+{
+
+// The first installed package of each name, as the listing has them.
+QHash<QString, const RpmInfo *> firstOfName(const QVector<RpmInfo> &installed)
+{
+    QHash<QString, const RpmInfo *> first;
+    first.reserve(installed.size());
+    for (const RpmInfo &info : installed)
+        if (!first.contains(info.m_name))
+            first.insert(info.m_name, &info);
+    return first;
+}
+
+int signAgainst(const QString &rpm, const QHash<QString, const RpmInfo *> &firstOfName)
 {
     const QStringList fields = rpm.split(QLatin1Char('-'));
     const int n = fields.size();
     if (n < 2)
         return -1;
-    const RpmInfo *info = firstNamed(fields.mid(0, n - 2).join(QLatin1Char('-')));
+    const RpmInfo *info = firstOfName.value(fields.mid(0, n - 2).join(QLatin1Char('-')));
     if (!info)
         return 0;
     const int order = compareversion(info->m_version, fields.at(n - 2));
@@ -145,14 +158,11 @@ template <typename FirstNamed> static int signWith(const QString &rpm, FirstName
     return compareversion(info->m_release, fields.at(n - 1)) > 0 ? 1 : 2;
 }
 
+} // namespace
+
 int signFor(const QString &rpm, const QVector<RpmInfo> &installed)
 {
-    return signWith(rpm, [&](const QString &name) -> const RpmInfo * {
-        for (const RpmInfo &info : installed)
-            if (info.m_name == name)
-                return &info;
-        return nullptr;
-    });
+    return signAgainst(rpm, firstOfName(installed));
 }
 
 bool recomputeSigns(const QVector<RpmInfo> &installed, const QString &closeLine)
@@ -166,15 +176,10 @@ bool recomputeSigns(const QVector<RpmInfo> &installed, const QString &closeLine)
         return false;
     db.exec(BusyTimeout);
     db.exec(QStringLiteral("begin transaction;"));
-    // The first installed package of each name, as signFor finds it, without a walk per row.
-    QHash<QString, const RpmInfo *> firstOfName;
-    firstOfName.reserve(installed.size());
-    for (const RpmInfo &info : installed)
-        if (!firstOfName.contains(info.m_name))
-            firstOfName.insert(info.m_name, &info);
+    // Found by name in a hash rather than by a walk per row.
+    const QHash<QString, const RpmInfo *> installedByName = firstOfName(installed);
     for (const QString &rpm : packages) {
-        const int sign =
-            signWith(rpm, [&](const QString &name) { return firstOfName.value(name); });
+        const int sign = signAgainst(rpm, installedByName);
         // A row that names no package (no "-", an empty text) keeps the state it has.
         if (sign < 0)
             continue;
