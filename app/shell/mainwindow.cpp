@@ -20,6 +20,7 @@
 #include "tasks/installitem.h"
 #include "tasks/loaddialog.h"
 #include "ui_mainwindow.h"
+#include "widgets/iconlabel.h"
 
 #include <QCloseEvent>
 #include <QDebug>
@@ -121,6 +122,7 @@ void MainWindow::connectSignals()
     connect(m_demon, &ClientDemon::updateEnd, this, &MainWindow::updateEndSlot);
     // Icons come beside the catalog: rows drawn before theirs arrived draw it now.
     connect(m_demon, &ClientDemon::iconsFetched, this, [this] {
+        IconLabel::imagesChanged();
         ui->tableWidget_allPackage->viewport()->update();
         ui->tableWidget_delete->viewport()->update();
     });

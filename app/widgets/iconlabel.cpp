@@ -1,7 +1,5 @@
 #include "widgets/iconlabel.h"
 
-#include <QDateTime>
-#include <QFileInfo>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QStyle>
@@ -12,19 +10,23 @@ IconLabel::IconLabel(const QString &file, const QSize &size, QWidget *parent)
 {
 }
 
+int IconLabel::s_generation = 0;
+
+void IconLabel::imagesChanged()
+{
+    ++s_generation;
+}
+
 QPixmap IconLabel::picture() const
 {
     if (m_file.isEmpty())
         return QPixmap();
-    const QFileInfo info(m_file);
-    if (!info.exists())
-        return QPixmap();
-    // A file replaced by a newer icon gets a new key.
+    // Cached per generation of the image files, so that a paint costs no file look-up.
     const QString key = QStringLiteral("IconLabel:%1:%2x%3:%4")
                             .arg(m_file)
                             .arg(m_size.width())
                             .arg(m_size.height())
-                            .arg(info.lastModified().toMSecsSinceEpoch());
+                            .arg(s_generation);
     QPixmap scaled;
     if (QPixmapCache::find(key, &scaled))
         return scaled;

@@ -9,7 +9,7 @@
 // A label showing an image file scaled to a fixed size, as QLabel shows a pixmap, but taken
 // from the application's pixmap cache when it is painted instead of held by every label: a
 // table of thousands of rows keeps only the pictures in sight. An image that appears later
-// is shown from the next paint on.
+// is shown from the next paint on; one written anew is read again after imagesChanged().
 class IconLabel : public ShownOnlyInSight<QLabel>
 {
     Q_OBJECT
@@ -19,6 +19,8 @@ public:
 
     // The scaled picture; null when the file is missing or no image.
     QPixmap picture() const;
+    // Image files were written: pictures cached before are read again.
+    static void imagesChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -26,4 +28,5 @@ protected:
 private:
     QString m_file;
     QSize m_size;
+    static int s_generation;
 };
