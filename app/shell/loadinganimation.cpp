@@ -42,9 +42,7 @@ void LoadingAnimation::stop()
 
 void LoadingAnimation::step()
 {
-    if (++m_frame > Frames) {
+    if (++m_frame > Frames)
         m_frame = 1;
-        ++m_cycles;
-    }
     m_picture->setPixmap(framePicture(m_frame));
 }

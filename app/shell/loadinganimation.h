@@ -26,5 +26,4 @@ private:
     QLabel *m_picture;
     QTimer *m_timer;
     int m_frame = 1;
-    int m_cycles = 0;
 };

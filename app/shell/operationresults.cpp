@@ -103,11 +103,7 @@ void OperationResults::installResult(const QString &oper, int res, const QString
             PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::idle());
             m_window->insertAllandTypeConent(name, catalog, OpenApp);
             UninstallPage &uninstallPage = m_window->uninstallPage();
-            QTableWidget *uninstall = uninstallPage.table();
-            const int old = PackageTable::findRow(uninstall, PackageTable::ColumnDisplayName, name);
-            if (old >= 0)
-                uninstall->removeRow(old);
-            m_window->insertDeleteContent(name, uninstall);
+            uninstallPage.refreshRow(name);
             uninstallPage.addInstalled(1);
         }
         // Installed: the package is no longer a download waiting to be installed.

@@ -263,7 +263,6 @@ void UninstallPage::confirmationAnswered(int result)
 void UninstallPage::dispatchBatch()
 {
     m_batchIndex = 0;
-    m_batchSize = m_pending.size();
     QTableWidget *widget = table();
     QStringList undispatched;
     // A refused uninstall leaves the list while this loop runs.
@@ -322,7 +321,6 @@ void UninstallPage::dropFromBatch(const QString &rpm)
     if (!m_pending.contains(rpm))
         return;
     m_pending.removeAll(rpm);
-    --m_batchSize;
     --m_batchIndex;
 }
 

@@ -80,5 +80,4 @@ private:
     QHash<QString, RpmData> m_prefetched;
     int m_singleAnswer = 0;
     int m_batchIndex = 0;
-    int m_batchSize = 0;
 };

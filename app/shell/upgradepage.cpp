@@ -144,7 +144,6 @@ void UpgradePage::runBatch()
             break;
     }
     m_batchIndex = 0;
-    m_batchSize = m_pending.size();
     QTableWidget *table = m_catalog.table();
     // A refused upgrade leaves the list while this loop runs.
     const QVector<QString> batch = m_pending;
@@ -169,7 +168,6 @@ void UpgradePage::dropFromBatch(const QString &rpm)
     if (!m_pending.contains(rpm))
         return;
     m_pending.removeAll(rpm);
-    --m_batchSize;
     --m_batchIndex;
 }
 

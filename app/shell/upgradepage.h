@@ -52,5 +52,4 @@ private:
     QVector<QString> m_pending;
     int m_rowsPresent = 0;
     int m_batchIndex = 0;
-    int m_batchSize = 0;
 };

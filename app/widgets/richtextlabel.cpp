@@ -30,12 +30,9 @@ QTextDocument &RichTextLabel::document()
         QTextFrameFormat frame = m_document->rootFrame()->frameFormat();
         frame.setMargin(0);
         m_document->rootFrame()->setFrameFormat(frame);
-        m_laidOutWidth = -1;
     }
-    if (m_laidOutWidth != area.width()) {
+    if (m_document->textWidth() != area.width())
         m_document->setTextWidth(area.width());
-        m_laidOutWidth = area.width();
-    }
     return *m_document;
 }
 
@@ -69,12 +66,6 @@ void RichTextLabel::hideEvent(QHideEvent *event)
     // Out of sight it holds only its text.
     m_document.reset();
     QLabel::hideEvent(event);
-}
-
-void RichTextLabel::resizeEvent(QResizeEvent *event)
-{
-    m_laidOutWidth = -1;
-    QLabel::resizeEvent(event);
 }
 
 void RichTextLabel::changeEvent(QEvent *event)

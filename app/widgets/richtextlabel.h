@@ -23,7 +23,6 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void hideEvent(QHideEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
@@ -31,5 +30,4 @@ private:
     QTextDocument &document();
 
     std::unique_ptr<QTextDocument> m_document;
-    int m_laidOutWidth = -1;
 };
