@@ -53,8 +53,10 @@ bool CatalogServer::setCatalog(const QString &path, QString *error)
     QVector<CatalogPackage> packages;
     if (!CatalogDocument::load(path, &packages, error))
         return false;
+    // Composed once: every desktop's request is answered with the same frames.
+    const QStringList frames = framesOf(QStringLiteral("data_resp"), packages);
     std::lock_guard<std::mutex> guard(m_lock);
-    m_catalog = packages;
+    m_catalogFrames = frames;
     return true;
 }
 
@@ -63,8 +65,7 @@ bool CatalogServer::writeCatalogFile(QString *error)
     if (m_files.isEmpty())
         return true;
     std::lock_guard<std::mutex> guard(m_lock);
-    return writeLines(catalogFile(), framesOf(QStringLiteral("data_resp"), m_catalog), false,
-                      error);
+    return writeLines(catalogFile(), m_catalogFrames, false, error);
 }
 
 QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &packages)
@@ -141,9 +142,8 @@ bool CatalogServer::handle(const QString &text)
             print(QStringLiteral("data_requ from %1: not answered").arg(client));
             break;
         }
-        const QStringList frames = framesOf(QStringLiteral("data_resp"), m_catalog);
         int sent = 0;
-        for (const QString &data : frames)
+        for (const QString &data : qAsConst(m_catalogFrames))
             sent += send(client, data) ? 1 : 0;
         print(QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(sent));
         break;

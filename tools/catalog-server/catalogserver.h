@@ -52,6 +52,6 @@ private:
     const bool m_verbose;
     std::mutex m_outputLock;
     std::mutex m_lock; // guards the catalog and the clients
-    QVector<CatalogPackage> m_catalog;
+    QStringList m_catalogFrames;
     QSet<QString> m_clients;
 };
