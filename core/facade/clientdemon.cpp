@@ -316,10 +316,15 @@ QVector<RpmData> ClientDemon::selectTypeSoftware(int mode, const QString &type)
         QStringLiteral("select s_name,s_icon,s_exec,s_rpm,s_version,s_size,"
                        "s_description,s_star,type from softwares where type=?;"),
         {type});
+    QSet<QString> icons;
+    for (int row = 0; row < result.rows(); ++row)
+        icons.insert(result.text(row, 1));
+    // Every row's installed version in one query, not one database open per row.
+    const QHash<QString, QString> installed = installedVersions(icons);
     for (int row = 0; row < result.rows(); ++row) {
         RpmData record = recordFrom(result, row);
         m_localVersion.clear();
-        record.m_state = getState(record.m_icon, record.m_version);
+        record.m_state = noteInstalledVersion(installed, record.m_icon);
         if (mode == 0 || (mode == 1 && record.m_state == StateNotInstalled))
             m_resultList.append(record);
     }
