@@ -193,7 +193,6 @@ struct file_mark {
 static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 static const struct vqs_settings *g_current;
 static struct file_mark g_mark;
-static unsigned long g_generation;
 
 static void mark_of(const char *path, struct file_mark *mark)
 {
@@ -227,7 +226,6 @@ const struct vqs_settings *vqs_settings(void)
                 vqs_settings_load(path, fresh);
             else
                 defaults(fresh);
-            fresh->generation = ++g_generation;
             g_current = fresh;
             g_mark = mark;
         } else if (!g_current) {

@@ -35,7 +35,6 @@ struct vqs_settings {
     long max_length;                 /* most messages a queue keeps (oldest dropped) */
     long max_age;                    /* seconds a message waits in a queue at most */
     long backlog;                    /* most messages the sender holds for the broker */
-    unsigned long generation;        /* changes with every reload */
 };
 
 /* The settings in force, read again when the file (or VQS_CONFIG) has changed since the last
