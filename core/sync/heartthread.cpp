@@ -9,6 +9,7 @@
 #include "storage/sqlconnection.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogsql.h"
+#include "sync/framegate.h"
 #include "sync/httpfetch.h"
 #include "sync/installedpackages.h"
 #include "vqs.h"
@@ -19,7 +20,6 @@
 #include <QRegularExpression>
 
 #include <cstdio>
-#include <cstring>
 
 namespace
 {
@@ -54,13 +54,23 @@ HeartThread::~HeartThread()
 void HeartThread::run()
 {
     QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
+    FrameGate gate(Paths::trustedKeyDirectory(), Paths::frameSequenceFile());
+    gate.isChecking(); // says at once when frames go unchecked
     vqs_message_recv_init();
     for (;;) {
         buffer.fill('\0');
         vqs_message_recv(buffer.data());
-        if (std::strcmp(buffer.constData(), StopMessage) == 0)
-            return;
-        pigxmlData(QString::fromLocal8Bit(buffer.constData()));
+        const QByteArray text(buffer.constData());
+        if (text == StopMessage) {
+            if (m_stopExpected || !gate.isChecking())
+                return;
+            qWarning() << "stop word dropped: not sent by this store";
+            continue;
+        }
+        const FrameGate::Verdict verdict = gate.admit(text);
+        if (verdict != FrameGate::Verdict::Accepted && verdict != FrameGate::Verdict::Unchecked)
+            continue;
+        pigxmlData(QString::fromUtf8(text));
     }
 }
 

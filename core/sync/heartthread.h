@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
+
 class CatalogFrame;
 
 // The single consumer of catalog frames: receives them over the transport for the life of
@@ -42,6 +44,10 @@ public:
     // Until every icon fetch asked for so far has ended; false when timeoutMs passed first.
     bool waitForIcons(int timeoutMs);
 
+    // The next "process-run-end" comes from this process. With catalog keys configured the
+    // word ends the receiver only after this call: anyone may send it over the transport.
+    void expectStop() { m_stopExpected = true; }
+
     // An icon name that may become a file below the icon directory and part of a URL.
     static bool isFetchableIcon(const QString &icon);
 
@@ -73,4 +79,5 @@ private:
     CatalogAssembly m_assembly;        // the parts of a whole catalog stored so far
     IconFetchPool m_iconFetches;
     SqlConnection m_lookup; // open while a frame is stored
+    std::atomic<bool> m_stopExpected{false};
 };
