@@ -75,6 +75,10 @@ FrameGate::Verdict FrameGate::judge(const QByteArray &text)
         return Verdict::UnknownKey;
     if (!key->verify(envelope.signedBytes(), envelope.signature()))
         return Verdict::Forged;
+    // A join_resp changes nothing and comes before the catalog file a store fetches at
+    // start-up: it neither needs the sequence nor moves it.
+    if (envelope.isJoinResponse())
+        return Verdict::Accepted;
     if (envelope.sequence() <= m_sequence.last())
         return Verdict::Replayed;
     if (!m_sequence.advance(envelope.sequence()))

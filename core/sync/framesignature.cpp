@@ -76,8 +76,19 @@ bool FrameSignature::read(const QByteArray &received)
         !readSequence(m_body.mid(SequenceStart.size(), sequenceEnd - SequenceStart.size()),
                       &m_sequence))
         return false;
+    m_frameStart = sequenceEnd + 1;
     m_wellFormed = true;
     return true;
+}
+
+QByteArray FrameSignature::frame() const
+{
+    return Root + m_body.mid(m_frameStart);
+}
+
+bool FrameSignature::isJoinResponse() const
+{
+    return m_body.mid(m_frameStart).startsWith(" action='join_resp'");
 }
 
 QByteArray FrameSignature::signedBytes() const

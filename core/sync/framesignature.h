@@ -30,6 +30,9 @@ public:
     QByteArray keyId() const { return m_keyId; }
     QByteArray signature() const { return m_signature; }
     quint64 sequence() const { return m_sequence; }
+    // The frame as it was before it was sealed.
+    QByteArray frame() const;
+    bool isJoinResponse() const;
     // What the signature covers.
     QByteArray signedBytes() const;
 
@@ -37,6 +40,7 @@ private:
     QByteArray m_keyId;
     QByteArray m_signature;
     QByteArray m_body;
+    int m_frameStart = 0; // where the frame's own attributes start in m_body
     quint64 m_sequence = 0;
     bool m_wellFormed = false;
 };

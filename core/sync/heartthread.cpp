@@ -65,11 +65,15 @@ void HeartThread::run()
             if (m_stopExpected || !gate.isChecking())
                 return;
             qWarning() << "stop word dropped: not sent by this store";
+            emit frameDropped(QString::fromUtf8(text), QStringLiteral("stop word from outside"));
             continue;
         }
         const FrameGate::Verdict verdict = gate.admit(text);
-        if (verdict != FrameGate::Verdict::Accepted && verdict != FrameGate::Verdict::Unchecked)
+        if (verdict != FrameGate::Verdict::Accepted && verdict != FrameGate::Verdict::Unchecked) {
+            emit frameDropped(QString::fromUtf8(text),
+                              QString::fromLatin1(FrameGate::reasonOf(verdict)));
             continue;
+        }
         pigxmlData(QString::fromUtf8(text));
     }
 }

@@ -54,6 +54,9 @@ public:
 signals:
     void recvServerData(QString data, QStringList packages);
     void updateEnd(int code);
+    // A received text was not applied: not signed by a trusted catalog server, altered, sent
+    // again, or a stop word from outside.
+    void frameDropped(QString data, QString reason);
     // An icon fetch has ended (from a fetching thread): pictures drawn before it may change.
     void iconFetched();
 
