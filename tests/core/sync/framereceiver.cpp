@@ -70,8 +70,7 @@ bool FrameReceiver::drain(const QString &tag)
 {
     const QString marker = QStringLiteral("<frame action='%1'/>").arg(tag);
     vqs_message_send("127.0.0.1", marker.toUtf8().constData());
-    return QTest::qWaitFor([&]() { return handled(marker); }, 60000) &&
-           iconFetchesEnded(m_thread);
+    return QTest::qWaitFor([&]() { return handled(marker); }, 60000) && iconFetchesEnded(m_thread);
 }
 
 bool FrameReceiver::handled(const QString &marker) const

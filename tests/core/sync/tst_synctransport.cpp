@@ -329,10 +329,10 @@ private slots:
         const QString frame = CatalogFrame::compose(QStringLiteral("data_add_push"),
                                                     {package("外来应用", "cv-app9-1.0-1")});
         const ProcessResult published = ProcessRunner::run(
-            "amqp-publish", m_broker->clientToolArguments(BrokerNode::ServerAddress) +
-                                QStringList{"--exchange", "corvane", "--routing-key", client,
-                                            "--persistent", "--body",
-                                            TestKey::catalog().seal(frame)});
+            "amqp-publish",
+            m_broker->clientToolArguments(BrokerNode::ServerAddress) +
+                QStringList{"--exchange", "corvane", "--routing-key", client, "--persistent",
+                            "--body", TestKey::catalog().seal(frame)});
         QVERIFY2(published.exitCode == 0, qPrintable(published.output));
         QTRY_VERIFY_WITH_TIMEOUT(receiver.recorder.frames.contains(frame), 60000);
         QCOMPARE(names(), QStringList{"外来应用"});
