@@ -1,8 +1,10 @@
 #include "tests/support/brokernode.h"
+#include "vqs.h"
 #include "vqsconfig.h"
 #include "vqstesting.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -103,18 +105,33 @@ private slots:
         QCOMPARE(lines.filter("cannot connect").size(), 1);
     }
 
-    // A desktop's messages go out together; the one the broker refuses is dropped alone and
-    // the others arrive once each, in order.
+    void refusedMessageLeavesTheOthers_data()
+    {
+        QTest::addColumn<bool>("overLimit");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("to another desktop") << false << "ACCESS_REFUSED";
+        QTest::newRow("over the broker's size limit") << true << "PRECONDITION_FAILED";
+    }
+
+    // A desktop's messages go out together; the one the broker refuses, with whatever code, is
+    // dropped alone and the others arrive once each, in order.
     void refusedMessageLeavesTheOthers()
     {
+        QFETCH(bool, overLimit);
+        QFETCH(QString, refusal);
         const QString server = BrokerNode::ServerAddress;
         QCOMPARE(receiveInPeer(m_server, 0), QStringList());
         QCOMPARE(m_broker->ctl({"purge_queue", "-p", "corvane", server}).exitCode, 0);
-        const PeerRun run = runPeer({"pairs", server, "first", m_broker->freshAddress(), "forged",
-                                     server, "second", server, "third"},
+        const auto restore = qScopeGuard([this] { setBrokerMessageLimit(VQS_MAX_MESSAGE); });
+        if (overLimit)
+            QVERIFY(setBrokerMessageLimit(1000));
+        const QStringList refused = overLimit ? QStringList{server, QString(2000, 'x')}
+                                              : QStringList{m_broker->freshAddress(), "forged"};
+        const PeerRun run = runPeer(QStringList{"pairs", server, "first"} + refused +
+                                        QStringList{server, "second", server, "third"},
                                     withSettings(m_broker->settingsFor(m_broker->freshAddress())));
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.errors.count("dropped: refused by the broker (ACCESS_REFUSED"), 1);
+        QCOMPARE(run.errors.count("dropped: refused by the broker (" + refusal), 1);
         QCOMPARE(receiveInPeer(m_server, 3), (QStringList{"5 first", "6 second", "5 third"}));
     }
 
@@ -161,6 +178,17 @@ private slots:
     }
 
 private:
+    // The node's largest message, for the channels opened from now on; scripts/broker makes it
+    // the largest libvqs sends.
+    bool setBrokerMessageLimit(qint64 bytes)
+    {
+        return m_broker
+                   ->ctl(
+                       {"eval", QStringLiteral("application:set_env(rabbit, max_message_size, %1).")
+                                    .arg(bytes)})
+                   .exitCode == 0;
+    }
+
     BrokerNode *m_broker;
     QTemporaryDir m_files;
     QString m_server; // settings of the catalog server's account
