@@ -41,11 +41,27 @@ static int parse_place(const struct vqs_settings *s, struct place *place)
     return 0;
 }
 
+/* The URL for a diagnostic line, what could be its password masked: one that does not parse
+ * may still hold one. */
+static void masked_url(const char *url, char *out, size_t size)
+{
+    const char *scheme = strstr(url, "://");
+    const char *start = scheme ? scheme + 3 : url;
+    const char *at = strrchr(start, '@');
+    const char *colon = at ? memchr(start, ':', (size_t)(at - start)) : NULL;
+    if (colon)
+        snprintf(out, size, "%.*s***%s", (int)(colon + 1 - url), url, at);
+    else
+        snprintf(out, size, "%s", url);
+}
+
 void vqs_link_where(const struct vqs_settings *s, char *out, size_t size)
 {
     struct place place;
+    char shown[VQS_TEXT_SETTING];
+    masked_url(s->url, shown, sizeof shown);
     if (parse_place(s, &place) != 0)
-        snprintf(out, size, "broker URL \"%s\"", s->url);
+        snprintf(out, size, "broker URL \"%s\"", shown);
     else
         snprintf(out, size, "broker %s:%d, vhost %s", place.info.host, place.info.port,
                  place.info.vhost);
