@@ -11,12 +11,15 @@
 #include "vqstcpsend.h"
 
 #include <arpa/inet.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 
 enum receiver { NO_RECEIVER, TCP_RECEIVER, BROKER_RECEIVER };
 
-/* Used by the receiving thread only. */
+/* Held while a thread receives or prepares the receiver, whose state it guards: a second
+ * vqs_message_recv_init must not free that state under a thread still receiving. */
+static pthread_mutex_t g_receiving = PTHREAD_MUTEX_INITIALIZER;
 static enum receiver g_receiver = NO_RECEIVER;
 
 /* 127.0.0.1 and this host's own address: the process's own receiver, without the broker. */
@@ -56,7 +59,8 @@ int vqs_message_send(const char *dest, const char *text)
     return vqs_broker_send(s, key, text, len);
 }
 
-int vqs_message_recv_init(void)
+/* Called with g_receiving held. */
+static int prepare_receiver(void)
 {
     const struct vqs_settings *s = vqs_settings();
     if (s->broker) {
@@ -69,14 +73,32 @@ int vqs_message_recv_init(void)
     return vqs_tcp_recv_init();
 }
 
+int vqs_message_recv_init(void)
+{
+    if (pthread_mutex_trylock(&g_receiving) != 0) {
+        fprintf(stderr, "vqs: receiver not prepared again: another thread is receiving\n");
+        return -1;
+    }
+    int rc = prepare_receiver();
+    pthread_mutex_unlock(&g_receiving);
+    return rc;
+}
+
 int vqs_message_recv(char *buffer)
 {
     if (!buffer)
         return -1;
     buffer[0] = '\0';
+    pthread_mutex_lock(&g_receiving);
     if (g_receiver == NO_RECEIVER)
-        vqs_message_recv_init();
-    return g_receiver == BROKER_RECEIVER ? vqs_broker_recv(buffer) : vqs_tcp_recv(buffer);
+        prepare_receiver();
+    int len;
+    if (g_receiver == BROKER_RECEIVER)
+        len = vqs_broker_recv(buffer);
+    else
+        len = vqs_tcp_recv(buffer);
+    pthread_mutex_unlock(&g_receiving);
+    return len;
 }
 
 const char *vqs_broadcast_address(void)

@@ -427,6 +427,18 @@ private slots:
         QVERIFY(!peer.readAllStandardError().isEmpty());
     }
 
+    void secondInitRefusedWhileReceiving_data() { transportColumn(); }
+
+    // The receiving thread waits in vqs_message_recv: its state is not freed under it.
+    void secondInitRefusedWhileReceiving()
+    {
+        QFETCH(int, transport);
+        useTransport(transport);
+        QTRY_COMPARE(vqs_message_recv_init(), -1);
+        QVERIFY(sendToSelf({"after the second init"}));
+        QCOMPARE(toList(m_receiver.take(1)), QStringList{"after the second init"});
+    }
+
     void selfReplayInOrder_data()
     {
         transportColumn();
