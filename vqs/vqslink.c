@@ -13,6 +13,10 @@
 /* Bounds the login and each set-up call, so a broker that stops answering cannot hold a
  * thread for ever. */
 #define HANDSHAKE_TIMEOUT_S 15
+/* One channel at a time (a refused declaration opens the next); frames of the broker's
+ * default size at most, so a message's header always fits one. */
+#define CHANNEL_MAX 8
+#define FRAME_MAX AMQP_DEFAULT_FRAME_SIZE
 
 /* OpenSSL would free its state at exit while the sender or the receiving thread may still be
  * in a TLS call; the system reclaims it anyway. Runs when the library is loaded, before any
@@ -169,7 +173,7 @@ int vqs_link_open(const struct vqs_settings *s, struct vqs_link *link, amqp_rpc_
     amqp_set_rpc_timeout(link->conn, &handshake);
 
     amqp_rpc_reply_t login =
-        amqp_login(link->conn, place.info.vhost, 0, AMQP_DEFAULT_FRAME_SIZE, VQS_HEARTBEAT_S,
+        amqp_login(link->conn, place.info.vhost, CHANNEL_MAX, FRAME_MAX, VQS_HEARTBEAT_S,
                    AMQP_SASL_METHOD_PLAIN, place.info.user, place.info.password);
     if (login.reply_type != AMQP_RESPONSE_NORMAL) {
         char step[VQS_TEXT_SETTING + 32];

@@ -309,6 +309,9 @@ private slots:
             << QStringList{"whole"};
         QTest::newRow("whole message, then too long")
             << framed("whole") + QByteArray::fromHex("00010000") << QStringList{"whole"};
+        // The frame would end at the NUL; the one after it still counts.
+        QTest::newRow("NUL inside, then a whole message")
+            << framed(QByteArray("ab\0cd", 5)) + framed("whole") << QStringList{"whole"};
     }
 
     void brokenStreamDeliversNothingFalse()

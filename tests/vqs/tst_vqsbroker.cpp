@@ -135,6 +135,39 @@ private slots:
         QCOMPARE(receiveInPeer(m_server, 3), (QStringList{"5 first", "6 second", "5 third"}));
     }
 
+    void hostileDeliveryRefused_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("NUL inside") << QByteArray("ab\0cd", 5) << "it holds a NUL byte";
+        // The broker may take it (its own limit raised here); the desktop must not read it in.
+        QTest::newRow("over the largest message")
+            << QByteArray(32 * 1024 * 1024, 'z') << "longer than 65535 bytes";
+    }
+
+    // A delivery the frame reader must not see is refused with a line; the next one arrives,
+    // and one over the largest message is never held whole.
+    void hostileDeliveryRefused()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, refusal);
+        const QString desk = m_broker->freshAddress();
+        const QString settings = m_broker->settingsFor(desk);
+        QCOMPARE(receiveInPeer(settings, 0), QStringList()); // makes the queue
+        const auto restore = qScopeGuard([this] { setBrokerMessageLimit(VQS_MAX_MESSAGE); });
+        QVERIFY(setBrokerMessageLimit(2 * body.size()));
+        QVERIFY(
+            publishWithStockClient(m_broker->clientToolArguments(BrokerNode::ServerAddress) +
+                                       QStringList{"--exchange", "corvane", "--routing-key", desk},
+                                   body));
+        QCOMPARE(runPeer({"send", desk, "after"}, withSettings(m_server)).exitCode, 0);
+        const PeerRun run = runPeer({"peak", "1"}, withSettings(settings));
+        QCOMPARE(run.lines.mid(0, 2), (QStringList{"init 0", "5 after"}));
+        QCOMPARE(run.errors.count(refusal), 1);
+        const long peakKib = run.lines.value(2).section(' ', 1).toLong();
+        QVERIFY2(peakKib > 0 && peakKib < 16 * 1024, qPrintable(run.lines.value(2)));
+    }
+
     void unparsableUrlShownWithoutPassword_data()
     {
         QTest::addColumn<QString>("url");
