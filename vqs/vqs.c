@@ -9,13 +9,17 @@
 #include "vqslink.h"
 #include "vqstcprecv.h"
 #include "vqstcpsend.h"
+#include "vqstime.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 
-enum receiver { NO_RECEIVER, TCP_RECEIVER, BROKER_RECEIVER };
+/* OWN_RECEIVER: the settings file was refused; only this process's own messages come. */
+enum receiver { NO_RECEIVER, TCP_RECEIVER, BROKER_RECEIVER, OWN_RECEIVER };
 
 /* Held while a thread receives or prepares the receiver, whose state it guards: a second
  * vqs_message_recv_init must not free that state under a thread still receiving. */
@@ -50,7 +54,12 @@ int vqs_message_send(const char *dest, const char *text)
         return -1;
     }
     const struct vqs_settings *s = vqs_settings();
-    if (!s->broker)
+    if (s->refused && !is_self(s, addr)) {
+        fprintf(stderr, "vqs: message to %s refused: the settings file %s was refused\n", dest,
+                s->file);
+        return -1;
+    }
+    if (!s->broker && !s->refused)
         return vqs_tcp_send(addr, text, len);
     if (is_self(s, addr))
         return vqs_inbox_put(text, len, s->backlog);
@@ -63,6 +72,14 @@ int vqs_message_send(const char *dest, const char *text)
 static int prepare_receiver(void)
 {
     const struct vqs_settings *s = vqs_settings();
+    if (s->refused) {
+        /* Not the other transport instead: whoever may change the file chose neither. */
+        vqs_tcp_recv_close();
+        vqs_broker_recv_close();
+        g_receiver = OWN_RECEIVER;
+        fprintf(stderr, "vqs: nothing is received: the settings file %s was refused\n", s->file);
+        return -1;
+    }
     if (s->broker) {
         vqs_tcp_recv_close();
         g_receiver = BROKER_RECEIVER;
@@ -84,6 +101,20 @@ int vqs_message_recv_init(void)
     return rc;
 }
 
+/* This process's own messages, all that comes while the settings file is refused. */
+static int own_message(char *buffer)
+{
+    const int inbox = vqs_inbox_fd();
+    for (;;) {
+        int len = vqs_inbox_take(buffer);
+        if (len >= 0)
+            return len;
+        struct pollfd p = {.fd = inbox, .events = POLLIN};
+        if (inbox < 0 || (poll(&p, 1, -1) < 0 && errno != EINTR))
+            return vqs_fail_after_pause();
+    }
+}
+
 int vqs_message_recv(char *buffer)
 {
     if (!buffer)
@@ -93,7 +124,9 @@ int vqs_message_recv(char *buffer)
     if (g_receiver == NO_RECEIVER)
         prepare_receiver();
     int len;
-    if (g_receiver == BROKER_RECEIVER)
+    if (g_receiver == OWN_RECEIVER)
+        len = own_message(buffer);
+    else if (g_receiver == BROKER_RECEIVER)
         len = vqs_broker_recv(buffer);
     else
         len = vqs_tcp_recv(buffer);

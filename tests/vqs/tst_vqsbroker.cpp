@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace VqsTesting;
 
@@ -32,41 +34,90 @@ private slots:
 
     void settingsFile_data()
     {
-        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("text"); // SIDE: a certificate file of its own
         QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("sideMode");
+        QTest::addColumn<QString>("foreign"); // the file another user owns: "file" or "side"
         QTest::addColumn<bool>("read");
         QTest::addColumn<QString>("summary"); // broker address exchange max-length
 
         const QByteArray broker = "transport = amqp\naddress = 10.0.0.2\n";
-        QTest::newRow("broker") << broker << 0600 << true << "1 10.0.0.2 corvane 10000";
-        QTest::newRow("comments, blanks and a later line winning")
-            << QByteArray("# the desk\n\n  transport=amqp  \n; old\naddress = 10.0.0.1\n"
-                          "address = 10.0.0.2\nexchange = fleet\nqueue_max_length = 50\n")
-            << 0600 << true << "1 10.0.0.2 fleet 50";
-        QTest::newRow("bad values keep the defaults")
-            << broker + "address = desk-2\nqueue_max_length = -1\ntransport = pigeon\n"
-            << 0600 << true << "1 10.0.0.2 corvane 10000";
-        QTest::newRow("unknown keys and lines are skipped")
-            << broker + "colour = blue\njust words\n"
-            << 0644 << true << "1 10.0.0.2 corvane 10000";
+        const QString read = "1 10.0.0.2 corvane 10000";
+        const QString refused = "0  corvane 10000";
+        auto row = [&](const char *name, const QByteArray &text, int mode = 0600,
+                       int sideMode = 0644, const QString &foreign = QString()) {
+            return &(QTest::newRow(name) << text << mode << sideMode << foreign);
+        };
+        *row("broker", broker) << true << read;
+        *row("comments, blanks and a later line winning",
+             "# the desk\n\n  transport=amqp  \n; old\naddress = 10.0.0.1\n"
+             "address = 10.0.0.2\nexchange = fleet\nqueue_max_length = 50\n")
+            << true << "1 10.0.0.2 fleet 50";
+        *row("bad values keep the defaults", broker + "address = desk-2\nqueue_max_length = -1\n")
+            << true << read;
+        // Anything else would leave the frames to a transport nobody chose.
+        *row("unknown key", broker + "colour = blue\n") << false << refused;
+        *row("line that is not key = value", broker + "just words\n") << false << refused;
+        *row("unknown transport", "transport = amqps\naddress = 10.0.0.2\n") << false << refused;
         // Frames end up in root commands: whoever may change the file could send them.
-        QTest::newRow("writable by the group") << broker << 0660 << false << "0  corvane 10000";
-        QTest::newRow("writable by everyone") << broker << 0646 << false << "0  corvane 10000";
+        *row("writable by the group", broker, 0660) << false << refused;
+        *row("writable by everyone", broker, 0646) << false << refused;
+        *row("owned by another user", broker, 0600, 0644, "file") << false << refused;
+        const QByteArray longest = '#' + QByteArray(VQS_LINE_MAX - 1, 'x') + '\n';
+        *row("line of the longest length", longest + broker) << true << read;
+        *row("line one byte longer, its tail a setting",
+             "transport = amqp\n#" + QByteArray(VQS_LINE_MAX - 1, 'x') + "address = 10.0.0.2\n")
+            << false << refused;
+        *row("NUL inside a line, a setting after it",
+             "transport = amqp\n#" + QByteArray(1, '\0') + "x\naddress = 10.0.0.2\n")
+            << false << refused;
+        // amqp:// carries the password and the frames in clear.
+        *row("plain amqp:// to another host", broker + "url = amqp://broker.example.org/corvane\n")
+            << false << refused;
+        *row("plain amqp:// to another host, allowed",
+             broker + "url = amqp://broker.example.org/corvane\nallow_plain = yes\n")
+            << true << read;
+        *row("plain amqp:// to loopback", broker + "url = amqp://127.0.0.2:5672/corvane\n")
+            << true << read;
+        *row("plain amqp:// to localhost", broker + "url = amqp://LocalHost/corvane\n")
+            << true << read;
+        *row("amqps:// to another host", broker + "url = amqps://broker.example.org/corvane\n")
+            << true << read;
+        // The certificate authority decides which broker is believed; the key proves who we are.
+        *row("certificate authority", broker + "cacert = SIDE\n") << true << read;
+        *row("certificate authority others may change", broker + "cacert = SIDE\n", 0600, 0664)
+            << false << refused;
+        *row("certificate of another user", broker + "cert = SIDE\n", 0600, 0644, "side")
+            << false << refused;
+        *row("key only its owner reads", broker + "key = SIDE\n", 0600, 0600) << true << read;
+        *row("key every user may read", broker + "key = SIDE\n", 0600, 0644) << false << refused;
+        *row("certificate authority missing", broker + "cacert = /nonexistent/ca.pem\n")
+            << false << refused;
     }
 
     void settingsFile()
     {
         QFETCH(QByteArray, text);
         QFETCH(int, mode);
+        QFETCH(int, sideMode);
+        QFETCH(QString, foreign);
         QFETCH(bool, read);
         QFETCH(QString, summary);
-        QFile file(m_files.filePath("settings.conf"));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(file.write(text), text.size());
-        file.close();
-        QVERIFY(chmod(qPrintable(file.fileName()), mode_t(mode)) == 0);
+        if (!foreign.isEmpty() && geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        const QString side = m_files.filePath("side.pem");
+        const QString file = m_files.filePath("settings.conf");
+        // Made anew: an earlier row may have given them away.
+        QFile::remove(side);
+        QFile::remove(file);
+        QVERIFY(writeFile(side, "-----BEGIN CERTIFICATE-----\n"));
+        QVERIFY(chmod(qPrintable(side), mode_t(sideMode)) == 0);
+        QVERIFY(writeFile(file, text.replace("SIDE", side.toUtf8())));
+        QVERIFY(chmod(qPrintable(file), mode_t(mode)) == 0);
+        if (!foreign.isEmpty())
+            QVERIFY(chown(qPrintable(foreign == "file" ? file : side), nobody(), gid_t(-1)) == 0);
         struct vqs_settings settings;
-        QCOMPARE(vqs_settings_load(qPrintable(file.fileName()), &settings) == 0, read);
+        QCOMPARE(vqs_settings_load(qPrintable(file), &settings) == 0, read);
         QCOMPARE(
             QStringLiteral("%1 %2 %3 %4")
                 .arg(settings.broker)
@@ -243,6 +294,19 @@ private:
                        {"eval", QStringLiteral("application:set_env(rabbit, max_message_size, %1).")
                                     .arg(bytes)})
                    .exitCode == 0;
+    }
+
+    static uid_t nobody()
+    {
+        const passwd *account = getpwnam("nobody");
+        return account ? account->pw_uid : uid_t(65534);
+    }
+
+    static bool writeFile(const QString &path, const QByteArray &text)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(text) == text.size();
     }
 
     BrokerNode *m_broker;
