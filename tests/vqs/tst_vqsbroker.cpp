@@ -3,6 +3,7 @@
 #include "vqsconfig.h"
 #include "vqstesting.h"
 
+#include <QDir>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -15,8 +16,8 @@
 using namespace VqsTesting;
 
 // What only the broker transport does: its settings file, acknowledgements, the sender's
-// backlog, refused messages and TLS. The receivers are peers, each on a desktop address of its
-// own.
+// backlog, refused messages and deliveries, TLS, and the files of scripts/broker. The receivers
+// are peers, each on a desktop address of its own.
 class TestVqsBroker : public QObject
 {
     Q_OBJECT
@@ -242,6 +243,53 @@ private slots:
         QVERIFY(!run.errors.contains("r3t"));
     }
 
+    void brokerScriptRefusesPlantedFiles_data()
+    {
+        QTest::addColumn<int>("plant");
+        QTest::newRow("node.env in a folder of another user") << int(ForeignFolder);
+        QTest::newRow("node.env in a folder others may change") << int(WritableFolder);
+        QTest::newRow("node.env others may change") << int(WritableNodeEnv);
+        QTest::newRow("settings folder of another user") << int(ForeignOutFolder);
+        QTest::newRow("settings file a symbolic link") << int(SymbolicLink);
+        QTest::newRow("settings file a hard link") << int(HardLink);
+    }
+
+    // The script runs as root: it sources DIR/node.env and writes the settings files.
+    void brokerScriptRefusesPlantedFiles()
+    {
+        QFETCH(int, plant);
+        if ((plant == ForeignFolder || plant == ForeignOutFolder) && geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        QTemporaryDir scratch;
+        const QString dir = scratch.filePath("planted");
+        const QString victim = scratch.filePath("victim");
+        QVERIFY(QDir().mkdir(dir) && writeFile(victim, "victim\n"));
+        const QString settings = dir + "/vqs-10.78.0.9.conf";
+        const bool accounts = plant >= ForeignOutFolder;
+        if (!accounts)
+            QVERIFY(writeFile(
+                dir + "/node.env",
+                "NODE=x@localhost\ntouch \"$(dirname \"${BASH_SOURCE[0]}\")/sourced\"\n"));
+        if (plant == ForeignFolder || plant == ForeignOutFolder)
+            QVERIFY(chown(qPrintable(dir), nobody(), gid_t(-1)) == 0);
+        if (plant == WritableFolder)
+            QVERIFY(chmod(qPrintable(dir), 0777) == 0);
+        if (plant == WritableNodeEnv)
+            QVERIFY(chmod(qPrintable(dir + "/node.env"), 0666) == 0);
+        if (plant == SymbolicLink)
+            QVERIFY(symlink(qPrintable(victim), qPrintable(settings)) == 0);
+        if (plant == HardLink)
+            QVERIFY(link(qPrintable(victim), qPrintable(settings)) == 0);
+
+        const ProcessResult run =
+            accounts ? m_broker->addAccounts(
+                           {"--server", BrokerNode::ServerAddress, "--client", "10.78.0.9"}, dir)
+                     : m_broker->script({"ctl", dir, "status"});
+        QVERIFY2(run.exitCode > 0 && run.output.contains("refused"), qPrintable(run.output));
+        QVERIFY(!QFile::exists(dir + "/sourced"));
+        QCOMPARE(readFile(victim), QByteArray("victim\n"));
+    }
+
     void tlsVerifiesTheBroker_data()
     {
         QTest::addColumn<QString>("host");
@@ -285,6 +333,15 @@ private slots:
     }
 
 private:
+    enum Plant {
+        ForeignFolder,
+        WritableFolder,
+        WritableNodeEnv,
+        ForeignOutFolder,
+        SymbolicLink,
+        HardLink
+    };
+
     // The node's largest message, for the channels opened from now on; scripts/broker makes it
     // the largest libvqs sends.
     bool setBrokerMessageLimit(qint64 bytes)
@@ -307,6 +364,12 @@ private:
         QFile file(path);
         return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                file.write(text) == text.size();
+    }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     BrokerNode *m_broker;
