@@ -44,10 +44,10 @@ public:
     QString value(const QString &key) const;
     // What the node has logged so far.
     QString log() const;
-
-private:
+    // scripts/broker with arguments.
     ProcessResult script(const QStringList &arguments) const;
 
+private:
     QTemporaryDir m_dir;
     QString m_error;
     int m_files = 0;

@@ -6,7 +6,8 @@
  *   vqspeer recv COUNT                 prints "init RESULT", then "LENGTH TEXT" for COUNT
  *                                      receives, and ends without coming back for more
  *   vqspeer stamp COUNT                the same, with "NANOSECONDS LENGTH" for each message:
- *                                      when it arrived, on the monotonic clock */
+ *                                      when it arrived, on the monotonic clock
+ *   vqspeer peak COUNT                 as recv, then "peak KIB": the most memory it held */
 
 #include "vqs.h"
 
@@ -53,6 +54,22 @@ static int send_from_threads(const char *dest, int count, int each)
     return failures == 0 ? 0 : 1;
 }
 
+/* The high-water mark of this program's memory; getrusage would also count what the process
+ * held before it became this program. */
+static void print_peak(void)
+{
+    char line[128];
+    long kib = -1;
+    FILE *status = fopen("/proc/self/status", "re");
+    while (status && fgets(line, sizeof line, status)) {
+        if (sscanf(line, "VmHWM: %ld kB", &kib) == 1)
+            break;
+    }
+    if (status)
+        fclose(status);
+    printf("peak %ld\n", kib);
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "send") == 0) {
@@ -70,7 +87,8 @@ int main(int argc, char **argv)
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
     int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
-    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp)) {
+    int peak = argc == 3 && strcmp(argv[1], "peak") == 0;
+    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || peak)) {
         static char buffer[VQS_MAX_MESSAGE + 1];
         printf("init %d\n", vqs_message_recv_init());
         fflush(stdout);
@@ -84,10 +102,12 @@ int main(int argc, char **argv)
                 printf("%d %s\n", len, buffer);
             fflush(stdout);
         }
+        if (peak)
+            print_peak();
         return 0;
     }
     fprintf(stderr, "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
                     "threads DEST SENDERS EACH | vqspeer "
-                    "recv COUNT | vqspeer stamp COUNT\n");
+                    "recv COUNT | vqspeer stamp COUNT | vqspeer peak COUNT\n");
     return 2;
 }

@@ -134,7 +134,21 @@ PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env)
     if (peer.waitForFinished(kWaitMs) && peer.exitStatus() == QProcess::NormalExit)
         run.exitCode = peer.exitCode();
     run.errors = QString::fromUtf8(peer.readAllStandardError());
+    run.lines = QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     return run;
+}
+
+bool publishWithStockClient(const QStringList &arguments, const QByteArray &body)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedChannels);
+    tool.start(QStringLiteral("amqp-publish"), arguments);
+    if (!tool.waitForStarted(kWaitMs))
+        return false;
+    tool.write(body);
+    tool.closeWriteChannel();
+    return tool.waitForFinished(kWaitMs) && tool.exitStatus() == QProcess::NormalExit &&
+           tool.exitCode() == 0;
 }
 
 QStringList receiveInPeer(const QString &settings, int count)

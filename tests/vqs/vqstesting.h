@@ -42,8 +42,11 @@ QProcessEnvironment withSettings(const QString &settings);
 struct PeerRun {
     int exitCode = -1; // -1 when it did not end by itself
     QString errors;
+    QStringList lines; // of its standard output
 };
 PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env);
+// A stock AMQP client (amqp-publish with arguments) publishes body; true when it succeeded.
+bool publishWithStockClient(const QStringList &arguments, const QByteArray &body);
 // What "vqspeer recv count" printed for its messages with VQS_CONFIG set to settings.
 QStringList receiveInPeer(const QString &settings, int count);
 
