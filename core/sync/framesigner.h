@@ -23,7 +23,8 @@ public:
 
     bool isSigning() const { return !m_key.isNull(); }
     QByteArray keyId() const { return m_key.id(); }
-    // The frame signed, or unchanged without a key. Safe from several threads.
+    // The frame signed (empty when it does not start as a frame does), or unchanged without
+    // a key. Safe from several threads.
     QByteArray seal(const QByteArray &frame);
     QString seal(const QString &frame);
 
