@@ -11,11 +11,13 @@
 #include "sync/catalogsql.h"
 #include "sync/framegate.h"
 #include "sync/httpfetch.h"
+#include "sync/icondigest.h"
 #include "sync/installedpackages.h"
 #include "vqs.h"
 
 #include <QByteArray>
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -74,6 +76,7 @@ void HeartThread::run()
                               QString::fromLatin1(FrameGate::reasonOf(verdict)));
             continue;
         }
+        m_iconsChecked = verdict == FrameGate::Verdict::Accepted;
         pigxmlData(QString::fromUtf8(text));
     }
 }
@@ -149,7 +152,7 @@ bool HeartThread::storePackages(const CatalogFrame &frame)
     const bool deleting = frame.action() == FrameAction::DeletePush;
     for (const CatalogPackage &package : frame.packages()) {
         m_iconList[package.icon] = package.time;
-        checkIconDownload(package.icon, package.time);
+        checkIconDownload(package.icon, package.time, package.iconDigest);
         const int state = isExists(package.name, package.rpm);
 
         if (deleting) {
@@ -334,6 +337,16 @@ bool HeartThread::waitForIcons(int timeoutMs)
 
 void HeartThread::checkIconDownload(const QString &icon, const QString &time)
 {
+    checkIconDownload(icon, time, QString());
+}
+
+void HeartThread::checkIconDownload(const QString &icon, const QString &time,
+                                    const QString &digest)
+{
+    if (m_iconsChecked) {
+        checkSignedIcon(icon, time, digest);
+        return;
+    }
     const QString base = iconBase();
     if (!isFetchableIcon(icon))
         return;
@@ -348,6 +361,29 @@ void HeartThread::checkIconDownload(const QString &icon, const QString &time)
         return;
     qDebug() << "[02] download cmd : " << command;
     fetchIcon(command, target);
+}
+
+void HeartThread::checkSignedIcon(const QString &icon, const QString &time, const QString &digest)
+{
+    if (!isFetchableIcon(icon))
+        return;
+    const QString target = Paths::iconDirectory() + icon;
+    if (digest.isEmpty()) {
+        // Nothing signed to check a picture against: none is kept.
+        QFile::remove(target);
+        qWarning().noquote() << QStringLiteral("icon %1 not kept: the catalog signed no digest for it")
+                                    .arg(target);
+        return;
+    }
+    const bool current = IconDigest::ofFile(target) == digest;
+    if (current && lookUp("select time from softwares where s_icon=?;", icon).contains(time))
+        return;
+    // Written beside the icon and renamed over it once checked: what the icon cells read is
+    // never an unchecked file.
+    const QString download = target + QStringLiteral("~part"); // no icon name holds "~"
+    const QString command = HttpFetch::command(download, iconBase() + icon);
+    qDebug() << (current ? "[02] download cmd : " : "[01] download cmd : ") << command;
+    m_iconFetches.fetchChecked(command, download, target, digest);
 }
 
 void HeartThread::downLoadIcons()

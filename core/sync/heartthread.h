@@ -36,6 +36,10 @@ public:
     int isExists(const QString &name, const QString &rpm);
     // Fetches the icon when it is missing or its time stamp changed (queued, see waitForIcons).
     void checkIconDownload(const QString &icon, const QString &time);
+    // With the frame's signature checked, an icon is kept only when its SHA-256 is digest
+    // (the signed iconsha256): a file on disk that differs is fetched again, and a fetched one
+    // that differs is removed before anything decodes it.
+    void checkIconDownload(const QString &icon, const QString &time, const QString &digest);
     // Fetches every icon seen so far.
     void downLoadIcons();
     // Removes the directory with everything in it, as the other copies do.
@@ -72,6 +76,7 @@ private:
     // frame finish.
     bool reconcile(const QHash<QString, int> &catalog);
     void fetchIcon(const QString &command, const QString &target);
+    void checkSignedIcon(const QString &icon, const QString &time, const QString &digest);
     // The first column of a one-parameter query, on the frame's reading connection while
     // one is open.
     QStringList lookUp(const char *sql, const QString &value);
@@ -83,4 +88,5 @@ private:
     IconFetchPool m_iconFetches;
     SqlConnection m_lookup; // open while a frame is stored
     std::atomic<bool> m_stopExpected{false};
+    bool m_iconsChecked = false; // the frame being applied was signed by a trusted key
 };

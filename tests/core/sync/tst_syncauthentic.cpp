@@ -7,10 +7,15 @@
 #include "tests/support/brokernode.h"
 #include "tests/support/freeport.h"
 #include "tests/support/httpserver.h"
+#include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testkey.h"
 #include "tests/support/testrepository.h"
+#include "vqs.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,6 +53,20 @@ QStringList delivery()
           << older // a genuine frame captured earlier must not undo the newer one
           << key.seal(push("data_add_push", "真二"));
     return texts;
+}
+
+// A throw-away certificate authority and a certificate for localhost signed by it.
+bool makeCertificates(const QString &dir)
+{
+    const QString script = QStringLiteral(
+        "set -e; cd \"$1\"; "
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=throw-away-ca "
+        "-keyout ca.key -out ca.pem; "
+        "openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key -out server.csr; "
+        "printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\n' > san.ext; "
+        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
+        "-extfile san.ext -out server.pem");
+    return ProcessRunner::run("sh", {"-c", script, "sh", dir}).exitCode == 0;
 }
 
 } // namespace
@@ -140,6 +159,75 @@ private slots:
                      receiver.recorder.dropped.filter("'done'").size(),
                  4);
         QVERIFY(receiver.recorder.frames.filter("伪造").isEmpty());
+    }
+
+    // With a key trusted an icon is kept only as the catalog signed it; without one, as it
+    // always was. Icons over https are fetched with the certificate checked.
+    void signedIcons_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<QByteArray>("signedPicture"); // its digest goes into the frame
+        QTest::addColumn<QByteArray>("served");
+        QTest::addColumn<QByteArray>("onDisk"); // an icon kept from before, same time stamp
+        QTest::addColumn<QString>("https");     // "", "trusted CA", "unknown CA"
+        QTest::addColumn<QByteArray>("kept");
+        const QByteArray a = "picture A", b = "picture B", altered = "picture a";
+        QTest::newRow("matching") << true << a << a << QByteArray() << "" << a;
+        QTest::newRow("one byte altered") << true << a << altered << QByteArray() << "" << QByteArray();
+        QTest::newRow("another picture") << true << a << b << QByteArray() << "" << QByteArray();
+        QTest::newRow("no digest signed") << true << QByteArray() << a << QByteArray() << "" << QByteArray();
+        QTest::newRow("other picture on disk") << true << a << a << b << "" << a;
+        QTest::newRow("no key, altered") << false << a << altered << QByteArray() << "" << altered;
+        QTest::newRow("https, CA trusted") << true << a << a << QByteArray() << "trusted CA" << a;
+        QTest::newRow("https, CA unknown") << true << a << a << QByteArray() << "unknown CA" << QByteArray();
+    }
+
+    void signedIcons()
+    {
+        QFETCH(bool, trusted);
+        QFETCH(QByteArray, signedPicture);
+        QFETCH(QByteArray, served);
+        QFETCH(QByteArray, onDisk);
+        QFETCH(QString, https);
+        QFETCH(QByteArray, kept);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid() && sandbox.install(Hello10), qPrintable(sandbox.errorString()));
+        if (trusted)
+            QVERIFY(TestKey::catalog().trust());
+        QTemporaryDir served_;
+        QVERIFY(writeFile(served_.path() + "/cv-icon.png", served));
+        QTemporaryDir tls;
+        if (!https.isEmpty())
+            QVERIFY(makeCertificates(tls.path()));
+        HttpServer http(served_.path(), https.isEmpty() ? QString() : tls.path() + "/server.pem",
+                        https.isEmpty() ? QString() : tls.path() + "/server.key");
+        QVERIFY(http.isRunning());
+        sandbox.setConfig("iconurl", http.url().chopped(1));
+        // wget checks certificates by default; the CA is made known through its own settings.
+        const QString wgetrc = tls.path() + "/wgetrc";
+        QVERIFY(writeFile(wgetrc, ("ca_certificate = " + tls.path() + "/ca.pem\n").toUtf8()));
+        qputenv("WGETRC", (https == QLatin1String("trusted CA") ? wgetrc : QString()).toUtf8());
+        const QString icon = Paths::iconDirectory() + "cv-icon.png";
+        if (!onDisk.isEmpty()) {
+            QVERIFY(writeFile(icon, onDisk));
+            QVERIFY(insertRow({{"s_name", "图标"}, {"s_icon", "cv-icon.png"}, {"time", "t1"}}));
+        }
+        CatalogPackage withIcon = package("图标", "cv-icon-1-1", "cv-icon.png", "t1");
+        if (!signedPicture.isEmpty())
+            withIcon.iconDigest =
+                QCryptographicHash::hash(signedPicture, QCryptographicHash::Sha256).toHex();
+        const QString text = frame("data_add_push", "x86_64", {withIcon});
+        FrameReceiver receiver;
+        QVERIFY(receiver.start());
+        const QByteArray sent = trusted ? TestKey::catalog().seal(text.toUtf8()) : text.toUtf8();
+        QCOMPARE(vqs_message_send("127.0.0.1", sent.constData()), 0);
+        QVERIFY(receiver.drain("done"));
+        qunsetenv("WGETRC");
+        QCOMPARE(names(), QStringList{"图标"});
+        QCOMPARE(QFileInfo::exists(icon), !kept.isEmpty());
+        if (!kept.isEmpty())
+            QCOMPARE(readFile(icon), kept);
+        QCOMPARE(QDir(Paths::iconDirectory()).entryList(QDir::Files).filter("~"), QStringList());
     }
 
     // Anyone can reach the store's port: the stop word ends the receiver only when this
