@@ -10,6 +10,7 @@
 #include "tasks/installitem.h"
 #include "tasks/items.h"
 #include "tasks/loaddialog.h"
+#include "tests/support/accountaccess.h"
 #include "tests/support/testrepository.h"
 #include "ui_items.h"
 #include "ui_loaddialog.h"
@@ -439,6 +440,8 @@ private slots:
                 QFile::setPermissions(dir.path(), QFile::ReadOther | QFile::WriteOther |
                                                       QFile::ExeOther | QFile::ReadOwner |
                                                       QFile::WriteOwner | QFile::ExeOwner));
+        if (!AccountAccess::whyUnreachable(dir.path()).isEmpty())
+            QSKIP(qPrintable(AccountAccess::whyUnreachable(dir.path())));
         h.start();
         // The launch command is a shell command line.
         CatalogEntry player = ShellHarness::packageEntry("cv-player", "3.2");
