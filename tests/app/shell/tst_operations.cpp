@@ -182,9 +182,10 @@ private slots:
         QVERIFY(h.sandbox().isInstalled("cv-hello-1.1-1"));
         QVERIFY(h.sandbox().isInstalled("cv-editor-2.1-1"));
         QVERIFY(h.sandbox().isInstalled("cv-player-3.2-4"));
-        // The results reach the window after the worker has sent them.
-        QTRY_VERIFY(badge->isHidden());
-        QVERIFY(h.visibleRows(table).isEmpty());
+        // The results reach the window after the worker has sent them. The badge counts what
+        // the database holds, which the second upgrade may change before the window has taken
+        // in the first result: the rows are waited for as well.
+        QTRY_VERIFY(badge->isHidden() && h.visibleRows(table).isEmpty());
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_update_info"))->text(),
                  QStringLiteral("     总共0款软件可更新"));
         QCOMPARE(h.dialogs().messages().size(), 1);
