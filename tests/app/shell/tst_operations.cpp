@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -298,6 +299,51 @@ private slots:
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_delete_info"))->text(),
                  QStringLiteral("总共0款软件可卸载"));
         QCOMPARE(h.dialogs().messages(), QStringList{question});
+    }
+
+    void batchOfSomeRowsEndsPartlyChecked()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.startOnUninstallPage();
+        QVERIFY(window);
+        QTableWidget *table = h.uninstallTable();
+        auto *selectAll = window->findChild<QCheckBox *>(QStringLiteral("checkBox_delete"));
+        for (const QString &name : {Hello, Editor})
+            PackageTable::setCheckItem(table, h.rowOf(table, name), true);
+        QCOMPARE(selectAll->checkState(), Qt::PartiallyChecked);
+        window->findChild<QPushButton *>(QStringLiteral("btn_delete_soft"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 240000);
+        // Taken from the rows while the batch's last one was still among them.
+        QCOMPARE(selectAll->checkState(), Qt::PartiallyChecked);
+        QVERIFY(h.sandbox().isInstalled("cv-player-3.2-4"));
+    }
+
+    void uninstallWithoutACatalogRowYet()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        // Past the first sixteen rows, alone in its category.
+        QVector<CatalogEntry> catalog = generatedCatalog(20, [](int) { return 1; });
+        catalog << ShellHarness::packageEntry("cv-player", "3.2", "6");
+        MainWindow *window =
+            h.startLoaded(catalog, {TestRepository::standardPackage("cv-player", "3.2")});
+        QVERIFY(window);
+        QCOMPARE(h.rowOf(h.catalogTable(), Player), -1);
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
+        h.controllerOf(h.uninstallTable(), Player)->operationButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QTRY_COMPARE(h.rowOf(h.uninstallTable(), Player), -1);
+
+        // Its row, made after the uninstall, offers it for installing.
+        window->findChild<QPushButton *>(QStringLiteral("btn_allPackage"))->click();
+        auto *list = window->findChild<QListWidget *>(QStringLiteral("listWidget"));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          list->visualItemRect(list->item(6)).center());
+        InstallItem *row = h.controllerOf(h.catalogTable(), Player);
+        QVERIFY(row);
+        QVERIFY(!row->getOperSign());
     }
 
     void uninstallingAnUpgradablePackage()
