@@ -3,8 +3,8 @@
 #include "tasks/downloadstate.h"
 
 #include "records/paths.h"
-#include "widgets/iconlabel.h"
 #include "ui_items.h"
+#include "widgets/iconlabel.h"
 
 #include <QDebug>
 #include <QPixmap>

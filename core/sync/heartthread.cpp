@@ -340,8 +340,7 @@ void HeartThread::checkIconDownload(const QString &icon, const QString &time)
     checkIconDownload(icon, time, QString());
 }
 
-void HeartThread::checkIconDownload(const QString &icon, const QString &time,
-                                    const QString &digest)
+void HeartThread::checkIconDownload(const QString &icon, const QString &time, const QString &digest)
 {
     if (m_iconsChecked) {
         checkSignedIcon(icon, time, digest);
@@ -371,8 +370,8 @@ void HeartThread::checkSignedIcon(const QString &icon, const QString &time, cons
     if (digest.isEmpty()) {
         // Nothing signed to check a picture against: none is kept.
         QFile::remove(target);
-        qWarning().noquote() << QStringLiteral("icon %1 not kept: the catalog signed no digest for it")
-                                    .arg(target);
+        qWarning().noquote()
+            << QStringLiteral("icon %1 not kept: the catalog signed no digest for it").arg(target);
         return;
     }
     const bool current = IconDigest::ofFile(target) == digest;

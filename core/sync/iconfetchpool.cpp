@@ -45,7 +45,8 @@ void IconFetchPool::finish(const Job &job, bool fetched)
         QFile::rename(job.download, job.target))
         return;
     if (fetched)
-        qWarning().noquote() << QStringLiteral("icon %1 removed: not the picture the catalog signed")
+        qWarning().noquote() << QStringLiteral(
+                                    "icon %1 removed: not the picture the catalog signed")
                                     .arg(job.target);
     QFile::remove(job.download);
 }
@@ -55,8 +56,9 @@ void IconFetchPool::queue(const Job &job)
     QFile::remove(job.target);
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        auto queued = std::find_if(m_queue.begin(), m_queue.end(),
-                                   [&](const Job &waiting) { return waiting.target == job.target; });
+        auto queued = std::find_if(m_queue.begin(), m_queue.end(), [&](const Job &waiting) {
+            return waiting.target == job.target;
+        });
         if (queued != m_queue.end())
             *queued = job;
         else

@@ -62,7 +62,8 @@ bool makeCertificates(const QString &dir)
         "set -e; cd \"$1\"; "
         "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=throw-away-ca "
         "-keyout ca.key -out ca.pem; "
-        "openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key -out server.csr; "
+        "openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key -out "
+        "server.csr; "
         "printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\n' > san.ext; "
         "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
         "-extfile san.ext -out server.pem");
@@ -147,6 +148,9 @@ private slots:
             QVERIFY(writeFile(served.path() + "/.cv_data/push_x86_64",
                               (texts.join('\n') + '\n').toUtf8()));
             QVERIFY(open(3) && reached(4));
+            // Stopped only once the receiver is done: it must not be cut off mid-command.
+            QTRY_VERIFY_WITH_TIMEOUT(names().contains("真二"), 60000);
+            QVERIFY(receiver.drain("done"));
             poller->terminate();
             QVERIFY(poller->wait(30000));
             delete poller;
@@ -173,13 +177,16 @@ private slots:
         QTest::addColumn<QByteArray>("kept");
         const QByteArray a = "picture A", b = "picture B", altered = "picture a";
         QTest::newRow("matching") << true << a << a << QByteArray() << "" << a;
-        QTest::newRow("one byte altered") << true << a << altered << QByteArray() << "" << QByteArray();
+        QTest::newRow("one byte altered")
+            << true << a << altered << QByteArray() << "" << QByteArray();
         QTest::newRow("another picture") << true << a << b << QByteArray() << "" << QByteArray();
-        QTest::newRow("no digest signed") << true << QByteArray() << a << QByteArray() << "" << QByteArray();
+        QTest::newRow("no digest signed")
+            << true << QByteArray() << a << QByteArray() << "" << QByteArray();
         QTest::newRow("other picture on disk") << true << a << a << b << "" << a;
         QTest::newRow("no key, altered") << false << a << altered << QByteArray() << "" << altered;
         QTest::newRow("https, CA trusted") << true << a << a << QByteArray() << "trusted CA" << a;
-        QTest::newRow("https, CA unknown") << true << a << a << QByteArray() << "unknown CA" << QByteArray();
+        QTest::newRow("https, CA unknown")
+            << true << a << a << QByteArray() << "unknown CA" << QByteArray();
     }
 
     void signedIcons()
