@@ -127,15 +127,12 @@ void MainWindow::connectSignals()
         ui->tableWidget_delete->viewport()->update();
     });
 
-    connect(uninstallWorker(), &GetAuthThread::uninstallExecEnd, this, &MainWindow::openSoft);
+    for (QueueWorker *worker : m_workers.all())
+        connect(worker, &QueueWorker::taskEnded, this, &MainWindow::openSoft);
+    // The download phases of the two workers that install what they fetched.
     connect(quickInstallWorker(), &QuitInstallThread::downloadExecEnd, this,
             &MainWindow::downloadEndSlot);
-    connect(quickInstallWorker(), &QuitInstallThread::quickinstallExecEnd, this,
-            &MainWindow::openSoft);
-    connect(downloadWorker(), &DownloadThread::downloadExecEnd, this, &MainWindow::openSoft);
     connect(upgradeWorker(), &UpdateRpmThread::downloadExecEnd, this, &MainWindow::downloadEndSlot);
-    connect(upgradeWorker(), &UpdateRpmThread::updateRpmExecEnd, this, &MainWindow::openSoft);
-    connect(installWorker(), &InstallRpmThread::installExecEnd, this, &MainWindow::openSoft);
 
     connect(m_loadDialog, &LoadDialog::cancelDownLoadSignal, this,
             &MainWindow::loadDialogCancelSlot);

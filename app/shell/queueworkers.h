@@ -6,6 +6,8 @@
 #include "queues/quitinstallthread.h"
 #include "queues/updaterpmthread.h"
 
+#include <array>
+
 // The five queue workers of the window, one per kind of operation, alive as long as the
 // process.
 struct QueueWorkers {
@@ -18,4 +20,10 @@ struct QueueWorkers {
     // Created and started in this order: uninstall, one-click install, download, upgrade,
     // install.
     static QueueWorkers started();
+
+    // The same workers, in that order.
+    std::array<QueueWorker *, 5> all() const
+    {
+        return {uninstall, quickInstall, download, upgrade, install};
+    }
 };

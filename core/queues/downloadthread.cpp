@@ -1,13 +1,11 @@
 #include "queues/downloadthread.h"
-#include "records/operationword.h"
 
 #include "records/codes.h"
+#include "records/operationword.h"
 
 #include <syslog.h>
 
-static const QString downloadWord = OperationWord::download();
-
-DownloadThread::DownloadThread() : QueueWorker(Pause::AfterSuccess) {}
+DownloadThread::DownloadThread() : QueueWorker(Pause::AfterSuccess, OperationWord::download()) {}
 
 bool DownloadThread::runTask(const OperInfo &task)
 {
@@ -15,14 +13,18 @@ bool DownloadThread::runTask(const OperInfo &task)
         reportFailure(task);
         return false;
     }
-    setEndValue(ResultSuccess);
-    emit downloadExecEnd(downloadWord, ResultSuccess, task.m_echo, task.m_key);
+    endTask(task, ResultSuccess);
     return true;
 }
 
 void DownloadThread::reportFailure(const OperInfo &task)
 {
-    setEndValue(ResultFailure);
     syslog(LOG_ERR, "***************  download %s is fail\n", task.m_key.toUtf8().constData());
-    emit downloadExecEnd(downloadWord, ResultFailure, task.m_echo, task.m_key);
+    endTask(task, ResultFailure);
+}
+
+void DownloadThread::emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                                   const QString &key)
+{
+    emit downloadExecEnd(oper, result, echo, key);
 }

@@ -1,10 +1,10 @@
 #include "queues/getauththread.h"
-#include "records/operationword.h"
 
 #include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "queues/taskpackage.h"
 #include "records/codes.h"
+#include "records/operationword.h"
 #include "records/paths.h"
 #include "records/quoting.h"
 #include "storage/queryresult.h"
@@ -16,9 +16,7 @@
 
 #include <syslog.h>
 
-static const QString uninstallWord = OperationWord::uninstall();
-
-GetAuthThread::GetAuthThread() : QueueWorker(Pause::AfterEveryTask) {}
+GetAuthThread::GetAuthThread() : QueueWorker(Pause::AfterEveryTask, OperationWord::uninstall()) {}
 
 void GetAuthThread::insertQueue(const OperInfo &task)
 {
@@ -89,14 +87,18 @@ bool GetAuthThread::runTask(const OperInfo &task)
     execText(Paths::localDatabase(), "delete from software where name=?;", package.name);
     execText(Paths::catalogDatabase(), "update softwares set sign='0' where s_rpm=?;",
              task.m_rpmname);
-    setEndValue(ResultSuccess);
-    emit uninstallExecEnd(uninstallWord, ResultSuccess, task.m_echo, task.m_key);
+    endTask(task, ResultSuccess);
     return true;
 }
 
 void GetAuthThread::reportFailure(const OperInfo &task)
 {
-    setEndValue(ResultFailure);
-    emit uninstallExecEnd(uninstallWord, ResultFailure, task.m_echo, task.m_key);
+    endTask(task, ResultFailure);
     syslog(LOG_ERR, "*************** uninstall  %s is fail\n", task.m_key.toUtf8().constData());
+}
+
+void GetAuthThread::emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                                  const QString &key)
+{
+    emit uninstallExecEnd(oper, result, echo, key);
 }

@@ -1,12 +1,12 @@
 #include "queues/installrpmthread.h"
-#include "records/operationword.h"
 
 #include "engine/shellfunctions.h"
 #include "records/codes.h"
+#include "records/operationword.h"
 
-static const QString installWord = OperationWord::install();
-
-InstallRpmThread::InstallRpmThread() : QueueWorker(Pause::AfterEveryTask) {}
+InstallRpmThread::InstallRpmThread() : QueueWorker(Pause::AfterEveryTask, OperationWord::install())
+{
+}
 
 bool InstallRpmThread::runTask(const OperInfo &task)
 {
@@ -25,13 +25,17 @@ bool InstallRpmThread::runTask(const OperInfo &task)
         reportFailure(task);
         return false;
     }
-    setEndValue(ResultSuccess);
-    emit installExecEnd(installWord, ResultSuccess, task.m_echo, task.m_key);
+    endTask(task, ResultSuccess);
     return true;
 }
 
 void InstallRpmThread::reportFailure(const OperInfo &task)
 {
-    setEndValue(ResultInstallFailed);
-    emit installExecEnd(installWord, ResultInstallFailed, task.m_echo, task.m_key);
+    endTask(task, ResultInstallFailed);
+}
+
+void InstallRpmThread::emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                                     const QString &key)
+{
+    emit installExecEnd(oper, result, echo, key);
 }

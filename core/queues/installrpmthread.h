@@ -16,4 +16,6 @@ signals:
 protected:
     bool runTask(const OperInfo &task) override;
     void reportFailure(const OperInfo &task) override;
+    void emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                       const QString &key) override;
 };

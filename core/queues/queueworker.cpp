@@ -15,7 +15,8 @@
 #include <QMutexLocker>
 #include <QTextStream>
 
-QueueWorker::QueueWorker(Pause pause) : m_pause(pause), m_endValue(ResultNotFinished), m_stopFlag(0)
+QueueWorker::QueueWorker(Pause pause, const QString &operationWord)
+    : m_pause(pause), m_operationWord(operationWord), m_endValue(ResultNotFinished), m_stopFlag(0)
 {
 }
 
@@ -63,6 +64,13 @@ int QueueWorker::getEndValue() const
 void QueueWorker::setEndValue(int value)
 {
     m_endValue.storeRelease(value);
+}
+
+void QueueWorker::endTask(const OperInfo &task, int result)
+{
+    setEndValue(result);
+    emit taskEnded(m_operationWord, result, task.m_echo, task.m_key);
+    emitWorkerEnd(m_operationWord, result, task.m_echo, task.m_key);
 }
 
 void QueueWorker::run()

@@ -28,12 +28,17 @@ public:
     // -3 while no result is pending.
     int getEndValue() const;
 
+signals:
+    // The end of every task, whatever the worker: operation word, result code, echo text and
+    // task key. Each worker's own end signal follows it with the same values.
+    void taskEnded(const QString &oper, int result, const QString &echo, const QString &key);
+
 protected:
     enum class Pause {
         AfterSuccess, // a failed task is followed by the next one at once
         AfterEveryTask,
     };
-    explicit QueueWorker(Pause pause);
+    QueueWorker(Pause pause, const QString &operationWord);
 
     void run() override;
 
@@ -42,6 +47,9 @@ protected:
     // Sets the end value and emits the final signal of a task that failed before or at its
     // first stage (also used for tasks refused for unsafe values).
     virtual void reportFailure(const OperInfo &task) = 0;
+    // Emits the worker's own end signal; only endTask calls it.
+    virtual void emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                               const QString &key) = 0;
     // The configured package directory; read anew for every task unless a worker caches it.
     virtual QString packagePath() const;
 
@@ -52,6 +60,9 @@ protected:
     bool deleteQueue(const QString &key);
     bool runningTaskCancelled();
     void setEndValue(int value);
+    // The one way a task ends: the end value, taskEnded, then the worker's own signal.
+    void endTask(const OperInfo &task, int result);
+    const QString &operationWord() const { return m_operationWord; }
 
     // pkgpath + "/" + m_rpmname, the task's download directory.
     QString downloadDirectory(const OperInfo &task) const;
@@ -94,6 +105,7 @@ private:
     bool isSafeTask(const OperInfo &task) const;
 
     const Pause m_pause;
+    const QString m_operationWord;
     QMutex m_queueLock;
     QWaitCondition m_queueChanged;
     QList<OperInfo> m_queue;

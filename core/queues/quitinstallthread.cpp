@@ -1,16 +1,17 @@
 #include "queues/quitinstallthread.h"
-#include "records/operationword.h"
 
 #include "queues/taskpackage.h"
 #include "records/codes.h"
+#include "records/operationword.h"
 
 #include <QDebug>
 
 #include <syslog.h>
 
-static const QString quickInstallWord = OperationWord::quickInstall();
-
-QuitInstallThread::QuitInstallThread() : QueueWorker(Pause::AfterSuccess) {}
+QuitInstallThread::QuitInstallThread()
+    : QueueWorker(Pause::AfterSuccess, OperationWord::quickInstall())
+{
+}
 
 // The digit that follows the name in a listed package string, 0 when there is none.
 static int digitAfterName(const QString &line, const QString &name)
@@ -27,8 +28,9 @@ bool QuitInstallThread::runTask(const OperInfo &task)
         reportFailure(task);
         return false;
     }
+    // The download phase ended; the installation follows.
     setEndValue(ResultSuccess);
-    emit downloadExecEnd(quickInstallWord, ResultSuccess, task.m_echo, task.m_key);
+    emit downloadExecEnd(operationWord(), ResultSuccess, task.m_echo, task.m_key);
 
     const TaskPackage package(task.m_rpmname);
     const QByteArray rpmname = task.m_rpmname.toUtf8();
@@ -46,22 +48,25 @@ bool QuitInstallThread::runTask(const OperInfo &task)
 
     if (!installed) {
         // The downloaded files stay for an install from the download manager.
-        setEndValue(ResultInstallFailed);
         syslog(LOG_ERR, "*************** quick install %s is fail\n",
                task.m_key.toUtf8().constData());
-        emit quickinstallExecEnd(quickInstallWord, ResultInstallFailed, task.m_echo, task.m_key);
+        endTask(task, ResultInstallFailed);
         return false;
     }
     recordInstallation(task);
-    setEndValue(ResultSuccess);
-    emit quickinstallExecEnd(quickInstallWord, ResultSuccess, task.m_echo, task.m_key);
+    endTask(task, ResultSuccess);
     return true;
 }
 
 void QuitInstallThread::reportFailure(const OperInfo &task)
 {
-    setEndValue(ResultFailure);
     syslog(LOG_ERR, "*************** quick install download %s is fail\n",
            task.m_key.toUtf8().constData());
-    emit quickinstallExecEnd(quickInstallWord, ResultFailure, task.m_echo, task.m_key);
+    endTask(task, ResultFailure);
+}
+
+void QuitInstallThread::emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                                      const QString &key)
+{
+    emit quickinstallExecEnd(oper, result, echo, key);
 }

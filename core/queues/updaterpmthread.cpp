@@ -1,19 +1,17 @@
 #include "queues/updaterpmthread.h"
-#include "records/operationword.h"
 
 #include "engine/shellfunctions.h"
 #include "queues/taskpackage.h"
 #include "records/clientconfig.h"
 #include "records/codes.h"
+#include "records/operationword.h"
 #include "records/paths.h"
 
 #include <QDebug>
 
 #include <syslog.h>
 
-static const QString upgradeWord = OperationWord::upgrade();
-
-UpdateRpmThread::UpdateRpmThread() : QueueWorker(Pause::AfterSuccess) {}
+UpdateRpmThread::UpdateRpmThread() : QueueWorker(Pause::AfterSuccess, OperationWord::upgrade()) {}
 
 void UpdateRpmThread::run()
 {
@@ -56,7 +54,7 @@ bool UpdateRpmThread::runTask(const OperInfo &task)
         reportFailure(task);
         return false;
     }
-    emit downloadExecEnd(upgradeWord, ResultSuccess, task.m_echo, task.m_key);
+    emit downloadExecEnd(operationWord(), ResultSuccess, task.m_echo, task.m_key);
 
     lockRpm();
     const int result = runEvaluated(upgradeCommand(directory));
@@ -67,23 +65,26 @@ bool UpdateRpmThread::runTask(const OperInfo &task)
     // A failed upgrade keeps nothing: the next attempt downloads afresh.
     removeDirectory(directory);
     if (!upgraded) {
-        setEndValue(ResultInstallFailed);
-        emit updateRpmExecEnd(upgradeWord, ResultInstallFailed, task.m_echo, task.m_key);
+        endTask(task, ResultInstallFailed);
         return false;
     }
     execText(Paths::localDatabase(), "update software set version=?,release_ver=? where name=?;",
              package.version, package.release, package.name);
     execText(Paths::catalogDatabase(), "update softwares set sign='2' where s_rpm=?;",
              task.m_rpmname);
-    setEndValue(ResultSuccess);
-    emit updateRpmExecEnd(upgradeWord, ResultSuccess, task.m_echo, task.m_key);
+    endTask(task, ResultSuccess);
     return true;
 }
 
 void UpdateRpmThread::reportFailure(const OperInfo &task)
 {
-    setEndValue(ResultFailure);
     syslog(LOG_ERR, "***************update software  download %s is fail\n",
            task.m_key.toUtf8().constData());
-    emit updateRpmExecEnd(upgradeWord, ResultFailure, task.m_echo, task.m_key);
+    endTask(task, ResultFailure);
+}
+
+void UpdateRpmThread::emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                                    const QString &key)
+{
+    emit updateRpmExecEnd(oper, result, echo, key);
 }

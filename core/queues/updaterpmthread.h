@@ -21,6 +21,8 @@ protected:
     void run() override;
     bool runTask(const OperInfo &task) override;
     void reportFailure(const OperInfo &task) override;
+    void emitWorkerEnd(const QString &oper, int result, const QString &echo,
+                       const QString &key) override;
     QString packagePath() const override;
 
 private:

@@ -19,29 +19,42 @@ void ResultRecorder::record(Worker *worker, Signal signal, const char *name)
             });
 }
 
+void ResultRecorder::recordEnded(QueueWorker *worker)
+{
+    connect(worker, &QueueWorker::taskEnded, this,
+            [this](const QString &oper, int code, const QString &echo, const QString &key) {
+                ended.append(QStringLiteral("%1 %2 %3 %4").arg(oper).arg(code).arg(echo, key));
+            });
+}
+
 void ResultRecorder::watch(GetAuthThread *worker)
 {
+    recordEnded(worker);
     record(worker, &GetAuthThread::uninstallExecEnd, "uninstallExecEnd");
 }
 
 void ResultRecorder::watch(InstallRpmThread *worker)
 {
+    recordEnded(worker);
     record(worker, &InstallRpmThread::installExecEnd, "installExecEnd");
 }
 
 void ResultRecorder::watch(QuitInstallThread *worker)
 {
+    recordEnded(worker);
     record(worker, &QuitInstallThread::downloadExecEnd, "downloadExecEnd");
     record(worker, &QuitInstallThread::quickinstallExecEnd, "quickinstallExecEnd");
 }
 
 void ResultRecorder::watch(DownloadThread *worker)
 {
+    recordEnded(worker);
     record(worker, &DownloadThread::downloadExecEnd, "downloadExecEnd");
 }
 
 void ResultRecorder::watch(UpdateRpmThread *worker)
 {
+    recordEnded(worker);
     record(worker, &UpdateRpmThread::downloadExecEnd, "downloadExecEnd");
     record(worker, &UpdateRpmThread::updateRpmExecEnd, "updateRpmExecEnd");
 }

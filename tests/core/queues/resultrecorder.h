@@ -27,10 +27,13 @@ public:
     void watch(UpdateRpmThread *worker);
 
     QStringList results;
+    // The workers' common taskEnded, each as "operation code echo key".
+    QStringList ended;
 
 private:
     template <typename Worker, typename Signal>
     void record(Worker *worker, Signal signal, const char *name);
+    void recordEnded(QueueWorker *worker);
 };
 
 // Workers run commands until stopped; none may outlive its sandbox.

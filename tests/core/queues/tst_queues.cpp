@@ -500,6 +500,8 @@ private slots:
         QVERIFY(finish(worker));
 
         QCOMPARE(recorder.results, results);
+        // One common end per task, not for the download phase before it.
+        QCOMPARE(recorder.ended, QStringList{results.last().section(' ', 1)});
         const QString directory = downloadDirectory(sandbox, rpmname);
         QCOMPARE(tools.calls("yum").value(0),
                  QStringList({yum.at(0), "--downloadonly", "--downloaddir", directory, yum.at(1)}));
@@ -554,6 +556,7 @@ private slots:
                                                    .arg(expected.finalSignal, expected.word)
                                                    .arg(expected.failure)
                                                    .arg(key)});
+        QCOMPARE(recorder.ended, QStringList{recorder.results.first().section(' ', 1)});
         QVERIFY(tools.calls("yum").isEmpty());
         QVERIFY(tools.calls("rpm").isEmpty());
         for (const QString &canary : canaries)
