@@ -6,7 +6,9 @@
  *   vqspeer recv COUNT                 prints "init RESULT", then "LENGTH TEXT" for COUNT
  *                                      receives, and ends without coming back for more
  *   vqspeer stamp COUNT                the same, with "NANOSECONDS LENGTH" for each message:
- *                                      when it arrived, on the monotonic clock */
+ *                                      when it arrived, on the monotonic clock
+ *   vqspeer from COUNT                 the same, with "LENGTH [SENDER] TEXT": who the
+ *                                      transport says sent it */
 
 #include "vqs.h"
 
@@ -70,16 +72,20 @@ int main(int argc, char **argv)
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
     int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
-    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp)) {
+    int from = argc == 3 && strcmp(argv[1], "from") == 0;
+    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || from)) {
         static char buffer[VQS_MAX_MESSAGE + 1];
+        char sender[256];
         printf("init %d\n", vqs_message_recv_init());
         fflush(stdout);
         for (int i = atoi(argv[2]); i > 0; i--) {
-            int len = vqs_message_recv(buffer);
+            int len = vqs_message_recv_from(buffer, sender, sizeof sender);
             struct timespec now;
             clock_gettime(CLOCK_MONOTONIC, &now);
             if (stamp)
                 printf("%lld %d\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec, len);
+            else if (from)
+                printf("%d [%s] %s\n", len, sender, buffer);
             else
                 printf("%d %s\n", len, buffer);
             fflush(stdout);
@@ -88,6 +94,6 @@ int main(int argc, char **argv)
     }
     fprintf(stderr, "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
                     "threads DEST SENDERS EACH | vqspeer "
-                    "recv COUNT | vqspeer stamp COUNT\n");
+                    "recv COUNT | vqspeer stamp COUNT | vqspeer from COUNT\n");
     return 2;
 }
