@@ -2,6 +2,7 @@
 // and the demo. See --help.
 #include "brokersetup.h"
 #include "catalogserver.h"
+#include "clienttable.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -35,7 +36,11 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Answers join_requ with join_resp and data_requ with the catalog as "
-                       "data_resp frame(s); pushes frames on command.\n") +
+                       "data_resp frame(s); pushes frames on command.\n"
+                       "Through the broker a request is answered at the desktop of the account "
+                       "that sent it (desk-A: A; group-P: the address the frame names, within P, "
+                       "whose queue the server makes); over direct TCP at the address the frame "
+                       "names, never the broadcast address.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
         QLatin1String(Commands));
     parser.addHelpOption();
@@ -72,17 +77,27 @@ int main(int argc, char **argv)
     const QCommandLineOption noServe(
         QStringLiteral("no-serve"),
         QStringLiteral("Only write the files and run --commands, then exit."));
+    const QCommandLineOption maxClients(
+        QStringLiteral("max-clients"),
+        QStringLiteral("Clients kept for pushes over direct TCP; beyond, the one heard from "
+                       "longest ago is dropped (default 4096)."),
+        QStringLiteral("count"), QString::number(ClientTable::DefaultLimit));
     const QCommandLineOption filesOnly(
         QStringLiteral("files-only"),
         QStringLiteral("Leave data_requ unanswered: clients fetch the catalog file over HTTP."));
-    parser.addOptions(
-        {catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly, verbose});
+    parser.addOptions({catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly,
+                       verbose, maxClients});
     parser.process(app);
 
     bool ok = false;
     const int maxBytes = parser.value(maxFrame).toInt(&ok);
     if (!ok || maxBytes < 128 || maxBytes > 65535) {
         std::fprintf(stderr, "catalog-server: --max-frame must be 128..65535\n");
+        return 2;
+    }
+    const int clientLimit = parser.value(maxClients).toInt(&ok);
+    if (!ok || clientLimit < 1) {
+        std::fprintf(stderr, "catalog-server: --max-clients must be a positive number\n");
         return 2;
     }
     // The transport reads its settings from the environment.
@@ -94,8 +109,9 @@ int main(int argc, char **argv)
     BrokerSetup::prepare();
 
     // Never deleted: the receiving thread uses it until the process ends.
-    CatalogServer *server = new CatalogServer(parser.value(files), maxBytes,
-                                              !parser.isSet(filesOnly), parser.isSet(verbose));
+    CatalogServer *server =
+        new CatalogServer(parser.value(files), maxBytes, !parser.isSet(filesOnly),
+                          parser.isSet(verbose), clientLimit);
     QString error;
     if (parser.isSet(catalog) &&
         (!server->setCatalog(parser.value(catalog), &error) || !server->writeCatalogFile(&error))) {
