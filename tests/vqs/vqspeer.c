@@ -8,9 +8,12 @@
  *   vqspeer stamp COUNT                the same, with "NANOSECONDS LENGTH" for each message:
  *                                      when it arrived, on the monotonic clock
  *   vqspeer from COUNT                 the same, with "LENGTH [SENDER] TEXT": who the
- *                                      transport says sent it */
+ *                                      transport says sent it
+ *   vqspeer queue ADDRESS              makes the queue of desktop ADDRESS as the catalog server
+ *                                      does for a group's desktop (status 1 when it cannot) */
 
 #include "vqs.h"
+#include "vqsbroker.h"
 
 #include <pthread.h>
 #include <stdio.h>
@@ -35,6 +38,23 @@ static void *send_numbered(void *arg)
             s->failures++;
     }
     return NULL;
+}
+
+static int make_queue(const char *address)
+{
+    amqp_rpc_reply_t reply;
+    amqp_connection_state_t conn = vqs_broker_connect(&reply);
+    if (!conn || reply.reply_type != AMQP_RESPONSE_NORMAL) {
+        fprintf(stderr, "vqspeer: cannot reach the broker\n");
+        return 1;
+    }
+    amqp_channel_t channel = 1;
+    char why[1024];
+    int rc = vqs_broker_make_desktop_queue(conn, &channel, address, why, sizeof why);
+    if (rc != 0)
+        fprintf(stderr, "vqspeer: %s\n", why);
+    amqp_destroy_connection(conn);
+    return rc == 0 ? 0 : 1;
 }
 
 static int send_from_threads(const char *dest, int count, int each)
@@ -69,6 +89,8 @@ int main(int argc, char **argv)
             failures += vqs_message_send(argv[i], argv[i + 1]) != 0;
         return failures == 0 ? 0 : 1;
     }
+    if (argc == 3 && strcmp(argv[1], "queue") == 0)
+        return make_queue(argv[2]);
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
     int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
@@ -92,8 +114,9 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    fprintf(stderr, "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
-                    "threads DEST SENDERS EACH | vqspeer "
-                    "recv COUNT | vqspeer stamp COUNT | vqspeer from COUNT\n");
+    fprintf(stderr,
+            "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
+            "threads DEST SENDERS EACH | vqspeer "
+            "recv COUNT | vqspeer stamp COUNT | vqspeer from COUNT | vqspeer queue ADDRESS\n");
     return 2;
 }

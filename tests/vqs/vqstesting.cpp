@@ -137,12 +137,12 @@ PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env)
     return run;
 }
 
-QStringList receiveInPeer(const QString &settings, int count)
+QStringList receiveInPeer(const QString &settings, int count, const QString &command)
 {
     QProcess peer;
     peer.setProcessEnvironment(withSettings(settings));
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(VQS_PEER_PROGRAM, {"recv", QString::number(count)});
+    peer.start(VQS_PEER_PROGRAM, {command, QString::number(count)});
     if (!peer.waitForFinished(kWaitMs))
         peer.kill();
     peer.waitForFinished();

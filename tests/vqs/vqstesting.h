@@ -44,7 +44,8 @@ struct PeerRun {
     QString errors;
 };
 PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env);
-// What "vqspeer recv count" printed for its messages with VQS_CONFIG set to settings.
-QStringList receiveInPeer(const QString &settings, int count);
+// What "vqspeer recv count" (or another of its receiving commands) printed for its messages
+// with VQS_CONFIG set to settings.
+QStringList receiveInPeer(const QString &settings, int count, const QString &command = "recv");
 
 } // namespace VqsTesting
