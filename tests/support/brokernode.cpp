@@ -1,5 +1,7 @@
 #include "brokernode.h"
 
+#include "amqpclient.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -125,7 +127,14 @@ QString BrokerNode::freshAddress()
 {
     if (m_addresses == DesktopAccounts)
         qFatal("BrokerNode: all %d desktop accounts are in use", DesktopAccounts);
-    return desktopAddress(++m_addresses);
+    const QString address = desktopAddress(++m_addresses);
+    // Its queue has been bound to the broadcast address since the node started: what earlier
+    // tests pushed to everyone is not this test's.
+    AmqpClient desk(value(QStringLiteral("AMQP_PORT")).toInt(), QStringLiteral("corvane"),
+                    account(address), password(address));
+    if (desk.purgeQueue(address) != QLatin1String("ok"))
+        qFatal("BrokerNode: cannot empty the queue of %s", qPrintable(address));
+    return address;
 }
 
 QString BrokerNode::groupAddress()

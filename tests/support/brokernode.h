@@ -35,8 +35,8 @@ public:
     // The account of address and its password.
     QString account(const QString &address);
     QString password(const QString &address);
-    // A desktop address with an account and a queue of its own that no earlier call gave, so
-    // that no test meets another's messages.
+    // A desktop address with an account and a queue of its own that no earlier call gave,
+    // its queue emptied, so that no test meets another's messages.
     QString freshAddress();
     // A desktop address of the group account no earlier call gave; it has no queue yet.
     QString groupAddress();
