@@ -150,7 +150,8 @@ static int other_frame(void)
 static void keep_sender(const amqp_basic_properties_t *props)
 {
     g_sender[0] = '\0';
-    if (!(props->_flags & AMQP_BASIC_USER_ID_FLAG) || props->user_id.len >= sizeof g_sender ||
+    if (!(props->_flags & AMQP_BASIC_USER_ID_FLAG) || props->user_id.len == 0 ||
+        props->user_id.len >= sizeof g_sender ||
         memchr(props->user_id.bytes, '\0', props->user_id.len))
         return;
     memcpy(g_sender, props->user_id.bytes, props->user_id.len);
