@@ -9,14 +9,21 @@
 #include "vqslink.h"
 #include "vqstcprecv.h"
 #include "vqstcpsend.h"
+#include "vqstime.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <poll.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 
-enum receiver { NO_RECEIVER, TCP_RECEIVER, BROKER_RECEIVER };
+/* OWN_RECEIVER: the settings file was refused; only this process's own messages come. */
+enum receiver { NO_RECEIVER, TCP_RECEIVER, BROKER_RECEIVER, OWN_RECEIVER };
 
-/* Used by the receiving thread only. */
+/* Held while a thread receives or prepares the receiver, whose state it guards: a second
+ * vqs_message_recv_init must not free that state under a thread still receiving. */
+static pthread_mutex_t g_receiving = PTHREAD_MUTEX_INITIALIZER;
 static enum receiver g_receiver = NO_RECEIVER;
 
 /* 127.0.0.1 and this host's own address: the process's own receiver, without the broker. */
@@ -47,7 +54,12 @@ int vqs_message_send(const char *dest, const char *text)
         return -1;
     }
     const struct vqs_settings *s = vqs_settings();
-    if (!s->broker)
+    if (s->refused && !is_self(s, addr)) {
+        fprintf(stderr, "vqs: message to %s refused: the settings file %s was refused\n", dest,
+                s->file);
+        return -1;
+    }
+    if (!s->broker && !s->refused)
         return vqs_tcp_send(addr, text, len);
     if (is_self(s, addr))
         return vqs_inbox_put(text, len, s->backlog);
@@ -56,9 +68,18 @@ int vqs_message_send(const char *dest, const char *text)
     return vqs_broker_send(s, key, text, len);
 }
 
-int vqs_message_recv_init(void)
+/* Called with g_receiving held. */
+static int prepare_receiver(void)
 {
     const struct vqs_settings *s = vqs_settings();
+    if (s->refused) {
+        /* Not the other transport instead: whoever may change the file chose neither. */
+        vqs_tcp_recv_close();
+        vqs_broker_recv_close();
+        g_receiver = OWN_RECEIVER;
+        fprintf(stderr, "vqs: nothing is received: the settings file %s was refused\n", s->file);
+        return -1;
+    }
     if (s->broker) {
         vqs_tcp_recv_close();
         g_receiver = BROKER_RECEIVER;
@@ -69,6 +90,31 @@ int vqs_message_recv_init(void)
     return vqs_tcp_recv_init();
 }
 
+int vqs_message_recv_init(void)
+{
+    if (pthread_mutex_trylock(&g_receiving) != 0) {
+        fprintf(stderr, "vqs: receiver not prepared again: another thread is receiving\n");
+        return -1;
+    }
+    int rc = prepare_receiver();
+    pthread_mutex_unlock(&g_receiving);
+    return rc;
+}
+
+/* This process's own messages, all that comes while the settings file is refused. */
+static int own_message(char *buffer)
+{
+    const int inbox = vqs_inbox_fd();
+    for (;;) {
+        int len = vqs_inbox_take(buffer);
+        if (len >= 0)
+            return len;
+        struct pollfd p = {.fd = inbox, .events = POLLIN};
+        if (inbox < 0 || (poll(&p, 1, -1) < 0 && errno != EINTR))
+            return vqs_fail_after_pause();
+    }
+}
+
 int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size)
 {
     if (sender && sender_size > 0)
@@ -76,13 +122,21 @@ int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size)
     if (!buffer)
         return -1;
     buffer[0] = '\0';
+    pthread_mutex_lock(&g_receiving);
     if (g_receiver == NO_RECEIVER)
-        vqs_message_recv_init();
-    if (g_receiver != BROKER_RECEIVER)
-        return vqs_tcp_recv(buffer);
-    int len = vqs_broker_recv(buffer);
-    if (len >= 0 && sender && sender_size > 0)
-        vqs_broker_recv_sender(sender, sender_size);
+        prepare_receiver();
+    int len;
+    if (g_receiver == OWN_RECEIVER) {
+        len = own_message(buffer);
+    } else if (g_receiver == BROKER_RECEIVER) {
+        len = vqs_broker_recv(buffer);
+        /* Read under the lock: the next receive replaces the delivery it names. */
+        if (len >= 0 && sender && sender_size > 0)
+            vqs_broker_recv_sender(sender, sender_size);
+    } else {
+        len = vqs_tcp_recv(buffer);
+    }
+    pthread_mutex_unlock(&g_receiving);
     return len;
 }
 

@@ -19,9 +19,10 @@ extern "C" {
 
 /* Queues text (NUL-terminated) for delivery to the dotted IPv4 address dest and returns at
  * once. Messages to one destination arrive in the order sent. 0 when queued, -1 when the
- * destination is not an address, the text is longer than VQS_MAX_MESSAGE (refused whole) or
- * the backlog waiting for the broker is full (dropped, said on standard error). Direct TCP
- * reads the port from VQS_PORT at each call. Safe to call from several threads. */
+ * destination is not an address, the text is longer than VQS_MAX_MESSAGE (refused whole), the
+ * backlog waiting for the broker is full (dropped, said on standard error) or the settings
+ * file was refused and dest is not 127.0.0.1. Direct TCP reads the port from VQS_PORT at each
+ * call. Safe to call from several threads. */
 VQS_EXPORT int vqs_message_send(const char *dest, const char *text);
 
 /* Prepares the receiver; call once on the receiving thread before vqs_message_recv. Direct
@@ -29,14 +30,18 @@ VQS_EXPORT int vqs_message_send(const char *dest, const char *text);
  * previous socket and its connections and binds anew. Broker: consumes this host's queue,
  * which the administrator's set-up (or the catalog server) made: 0 on success, -1 when the
  * broker cannot be had now or the queue does not exist yet (the receive keeps trying) or no
- * address is configured. */
+ * address is configured. -1 as well, changing nothing, while another thread is in
+ * vqs_message_recv or vqs_message_recv_from; and when the settings file was refused (then
+ * only this process's own messages are received). */
 VQS_EXPORT int vqs_message_recv_init(void);
 
 /* Blocks until one whole message has arrived and copies it, NUL-terminated, into buffer,
  * which must hold VQS_MAX_MESSAGE + 1 bytes. Returns the message length, -1 on failure
- * (buffer left empty). Through the broker, a message is acknowledged when the caller comes
- * back for the next one: one handed out to a process that ends before that comes again.
- * Not for concurrent use: one receiving thread per process. */
+ * (buffer left empty). A message holding a NUL byte or longer than VQS_MAX_MESSAGE is refused
+ * with a line on standard error and the next one awaited. Through the broker, a message is
+ * acknowledged when the caller comes back for the next one: one handed out to a process that
+ * ends before that comes again. Meant for one receiving thread per process; calls from two
+ * threads take turns. */
 VQS_EXPORT int vqs_message_recv(char *buffer);
 
 /* As vqs_message_recv, and names who sent the message in sender (size bytes, NUL-terminated):

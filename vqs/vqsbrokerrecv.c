@@ -108,31 +108,23 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
     return consume();
 }
 
-/* A non-deliver frame the broker sent; false when the connection is no longer usable. */
-static int other_frame(void)
+/* A frame the broker sent that is not a delivery; false when the connection is no longer
+ * usable. */
+static int other_frame(const amqp_frame_t *frame)
 {
-    amqp_frame_t frame;
-    struct timeval none = {0, 0};
-    int rc = amqp_simple_wait_frame_noblock(g_link.conn, &frame, &none);
-    if (rc == AMQP_STATUS_TIMEOUT)
-        return 1;
-    if (rc != AMQP_STATUS_OK) {
-        report("lost the connection: ", amqp_error_string2(rc));
-        return 0;
-    }
-    if (frame.frame_type != AMQP_FRAME_METHOD)
+    if (frame->frame_type != AMQP_FRAME_METHOD)
         return 1;
     char text[600];
-    switch (frame.payload.method.id) {
+    switch (frame->payload.method.id) {
     case AMQP_CHANNEL_CLOSE_METHOD: {
-        const amqp_channel_close_t *m = frame.payload.method.decoded;
+        const amqp_channel_close_t *m = frame->payload.method.decoded;
         snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len,
                  (const char *)m->reply_text.bytes);
         report("the broker stopped the delivery: ", text);
         return 0;
     }
     case AMQP_CONNECTION_CLOSE_METHOD: {
-        const amqp_connection_close_t *m = frame.payload.method.decoded;
+        const amqp_connection_close_t *m = frame->payload.method.decoded;
         snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len,
                  (const char *)m->reply_text.bytes);
         report("the broker closed the connection: ", text);
@@ -146,16 +138,16 @@ static int other_frame(void)
     }
 }
 
-/* The broker refuses a user-id other than the publisher's login, so it names the sender. */
-static void keep_sender(const amqp_basic_properties_t *props)
+/* The broker refuses a user-id other than the publisher's login, so it names the sender.
+ * Copied out of the header at once: reading the body may release the memory it is in. */
+static void sender_of(const amqp_basic_properties_t *props, char *sender, size_t size)
 {
-    g_sender[0] = '\0';
+    sender[0] = '\0';
     if (!(props->_flags & AMQP_BASIC_USER_ID_FLAG) || props->user_id.len == 0 ||
-        props->user_id.len >= sizeof g_sender ||
-        memchr(props->user_id.bytes, '\0', props->user_id.len))
+        props->user_id.len >= size || memchr(props->user_id.bytes, '\0', props->user_id.len))
         return;
-    memcpy(g_sender, props->user_id.bytes, props->user_id.len);
-    g_sender[props->user_id.len] = '\0';
+    memcpy(sender, props->user_id.bytes, props->user_id.len);
+    sender[props->user_id.len] = '\0';
 }
 
 void vqs_broker_recv_sender(char *sender, size_t size)
@@ -164,49 +156,92 @@ void vqs_broker_recv_sender(char *sender, size_t size)
         strcpy(sender, g_sender);
 }
 
-/* One delivery, taken without waiting: its length when handed out into buffer, -1 when none
- * is complete, -2 when the connection is no longer usable. */
+/* The next frame of the delivery being taken, of type: the broker sends a delivery's frames
+ * together. 0, or -1 when the connection is no longer usable. */
+static int content_frame(amqp_frame_t *frame, uint8_t type)
+{
+    struct timeval wait = {.tv_sec = VQS_HEARTBEAT_S, .tv_usec = 0};
+    int rc = amqp_simple_wait_frame_noblock(g_link.conn, frame, &wait);
+    if (rc != AMQP_STATUS_OK) {
+        report("lost the connection: ", amqp_error_string2(rc));
+        return -1;
+    }
+    if (frame->frame_type != type || frame->channel != g_link.channel) {
+        report("receiving: ", "a delivery broken off");
+        return -1;
+    }
+    return 0;
+}
+
+/* One delivery, taken when its first frame is there: its length when handed out into buffer,
+ * -1 when none was handed out, -2 when the connection is no longer usable. The frames are
+ * read one by one, so a body over the largest message is refused from its header and read
+ * off without being kept. */
 static int take_delivery(char *buffer)
 {
-    amqp_envelope_t envelope;
+    amqp_frame_t frame;
     struct timeval none = {0, 0};
     amqp_maybe_release_buffers(g_link.conn);
-    amqp_rpc_reply_t reply = amqp_consume_message(g_link.conn, &envelope, &none, 0);
-    if (reply.reply_type == AMQP_RESPONSE_LIBRARY_EXCEPTION) {
-        if (reply.library_error == AMQP_STATUS_TIMEOUT)
-            return -1;
-        if (reply.library_error == AMQP_STATUS_UNEXPECTED_STATE)
-            return other_frame() ? -1 : -2;
-        report("lost the connection: ", amqp_error_string2(reply.library_error));
+    int rc = amqp_simple_wait_frame_noblock(g_link.conn, &frame, &none);
+    if (rc == AMQP_STATUS_TIMEOUT)
+        return -1;
+    if (rc != AMQP_STATUS_OK) {
+        report("lost the connection: ", amqp_error_string2(rc));
         return -2;
     }
-    if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
-        char why[600];
-        vqs_link_describe(reply, why, sizeof why);
-        report("receiving: ", why);
+    if (frame.frame_type != AMQP_FRAME_METHOD ||
+        frame.payload.method.id != AMQP_BASIC_DELIVER_METHOD)
+        return other_frame(&frame) ? -1 : -2;
+    const uint64_t tag = ((const amqp_basic_deliver_t *)frame.payload.method.decoded)->delivery_tag;
+    if (content_frame(&frame, AMQP_FRAME_HEADER) != 0)
         return -2;
+    const uint64_t size = frame.payload.properties.body_size;
+    const amqp_basic_properties_t *props = frame.payload.properties.decoded;
+    char id[256];
+    size_t idlen = 0;
+    if (props->_flags & AMQP_BASIC_MESSAGE_ID_FLAG) {
+        idlen = props->message_id.len < sizeof id ? props->message_id.len : sizeof id;
+        memcpy(id, props->message_id.bytes, idlen);
     }
-    const amqp_bytes_t body = envelope.message.body;
-    const amqp_basic_properties_t *props = &envelope.message.properties;
+    char sender[VQS_TEXT_SETTING];
+    sender_of(props, sender, sizeof sender);
+    int ok = AMQP_STATUS_OK;
+    const int too_long = size > VQS_MAX_MESSAGE;
+    if (too_long) {
+        fprintf(stderr,
+                "vqs: message of %llu bytes from the broker refused: longer than %d bytes\n",
+                (unsigned long long)size, VQS_MAX_MESSAGE);
+        ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
+    }
+    for (uint64_t got = 0; got < size && ok == AMQP_STATUS_OK;) {
+        if (content_frame(&frame, AMQP_FRAME_BODY) != 0)
+            return -2;
+        const amqp_bytes_t part = frame.payload.body_fragment;
+        if (part.len > size - got) {
+            report("receiving: ", "a body longer than announced");
+            return -2;
+        }
+        if (!too_long)
+            memcpy(buffer + got, part.bytes, part.len);
+        got += part.len;
+        amqp_maybe_release_buffers_on_channel(g_link.conn, g_link.channel);
+    }
     int len = -1;
-    int ok = 0;
-    if (body.len > VQS_MAX_MESSAGE) {
-        fprintf(stderr, "vqs: message of %lu bytes from the broker refused: longer than %d bytes\n",
-                (unsigned long)body.len, VQS_MAX_MESSAGE);
-        ok = amqp_basic_reject(g_link.conn, g_link.channel, envelope.delivery_tag, 0);
-    } else if ((props->_flags & AMQP_BASIC_MESSAGE_ID_FLAG) &&
-               vqs_mark_seen(props->message_id.bytes, props->message_id.len)) {
+    if (too_long) {
+        /* Rejected above. */
+    } else if (memchr(buffer, '\0', size)) {
+        /* The frame would end at the NUL: what follows it would be lost without a word. */
+        fprintf(stderr, "vqs: message from the broker refused: it holds a NUL byte\n");
+        ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
+    } else if (idlen && vqs_mark_seen(id, idlen)) {
         /* Already handed out once: published again or delivered again. */
-        ok = amqp_basic_ack(g_link.conn, g_link.channel, envelope.delivery_tag, 0);
+        ok = amqp_basic_ack(g_link.conn, g_link.channel, tag, 0);
     } else {
-        len = (int)body.len;
-        if (len > 0)
-            memcpy(buffer, body.bytes, body.len);
-        buffer[len] = '\0';
-        g_unacked = envelope.delivery_tag;
-        keep_sender(props);
+        len = (int)size;
+        g_unacked = tag;
+        memcpy(g_sender, sender, sizeof g_sender);
     }
-    amqp_destroy_envelope(&envelope);
+    buffer[len < 0 ? 0 : len] = '\0';
     if (ok != AMQP_STATUS_OK) {
         report("lost the connection: ", amqp_error_string2(ok));
         return -2;

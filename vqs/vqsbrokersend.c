@@ -209,16 +209,13 @@ static int publish_waiting(void)
     return 0;
 }
 
-/* The broker closed the channel: a refused message is dropped once it is known. */
+/* The broker closed the channel over a message it would not take, whatever the code (403 for
+ * rights, 406 for its size, 404 for a missing exchange): that message is dropped once it is
+ * known, or it would be refused again after every reconnection and hold back all others. */
 static void channel_closed(const amqp_channel_close_t *m)
 {
     char text[512];
     snprintf(text, sizeof text, "%.*s", (int)m->reply_text.len, (const char *)m->reply_text.bytes);
-    if (m->reply_code != AMQP_ACCESS_REFUSED) {
-        vqs_link_report(t_used, "the broker stopped the publishing: ", text);
-        drop_link(1);
-        return;
-    }
     pthread_mutex_lock(&g_lock);
     size_t outstanding = 0;
     struct item *only = NULL;
@@ -233,12 +230,15 @@ static void channel_closed(const amqp_channel_close_t *m)
     if (outstanding > 1 && only->seq > t_careful_until)
         t_careful_until = only->seq;
     pthread_mutex_unlock(&g_lock);
-    if (outstanding == 1) {
+    if (outstanding == 0) {
+        /* Not about a message: connect again after the usual pause. */
+        vqs_link_report(t_used, "the broker stopped the publishing: ", text);
+    } else if (outstanding == 1) {
         char why[600];
         snprintf(why, sizeof why, "refused by the broker (%s)", text);
         settle(only->tag, 0, why);
     }
-    drop_link(0);
+    drop_link(outstanding == 0);
 }
 
 /* 0, or -1 when the connection has to be made again. */

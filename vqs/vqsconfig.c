@@ -1,6 +1,8 @@
 #include "vqsconfig.h"
 #include "vqsenv.h"
 
+#include <amqp.h>
+
 #include <arpa/inet.h>
 #include <ctype.h>
 #include <errno.h>
@@ -9,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +52,17 @@ static int address_setting(char *field, const char *value)
     if (inet_pton(AF_INET, value, &addr) != 1)
         return -1;
     return text_setting(field, INET_ADDRSTRLEN, value);
+}
+
+static int yes_no(int *field, const char *value)
+{
+    if (strcmp(value, "yes") == 0 || strcmp(value, "true") == 0)
+        *field = 1;
+    else if (strcmp(value, "no") == 0 || strcmp(value, "false") == 0)
+        *field = 0;
+    else
+        return -1;
+    return 0;
 }
 
 static int count_setting(long *field, const char *value)
@@ -92,6 +106,8 @@ static int apply(struct vqs_settings *s, const char *key, const char *value)
         if (strcmp(key, g_texts[i].key) == 0)
             return text_setting((char *)s + g_texts[i].offset, g_texts[i].size, value);
     }
+    if (strcmp(key, "allow_plain") == 0)
+        return yes_no(&s->allow_plain, value);
     if (strcmp(key, "address") == 0)
         return address_setting(s->address, value);
     if (strcmp(key, "broadcast") == 0)
@@ -119,16 +135,131 @@ static int apply(struct vqs_settings *s, const char *key, const char *value)
     return -2;
 }
 
-/* The file chooses where frames come from, and frames reach root shell commands: a file
- * that someone else could have written is not used. */
-static int trusted(const char *path, const struct stat *st)
+/* The file chooses where frames come from and the certificate authority which broker is
+ * believed, and frames reach root shell commands: what someone else could have written (or,
+ * for the client key, read) is not used. */
+static int trusted(const char *path, const struct stat *st, int secret)
 {
-    uid_t me = geteuid();
-    if ((st->st_uid != 0 && st->st_uid != me) || (st->st_mode & (S_IWGRP | S_IWOTH))) {
-        fprintf(stderr, "vqs: %s ignored: users other than its owner may change it\n", path);
+    if (st->st_uid != 0 && st->st_uid != geteuid()) {
+        fprintf(stderr, "vqs: %s refused: it belongs to another user\n", path);
+        return 0;
+    }
+    if (st->st_mode & (S_IWGRP | S_IWOTH)) {
+        fprintf(stderr, "vqs: %s refused: users other than its owner may change it\n", path);
+        return 0;
+    }
+    if (secret && (st->st_mode & S_IROTH)) {
+        fprintf(stderr, "vqs: %s refused: every user may read it\n", path);
         return 0;
     }
     return 1;
+}
+
+static int trusted_tls_files(const struct vqs_settings *s)
+{
+    const struct {
+        const char *path;
+        int secret;
+    } files[] = {{s->cacert, 0}, {s->cert, 0}, {s->key, 1}};
+    for (size_t i = 0; i < sizeof files / sizeof files[0]; i++) {
+        struct stat st;
+        if (!files[i].path[0])
+            continue;
+        if (stat(files[i].path, &st) != 0) {
+            fprintf(stderr, "vqs: cannot read %s: %s\n", files[i].path, strerror(errno));
+            return 0;
+        }
+        if (!trusted(files[i].path, &st, files[i].secret))
+            return 0;
+    }
+    return 1;
+}
+
+static int is_loopback(const char *host)
+{
+    struct in_addr v4;
+    struct in6_addr v6;
+    if (strcasecmp(host, "localhost") == 0)
+        return 1;
+    if (inet_pton(AF_INET, host, &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    return inet_pton(AF_INET6, host, &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+/* amqp:// carries the password and the frames in clear: beyond this host only when meant. A
+ * URL that does not parse is left to the connection, which says so. */
+static int plain_url_allowed(const struct vqs_settings *s, const char *path)
+{
+    char text[VQS_TEXT_SETTING];
+    struct amqp_connection_info info;
+    amqp_default_connection_info(&info);
+    snprintf(text, sizeof text, "%s", s->url);
+    if (s->allow_plain || amqp_parse_url(text, &info) != AMQP_STATUS_OK || info.ssl ||
+        is_loopback(info.host))
+        return 1;
+    fprintf(stderr, "vqs: %s: plain amqp:// to %s refused: use amqps:// or allow_plain = yes\n",
+            path, info.host);
+    return 0;
+}
+
+/* Reads the lines into out; 0, or -1 at the first line that is not understood. */
+static int read_lines(const char *path, FILE *file, struct vqs_settings *out)
+{
+    char *line = NULL;
+    size_t capacity = 0;
+    ssize_t length;
+    int number = 0;
+    int rc = 0;
+    while (rc == 0 && (length = getline(&line, &capacity, file)) >= 0) {
+        number++;
+        if (length > 0 && line[length - 1] == '\n')
+            line[--length] = '\0';
+        /* A line cut or read in pieces would apply what follows the cut as a setting. */
+        if (length > VQS_LINE_MAX || memchr(line, '\0', (size_t)length)) {
+            fprintf(stderr, "vqs: %s:%d: longer than %d bytes or holds a NUL byte\n", path, number,
+                    VQS_LINE_MAX);
+            rc = -1;
+            break;
+        }
+        char *text = trim(line);
+        if (*text == '\0' || *text == '#' || *text == ';')
+            continue;
+        char *equals = strchr(text, '=');
+        if (!equals) {
+            fprintf(stderr, "vqs: %s:%d: not \"key = value\"\n", path, number);
+            rc = -1;
+            break;
+        }
+        *equals = '\0';
+        const char *key = trim(text);
+        const char *value = trim(equals + 1);
+        int applied = apply(out, key, value);
+        /* A misspelt key or transport would quietly leave the frames to another transport. */
+        if (applied == -2) {
+            fprintf(stderr, "vqs: %s:%d: unknown setting \"%s\"\n", path, number, key);
+            rc = -1;
+        } else if (applied == -1 && strcmp(key, "transport") == 0) {
+            fprintf(stderr, "vqs: %s:%d: unknown transport \"%s\"\n", path, number, value);
+            rc = -1;
+        } else if (applied == -1) {
+            fprintf(stderr, "vqs: %s:%d: bad value for %s, the default is kept\n", path, number,
+                    key);
+        }
+    }
+    free(line);
+    return rc;
+}
+
+static int refuse(const char *path, struct vqs_settings *out)
+{
+    defaults(out);
+    out->refused = 1;
+    text_setting(out->file, sizeof out->file, path);
+    fprintf(stderr,
+            "vqs: settings %s refused: nothing is sent or received but this process's own "
+            "messages\n",
+            path);
+    return -1;
 }
 
 int vqs_settings_load(const char *path, struct vqs_settings *out)
@@ -137,38 +268,17 @@ int vqs_settings_load(const char *path, struct vqs_settings *out)
     FILE *file = fopen(path, "re");
     struct stat st;
     if (!file || fstat(fileno(file), &st) != 0) {
-        fprintf(stderr, "vqs: cannot read %s: %s; direct TCP is used\n", path, strerror(errno));
+        fprintf(stderr, "vqs: cannot read %s: %s\n", path, strerror(errno));
         if (file)
             fclose(file);
-        return -1;
+        return refuse(path, out);
     }
-    if (!trusted(path, &st)) {
-        fclose(file);
-        return -1;
-    }
-    char line[2 * VQS_TEXT_SETTING];
-    int number = 0;
-    while (fgets(line, sizeof line, file)) {
-        number++;
-        char *text = trim(line);
-        if (*text == '\0' || *text == '#' || *text == ';')
-            continue;
-        char *equals = strchr(text, '=');
-        if (!equals) {
-            fprintf(stderr, "vqs: %s:%d: not \"key = value\", skipped\n", path, number);
-            continue;
-        }
-        *equals = '\0';
-        const char *key = trim(text);
-        const char *value = trim(equals + 1);
-        int rc = apply(out, key, value);
-        if (rc == -2)
-            fprintf(stderr, "vqs: %s:%d: unknown setting \"%s\", skipped\n", path, number, key);
-        else if (rc == -1)
-            fprintf(stderr, "vqs: %s:%d: bad value for %s, the default is kept\n", path, number,
-                    key);
-    }
+    int rc = trusted(path, &st, 0) ? read_lines(path, file, out) : -1;
     fclose(file);
+    if (rc == 0 && out->broker && (!plain_url_allowed(out, path) || !trusted_tls_files(out)))
+        rc = -1;
+    if (rc != 0)
+        return refuse(path, out);
     if (out->password[0] && (st.st_mode & S_IROTH))
         fprintf(stderr, "vqs: %s holds a password and every user may read it\n", path);
     text_setting(out->file, sizeof out->file, path);

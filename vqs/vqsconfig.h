@@ -20,15 +20,19 @@ extern "C" {
 #define VQS_DEFAULT_BACKLOG 10000L
 
 #define VQS_TEXT_SETTING 512
+/* The longest line of the file, its newline not counted. */
+#define VQS_LINE_MAX 1023
 
 struct vqs_settings {
-    int broker;                             /* 0: direct TCP; 1: AMQP broker */
-    char file[VQS_TEXT_SETTING];            /* where these came from; empty: built-in */
-    char url[VQS_TEXT_SETTING];             /* amqp://host:port/vhost or amqps://... */
-    char user[VQS_TEXT_SETTING];            /* overrides the URL's user when set */
-    char password[VQS_TEXT_SETTING];        /* overrides the URL's password when set */
-    char address[INET_ADDRSTRLEN];          /* this host: its queue and its own messages */
-    char exchange[VQS_TEXT_SETTING];        /* topic exchange every desktop's queue is bound to */
+    int broker;                      /* 0: direct TCP; 1: AMQP broker */
+    int refused;                     /* the file was refused: no transport but the process's own */
+    char file[VQS_TEXT_SETTING];     /* where these came from; empty: built-in */
+    char url[VQS_TEXT_SETTING];      /* amqp://host:port/vhost or amqps://... */
+    int allow_plain;                 /* amqp:// to a host other than loopback is meant */
+    char user[VQS_TEXT_SETTING];     /* overrides the URL's user when set */
+    char password[VQS_TEXT_SETTING]; /* overrides the URL's password when set */
+    char address[INET_ADDRSTRLEN];   /* this host: its queue and its own messages */
+    char exchange[VQS_TEXT_SETTING]; /* topic exchange every desktop's queue is bound to */
     char server_exchange[VQS_TEXT_SETTING]; /* the exchange that reaches the catalog server */
     int server;                      /* the catalog server's account: publishes to exchange */
     char broadcast[INET_ADDRSTRLEN]; /* the address that reaches every receiver */
@@ -42,13 +46,13 @@ struct vqs_settings {
 };
 
 /* The settings in force, read again when the file (or VQS_CONFIG) has changed since the last
- * call. Never NULL; the snapshot stays valid for the life of the process. Without a file, or
- * with one that is refused, the direct TCP transport is used. */
+ * call. Never NULL; the snapshot stays valid for the life of the process. Without a file the
+ * direct TCP transport is used; with one that is refused, none (refused is set). */
 const struct vqs_settings *vqs_settings(void);
 
 /* Reads a settings file into *out (defaults for what it leaves out); complaints go to
  * standard error. 0 when the file was read and accepted, -1 otherwise (*out then holds the
- * defaults: direct TCP). */
+ * defaults with refused set). */
 int vqs_settings_load(const char *path, struct vqs_settings *out);
 
 #ifdef __cplusplus

@@ -13,6 +13,10 @@
 /* Bounds the login and each set-up call, so a broker that stops answering cannot hold a
  * thread for ever. */
 #define HANDSHAKE_TIMEOUT_S 15
+/* One channel at a time (a refused declaration opens the next); frames of the broker's
+ * default size at most, so a message's header always fits one. */
+#define CHANNEL_MAX 8
+#define FRAME_MAX AMQP_DEFAULT_FRAME_SIZE
 
 /* OpenSSL would free its state at exit while the sender or the receiving thread may still be
  * in a TLS call; the system reclaims it anyway. Runs when the library is loaded, before any
@@ -41,11 +45,27 @@ static int parse_place(const struct vqs_settings *s, struct place *place)
     return 0;
 }
 
+/* The URL for a diagnostic line, what could be its password masked: one that does not parse
+ * may still hold one. */
+static void masked_url(const char *url, char *out, size_t size)
+{
+    const char *scheme = strstr(url, "://");
+    const char *start = scheme ? scheme + 3 : url;
+    const char *at = strrchr(start, '@');
+    const char *colon = at ? memchr(start, ':', (size_t)(at - start)) : NULL;
+    if (colon)
+        snprintf(out, size, "%.*s***%s", (int)(colon + 1 - url), url, at);
+    else
+        snprintf(out, size, "%s", url);
+}
+
 void vqs_link_where(const struct vqs_settings *s, char *out, size_t size)
 {
     struct place place;
+    char shown[VQS_TEXT_SETTING];
+    masked_url(s->url, shown, sizeof shown);
     if (parse_place(s, &place) != 0)
-        snprintf(out, size, "broker URL \"%s\"", s->url);
+        snprintf(out, size, "broker URL \"%s\"", shown);
     else
         snprintf(out, size, "broker %s:%d, vhost %s", place.info.host, place.info.port,
                  place.info.vhost);
@@ -153,7 +173,7 @@ int vqs_link_open(const struct vqs_settings *s, struct vqs_link *link, amqp_rpc_
     amqp_set_rpc_timeout(link->conn, &handshake);
 
     amqp_rpc_reply_t login =
-        amqp_login(link->conn, place.info.vhost, 0, AMQP_DEFAULT_FRAME_SIZE, VQS_HEARTBEAT_S,
+        amqp_login(link->conn, place.info.vhost, CHANNEL_MAX, FRAME_MAX, VQS_HEARTBEAT_S,
                    AMQP_SASL_METHOD_PLAIN, place.info.user, place.info.password);
     if (login.reply_type != AMQP_RESPONSE_NORMAL) {
         char step[VQS_TEXT_SETTING + 32];

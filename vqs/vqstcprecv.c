@@ -141,7 +141,8 @@ static void accept_peers(void)
 }
 
 /* Reads what the peer has; the message length once one is whole, else PEER_PENDING or
- * PEER_CLOSED. Reads no further than the current message. */
+ * PEER_CLOSED. Reads no further than the current message; a message refused whole is
+ * skipped. */
 static int read_peer(struct peer *p, char *out)
 {
     for (;;) {
@@ -172,14 +173,19 @@ static int read_peer(struct peer *p, char *out)
         }
         if (p->got >= 4 && p->got - 4 == p->len) {
             int len = (int)p->len;
-            if (len > 0)
+            /* The frame would end at the NUL: what follows it would be lost without a word. */
+            const int whole = len == 0 || !memchr(p->body, '\0', (size_t)len);
+            if (!whole)
+                fprintf(stderr, "vqs: message of %d bytes refused: it holds a NUL byte\n", len);
+            else if (len > 0)
                 memcpy(out, p->body, (size_t)len);
-            out[len] = '\0';
+            out[whole ? len : 0] = '\0';
             free(p->body);
             p->body = NULL;
             p->got = 0;
             p->len = 0;
-            return len;
+            if (whole)
+                return len;
         }
     }
 }

@@ -314,6 +314,20 @@ void CatalogPage::refreshWaitingRecords()
     m_table.setWaiting(records);
 }
 
+void CatalogPage::refreshWaitingRecord(const QString &name)
+{
+    for (int i = 0; i < waiting().size(); ++i) {
+        if (waiting().at(i).m_name != name)
+            continue;
+        const RpmData record = catalogRecord(name);
+        if (record.m_name.isEmpty())
+            m_table.removeWaitingAt(i);
+        else
+            m_table.replaceWaitingAt(i, record);
+        return;
+    }
+}
+
 void CatalogPage::applyChangedPackages(const QStringList &packages)
 {
     m_staleRows.clear();

@@ -60,6 +60,8 @@ public:
     void updateCategoryCounts();
     // Records without a row wait as the catalog has them now.
     void refreshWaitingRecords();
+    // The waiting record of a name as the catalog has it now.
+    void refreshWaitingRecord(const QString &name);
 
     // Changed packages from the catalog: idle rows take them, busy rows are remembered.
     void applyChangedPackages(const QStringList &packages);

@@ -37,6 +37,13 @@ void LazyTable::removeWaitingAt(int index)
     m_waiting.remove(index);
 }
 
+void LazyTable::replaceWaitingAt(int index, const RpmData &record)
+{
+    removeWaitingAt(index);
+    m_waiting.insert(index, record);
+    ++m_waitingNames[record.m_name];
+}
+
 int LazyTable::findWaiting(const QString &name, const QString &rpm, int from) const
 {
     if (!m_waitingNames.contains(name))

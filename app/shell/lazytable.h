@@ -29,6 +29,7 @@ public:
     void setWaiting(const QVector<RpmData> &records);
     void appendWaiting(const RpmData &record);
     void removeWaitingAt(int index);
+    void replaceWaitingAt(int index, const RpmData &record);
     // A waiting record with this name and package string not taken yet, or -1. The search
     // starts at from and wraps around: a result list comes in the order of the waiting
     // records, so a caller that passes the last index found plus one walks them once.

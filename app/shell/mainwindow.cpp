@@ -314,6 +314,9 @@ void MainWindow::getUpdateNum(int value)
         initTableAllPackage();
         m_catalogPage->lazyTable().setBuilt();
     } else {
+        // Rows are made only from waiting records: without this, software the server pushed
+        // after the first build would never get a row, and a package changed or removed
+        // meanwhile would come back as it was.
         m_catalogPage->refreshWaitingRecords();
     }
     ui->stackedWidget->setCurrentWidget(ui->page_allPackage);

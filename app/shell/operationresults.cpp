@@ -205,9 +205,12 @@ void OperationResults::uninstallResult(int res, const QString &key)
     m_window->upgradePage().refreshCount();
     if (inCatalog)
         m_window->insertAllandTypeConent(name, catalog, QuickInstall);
-    const bool batchEnded = uninstallPage.uninstallFinished(rpm);
+    // A record still waiting for its catalog row would make that row offer the package as
+    // installed.
+    catalogPage.refreshWaitingRecord(name);
+    // "全选" follows the rows while the last one of the batch is still there.
+    if (uninstallPage.uninstallFinished(rpm))
+        uninstallPage.selectAllFollowsRows();
     m_window->downloadManager()->delDatafromtable(key);
     uninstall->removeRow(row);
-    if (batchEnded)
-        uninstallPage.selectAllFollowsRows();
 }

@@ -25,7 +25,7 @@ constexpr int ResultRows = 15;
 
 UninstallPage::UninstallPage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon,
                              const RowFactory &rows)
-    : m_window(window), ui(ui), m_demon(demon), m_rows(rows),
+    : m_window(window), ui(ui), m_demon(demon), m_rows(rows), m_removalQuestion(demon),
       m_table(ui->tableWidget_delete, ui->checkBox_delete,
               "***********delPackageScrollChangedSlot***************value=%d,m_delPackage_max=%d,"
               "del_data.size=%d")
@@ -232,8 +232,14 @@ void UninstallPage::uninstallSelected()
         m_window->showMessage(QStringLiteral("请选择卸载的软件！"));
         return;
     }
+    // "全选" confirms the packages without rows as well.
+    QVector<QString> confirmed = m_pending;
+    if (m_selectAll)
+        for (const RpmData &record : qAsConst(waiting()))
+            confirmed.append(record.m_rpm);
     m_question = Question::Batch;
-    m_window->askToUninstall(QStringLiteral("确定要卸载所有已勾选软件吗？"));
+    m_window->askToUninstall(
+        m_removalQuestion.text(QStringLiteral("确定要卸载所有已勾选软件吗？"), confirmed, true));
     m_question = Question::None;
 }
 
@@ -300,7 +306,8 @@ int UninstallPage::acceptRequest(int row, const QString &rpm)
         qDebug() << "******* dialog->exec() == QDialog::Accepted    delete_soft = ";
         m_question = Question::Single;
         m_singleAnswer = 0;
-        m_window->askToUninstall(QStringLiteral("确定要卸载吗？"));
+        m_window->askToUninstall(
+            m_removalQuestion.text(QStringLiteral("确定要卸载吗？"), {rpm}, false));
         m_question = Question::None;
         if (m_singleAnswer != 1)
             return -1;

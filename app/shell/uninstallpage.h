@@ -2,6 +2,7 @@
 
 #include "records/rpmdata.h"
 #include "shell/lazytable.h"
+#include "shell/removalquestion.h"
 
 #include <QHash>
 #include <QString>
@@ -70,6 +71,7 @@ private:
     Ui::MainWindow *ui;
     ClientDemon *m_demon;
     const RowFactory &m_rows;
+    RemovalQuestion m_removalQuestion;
     LazyTable m_table;
     int m_installedTotal = 0;
     bool m_selectAll = false;

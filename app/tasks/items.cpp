@@ -3,6 +3,7 @@
 #include "tasks/downloadstate.h"
 
 #include "records/paths.h"
+#include "widgets/iconlabel.h"
 #include "ui_items.h"
 
 #include <QDebug>
@@ -46,7 +47,7 @@ void Items::setItemValues(QString display, QString key, QString size, int progre
     m_name = key;
     ui->label_chinaname->setText(display);
     ui->label_size->setText(size);
-    const QPixmap icon(Paths::iconDirectory() + key);
+    const QPixmap icon = IconLabel::load(Paths::iconDirectory() + key);
     ui->label_icon->setPixmap(icon.isNull() ? icon : icon.scaled(35, 35));
     ui->label_finish->setPixmap(QPixmap(Finish));
     ui->dialogprogressBar->setValue(progress);

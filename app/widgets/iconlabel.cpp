@@ -1,5 +1,7 @@
 #include "widgets/iconlabel.h"
 
+#include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QStyle>
@@ -11,6 +13,7 @@ IconLabel::IconLabel(const QString &file, const QSize &size, QWidget *parent)
 }
 
 int IconLabel::s_generation = 0;
+int IconLabel::s_decoded = 0;
 
 void IconLabel::imagesChanged()
 {
@@ -30,12 +33,25 @@ QPixmap IconLabel::picture() const
     QPixmap scaled;
     if (QPixmapCache::find(key, &scaled))
         return scaled;
-    QPixmap original;
-    if (!original.load(m_file))
+    const QPixmap original = load(m_file);
+    if (original.isNull())
         return QPixmap();
     scaled = original.scaled(m_size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     QPixmapCache::insert(key, scaled);
     return scaled;
+}
+
+QPixmap IconLabel::load(const QString &file)
+{
+    const QFileInfo info(file);
+    if (!info.isFile() || info.size() > MaxFileBytes)
+        return QPixmap();
+    QImageReader reader(file);
+    const QSize declared = reader.size(); // from the header, before any decoding
+    if (!declared.isValid() || declared.width() > MaxSide || declared.height() > MaxSide)
+        return QPixmap();
+    ++s_decoded;
+    return QPixmap::fromImage(reader.read());
 }
 
 void IconLabel::paintEvent(QPaintEvent *)

@@ -21,6 +21,16 @@ public:
     QPixmap picture() const;
     // Image files were written: pictures cached before are read again.
     static void imagesChanged();
+    // The picture of an icon file, decoded only within the bounds below; null otherwise. Every
+    // icon from the icon directory is read through it.
+    static QPixmap load(const QString &file);
+    // Pictures decoded so far, by every label.
+    static int decodedCount() { return s_decoded; }
+
+    // Icons come from the network and the store runs as root: a file larger than this, or
+    // one whose header declares more pixels a side, is never handed to an image decoder.
+    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+    static constexpr int MaxSide = 1024;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -29,4 +39,5 @@ private:
     QString m_file;
     QSize m_size;
     static int s_generation;
+    static int s_decoded;
 };

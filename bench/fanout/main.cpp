@@ -388,6 +388,8 @@ int main(int argc, char **argv)
         return 1;
     }
     tcp.close();
+    // Whatever the umask: libvqs refuses a settings file others may change.
+    tcp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     BrokerNode node;
     if (!node.isValid()) {
         std::fprintf(stderr, "fanout: %s\n", qPrintable(node.errorString()));

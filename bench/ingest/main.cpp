@@ -7,12 +7,14 @@
 #include "records/quoting.h"
 #include "storage/database.h"
 #include "sync/catalogframe.h"
+#include "sync/framegate.h"
 #include "sync/heartthread.h"
 #include "sync/installedpackages.h"
 #include "tests/support/freeport.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/testkey.h"
 #include "tests/support/testpackage.h"
 #include "tools/catalog-server/catalogdocument.h"
 #include "vqs.h"
@@ -304,6 +306,28 @@ int main(int argc, char **argv)
     vqs_message_send("127.0.0.1", "process-run-end");
     heart.wait(10000);
 
+    // The same catalog signed as the server sends it and checked as a store with a key
+    // receives it; each check starts from a store that has accepted nothing yet.
+    const QString keys = sandbox.path(QStringLiteral("/tmp/bench-keys"));
+    const QString sequence = sandbox.path(QStringLiteral("/tmp/bench-sequence"));
+    QDir().mkpath(keys);
+    QFile::copy(TestKey::catalog().publicKeyFile(), keys + QStringLiteral("/catalog.pub"));
+    QVector<QByteArray> sealed;
+    const double signAllMs = timed([&] {
+        sealed.clear();
+        for (const QString &frame : frames)
+            sealed << TestKey::catalog().seal(frame.toUtf8());
+        return true;
+    });
+    const double checkAllMs = timed([&] {
+        QFile::remove(sequence);
+        FrameGate gate(keys, sequence);
+        bool accepted = true;
+        for (const QByteArray &frame : qAsConst(sealed))
+            accepted = gate.admit(frame) == FrameGate::Verdict::Accepted && accepted;
+        return accepted;
+    });
+
     const int n = first.frames;
     std::printf(
         "# ingest: %d catalog packages in %d frames, %d installed, %d skipped; setup %.1f s; "
@@ -336,5 +360,15 @@ int main(int argc, char **argv)
                             CatalogPackages - fewestRows, 0);
     BenchPackages::printRow(QStringLiteral("ingest split, frame statements (remainder) (ms)"),
                             statements, floorMs / n - rpmOnlyMs);
+    BenchPackages::printRow(QStringLiteral("signature, sign per frame (ms)"), signAllMs / n,
+                            floorMs / n);
+    BenchPackages::printRow(QStringLiteral("signature, sign whole catalog (ms)"), signAllMs,
+                            floorMs);
+    BenchPackages::printRow(QStringLiteral("signature, check per frame (ms)"), checkAllMs / n,
+                            floorMs / n);
+    BenchPackages::printRow(QStringLiteral("signature, check whole catalog (ms)"), checkAllMs,
+                            floorMs);
+    BenchPackages::printRow(QStringLiteral("signature, check share of stored ingest (%)"),
+                            100 * checkAllMs / second.framesMs, 0);
     return 0;
 }

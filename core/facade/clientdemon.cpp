@@ -129,6 +129,7 @@ ClientDemon::~ClientDemon()
     m_initThread = nullptr;
 
     const QByteArray local = ClientConfig::localip().toUtf8();
+    m_heartThread->expectStop();
     vqs_message_send(local.constData(), "process-run-end");
 
     if (m_heartThread->isRunning()) {

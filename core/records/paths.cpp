@@ -34,6 +34,15 @@ QString iconDirectory()
     return underRoot(QStringLiteral("/opt/corvane/icons/"));
 }
 
+QString trustedKeyDirectory()
+{
+    return underRoot(QStringLiteral("/etc/corvane/keys"));
+}
+QString frameSequenceFile()
+{
+    return underRoot(QStringLiteral("/opt/corvane/db/frame-sequence"));
+}
+
 QString installedListFile()
 {
     return underRoot(QStringLiteral("/tmp/info.txt"));

@@ -14,6 +14,10 @@ QString configFile();
 QString catalogDatabase();
 QString localDatabase();
 QString iconDirectory();
+// Public keys of the catalog servers whose frames the store accepts (*.pub, PEM).
+QString trustedKeyDirectory();
+// The sequence of the last signed frame accepted, kept across restarts.
+QString frameSequenceFile();
 
 QString installedListFile(); // rpm -qa snapshot
 QString findRpmFile();

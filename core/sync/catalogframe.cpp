@@ -72,6 +72,7 @@ bool CatalogFrame::parse(const QString &text, QString *error)
         CatalogPackage package;
         for (const CatalogPackage::Column &column : CatalogPackage::columns())
             package.*column.field = attributeText(node, column.attribute);
+        package.iconDigest = attributeText(node, CatalogPackage::IconDigestAttribute);
         m_packages.append(package);
     }
     return true;
@@ -164,6 +165,9 @@ QString CatalogFrame::packageElement(const QString &elementName, const CatalogPa
         text += QLatin1Char(' ') + QLatin1String(column.attribute) + QStringLiteral("='") +
                 escapeAttribute(value) + QLatin1Char('\'');
     }
+    if (!package.iconDigest.isEmpty())
+        text += QLatin1Char(' ') + QLatin1String(CatalogPackage::IconDigestAttribute) +
+                QStringLiteral("='") + escapeAttribute(package.iconDigest) + QLatin1Char('\'');
     return text + QStringLiteral("/>");
 }
 

@@ -1,5 +1,7 @@
 #include "sync/catalogpackage.h"
 
+const char *const CatalogPackage::IconDigestAttribute = "iconsha256";
+
 const QVector<CatalogPackage::Column> &CatalogPackage::columns()
 {
     static const QVector<Column> table = {

@@ -17,6 +17,10 @@ struct CatalogPackage {
     QString star;    // rating
     QString klass;   // category code, attribute "class"
     QString time;    // icon time stamp
+    // SHA-256 of the icon file, from a signing server; a store with a key keeps only that
+    // picture. Not stored: it travels with every frame that names the icon.
+    QString iconDigest;
+    static const char *const IconDigestAttribute; // "iconsha256"
 
     // Where each attribute is stored in softwares, in the column order of the catalog
     // statements (s_name first).

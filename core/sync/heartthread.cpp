@@ -9,17 +9,19 @@
 #include "storage/sqlconnection.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogsql.h"
+#include "sync/framegate.h"
 #include "sync/httpfetch.h"
+#include "sync/icondigest.h"
 #include "sync/installedpackages.h"
 #include "vqs.h"
 
 #include <QByteArray>
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cstdio>
-#include <cstring>
 
 namespace
 {
@@ -54,13 +56,28 @@ HeartThread::~HeartThread()
 void HeartThread::run()
 {
     QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
+    FrameGate gate(Paths::trustedKeyDirectory(), Paths::frameSequenceFile());
+    gate.isChecking(); // says at once when frames go unchecked
     vqs_message_recv_init();
     for (;;) {
         buffer.fill('\0');
         vqs_message_recv(buffer.data());
-        if (std::strcmp(buffer.constData(), StopMessage) == 0)
-            return;
-        pigxmlData(QString::fromLocal8Bit(buffer.constData()));
+        const QByteArray text(buffer.constData());
+        if (text == StopMessage) {
+            if (m_stopExpected || !gate.isChecking())
+                return;
+            qWarning() << "stop word dropped: not sent by this store";
+            emit frameDropped(QString::fromUtf8(text), QStringLiteral("stop word from outside"));
+            continue;
+        }
+        const FrameGate::Verdict verdict = gate.admit(text);
+        if (verdict != FrameGate::Verdict::Accepted && verdict != FrameGate::Verdict::Unchecked) {
+            emit frameDropped(QString::fromUtf8(text),
+                              QString::fromLatin1(FrameGate::reasonOf(verdict)));
+            continue;
+        }
+        m_iconsChecked = verdict == FrameGate::Verdict::Accepted;
+        pigxmlData(QString::fromUtf8(text));
     }
 }
 
@@ -135,7 +152,7 @@ bool HeartThread::storePackages(const CatalogFrame &frame)
     const bool deleting = frame.action() == FrameAction::DeletePush;
     for (const CatalogPackage &package : frame.packages()) {
         m_iconList[package.icon] = package.time;
-        checkIconDownload(package.icon, package.time);
+        checkIconDownload(package.icon, package.time, package.iconDigest);
         const int state = isExists(package.name, package.rpm);
 
         if (deleting) {
@@ -320,6 +337,16 @@ bool HeartThread::waitForIcons(int timeoutMs)
 
 void HeartThread::checkIconDownload(const QString &icon, const QString &time)
 {
+    checkIconDownload(icon, time, QString());
+}
+
+void HeartThread::checkIconDownload(const QString &icon, const QString &time,
+                                    const QString &digest)
+{
+    if (m_iconsChecked) {
+        checkSignedIcon(icon, time, digest);
+        return;
+    }
     const QString base = iconBase();
     if (!isFetchableIcon(icon))
         return;
@@ -334,6 +361,29 @@ void HeartThread::checkIconDownload(const QString &icon, const QString &time)
         return;
     qDebug() << "[02] download cmd : " << command;
     fetchIcon(command, target);
+}
+
+void HeartThread::checkSignedIcon(const QString &icon, const QString &time, const QString &digest)
+{
+    if (!isFetchableIcon(icon))
+        return;
+    const QString target = Paths::iconDirectory() + icon;
+    if (digest.isEmpty()) {
+        // Nothing signed to check a picture against: none is kept.
+        QFile::remove(target);
+        qWarning().noquote() << QStringLiteral("icon %1 not kept: the catalog signed no digest for it")
+                                    .arg(target);
+        return;
+    }
+    const bool current = IconDigest::ofFile(target) == digest;
+    if (current && lookUp("select time from softwares where s_icon=?;", icon).contains(time))
+        return;
+    // Written beside the icon and renamed over it once checked: what the icon cells read is
+    // never an unchecked file.
+    const QString download = target + QStringLiteral("~part"); // no icon name holds "~"
+    const QString command = HttpFetch::command(download, iconBase() + icon);
+    qDebug() << (current ? "[02] download cmd : " : "[01] download cmd : ") << command;
+    m_iconFetches.fetchChecked(command, download, target, digest);
 }
 
 void HeartThread::downLoadIcons()

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
+
 class CatalogFrame;
 
 // The single consumer of catalog frames: receives them over the transport for the life of
@@ -34,6 +36,10 @@ public:
     int isExists(const QString &name, const QString &rpm);
     // Fetches the icon when it is missing or its time stamp changed (queued, see waitForIcons).
     void checkIconDownload(const QString &icon, const QString &time);
+    // With the frame's signature checked, an icon is kept only when its SHA-256 is digest
+    // (the signed iconsha256): a file on disk that differs is fetched again, and a fetched one
+    // that differs is removed before anything decodes it.
+    void checkIconDownload(const QString &icon, const QString &time, const QString &digest);
     // Fetches every icon seen so far.
     void downLoadIcons();
     // Removes the directory with everything in it, as the other copies do.
@@ -42,12 +48,19 @@ public:
     // Until every icon fetch asked for so far has ended; false when timeoutMs passed first.
     bool waitForIcons(int timeoutMs);
 
+    // The next "process-run-end" comes from this process. With catalog keys configured the
+    // word ends the receiver only after this call: anyone may send it over the transport.
+    void expectStop() { m_stopExpected = true; }
+
     // An icon name that may become a file below the icon directory and part of a URL.
     static bool isFetchableIcon(const QString &icon);
 
 signals:
     void recvServerData(QString data, QStringList packages);
     void updateEnd(int code);
+    // A received text was not applied: not signed by a trusted catalog server, altered, sent
+    // again, or a stop word from outside.
+    void frameDropped(QString data, QString reason);
     // An icon fetch has ended (from a fetching thread): pictures drawn before it may change.
     void iconFetched();
 
@@ -63,6 +76,7 @@ private:
     // frame finish.
     bool reconcile(const QHash<QString, int> &catalog);
     void fetchIcon(const QString &command, const QString &target);
+    void checkSignedIcon(const QString &icon, const QString &time, const QString &digest);
     // The first column of a one-parameter query, on the frame's reading connection while
     // one is open.
     QStringList lookUp(const char *sql, const QString &value);
@@ -73,4 +87,6 @@ private:
     CatalogAssembly m_assembly;        // the parts of a whole catalog stored so far
     IconFetchPool m_iconFetches;
     SqlConnection m_lookup; // open while a frame is stored
+    std::atomic<bool> m_stopExpected{false};
+    bool m_iconsChecked = false; // the frame being applied was signed by a trusted key
 };

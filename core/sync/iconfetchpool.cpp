@@ -1,7 +1,9 @@
 #include "sync/iconfetchpool.h"
 
 #include "sync/httpfetch.h"
+#include "sync/icondigest.h"
 
+#include <QDebug>
 #include <QFile>
 
 #include <algorithm>
@@ -21,15 +23,44 @@ IconFetchPool::~IconFetchPool()
 
 void IconFetchPool::fetch(const QString &command, const QString &target)
 {
-    QFile::remove(target);
+    queue({command, target, QString(), QString()});
+}
+
+void IconFetchPool::fetchChecked(const QString &command, const QString &download,
+                                 const QString &target, const QString &digest)
+{
+    queue({command, target, download, digest});
+}
+
+void IconFetchPool::finish(const Job &job, bool fetched)
+{
+    if (job.download.isEmpty()) {
+        // wget -O leaves an empty file behind when it fails; without removing it the icon
+        // would never be fetched again.
+        if (!fetched)
+            QFile::remove(job.target);
+        return;
+    }
+    if (fetched && IconDigest::ofFile(job.download) == job.digest &&
+        QFile::rename(job.download, job.target))
+        return;
+    if (fetched)
+        qWarning().noquote() << QStringLiteral("icon %1 removed: not the picture the catalog signed")
+                                    .arg(job.target);
+    QFile::remove(job.download);
+}
+
+void IconFetchPool::queue(const Job &job)
+{
+    QFile::remove(job.target);
     {
         std::lock_guard<std::mutex> guard(m_lock);
         auto queued = std::find_if(m_queue.begin(), m_queue.end(),
-                                   [&](const Job &job) { return job.target == target; });
+                                   [&](const Job &waiting) { return waiting.target == job.target; });
         if (queued != m_queue.end())
-            queued->command = command;
+            *queued = job;
         else
-            m_queue.push_back({command, target});
+            m_queue.push_back(job);
         // Threads start with the first fetches, so a receiver that fetches nothing has none.
         const std::size_t outstanding = m_queue.size() + std::size_t(m_running.size());
         if (m_threads.size() < std::size_t(Workers) && outstanding > m_threads.size())
@@ -59,10 +90,7 @@ void IconFetchPool::work()
         if (m_stopping && job.target.isEmpty())
             return;
         lock.unlock();
-        // wget -O leaves an empty file behind when it fails; without removing it the icon
-        // would never be fetched again.
-        if (!HttpFetch::run(job.command))
-            QFile::remove(job.target);
+        finish(job, HttpFetch::run(job.command));
         lock.lock();
         // Under the lock: whoever replaces it knows no call of the old one is still running.
         if (m_fetchEnded)

@@ -30,6 +30,10 @@ public:
     // whose fetch is dropped or cut short has no file then, and the next frame naming it
     // fetches it again instead of keeping a stale picture for good.
     void fetch(const QString &command, const QString &target);
+    // The same for a checked icon: command writes download, which becomes target only when
+    // its SHA-256 is digest; otherwise it is removed before anything can read it, with a line.
+    void fetchChecked(const QString &command, const QString &download, const QString &target,
+                      const QString &digest);
     // Until nothing is queued or running; false when timeoutMs passed first.
     bool waitForIdle(int timeoutMs);
     // Called on a fetching thread after each fetch, whether it succeeded or not. Once it is
@@ -40,7 +44,12 @@ private:
     struct Job {
         QString command;
         QString target;
+        QString download; // where the command writes, when not target
+        QString digest;
     };
+
+    void queue(const Job &job);
+    static void finish(const Job &job, bool fetched);
 
     void work();
     bool takeJob(Job *job); // with m_lock held

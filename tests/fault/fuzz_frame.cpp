@@ -1,11 +1,16 @@
 #include "records/paths.h"
 #include "storage/queryresult.h"
 #include "sync/catalogframe.h"
+#include "sync/framegate.h"
+#include "sync/framesignature.h"
+#include "sync/framesigner.h"
 #include "sync/heartthread.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QString>
 
 #include <cstddef>
@@ -21,6 +26,8 @@ struct Receiver {
     std::unique_ptr<TestRepository> repository;
     std::unique_ptr<Sandbox> sandbox;
     std::unique_ptr<HeartThread> heart;
+    std::unique_ptr<FrameSigner> signer; // its public key is the only one trusted
+    std::unique_ptr<FrameGate> gate;
 };
 
 Receiver *receiver = nullptr;
@@ -50,6 +57,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
         std::abort();
     qInstallMessageHandler(quiet);
     receiver->heart = std::make_unique<HeartThread>();
+    // A key made for this run: no input can carry a signature of it unless sealed here.
+    SigningKey key = SigningKey::generate();
+    const QString keys = Paths::trustedKeyDirectory();
+    QFile trusted(keys + QStringLiteral("/fuzz.pub"));
+    if (!QDir().mkpath(keys) || !trusted.open(QIODevice::WriteOnly) ||
+        trusted.write(key.publicPem()) <= 0)
+        std::abort();
+    trusted.close();
+    receiver->signer = std::make_unique<FrameSigner>(std::move(key));
+    receiver->gate = std::make_unique<FrameGate>(keys, Paths::frameSequenceFile());
     return 0;
 }
 
@@ -69,6 +86,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     receiver->heart->pigxmlData(text);
     if (!databaseAnswers())
+        __builtin_trap();
+
+    // The signature check: nothing the fuzzer writes passes it; what is sealed here passes,
+    // comes back as it was sealed, and fails again once any one byte of it changes.
+    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    if (receiver->gate->admit(bytes) == FrameGate::Verdict::Accepted)
+        __builtin_trap();
+    // A line's newline is no part of its frame: the server seals frames without one.
+    if (bytes.endsWith('\n'))
+        return 0;
+    const QByteArray sealed = receiver->signer->seal(bytes);
+    if (sealed.isEmpty())
+        return 0; // not a frame: nothing to seal
+    FrameSignature envelope;
+    if (!envelope.read(sealed) || envelope.frame() != bytes)
+        __builtin_trap();
+    QByteArray altered = sealed;
+    const int at = int(qHash(bytes) % uint(sealed.size()));
+    altered[at] = char(altered[at] ^ (1 + (size % 255)));
+    if (receiver->gate->admit(altered) == FrameGate::Verdict::Accepted)
+        __builtin_trap();
+    if (receiver->gate->admit(sealed) != FrameGate::Verdict::Accepted)
         __builtin_trap();
     return 0;
 }

@@ -34,6 +34,9 @@ for file in /usr/bin/corvane /usr/bin/corvane-launcher \
     [ -f "$root$file" ] || fail "missing $file"
 done
 [ -d "$root/opt/corvane/icons" ] || fail "missing /opt/corvane/icons/"
+# The key folder is root's and nobody else may write it: the store refuses it otherwise.
+/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm -qlv corvane | grep -q '^drwxr-xr-x .* root *root .* /etc/corvane/keys$' ||
+    fail "/etc/corvane/keys is not a directory of root's, mode 0755"
 [ -x "$root/usr/bin/corvane" ] || fail "corvane is not executable"
 
 # The databases come with their tables; the store never creates them.

@@ -1,10 +1,12 @@
 #include "brokernode.h"
 
+#include "accountaccess.h"
 #include "amqpclient.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #ifndef CORVANE_BROKER_SCRIPT
@@ -35,6 +37,10 @@ BrokerNode::BrokerNode()
         m_error = QStringLiteral("no temporary directory");
         return;
     }
+    // The node runs as rabbitmq; scripts/broker opens the folder itself, not those above it.
+    m_error = AccountAccess::whyUnreachable(QFileInfo(m_dir.path()).path());
+    if (!m_error.isEmpty())
+        return;
     if (!start())
         return;
 }

@@ -53,12 +53,12 @@ public:
     QString value(const QString &key) const;
     // What the node has logged so far.
     QString log() const;
-
-private:
+    // scripts/broker with arguments.
     ProcessResult script(const QStringList &arguments) const;
     // The value of key in the settings file of address.
     QString setting(const QString &address, const char *key);
 
+private:
     QTemporaryDir m_dir;
     QString m_error;
     int m_files = 0;

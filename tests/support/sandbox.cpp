@@ -33,6 +33,8 @@ Sandbox::Sandbox(const TestRepository *repository)
     QFile transport(path(QStringLiteral("/.sandbox/vqs.conf")));
     if (transport.open(QIODevice::WriteOnly))
         transport.write("transport = tcp\n");
+    // Whatever the umask: libvqs refuses a settings file others may change.
+    transport.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     qputenv("VQS_CONFIG", transport.fileName().toUtf8());
 
     m_config = {

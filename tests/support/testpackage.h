@@ -1,13 +1,15 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // One tiny package of the test repository.
 struct TestPackage {
     QString name;
     QString version;
     QString release = QStringLiteral("1");
-    int payloadBytes = 64; // size of the one file it installs (incompressible)
+    int payloadBytes = 64;  // size of the one file it installs (incompressible)
+    QStringList needs = {}; // its Requires: what another installed package must provide
 
     QString packageString() const { return name + '-' + version + '-' + release + ".x86_64"; }
     QString fileName() const { return packageString() + QStringLiteral(".rpm"); }

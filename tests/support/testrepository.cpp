@@ -5,6 +5,19 @@
 #include <QDir>
 #include <QFile>
 
+namespace
+{
+
+QString requiresLines(const QStringList &needs)
+{
+    QString lines;
+    for (const QString &need : needs)
+        lines += QStringLiteral("Requires: ") + need + QLatin1Char('\n');
+    return lines;
+}
+
+} // namespace
+
 TestRepository::TestRepository(const QVector<TestPackage> &packages)
 {
     QDir().mkpath(directory());
@@ -41,14 +54,15 @@ bool TestRepository::build(const TestPackage &package)
     const QString spectext =
         QStringLiteral(
             "Name: %1\nVersion: %2\nRelease: %3\nSummary: test package %1\nLicense: MIT\n"
-            "BuildArch: x86_64\nAutoReqProv: no\n"
+            "BuildArch: x86_64\nAutoReqProv: no\n%5"
             "%description\nA tiny package for the store's tests.\n"
             "%install\nmkdir -p %{buildroot}/usr/share/%1\n"
             "head -c %4 /dev/urandom > %{buildroot}/usr/share/%1/payload\n"
             "echo %2-%3 > %{buildroot}/usr/share/%1/version\n"
             "%files\n/usr/share/%1\n")
             .arg(package.name, package.version, package.release)
-            .arg(package.payloadBytes);
+            .arg(package.payloadBytes)
+            .arg(requiresLines(package.needs));
     spec.write(spectext.toUtf8());
     spec.close();
 

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <thread>
@@ -309,6 +310,9 @@ private slots:
             << QStringList{"whole"};
         QTest::newRow("whole message, then too long")
             << framed("whole") + QByteArray::fromHex("00010000") << QStringList{"whole"};
+        // The frame would end at the NUL; the one after it still counts.
+        QTest::newRow("NUL inside, then a whole message")
+            << framed(QByteArray("ab\0cd", 5)) + framed("whole") << QStringList{"whole"};
     }
 
     void brokenStreamDeliversNothingFalse()
@@ -427,6 +431,59 @@ private slots:
         QVERIFY(!peer.readAllStandardError().isEmpty());
     }
 
+    void refusedSettingsUseNoTransport_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("broker settings others may change")
+            << QByteArray("transport = amqp\naddress = 10.0.0.2\n") << 0664;
+        QTest::newRow("misspelt key")
+            << QByteArray("transprt = amqp\naddress = 10.0.0.2\n") << 0600;
+    }
+
+    // Whoever may change the file chose no transport: direct TCP is not taken instead, either
+    // way.
+    void refusedSettingsUseNoTransport()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, mode);
+        const QString settings = writeSettings("refused.conf", text);
+        QVERIFY(chmod(qPrintable(settings), mode_t(mode)) == 0);
+        const unsigned short port = freePort();
+        QProcessEnvironment env = withSettings(settings);
+        env.insert("VQS_PORT", QString::number(port));
+        QProcess receiver;
+        receiver.setProcessEnvironment(env);
+        receiver.start(VQS_PEER_PROGRAM, {"recv", "1"});
+        QVERIFY(receiver.waitForReadyRead(kWaitMs));
+        QCOMPARE(receiver.readLine(), QByteArray("init -1\n"));
+        const int fd = rawConnect("127.0.0.1", port);
+        if (fd >= 0)
+            close(fd);
+        receiver.kill();
+        receiver.waitForFinished();
+        QCOMPARE(fd, -1);
+        QVERIFY(receiver.readAllStandardError().contains(" refused"));
+
+        // Sent to this process's port, so cleanup's marker would come second.
+        env.insert("VQS_PORT", QString::number(m_port));
+        const PeerRun sent = runPeer({"send", "127.0.0.2", "not over TCP"}, env);
+        QCOMPARE(sent.exitCode, 1);
+        QVERIFY(sent.errors.contains("refused"));
+    }
+
+    void secondInitRefusedWhileReceiving_data() { transportColumn(); }
+
+    // The receiving thread waits in vqs_message_recv: its state is not freed under it.
+    void secondInitRefusedWhileReceiving()
+    {
+        QFETCH(int, transport);
+        useTransport(transport);
+        QTRY_COMPARE(vqs_message_recv_init(), -1);
+        QVERIFY(sendToSelf({"after the second init"}));
+        QCOMPARE(toList(m_receiver.take(1)), QStringList{"after the second init"});
+    }
+
     void selfReplayInOrder_data()
     {
         transportColumn();
@@ -485,7 +542,8 @@ private:
     QString writeSettings(const QString &name, const QByteArray &text)
     {
         QFile file(m_files.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() ||
+            !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             qFatal("cannot write %s", qPrintable(file.fileName()));
         return file.fileName();
     }

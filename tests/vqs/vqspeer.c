@@ -9,6 +9,7 @@
  *                                      when it arrived, on the monotonic clock
  *   vqspeer from COUNT                 the same, with "LENGTH [SENDER] TEXT": who the
  *                                      transport says sent it
+ *   vqspeer peak COUNT                 as recv, then "peak KIB": the most memory it held
  *   vqspeer queue ADDRESS              makes the queue of desktop ADDRESS as the catalog server
  *                                      does for a group's desktop (status 1 when it cannot) */
 
@@ -75,6 +76,22 @@ static int send_from_threads(const char *dest, int count, int each)
     return failures == 0 ? 0 : 1;
 }
 
+/* The high-water mark of this program's memory; getrusage would also count what the process
+ * held before it became this program. */
+static void print_peak(void)
+{
+    char line[128];
+    long kib = -1;
+    FILE *status = fopen("/proc/self/status", "re");
+    while (status && fgets(line, sizeof line, status)) {
+        if (sscanf(line, "VmHWM: %ld kB", &kib) == 1)
+            break;
+    }
+    if (status)
+        fclose(status);
+    printf("peak %ld\n", kib);
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "send") == 0) {
@@ -95,7 +112,8 @@ int main(int argc, char **argv)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
     int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
     int from = argc == 3 && strcmp(argv[1], "from") == 0;
-    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || from)) {
+    int peak = argc == 3 && strcmp(argv[1], "peak") == 0;
+    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || from || peak)) {
         static char buffer[VQS_MAX_MESSAGE + 1];
         char sender[256];
         printf("init %d\n", vqs_message_recv_init());
@@ -112,11 +130,13 @@ int main(int argc, char **argv)
                 printf("%d %s\n", len, buffer);
             fflush(stdout);
         }
+        if (peak)
+            print_peak();
         return 0;
     }
     fprintf(stderr,
             "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
-            "threads DEST SENDERS EACH | vqspeer "
-            "recv COUNT | vqspeer stamp COUNT | vqspeer from COUNT | vqspeer queue ADDRESS\n");
+            "threads DEST SENDERS EACH | vqspeer recv COUNT | vqspeer stamp COUNT | vqspeer "
+            "from COUNT | vqspeer peak COUNT | vqspeer queue ADDRESS\n");
     return 2;
 }

@@ -8,9 +8,11 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QtGlobal>
 
@@ -118,6 +120,24 @@ QStringList toList(const std::vector<std::string> &texts)
     return list;
 }
 
+uid_t nobody()
+{
+    const passwd *account = getpwnam("nobody");
+    return account ? account->pw_uid : uid_t(65534);
+}
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QProcessEnvironment withSettings(const QString &settings)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -134,7 +154,21 @@ PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env)
     if (peer.waitForFinished(kWaitMs) && peer.exitStatus() == QProcess::NormalExit)
         run.exitCode = peer.exitCode();
     run.errors = QString::fromUtf8(peer.readAllStandardError());
+    run.lines = QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     return run;
+}
+
+bool publishWithStockClient(const QStringList &arguments, const QByteArray &body)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedChannels);
+    tool.start(QStringLiteral("amqp-publish"), arguments);
+    if (!tool.waitForStarted(kWaitMs))
+        return false;
+    tool.write(body);
+    tool.closeWriteChannel();
+    return tool.waitForFinished(kWaitMs) && tool.exitStatus() == QProcess::NormalExit &&
+           tool.exitCode() == 0;
 }
 
 QStringList receiveInPeer(const QString &settings, int count, const QString &command)

@@ -3,6 +3,9 @@
 #include "catalogdocument.h"
 #include "mqaid.h"
 #include "sync/catalogframe.h"
+#include "sync/framesignature.h"
+#include "sync/heartthread.h"
+#include "sync/icondigest.h"
 #include "vqs.h"
 #include "vqsbroker.h"
 
@@ -63,6 +66,20 @@ QString CatalogServer::pushFile() const
     return m_files + QStringLiteral("/.cv_data/push_x86_64");
 }
 
+void CatalogServer::setSigningKey(SigningKey key, const QString &sequenceFile)
+{
+    m_signer.setKey(std::move(key), sequenceFile);
+}
+
+QStringList CatalogServer::sealed(const QStringList &frames)
+{
+    QStringList out;
+    out.reserve(frames.size());
+    for (const QString &frame : frames)
+        out << m_signer.seal(frame);
+    return out;
+}
+
 bool CatalogServer::setCatalog(const QString &path, QString *error)
 {
     QVector<CatalogPackage> packages;
@@ -80,16 +97,23 @@ bool CatalogServer::writeCatalogFile(QString *error)
     if (m_files.isEmpty())
         return true;
     std::lock_guard<std::mutex> guard(m_lock);
-    return writeLines(catalogFile(), m_catalogFrames, false, error);
+    return writeLines(catalogFile(), sealed(m_catalogFrames), false, error);
 }
 
-QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &packages)
+QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &listed)
 {
+    // A signed frame vouches for each icon's bytes too: a store with the key keeps no other.
+    QVector<CatalogPackage> packages = listed;
+    if (m_signer.isSigning() && !m_files.isEmpty())
+        for (CatalogPackage &package : packages)
+            if (HeartThread::isFetchableIcon(package.icon))
+                package.iconDigest = IconDigest::ofFile(m_files + QLatin1Char('/') + package.icon);
     QStringList skipped;
-    const QStringList frames =
-        action == QLatin1String("data_resp")
-            ? CatalogDocument::catalogFrames(packages, m_maxFrameBytes, &skipped)
-            : CatalogDocument::frames(action, packages, m_maxFrameBytes, &skipped);
+    // A signature takes room in every frame.
+    const int room = m_maxFrameBytes - (m_signer.isSigning() ? FrameSignature::Overhead : 0);
+    const QStringList frames = action == QLatin1String("data_resp")
+                                   ? CatalogDocument::catalogFrames(packages, room, &skipped)
+                                   : CatalogDocument::frames(action, packages, room, &skipped);
     for (const QString &name : skipped)
         std::fprintf(stderr, "catalog-server: package \"%s\" does not fit in a frame, left out\n",
                      name.toUtf8().constData());
@@ -174,7 +198,8 @@ bool CatalogServer::handle(const QString &text, const QString &account)
         const QString client = requester(frame, account);
         if (client.isEmpty())
             break;
-        send(client, CatalogFrame::composeAddressed(QStringLiteral("join_resp"), client));
+        send(client,
+             m_signer.seal(CatalogFrame::composeAddressed(QStringLiteral("join_resp"), client)));
         print(QStringLiteral("join_requ from ") + client);
         break;
     }
@@ -187,7 +212,8 @@ bool CatalogServer::handle(const QString &text, const QString &account)
             break;
         }
         int sent = 0;
-        for (const QString &data : qAsConst(m_catalogFrames))
+        // Signed as sent, so a desktop that restarts takes the catalog as newer than what it has.
+        for (const QString &data : sealed(m_catalogFrames))
             sent += send(client, data) ? 1 : 0;
         print(QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(sent));
         break;
@@ -246,7 +272,7 @@ bool CatalogServer::command(const QString &line)
         return true;
     }
     std::lock_guard<std::mutex> guard(m_lock);
-    const QStringList frames = framesOf(words[1], packages);
+    const QStringList frames = sealed(framesOf(words[1], packages));
     if (publish) {
         if (!m_files.isEmpty() && writeLines(pushFile(), frames, true, &error))
             print(QStringLiteral("ok publish %1").arg(frames.size()));

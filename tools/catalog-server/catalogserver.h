@@ -4,6 +4,7 @@
 #include "clienttable.h"
 #include "requestorigin.h"
 #include "sync/catalogpackage.h"
+#include "sync/framesigner.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,9 @@ public:
     CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests,
                   bool verbose, int maxClients = ClientTable::DefaultLimit);
 
+    // Every frame sent or written from now on is signed with key (see FrameSigner).
+    void setSigningKey(SigningKey key, const QString &sequenceFile);
+
     bool setCatalog(const QString &path, QString *error);
     // Writes the catalog file below the files directory (when one is set).
     bool writeCatalogFile(QString *error);
@@ -51,12 +55,14 @@ private:
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
     bool send(const QString &address, const QString &text);
+    QStringList sealed(const QStringList &frames);
     bool writeLines(const QString &path, const QStringList &frames, bool append, QString *error);
     QString pushFile() const;
     QString catalogFile() const;
 
     const QString m_files;
     const int m_maxFrameBytes;
+    FrameSigner m_signer;
     const bool m_answerDataRequests;
     const bool m_verbose;
     std::mutex m_outputLock;

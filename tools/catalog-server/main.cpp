@@ -3,6 +3,7 @@
 #include "brokersetup.h"
 #include "catalogserver.h"
 #include "clienttable.h"
+#include "sync/signingkey.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -85,9 +86,33 @@ int main(int argc, char **argv)
     const QCommandLineOption filesOnly(
         QStringLiteral("files-only"),
         QStringLiteral("Leave data_requ unanswered: clients fetch the catalog file over HTTP."));
+    const QCommandLineOption key(
+        QStringLiteral("key"),
+        QStringLiteral("Sign every frame with this Ed25519 private key (mode 0600); the stores "
+                       "trust its public half in /etc/corvane/keys. The sequence of the last "
+                       "frame signed is kept in FILE.sequence."),
+        QStringLiteral("file"));
+    const QCommandLineOption makeKey(
+        QStringLiteral("make-key"),
+        QStringLiteral("Write a new key pair, DIR/catalog.key and DIR/catalog.pub, and exit. "
+                       "Copy catalog.pub to /etc/corvane/keys/ on every desktop (any name "
+                       "ending in .pub: keep the old key there until the server signs with "
+                       "the new one)."),
+        QStringLiteral("dir"));
     parser.addOptions({catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly,
-                       verbose, maxClients});
+                       verbose, maxClients, key, makeKey});
     parser.process(app);
+
+    if (parser.isSet(makeKey)) {
+        QString error;
+        const SigningKey made = SigningKey::generate();
+        if (!made.saveKeyPair(parser.value(makeKey), &error)) {
+            std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+            return 1;
+        }
+        std::printf("key %s\n", made.id().constData());
+        return 0;
+    }
 
     bool ok = false;
     const int maxBytes = parser.value(maxFrame).toInt(&ok);
@@ -113,6 +138,14 @@ int main(int argc, char **argv)
         new CatalogServer(parser.value(files), maxBytes, !parser.isSet(filesOnly),
                           parser.isSet(verbose), clientLimit);
     QString error;
+    if (parser.isSet(key)) {
+        SigningKey signing = SigningKey::loadPrivate(parser.value(key), &error);
+        if (signing.isNull()) {
+            std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+            return 1;
+        }
+        server->setSigningKey(std::move(signing), parser.value(key) + QStringLiteral(".sequence"));
+    }
     if (parser.isSet(catalog) &&
         (!server->setCatalog(parser.value(catalog), &error) || !server->writeCatalogFile(&error))) {
         std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());

@@ -146,6 +146,22 @@ private slots:
         QCOMPARE(harness.cell(table, editorRow, PackageTable::ColumnState), QStringLiteral("0"));
     }
 
+    // A row is made only from a record waiting for one: a notification after the first
+    // build gives the software pushed meanwhile its record.
+    void pushedSoftwareGetsARow()
+    {
+        ShellHarness harness;
+        QVERIFY(harness.isValid());
+        harness.start();
+        QVERIFY(harness.load({ShellHarness::packageEntry("cv-hello", "1.0")}));
+        QVERIFY(harness.sendFrame(catalogFrame(QStringLiteral("data_add_push"),
+                                               {ShellHarness::packageEntry("cv-editor", "2.0")})));
+        QTableWidget *table = harness.catalogTable();
+        const int row = harness.rowOf(table, "文本编辑器");
+        QVERIFY(row >= 0);
+        QVERIFY(!table->isRowHidden(row));
+    }
+
     void cellsOfARow_data()
     {
         QTest::addColumn<QString>("name");

@@ -24,6 +24,46 @@ const QString Hello = QStringLiteral("你好世界");
 const QString Editor = QStringLiteral("文本编辑器");
 const QString Player = QStringLiteral("影音播放器");
 const QString AskOne = QStringLiteral("确定要卸载吗？");
+const QString AskBatch = QStringLiteral("确定要卸载所有已勾选软件吗？");
+const QString Viewer = QStringLiteral("看图软件");
+const QString Plugin = QStringLiteral("看图插件");
+
+// An application, a plugin of the catalog that needs it and a package outside the catalog
+// that needs it too.
+const TestPackage &viewerPackage(int which)
+{
+    static const TestPackage packages[] = {
+        {QStringLiteral("cv-viewer"), QStringLiteral("1.0")},
+        {QStringLiteral("cv-viewer-plugin"),
+         QStringLiteral("1.0"),
+         QStringLiteral("1"),
+         64,
+         {QStringLiteral("cv-viewer")}},
+        {QStringLiteral("cv-viewer-skin"),
+         QStringLiteral("1.0"),
+         QStringLiteral("1"),
+         64,
+         {QStringLiteral("cv-viewer")}},
+    };
+    return packages[which];
+}
+
+TestRepository &viewerRepository()
+{
+    static TestRepository repository({viewerPackage(0), viewerPackage(1), viewerPackage(2)});
+    return repository;
+}
+
+CatalogEntry viewerEntry(const QString &name, const TestPackage &package)
+{
+    CatalogEntry entry;
+    entry.name = name;
+    entry.icon = package.name;
+    entry.rpm = package.name + '-' + package.version + '-' + package.release;
+    entry.type = QStringLiteral("7");
+    entry.version = package.version;
+    return entry;
+}
 
 } // namespace
 
@@ -59,6 +99,70 @@ private slots:
                  QStringLiteral("0"));
         QVERIFY(h.sandbox().isInstalled("cv-editor-2.0-1"));
         QCOMPARE(results.count(), 1);
+    }
+
+    // rpm -e runs with --nodeps: the question names the installed software that needs what
+    // goes, and only that; packages removed together do not count.
+    void uninstallNamesWhatNeedsIt_data()
+    {
+        QTest::addColumn<bool>("batch");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<bool>("withSkin");
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QString>("question");
+        const QString onlyOne = QStringLiteral("以下已安装的软件依赖它，卸载后可能无法使用：");
+        const QString selected =
+            QStringLiteral("以下已安装的软件依赖所选软件，卸载后可能无法使用：");
+        QTest::newRow("application")
+            << false << QStringList{Viewer} << false << false << AskOne + '\n' + onlyOne + Plugin;
+        QTest::newRow("application, needed outside the catalog too")
+            << false << QStringList{Viewer} << true << false
+            << AskOne + '\n' + onlyOne + QStringLiteral("cv-viewer-skin、") + Plugin;
+        QTest::newRow("what nothing needs")
+            << false << QStringList{Plugin} << false << false << AskOne;
+        QTest::newRow("batch of the application")
+            << true << QStringList{Viewer} << false << false << AskBatch + '\n' + selected + Plugin;
+        QTest::newRow("batch with what needs it")
+            << true << QStringList{Viewer, Plugin} << false << false << AskBatch;
+        QTest::newRow("application, confirmed")
+            << false << QStringList{Viewer} << false << true << AskOne + '\n' + onlyOne + Plugin;
+    }
+
+    void uninstallNamesWhatNeedsIt()
+    {
+        QFETCH(bool, batch);
+        QFETCH(QStringList, removed);
+        QFETCH(bool, withSkin);
+        QFETCH(bool, confirm);
+        QFETCH(QString, question);
+        QVERIFY2(viewerRepository().isValid(), qPrintable(viewerRepository().errorString()));
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        QStringList files;
+        for (int which = 0; which < (withSkin ? 3 : 2); ++which)
+            files << viewerRepository().packageFile(viewerPackage(which));
+        QCOMPARE(h.sandbox().rpm(QStringList{QStringLiteral("-Uvh")} + files).exitCode, 0);
+        MainWindow *window = h.startLoaded(
+            {viewerEntry(Viewer, viewerPackage(0)), viewerEntry(Plugin, viewerPackage(1))});
+        QVERIFY(window);
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
+        QTableWidget *table = h.uninstallTable();
+        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
+
+        h.dialogs().queue(confirm ? DialogWatcher::Ok : DialogWatcher::Cancel);
+        if (batch) {
+            for (const QString &name : removed)
+                PackageTable::setCheckItem(table, h.rowOf(table, name), true);
+            window->findChild<QPushButton *>(QStringLiteral("btn_delete_soft"))->click();
+        } else {
+            h.controllerOf(table, removed.first())->operationButton()->click();
+        }
+        QCOMPARE(h.dialogs().messages(), QStringList{question});
+        // Told, the user decides: the package goes, what needs it stays.
+        if (confirm)
+            QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        QVERIFY(h.sandbox().isInstalled(QStringLiteral("cv-viewer-plugin-1.0-1")));
+        QCOMPARE(h.sandbox().isInstalled(QStringLiteral("cv-viewer-1.0-1")), !confirm);
     }
 
     void rowRemovedWhileItsQuestionIsOpen()

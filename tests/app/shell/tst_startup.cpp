@@ -4,7 +4,9 @@
 #include "shellharness.h"
 #include "tasks/combobox.h"
 #include "tasks/installitem.h"
+#include "tests/support/accountaccess.h"
 #include "tests/support/freeport.h"
+#include "tests/support/programcopy.h"
 #include "tests/support/testrepository.h"
 #include "widgets/lineedit.h"
 #include "yumcontrol.h"
@@ -22,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #ifndef CORVANE_PROGRAM
 #error "CORVANE_PROGRAM must name the corvane program"
 #endif
@@ -33,9 +37,13 @@ namespace
 class Program
 {
 public:
-    Program(const QString &root, const QString &tmp, const QString &uid)
+    // Under another uid the program runs from reachable, which that account can load.
+    Program(const QString &root, const QString &tmp, const QString &uid,
+            const ProgramCopy *reachable = nullptr)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (reachable)
+            env.insert(QStringLiteral("LD_LIBRARY_PATH"), reachable->libraryPath());
         env.insert(QStringLiteral("CORVANE_ROOT"), root);
         env.insert(QStringLiteral("TMPDIR"), tmp);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -49,7 +57,7 @@ public:
             m_process.start(QStringLiteral("setpriv"),
                             {QStringLiteral("--reuid=") + uid, QStringLiteral("--regid=") + uid,
                              QStringLiteral("--clear-groups"), QStringLiteral("--"),
-                             QStringLiteral(CORVANE_PROGRAM)});
+                             reachable ? reachable->program() : QStringLiteral(CORVANE_PROGRAM)});
         }
         m_process.waitForStarted();
     }
@@ -98,11 +106,20 @@ private slots:
         QVERIFY(root.isValid() && tmp.isValid());
         for (const QString &dir : {root.path(), tmp.path()})
             QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7777)));
+        std::unique_ptr<ProgramCopy> reachable;
+        if (!uid.isEmpty()) {
+            const QString unreachable = AccountAccess::whyUnreachable(root.path());
+            if (!unreachable.isEmpty())
+                QSKIP(qPrintable(unreachable));
+            // The build may lie in a folder only root can enter.
+            reachable = std::make_unique<ProgramCopy>(QStringLiteral(CORVANE_PROGRAM));
+            QVERIFY2(reachable->isValid(), qPrintable(reachable->errorString()));
+        }
         const QString name =
             uid.isEmpty() ? MyApplication::instanceName() : QStringLiteral("security-white") + uid;
         const QString socket = tmp.path() + QLatin1Char('/') + name;
 
-        std::unique_ptr<Program> first(new Program(root.path(), tmp.path(), uid));
+        std::unique_ptr<Program> first(new Program(root.path(), tmp.path(), uid, reachable.get()));
         // The socket file appears when it is bound, a moment before it takes connections: a
         // second copy started in between would find nobody there and take over.
         QTRY_VERIFY_WITH_TIMEOUT(isListening(socket), 60000);
@@ -112,13 +129,13 @@ private slots:
             first->process().kill();
             QVERIFY(first->process().waitForFinished());
             QVERIFY(QFile::exists(socket));
-            first.reset(new Program(root.path(), tmp.path(), uid));
+            first.reset(new Program(root.path(), tmp.path(), uid, reachable.get()));
             // The new copy takes over the name instead of taking the file for a running copy.
             QTRY_VERIFY_WITH_TIMEOUT(isListening(socket), 60000);
             QCOMPARE(first->process().state(), QProcess::Running);
         }
 
-        Program second(root.path(), tmp.path(), uid);
+        Program second(root.path(), tmp.path(), uid, reachable.get());
         QVERIFY(second.process().waitForFinished(60000));
         QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.process().exitCode(), 0);

@@ -74,6 +74,8 @@ private slots:
     void richTextLabelLooksAsQLabel_data();
     void richTextLabelLooksAsQLabel();
     void iconLabelLooksAsQLabel();
+    void iconDecodingIsBounded_data();
+    void iconDecodingIsBounded();
     void cellWidgetTableShowsOnlyRowsInSight();
     void rowWidgetsOutOfSightStayUnpolished_data();
     void rowWidgetsOutOfSightStayUnpolished();
@@ -425,6 +427,47 @@ void TestWidgets::iconLabelLooksAsQLabel()
     QLabel empty;
     empty.resize(80, 85);
     QCOMPARE(missing.grab().toImage(), empty.grab().toImage());
+}
+
+void TestWidgets::iconDecodingIsBounded_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("decoded");
+    QTest::newRow("icon") << "icon" << true;
+    QTest::newRow("over 1 MiB") << "large" << false;
+    QTest::newRow("huge declared size") << "huge" << false;
+    QTest::newRow("missing") << "missing" << false;
+}
+
+// Icons come from the network and the store runs as root: only files within the bounds reach
+// an image decoder, counted where every icon is decoded.
+void TestWidgets::iconDecodingIsBounded()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, decoded);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("icon"));
+    QImage image(48, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QVERIFY(image.save(file, "BMP"));
+    QFile written(file);
+    if (kind == QLatin1String("large")) {
+        QVERIFY(written.open(QIODevice::Append));
+        written.write(QByteArray(IconLabel::MaxFileBytes, '\0'));
+    } else if (kind == QLatin1String("huge")) {
+        // The header's width and height, as a hostile server may declare them.
+        QVERIFY(written.open(QIODevice::ReadWrite));
+        const qint32 side = 100000;
+        QVERIFY(written.seek(18) && written.write(reinterpret_cast<const char *>(&side), 4) == 4);
+        QVERIFY(written.seek(22) && written.write(reinterpret_cast<const char *>(&side), 4) == 4);
+    } else if (kind == QLatin1String("missing")) {
+        QVERIFY(written.remove());
+    }
+    written.close();
+    const int before = IconLabel::decodedCount();
+    IconLabel label(file, QSize(48, 48));
+    QCOMPARE(!label.picture().isNull(), decoded);
+    QCOMPARE(IconLabel::decodedCount() - before, decoded ? 1 : 0);
 }
 
 void TestWidgets::cellWidgetTableShowsOnlyRowsInSight()

@@ -1,5 +1,7 @@
 #include "catalogserverprocess.h"
 
+#include "tests/support/testkey.h"
+
 #include <QTest>
 
 #ifndef CORVANE_CATALOG_SERVER
@@ -9,8 +11,11 @@
 bool CatalogServerProcess::start(const QStringList &arguments)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Signs with the key the tests' stores trust, as a real server does.
     m_process.start(QStringLiteral(CORVANE_CATALOG_SERVER),
-                    QStringList{"--bind", "127.0.0.2", "--port", qgetenv("VQS_PORT")} + arguments);
+                    QStringList{"--bind", "127.0.0.2", "--port", qgetenv("VQS_PORT"), "--key",
+                                TestKey::catalog().privateKeyFile()} +
+                        arguments);
     return m_process.waitForStarted() && waitFor(QStringLiteral("ready"));
 }
 

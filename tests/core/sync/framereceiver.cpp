@@ -1,5 +1,6 @@
 #include "framereceiver.h"
 
+#include "sync/framesignature.h"
 #include "vqs.h"
 
 #include <QTest>
@@ -21,14 +22,23 @@ void FrameRecorder::record(const QString &data, const QStringList &packages)
 {
     if (data == QLatin1String("info"))
         return;
-    frames << data;
+    FrameSignature envelope;
+    const QString newline = data.endsWith(QLatin1Char('\n')) ? QStringLiteral("\n") : QString();
+    frames << (envelope.read(data.toUtf8()) ? QString::fromUtf8(envelope.frame()) + newline : data);
     lists << packages;
+}
+
+void FrameRecorder::recordDropped(const QString &data)
+{
+    dropped << data;
 }
 
 FrameReceiver::FrameReceiver()
 {
     QObject::connect(&m_thread, &HeartThread::recvServerData, &recorder, &FrameRecorder::record,
                      Qt::QueuedConnection);
+    QObject::connect(&m_thread, &HeartThread::frameDropped, &recorder,
+                     &FrameRecorder::recordDropped, Qt::QueuedConnection);
 }
 
 FrameReceiver::~FrameReceiver()
@@ -41,7 +51,7 @@ bool FrameReceiver::start()
     m_thread.start();
     for (int attempt = 0; attempt < 60; ++attempt) {
         vqs_message_send("127.0.0.1", Probe.toUtf8().constData());
-        if (QTest::qWaitFor([&]() { return recorder.frames.contains(Probe); }, 500))
+        if (QTest::qWaitFor([&]() { return handled(Probe); }, 500))
             return true;
     }
     return false;
@@ -51,6 +61,7 @@ bool FrameReceiver::stop()
 {
     if (!m_thread.isRunning())
         return true;
+    m_thread.expectStop();
     vqs_message_send("127.0.0.1", "process-run-end");
     return m_thread.wait(30000);
 }
@@ -59,8 +70,12 @@ bool FrameReceiver::drain(const QString &tag)
 {
     const QString marker = QStringLiteral("<frame action='%1'/>").arg(tag);
     vqs_message_send("127.0.0.1", marker.toUtf8().constData());
-    return QTest::qWaitFor([&]() { return recorder.frames.contains(marker); }, 60000) &&
-           iconFetchesEnded(m_thread);
+    return QTest::qWaitFor([&]() { return handled(marker); }, 60000) && iconFetchesEnded(m_thread);
+}
+
+bool FrameReceiver::handled(const QString &marker) const
+{
+    return recorder.frames.contains(marker) || recorder.dropped.contains(marker);
 }
 
 bool iconFetchesEnded(HeartThread &receiver)

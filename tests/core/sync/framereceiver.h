@@ -13,13 +13,16 @@ class FrameRecorder : public QObject
     Q_OBJECT
 
 public:
+    // Frames as composed: a signature the receiver checked is taken off.
     QStringList frames;
     QVector<QStringList> lists;
+    QStringList dropped; // texts the receiver refused to apply
 
     int countStartingWith(const QString &prefix) const;
 
 public slots:
     void record(const QString &data, const QStringList &packages);
+    void recordDropped(const QString &data);
 };
 
 // Until the icon fetches the receiver has queued so far have ended; the event loop runs
@@ -34,6 +37,7 @@ public:
     ~FrameReceiver();
 
     // Starts it and waits until it handles messages: probes are sent until one comes back.
+    // Probes and drain markers are not signed: with a key trusted they come back dropped.
     bool start();
     bool stop();
     bool isRunning() const { return m_thread.isRunning(); }
@@ -44,5 +48,7 @@ public:
     FrameRecorder recorder;
 
 private:
+    bool handled(const QString &marker) const;
+
     HeartThread m_thread;
 };

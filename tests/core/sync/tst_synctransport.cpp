@@ -10,6 +10,7 @@
 #include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/testkey.h"
 #include "tests/support/testrepository.h"
 #include "vqs.h"
 
@@ -72,7 +73,8 @@ template <typename Rows> void onBothTransports(Rows rows)
 #define SANDBOX_WITH_HELLO(name)                                                                   \
     Sandbox name(&TestRepository::shared());                                                       \
     QVERIFY2(name.isValid(), qPrintable(name.errorString()));                                      \
-    QVERIFY(name.install(Hello10))
+    QVERIFY(name.install(Hello10));                                                                \
+    QVERIFY(TestKey::catalog().trust())
 
 class TestSyncTransport : public QObject
 {
@@ -197,8 +199,10 @@ private slots:
         const QString first =
             frame("data_resp", "x86_64", {package("A", "cv-a-1-1"), package("B", "cv-b-1-1")});
         const QString second = frame("data_add_push", "x86_64", {package("C", "cv-c-1-1")});
+        // Sealed in file order: a line signed earlier than the one before it is a replay.
+        const QString lines = TestKey::catalog().seal(first) + '\n';
         QVERIFY(writeFile(served.path() + "/.cv_data/data_x86_64",
-                          (first + '\n' + second + '\n').toUtf8()));
+                          (lines + TestKey::catalog().seal(second) + '\n').toUtf8()));
         HttpServer http(served.path());
         QVERIFY(http.isRunning());
         sandbox.setConfig("iconurl", http.url().chopped(1));
@@ -325,9 +329,10 @@ private slots:
         const QString frame = CatalogFrame::compose(QStringLiteral("data_add_push"),
                                                     {package("外来应用", "cv-app9-1.0-1")});
         const ProcessResult published = ProcessRunner::run(
-            "amqp-publish", m_broker->clientToolArguments(BrokerNode::ServerAddress) +
-                                QStringList{"--exchange", "corvane", "--routing-key", client,
-                                            "--persistent", "--body", frame});
+            "amqp-publish",
+            m_broker->clientToolArguments(BrokerNode::ServerAddress) +
+                QStringList{"--exchange", "corvane", "--routing-key", client, "--persistent",
+                            "--body", TestKey::catalog().seal(frame)});
         QVERIFY2(published.exitCode == 0, qPrintable(published.output));
         QTRY_VERIFY_WITH_TIMEOUT(receiver.recorder.frames.contains(frame), 60000);
         QCOMPARE(names(), QStringList{"外来应用"});

@@ -1,0 +1,97 @@
+#include "sync/framesignature.h"
+
+#include "sync/signingkey.h"
+
+namespace
+{
+
+const QByteArray Root = QByteArrayLiteral("<frame");
+const QByteArray SignatureStart = QByteArrayLiteral("<frame signature='");
+const QByteArray SequenceStart = QByteArrayLiteral(" sequence='");
+// Keeps a signature over a frame from ever verifying as a signature over anything else.
+const QByteArray Domain = QByteArrayLiteral("corvane catalog frame\n");
+
+bool isHex(const QByteArray &text)
+{
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+// Digits only, without a sign or a leading zero, and within 64 bits.
+bool readSequence(const QByteArray &digits, quint64 *value)
+{
+    if (digits.isEmpty() || digits.size() > 20 || (digits.size() > 1 && digits.at(0) == '0'))
+        return false;
+    for (char c : digits)
+        if (c < '0' || c > '9')
+            return false;
+    bool ok = false;
+    *value = digits.toULongLong(&ok);
+    return ok;
+}
+
+} // namespace
+
+QByteArray FrameSignature::seal(const QByteArray &frame, quint64 sequence, const SigningKey &key)
+{
+    if (!frame.startsWith(Root) || frame.size() == Root.size())
+        return QByteArray();
+    const char next = frame.at(Root.size());
+    if (next != ' ' && next != '>' && next != '/')
+        return QByteArray();
+    const QByteArray body =
+        SequenceStart + QByteArray::number(sequence) + '\'' + frame.mid(Root.size());
+    const QByteArray signature = key.sign(Domain + body);
+    if (signature.isEmpty())
+        return QByteArray();
+    return SignatureStart + key.id() + ':' + signature.toBase64() + '\'' + body;
+}
+
+bool FrameSignature::read(const QByteArray &received)
+{
+    m_wellFormed = false;
+    QByteArray text = received;
+    if (text.endsWith('\n'))
+        text.chop(1);
+    if (!text.startsWith(SignatureStart))
+        return false;
+    const int valueEnd = text.indexOf('\'', SignatureStart.size());
+    if (valueEnd < 0)
+        return false;
+    const QByteArray value = text.mid(SignatureStart.size(), valueEnd - SignatureStart.size());
+    const int colon = value.indexOf(':');
+    m_keyId = value.left(colon);
+    const QByteArray encoded = value.mid(colon + 1);
+    m_signature = QByteArray::fromBase64(encoded);
+    if (colon != SigningKey::IdLength || !isHex(m_keyId) ||
+        m_signature.size() != SigningKey::SignatureLength || m_signature.toBase64() != encoded)
+        return false;
+    m_body = text.mid(valueEnd + 1);
+    if (!m_body.startsWith(SequenceStart))
+        return false;
+    const int sequenceEnd = m_body.indexOf('\'', SequenceStart.size());
+    if (sequenceEnd < 0 ||
+        !readSequence(m_body.mid(SequenceStart.size(), sequenceEnd - SequenceStart.size()),
+                      &m_sequence))
+        return false;
+    m_frameStart = sequenceEnd + 1;
+    m_wellFormed = true;
+    return true;
+}
+
+QByteArray FrameSignature::frame() const
+{
+    return Root + m_body.mid(m_frameStart);
+}
+
+bool FrameSignature::isJoinResponse() const
+{
+    return m_body.mid(m_frameStart).startsWith(" action='join_resp'");
+}
+
+QByteArray FrameSignature::signedBytes() const
+{
+    return Domain + m_body;
+}

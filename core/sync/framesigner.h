@@ -1,0 +1,38 @@
+#pragma once
+
+#include "sync/framesequence.h"
+#include "sync/signingkey.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+// The catalog server's side of signed frames: seals each frame with its key under a sequence
+// that only grows. The sequence is the time in microseconds, or one more than the last when
+// that is not greater, and is kept beside the key (KEY.sequence), so neither a restart nor a
+// clock set back makes a new frame look older than one already sent.
+class FrameSigner
+{
+public:
+    // Without a key nothing is signed and frames go out as they are.
+    FrameSigner() = default;
+    explicit FrameSigner(SigningKey key, const QString &sequenceFile = QString());
+    void setKey(SigningKey key, const QString &sequenceFile = QString());
+
+    bool isSigning() const { return !m_key.isNull(); }
+    QByteArray keyId() const { return m_key.id(); }
+    // The frame signed (empty when it does not start as a frame does), or unchanged without
+    // a key. Safe from several threads.
+    QByteArray seal(const QByteArray &frame);
+    QString seal(const QString &frame);
+
+private:
+    quint64 nextSequence();
+
+    SigningKey m_key;
+    std::unique_ptr<FrameSequence> m_sequence;
+    quint64 m_last = 0;
+    std::mutex m_lock;
+};

@@ -1,0 +1,218 @@
+#include "records/paths.h"
+#include "sync/framegate.h"
+#include "sync/framesignature.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/testkey.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+using Verdict = FrameGate::Verdict;
+using Tamper = std::function<QByteArray(QByteArray)>;
+
+const QByteArray Push = "<frame action='data_add_push'><datas architecture='x86_64'>"
+                        "<app name='编辑器' rpm='cv-edit-1.0-1' exec='cv-edit'/></datas></frame>";
+
+FrameGate gate()
+{
+    return FrameGate(Paths::trustedKeyDirectory(), Paths::frameSequenceFile());
+}
+
+QByteArray replaced(QByteArray text, const QByteArray &from, const QByteArray &to)
+{
+    return text.replace(from, to);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Tamper)
+Q_DECLARE_METATYPE(FrameGate::Verdict)
+
+// The signature check of every received frame, against a real key folder and sequence file.
+class TestSyncSignature : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tampered_data()
+    {
+        QTest::addColumn<Tamper>("tamper");
+        QTest::addColumn<Verdict>("verdict");
+        auto row = [](const char *name, Tamper tamper, Verdict verdict) {
+            QTest::newRow(name) << tamper << verdict;
+        };
+        row(
+            "genuine", [](QByteArray s) { return s; }, Verdict::Accepted);
+        row(
+            "genuine, file line", [](QByteArray s) { return s + '\n'; }, Verdict::Accepted);
+        row(
+            "unsigned", [](QByteArray) { return Push; }, Verdict::Unsigned);
+        row(
+            "launch command", [](QByteArray s) { return replaced(s, "'cv-edit'", "'rm -rf ~'"); },
+            Verdict::Forged);
+        row(
+            "one bit of a name",
+            [](QByteArray s) { return replaced(s, "cv-edit-1.0", "cv-edit-1.1"); },
+            Verdict::Forged);
+        row(
+            "action", [](QByteArray s) { return replaced(s, "data_add_push", "data_delete_push"); },
+            Verdict::Forged);
+        row(
+            "sequence raised",
+            [](QByteArray s) {
+                const int at = s.indexOf("sequence='") + 10;
+                s[at] = s[at] == '9' ? '8' : char(s[at] + 1);
+                return s;
+            },
+            Verdict::Forged);
+        row(
+            "signature byte",
+            [](QByteArray s) {
+                const int at = s.indexOf(':') + 5;
+                s[at] = s[at] == 'A' ? 'B' : 'A';
+                return s;
+            },
+            Verdict::Forged);
+        row(
+            "frame appended", [](QByteArray s) { return s + Push; }, Verdict::Forged);
+        row(
+            "second newline", [](QByteArray s) { return s + "\n\n"; }, Verdict::Forged);
+        row(
+            "key id of another",
+            [](QByteArray s) {
+                return replaced(s, TestKey::catalog().id(), TestKey::stranger().id());
+            },
+            Verdict::UnknownKey);
+        row(
+            "signed by another key", [](QByteArray) { return TestKey::stranger().seal(Push); },
+            Verdict::UnknownKey);
+        row(
+            "signature cut", [](QByteArray s) { return s.remove(s.indexOf(':') + 3, 4); },
+            Verdict::Unsigned);
+        row(
+            "sequence with a sign",
+            [](QByteArray s) { return replaced(s, "sequence='", "sequence='+"); },
+            Verdict::Unsigned);
+    }
+
+    void tampered()
+    {
+        QFETCH(Tamper, tamper);
+        QFETCH(Verdict, verdict);
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        FrameGate check = gate();
+        QCOMPARE(check.admit(tamper(TestKey::catalog().seal(Push))), verdict);
+    }
+
+    // A captured frame sent again, before or after a store restart, never undoes a newer one.
+    void replayed()
+    {
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        const QByteArray older = TestKey::catalog().seal(Push);
+        const QByteArray newer = TestKey::catalog().seal(Push);
+        {
+            FrameGate check = gate();
+            QCOMPARE(check.admit(newer), Verdict::Accepted);
+            QCOMPARE(check.admit(newer), Verdict::Replayed);
+            QCOMPARE(check.admit(older), Verdict::Replayed);
+        }
+        FrameGate restarted = gate();
+        QCOMPARE(restarted.admit(older), Verdict::Replayed);
+        QCOMPARE(restarted.admit(TestKey::catalog().seal(Push)), Verdict::Accepted);
+    }
+
+    // A new key is added beside the old, then the old one is removed, while the store runs.
+    void rotation()
+    {
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust(QStringLiteral("old.pub")));
+        FrameGate check = gate();
+        QCOMPARE(check.admit(TestKey::stranger().seal(Push)), Verdict::UnknownKey);
+        QVERIFY(TestKey::stranger().trust(QStringLiteral("new.pub")));
+        QCOMPARE(check.admit(TestKey::catalog().seal(Push)), Verdict::Accepted);
+        QCOMPARE(check.admit(TestKey::stranger().seal(Push)), Verdict::Accepted);
+        QVERIFY(QFile::remove(Paths::trustedKeyDirectory() + QStringLiteral("/old.pub")));
+        QCOMPARE(check.admit(TestKey::catalog().seal(Push)), Verdict::UnknownKey);
+        QCOMPARE(check.admit(TestKey::stranger().seal(Push)), Verdict::Accepted);
+    }
+
+    // Whoever could change the key folder could empty it: such a folder trusts nothing rather
+    // than letting frames pass unchecked. A key file others may change is no key.
+    void keyFolder_data()
+    {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<Verdict>("unsignedVerdict");
+        QTest::addColumn<Verdict>("signedVerdict");
+        QTest::newRow("no folder") << "none" << Verdict::Unchecked << Verdict::Unchecked;
+        QTest::newRow("empty folder") << "empty" << Verdict::Unchecked << Verdict::Unchecked;
+        QTest::newRow("trusted key") << "key" << Verdict::Unsigned << Verdict::Accepted;
+        QTest::newRow("folder writable by others")
+            << "folder 0777" << Verdict::FolderRefused << Verdict::FolderRefused;
+        QTest::newRow("empty folder writable by others")
+            << "empty 0777" << Verdict::FolderRefused << Verdict::FolderRefused;
+        QTest::newRow("folder above writable by others")
+            << "parent 0777" << Verdict::FolderRefused << Verdict::FolderRefused;
+        QTest::newRow("folder of another user")
+            << "folder owner" << Verdict::FolderRefused << Verdict::FolderRefused;
+        QTest::newRow("key writable by group")
+            << "key 0664" << Verdict::Unsigned << Verdict::UnknownKey;
+        QTest::newRow("key of another user")
+            << "key owner" << Verdict::Unsigned << Verdict::UnknownKey;
+        QTest::newRow("key a link") << "key link" << Verdict::Unsigned << Verdict::UnknownKey;
+        QTest::newRow("key not a key") << "key junk" << Verdict::Unsigned << Verdict::UnknownKey;
+    }
+
+    void keyFolder()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(Verdict, unsignedVerdict);
+        QFETCH(Verdict, signedVerdict);
+        Sandbox sandbox;
+        const QByteArray folder = QFile::encodeName(Paths::trustedKeyDirectory());
+        const QByteArray key = folder + "/catalog.pub";
+        if (setUp != QLatin1String("none"))
+            QVERIFY(QDir().mkpath(Paths::trustedKeyDirectory()));
+        if (setUp.startsWith(QLatin1String("key")) || setUp.startsWith(QLatin1String("folder")) ||
+            setUp.startsWith(QLatin1String("parent")))
+            QVERIFY(TestKey::catalog().trust());
+        if (setUp.endsWith(QLatin1String("0777")))
+            QCOMPARE(::chmod(setUp.startsWith(QLatin1String("parent"))
+                                 ? QFile::encodeName(sandbox.path(QStringLiteral("/etc/corvane")))
+                                       .constData()
+                                 : folder.constData(),
+                             0777),
+                     0);
+        if (setUp == QLatin1String("folder owner"))
+            QCOMPARE(::chown(folder.constData(), 54321, 54321), 0);
+        if (setUp == QLatin1String("key 0664"))
+            QCOMPARE(::chmod(key.constData(), 0664), 0);
+        if (setUp == QLatin1String("key owner"))
+            QCOMPARE(::chown(key.constData(), 54321, 54321), 0);
+        if (setUp == QLatin1String("key link")) {
+            QVERIFY(QFile::remove(QString::fromUtf8(key)));
+            QVERIFY(QFile::link(TestKey::catalog().publicKeyFile(), QString::fromUtf8(key)));
+        }
+        if (setUp == QLatin1String("key junk")) {
+            QFile file(QString::fromUtf8(key));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n");
+        }
+        FrameGate check = gate();
+        QCOMPARE(check.admit(Push), unsignedVerdict);
+        QCOMPARE(check.admit(TestKey::catalog().seal(Push)), signedVerdict);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncSignature)
+#include "tst_syncsignature.moc"
