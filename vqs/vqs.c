@@ -115,8 +115,10 @@ static int own_message(char *buffer)
     }
 }
 
-int vqs_message_recv(char *buffer)
+int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size)
 {
+    if (sender && sender_size > 0)
+        sender[0] = '\0';
     if (!buffer)
         return -1;
     buffer[0] = '\0';
@@ -124,14 +126,23 @@ int vqs_message_recv(char *buffer)
     if (g_receiver == NO_RECEIVER)
         prepare_receiver();
     int len;
-    if (g_receiver == OWN_RECEIVER)
+    if (g_receiver == OWN_RECEIVER) {
         len = own_message(buffer);
-    else if (g_receiver == BROKER_RECEIVER)
+    } else if (g_receiver == BROKER_RECEIVER) {
         len = vqs_broker_recv(buffer);
-    else
+        /* Read under the lock: the next receive replaces the delivery it names. */
+        if (len >= 0 && sender && sender_size > 0)
+            vqs_broker_recv_sender(sender, sender_size);
+    } else {
         len = vqs_tcp_recv(buffer);
+    }
     pthread_mutex_unlock(&g_receiving);
     return len;
+}
+
+int vqs_message_recv(char *buffer)
+{
+    return vqs_message_recv_from(buffer, NULL, 0);
 }
 
 const char *vqs_broadcast_address(void)
@@ -155,4 +166,54 @@ amqp_connection_state_t vqs_broker_connect(amqp_rpc_reply_t *reply)
 const char *vqs_broker_exchange(void)
 {
     return vqs_settings()->exchange;
+}
+
+const char *vqs_broker_server_exchange(void)
+{
+    return vqs_settings()->server_exchange;
+}
+
+const char *vqs_broker_address(void)
+{
+    return vqs_settings()->address;
+}
+
+/* Declares queue and binds it to exchange with keys, over the caller's connection. */
+static int make_queue(amqp_connection_state_t conn, amqp_channel_t *channel, const char *queue,
+                      const char *exchange, const char *const *keys, size_t nkeys, char *why,
+                      size_t whysize)
+{
+    struct vqs_link link;
+    memset(&link, 0, sizeof link);
+    link.conn = conn;
+    link.channel = *channel;
+    int rc = vqs_link_make_queue(vqs_settings(), &link, queue, exchange, keys, nkeys, why, whysize);
+    *channel = link.channel;
+    return rc;
+}
+
+int vqs_broker_make_server_queue(amqp_connection_state_t conn, amqp_channel_t *channel, char *why,
+                                 size_t whysize)
+{
+    const struct vqs_settings *s = vqs_settings();
+    if (!s->address[0]) {
+        snprintf(why, whysize, "no address in %s: the catalog server has no queue",
+                 s->file[0] ? s->file : "the settings");
+        return -1;
+    }
+    const char *keys[] = {s->address};
+    return make_queue(conn, channel, s->address, s->server_exchange, keys, 1, why, whysize);
+}
+
+int vqs_broker_make_desktop_queue(amqp_connection_state_t conn, amqp_channel_t *channel,
+                                  const char *address, char *why, size_t whysize)
+{
+    const struct vqs_settings *s = vqs_settings();
+    struct in_addr addr;
+    if (!address || inet_pton(AF_INET, address, &addr) != 1) {
+        snprintf(why, whysize, "\"%s\" is not a desktop's address", address ? address : "");
+        return -1;
+    }
+    const char *keys[] = {address, s->broadcast};
+    return make_queue(conn, channel, address, s->exchange, keys, 2, why, whysize);
 }

@@ -7,6 +7,8 @@
  * Broker: an address names a durable queue its receiver consumes; 127.0.0.1 and the host's
  * own address reach this process's own receiver without the broker. */
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -25,11 +27,12 @@ VQS_EXPORT int vqs_message_send(const char *dest, const char *text);
 
 /* Prepares the receiver; call once on the receiving thread before vqs_message_recv. Direct
  * TCP binds the port: 0 on success, -1 when it cannot be bound; calling it again closes the
- * previous socket and its connections and binds anew. Broker: declares and binds this host's
- * queue and consumes it: 0 on success, -1 when the broker cannot be had now (the receive
- * keeps trying) or no address is configured. -1 as well, changing nothing, while another
- * thread is in vqs_message_recv; and when the settings file was refused (then only this
- * process's own messages are received). */
+ * previous socket and its connections and binds anew. Broker: consumes this host's queue,
+ * which the administrator's set-up (or the catalog server) made: 0 on success, -1 when the
+ * broker cannot be had now or the queue does not exist yet (the receive keeps trying) or no
+ * address is configured. -1 as well, changing nothing, while another thread is in
+ * vqs_message_recv or vqs_message_recv_from; and when the settings file was refused (then
+ * only this process's own messages are received). */
 VQS_EXPORT int vqs_message_recv_init(void);
 
 /* Blocks until one whole message has arrived and copies it, NUL-terminated, into buffer,
@@ -40,6 +43,12 @@ VQS_EXPORT int vqs_message_recv_init(void);
  * ends before that comes again. Meant for one receiving thread per process; calls from two
  * threads take turns. */
 VQS_EXPORT int vqs_message_recv(char *buffer);
+
+/* As vqs_message_recv, and names who sent the message in sender (size bytes, NUL-terminated):
+ * through the broker the user-id the broker validated against the publisher's login, empty
+ * when the message carries none or it does not fit in size; over direct TCP and for this
+ * process's own messages always empty (an address is no proof of the sender). */
+VQS_EXPORT int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size);
 
 /* The address that reaches every receiver with one message (the broker's broadcast), or
  * NULL with direct TCP, where each destination has to be sent its own copy. */

@@ -1,10 +1,12 @@
 #pragma once
 /* For programs that set up the broker the transport uses (the catalog server declares the
- * exchange): a connection made from libvqs's own settings. */
+ * exchanges, its queue and the queues of a group account's desktops): a connection made from
+ * libvqs's own settings, and queues made as the administrator's set-up makes them. */
 
 #include "vqs.h"
 
 #include <amqp.h>
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -15,8 +17,28 @@ extern "C" {
  * normal (its text lives in the connection); end it with amqp_destroy_connection. */
 VQS_EXPORT amqp_connection_state_t vqs_broker_connect(amqp_rpc_reply_t *reply);
 
-/* The exchange the transport publishes to and binds queues at. */
+/* The topic exchange every desktop's queue is bound to (to its address and the broadcast
+ * address); only the catalog server's account publishes there. */
 VQS_EXPORT const char *vqs_broker_exchange(void);
+
+/* The exchange that routes to the catalog server's queue alone; desktops publish there. */
+VQS_EXPORT const char *vqs_broker_server_exchange(void);
+
+/* This host's address in the settings (the queue it consumes); empty when none is set. */
+VQS_EXPORT const char *vqs_broker_address(void);
+
+/* Each declares a queue with the configured queue settings (one that exists with other
+ * settings is used as it stands) and binds it, on *channel of conn, which a broker error
+ * replaces with the next channel. 0, or -1 with why (of size whysize) saying what the broker
+ * answered; the connection is then best closed.
+ * The catalog server's queue: named after the configured address, bound to the server
+ * exchange with that address. */
+VQS_EXPORT int vqs_broker_make_server_queue(amqp_connection_state_t conn, amqp_channel_t *channel,
+                                            char *why, size_t whysize);
+/* A desktop's queue: named after its address, bound to the exchange with the address and the
+ * broadcast address. */
+VQS_EXPORT int vqs_broker_make_desktop_queue(amqp_connection_state_t conn, amqp_channel_t *channel,
+                                             const char *address, char *why, size_t whysize);
 
 #ifdef __cplusplus
 }

@@ -24,7 +24,8 @@
 /* Used by the receiving thread only. */
 static const struct vqs_settings *g_settings;
 static struct vqs_link g_link;
-static uint64_t g_unacked; /* delivery tag of the message handed out last; 0: none */
+static uint64_t g_unacked;              /* delivery tag of the message handed out last; 0: none */
+static char g_sender[VQS_TEXT_SETTING]; /* the validated user-id of that message; "": none */
 static long long g_next_attempt;
 static struct vqs_retry g_retry = VQS_RETRY_INIT;
 
@@ -40,12 +41,20 @@ static void drop_link(void)
     g_next_attempt = vqs_retry_next(&g_retry);
 }
 
+static int is_missing_queue(amqp_rpc_reply_t reply)
+{
+    return reply.reply_type == AMQP_RESPONSE_SERVER_EXCEPTION &&
+           reply.reply.id == AMQP_CHANNEL_CLOSE_METHOD &&
+           ((const amqp_channel_close_t *)reply.reply.decoded)->reply_code == AMQP_NOT_FOUND;
+}
+
+/* The queue is made by the administrator's set-up or, for a desktop of a group account, by
+ * the catalog server when it first hears from it: this account may configure nothing. */
 static int consume(void)
 {
     char why[1024];
     amqp_rpc_reply_t reply;
-    if (vqs_link_open(g_settings, &g_link, &reply, why, sizeof why) != 0 ||
-        vqs_link_own_queue(g_settings, &g_link, why, sizeof why) != 0) {
+    if (vqs_link_open(g_settings, &g_link, &reply, why, sizeof why) != 0) {
         report("", why);
         drop_link();
         return -1;
@@ -56,6 +65,16 @@ static int consume(void)
         amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(g_settings->address),
                            amqp_empty_bytes, 0, 0, 1, amqp_empty_table);
     reply = amqp_get_rpc_reply(g_link.conn);
+    if (is_missing_queue(reply)) {
+        snprintf(why, sizeof why,
+                 "queue %s does not exist yet (the set-up or the catalog server makes it); "
+                 "waiting for it",
+                 g_settings->address);
+        report("", why);
+        g_link.broken = 1;
+        drop_link();
+        return -1;
+    }
     if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
         vqs_link_describe(reply, why, sizeof why);
         report("consuming: ", why);
@@ -119,6 +138,24 @@ static int other_frame(const amqp_frame_t *frame)
     }
 }
 
+/* The broker refuses a user-id other than the publisher's login, so it names the sender.
+ * Copied out of the header at once: reading the body may release the memory it is in. */
+static void sender_of(const amqp_basic_properties_t *props, char *sender, size_t size)
+{
+    sender[0] = '\0';
+    if (!(props->_flags & AMQP_BASIC_USER_ID_FLAG) || props->user_id.len == 0 ||
+        props->user_id.len >= size || memchr(props->user_id.bytes, '\0', props->user_id.len))
+        return;
+    memcpy(sender, props->user_id.bytes, props->user_id.len);
+    sender[props->user_id.len] = '\0';
+}
+
+void vqs_broker_recv_sender(char *sender, size_t size)
+{
+    if (size > strlen(g_sender))
+        strcpy(sender, g_sender);
+}
+
 /* The next frame of the delivery being taken, of type: the broker sends a delivery's frames
  * together. 0, or -1 when the connection is no longer usable. */
 static int content_frame(amqp_frame_t *frame, uint8_t type)
@@ -166,6 +203,8 @@ static int take_delivery(char *buffer)
         idlen = props->message_id.len < sizeof id ? props->message_id.len : sizeof id;
         memcpy(id, props->message_id.bytes, idlen);
     }
+    char sender[VQS_TEXT_SETTING];
+    sender_of(props, sender, sizeof sender);
     int ok = AMQP_STATUS_OK;
     const int too_long = size > VQS_MAX_MESSAGE;
     if (too_long) {
@@ -200,6 +239,7 @@ static int take_delivery(char *buffer)
     } else {
         len = (int)size;
         g_unacked = tag;
+        memcpy(g_sender, sender, sizeof g_sender);
     }
     buffer[len < 0 ? 0 : len] = '\0';
     if (ok != AMQP_STATUS_OK) {
@@ -218,6 +258,7 @@ int vqs_broker_recv(char *buffer)
         drop_link();
     }
     g_unacked = 0;
+    g_sender[0] = '\0';
     const int inbox = vqs_inbox_fd();
     for (;;) {
         int len = vqs_inbox_take(buffer);

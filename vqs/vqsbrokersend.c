@@ -113,8 +113,10 @@ static int same_broker(const struct vqs_settings *a, const struct vqs_settings *
 {
     return strcmp(a->url, b->url) == 0 && strcmp(a->user, b->user) == 0 &&
            strcmp(a->password, b->password) == 0 && strcmp(a->address, b->address) == 0 &&
-           strcmp(a->exchange, b->exchange) == 0 && strcmp(a->cacert, b->cacert) == 0 &&
-           strcmp(a->cert, b->cert) == 0 && strcmp(a->key, b->key) == 0;
+           strcmp(a->exchange, b->exchange) == 0 &&
+           strcmp(a->server_exchange, b->server_exchange) == 0 && a->server == b->server &&
+           strcmp(a->cacert, b->cacert) == 0 && strcmp(a->cert, b->cert) == 0 &&
+           strcmp(a->key, b->key) == 0;
 }
 
 static void drop_link(int pause)
@@ -142,10 +144,8 @@ static int connect_link(const struct vqs_settings *s)
 {
     char why[1024];
     amqp_rpc_reply_t reply;
-    /* The own queue is made before anything goes out, so an answer always finds it. */
     if (vqs_link_open(s, &t_link, &reply, why, sizeof why) != 0 ||
-        amqp_confirm_select(t_link.conn, t_link.channel) == NULL ||
-        (s->address[0] && vqs_link_own_queue(s, &t_link, why, sizeof why) != 0)) {
+        amqp_confirm_select(t_link.conn, t_link.channel) == NULL) {
         if (t_link.conn && !t_link.broken)
             vqs_link_describe(amqp_get_rpc_reply(t_link.conn), why, sizeof why);
         attempt_failed(s, why);
@@ -183,16 +183,22 @@ static int publish_waiting(void)
 
     /* Only this thread frees items, so the batch stays valid without the lock. */
     const struct vqs_settings *s = t_used;
+    /* A desktop reaches the catalog server alone; only the server's account writes to the
+     * exchange every desktop's queue is bound to. */
+    const amqp_bytes_t exchange = amqp_cstring_bytes(s->server ? s->exchange : s->server_exchange);
     for (size_t i = 0; i < n; i++) {
         char id[VQS_MARK_SIZE];
         vqs_mark_make(batch[i]->seq, id, sizeof id);
         amqp_basic_properties_t props;
         memset(&props, 0, sizeof props);
-        props._flags = AMQP_BASIC_DELIVERY_MODE_FLAG | AMQP_BASIC_MESSAGE_ID_FLAG;
+        /* The broker checks the user-id against the login: the receiver knows who sent it. */
+        props._flags =
+            AMQP_BASIC_DELIVERY_MODE_FLAG | AMQP_BASIC_MESSAGE_ID_FLAG | AMQP_BASIC_USER_ID_FLAG;
         props.delivery_mode = AMQP_DELIVERY_PERSISTENT;
         props.message_id = amqp_cstring_bytes(id);
+        props.user_id = amqp_cstring_bytes(t_link.user);
         amqp_bytes_t body = {.len = batch[i]->len, .bytes = batch[i]->text};
-        int rc = amqp_basic_publish(t_link.conn, t_link.channel, amqp_cstring_bytes(s->exchange),
+        int rc = amqp_basic_publish(t_link.conn, t_link.channel, exchange,
                                     amqp_cstring_bytes(batch[i]->dest), 1, 0, &props, body);
         if (rc != AMQP_STATUS_OK) {
             vqs_link_report(s, "lost the connection: ", amqp_error_string2(rc));

@@ -20,9 +20,9 @@ static void defaults(struct vqs_settings *s)
     memset(s, 0, sizeof *s);
     strcpy(s->url, "amqp://localhost:5672/");
     strcpy(s->exchange, VQS_DEFAULT_EXCHANGE);
+    strcpy(s->server_exchange, VQS_DEFAULT_SERVER_EXCHANGE);
     strcpy(s->broadcast, VQS_DEFAULT_BROADCAST);
-    s->receive_broadcast = 1;
-    strcpy(s->queue_type, "classic");
+    strcpy(s->queue_type, VQS_DEFAULT_QUEUE_TYPE);
     s->max_length = VQS_DEFAULT_MAX_LENGTH;
     s->max_age = VQS_DEFAULT_MAX_AGE;
     s->backlog = VQS_DEFAULT_BACKLOG;
@@ -87,7 +87,7 @@ static const struct {
     size_t size;
 } g_texts[] = {
     TEXT_SETTING(url),    TEXT_SETTING(user), TEXT_SETTING(password), TEXT_SETTING(exchange),
-    TEXT_SETTING(cacert), TEXT_SETTING(cert), TEXT_SETTING(key),
+    TEXT_SETTING(cacert), TEXT_SETTING(cert), TEXT_SETTING(key),      TEXT_SETTING(server_exchange),
 };
 
 /* 0 when key = value was taken, -1 for a bad value, -2 for an unknown key. */
@@ -112,8 +112,15 @@ static int apply(struct vqs_settings *s, const char *key, const char *value)
         return address_setting(s->address, value);
     if (strcmp(key, "broadcast") == 0)
         return address_setting(s->broadcast, value);
-    if (strcmp(key, "receive_broadcast") == 0)
-        return yes_no(&s->receive_broadcast, value);
+    if (strcmp(key, "role") == 0) {
+        if (strcmp(value, "desktop") == 0)
+            s->server = 0;
+        else if (strcmp(value, "server") == 0)
+            s->server = 1;
+        else
+            return -1;
+        return 0;
+    }
     if (strcmp(key, "queue_type") == 0) {
         if (strcmp(value, "classic") != 0 && strcmp(value, "quorum") != 0)
             return -1;

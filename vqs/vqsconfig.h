@@ -11,9 +11,12 @@ extern "C" {
 
 #define VQS_DEFAULT_CONFIG "/etc/vqs.conf"
 #define VQS_DEFAULT_EXCHANGE "corvane"
+#define VQS_DEFAULT_SERVER_EXCHANGE "corvane.server"
 #define VQS_DEFAULT_BROADCAST "255.255.255.255"
+/* The queue settings: scripts/broker reads these three lines for the queues it declares. */
+#define VQS_DEFAULT_QUEUE_TYPE "classic"
 #define VQS_DEFAULT_MAX_LENGTH 10000L
-#define VQS_DEFAULT_MAX_AGE (30L * 24 * 3600)
+#define VQS_DEFAULT_MAX_AGE 2592000L /* 30 days */
 #define VQS_DEFAULT_BACKLOG 10000L
 
 #define VQS_TEXT_SETTING 512
@@ -29,9 +32,10 @@ struct vqs_settings {
     char user[VQS_TEXT_SETTING];     /* overrides the URL's user when set */
     char password[VQS_TEXT_SETTING]; /* overrides the URL's password when set */
     char address[INET_ADDRSTRLEN];   /* this host: its queue and its own messages */
-    char exchange[VQS_TEXT_SETTING]; /* topic exchange every address is bound to */
+    char exchange[VQS_TEXT_SETTING]; /* topic exchange every desktop's queue is bound to */
+    char server_exchange[VQS_TEXT_SETTING]; /* the exchange that reaches the catalog server */
+    int server;                      /* the catalog server's account: publishes to exchange */
     char broadcast[INET_ADDRSTRLEN]; /* the address that reaches every receiver */
-    int receive_broadcast;           /* bind this host's queue to it as well */
     char cacert[VQS_TEXT_SETTING];   /* amqps: the CA that signed the broker */
     char cert[VQS_TEXT_SETTING];     /* amqps: optional client certificate ... */
     char key[VQS_TEXT_SETTING];      /* ... and its key */

@@ -180,6 +180,7 @@ int vqs_link_open(const struct vqs_settings *s, struct vqs_link *link, amqp_rpc_
         snprintf(step, sizeof step, "login of user \"%s\" refused", place.info.user);
         return failed(link, login, reply, why, whysize, step);
     }
+    snprintf(link->user, sizeof link->user, "%s", place.info.user);
     link->channel = 1;
     amqp_channel_open(link->conn, link->channel);
     amqp_rpc_reply_t opened = amqp_get_rpc_reply(link->conn);
@@ -223,8 +224,8 @@ static int is_channel_error(amqp_rpc_reply_t reply, int code)
     return ((const amqp_channel_close_t *)reply.reply.decoded)->reply_code == code;
 }
 
-static int declare_queue(const struct vqs_settings *s, struct vqs_link *link, char *why,
-                         size_t whysize)
+static int declare_queue(const struct vqs_settings *s, struct vqs_link *link, const char *name,
+                         char *why, size_t whysize)
 {
     amqp_table_entry_t entries[3];
     entries[0].key = amqp_cstring_bytes("x-max-length");
@@ -237,7 +238,7 @@ static int declare_queue(const struct vqs_settings *s, struct vqs_link *link, ch
     entries[2].value.kind = AMQP_FIELD_KIND_UTF8;
     entries[2].value.value.bytes = amqp_cstring_bytes(s->queue_type);
     amqp_table_t arguments = {.num_entries = 3, .entries = entries};
-    amqp_bytes_t queue = amqp_cstring_bytes(s->address);
+    amqp_bytes_t queue = amqp_cstring_bytes(name);
 
     amqp_queue_declare(link->conn, link->channel, queue, 0, 1, 0, 0, arguments);
     amqp_rpc_reply_t reply = amqp_get_rpc_reply(link->conn);
@@ -246,15 +247,14 @@ static int declare_queue(const struct vqs_settings *s, struct vqs_link *link, ch
     char cause[256];
     vqs_link_describe(reply, cause, sizeof cause);
     if (!is_channel_error(reply, AMQP_PRECONDITION_FAILED)) {
-        snprintf(why, whysize, "declaring queue %s: %s", s->address, cause);
+        snprintf(why, whysize, "declaring queue %s: %s", name, cause);
         return -1;
     }
     /* Made earlier with other bounds (or by an administrator): it is used as it stands. */
-    fprintf(stderr, "vqs: queue %s exists with other settings and is used as it is (%s)\n",
-            s->address, cause);
+    fprintf(stderr, "vqs: queue %s exists with other settings and is used as it is (%s)\n", name,
+            cause);
     if (reopen_channel(link) != 0) {
-        snprintf(why, whysize, "declaring queue %s: the channel could not be opened again",
-                 s->address);
+        snprintf(why, whysize, "declaring queue %s: the channel could not be opened again", name);
         return -1;
     }
     amqp_queue_declare(link->conn, link->channel, queue, 1, 0, 0, 0, amqp_empty_table);
@@ -262,35 +262,35 @@ static int declare_queue(const struct vqs_settings *s, struct vqs_link *link, ch
     if (reply.reply_type == AMQP_RESPONSE_NORMAL)
         return 0;
     vqs_link_describe(reply, cause, sizeof cause);
-    snprintf(why, whysize, "declaring queue %s: %s", s->address, cause);
+    snprintf(why, whysize, "declaring queue %s: %s", name, cause);
     return -1;
 }
 
-static int bind_queue(const struct vqs_settings *s, struct vqs_link *link, const char *key,
-                      char *why, size_t whysize)
+static int bind_queue(struct vqs_link *link, const char *queue, const char *exchange,
+                      const char *key, char *why, size_t whysize)
 {
-    amqp_queue_bind(link->conn, link->channel, amqp_cstring_bytes(s->address),
-                    amqp_cstring_bytes(s->exchange), amqp_cstring_bytes(key), amqp_empty_table);
+    amqp_queue_bind(link->conn, link->channel, amqp_cstring_bytes(queue),
+                    amqp_cstring_bytes(exchange), amqp_cstring_bytes(key), amqp_empty_table);
     amqp_rpc_reply_t reply = amqp_get_rpc_reply(link->conn);
     if (reply.reply_type == AMQP_RESPONSE_NORMAL)
         return 0;
     char cause[256];
     vqs_link_describe(reply, cause, sizeof cause);
-    snprintf(why, whysize, "binding queue %s to %s in exchange %s: %s", s->address, key,
-             s->exchange, cause);
+    snprintf(why, whysize, "binding queue %s to %s in exchange %s: %s", queue, key, exchange,
+             cause);
     return -1;
 }
 
-int vqs_link_own_queue(const struct vqs_settings *s, struct vqs_link *link, char *why,
-                       size_t whysize)
+int vqs_link_make_queue(const struct vqs_settings *s, struct vqs_link *link, const char *queue,
+                        const char *exchange, const char *const *keys, size_t nkeys, char *why,
+                        size_t whysize)
 {
-    if (declare_queue(s, link, why, whysize) != 0 ||
-        bind_queue(s, link, s->address, why, whysize) != 0 ||
-        (s->receive_broadcast && bind_queue(s, link, s->broadcast, why, whysize) != 0)) {
+    int failed = declare_queue(s, link, queue, why, whysize);
+    for (size_t i = 0; i < nkeys && !failed; i++)
+        failed = bind_queue(link, queue, exchange, keys[i], why, whysize);
+    if (failed)
         link->broken = 1;
-        return -1;
-    }
-    return 0;
+    return failed ? -1 : 0;
 }
 
 static pthread_mutex_t g_report_lock = PTHREAD_MUTEX_INITIALIZER;

@@ -16,7 +16,8 @@ extern "C" {
 struct vqs_link {
     amqp_connection_state_t conn; /* NULL when closed */
     amqp_channel_t channel;
-    int broken; /* it failed: closed without the closing handshake */
+    int broken;                  /* it failed: closed without the closing handshake */
+    char user[VQS_TEXT_SETTING]; /* the account logged in: the user-id of what it publishes */
 };
 
 /* Connects to the broker of s, logs in and opens a channel. 0, or -1 with *reply set (for
@@ -28,11 +29,12 @@ int vqs_link_open(const struct vqs_settings *s, struct vqs_link *link, amqp_rpc_
 /* Ends the connection politely when it still works, at once otherwise. */
 void vqs_link_close(struct vqs_link *link);
 
-/* Declares the queue of s->address with the configured bounds and binds it to the address
- * (and the broadcast address when configured). 0, or -1 with why set and the link marked
- * broken. */
-int vqs_link_own_queue(const struct vqs_settings *s, struct vqs_link *link, char *why,
-                       size_t whysize);
+/* Declares queue with the configured bounds (one made earlier with other bounds is used as it
+ * stands) and binds it to exchange with each of the nkeys keys. For the administrator's side:
+ * desktops' accounts may configure nothing. 0, or -1 with why set and the link marked broken. */
+int vqs_link_make_queue(const struct vqs_settings *s, struct vqs_link *link, const char *queue,
+                        const char *exchange, const char *const *keys, size_t nkeys, char *why,
+                        size_t whysize);
 
 /* What a reply that is not normal says, for a diagnostic line. */
 void vqs_link_describe(amqp_rpc_reply_t reply, char *out, size_t size);

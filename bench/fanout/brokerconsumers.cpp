@@ -5,33 +5,54 @@
 
 #include <sys/time.h>
 
-BrokerConsumers::BrokerConsumers(const std::vector<QString> &addresses, Arrivals *arrivals)
-    : m_arrivals(arrivals), m_queues(addresses)
+amqp_connection_state_t BrokerConsumers::connectAs(const QString &settings)
 {
+    qputenv("VQS_CONFIG", settings.toUtf8());
     amqp_rpc_reply_t reply;
-    m_connection = vqs_broker_connect(&reply);
-    if (!m_connection || reply.reply_type != AMQP_RESPONSE_NORMAL) {
-        m_error = QStringLiteral("no connection to the broker");
+    amqp_connection_state_t connection = vqs_broker_connect(&reply);
+    if (connection && reply.reply_type != AMQP_RESPONSE_NORMAL) {
+        amqp_destroy_connection(connection);
+        return nullptr;
+    }
+    return connection;
+}
+
+BrokerConsumers::BrokerConsumers(const std::vector<QString> &addresses,
+                                 const std::vector<QString> &others, Arrivals *arrivals,
+                                 const QString &serverSettings, const QString &groupSettings)
+    : m_arrivals(arrivals), m_queues(addresses), m_serverSettings(serverSettings)
+{
+    m_queues.insert(m_queues.end(), others.begin(), others.end());
+    amqp_connection_state_t admin = connectAs(serverSettings);
+    if (!admin) {
+        m_error = QStringLiteral("no connection to the broker as the catalog server");
         return;
     }
-    const amqp_bytes_t exchange = amqp_cstring_bytes(vqs_broker_exchange());
-    const amqp_bytes_t broadcast = amqp_cstring_bytes(vqs_broadcast_address());
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        const QByteArray name = addresses[i].toLatin1();
+    amqp_channel_t channel = 1;
+    char why[1024];
+    for (const QString &queue : m_queues) {
+        if (vqs_broker_make_desktop_queue(admin, &channel, queue.toLatin1().constData(), why,
+                                          sizeof why) != 0) {
+            m_error = QString::fromUtf8(why);
+            break;
+        }
+    }
+    amqp_connection_close(admin, AMQP_REPLY_SUCCESS);
+    amqp_destroy_connection(admin);
+    m_connection = connectAs(groupSettings);
+    if (!m_error.isEmpty() || !m_connection) {
+        m_error = m_error.isEmpty() ? QStringLiteral("no connection to the broker") : m_error;
+        return;
+    }
+    for (size_t i = 0; i < m_queues.size(); ++i) {
+        const QByteArray name = m_queues[i].toLatin1();
         const amqp_bytes_t queue = amqp_cstring_bytes(name.constData());
-        amqp_queue_declare(m_connection, 1, queue, 0, 1, 0, 0, amqp_empty_table);
-        if (!check("declaring a queue"))
-            return;
-        amqp_queue_bind(m_connection, 1, queue, exchange, queue, amqp_empty_table);
-        if (!check("binding a queue"))
-            return;
-        amqp_queue_bind(m_connection, 1, queue, exchange, broadcast, amqp_empty_table);
-        if (!check("binding a queue to the broadcast address"))
-            return;
         // What an earlier run left there would count as this run's.
         amqp_queue_purge(m_connection, 1, queue);
         if (!check("emptying a queue"))
             return;
+        if (i >= addresses.size())
+            continue;
         const amqp_basic_consume_ok_t *ok =
             amqp_basic_consume(m_connection, 1, queue, amqp_empty_bytes, 0, 1, 0, amqp_empty_table);
         if (!check("consuming") || !ok)
@@ -48,13 +69,17 @@ BrokerConsumers::~BrokerConsumers()
     if (m_thread.joinable())
         m_thread.join();
     if (m_connection) {
-        // A later run must not pay for these queues: the broadcast would still fill them.
-        for (const QString &queue : m_queues)
-            amqp_queue_delete(m_connection, 1, amqp_cstring_bytes(queue.toLatin1().constData()), 0,
-                              0);
         amqp_connection_close(m_connection, AMQP_REPLY_SUCCESS);
         amqp_destroy_connection(m_connection);
     }
+    // A later run must not pay for these queues: the broadcast would still fill them.
+    amqp_connection_state_t admin = connectAs(m_serverSettings);
+    if (!admin)
+        return;
+    for (const QString &queue : m_queues)
+        amqp_queue_delete(admin, 1, amqp_cstring_bytes(queue.toLatin1().constData()), 0, 0);
+    amqp_connection_close(admin, AMQP_REPLY_SUCCESS);
+    amqp_destroy_connection(admin);
 }
 
 bool BrokerConsumers::check(const char *step)

@@ -12,31 +12,35 @@
 #include <thread>
 #include <vector>
 
-// Lightweight receivers of the broker transport: a durable queue for each address, bound to
-// the address and the broadcast address as a desktop's queue is, all consumed on one
-// connection (libvqs's settings in VQS_CONFIG) by one thread, which notes every delivery in
-// arrivals (receiver i is the i-th address given).
+// Lightweight receivers of the broker transport: the queue of each address, made as the
+// catalog server makes a group's desktop's (the server's account, serverSettings), all
+// consumed on one connection of the group's account (groupSettings) by one thread, which notes
+// every delivery in arrivals (receiver i is the i-th address given). The queues of others are
+// made as well, for receivers of their own.
 class BrokerConsumers
 {
 public:
-    BrokerConsumers(const std::vector<QString> &addresses, Arrivals *arrivals);
-    // Deletes the queues, and those named with removeAtEnd: the broadcast would still fill
-    // them while a later run is measured.
+    BrokerConsumers(const std::vector<QString> &addresses, const std::vector<QString> &others,
+                    Arrivals *arrivals, const QString &serverSettings,
+                    const QString &groupSettings);
+    // Deletes every queue it made: the broadcast would still fill them while a later run is
+    // measured.
     ~BrokerConsumers();
     BrokerConsumers(const BrokerConsumers &) = delete;
     BrokerConsumers &operator=(const BrokerConsumers &) = delete;
 
-    // One more queue to delete at the end (the real receiver's).
-    void removeAtEnd(const QString &queue) { m_queues.push_back(queue); }
     bool isValid() const { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
 
 private:
+    // A connection with libvqs's settings from the file settings; nullptr when none.
+    static amqp_connection_state_t connectAs(const QString &settings);
     bool check(const char *step);
     void run();
 
     Arrivals *m_arrivals;
-    std::vector<QString> m_queues;
+    std::vector<QString> m_queues; // every queue made
+    QString m_serverSettings;
     amqp_connection_state_t m_connection = nullptr;
     QString m_error;
     std::map<std::string, int> m_receivers; // consumer tag to receiver

@@ -313,9 +313,8 @@ Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const
     for (int i = 0; i < desktops - 1; ++i)
         addresses.push_back(QStringLiteral("10.77.%1.%2").arg(100 + i / 250).arg(i % 250 + 1));
     Arrivals arrivals(desktops - 1);
-    qputenv("VQS_CONFIG", node.settingsFor(real).toUtf8());
-    BrokerConsumers consumers(addresses, &arrivals);
-    consumers.removeAtEnd(real);
+    BrokerConsumers consumers(addresses, {real}, &arrivals,
+                              node.settingsFor(BrokerNode::ServerAddress), node.settingsFor(real));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VQS_CONFIG", node.settingsFor(real));
     StampingPeer peer(env, 2 * Repetitions);

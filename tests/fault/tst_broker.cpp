@@ -6,6 +6,7 @@
 #include "tests/core/sync/catalogfixture.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/core/sync/framereceiver.h"
+#include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
 #include "tests/support/stallwatch.h"
 #include "tests/support/testrepository.h"
@@ -18,6 +19,7 @@
 
 #include <signal.h>
 
+#include <functional>
 #include <future>
 #include <memory>
 
@@ -93,6 +95,7 @@ private slots:
         QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
         m_files.reset(new QTemporaryDir);
         QVERIFY(m_files->isValid());
+        m_attacker = m_broker->freshAddress();
     }
 
     void cleanupTestCase() { m_broker.reset(); }
@@ -212,39 +215,77 @@ private slots:
 
     void desktopCannotWriteToOthers_data()
     {
-        QTest::addColumn<bool>("broadcast");
-        QTest::newRow("another desktop's address") << false;
-        QTest::newRow("the broadcast address") << true;
+        QTest::addColumn<bool>("group"); // the attacker is a desktop of the group account
+        QTest::addColumn<int>("route");
+        // What the broker answers the first step that fails; "ok": it takes every step, and
+        // the frame still reaches no desktop.
+        QTest::addColumn<QString>("answer");
+        const QString refused = QStringLiteral("ACCESS_REFUSED");
+        for (const bool group : {false, true}) {
+            auto row = [&](const char *name, Route route, const QString &answer) {
+                QTest::addRow("%s: %s", group ? "group" : "desktop", name)
+                    << group << int(route) << answer;
+            };
+            row("libvqs to another desktop's address", LibvqsToDesktop, refused);
+            row("libvqs to the broadcast address", LibvqsToBroadcast, refused);
+            row("to the desktops' exchange", ToDesktopsExchange, refused);
+            row("to the default exchange, the queue's name as key", ToDefaultExchange, refused);
+            row("to amq.topic", ToAmqTopic, refused);
+            row("to the server exchange, the desktop's address as key", ToServerExchange, refused);
+            row("own exchange bound to the desktops' exchange", OwnExchangeBound, refused);
+            row("own exchange with the desktops' exchange as alternate", OwnAlternateExchange,
+                refused);
+            row("desktops' exchange bound to the server exchange", DesktopsBoundToServer, refused);
+            row("server exchange bound to the desktops' exchange", ServerBoundToDesktops, refused);
+            row("server exchange declared with an alternate", ServerExchangeAlternate, refused);
+            row("own queue dead-lettering to the desktop", DeadLetterOwnQueue, refused);
+            row("a queue of its own name dead-lettering", DeadLetterNewQueue, refused);
+            row("a queue named by the broker", ServerNamedQueue, refused);
+            row("own queue bound to the desktop's address", BindOwnQueue, refused);
+            row("the desktop's queue unbound from the broadcast", UnbindVictim, refused);
+            row("the desktop's queue consumed", ConsumeVictim, refused);
+            row("the desktop's queue read", GetVictim, refused);
+            row("the desktop's queue emptied", PurgeVictim, refused);
+            row("the desktop's queue deleted", DeleteVictim, refused);
+            row("the desktops' exchange deleted", DeleteDesktopsExchange, refused);
+            row("a request with the desktop's user-id", VictimsUserId, "PRECONDITION_FAILED");
+            // The copies go by the server exchange, where nothing else is bound.
+            row("to the server with copies to the desktop and everyone", CopiesToDesktop, "ok");
+        }
     }
 
-    // A desktop's account publishing where only the catalog server may: the broker refuses
-    // it, and the frame never reaches the store.
+    // Every way a desktop's account has at the broker to get a frame to another desktop, or to
+    // take the frames meant for it: the broker refuses it, or the frame never arrives. The
+    // store, started afterwards, gets the server's frames from before and after, and no other.
     void desktopCannotWriteToOthers()
     {
-        QFETCH(bool, broadcast);
+        QFETCH(bool, group);
+        QFETCH(int, route);
+        QFETCH(QString, answer);
         Sandbox sandbox(&TestRepository::shared());
         QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
         QVERIFY(sandbox.install(Hello10));
-        qputenv("VQS_CONFIG", useBroker(sandbox).toUtf8());
+        const QString settings = useBroker(sandbox);
+        const QString server = m_broker->settingsFor(BrokerNode::ServerAddress);
+        auto frameOf = [](const char *name) {
+            return CatalogFrame::compose("data_add_push",
+                                         {package(name, QStringLiteral("cv-%1-1-1").arg(name))});
+        };
+        const QString forged = frameOf("forged");
+        QCOMPARE(sendFrom(server, m_client, frameOf("before")).exitCode, 0);
+
+        const QString attacker = group ? m_broker->groupAddress() : m_attacker;
+        const QString said = attack(Route(route), attacker, forged);
+        QVERIFY2(said.startsWith(answer), qPrintable(said));
+
+        // Had the broker taken the forged frame for the store, it would come before this one.
+        QCOMPARE(sendFrom(server, m_client, frameOf("after")).exitCode, 0);
+        qputenv("VQS_CONFIG", settings.toUtf8());
         FrameReceiver receiver;
         QVERIFY(receiver.start());
-        const QString forged =
-            CatalogFrame::compose("data_add_push", {package("forged", "cv-forged-1-1")});
-        const QString genuine =
-            CatalogFrame::compose("data_add_push", {package("genuine", "cv-genuine-1-1")});
-
-        const QString other = m_broker->settingsFor(m_broker->freshAddress());
-        const ProcessResult refused =
-            sendFrom(other, broadcast ? QStringLiteral("255.255.255.255") : m_client, forged);
-        QVERIFY2(refused.output.contains("refused by the broker (ACCESS_REFUSED"),
-                 qPrintable(refused.output));
-        // Had the broker taken the forged frame, it would be in the queue before this one.
-        QCOMPARE(
-            sendFrom(m_broker->settingsFor(BrokerNode::ServerAddress), m_client, genuine).exitCode,
-            0);
-        QTRY_VERIFY_WITH_TIMEOUT(receiver.recorder.frames.contains(genuine), Long);
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.recorder.frames.contains(frameOf("after")), Long);
         QVERIFY(!receiver.recorder.frames.contains(forged));
-        QCOMPARE(names(), QStringList{"genuine"});
+        QCOMPARE(names(), (QStringList{"after", "before"}));
     }
 
     // Credentials the broker refuses: one line on standard error, however often the store
@@ -256,8 +297,9 @@ private slots:
         QVERIFY(sandbox.install(Hello10));
         useBroker(sandbox);
         const QString settings = m_broker->settingsFor(m_client, {"password = wrong"});
+        const QString account = m_broker->account(m_client);
         auto refusals = [&] {
-            return m_broker->log().count("PLAIN login refused: user 'group-10.77'");
+            return m_broker->log().count("PLAIN login refused: user '" + account + "'");
         };
         const int before = refusals();
         StoreProcess store(settings);
@@ -266,11 +308,149 @@ private slots:
         QVERIFY(store.isRunning());
         const QStringList lines = store.transportLines();
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines[0].contains("login of user \"group-10.77\" refused: ACCESS_REFUSED"),
+        QVERIFY2(lines[0].contains("login of user \"" + account + "\" refused: ACCESS_REFUSED"),
                  qPrintable(lines[0]));
     }
 
 private:
+    enum Route {
+        LibvqsToDesktop,
+        LibvqsToBroadcast,
+        ToDesktopsExchange,
+        ToDefaultExchange,
+        ToAmqTopic,
+        ToServerExchange,
+        OwnExchangeBound,
+        OwnAlternateExchange,
+        DesktopsBoundToServer,
+        ServerBoundToDesktops,
+        ServerExchangeAlternate,
+        DeadLetterOwnQueue,
+        DeadLetterNewQueue,
+        ServerNamedQueue,
+        BindOwnQueue,
+        UnbindVictim,
+        ConsumeVictim,
+        GetVictim,
+        PurgeVictim,
+        DeleteVictim,
+        DeleteDesktopsExchange,
+        VictimsUserId,
+        CopiesToDesktop,
+    };
+
+    // Takes route as the account of attacker against the store at m_client, the frame forged
+    // being what it would deliver; the broker's answer to the first step that fails, or "ok".
+    QString attack(Route route, const QString &attacker, const QString &forged)
+    {
+        const QString victim = m_client;
+        const QString server = BrokerNode::ServerAddress;
+        const QByteArray frame = forged.toUtf8();
+        if (route == LibvqsToDesktop || route == LibvqsToBroadcast) {
+            const ProcessResult sent = sendFrom(
+                m_broker->settingsFor(attacker),
+                route == LibvqsToBroadcast ? QStringLiteral("255.255.255.255") : victim, forged);
+            const int at = sent.output.indexOf(QLatin1String("refused by the broker ("));
+            return at < 0 ? sent.output : sent.output.mid(at + 23);
+        }
+        AmqpClient client(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                          m_broker->account(attacker), m_broker->password(attacker));
+        // The steps of the route, each taken only while the ones before it were.
+        QList<std::function<QString()>> steps;
+        const AmqpClient::Arguments deadLetter{{"x-dead-letter-exchange", "corvane"},
+                                               {"x-dead-letter-routing-key", victim}};
+        switch (route) {
+        case ToDesktopsExchange:
+            steps << [&] { return client.publish("corvane", victim, frame); };
+            break;
+        case ToDefaultExchange:
+            steps << [&] { return client.publish("", victim, frame); };
+            break;
+        case ToAmqTopic:
+            steps << [&] { return client.publish("amq.topic", victim, frame); };
+            break;
+        case ToServerExchange:
+            steps << [&] { return client.publish("corvane.server", victim, frame); };
+            break;
+        case OwnExchangeBound:
+            steps << [&] { return client.declareExchange(attacker); } << [&] {
+                return client.bindExchange("corvane", attacker, "#");
+            } << [&] { return client.publish(attacker, victim, frame); };
+            break;
+        case OwnAlternateExchange:
+            steps << [&] {
+                return client.declareExchange(attacker, {{"alternate-exchange", "corvane"}});
+            } << [&] { return client.publish(attacker, victim, frame); };
+            break;
+        case DesktopsBoundToServer:
+            steps << [&] { return client.bindExchange("corvane.server", "corvane", "#"); };
+            break;
+        case ServerBoundToDesktops:
+            steps << [&] { return client.bindExchange("corvane", "corvane.server", "#"); }
+                  << [&] { return client.publish("corvane.server", server, frame); };
+            break;
+        case ServerExchangeAlternate:
+            steps << [&] {
+                return client.declareExchange("corvane.server",
+                                              {{"alternate-exchange", "corvane"}});
+            };
+            break;
+        case DeadLetterOwnQueue:
+            steps << [&] { return client.declareQueue(attacker, deadLetter); };
+            break;
+        case DeadLetterNewQueue:
+            steps << [&] { return client.declareQueue(attacker + ".dead", deadLetter); };
+            break;
+        case ServerNamedQueue:
+            steps << [&] { return client.declareQueue(QString()); };
+            break;
+        case BindOwnQueue:
+            steps << [&] { return client.bindQueue(attacker, "corvane", victim); };
+            break;
+        case UnbindVictim:
+            steps << [&] { return client.unbindQueue(victim, "corvane", "255.255.255.255"); };
+            break;
+        case ConsumeVictim:
+            steps << [&] { return client.consume(victim); };
+            break;
+        case GetVictim:
+            steps << [&] { return client.get(victim); };
+            break;
+        case PurgeVictim:
+            steps << [&] { return client.purgeQueue(victim); };
+            break;
+        case DeleteVictim:
+            steps << [&] { return client.deleteQueue(victim); };
+            break;
+        case DeleteDesktopsExchange:
+            steps << [&] { return client.deleteExchange("corvane"); };
+            break;
+        case VictimsUserId:
+            steps << [&] {
+                return client.publish("corvane.server", server,
+                                      CatalogFrame::joinRequest(victim).toUtf8(),
+                                      m_broker->account(victim));
+            };
+            break;
+        case CopiesToDesktop:
+            steps << [&] {
+                return client.publish("corvane.server", server, frame, QString(),
+                                      {victim, "255.255.255.255"});
+            };
+            break;
+        default:
+            break;
+        }
+        if (client.loginAnswer() != QLatin1String("ok"))
+            return QStringLiteral("login: ") + client.loginAnswer();
+        for (const auto &step : steps) {
+            const QString said = step();
+            if (said != QLatin1String("ok"))
+                return said;
+        }
+        return QStringLiteral("ok");
+    }
+
     // The sandbox's store at an address of its own on the broker; its settings file.
     QString useBroker(Sandbox &sandbox)
     {
@@ -294,7 +474,8 @@ private:
 
     std::unique_ptr<BrokerNode> m_broker;
     std::unique_ptr<QTemporaryDir> m_files;
-    QString m_client; // the store's address in the test that runs
+    QString m_client;   // the store's address in the test that runs
+    QString m_attacker; // a desktop with an account of its own that tries to reach others
 };
 
 int main(int argc, char **argv)

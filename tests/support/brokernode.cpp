@@ -1,6 +1,7 @@
 #include "brokernode.h"
 
 #include "accountaccess.h"
+#include "amqpclient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,6 +22,11 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString desktopAddress(int number)
+{
+    return QStringLiteral("10.76.0.%1").arg(number);
 }
 
 } // namespace
@@ -51,10 +57,14 @@ ProcessResult BrokerNode::script(const QStringList &arguments) const
 
 bool BrokerNode::start()
 {
-    const ProcessResult started = script(
-        {QStringLiteral("start"), m_dir.path(), QStringLiteral("--server"),
-         QString::fromLatin1(ServerAddress), QStringLiteral("--group"), QStringLiteral("10.77"),
-         QStringLiteral("--owner"), QString::number(QCoreApplication::applicationPid())});
+    QStringList arguments{
+        QStringLiteral("start"),    m_dir.path(),
+        QStringLiteral("--server"), QString::fromLatin1(ServerAddress),
+        QStringLiteral("--group"),  QStringLiteral("10.77"),
+        QStringLiteral("--owner"),  QString::number(QCoreApplication::applicationPid())};
+    for (int i = 1; i <= DesktopAccounts; ++i)
+        arguments << QStringLiteral("--client") << desktopAddress(i);
+    const ProcessResult started = script(arguments);
     m_running = started.exitCode == 0;
     if (!m_running)
         m_error = QStringLiteral("scripts/broker start failed: ") + started.output;
@@ -100,11 +110,15 @@ QString BrokerNode::log() const
 
 QString BrokerNode::settingsFor(const QString &address, const QStringList &extra)
 {
-    const bool server = address == QLatin1String(ServerAddress);
-    QByteArray text = readAll(m_dir.path() + (server ? QStringLiteral("/vqs-server.conf")
-                                                     : QStringLiteral("/vqs-group-10.77.conf")));
-    if (!server)
-        text += "address = " + address.toUtf8() + '\n';
+    const QString own = m_dir.path() + QStringLiteral("/vqs-%1.conf").arg(address);
+    QByteArray text;
+    if (address == QLatin1String(ServerAddress))
+        text = readAll(m_dir.path() + QStringLiteral("/vqs-server.conf"));
+    else if (QFile::exists(own))
+        text = readAll(own);
+    else
+        text = readAll(m_dir.path() + QStringLiteral("/vqs-group-10.77.conf")) +
+               "address = " + address.toUtf8() + '\n';
     for (const QString &line : extra)
         text += line.toUtf8() + '\n';
     const QString path = m_dir.path() + QStringLiteral("/settings-%1.conf").arg(++m_files);
@@ -117,22 +131,49 @@ QString BrokerNode::settingsFor(const QString &address, const QStringList &extra
 
 QString BrokerNode::freshAddress()
 {
-    ++m_addresses;
-    return QStringLiteral("10.77.%1.%2").arg(m_addresses / 250 + 1).arg(m_addresses % 250 + 1);
+    if (m_addresses == DesktopAccounts)
+        qFatal("BrokerNode: all %d desktop accounts are in use", DesktopAccounts);
+    const QString address = desktopAddress(++m_addresses);
+    // Its queue has been bound to the broadcast address since the node started: what earlier
+    // tests pushed to everyone is not this test's.
+    AmqpClient desk(value(QStringLiteral("AMQP_PORT")).toInt(), QStringLiteral("corvane"),
+                    account(address), password(address));
+    if (desk.purgeQueue(address) != QLatin1String("ok"))
+        qFatal("BrokerNode: cannot empty the queue of %s", qPrintable(address));
+    return address;
+}
+
+QString BrokerNode::groupAddress()
+{
+    ++m_groupAddresses;
+    return QStringLiteral("10.77.%1.%2")
+        .arg(200 + m_groupAddresses / 250)
+        .arg(m_groupAddresses % 250 + 1);
+}
+
+QString BrokerNode::setting(const QString &address, const char *key)
+{
+    return QRegularExpression(QStringLiteral("^%1 = (.*)$").arg(QLatin1String(key)),
+                              QRegularExpression::MultilineOption)
+        .match(QString::fromUtf8(readAll(settingsFor(address))))
+        .captured(1);
+}
+
+QString BrokerNode::account(const QString &address)
+{
+    return setting(address, "user");
+}
+
+QString BrokerNode::password(const QString &address)
+{
+    return setting(address, "password");
 }
 
 QStringList BrokerNode::clientToolArguments(const QString &address)
 {
-    const QString settings = QString::fromUtf8(readAll(settingsFor(address)));
-    auto setting = [&](const char *key) {
-        return QRegularExpression(QStringLiteral("^%1 = (.*)$").arg(QLatin1String(key)),
-                                  QRegularExpression::MultilineOption)
-            .match(settings)
-            .captured(1);
-    };
     return {QStringLiteral("--server"),   QStringLiteral("127.0.0.1"),
             QStringLiteral("--port"),     value(QStringLiteral("AMQP_PORT")),
             QStringLiteral("--vhost"),    QStringLiteral("corvane"),
-            QStringLiteral("--username"), setting("user"),
-            QStringLiteral("--password"), setting("password")};
+            QStringLiteral("--username"), account(address),
+            QStringLiteral("--password"), password(address)};
 }

@@ -7,12 +7,15 @@
 #include <QTemporaryDir>
 
 // A private RabbitMQ node for one test executable or benchmark, started by scripts/broker and
-// stopped with this object. Its accounts: the catalog server at ServerAddress and one group
-// account for every desktop address 10.77.x.y.
+// stopped with this object. Its accounts: the catalog server at ServerAddress, one account of
+// its own (and a queue the set-up made) for each of DesktopAccounts desktops 10.76.0.x, and
+// one group account for every other desktop address 10.77.x.y, whose queue the catalog server
+// makes when it first hears from it.
 class BrokerNode
 {
 public:
     static const char *const ServerAddress;
+    static const int DesktopAccounts = 80;
 
     BrokerNode();
     ~BrokerNode();
@@ -24,13 +27,19 @@ public:
     QString directory() const { return m_dir.path(); }
 
     // A libvqs settings file for address (the catalog server's account for ServerAddress, the
-    // desktops' otherwise); each of extra is one more "key = value" line, which wins over the
-    // same key above it.
+    // desktop's own or the group's otherwise); each of extra is one more "key = value" line,
+    // which wins over the same key above it.
     QString settingsFor(const QString &address, const QStringList &extra = QStringList());
     // The options of amqp-tools that reach the node as the account of address.
     QStringList clientToolArguments(const QString &address);
-    // A desktop address no earlier call gave, so that no test meets another's messages.
+    // The account of address and its password.
+    QString account(const QString &address);
+    QString password(const QString &address);
+    // A desktop address with an account and a queue of its own that no earlier call gave,
+    // its queue emptied, so that no test meets another's messages.
     QString freshAddress();
+    // A desktop address of the group account no earlier call gave; it has no queue yet.
+    QString groupAddress();
 
     // Stops the node and starts it again on the same data, as a restarted broker.
     bool stop();
@@ -46,11 +55,14 @@ public:
     QString log() const;
     // scripts/broker with arguments.
     ProcessResult script(const QStringList &arguments) const;
+    // The value of key in the settings file of address.
+    QString setting(const QString &address, const char *key);
 
 private:
     QTemporaryDir m_dir;
     QString m_error;
     int m_files = 0;
     int m_addresses = 0;
+    int m_groupAddresses = 0;
     bool m_running = false;
 };

@@ -6,15 +6,18 @@
 // Defined with the test classes.
 QObject *makeTransportTest(BrokerNode *broker);
 QObject *makeBrokerTest(BrokerNode *broker);
+QObject *makeBrokerAccountsTest(BrokerNode *broker);
 
-// One private broker node for both test classes.
+// One private broker node for all test classes.
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     BrokerNode broker;
     QScopedPointer<QObject> transport(makeTransportTest(&broker));
     QScopedPointer<QObject> brokerOnly(makeBrokerTest(&broker));
+    QScopedPointer<QObject> accounts(makeBrokerAccountsTest(&broker));
     int status = QTest::qExec(transport.data(), argc, argv);
     status |= QTest::qExec(brokerOnly.data(), argc, argv);
+    status |= QTest::qExec(accounts.data(), argc, argv);
     return status;
 }

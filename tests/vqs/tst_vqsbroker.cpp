@@ -5,19 +5,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace VqsTesting;
 
 // What only the broker transport does: its settings file, acknowledgements, the sender's
-// backlog, refused messages and deliveries, TLS, and the files of scripts/broker. The receivers
-// are peers, each on a desktop address of its own.
+// backlog, refused messages and deliveries, a queue that is not there yet, and TLS. The
+// receivers are peers, each on a desktop address of its own.
 class TestVqsBroker : public QObject
 {
     Q_OBJECT
@@ -40,11 +40,12 @@ private slots:
         QTest::addColumn<int>("sideMode");
         QTest::addColumn<QString>("foreign"); // the file another user owns: "file" or "side"
         QTest::addColumn<bool>("read");
-        QTest::addColumn<QString>("summary"); // broker address exchange max-length
+        // broker address exchange server-exchange server max-length
+        QTest::addColumn<QString>("summary");
 
         const QByteArray broker = "transport = amqp\naddress = 10.0.0.2\n";
-        const QString read = "1 10.0.0.2 corvane 10000";
-        const QString refused = "0  corvane 10000";
+        const QString read = "1 10.0.0.2 corvane corvane.server 0 10000";
+        const QString refused = "0  corvane corvane.server 0 10000";
         auto row = [&](const char *name, const QByteArray &text, int mode = 0600,
                        int sideMode = 0644, const QString &foreign = QString()) {
             return &(QTest::newRow(name) << text << mode << sideMode << foreign);
@@ -53,8 +54,11 @@ private slots:
         *row("comments, blanks and a later line winning",
              "# the desk\n\n  transport=amqp  \n; old\naddress = 10.0.0.1\n"
              "address = 10.0.0.2\nexchange = fleet\nqueue_max_length = 50\n")
-            << true << "1 10.0.0.2 fleet 50";
-        *row("bad values keep the defaults", broker + "address = desk-2\nqueue_max_length = -1\n")
+            << true << "1 10.0.0.2 fleet corvane.server 0 50";
+        *row("the catalog server's account", broker + "role = server\nserver_exchange = fleet.in\n")
+            << true << "1 10.0.0.2 corvane fleet.in 1 10000";
+        *row("bad values keep the defaults",
+             broker + "address = desk-2\nqueue_max_length = -1\nrole = boss\n")
             << true << read;
         // Anything else would leave the frames to a transport nobody chose.
         *row("unknown key", broker + "colour = blue\n") << false << refused;
@@ -119,12 +123,14 @@ private slots:
             QVERIFY(chown(qPrintable(foreign == "file" ? file : side), nobody(), gid_t(-1)) == 0);
         struct vqs_settings settings;
         QCOMPARE(vqs_settings_load(qPrintable(file), &settings) == 0, read);
-        QCOMPARE(
-            QStringLiteral("%1 %2 %3 %4")
-                .arg(settings.broker)
-                .arg(QString::fromLatin1(settings.address), QString::fromLatin1(settings.exchange))
-                .arg(settings.max_length),
-            summary);
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                     .arg(settings.broker)
+                     .arg(QString::fromLatin1(settings.address),
+                          QString::fromLatin1(settings.exchange),
+                          QString::fromLatin1(settings.server_exchange))
+                     .arg(settings.server)
+                     .arg(settings.max_length),
+                 summary);
     }
 
     // The broker hands a message out again until its receiver has come back for the next.
@@ -132,7 +138,7 @@ private slots:
     {
         const QString desk = m_broker->freshAddress();
         const QString settings = m_broker->settingsFor(desk);
-        QCOMPARE(receiveInPeer(settings, 0), QStringList()); // makes the queue
+        QCOMPARE(receiveInPeer(settings, 0), QStringList()); // the set-up made its queue
         QCOMPARE(runPeer({"send", desk, "first", "second"}, withSettings(m_server)).exitCode, 0);
         QCOMPARE(receiveInPeer(settings, 1), QStringList{"5 first"});
         QCOMPARE(receiveInPeer(settings, 1), QStringList{"5 first"});
@@ -205,7 +211,7 @@ private slots:
         QFETCH(QString, refusal);
         const QString desk = m_broker->freshAddress();
         const QString settings = m_broker->settingsFor(desk);
-        QCOMPARE(receiveInPeer(settings, 0), QStringList()); // makes the queue
+        QCOMPARE(receiveInPeer(settings, 0), QStringList()); // the set-up made its queue
         const auto restore = qScopeGuard([this] { setBrokerMessageLimit(VQS_MAX_MESSAGE); });
         QVERIFY(setBrokerMessageLimit(2 * body.size()));
         QVERIFY(
@@ -243,51 +249,26 @@ private slots:
         QVERIFY(!run.errors.contains("r3t"));
     }
 
-    void brokerScriptRefusesPlantedFiles_data()
+    // A group's desktop has no queue until the catalog server makes it: its receiver says so
+    // once, goes on trying, and takes what comes once the queue is there.
+    void receiverWaitsForItsQueue()
     {
-        QTest::addColumn<int>("plant");
-        QTest::newRow("node.env in a folder of another user") << int(ForeignFolder);
-        QTest::newRow("node.env in a folder others may change") << int(WritableFolder);
-        QTest::newRow("node.env others may change") << int(WritableNodeEnv);
-        QTest::newRow("settings folder of another user") << int(ForeignOutFolder);
-        QTest::newRow("settings file a symbolic link") << int(SymbolicLink);
-        QTest::newRow("settings file a hard link") << int(HardLink);
-    }
-
-    // The script runs as root: it sources DIR/node.env and writes the settings files.
-    void brokerScriptRefusesPlantedFiles()
-    {
-        QFETCH(int, plant);
-        if ((plant == ForeignFolder || plant == ForeignOutFolder) && geteuid() != 0)
-            QSKIP("giving a folder to another user needs root");
-        QTemporaryDir scratch;
-        const QString dir = scratch.filePath("planted");
-        const QString victim = scratch.filePath("victim");
-        QVERIFY(QDir().mkdir(dir) && writeFile(victim, "victim\n"));
-        const QString settings = dir + "/vqs-10.78.0.9.conf";
-        const bool accounts = plant >= ForeignOutFolder;
-        if (!accounts)
-            QVERIFY(writeFile(
-                dir + "/node.env",
-                "NODE=x@localhost\ntouch \"$(dirname \"${BASH_SOURCE[0]}\")/sourced\"\n"));
-        if (plant == ForeignFolder || plant == ForeignOutFolder)
-            QVERIFY(chown(qPrintable(dir), nobody(), gid_t(-1)) == 0);
-        if (plant == WritableFolder)
-            QVERIFY(chmod(qPrintable(dir), 0777) == 0);
-        if (plant == WritableNodeEnv)
-            QVERIFY(chmod(qPrintable(dir + "/node.env"), 0666) == 0);
-        if (plant == SymbolicLink)
-            QVERIFY(symlink(qPrintable(victim), qPrintable(settings)) == 0);
-        if (plant == HardLink)
-            QVERIFY(link(qPrintable(victim), qPrintable(settings)) == 0);
-
-        const ProcessResult run =
-            accounts ? m_broker->addAccounts(
-                           {"--server", BrokerNode::ServerAddress, "--client", "10.78.0.9"}, dir)
-                     : m_broker->script({"ctl", dir, "status"});
-        QVERIFY2(run.exitCode > 0 && run.output.contains("refused"), qPrintable(run.output));
-        QVERIFY(!QFile::exists(dir + "/sourced"));
-        QCOMPARE(readFile(victim), QByteArray("victim\n"));
+        const QString desk = m_broker->groupAddress();
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk)));
+        peer.start(VQS_PEER_PROGRAM, {"from", "1"});
+        QString errors;
+        QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromUtf8(peer.readAllStandardError()))
+                                     .contains("does not exist yet"),
+                                 kWaitMs);
+        const PeerRun made = runPeer({"queue", desk}, withSettings(m_server));
+        QVERIFY2(made.exitCode == 0, qPrintable(made.errors));
+        QCOMPARE(runPeer({"send", desk, "made"}, withSettings(m_server)).exitCode, 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        QCOMPARE(QString::fromUtf8(peer.readAllStandardOutput()),
+                 QStringLiteral("init -1\n4 [catalog-server] made\n"));
+        errors += QString::fromUtf8(peer.readAllStandardError());
+        QCOMPARE(errors.count("does not exist yet"), 1);
     }
 
     void tlsVerifiesTheBroker_data()
@@ -333,15 +314,6 @@ private slots:
     }
 
 private:
-    enum Plant {
-        ForeignFolder,
-        WritableFolder,
-        WritableNodeEnv,
-        ForeignOutFolder,
-        SymbolicLink,
-        HardLink
-    };
-
     // The node's largest message, for the channels opened from now on; scripts/broker makes it
     // the largest libvqs sends.
     bool setBrokerMessageLimit(qint64 bytes)
@@ -351,25 +323,6 @@ private:
                        {"eval", QStringLiteral("application:set_env(rabbit, max_message_size, %1).")
                                     .arg(bytes)})
                    .exitCode == 0;
-    }
-
-    static uid_t nobody()
-    {
-        const passwd *account = getpwnam("nobody");
-        return account ? account->pw_uid : uid_t(65534);
-    }
-
-    static bool writeFile(const QString &path, const QByteArray &text)
-    {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(text) == text.size();
-    }
-
-    static QByteArray readFile(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     BrokerNode *m_broker;

@@ -7,9 +7,14 @@
  *                                      receives, and ends without coming back for more
  *   vqspeer stamp COUNT                the same, with "NANOSECONDS LENGTH" for each message:
  *                                      when it arrived, on the monotonic clock
- *   vqspeer peak COUNT                 as recv, then "peak KIB": the most memory it held */
+ *   vqspeer from COUNT                 the same, with "LENGTH [SENDER] TEXT": who the
+ *                                      transport says sent it
+ *   vqspeer peak COUNT                 as recv, then "peak KIB": the most memory it held
+ *   vqspeer queue ADDRESS              makes the queue of desktop ADDRESS as the catalog server
+ *                                      does for a group's desktop (status 1 when it cannot) */
 
 #include "vqs.h"
+#include "vqsbroker.h"
 
 #include <pthread.h>
 #include <stdio.h>
@@ -34,6 +39,23 @@ static void *send_numbered(void *arg)
             s->failures++;
     }
     return NULL;
+}
+
+static int make_queue(const char *address)
+{
+    amqp_rpc_reply_t reply;
+    amqp_connection_state_t conn = vqs_broker_connect(&reply);
+    if (!conn || reply.reply_type != AMQP_RESPONSE_NORMAL) {
+        fprintf(stderr, "vqspeer: cannot reach the broker\n");
+        return 1;
+    }
+    amqp_channel_t channel = 1;
+    char why[1024];
+    int rc = vqs_broker_make_desktop_queue(conn, &channel, address, why, sizeof why);
+    if (rc != 0)
+        fprintf(stderr, "vqspeer: %s\n", why);
+    amqp_destroy_connection(conn);
+    return rc == 0 ? 0 : 1;
 }
 
 static int send_from_threads(const char *dest, int count, int each)
@@ -84,20 +106,26 @@ int main(int argc, char **argv)
             failures += vqs_message_send(argv[i], argv[i + 1]) != 0;
         return failures == 0 ? 0 : 1;
     }
+    if (argc == 3 && strcmp(argv[1], "queue") == 0)
+        return make_queue(argv[2]);
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
     int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
+    int from = argc == 3 && strcmp(argv[1], "from") == 0;
     int peak = argc == 3 && strcmp(argv[1], "peak") == 0;
-    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || peak)) {
+    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || from || peak)) {
         static char buffer[VQS_MAX_MESSAGE + 1];
+        char sender[256];
         printf("init %d\n", vqs_message_recv_init());
         fflush(stdout);
         for (int i = atoi(argv[2]); i > 0; i--) {
-            int len = vqs_message_recv(buffer);
+            int len = vqs_message_recv_from(buffer, sender, sizeof sender);
             struct timespec now;
             clock_gettime(CLOCK_MONOTONIC, &now);
             if (stamp)
                 printf("%lld %d\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec, len);
+            else if (from)
+                printf("%d [%s] %s\n", len, sender, buffer);
             else
                 printf("%d %s\n", len, buffer);
             fflush(stdout);
@@ -106,8 +134,9 @@ int main(int argc, char **argv)
             print_peak();
         return 0;
     }
-    fprintf(stderr, "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
-                    "threads DEST SENDERS EACH | vqspeer "
-                    "recv COUNT | vqspeer stamp COUNT | vqspeer peak COUNT\n");
+    fprintf(stderr,
+            "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
+            "threads DEST SENDERS EACH | vqspeer recv COUNT | vqspeer stamp COUNT | vqspeer "
+            "from COUNT | vqspeer peak COUNT | vqspeer queue ADDRESS\n");
     return 2;
 }

@@ -8,9 +8,11 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QtGlobal>
 
@@ -118,6 +120,24 @@ QStringList toList(const std::vector<std::string> &texts)
     return list;
 }
 
+uid_t nobody()
+{
+    const passwd *account = getpwnam("nobody");
+    return account ? account->pw_uid : uid_t(65534);
+}
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QProcessEnvironment withSettings(const QString &settings)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -151,12 +171,12 @@ bool publishWithStockClient(const QStringList &arguments, const QByteArray &body
            tool.exitCode() == 0;
 }
 
-QStringList receiveInPeer(const QString &settings, int count)
+QStringList receiveInPeer(const QString &settings, int count, const QString &command)
 {
     QProcess peer;
     peer.setProcessEnvironment(withSettings(settings));
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    peer.start(VQS_PEER_PROGRAM, {"recv", QString::number(count)});
+    peer.start(VQS_PEER_PROGRAM, {command, QString::number(count)});
     if (!peer.waitForFinished(kWaitMs))
         peer.kill();
     peer.waitForFinished();

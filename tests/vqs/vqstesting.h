@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <string>
 #include <utility>
@@ -35,6 +36,10 @@ QByteArray framed(const QByteArray &text);
 // Ends our side of the stream and waits until the receiver has closed its side.
 bool closedByReceiver(int fd);
 QStringList toList(const std::vector<std::string> &texts);
+// Files given away in the tests of refused files, and what is written to them.
+uid_t nobody();
+bool writeFile(const QString &path, const QByteArray &text);
+QByteArray readFile(const QString &path);
 
 // This process's environment, VQS_CONFIG naming settings.
 QProcessEnvironment withSettings(const QString &settings);
@@ -47,7 +52,8 @@ struct PeerRun {
 PeerRun runPeer(const QStringList &arguments, const QProcessEnvironment &env);
 // A stock AMQP client (amqp-publish with arguments) publishes body; true when it succeeded.
 bool publishWithStockClient(const QStringList &arguments, const QByteArray &body);
-// What "vqspeer recv count" printed for its messages with VQS_CONFIG set to settings.
-QStringList receiveInPeer(const QString &settings, int count);
+// What "vqspeer recv count" (or another of its receiving commands) printed for its messages
+// with VQS_CONFIG set to settings.
+QStringList receiveInPeer(const QString &settings, int count, const QString &command = "recv");
 
 } // namespace VqsTesting

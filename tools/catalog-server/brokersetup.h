@@ -1,12 +1,32 @@
 #pragma once
 
-// The broker the transport goes through, made ready before the server receives: the topic
-// exchange every address is bound to exists. A failure ends the program with libmqaid's line
-// saying what the broker answered.
-namespace BrokerSetup
+#include <amqp.h>
+
+#include <QString>
+
+// The broker the transport goes through, as the catalog server's account sets it up: the
+// topic exchange every desktop's queue is bound to, the exchange that reaches the server, and
+// the server's own queue, made before the server receives; later the queues of a group
+// account's desktops, which that account cannot make. Does nothing with direct TCP.
+class BrokerSetup
 {
+public:
+    BrokerSetup() = default;
+    ~BrokerSetup();
+    BrokerSetup(const BrokerSetup &) = delete;
+    BrokerSetup &operator=(const BrokerSetup &) = delete;
 
-// Does nothing when libvqs's settings choose direct TCP.
-void prepare();
+    // A failure ends the program with libmqaid's line saying what the broker answered.
+    static void prepare();
 
-} // namespace BrokerSetup
+    // Makes the queue of the desktop at address (bound to it and the broadcast address) unless
+    // it exists. False with *error set to the broker's answer.
+    bool makeDesktopQueue(const QString &address, QString *error);
+
+private:
+    bool connect(QString *error);
+    void disconnect();
+
+    amqp_connection_state_t m_connection = nullptr;
+    amqp_channel_t m_channel = 1;
+};

@@ -7,6 +7,7 @@
 #include "sync/heartthread.h"
 #include "sync/icondigest.h"
 #include "vqs.h"
+#include "vqsbroker.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -27,10 +28,24 @@ const char *const CatalogServer::CatalogProtocol =
     "that knows no parts takes the first for the whole catalog and adds the others.\n"
     "push and publish with the action data_resp send a whole catalog the same way.";
 
+namespace
+{
+
+QString brokerBroadcast()
+{
+    const char *broadcast = vqs_broadcast_address();
+    return broadcast ? QString::fromLatin1(broadcast) : QString();
+}
+
+} // namespace
+
 CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
-                             bool answerDataRequests, bool verbose)
+                             bool answerDataRequests, bool verbose, int maxClients)
     : m_files(filesDirectory), m_maxFrameBytes(maxFrameBytes),
-      m_answerDataRequests(answerDataRequests), m_verbose(verbose)
+      m_answerDataRequests(answerDataRequests), m_verbose(verbose),
+      m_origin(brokerBroadcast(),
+               brokerBroadcast().isEmpty() ? QString() : QString::fromLatin1(vqs_broker_address())),
+      m_clients(maxClients)
 {
 }
 
@@ -132,11 +147,13 @@ bool CatalogServer::serve()
         return false;
     print(QStringLiteral("ready"));
     QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
+    char account[256];
     for (;;) {
-        const int length = vqs_message_recv(buffer.data());
+        const int length = vqs_message_recv_from(buffer.data(), account, sizeof account);
         if (length < 0)
             continue;
-        if (!handle(QString::fromUtf8(buffer.constData())) && m_verbose) {
+        if (!handle(QString::fromUtf8(buffer.constData()), QString::fromUtf8(account)) &&
+            m_verbose) {
             std::lock_guard<std::mutex> guard(m_outputLock);
             amqp_dump(buffer.constData(), size_t(length));
             std::fflush(stdout);
@@ -144,7 +161,30 @@ bool CatalogServer::serve()
     }
 }
 
-bool CatalogServer::handle(const QString &text)
+QString CatalogServer::requester(const CatalogFrame &frame, const QString &account)
+{
+    QString refusal;
+    const QString address = m_origin.answerAddress(account, frame.client(), &refusal);
+    if (address.isEmpty()) {
+        print(QStringLiteral("refused ") + frame.actionText() + QStringLiteral(": ") + refusal);
+        return address;
+    }
+    // A group account cannot make its desktops' queues; the answer needs one to land in.
+    if (!RequestOrigin::groupPrefix(account).isEmpty() &&
+        (frame.action() == FrameAction::JoinRequest || !m_clients.contains(address))) {
+        QString error;
+        if (!m_broker.makeDesktopQueue(address, &error))
+            print(QStringLiteral("cannot make the queue of %1: %2").arg(address, error));
+    }
+    const QString dropped = m_clients.note(address);
+    if (!dropped.isEmpty())
+        print(QStringLiteral("client table full (%1): %2 dropped")
+                  .arg(m_clients.limit())
+                  .arg(dropped));
+    return address;
+}
+
+bool CatalogServer::handle(const QString &text, const QString &account)
 {
     CatalogFrame frame;
     QString error;
@@ -152,17 +192,21 @@ bool CatalogServer::handle(const QString &text)
         print(QStringLiteral("malformed frame: ") + error);
         return false;
     }
-    const QString client = frame.client();
     std::lock_guard<std::mutex> guard(m_lock);
     switch (frame.action()) {
-    case FrameAction::JoinRequest:
-        m_clients.insert(client);
+    case FrameAction::JoinRequest: {
+        const QString client = requester(frame, account);
+        if (client.isEmpty())
+            break;
         send(client,
              m_signer.seal(CatalogFrame::composeAddressed(QStringLiteral("join_resp"), client)));
         print(QStringLiteral("join_requ from ") + client);
         break;
+    }
     case FrameAction::DataRequest: {
-        m_clients.insert(client);
+        const QString client = requester(frame, account);
+        if (client.isEmpty())
+            break;
         if (!m_answerDataRequests) {
             print(QStringLiteral("data_requ from %1: not answered").arg(client));
             break;
@@ -175,7 +219,8 @@ bool CatalogServer::handle(const QString &text)
         break;
     }
     default:
-        print(QStringLiteral("ignored ") + frame.actionText() + QStringLiteral(" from ") + client);
+        print(QStringLiteral("ignored ") + frame.actionText() + QStringLiteral(" from ") +
+              frame.client());
     }
     return true;
 }
@@ -240,7 +285,7 @@ bool CatalogServer::command(const QString &line)
     const char *everyone = vqs_broadcast_address();
     const QStringList targets = words.size() == 4 ? QStringList{words[3]}
                                 : everyone        ? QStringList{QString::fromLatin1(everyone)}
-                                                  : m_clients.values();
+                                                  : m_clients.addresses();
     int sent = 0;
     for (const QString &target : targets)
         for (const QString &frame : frames)

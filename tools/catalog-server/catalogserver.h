@@ -1,14 +1,18 @@
 #pragma once
 
+#include "brokersetup.h"
+#include "clienttable.h"
+#include "requestorigin.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
 
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 #include <mutex>
+
+class CatalogFrame;
 
 // A catalog server on the store's transport, for development, tests and the demo. It
 // answers join and data requests, pushes frames when told to, and writes the catalog and
@@ -21,9 +25,10 @@ public:
 
     // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
     // it over HTTP ask for it over the transport as well. With verbose a message that is not
-    // a frame is dumped in hexadecimal.
+    // a frame is dumped in hexadecimal. maxClients bounds the clients pushed to over direct
+    // TCP.
     CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests,
-                  bool verbose);
+                  bool verbose, int maxClients = ClientTable::DefaultLimit);
 
     // Every frame sent or written from now on is signed with key (see FrameSigner).
     void setSigningKey(SigningKey key, const QString &sequenceFile);
@@ -40,8 +45,12 @@ public:
     void print(const QString &line);
 
 private:
-    // False when the text is not a frame.
-    bool handle(const QString &text);
+    // False when the text is not a frame. account: who the broker says sent it (empty over
+    // direct TCP).
+    bool handle(const QString &text, const QString &account);
+    // The desktop a request is answered at, noted among the clients; empty when it is refused
+    // (said in one line). Called with m_lock held.
+    QString requester(const CatalogFrame &frame, const QString &account);
     // A "data_resp" is a whole catalog (in parts when it needs several frames); any other
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
@@ -59,5 +68,7 @@ private:
     std::mutex m_outputLock;
     std::mutex m_lock; // guards the catalog and the clients
     QStringList m_catalogFrames;
-    QSet<QString> m_clients;
+    const RequestOrigin m_origin;
+    ClientTable m_clients;
+    BrokerSetup m_broker; // makes a group account's desktops' queues
 };

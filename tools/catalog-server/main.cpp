@@ -2,6 +2,7 @@
 // and the demo. See --help.
 #include "brokersetup.h"
 #include "catalogserver.h"
+#include "clienttable.h"
 #include "sync/signingkey.h"
 
 #include <QCommandLineParser>
@@ -36,7 +37,11 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Answers join_requ with join_resp and data_requ with the catalog as "
-                       "data_resp frame(s); pushes frames on command.\n") +
+                       "data_resp frame(s); pushes frames on command.\n"
+                       "Through the broker a request is answered at the desktop of the account "
+                       "that sent it (desk-A: A; group-P: the address the frame names, within P, "
+                       "whose queue the server makes); over direct TCP at the address the frame "
+                       "names, never the broadcast address.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
         QLatin1String(Commands));
     parser.addHelpOption();
@@ -73,6 +78,11 @@ int main(int argc, char **argv)
     const QCommandLineOption noServe(
         QStringLiteral("no-serve"),
         QStringLiteral("Only write the files and run --commands, then exit."));
+    const QCommandLineOption maxClients(
+        QStringLiteral("max-clients"),
+        QStringLiteral("Clients kept for pushes over direct TCP; beyond, the one heard from "
+                       "longest ago is dropped (default 4096)."),
+        QStringLiteral("count"), QString::number(ClientTable::DefaultLimit));
     const QCommandLineOption filesOnly(
         QStringLiteral("files-only"),
         QStringLiteral("Leave data_requ unanswered: clients fetch the catalog file over HTTP."));
@@ -90,7 +100,7 @@ int main(int argc, char **argv)
                        "the new one)."),
         QStringLiteral("dir"));
     parser.addOptions({catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly,
-                       verbose, key, makeKey});
+                       verbose, maxClients, key, makeKey});
     parser.process(app);
 
     if (parser.isSet(makeKey)) {
@@ -110,6 +120,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "catalog-server: --max-frame must be 128..65535\n");
         return 2;
     }
+    const int clientLimit = parser.value(maxClients).toInt(&ok);
+    if (!ok || clientLimit < 1) {
+        std::fprintf(stderr, "catalog-server: --max-clients must be a positive number\n");
+        return 2;
+    }
     // The transport reads its settings from the environment.
     qputenv("VQS_BIND", parser.value(bind).toUtf8());
     if (parser.isSet(port))
@@ -119,8 +134,9 @@ int main(int argc, char **argv)
     BrokerSetup::prepare();
 
     // Never deleted: the receiving thread uses it until the process ends.
-    CatalogServer *server = new CatalogServer(parser.value(files), maxBytes,
-                                              !parser.isSet(filesOnly), parser.isSet(verbose));
+    CatalogServer *server =
+        new CatalogServer(parser.value(files), maxBytes, !parser.isSet(filesOnly),
+                          parser.isSet(verbose), clientLimit);
     QString error;
     if (parser.isSet(key)) {
         SigningKey signing = SigningKey::loadPrivate(parser.value(key), &error);

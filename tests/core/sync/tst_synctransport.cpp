@@ -345,12 +345,16 @@ private slots:
     void accountsMadeForADesktop()
     {
         SANDBOX_WITH_HELLO(sandbox);
-        const QString client = useTransport(true, sandbox);
+        // Neither one of the node's desktops nor within its group.
+        const QString client = QStringLiteral("10.75.0.1");
+        sandbox.setConfig("localip", client);
+        sandbox.setConfig("serverip", BrokerNode::ServerAddress);
         QTemporaryDir files;
         const ProcessResult made = m_broker->addAccounts(
             {"--server", BrokerNode::ServerAddress, "--client", client}, files.path());
         QVERIFY2(made.exitCode == 0, qPrintable(made.output));
-        QVERIFY(made.output.contains("account catalog-server exists; left as it is"));
+        QVERIFY(made.output.contains(
+            "account catalog-server exists; its password is kept, its rights are set anew"));
         qputenv("VQS_CONFIG", files.filePath("vqs-" + client + ".conf").toUtf8());
         QVERIFY(QFile::exists(files.filePath("vqs-" + client + ".conf")));
         QVERIFY(!QFile::exists(files.filePath("vqs-server.conf")));
@@ -363,6 +367,27 @@ private slots:
         QVERIFY(receiver.start());
         CatalogRequest::send();
         QTRY_COMPARE_WITH_TIMEOUT(names(), namesOf(catalog), 60000);
+    }
+
+    // A desktop of the group account has no queue until the catalog server hears from it: the
+    // server makes it, and the store's receiver, which waited, gets the whole catalog.
+    void groupDesktopGetsItsCatalog()
+    {
+        SANDBOX_WITH_HELLO(sandbox);
+        const QString client = m_broker->groupAddress();
+        qputenv("VQS_CONFIG", m_broker->settingsFor(client).toUtf8());
+        sandbox.setConfig("localip", client);
+        sandbox.setConfig("serverip", BrokerNode::ServerAddress);
+        QTemporaryDir served;
+        const QVector<CatalogPackage> catalog = writeCatalog(served.path() + "/catalog.xml", 4);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(true) +
+                             QStringList{"--catalog", served.path() + "/catalog.xml"}));
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names(), namesOf(catalog), 60000);
+        QVERIFY(server.waitFor("join_requ from " + client));
     }
 
     void serverSetUpStopsWithTheBrokersAnswer_data()

@@ -1,0 +1,201 @@
+#include "catalogfixture.h"
+#include "catalogserverprocess.h"
+#include "sync/catalogframe.h"
+#include "tests/support/amqpclient.h"
+#include "tests/support/brokernode.h"
+#include "vqs.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace CatalogFixture;
+
+// Whom the catalog server answers: through the broker the desktop of the account the broker
+// vouches for, over direct TCP one desktop's address only, and how many clients it keeps.
+class TestSyncTransportServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        useLoopbackTransport();
+        m_broker = std::make_unique<BrokerNode>();
+        QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
+    }
+
+    void cleanupTestCase() { m_broker.reset(); }
+
+    void serverAnswersTheBrokersAccount_data()
+    {
+        QTest::addColumn<QString>("sender");   // desk, group, or none: no user-id
+        QTest::addColumn<QString>("named");    // what the frame names: self, desk, member,
+                                               // broadcast, server
+        QTest::addColumn<QString>("answered"); // self, named, or refused
+        QTest::newRow("a desktop naming itself") << "desk"
+                                                 << "self"
+                                                 << "self";
+        QTest::newRow("a desktop naming another") << "desk"
+                                                  << "desk"
+                                                  << "self";
+        QTest::newRow("a desktop naming a group's desktop") << "desk"
+                                                            << "member"
+                                                            << "self";
+        QTest::newRow("a desktop naming the broadcast address") << "desk"
+                                                                << "broadcast"
+                                                                << "self";
+        QTest::newRow("a group's desktop naming itself") << "group"
+                                                         << "self"
+                                                         << "self";
+        QTest::newRow("a group's desktop naming another of the group") << "group"
+                                                                       << "member"
+                                                                       << "named";
+        QTest::newRow("a group's desktop naming one outside the group") << "group"
+                                                                        << "desk"
+                                                                        << "refused";
+        QTest::newRow("a group's desktop naming the broadcast address") << "group"
+                                                                        << "broadcast"
+                                                                        << "refused";
+        QTest::newRow("a group's desktop naming the server") << "group"
+                                                             << "server"
+                                                             << "refused";
+        QTest::newRow("no user-id") << "none"
+                                    << "self"
+                                    << "refused";
+    }
+
+    // A join request is answered at the desktop of the account the broker vouches for, whatever
+    // the frame names; a group's desktop may name another of its group only.
+    void serverAnswersTheBrokersAccount()
+    {
+        QFETCH(QString, sender);
+        QFETCH(QString, named);
+        QFETCH(QString, answered);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(true)));
+        const bool group = sender == QLatin1String("group");
+        const QString self = group ? m_broker->groupAddress() : m_broker->freshAddress();
+        const QString broadcast = QStringLiteral("255.255.255.255");
+        const QString other = named == QLatin1String("self")        ? self
+                              : named == QLatin1String("desk")      ? m_broker->freshAddress()
+                              : named == QLatin1String("member")    ? m_broker->groupAddress()
+                              : named == QLatin1String("broadcast") ? broadcast
+                                                                    : BrokerNode::ServerAddress;
+        AmqpClient desk(port(), "corvane", m_broker->account(self), m_broker->password(self));
+        const int before = server.output().size();
+        QCOMPARE(
+            desk.publish("corvane.server", BrokerNode::ServerAddress,
+                         CatalogFrame::joinRequest(other).toUtf8(),
+                         sender == QLatin1String("none") ? QString() : m_broker->account(self)),
+            QStringLiteral("ok"));
+        const QString line = server.waitForLine(QRegularExpression("^(join_requ|refused)"), before);
+        const QString at = answered == QLatin1String("self")    ? self
+                           : answered == QLatin1String("named") ? other
+                                                                : QString();
+        QCOMPARE(line.startsWith("refused join_requ: "), at.isEmpty());
+        if (!at.isEmpty())
+            QCOMPARE(line, "join_requ from " + at);
+
+        // The address the frame named gets nothing: whatever the server sent it before this
+        // message would come first.
+        const QString watched = other == broadcast ? m_broker->freshAddress() : other;
+        const bool watch = watched != QLatin1String(BrokerNode::ServerAddress) && watched != at;
+        if (watch && named == QLatin1String("member"))
+            QVERIFY(makeQueue(watched));
+        if (watch)
+            QCOMPARE(server.command("send " + watched + " after"), QStringLiteral("ok send"));
+        if (!at.isEmpty())
+            QVERIFY(QString::fromUtf8(nextMessage(at))
+                        .contains("join_resp'><datas client='" + at + "'"));
+        if (watch)
+            QCOMPARE(nextMessage(watched), QByteArray("after"));
+    }
+
+    void serverAnswersOneDesktopOverTcp_data()
+    {
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("a loopback address") << "127.0.0.1" << true;
+        QTest::newRow("the broadcast address") << "255.255.255.255" << false;
+        QTest::newRow("no address") << "0.0.0.0" << false;
+        QTest::newRow("a multicast address") << "224.0.0.1" << false;
+        QTest::newRow("not an address") << "desk-2" << false;
+        QTest::newRow("an address spelt with a leading zero") << "127.0.0.01" << false;
+    }
+
+    // Over direct TCP nothing vouches for the sender: the server answers the address the frame
+    // names, but only one desktop's.
+    void serverAnswersOneDesktopOverTcp()
+    {
+        QFETCH(QString, named);
+        QFETCH(bool, answered);
+        CatalogServerProcess server;
+        QVERIFY(server.start({}));
+        QCOMPARE(vqs_message_send("127.0.0.2", qPrintable(CatalogFrame::joinRequest(named))), 0);
+        const QString line = server.waitForLine(QRegularExpression("^(join_requ|refused)"));
+        QCOMPARE(line, answered ? "join_requ from " + named
+                                : QStringLiteral("refused join_requ: \"%1\" is not one "
+                                                 "desktop's address")
+                                      .arg(named));
+    }
+
+    // Desktops may name any address over direct TCP: the clients kept for pushes are bounded,
+    // and the one heard from longest ago leaves first.
+    void clientTableIsBounded()
+    {
+        QTemporaryDir served;
+        QVERIFY(
+            writeFile(served.path() + "/push.xml",
+                      ("<c>" + CatalogFrame::packageElement("p", package("A", "cv-a-1-1")) + "</c>")
+                          .toUtf8()));
+        CatalogServerProcess server;
+        QVERIFY(server.start({"--max-clients", "2"}));
+        for (const char *client : {"127.0.0.3", "127.0.0.4", "127.0.0.3", "127.0.0.5"})
+            QCOMPARE(vqs_message_send("127.0.0.2", qPrintable(CatalogFrame::joinRequest(client))),
+                     0);
+        QVERIFY(server.waitFor("join_requ from 127.0.0.5"));
+        QCOMPARE(server.output().filter("client table full").join('|'),
+                 QStringLiteral("client table full (2): 127.0.0.4 dropped"));
+        QCOMPARE(server.command("push data_add_push " + served.path() + "/push.xml"),
+                 QStringLiteral("ok push 2"));
+    }
+
+private:
+    int port() const { return m_broker->value("AMQP_PORT").toInt(); }
+
+    // A queue for a desktop of the group, bound to its address, made with the server's rights.
+    bool makeQueue(const QString &address)
+    {
+        const QString server = BrokerNode::ServerAddress;
+        AmqpClient admin(port(), "corvane", m_broker->account(server), m_broker->password(server));
+        return admin.declareQueue(address) == QLatin1String("ok") &&
+               admin.bindQueue(address, "corvane", address) == QLatin1String("ok");
+    }
+
+    // The next message in the queue of address, read with its own account (the group's for a
+    // desktop of the group); empty when none comes.
+    QByteArray nextMessage(const QString &address)
+    {
+        AmqpClient desk(port(), "corvane", m_broker->account(address), m_broker->password(address));
+        QByteArray body;
+        (void)QTest::qWaitFor(
+            [&] { return desk.get(address, &body) == QLatin1String("ok") && !body.isEmpty(); },
+            30000);
+        return body;
+    }
+
+    QStringList serverArguments(bool broker)
+    {
+        if (!broker)
+            return {};
+        return {"--config", m_broker->settingsFor(BrokerNode::ServerAddress)};
+    }
+
+    std::unique_ptr<BrokerNode> m_broker;
+};
+
+QTEST_GUILESS_MAIN(TestSyncTransportServer)
+#include "tst_synctransportserver.moc"
