@@ -8,7 +8,8 @@ struct TestPackage {
     QString version;
     QString release = QStringLiteral("1");
     int payloadBytes = 64; // size of the one file it installs (incompressible)
+    QString arch = QStringLiteral("x86_64");
 
-    QString packageString() const { return name + '-' + version + '-' + release + ".x86_64"; }
+    QString packageString() const { return name + '-' + version + '-' + release + '.' + arch; }
     QString fileName() const { return packageString() + QStringLiteral(".rpm"); }
 };
