@@ -1,7 +1,10 @@
 // corvane-catalog-server: a catalog server on the store's transport, for development, tests
 // and the demo. See --help.
 #include "brokersetup.h"
+#include "catalogoverrides.h"
 #include "catalogserver.h"
+#include "repositoryfollower.h"
+#include "servicelog.h"
 #include "sync/signingkey.h"
 
 #include <QCommandLineParser>
@@ -38,7 +41,7 @@ int main(int argc, char **argv)
         QStringLiteral("Answers join_requ with join_resp and data_requ with the catalog as "
                        "data_resp frame(s); pushes frames on command.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
-        QLatin1String(Commands));
+        QLatin1String(Commands) + QStringLiteral("\n\n") + QLatin1String(CatalogOverrides::Syntax));
     parser.addHelpOption();
     const QCommandLineOption catalog(QStringLiteral("catalog"), QStringLiteral("Catalog to serve."),
                                      QStringLiteral("file"));
@@ -89,8 +92,29 @@ int main(int argc, char **argv)
                        "ending in .pub: keep the old key there until the server signs with "
                        "the new one)."),
         QStringLiteral("dir"));
+    const QCommandLineOption repository(
+        QStringLiteral("repository"),
+        QStringLiteral("Build the catalog from this dnf repository (a folder holding repodata/) "
+                       "and follow it: a new repomd.xml, once it has rested for --settle, is "
+                       "read whole and what changed is pushed to every desktop and written to "
+                       "the catalog and push files; icons go to --files. Only applications "
+                       "(AppStream data) enter, unless the overrides add them."),
+        QStringLiteral("dir"));
+    const QCommandLineOption overrides(
+        QStringLiteral("overrides"),
+        QStringLiteral("Override file for --repository (re-read when it changes; a wrong line "
+                       "keeps the last good catalog)."),
+        QStringLiteral("file"));
+    const QCommandLineOption locale(QStringLiteral("locale"),
+                                    QStringLiteral("Language of AppStream names (default zh_CN)."),
+                                    QStringLiteral("name"), QStringLiteral("zh_CN"));
+    const QCommandLineOption settle(
+        QStringLiteral("settle"),
+        QStringLiteral("Milliseconds repomd.xml must stay unchanged before it is read "
+                       "(default 2000)."),
+        QStringLiteral("ms"), QStringLiteral("2000"));
     parser.addOptions({catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly,
-                       verbose, key, makeKey});
+                       verbose, key, makeKey, repository, overrides, locale, settle});
     parser.process(app);
 
     if (parser.isSet(makeKey)) {
@@ -136,6 +160,23 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    RepositoryFollower *follower = nullptr;
+    if (parser.isSet(repository)) {
+        RepositoryFollower::Settings settings;
+        settings.repository = parser.value(repository);
+        settings.overrides = parser.value(overrides);
+        settings.locale = parser.value(locale);
+        settings.files = parser.value(files);
+        settings.settleMs = qMax(0, parser.value(settle).toInt());
+        follower = new RepositoryFollower(server, settings);
+        // Unreadable now: serve an empty catalog and publish once the repository reads.
+        if (!follower->publishFirst(&error)) {
+            server->print(ServiceLog::line(ServiceLog::Priority::Error, error));
+            if (parser.isSet(noServe))
+                return 1;
+        }
+    }
+
     if (!parser.value(commands).isEmpty()) {
         QFile file(parser.value(commands));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -158,6 +199,8 @@ int main(int argc, char **argv)
             std::exit(1);
         }
     });
+    if (follower)
+        std::thread([follower]() { follower->follow(); }).detach();
     std::string line;
     while (std::getline(std::cin, line))
         if (!server->command(QString::fromStdString(line)))
