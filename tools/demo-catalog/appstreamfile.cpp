@@ -41,10 +41,10 @@ QString AppStreamFile::collectionXml() const
         if (!entry.nameZh.isEmpty())
             xml += QStringLiteral("    <name xml:lang=\"zh_CN\">%1</name>\n")
                        .arg(escaped(entry.nameZh));
-        xml +=
-            QStringLiteral("    <summary>%1</summary>\n    <project_license>MIT</project_license>\n"
-                           "    <launchable type=\"desktop-id\">%2.desktop</launchable>\n")
-                .arg(escaped(entry.summary), escaped(entry.package));
+        xml += QStringLiteral("    <summary>%1</summary>\n    <description>\n      <p>%1</p>\n"
+                              "    </description>\n    <project_license>MIT</project_license>\n"
+                              "    <launchable type=\"desktop-id\">%2.desktop</launchable>\n")
+                   .arg(escaped(entry.summary), escaped(entry.package));
         if (!entry.icon.isEmpty())
             xml += QStringLiteral(
                        "    <icon type=\"cached\" width=\"64\" height=\"64\">%1.png</icon>\n")
