@@ -3,7 +3,9 @@
 #include "brokersetup.h"
 #include "catalogoverrides.h"
 #include "catalogserver.h"
+#include "records/paths.h"
 #include "repositoryfollower.h"
+#include "serversettings.h"
 #include "servicelog.h"
 #include "sync/signingkey.h"
 
@@ -113,9 +115,26 @@ int main(int argc, char **argv)
         QStringLiteral("Milliseconds repomd.xml must stay unchanged before it is read "
                        "(default 2000)."),
         QStringLiteral("ms"), QStringLiteral("2000"));
+    const QCommandLineOption serverConfig(
+        QStringLiteral("server-config"),
+        QStringLiteral("Read options from this service configuration (the service uses %1); "
+                       "options on the command line win.")
+            .arg(Paths::catalogServerConfig()),
+        QStringLiteral("file"));
     parser.addOptions({catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly,
-                       verbose, key, makeKey, repository, overrides, locale, settle});
+                       verbose, key, makeKey, repository, overrides, locale, settle, serverConfig});
     parser.process(app);
+    if (parser.isSet(serverConfig)) {
+        QStringList fromFile;
+        QString error;
+        if (!ServerSettings::options(parser.value(serverConfig), &fromFile, &error)) {
+            std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+            return 2;
+        }
+        // Later values win: the file's options go before those of the command line.
+        const QStringList given = app.arguments();
+        parser.process(given.mid(0, 1) + fromFile + given.mid(1));
+    }
 
     if (parser.isSet(makeKey)) {
         QString error;

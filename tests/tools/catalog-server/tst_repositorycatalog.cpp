@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -86,6 +88,8 @@ private slots:
     void wrongOverrideLine();
     void repositoryMidUpdate_data();
     void repositoryMidUpdate();
+    void serviceConfiguration_data();
+    void serviceConfiguration();
 
 private:
     std::unique_ptr<TestRepository> m_repository;
@@ -220,6 +224,8 @@ void TestRepositoryCatalog::repositoryMidUpdate_data()
                                                              << "primary";
     QTest::newRow("broken AppStream file") << "appstream"
                                            << "AppStream data:";
+    QTest::newRow("location outside the repository") << "outside"
+                                                     << "bad entry for primary";
 }
 
 void TestRepositoryCatalog::repositoryMidUpdate()
@@ -243,6 +249,16 @@ void TestRepositoryCatalog::repositoryMidUpdate()
         QVERIFY(writeFile(file.fileName(), whole.left(whole.size() / 2)));
     } else if (damage == QLatin1String("missing")) {
         QVERIFY(QFile::remove(primary));
+    } else if (damage == QLatin1String("outside")) {
+        // The same file, reached from above the repository.
+        QFile file(repodata.filePath(QStringLiteral("repomd.xml")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        const QByteArray name = QFileInfo(primary).fileName().toUtf8();
+        QVERIFY(whole.contains("href=\"repodata/" + name));
+        QByteArray changed = whole;
+        changed.replace("href=\"repodata/" + name, "href=\"../repo/repodata/" + name);
+        QVERIFY(writeFile(file.fileName(), changed));
     } else {
         QVector<AppStreamEntry> entries = fixtureApplications();
         entries[0].name = QStringLiteral("</name>broken");
@@ -264,6 +280,71 @@ void TestRepositoryCatalog::repositoryMidUpdate()
     // What was read before stays.
     QCOMPARE(catalog.repomdDigest(), good);
     QCOMPARE(catalog.packages().size(), 5);
+}
+
+void TestRepositoryCatalog::serviceConfiguration_data()
+{
+    QTest::addColumn<QString>("config");    // %1 the repository, %2 the file area
+    QTest::addColumn<QStringList>("extra"); // options after --server-config
+    QTest::addColumn<QString>("overrideText");
+    QTest::addColumn<QString>("outcome"); // "catalog" or the start of the error line
+    QTest::newRow("whole") << "# c\nrepository = %1\nfiles = %2\noverrides = %3\n"
+                           << QStringList() << "hide cv-hidden\n"
+                           << "catalog";
+    QTest::newRow("command line wins") << "repository = /nonexistent\nfiles = %2\n"
+                                       << QStringList{"--repository", "%1"} << ""
+                                       << "catalog";
+    QTest::newRow("unknown key") << "files = %2\nrepo = %1\n"
+                                 << QStringList() << ""
+                                 << "catalog-server: %4:2: unknown key \"repo\"";
+    QTest::newRow("flag value") << "files-only = yes\n"
+                                << QStringList() << ""
+                                << "catalog-server: %4:1: files-only must be";
+    QTest::newRow("no value") << "repository =\n"
+                              << QStringList() << ""
+                              << "catalog-server: %4:1: repository needs a value";
+    QTest::newRow("wrong override line") << "repository = %1\nfiles = %2\noverrides = %3\n"
+                                         << QStringList() << "hide a\nhid b\n"
+                                         << "error: %3:2: unknown statement";
+}
+
+void TestRepositoryCatalog::serviceConfiguration()
+{
+    QFETCH(QString, config);
+    QFETCH(QStringList, extra);
+    QFETCH(QString, overrideText);
+    QFETCH(QString, outcome);
+    QTemporaryDir work;
+    const QString files = work.filePath(QStringLiteral("www"));
+    const QString overridesFile = work.filePath(QStringLiteral("overrides.conf"));
+    const QString configFile = work.filePath(QStringLiteral("server.conf"));
+    const auto fill = [&](QString text) {
+        return text.replace("%1", m_repository->directory())
+            .replace("%2", files)
+            .replace("%3", overridesFile)
+            .replace("%4", configFile);
+    };
+    QVERIFY(writeFile(overridesFile, overrideText.toUtf8()));
+    QVERIFY(writeFile(configFile, fill(config).toUtf8()));
+    QStringList arguments{"--server-config", configFile, "--no-serve"};
+    for (const QString &argument : extra)
+        arguments << fill(argument);
+    const ProcessResult result = ProcessRunner::run(CORVANE_CATALOG_SERVER, arguments);
+    if (outcome != QLatin1String("catalog")) {
+        QVERIFY(result.exitCode != 0);
+        QVERIFY2(result.output.contains(fill(outcome)), qPrintable(result.output));
+        QVERIFY(!QFile::exists(files + "/.cv_data/data_x86_64"));
+        return;
+    }
+    QVERIFY2(result.exitCode == 0, qPrintable(result.output));
+    QFile catalogFile(files + "/.cv_data/data_x86_64");
+    QVERIFY(catalogFile.open(QIODevice::ReadOnly));
+    const QString catalog = QString::fromUtf8(catalogFile.readAll());
+    QVERIFY(catalog.contains("rpm='cv-office-1.2-1'"));
+    QCOMPARE(catalog.contains("cv-hidden"), overrideText.isEmpty());
+    QFile icon(files + "/cv-office.png");
+    QVERIFY(icon.open(QIODevice::ReadOnly));
+    QCOMPARE(icon.readAll(), OfficeIcon);
 }
 
 QTEST_GUILESS_MAIN(TestRepositoryCatalog)
