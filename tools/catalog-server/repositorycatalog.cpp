@@ -3,15 +3,11 @@
 #include "appstreamcollection.h"
 #include "primarypackages.h"
 #include "repositorysnapshot.h"
+#include "tararchive.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 #include <algorithm>
 
 namespace
@@ -103,9 +99,12 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
             notes << added + QStringLiteral(": added by the overrides but not in the repository");
 
     QHash<QString, QByteArray> icons;
-    if (!iconSources.isEmpty() && snapshot.has(AppStreamIcons) &&
-        !readIcons(snapshot.raw(AppStreamIcons), iconSources, &icons, error))
-        return false;
+    if (!iconSources.isEmpty() && snapshot.has(AppStreamIcons)) {
+        QByteArray archive;
+        if (!snapshot.uncompressed(AppStreamIcons, &archive, error))
+            return false;
+        readIcons(archive, iconSources, &icons);
+    }
     for (CatalogPackage &package : packages) {
         const auto icon = icons.constFind(package.icon);
         // A new picture makes the stores fetch it again; no picture, nothing to fetch.
@@ -122,45 +121,13 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
     return true;
 }
 
-bool RepositoryCatalog::readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
-                                  QHash<QString, QByteArray> *icons, QString *error) const
+void RepositoryCatalog::readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
+                                  QHash<QString, QByteArray> *icons) const
 {
-    QTemporaryDir work;
-    QFile file(work.filePath(QStringLiteral("icons.tar")));
-    if (!work.isValid() || !file.open(QIODevice::WriteOnly) ||
-        file.write(archive) != archive.size()) {
-        *error = QStringLiteral("cannot unpack the AppStream icons");
-        return false;
-    }
-    file.close();
-    // Only members named like "64x64/NAME.png" are asked for, so nothing lands outside.
-    static const QRegularExpression member(
-        QStringLiteral("^[0-9]+x[0-9]+/[A-Za-z0-9_+][A-Za-z0-9._+-]*$"));
-    QStringList members;
-    for (const QString &path : wanted)
-        if (member.match(path).hasMatch() && !members.contains(path))
-            members << path;
-    const QString into = work.filePath(QStringLiteral("icons"));
-    QDir().mkpath(into);
-    QProcess tar;
-    // tar finds the compression (gz, xz, zstd) itself. Members missing from the archive make tar
-    // fail after it extracted the others: the outcome is judged file by file below.
-    tar.start(QStringLiteral("tar"),
-              QStringList{QStringLiteral("-xf"), file.fileName(), QStringLiteral("-C"), into,
-                          QStringLiteral("--no-same-owner"),
-                          QStringLiteral("--no-same-permissions"), QStringLiteral("--")} +
-                  members);
-    if (!tar.waitForFinished(60000)) {
-        *error = QStringLiteral("cannot unpack the AppStream icons: ") + tar.errorString();
-        return false;
-    }
-    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
-        const QFileInfo info(into + QLatin1Char('/') + it.value());
-        QFile picture(info.filePath());
-        if (!members.contains(it.value()) || info.isSymLink() || !info.isFile() ||
-            !picture.open(QIODevice::ReadOnly))
-            continue;
-        icons->insert(it.key(), picture.readAll());
-    }
-    return true;
+    const QList<QString> members = wanted.values();
+    const QSet<QString> names(members.cbegin(), members.cend());
+    const QHash<QString, QByteArray> files = TarArchive::regularFiles(archive, names);
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
+        if (files.contains(it.value()))
+            icons->insert(it.key(), files.value(it.value()));
 }

@@ -29,8 +29,9 @@ public:
     const QStringList &notes() const { return m_notes; }
 
 private:
-    bool readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
-                   QHash<QString, QByteArray> *icons, QString *error) const;
+    // Icon file name to its bytes, for the archive members wanted names.
+    void readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
+                   QHash<QString, QByteArray> *icons) const;
 
     const CatalogOverrides m_overrides;
     const QString m_locale;

@@ -2,6 +2,7 @@
 #include "tests/support/testrepository.h"
 #include "tools/catalog-server/catalogoverrides.h"
 #include "tools/catalog-server/repositorycatalog.h"
+#include "tools/catalog-server/tararchive.h"
 #include "tools/demo-catalog/appstreamfile.h"
 
 #include <QDir>
@@ -88,6 +89,7 @@ private slots:
     void wrongOverrideLine();
     void repositoryMidUpdate_data();
     void repositoryMidUpdate();
+    void iconArchiveTakesRegularFilesOnly();
     void serviceConfiguration_data();
     void serviceConfiguration();
 
@@ -280,6 +282,33 @@ void TestRepositoryCatalog::repositoryMidUpdate()
     // What was read before stays.
     QCOMPARE(catalog.repomdDigest(), good);
     QCOMPARE(catalog.packages().size(), 5);
+}
+
+void TestRepositoryCatalog::iconArchiveTakesRegularFilesOnly()
+{
+    // Links in an archive name icons too: a symbolic one to a file of the server's, a hard one;
+    // a GNU long name first must not put the reading out of step.
+    QTemporaryDir work;
+    QDir(work.path()).mkpath("64x64/deep/er");
+    QVERIFY(writeFile(work.filePath("64x64/real.png"), "real picture"));
+    const QString longName = "64x64/deep/er/" + QString(110, QLatin1Char('n')) + ".png";
+    QVERIFY(writeFile(work.filePath(longName), "long picture"));
+    QVERIFY(QFile::link("/etc/passwd", work.filePath("64x64/symbolic.png")));
+    QCOMPARE(
+        ProcessRunner::run("ln", {work.filePath("64x64/real.png"), work.filePath("64x64/hard.png")})
+            .exitCode,
+        0);
+    const QString archive = work.filePath("icons.tar");
+    QCOMPARE(ProcessRunner::run("tar", {"-cf", archive, "-C", work.path(), longName,
+                                        "64x64/real.png", "64x64/hard.png", "64x64/symbolic.png"})
+                 .exitCode,
+             0);
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QHash<QString, QByteArray> files = TarArchive::regularFiles(
+        file.readAll(), {"64x64/real.png", "64x64/hard.png", "64x64/symbolic.png", longName});
+    QCOMPARE(files.keys(), QStringList{"64x64/real.png"});
+    QCOMPARE(files.value("64x64/real.png"), QByteArray("real picture"));
 }
 
 void TestRepositoryCatalog::serviceConfiguration_data()
