@@ -96,7 +96,8 @@ int main(int argc, char **argv)
         QStringLiteral("dir"));
     const QCommandLineOption repository(
         QStringLiteral("repository"),
-        QStringLiteral("Build the catalog from this dnf repository (a folder holding repodata/) "
+        QStringLiteral("Build the catalog from this dnf repository (a folder holding repodata/, "
+                       "or its http:// or https:// URL, fetched with wget) "
                        "and follow it: a new repomd.xml, once it has rested for --settle, is "
                        "read whole and what changed is pushed to every desktop and written to "
                        "the catalog and push files; icons go to --files. Only applications "

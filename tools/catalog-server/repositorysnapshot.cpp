@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
 #include <QStringList>
 
 extern "C" {
@@ -22,8 +23,29 @@ extern "C" {
 namespace
 {
 
+bool isUrl(const QString &location)
+{
+    return location.startsWith(QLatin1String("http://")) ||
+           location.startsWith(QLatin1String("https://"));
+}
+
+// A file of the repository, from the disk or over HTTP (wget, as the stores fetch).
 bool readWhole(const QString &path, QByteArray *data, QString *error)
 {
+    if (isUrl(path)) {
+        QProcess wget;
+        wget.start(QStringLiteral("wget"),
+                   {QStringLiteral("-q"), QStringLiteral("--timeout=30"), QStringLiteral("-O"),
+                    QStringLiteral("-"), QStringLiteral("--"), path});
+        const bool done = wget.waitForFinished(120000);
+        *data = wget.readAllStandardOutput();
+        if (!done || wget.exitStatus() != QProcess::NormalExit || wget.exitCode() != 0) {
+            *error =
+                path + QStringLiteral(": cannot be fetched (wget exit %1)").arg(wget.exitCode());
+            return false;
+        }
+        return true;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = path + QStringLiteral(": ") + file.errorString();

@@ -4,10 +4,11 @@
 #include <QHash>
 #include <QString>
 
-// One consistent state of a dnf repository: repodata/repomd.xml and the metadata files it
-// names, each read whole into memory and checked against the checksum repomd.xml gives it. A
-// repository in the middle of an update (repomd.xml naming files not yet written, or files
-// rewritten under an older repomd.xml) fails the check and is not read at all.
+// One consistent state of a dnf repository (a folder, or an http:// or https:// URL):
+// repodata/repomd.xml and the metadata files it names, each read whole into memory and checked
+// against the checksum repomd.xml gives it. A repository in the middle of an update (repomd.xml
+// naming files not yet written, or files rewritten under an older repomd.xml) fails the check and
+// is not read at all.
 class RepositorySnapshot
 {
 public:

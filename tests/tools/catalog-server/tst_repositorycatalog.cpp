@@ -1,3 +1,4 @@
+#include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/testrepository.h"
 #include "tools/catalog-server/catalogoverrides.h"
@@ -83,6 +84,7 @@ private slots:
     void catalogEntries_data();
     void catalogEntries();
     void icons();
+    void repositoryOverHttp();
     void categoryTable_data();
     void categoryTable();
     void wrongOverrideLine_data();
@@ -152,6 +154,25 @@ void TestRepositoryCatalog::icons()
     QCOMPARE(catalog.icons().value(QStringLiteral("cv-office.png")), OfficeIcon);
     for (const CatalogPackage &entry : catalog.packages())
         QCOMPARE(entry.time.isEmpty(), entry.icon != QLatin1String("cv-office.png"));
+}
+
+void TestRepositoryCatalog::repositoryOverHttp()
+{
+    HttpServer http(m_repository->directory());
+    QVERIFY(http.isRunning());
+    RepositoryCatalog local(CatalogOverrides(), QStringLiteral("zh_CN"));
+    RepositoryCatalog remote(CatalogOverrides(), QStringLiteral("zh_CN"));
+    QString error;
+    QVERIFY2(local.read(m_repository->directory(), &error), qPrintable(error));
+    QVERIFY2(remote.read(http.url().chopped(1), &error), qPrintable(error));
+    QCOMPARE(remote.repomdDigest(), local.repomdDigest());
+    QCOMPARE(remote.packages().size(), local.packages().size());
+    for (int i = 0; i < local.packages().size(); ++i)
+        QCOMPARE(remote.packages()[i].rpm + remote.packages()[i].time,
+                 local.packages()[i].rpm + local.packages()[i].time);
+    http.stop();
+    QVERIFY(!remote.read(http.url().chopped(1), &error));
+    QVERIFY2(error.contains("cannot be fetched"), qPrintable(error));
 }
 
 void TestRepositoryCatalog::categoryTable_data()
