@@ -135,6 +135,28 @@ private slots:
                  qPrintable(error));
         QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Delta", "Gamma"}), 60000);
         QTRY_COMPARE(pushes("data_add_push"), 2);
+
+        // A repository copied in the wrong order, repomd.xml before the files it names: not
+        // read until they are there, though repomd.xml does not change again.
+        TestRepository staging({rpm("cv-alpha", "1.1"), rpm("cv-gamma", "1.0"),
+                                rpm("cv-delta", "1.0"), rpm("cv-epsilon", "1.0")});
+        QVERIFY2(staging.isValid(), qPrintable(staging.errorString()));
+        QVERIFY2(AppStreamFile(applications() << application("cv-epsilon", "Epsilon"))
+                     .addTo(staging.directory(), &error),
+                 qPrintable(error));
+        const int before = server.output().size();
+        QCOMPARE(ProcessRunner::run("cp", {staging.directory() + "/repodata/repomd.xml", repodata})
+                     .exitCode,
+                 0);
+        QVERIFY(!server.waitForLine(QRegularExpression("repository not read: .*primary"), before)
+                     .isEmpty());
+        QCOMPARE(
+            ProcessRunner::run("cp", {"-r", staging.directory() + "/.", repository.directory()})
+                .exitCode,
+            0);
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Delta", "Epsilon", "Gamma"}),
+                                  60000);
+        QTRY_COMPARE(pushes("data_add_push"), 3);
         QCOMPARE(pushes("data_delete_push"), 1);
         QCOMPARE(pushes("data_update_push"), 1);
     }
