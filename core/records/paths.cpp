@@ -38,6 +38,11 @@ QString trustedKeyDirectory()
 {
     return underRoot(QStringLiteral("/etc/corvane/keys"));
 }
+
+QString catalogServerConfig()
+{
+    return underRoot(QStringLiteral("/etc/corvane/catalog-server.conf"));
+}
 QString frameSequenceFile()
 {
     return underRoot(QStringLiteral("/opt/corvane/db/frame-sequence"));

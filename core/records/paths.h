@@ -16,6 +16,8 @@ QString localDatabase();
 QString iconDirectory();
 // Public keys of the catalog servers whose frames the store accepts (*.pub, PEM).
 QString trustedKeyDirectory();
+// The catalog server's service configuration (corvane-catalog-server --server-config).
+QString catalogServerConfig();
 // The sequence of the last signed frame accepted, kept across restarts.
 QString frameSequenceFile();
 

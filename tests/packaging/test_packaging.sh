@@ -58,4 +58,25 @@ for binary in "$root/usr/bin/corvane" "$root$libdir/libcorvane.so.1"; do
 done
 [ -n "$(/usr/bin/rpm -qp --requires "$package" 2>/dev/null | grep -E '^\(dnf or yum\)|^wget$')" ] ||
     fail "runtime requirements missing"
+
+# The catalog server is a package of its own, a service reading its configuration file.
+server=$(ls "$work"/top/RPMS/x86_64/corvane-catalog-server-"$version"-*.rpm) ||
+    fail "no corvane-catalog-server package"
+/usr/bin/rpm -qpl "$package" 2>/dev/null | grep -q catalog-server && fail "the store's package holds the server"
+/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm -i --nodeps --noscripts "$server" 2>/dev/null ||
+    fail "rpm -i corvane-catalog-server"
+for file in /usr/bin/corvane-catalog-server /usr/lib/systemd/system/corvane-catalog-server.service \
+    /etc/corvane/catalog-server.conf /etc/corvane/catalog-overrides.conf; do
+    [ -f "$root$file" ] || fail "missing $file"
+done
+unit=$root/usr/lib/systemd/system/corvane-catalog-server.service
+grep -qx 'ExecStart=/usr/bin/corvane-catalog-server --server-config /etc/corvane/catalog-server.conf' "$unit" ||
+    fail "the unit does not start the server on its configuration"
+grep -qx 'User=corvane-catalog' "$unit" || fail "the service runs as root"
+serverconfigs=$(/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm -qc corvane-catalog-server)
+for file in /etc/corvane/catalog-server.conf /etc/corvane/catalog-overrides.conf; do
+    echo "$serverconfigs" | grep -qx "$file" || fail "$file is not marked as configuration"
+done
+/usr/bin/rpm -qp --requires "$server" 2>/dev/null | grep -q '^corvane = ' ||
+    fail "the server does not require the store's libraries"
 echo "1 passed, 0 failed"

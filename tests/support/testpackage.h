@@ -10,7 +10,8 @@ struct TestPackage {
     QString release = QStringLiteral("1");
     int payloadBytes = 64;  // size of the one file it installs (incompressible)
     QStringList needs = {}; // its Requires: what another installed package must provide
+    QString arch = QStringLiteral("x86_64");
 
-    QString packageString() const { return name + '-' + version + '-' + release + ".x86_64"; }
+    QString packageString() const { return name + '-' + version + '-' + release + '.' + arch; }
     QString fileName() const { return packageString() + QStringLiteral(".rpm"); }
 };

@@ -39,6 +39,18 @@ bool TestRepository::add(const QVector<TestPackage> &packages)
     return createMetadata();
 }
 
+bool TestRepository::remove(const TestPackage &package)
+{
+    if (!QFile::remove(packageFile(package))) {
+        m_error = QStringLiteral("no ") + packageFile(package);
+        return false;
+    }
+    for (int i = 0; i < m_packages.size(); ++i)
+        if (m_packages[i].fileName() == package.fileName())
+            m_packages.remove(i--);
+    return createMetadata();
+}
+
 bool TestRepository::build(const TestPackage &package)
 {
     const QString top = m_dir.path() + QStringLiteral("/rpmbuild");
@@ -54,7 +66,7 @@ bool TestRepository::build(const TestPackage &package)
     const QString spectext =
         QStringLiteral(
             "Name: %1\nVersion: %2\nRelease: %3\nSummary: test package %1\nLicense: MIT\n"
-            "BuildArch: x86_64\nAutoReqProv: no\n%5"
+            "AutoReqProv: no\n%5"
             "%description\nA tiny package for the store's tests.\n"
             "%install\nmkdir -p %{buildroot}/usr/share/%1\n"
             "head -c %4 /dev/urandom > %{buildroot}/usr/share/%1/payload\n"
@@ -66,17 +78,17 @@ bool TestRepository::build(const TestPackage &package)
     spec.write(spectext.toUtf8());
     spec.close();
 
-    const ProcessResult result =
-        ProcessRunner::run(QStringLiteral("rpmbuild"),
-                           {QStringLiteral("--define"), QStringLiteral("_topdir ") + top,
-                            QStringLiteral("--define"), QStringLiteral("_build_id_links none"),
-                            QStringLiteral("--define"), QStringLiteral("_binary_payload w1.gzdio"),
-                            QStringLiteral("--quiet"), QStringLiteral("-bb"), specPath});
+    const ProcessResult result = ProcessRunner::run(
+        QStringLiteral("rpmbuild"),
+        {QStringLiteral("--define"), QStringLiteral("_topdir ") + top, QStringLiteral("--define"),
+         QStringLiteral("_build_id_links none"), QStringLiteral("--define"),
+         QStringLiteral("_binary_payload w1.gzdio"), QStringLiteral("--target"), package.arch,
+         QStringLiteral("--quiet"), QStringLiteral("-bb"), specPath});
     if (result.exitCode != 0) {
         m_error = QStringLiteral("rpmbuild failed: ") + result.output;
         return false;
     }
-    const QString built = top + QStringLiteral("/RPMS/x86_64/") + package.fileName();
+    const QString built = top + QStringLiteral("/RPMS/") + package.arch + '/' + package.fileName();
     QFile::remove(packageFile(package));
     if (!QFile::rename(built, packageFile(package))) {
         m_error = QStringLiteral("rpmbuild made no ") + built;
@@ -87,9 +99,9 @@ bool TestRepository::build(const TestPackage &package)
 
 bool TestRepository::createMetadata()
 {
-    const ProcessResult result =
-        ProcessRunner::run(QStringLiteral("createrepo_c"),
-                           {QStringLiteral("-q"), QStringLiteral("--update"), directory()});
+    const ProcessResult result = ProcessRunner::run(
+        QStringLiteral("createrepo_c"), {QStringLiteral("-q"), QStringLiteral("--update"),
+                                         QStringLiteral("--keep-all-metadata"), directory()});
     if (result.exitCode != 0) {
         m_error = QStringLiteral("createrepo_c failed: ") + result.output;
         return false;

@@ -21,6 +21,8 @@ public:
 
     // Adds packages later (an update appearing on the server) and refreshes the metadata.
     bool add(const QVector<TestPackage> &packages);
+    // Takes a package file out and refreshes the metadata.
+    bool remove(const TestPackage &package);
 
     // The packages every test of the store can rely on: a few names in two versions.
     static QVector<TestPackage> standardPackages();

@@ -85,11 +85,37 @@ bool CatalogServer::setCatalog(const QString &path, QString *error)
     QVector<CatalogPackage> packages;
     if (!CatalogDocument::load(path, &packages, error))
         return false;
+    setPackages(packages);
+    return true;
+}
+
+void CatalogServer::setPackages(const QVector<CatalogPackage> &packages)
+{
     // Composed once: every desktop's request is answered with the same frames.
     const QStringList frames = framesOf(QStringLiteral("data_resp"), packages);
     std::lock_guard<std::mutex> guard(m_lock);
     m_catalogFrames = frames;
-    return true;
+}
+
+QStringList CatalogServer::pushTargets() const
+{
+    // Through the broker one copy reaches every desktop; direct TCP sends each its own.
+    const char *everyone = vqs_broadcast_address();
+    return everyone ? QStringList{QString::fromLatin1(everyone)} : m_clients.addresses();
+}
+
+int CatalogServer::pushEverywhere(const QString &action, const QVector<CatalogPackage> &packages,
+                                  QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const QStringList frames = sealed(framesOf(action, packages));
+    if (!m_files.isEmpty() && !writeLines(pushFile(), frames, true, error))
+        return -1;
+    int sent = 0;
+    for (const QString &target : pushTargets())
+        for (const QString &frame : frames)
+            sent += send(target, frame) ? 1 : 0;
+    return sent;
 }
 
 bool CatalogServer::writeCatalogFile(QString *error)
@@ -281,11 +307,7 @@ bool CatalogServer::command(const QString &line)
                   (m_files.isEmpty() ? QStringLiteral("no --files") : error));
         return true;
     }
-    // Through the broker one copy reaches every desktop; direct TCP sends each its own.
-    const char *everyone = vqs_broadcast_address();
-    const QStringList targets = words.size() == 4 ? QStringList{words[3]}
-                                : everyone        ? QStringList{QString::fromLatin1(everyone)}
-                                                  : m_clients.addresses();
+    const QStringList targets = words.size() == 4 ? QStringList{words[3]} : pushTargets();
     int sent = 0;
     for (const QString &target : targets)
         for (const QString &frame : frames)

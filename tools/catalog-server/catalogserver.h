@@ -34,6 +34,13 @@ public:
     void setSigningKey(SigningKey key, const QString &sequenceFile);
 
     bool setCatalog(const QString &path, QString *error);
+    // Serves these packages from now on (writeCatalogFile writes them).
+    void setPackages(const QVector<CatalogPackage> &packages);
+    // The packages as ACTION frames to every desktop a push without address reaches, and
+    // appended to the push file when there is a files directory. The number of messages sent;
+    // -1 with *error set when the push file cannot be written.
+    int pushEverywhere(const QString &action, const QVector<CatalogPackage> &packages,
+                       QString *error);
     // Writes the catalog file below the files directory (when one is set).
     bool writeCatalogFile(QString *error);
 
@@ -58,6 +65,8 @@ private:
     QStringList sealed(const QStringList &frames);
     bool writeLines(const QString &path, const QStringList &frames, bool append, QString *error);
     QString pushFile() const;
+    // Where a push without address goes; called with m_lock held.
+    QStringList pushTargets() const;
     QString catalogFile() const;
 
     const QString m_files;

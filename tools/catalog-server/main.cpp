@@ -1,8 +1,13 @@
 // corvane-catalog-server: a catalog server on the store's transport, for development, tests
 // and the demo. See --help.
 #include "brokersetup.h"
+#include "catalogoverrides.h"
 #include "catalogserver.h"
 #include "clienttable.h"
+#include "records/paths.h"
+#include "repositoryfollower.h"
+#include "serversettings.h"
+#include "servicelog.h"
 #include "sync/signingkey.h"
 
 #include <QCommandLineParser>
@@ -43,7 +48,7 @@ int main(int argc, char **argv)
                        "whose queue the server makes); over direct TCP at the address the frame "
                        "names, never the broadcast address.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
-        QLatin1String(Commands));
+        QLatin1String(Commands) + QStringLiteral("\n\n") + QLatin1String(CatalogOverrides::Syntax));
     parser.addHelpOption();
     const QCommandLineOption catalog(QStringLiteral("catalog"), QStringLiteral("Catalog to serve."),
                                      QStringLiteral("file"));
@@ -99,9 +104,49 @@ int main(int argc, char **argv)
                        "ending in .pub: keep the old key there until the server signs with "
                        "the new one)."),
         QStringLiteral("dir"));
+    const QCommandLineOption repository(
+        QStringLiteral("repository"),
+        QStringLiteral("Build the catalog from this dnf repository (a folder holding repodata/, "
+                       "or its http:// or https:// URL, fetched with wget) "
+                       "and follow it: a new repomd.xml, once it has rested for --settle, is "
+                       "read whole and what changed is pushed to every desktop and written to "
+                       "the catalog and push files; icons go to --files. Only applications "
+                       "(AppStream data) enter, unless the overrides add them."),
+        QStringLiteral("dir"));
+    const QCommandLineOption overrides(
+        QStringLiteral("overrides"),
+        QStringLiteral("Override file for --repository (re-read when it changes; a wrong line "
+                       "keeps the last good catalog)."),
+        QStringLiteral("file"));
+    const QCommandLineOption locale(QStringLiteral("locale"),
+                                    QStringLiteral("Language of AppStream names (default zh_CN)."),
+                                    QStringLiteral("name"), QStringLiteral("zh_CN"));
+    const QCommandLineOption settle(
+        QStringLiteral("settle"),
+        QStringLiteral("Milliseconds repomd.xml must stay unchanged before it is read "
+                       "(default 2000)."),
+        QStringLiteral("ms"), QStringLiteral("2000"));
+    const QCommandLineOption serverConfig(
+        QStringLiteral("server-config"),
+        QStringLiteral("Read options from this service configuration (the service uses %1); "
+                       "options on the command line win.")
+            .arg(Paths::catalogServerConfig()),
+        QStringLiteral("file"));
     parser.addOptions({catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly,
-                       verbose, maxClients, key, makeKey});
+                       verbose, maxClients, key, makeKey, repository, overrides, locale, settle,
+                       serverConfig});
     parser.process(app);
+    if (parser.isSet(serverConfig)) {
+        QStringList fromFile;
+        QString error;
+        if (!ServerSettings::options(parser.value(serverConfig), &fromFile, &error)) {
+            std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+            return 2;
+        }
+        // Later values win: the file's options go before those of the command line.
+        const QStringList given = app.arguments();
+        parser.process(given.mid(0, 1) + fromFile + given.mid(1));
+    }
 
     if (parser.isSet(makeKey)) {
         QString error;
@@ -152,6 +197,23 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    RepositoryFollower *follower = nullptr;
+    if (parser.isSet(repository)) {
+        RepositoryFollower::Settings settings;
+        settings.repository = parser.value(repository);
+        settings.overrides = parser.value(overrides);
+        settings.locale = parser.value(locale);
+        settings.files = parser.value(files);
+        settings.settleMs = qMax(0, parser.value(settle).toInt());
+        follower = new RepositoryFollower(server, settings);
+        // Unreadable now: serve an empty catalog and publish once the repository reads.
+        if (!follower->publishFirst(&error)) {
+            server->print(ServiceLog::line(ServiceLog::Priority::Error, error));
+            if (parser.isSet(noServe))
+                return 1;
+        }
+    }
+
     if (!parser.value(commands).isEmpty()) {
         QFile file(parser.value(commands));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -174,6 +236,8 @@ int main(int argc, char **argv)
             std::exit(1);
         }
     });
+    if (follower)
+        std::thread([follower]() { follower->follow(); }).detach();
     std::string line;
     while (std::getline(std::cin, line))
         if (!server->command(QString::fromStdString(line)))

@@ -1,5 +1,7 @@
 #include "democatalog.h"
 
+#include "appstreamfile.h"
+
 #include <QColor>
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,8 @@
 #include <QPainterPath>
 #include <QProcess>
 #include <QTextStream>
+
+#include <algorithm>
 
 namespace
 {
@@ -184,7 +188,8 @@ bool DemoCatalog::write(const QString &outDir, QString *error) const
         QFile::remove(repo + '/' + rpm.fileName());
         QFile::rename(rpm.filePath(), repo + '/' + rpm.fileName());
     }
-    if (!run(QStringLiteral("createrepo_c"), {QStringLiteral("-q"), repo}, error))
+    if (!run(QStringLiteral("createrepo_c"), {QStringLiteral("-q"), repo}, error) ||
+        !writeAppStream(outDir, error))
         return false;
 
     const auto writeText = [error](const QString &path, const QString &text) {
@@ -198,4 +203,78 @@ bool DemoCatalog::write(const QString &outDir, QString *error) const
     };
     return writeText(outDir + "/catalog.xml", catalogDocument(m_apps)) &&
            writeText(outDir + "/preinstall.txt", preinstall.join('\n') + '\n');
+}
+
+bool DemoCatalog::writeAppStream(const QString &outDir, QString *error) const
+{
+    // Desktop categories the catalog server's default table turns back into each code.
+    static const char *const categories[13] = {
+        "Office",  "Development", "Science",   "Education", "Utility", "Video",          "Graphics",
+        "Network", "System",      "Archiving", "Audio",     "Game",    "X-Corvane-Other"};
+    QVector<AppStreamEntry> entries;
+    QString overrides = QStringLiteral("# The demo's ratings and commands (its packages carry no "
+                                       "desktop entries).\n");
+    for (const DemoApp &app : m_apps) {
+        QFile icon(outDir + "/www/" + app.key + ".png");
+        if (!icon.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("no icon for ") + app.key;
+            return false;
+        }
+        entries << AppStreamEntry{
+            app.key,
+            app.key,
+            app.name,
+            app.description,
+            {QString::fromLatin1(categories[qBound(1, app.category, 13) - 1])},
+            icon.readAll()};
+        overrides += QStringLiteral("star %1 %2\nexec %1 %1\n").arg(app.key, app.star);
+    }
+    const AppStreamFile appstream(entries);
+    QFile xml(outDir + "/appstream.xml");
+    if (!xml.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        xml.write(appstream.collectionXml().toUtf8()) < 0) {
+        *error = QStringLiteral("cannot write ") + xml.fileName();
+        return false;
+    }
+    xml.close();
+    QFile conf(outDir + "/overrides.conf");
+    if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        conf.write(overrides.toUtf8()) < 0) {
+        *error = QStringLiteral("cannot write ") + conf.fileName();
+        return false;
+    }
+    conf.close();
+    return run(QStringLiteral("appstreamcli"),
+               {QStringLiteral("validate"), QStringLiteral("--no-net"), xml.fileName()}, error) &&
+           appstream.addTo(outDir + "/repo", error);
+}
+
+bool DemoCatalog::publish(const QString &outDir, const QString &key, QString *published,
+                          QString *error) const
+{
+    const auto app = std::find_if(m_apps.cbegin(), m_apps.cend(),
+                                  [&](const DemoApp &a) { return a.key == key; });
+    if (app == m_apps.cend()) {
+        *error = QStringLiteral("no application ") + key;
+        return false;
+    }
+    // One above the newest version in the repository, so every publish is an upgrade.
+    QStringList parts = app->version.split(QLatin1Char('.'));
+    QString file;
+    do {
+        parts.last() = QString::number(parts.last().toInt() + 1);
+        file = key + '-' + parts.join(QLatin1Char('.')) + "-1.x86_64.rpm";
+    } while (QFile::exists(outDir + "/repo/" + file));
+    const QString work = outDir + "/build";
+    if (!buildPackage(*app, parts.join(QLatin1Char('.')), work, error))
+        return false;
+    if (!QFile::rename(work + "/rpms/" + file, outDir + "/repo/" + file)) {
+        *error = QStringLiteral("rpmbuild made no ") + file;
+        return false;
+    }
+    *published = file;
+    return run(QStringLiteral("createrepo_c"),
+               {QStringLiteral("-q"), QStringLiteral("--update"),
+                QStringLiteral("--keep-all-metadata"), outDir + "/repo"},
+               error);
 }

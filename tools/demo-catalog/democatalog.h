@@ -16,8 +16,9 @@ struct DemoApp {
 
 // Builds the demo store's world in one directory: the icons of the HTTP file area (www/), the
 // catalog for the catalog server (catalog.xml), a local repository with one tiny RPM per
-// application and an older one for those shown as upgradable (repo/), and the package files
-// to pre-install (preinstall.txt).
+// application and an older one for those shown as upgradable, with AppStream data (repo/),
+// the catalog server's overrides (overrides.conf), and the package files to pre-install
+// (preinstall.txt).
 class DemoCatalog
 {
 public:
@@ -26,12 +27,19 @@ public:
 
     explicit DemoCatalog(QVector<DemoApp> apps) : m_apps(std::move(apps)) {}
     bool write(const QString &outDir, QString *error) const;
+    // Puts a newer version of application key into the repository written before, as an
+    // administrator publishes one; *published names the package file.
+    bool publish(const QString &outDir, const QString &key, QString *published,
+                 QString *error) const;
 
 private:
     bool writeIcon(const DemoApp &app, const QString &path) const;
     bool buildPackage(const DemoApp &app, const QString &version, const QString &workDir,
                       QString *error) const;
     QString catalogDocument(const QVector<DemoApp> &apps) const;
+    // The repository's AppStream data (checked with appstreamcli) and the overrides file
+    // giving each application its rating and command.
+    bool writeAppStream(const QString &outDir, QString *error) const;
 
     QVector<DemoApp> m_apps;
 };

@@ -1,0 +1,234 @@
+// The catalog server and a repository. (1) Building the catalog from a repository of 10,000
+// packages, 2,000 of them applications with AppStream data and icons, against the floor of
+// libsolv alone loading the same primary metadata. (2) The time from the end of
+// createrepo_c --update (a newer version of one application) to the last of N = 100 and 1,000
+// desktops holding its push through a private RabbitMQ node: the server's poll and settle
+// time (--settle 0) are part of it.
+#include "bench/fanout/arrivals.h"
+#include "bench/fanout/brokerconsumers.h"
+#include "tests/core/sync/catalogserverprocess.h"
+#include "tests/support/brokernode.h"
+#include "tests/support/processrunner.h"
+#include "tests/support/testrepository.h"
+#include "tools/catalog-server/catalogoverrides.h"
+#include "tools/catalog-server/repositorycatalog.h"
+#include "tools/demo-catalog/appstreamfile.h"
+
+extern "C" {
+#include <solv/pool.h>
+#include <solv/repo.h>
+#include <solv/repo_rpmmd.h>
+#include <solv/solv_xfopen.h>
+}
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace
+{
+
+using Clock = Arrivals::Clock;
+constexpr int Packages = 10000;
+constexpr int Applications = 2000;
+constexpr int Repetitions = 5;
+constexpr int WaitMs = 120000;
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+QString name(int i)
+{
+    return QString::asprintf("cvb-pkg%05d", i);
+}
+
+// 8,000 names, the first 2,000 in two versions: 10,000 packages. The first 2,000 names are
+// the applications.
+QString primaryXml()
+{
+    QString xml =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<metadata "
+                       "xmlns=\"http://linux.duke.edu/metadata/common\" "
+                       "xmlns:rpm=\"http://linux.duke.edu/metadata/rpm\" packages=\"%1\">\n")
+            .arg(Packages);
+    for (int n = 0; n < Packages; ++n) {
+        const int i = n < 2 * Applications ? n / 2 : n - Applications;
+        const QString version = QStringLiteral("1.%1").arg(n < 2 * Applications ? n % 2 : 0);
+        const QString id = QString::fromLatin1(
+            QCryptographicHash::hash(QByteArray::number(n), QCryptographicHash::Sha256).toHex());
+        xml +=
+            QStringLiteral("<package type=\"rpm\"><name>%1</name><arch>x86_64</arch>"
+                           "<version epoch=\"0\" ver=\"%2\" rel=\"1\"/>"
+                           "<checksum type=\"sha256\" pkgid=\"YES\">%3</checksum>"
+                           "<summary>Package %1</summary><description>A package of the benchmark "
+                           "repository, number %1.</description><packager/><url/>"
+                           "<time file=\"1\" build=\"1\"/><size package=\"4096\" installed=\"%4\" "
+                           "archive=\"9000\"/><location href=\"%1-%2-1.x86_64.rpm\"/><format>"
+                           "<rpm:license>MIT</rpm:license><rpm:requires><rpm:entry "
+                           "name=\"libc.so.6()(64bit)\"/>"
+                           "<rpm:entry name=\"%5\"/></rpm:requires></format></package>\n")
+                .arg(name(i), version, id)
+                .arg(8192 + i)
+                .arg(name((i + 1) % (Packages - Applications)));
+    }
+    return xml + QStringLiteral("</metadata>\n");
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+// A repository of primary metadata and AppStream data only: the catalog reads nothing else.
+bool buildLargeRepository(const QString &directory)
+{
+    QDir().mkpath(directory + "/repo");
+    QVector<AppStreamEntry> entries;
+    for (int i = 0; i < Applications; ++i)
+        entries << AppStreamEntry{name(i),
+                                  name(i),
+                                  QStringLiteral("应用%1").arg(i),
+                                  QStringLiteral("Application %1").arg(i),
+                                  {i % 2 ? "Office" : "Development"},
+                                  QByteArray(600, char('a' + i % 26))};
+    QString error;
+    const bool ok =
+        writeFile(directory + "/primary.xml", primaryXml().toUtf8()) &&
+        ProcessRunner::run("createrepo_c", {"-q", directory + "/repo"}).exitCode == 0 &&
+        ProcessRunner::run("modifyrepo_c", {"--mdtype=primary", directory + "/primary.xml",
+                                            directory + "/repo/repodata"})
+                .exitCode == 0 &&
+        AppStreamFile(entries).addTo(directory + "/repo", &error);
+    if (!error.isEmpty())
+        std::fprintf(stderr, "repository: %s\n", qPrintable(error));
+    return ok;
+}
+
+// libsolv alone: the primary file opened, decompressed and loaded into a pool.
+double libsolvLoadMs(const QString &repo)
+{
+    const QDir repodata(repo + "/repodata");
+    const QString primary =
+        repodata.filePath(repodata.entryList({QStringLiteral("*-primary.xml.*")}).value(0));
+    QElapsedTimer timer;
+    timer.start();
+    Pool *pool = pool_create();
+    Repo *solvRepo = repo_create(pool, "primary");
+    FILE *in = solv_xfopen(primary.toUtf8().constData(), "r");
+    if (!in || repo_add_rpmmd(solvRepo, in, nullptr, 0) != 0 || solvRepo->nsolvables != Packages) {
+        std::fprintf(stderr, "repository: libsolv did not load %s\n", qPrintable(primary));
+        return -1;
+    }
+    std::fclose(in);
+    pool_free(pool);
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double catalogMs(const QString &repo)
+{
+    QElapsedTimer timer;
+    timer.start();
+    RepositoryCatalog catalog(CatalogOverrides(), QStringLiteral("zh_CN"));
+    QString error;
+    if (!catalog.read(repo, &error) || catalog.packages().size() != Applications) {
+        std::fprintf(stderr, "repository: %s (%d packages)\n", qPrintable(error),
+                     int(catalog.packages().size()));
+        return -1;
+    }
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// Median time from the end of createrepo_c --update to the last desktop holding the push.
+double changeToDesktops(int desktops, BrokerNode &node)
+{
+    TestRepository repository({TestPackage{"cvb-app", "1.0", "1"}});
+    QString error;
+    if (!repository.isValid() ||
+        !AppStreamFile({{"cvb-app", "App", "应用", "An application", {"Office"}, "icon"}})
+             .addTo(repository.directory(), &error)) {
+        std::fprintf(stderr, "fanout: %s%s\n", qPrintable(repository.errorString()),
+                     qPrintable(error));
+        return -1;
+    }
+    Arrivals arrivals(desktops);
+    std::vector<QString> addresses;
+    for (int i = 0; i < desktops; ++i)
+        addresses.push_back(QStringLiteral("10.77.%1.%2").arg(150 + i / 250).arg(i % 250 + 1));
+    qputenv("VQS_CONFIG", node.settingsFor(node.freshAddress()).toUtf8());
+    BrokerConsumers consumers(addresses, &arrivals);
+    CatalogServerProcess server;
+    if (!consumers.isValid() ||
+        !server.start({"--config", node.settingsFor(BrokerNode::ServerAddress), "--repository",
+                       repository.directory(), "--settle", "0"})) {
+        std::fprintf(stderr, "fanout: %s\n", qPrintable(consumers.errorString()));
+        return -1;
+    }
+    std::vector<double> times;
+    for (int r = 1; r <= Repetitions; ++r) {
+        if (!repository.add({TestPackage{"cvb-app", QStringLiteral("1.%1").arg(r), "1"}}))
+            return -1;
+        const Clock::time_point published = Clock::now();
+        if (!arrivals.waitForAll(r, WaitMs))
+            return -1;
+        times.push_back(
+            std::chrono::duration<double, std::milli>(arrivals.lastOf(r) - published).count());
+    }
+    return median(times);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir work;
+    if (!buildLargeRepository(work.path())) {
+        std::fprintf(stderr, "repository: cannot build the benchmark repository\n");
+        return 1;
+    }
+    const QString repo = work.path() + "/repo";
+    std::vector<double> catalog, floor;
+    for (int r = 0; r < Repetitions; ++r) {
+        catalog.push_back(catalogMs(repo));
+        floor.push_back(libsolvLoadMs(repo));
+    }
+    if (*std::min_element(catalog.begin(), catalog.end()) < 0 ||
+        *std::min_element(floor.begin(), floor.end()) < 0)
+        return 1;
+    std::printf("# repository: %d packages, %d applications, median of %d; floor: libsolv "
+                "loading the same primary.xml.gz\n",
+                Packages, Applications, Repetitions);
+    std::printf("%-48s %12s %12s %8s\n", "figure", "value", "floor", "ratio");
+    std::printf("%-48s %12.1f %12.1f %8.2f\n", "catalog from 10,000-package repository (ms)",
+                median(catalog), median(floor), median(catalog) / median(floor));
+
+    BrokerNode node;
+    if (!node.isValid()) {
+        std::fprintf(stderr, "repository: %s\n", qPrintable(node.errorString()));
+        return 1;
+    }
+    std::printf("# repository: createrepo_c --update to the last desktop through the broker, "
+                "--settle 0, polled every second, median of %d\n",
+                Repetitions);
+    for (int desktops : {100, 1000}) {
+        const double ms = changeToDesktops(desktops, node);
+        if (ms < 0)
+            return 1;
+        std::printf(
+            "%-48s %12.1f %12s %8s\n",
+            qPrintable(QStringLiteral("repository change to %1 desktops (ms)").arg(desktops)), ms,
+            "-", "-");
+    }
+    return 0;
+}

@@ -1,0 +1,169 @@
+#include "catalogfixture.h"
+#include "catalogserverprocess.h"
+#include "framereceiver.h"
+#include "sync/catalogrequest.h"
+#include "tests/support/brokernode.h"
+#include "tests/support/httpserver.h"
+#include "tests/support/processrunner.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/testkey.h"
+#include "tests/support/testrepository.h"
+#include "tools/demo-catalog/appstreamfile.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace CatalogFixture;
+
+namespace
+{
+
+const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
+
+TestPackage rpm(const QString &name, const QString &version)
+{
+    return TestPackage{name, version, QStringLiteral("1")};
+}
+
+AppStreamEntry application(const QString &package, const QString &name)
+{
+    return {
+        package, name, {}, package + " summary", {"Office"}, ("picture of " + package).toUtf8()};
+}
+
+QVector<AppStreamEntry> applications()
+{
+    return {application("cv-alpha", "Alpha"), application("cv-beta", "Beta"),
+            application("cv-gamma", "Gamma"), application("cv-delta", "Delta")};
+}
+
+} // namespace
+
+// The catalog server following a repository while a store runs: each change of the
+// repository reaches the store as its push, over direct TCP and through the broker.
+class TestSyncRepository : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(TestRepository::shared().isValid(),
+                 qPrintable(TestRepository::shared().errorString()));
+        useLoopbackTransport();
+        m_broker = std::make_unique<BrokerNode>();
+        QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
+    }
+
+    void cleanupTestCase() { m_broker.reset(); }
+
+    void repositoryChangesReachTheStore_data()
+    {
+        QTest::addColumn<bool>("broker");
+        QTest::newRow("tcp") << false;
+        QTest::newRow("broker") << true;
+    }
+
+    void repositoryChangesReachTheStore()
+    {
+        QFETCH(bool, broker);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        QVERIFY(TestKey::catalog().trust());
+        QStringList serverArguments;
+        if (broker) {
+            const QString client = m_broker->freshAddress();
+            qputenv("VQS_CONFIG", m_broker->settingsFor(client).toUtf8());
+            sandbox.setConfig("localip", client);
+            sandbox.setConfig("serverip", BrokerNode::ServerAddress);
+            serverArguments << "--config" << m_broker->settingsFor(BrokerNode::ServerAddress);
+        }
+        TestRepository repository({rpm("cv-alpha", "1.0"), rpm("cv-beta", "1.0")});
+        QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
+        QString error;
+        QVERIFY2(AppStreamFile(applications()).addTo(repository.directory(), &error),
+                 qPrintable(error));
+        QTemporaryDir files;
+        HttpServer http(files.path());
+        QVERIFY(http.isRunning());
+        sandbox.setConfig("iconurl", http.url().chopped(1));
+
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments + QStringList{"--repository", repository.directory(),
+                                                           "--files", files.path(), "--settle",
+                                                           "100"}));
+        QCOMPARE(readFile(files.path() + "/cv-alpha.png"), QByteArray("picture of cv-alpha"));
+        FrameReceiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Beta"}), 60000);
+        const auto pushes = [&](const char *action) {
+            return receiver.recorder.countStartingWith(QStringLiteral("<frame action='") + action +
+                                                       "'");
+        };
+
+        QVERIFY2(repository.add({rpm("cv-alpha", "1.1")}), qPrintable(repository.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.1-1"),
+                                  60000);
+        QTRY_COMPARE(pushes("data_update_push"), 1);
+
+        QVERIFY(repository.add({rpm("cv-gamma", "1.0")}));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Beta", "Gamma"}), 60000);
+        QTRY_COMPARE(pushes("data_add_push"), 1);
+
+        QVERIFY(repository.remove(rpm("cv-beta", "1.0")));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Gamma"}), 60000);
+        QTRY_COMPARE(pushes("data_delete_push"), 1);
+
+        // A broken AppStream file: nothing is pushed, not even the package added meanwhile,
+        // until it is whole again.
+        const QString repodata = repository.directory() + "/repodata";
+        const int lines = server.output().size();
+        QVERIFY(writeFile(files.path() + "/broken.xml", "<components><component>"));
+        QCOMPARE(ProcessRunner::run("modifyrepo_c",
+                                    {"--mdtype=appstream", files.path() + "/broken.xml", repodata})
+                     .exitCode,
+                 0);
+        QVERIFY(!server.waitForLine(QRegularExpression("repository not read: AppStream"), lines)
+                     .isEmpty());
+        QVERIFY(repository.add({rpm("cv-delta", "1.0")}));
+        QVERIFY2(AppStreamFile(applications()).addTo(repository.directory(), &error),
+                 qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Delta", "Gamma"}), 60000);
+        QTRY_COMPARE(pushes("data_add_push"), 2);
+
+        // A repository copied in the wrong order, repomd.xml before the files it names: not
+        // read until they are there, though repomd.xml does not change again.
+        TestRepository staging({rpm("cv-alpha", "1.1"), rpm("cv-gamma", "1.0"),
+                                rpm("cv-delta", "1.0"), rpm("cv-epsilon", "1.0")});
+        QVERIFY2(staging.isValid(), qPrintable(staging.errorString()));
+        QVERIFY2(AppStreamFile(applications() << application("cv-epsilon", "Epsilon"))
+                     .addTo(staging.directory(), &error),
+                 qPrintable(error));
+        const int before = server.output().size();
+        QCOMPARE(ProcessRunner::run("cp", {staging.directory() + "/repodata/repomd.xml", repodata})
+                     .exitCode,
+                 0);
+        QVERIFY(!server.waitForLine(QRegularExpression("repository not read: .*primary"), before)
+                     .isEmpty());
+        QCOMPARE(
+            ProcessRunner::run("cp", {"-r", staging.directory() + "/.", repository.directory()})
+                .exitCode,
+            0);
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Delta", "Epsilon", "Gamma"}),
+                                  60000);
+        QTRY_COMPARE(pushes("data_add_push"), 3);
+        QCOMPARE(pushes("data_delete_push"), 1);
+        QCOMPARE(pushes("data_update_push"), 1);
+    }
+
+private:
+    std::unique_ptr<BrokerNode> m_broker;
+};
+
+QTEST_GUILESS_MAIN(TestSyncRepository)
+#include "tst_syncrepository.moc"

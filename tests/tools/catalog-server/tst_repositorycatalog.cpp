@@ -1,0 +1,401 @@
+#include "tests/support/httpserver.h"
+#include "tests/support/processrunner.h"
+#include "tests/support/testrepository.h"
+#include "tools/catalog-server/catalogoverrides.h"
+#include "tools/catalog-server/repositorycatalog.h"
+#include "tools/catalog-server/tararchive.h"
+#include "tools/demo-catalog/appstreamfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+
+TestPackage package(const QString &name, const QString &version, const QString &arch = "x86_64")
+{
+    TestPackage p{name, version, QStringLiteral("1")};
+    p.arch = arch;
+    return p;
+}
+
+const QByteArray OfficeIcon = QByteArrayLiteral("\x89PNG office picture");
+
+// Several versions of one name, a newer build for another architecture, a noarch
+// application, a package without AppStream data, one the overrides hide.
+QVector<TestPackage> fixturePackages()
+{
+    return {package("cv-office", "1.0"),         package("cv-office", "1.2"),
+            package("cv-arch", "2.0"),           package("cv-arch", "3.0", "i686"),
+            package("cv-docs", "1.0", "noarch"), package("cv-tool", "1.0"),
+            package("cv-hidden", "1.0"),         package("cv-music", "1.0")};
+}
+
+QVector<AppStreamEntry> fixtureApplications()
+{
+    return {{"cv-office",
+             "Office",
+             QStringLiteral("文思办公"),
+             "Writes letters",
+             {"Office"},
+             OfficeIcon},
+            {"cv-arch", "Arch", {}, "Two builds", {"Development", "Office"}, {}},
+            {"cv-docs", "Docs", {}, "Learn", {"Science", "Education"}, {}},
+            {"cv-hidden", "Hidden", {}, "Never shown", {"Utility"}, {}},
+            {"cv-music", "Music", {}, "Plays", {"AudioVideo", "Audio"}, {}}};
+}
+
+const char *const FixtureOverrides = "# the tests' overrides\n"
+                                     "hide cv-hidden\n"
+                                     "add cv-tool\n"
+                                     "name cv-tool   Tool  Box \n"
+                                     "exec cv-tool cv-tool --start\n"
+                                     "rpmdeps cv-tool cv-tool-data  cv-tool-lang\n"
+                                     "star cv-music 5\n";
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+CatalogOverrides overrides(const QString &text)
+{
+    CatalogOverrides result;
+    QString error;
+    if (!result.parse(text, QStringLiteral("overrides"), &error))
+        qFatal("fixture overrides: %s", qPrintable(error));
+    return result;
+}
+
+} // namespace
+
+class TestRepositoryCatalog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void catalogEntries_data();
+    void catalogEntries();
+    void icons();
+    void repositoryOverHttp();
+    void categoryTable_data();
+    void categoryTable();
+    void wrongOverrideLine_data();
+    void wrongOverrideLine();
+    void repositoryMidUpdate_data();
+    void repositoryMidUpdate();
+    void iconArchiveTakesRegularFilesOnly();
+    void serviceConfiguration_data();
+    void serviceConfiguration();
+
+private:
+    std::unique_ptr<TestRepository> m_repository;
+};
+
+void TestRepositoryCatalog::initTestCase()
+{
+    m_repository.reset(new TestRepository(fixturePackages()));
+    QVERIFY2(m_repository->isValid(), qPrintable(m_repository->errorString()));
+    QString error;
+    QVERIFY2(AppStreamFile(fixtureApplications()).addTo(m_repository->directory(), &error),
+             qPrintable(error));
+}
+
+void TestRepositoryCatalog::catalogEntries_data()
+{
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<QString>("expected"); // name|rpm|class|exec|star|rpmdeps, or "-" when absent
+    QTest::newRow("newest of several versions, zh_CN name")
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.2-1|1|gtk-launch cv-office|3|");
+    QTest::newRow("other architecture ignored") << "cv-arch"
+                                                << "Arch|cv-arch-2.0-1|2|gtk-launch cv-arch|3|";
+    QTest::newRow("noarch application") << "cv-docs"
+                                        << "Docs|cv-docs-1.0-1|4|gtk-launch cv-docs|3|";
+    QTest::newRow("hidden") << "cv-hidden"
+                            << "-";
+    QTest::newRow("added without AppStream")
+        << "cv-tool"
+        << "Tool  Box|cv-tool-1.0-1|13|cv-tool --start|3|cv-tool-data cv-tool-lang";
+    QTest::newRow("star override, Audio before AudioVideo")
+        << "cv-music"
+        << "Music|cv-music-1.0-1|11|gtk-launch cv-music|5|";
+}
+
+void TestRepositoryCatalog::catalogEntries()
+{
+    QFETCH(QString, package);
+    QFETCH(QString, expected);
+    RepositoryCatalog catalog(overrides(QLatin1String(FixtureOverrides)), QStringLiteral("zh_CN"));
+    QString error;
+    QVERIFY2(catalog.read(m_repository->directory(), &error), qPrintable(error));
+    QCOMPARE(catalog.packages().size(), 5);
+    QString found = QStringLiteral("-");
+    for (const CatalogPackage &entry : catalog.packages())
+        if (entry.icon == package + QStringLiteral(".png"))
+            found = QStringList{entry.name, entry.rpm,  entry.klass,
+                                entry.exec, entry.star, entry.rpmdeps}
+                        .join(QLatin1Char('|'));
+    QCOMPARE(found, expected);
+}
+
+void TestRepositoryCatalog::icons()
+{
+    RepositoryCatalog catalog(CatalogOverrides(), QStringLiteral("zh_CN"));
+    QString error;
+    QVERIFY2(catalog.read(m_repository->directory(), &error), qPrintable(error));
+    QCOMPARE(catalog.icons().keys(), QStringList{QStringLiteral("cv-office.png")});
+    QCOMPARE(catalog.icons().value(QStringLiteral("cv-office.png")), OfficeIcon);
+    for (const CatalogPackage &entry : catalog.packages())
+        QCOMPARE(entry.time.isEmpty(), entry.icon != QLatin1String("cv-office.png"));
+}
+
+void TestRepositoryCatalog::repositoryOverHttp()
+{
+    HttpServer http(m_repository->directory());
+    QVERIFY(http.isRunning());
+    RepositoryCatalog local(CatalogOverrides(), QStringLiteral("zh_CN"));
+    RepositoryCatalog remote(CatalogOverrides(), QStringLiteral("zh_CN"));
+    QString error;
+    QVERIFY2(local.read(m_repository->directory(), &error), qPrintable(error));
+    QVERIFY2(remote.read(http.url().chopped(1), &error), qPrintable(error));
+    QCOMPARE(remote.repomdDigest(), local.repomdDigest());
+    QCOMPARE(remote.packages().size(), local.packages().size());
+    for (int i = 0; i < local.packages().size(); ++i)
+        QCOMPARE(remote.packages()[i].rpm + remote.packages()[i].time,
+                 local.packages()[i].rpm + local.packages()[i].time);
+    http.stop();
+    QVERIFY(!remote.read(http.url().chopped(1), &error));
+    QVERIFY2(error.contains("cannot be fetched"), qPrintable(error));
+}
+
+void TestRepositoryCatalog::categoryTable_data()
+{
+    QTest::addColumn<QString>("overrideText");
+    QTest::addColumn<QStringList>("categories");
+    QTest::addColumn<int>("code");
+    QTest::newRow("archiver is not a utility") << "" << QStringList{"Utility", "Archiving"} << 10;
+    QTest::newRow("video player") << "" << QStringList{"AudioVideo", "Video", "Player"} << 6;
+    QTest::newRow("educational science") << "" << QStringList{"Science", "Education"} << 4;
+    QTest::newRow("network game") << "" << QStringList{"Network", "Game"} << 12;
+    QTest::newRow("unknown") << "" << QStringList{"X-Vendor"} << 13;
+    QTest::newRow("own table replaces the default") << "category X-Vendor 3\nfallback 5\n"
+                                                    << QStringList{"Office"} << 5;
+    QTest::newRow("own table, first line wins") << "category Office 9\ncategory Graphics 7\n"
+                                                << QStringList{"Graphics", "Office"} << 9;
+}
+
+void TestRepositoryCatalog::categoryTable()
+{
+    QFETCH(QString, overrideText);
+    QFETCH(QStringList, categories);
+    QFETCH(int, code);
+    QCOMPARE(overrides(overrideText).categories().codeFor(categories), code);
+}
+
+void TestRepositoryCatalog::wrongOverrideLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("unknown statement") << "hide a\n\nshow b\n"
+                                       << "f.conf:3: unknown statement";
+    QTest::newRow("code out of range") << "# c\ncategory Office 14\n"
+                                       << "f.conf:2: expected: category";
+    QTest::newRow("leading zero code") << "class a 01\n"
+                                       << "f.conf:1: class must be";
+    QTest::newRow("option-like package") << "hide -rf\n"
+                                         << "f.conf:1: hide needs a package";
+    QTest::newRow("shell in rpmdeps") << "rpmdeps a b;id\n"
+                                      << "f.conf:1: \"b;id\" is not";
+    QTest::newRow("star") << "star a 9\n"
+                          << "f.conf:1: star must be";
+    QTest::newRow("empty name") << "name a\n"
+                                << "f.conf:1: name needs a value";
+    QTest::newRow("hide with a value") << "hide a b\n"
+                                       << "f.conf:1: hide takes only";
+}
+
+void TestRepositoryCatalog::wrongOverrideLine()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, error);
+    CatalogOverrides loaded = overrides(QStringLiteral("category Office 7\nhide cv-kept\n"));
+    QString got;
+    QVERIFY(!loaded.parse(text, QStringLiteral("f.conf"), &got));
+    QVERIFY2(got.startsWith(error), qPrintable(got));
+    // The overrides loaded before stay in force.
+    QCOMPARE(loaded.categories().codeFor({QStringLiteral("Office")}), 7);
+    QVERIFY(loaded.of(QStringLiteral("cv-kept")).hide);
+}
+
+void TestRepositoryCatalog::repositoryMidUpdate_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("primary rewritten under the old repomd.xml")
+        << "primary"
+        << "checksum differs from repomd.xml";
+    QTest::newRow("repomd.xml half written") << "repomd"
+                                             << "not a repomd.xml";
+    QTest::newRow("repomd.xml names a file not written yet") << "missing"
+                                                             << "primary";
+    QTest::newRow("broken AppStream file") << "appstream"
+                                           << "AppStream data:";
+    QTest::newRow("location outside the repository") << "outside"
+                                                     << "bad entry for primary";
+}
+
+void TestRepositoryCatalog::repositoryMidUpdate()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, error);
+    QTemporaryDir copy;
+    const QString repo = copy.filePath(QStringLiteral("repo"));
+    QCOMPARE(ProcessRunner::run("cp", {"-a", m_repository->directory(), repo}).exitCode, 0);
+    const QDir repodata(repo + QStringLiteral("/repodata"));
+    const QString primary =
+        repodata.filePath(repodata.entryList({QStringLiteral("*primary.xml*")}).value(0));
+    if (damage == QLatin1String("primary")) {
+        QFile file(primary);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(writeFile(primary, file.readAll().chopped(7)));
+    } else if (damage == QLatin1String("repomd")) {
+        QFile file(repodata.filePath(QStringLiteral("repomd.xml")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        QVERIFY(writeFile(file.fileName(), whole.left(whole.size() / 2)));
+    } else if (damage == QLatin1String("missing")) {
+        QVERIFY(QFile::remove(primary));
+    } else if (damage == QLatin1String("outside")) {
+        // The same file, reached from above the repository.
+        QFile file(repodata.filePath(QStringLiteral("repomd.xml")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        const QByteArray name = QFileInfo(primary).fileName().toUtf8();
+        QVERIFY(whole.contains("href=\"repodata/" + name));
+        QByteArray changed = whole;
+        changed.replace("href=\"repodata/" + name, "href=\"../repo/repodata/" + name);
+        QVERIFY(writeFile(file.fileName(), changed));
+    } else {
+        QVector<AppStreamEntry> entries = fixtureApplications();
+        entries[0].name = QStringLiteral("</name>broken");
+        AppStreamFile broken(entries);
+        QString xml = broken.collectionXml().replace(QStringLiteral("&lt;/name&gt;"), "</name>");
+        QVERIFY(writeFile(copy.filePath(QStringLiteral("appstream.xml")), xml.toUtf8()));
+        QCOMPARE(ProcessRunner::run("modifyrepo_c", {"--mdtype=appstream",
+                                                     copy.filePath(QStringLiteral("appstream.xml")),
+                                                     repodata.path()})
+                     .exitCode,
+                 0);
+    }
+    RepositoryCatalog catalog(CatalogOverrides(), QStringLiteral("zh_CN"));
+    QString got;
+    QVERIFY2(catalog.read(m_repository->directory(), &got), qPrintable(got));
+    const QByteArray good = catalog.repomdDigest();
+    QVERIFY(!catalog.read(repo, &got));
+    QVERIFY2(got.contains(error), qPrintable(got));
+    // What was read before stays.
+    QCOMPARE(catalog.repomdDigest(), good);
+    QCOMPARE(catalog.packages().size(), 5);
+}
+
+void TestRepositoryCatalog::iconArchiveTakesRegularFilesOnly()
+{
+    // Links in an archive name icons too: a symbolic one to a file of the server's, a hard one;
+    // a GNU long name first must not put the reading out of step.
+    QTemporaryDir work;
+    QDir(work.path()).mkpath("64x64/deep/er");
+    QVERIFY(writeFile(work.filePath("64x64/real.png"), "real picture"));
+    const QString longName = "64x64/deep/er/" + QString(110, QLatin1Char('n')) + ".png";
+    QVERIFY(writeFile(work.filePath(longName), "long picture"));
+    QVERIFY(QFile::link("/etc/passwd", work.filePath("64x64/symbolic.png")));
+    QCOMPARE(
+        ProcessRunner::run("ln", {work.filePath("64x64/real.png"), work.filePath("64x64/hard.png")})
+            .exitCode,
+        0);
+    const QString archive = work.filePath("icons.tar");
+    QCOMPARE(ProcessRunner::run("tar", {"-cf", archive, "-C", work.path(), longName,
+                                        "64x64/real.png", "64x64/hard.png", "64x64/symbolic.png"})
+                 .exitCode,
+             0);
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QHash<QString, QByteArray> files = TarArchive::regularFiles(
+        file.readAll(), {"64x64/real.png", "64x64/hard.png", "64x64/symbolic.png", longName});
+    QCOMPARE(files.keys(), QStringList{"64x64/real.png"});
+    QCOMPARE(files.value("64x64/real.png"), QByteArray("real picture"));
+}
+
+void TestRepositoryCatalog::serviceConfiguration_data()
+{
+    QTest::addColumn<QString>("config");    // %1 the repository, %2 the file area
+    QTest::addColumn<QStringList>("extra"); // options after --server-config
+    QTest::addColumn<QString>("overrideText");
+    QTest::addColumn<QString>("outcome"); // "catalog" or the start of the error line
+    QTest::newRow("whole") << "# c\nrepository = %1\nfiles = %2\noverrides = %3\n"
+                           << QStringList() << "hide cv-hidden\n"
+                           << "catalog";
+    QTest::newRow("command line wins") << "repository = /nonexistent\nfiles = %2\n"
+                                       << QStringList{"--repository", "%1"} << ""
+                                       << "catalog";
+    QTest::newRow("unknown key") << "files = %2\nrepo = %1\n"
+                                 << QStringList() << ""
+                                 << "catalog-server: %4:2: unknown key \"repo\"";
+    QTest::newRow("flag value") << "files-only = yes\n"
+                                << QStringList() << ""
+                                << "catalog-server: %4:1: files-only must be";
+    QTest::newRow("no value") << "repository =\n"
+                              << QStringList() << ""
+                              << "catalog-server: %4:1: repository needs a value";
+    QTest::newRow("wrong override line") << "repository = %1\nfiles = %2\noverrides = %3\n"
+                                         << QStringList() << "hide a\nhid b\n"
+                                         << "error: %3:2: unknown statement";
+}
+
+void TestRepositoryCatalog::serviceConfiguration()
+{
+    QFETCH(QString, config);
+    QFETCH(QStringList, extra);
+    QFETCH(QString, overrideText);
+    QFETCH(QString, outcome);
+    QTemporaryDir work;
+    const QString files = work.filePath(QStringLiteral("www"));
+    const QString overridesFile = work.filePath(QStringLiteral("overrides.conf"));
+    const QString configFile = work.filePath(QStringLiteral("server.conf"));
+    const auto fill = [&](QString text) {
+        return text.replace("%1", m_repository->directory())
+            .replace("%2", files)
+            .replace("%3", overridesFile)
+            .replace("%4", configFile);
+    };
+    QVERIFY(writeFile(overridesFile, overrideText.toUtf8()));
+    QVERIFY(writeFile(configFile, fill(config).toUtf8()));
+    QStringList arguments{"--server-config", configFile, "--no-serve"};
+    for (const QString &argument : extra)
+        arguments << fill(argument);
+    const ProcessResult result = ProcessRunner::run(CORVANE_CATALOG_SERVER, arguments);
+    if (outcome != QLatin1String("catalog")) {
+        QVERIFY(result.exitCode != 0);
+        QVERIFY2(result.output.contains(fill(outcome)), qPrintable(result.output));
+        QVERIFY(!QFile::exists(files + "/.cv_data/data_x86_64"));
+        return;
+    }
+    QVERIFY2(result.exitCode == 0, qPrintable(result.output));
+    QFile catalogFile(files + "/.cv_data/data_x86_64");
+    QVERIFY(catalogFile.open(QIODevice::ReadOnly));
+    const QString catalog = QString::fromUtf8(catalogFile.readAll());
+    QVERIFY(catalog.contains("rpm='cv-office-1.2-1'"));
+    QCOMPARE(catalog.contains("cv-hidden"), overrideText.isEmpty());
+    QFile icon(files + "/cv-office.png");
+    QVERIFY(icon.open(QIODevice::ReadOnly));
+    QCOMPARE(icon.readAll(), OfficeIcon);
+}
+
+QTEST_GUILESS_MAIN(TestRepositoryCatalog)
+#include "tst_repositorycatalog.moc"

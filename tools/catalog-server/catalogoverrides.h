@@ -1,0 +1,44 @@
+#pragma once
+
+#include "categorytable.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+// What an administrator changes of one package's catalog entry. Empty texts change nothing.
+struct PackageOverride {
+    bool hide = false;
+    bool add = false; // enters the catalog without AppStream data
+    QString name;
+    QString exec;
+    QString rpmdeps;
+    QString star;
+    QString klass;
+};
+
+// The administrator's override file: one statement per line, blank lines and lines starting
+// with "#" ignored.
+//   category DESKTOP-CATEGORY CODE   the category table, first matching line wins (any such
+//                                    line replaces the whole default table)
+//   fallback CODE                    code of an application no category line matches
+//   hide PACKAGE | add PACKAGE
+//   name|exec|rpmdeps PACKAGE TEXT... | star PACKAGE 0-5 | class PACKAGE CODE
+class CatalogOverrides
+{
+public:
+    static const char *const Syntax;
+
+    // False with *error "FILE:LINE: what is wrong" at the first wrong line; nothing changes
+    // then.
+    bool load(const QString &path, QString *error);
+    bool parse(const QString &text, const QString &fileName, QString *error);
+
+    const CategoryTable &categories() const { return m_categories; }
+    PackageOverride of(const QString &package) const { return m_packages.value(package); }
+    QStringList added() const;
+
+private:
+    CategoryTable m_categories;
+    QHash<QString, PackageOverride> m_packages;
+};

@@ -1,0 +1,153 @@
+#include "repositoryfollower.h"
+
+#include "catalogdiff.h"
+#include "catalogserver.h"
+#include "repositorycatalog.h"
+#include "repositorysnapshot.h"
+#include "servicelog.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <chrono>
+#include <thread>
+
+RepositoryFollower::RepositoryFollower(CatalogServer *server, Settings settings)
+    : m_server(server), m_settings(std::move(settings))
+{
+}
+
+QByteArray RepositoryFollower::overridesDigest() const
+{
+    if (m_settings.overrides.isEmpty())
+        return QByteArray();
+    QFile file(m_settings.overrides);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("unreadable");
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+bool RepositoryFollower::publishFirst(QString *error)
+{
+    m_seenRepomd = RepositorySnapshot::currentDigest(m_settings.repository);
+    m_seenSince = QDateTime::currentMSecsSinceEpoch();
+    return publish(true, error);
+}
+
+void RepositoryFollower::follow()
+{
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_settings.pollMs));
+        check();
+    }
+}
+
+bool RepositoryFollower::check()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const QByteArray repomd = RepositorySnapshot::currentDigest(m_settings.repository);
+    if (repomd != m_seenRepomd) {
+        m_seenRepomd = repomd;
+        m_seenSince = now;
+    }
+    const bool repositoryChanged = repomd != m_publishedRepomd;
+    const bool overridesChanged = overridesDigest() != m_loadedOverrides;
+    // A repository being rewritten changes repomd.xml more than once: read it when it rests.
+    if ((!repositoryChanged && !overridesChanged) || now - m_seenSince < m_settings.settleMs)
+        return false;
+    QString error;
+    if (publish(false, &error)) {
+        m_lastFailure.clear();
+        return true;
+    }
+    if (error != m_lastFailure)
+        log(ServiceLog::Priority::Error, QStringLiteral("repository not read: ") + error +
+                                             QStringLiteral("; still serving the last catalog"));
+    m_lastFailure = error;
+    return false;
+}
+
+bool RepositoryFollower::publish(bool first, QString *error)
+{
+    const QByteArray overridesNow = overridesDigest();
+    if (overridesNow != m_loadedOverrides || first) {
+        m_loadedOverrides = overridesNow;
+        CatalogOverrides loaded;
+        if (!m_settings.overrides.isEmpty() && !loaded.load(m_settings.overrides, error))
+            return false;
+        m_overrides = loaded;
+    }
+    RepositoryCatalog catalog(m_overrides, m_settings.locale);
+    if (!catalog.read(m_settings.repository, error))
+        return false;
+    for (const QString &note : catalog.notes())
+        log(ServiceLog::Priority::Warning, QStringLiteral("repository: ") + note);
+
+    // Icons first: a store told of a new time stamp fetches the new picture at once.
+    copyIcons(catalog.icons());
+    const CatalogDiff diff = CatalogDiff::between(m_published, catalog.packages());
+    m_server->setPackages(catalog.packages());
+    if (!m_server->writeCatalogFile(error))
+        return false;
+    m_published = catalog.packages();
+    m_publishedRepomd = catalog.repomdDigest();
+    if (first) {
+        log(ServiceLog::Priority::Info, QStringLiteral("repository published: %1 packages from %2")
+                                            .arg(m_published.size())
+                                            .arg(m_settings.repository));
+        return true;
+    }
+    // Deletions before additions: a renamed application is one of each.
+    const struct {
+        const char *action;
+        const QVector<CatalogPackage> &packages;
+    } pushes[] = {{"data_delete_push", diff.deleted},
+                  {"data_add_push", diff.added},
+                  {"data_update_push", diff.updated}};
+    for (const auto &push : pushes) {
+        if (push.packages.isEmpty())
+            continue;
+        QString failure;
+        const int sent =
+            m_server->pushEverywhere(QLatin1String(push.action), push.packages, &failure);
+        if (sent < 0)
+            log(ServiceLog::Priority::Error, failure);
+        QStringList names;
+        for (const CatalogPackage &package : push.packages)
+            names << package.rpm;
+        log(ServiceLog::Priority::Info, QStringLiteral("repository %1 %2 (%3 message(s)): %4")
+                                            .arg(QLatin1String(push.action))
+                                            .arg(push.packages.size())
+                                            .arg(qMax(sent, 0))
+                                            .arg(names.join(QLatin1Char(' '))));
+    }
+    if (diff.isEmpty())
+        log(ServiceLog::Priority::Info, QStringLiteral("repository changed, catalog unchanged"));
+    return true;
+}
+
+void RepositoryFollower::log(ServiceLog::Priority priority, const QString &text)
+{
+    m_server->print(ServiceLog::line(priority, text));
+}
+
+void RepositoryFollower::copyIcons(const QHash<QString, QByteArray> &icons)
+{
+    if (m_settings.files.isEmpty())
+        return;
+    QDir().mkpath(m_settings.files);
+    for (auto it = icons.cbegin(); it != icons.cend(); ++it) {
+        const QString path = m_settings.files + QLatin1Char('/') + it.key();
+        QFile current(path);
+        if (current.open(QIODevice::ReadOnly) && current.readAll() == it.value())
+            continue;
+        // Replaced whole: a store fetching it meanwhile gets the old picture or the new one.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size() ||
+            !file.commit())
+            log(ServiceLog::Priority::Error, path + QStringLiteral(": ") + file.errorString());
+    }
+}

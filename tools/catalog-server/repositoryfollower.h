@@ -1,0 +1,55 @@
+#pragma once
+
+#include "catalogoverrides.h"
+#include "servicelog.h"
+#include "sync/catalogpackage.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QVector>
+
+class CatalogServer;
+
+// Keeps a catalog server's catalog in step with a dnf repository. It watches the content of
+// repodata/repomd.xml (and of the override file), waits until a rewrite has settled, reads the
+// repository and pushes what changed since the catalog it last published; the catalog file,
+// the push file and the icons of the file area follow. Whatever fails to read leaves the last
+// published catalog in place.
+class RepositoryFollower
+{
+public:
+    struct Settings {
+        QString repository;
+        QString overrides; // empty: none
+        QString locale = QStringLiteral("zh_CN");
+        QString files; // HTTP file area for icons, empty: none
+        int pollMs = 1000;
+        int settleMs = 2000; // how long repomd.xml must stay the same before it is read
+    };
+
+    RepositoryFollower(CatalogServer *server, Settings settings);
+
+    // The first catalog; false with *error set when the repository cannot be read now.
+    bool publishFirst(QString *error);
+    // Watches and publishes until the process ends.
+    [[noreturn]] void follow();
+    // One look at the repository; true when a new catalog was published.
+    bool check();
+
+private:
+    QByteArray overridesDigest() const;
+    bool publish(bool first, QString *error);
+    void log(ServiceLog::Priority priority, const QString &text);
+    void copyIcons(const QHash<QString, QByteArray> &icons);
+
+    CatalogServer *const m_server;
+    const Settings m_settings;
+    CatalogOverrides m_overrides;
+    QByteArray m_loadedOverrides; // digest of the override file last loaded, good or not
+    QVector<CatalogPackage> m_published;
+    QByteArray m_publishedRepomd;
+    QByteArray m_seenRepomd; // last digest seen, and since when unchanged
+    qint64 m_seenSince = 0;
+    QString m_lastFailure; // logged once until something else happens
+};

@@ -1,0 +1,79 @@
+#include "serversettings.h"
+
+#include <QFile>
+
+const char *const ServerSettings::Syntax =
+    "Service configuration (--server-config), \"key = value\" per line:\n"
+    "  repository = DIR      the dnf repository to follow (holds repodata/)\n"
+    "  overrides = FILE      the override file\n"
+    "  files = DIR           the HTTP file area the stores fetch icons and catalog files from\n"
+    "  key = FILE            the signing key\n"
+    "  bind = ADDRESS        port = PORT    the direct TCP transport\n"
+    "  transport = FILE      libvqs settings (the broker)\n"
+    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES";
+
+namespace
+{
+
+struct Key {
+    const char *name;
+    const char *option;
+    bool flag; // true/false instead of a value
+};
+
+const Key Keys[] = {{"repository", "--repository", false},
+                    {"overrides", "--overrides", false},
+                    {"files", "--files", false},
+                    {"key", "--key", false},
+                    {"bind", "--bind", false},
+                    {"port", "--port", false},
+                    {"transport", "--config", false},
+                    {"locale", "--locale", false},
+                    {"settle", "--settle", false},
+                    {"files-only", "--files-only", true},
+                    {"max-frame", "--max-frame", false}};
+
+} // namespace
+
+bool ServerSettings::options(const QString &path, QStringList *arguments, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    QStringList result;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const auto fail = [&](const QString &what) {
+            *error = QStringLiteral("%1:%2: %3").arg(path).arg(i + 1).arg(what);
+            return false;
+        };
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            return fail(QStringLiteral("expected: key = value"));
+        const QString name = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        const Key *key = nullptr;
+        for (const Key &known : Keys)
+            if (name == QLatin1String(known.name))
+                key = &known;
+        if (!key)
+            return fail(QStringLiteral("unknown key \"%1\"").arg(name));
+        if (key->flag) {
+            if (value != QLatin1String("true") && value != QLatin1String("false"))
+                return fail(QStringLiteral("%1 must be true or false").arg(name));
+            if (value == QLatin1String("true"))
+                result << QLatin1String(key->option);
+            continue;
+        }
+        if (value.isEmpty())
+            return fail(QStringLiteral("%1 needs a value").arg(name));
+        result << QLatin1String(key->option) << value;
+    }
+    *arguments = result;
+    return true;
+}
