@@ -165,8 +165,11 @@ double changeToDesktops(int desktops, BrokerNode &node)
     std::vector<QString> addresses;
     for (int i = 0; i < desktops; ++i)
         addresses.push_back(QStringLiteral("10.77.%1.%2").arg(150 + i / 250).arg(i % 250 + 1));
-    qputenv("VQS_CONFIG", node.settingsFor(node.freshAddress()).toUtf8());
-    BrokerConsumers consumers(addresses, &arrivals);
+    const QString own = node.freshAddress();
+    qputenv("VQS_CONFIG", node.settingsFor(own).toUtf8());
+    // The desktops' queues are a group's, made as the server makes them, read on one connection.
+    BrokerConsumers consumers(addresses, {}, &arrivals, node.settingsFor(BrokerNode::ServerAddress),
+                              node.settingsFor(node.groupAddress()));
     CatalogServerProcess server;
     if (!consumers.isValid() ||
         !server.start({"--config", node.settingsFor(BrokerNode::ServerAddress), "--repository",
