@@ -61,6 +61,20 @@ static void masked_url(const char *url, char *out, size_t size)
 
 void vqs_link_where(const struct vqs_settings *s, char *out, size_t size)
 {
+    const size_t count = vqs_settings_node_count(s->url);
+    if (count > 1) {
+        /* A list: its nodes, each as one URL would be shown. */
+        struct vqs_settings one = *s;
+        size_t used = (size_t)snprintf(out, size, "broker nodes");
+        for (size_t i = 0; i < count && used < size; i++) {
+            char where[VQS_TEXT_SETTING + 64];
+            vqs_settings_node_url(s->url, i, one.url, sizeof one.url);
+            vqs_link_where(&one, where, sizeof where);
+            used += (size_t)snprintf(out + used, size - used, "%s %s", i ? "," : "",
+                                     where + strlen("broker "));
+        }
+        return;
+    }
     struct place place;
     char shown[VQS_TEXT_SETTING];
     masked_url(s->url, shown, sizeof shown);

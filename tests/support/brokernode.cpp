@@ -4,10 +4,14 @@
 #include "amqpclient.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <signal.h>
 
 #ifndef CORVANE_BROKER_SCRIPT
 #error "CORVANE_BROKER_SCRIPT must name scripts/broker"
@@ -77,6 +81,27 @@ bool BrokerNode::stop()
         return true;
     m_running = script({QStringLiteral("stop"), m_dir.path()}).exitCode != 0;
     return !m_running;
+}
+
+bool BrokerNode::killVm()
+{
+    const pid_t vm = readAll(m_dir.path() + QStringLiteral("/node/pid")).trimmed().toInt();
+    if (vm <= 0 || ::kill(vm, SIGKILL) != 0)
+        return false;
+    // Not our child: gone once the kernel has let go of it.
+    QDeadlineTimer deadline(60000);
+    while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(vm)) && !deadline.hasExpired())
+        QThread::msleep(20);
+    return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(vm));
+}
+
+bool BrokerNode::isConnected(const QString &address)
+{
+    const ProcessResult listed =
+        ctl({QStringLiteral("list_connections"), QStringLiteral("-q"),
+             QStringLiteral("--no-table-headers"), QStringLiteral("user")});
+    return listed.output.split(QRegularExpression(QStringLiteral("\\s+")))
+        .contains(account(address));
 }
 
 ProcessResult BrokerNode::ctl(const QStringList &arguments) const

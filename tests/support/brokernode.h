@@ -44,6 +44,10 @@ public:
     // Stops the node and starts it again on the same data, as a restarted broker.
     bool stop();
     bool start();
+    // kill -9 of the node's Erlang VM, as a machine that fails; true once it is gone.
+    bool killVm();
+    // True when the account of address has a connection to the node.
+    bool isConnected(const QString &address);
     // scripts/broker accounts on the node, as on a system's RabbitMQ: accounts is its account
     // options; the settings files go into directory.
     ProcessResult addAccounts(const QStringList &accounts, const QString &directory) const;
