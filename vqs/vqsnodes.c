@@ -22,19 +22,20 @@ void vqs_nodes_reset(struct vqs_nodes *nodes, const struct vqs_settings *s)
     nodes->from = s;
     nodes->count = vqs_settings_node_count(s->url);
     nodes->current = nodes->count > 1 ? spread_key(s) % nodes->count : 0;
+    nodes->moving = 0;
 }
 
 /* The node the process used last: the sender and the receiver move together, one line. */
 static pthread_mutex_t g_used_lock = PTHREAD_MUTEX_INITIALIZER;
 static char g_used[VQS_TEXT_SETTING];
 
+/* Said after a loss only: a process's first node, or new settings, are no move. */
 static void announce(const struct vqs_nodes *nodes)
 {
     pthread_mutex_lock(&g_used_lock);
     if (strcmp(g_used, nodes->one.url) != 0) {
-        int moved = g_used[0] != '\0';
         snprintf(g_used, sizeof g_used, "%s", nodes->one.url);
-        if (moved) {
+        if (nodes->moving) {
             char where[VQS_TEXT_SETTING + 64];
             vqs_link_where(&nodes->one, where, sizeof where);
             fprintf(stderr, "vqs: now using %s (node %zu of %zu)\n", where, nodes->current + 1,
@@ -59,6 +60,7 @@ int vqs_nodes_open(struct vqs_nodes *nodes, struct vqs_link *link, amqp_rpc_repl
         if (vqs_link_open(&nodes->one, link, reply, why, whysize) == 0) {
             nodes->current = index;
             announce(nodes);
+            nodes->moving = 0;
             return 0;
         }
     }
@@ -67,6 +69,8 @@ int vqs_nodes_open(struct vqs_nodes *nodes, struct vqs_link *link, amqp_rpc_repl
 
 void vqs_nodes_lost(struct vqs_nodes *nodes)
 {
-    if (nodes->count > 1)
+    if (nodes->count > 1) {
         nodes->current = (nodes->current + 1) % nodes->count;
+        nodes->moving = 1;
+    }
 }

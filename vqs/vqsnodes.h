@@ -17,6 +17,7 @@ struct vqs_nodes {
     const struct vqs_settings *from; /* the settings the list was taken from */
     size_t count;
     size_t current;          /* the node tried first at the next attempt */
+    int moving;              /* its node was lost: the next one opened is said */
     struct vqs_settings one; /* from, with url the node being tried */
 };
 
@@ -25,7 +26,8 @@ void vqs_nodes_reset(struct vqs_nodes *nodes, const struct vqs_settings *s);
 
 /* Opens link to the current node or, when it does not answer, to the next ones in turn, once
  * each; as vqs_link_open, why and reply of the last node tried. The node opened becomes the
- * current one; a move to another node than the process used last is said on standard error. */
+ * current one; after a loss, a node other than the one the process used last is said on
+ * standard error. */
 int vqs_nodes_open(struct vqs_nodes *nodes, struct vqs_link *link, amqp_rpc_reply_t *reply,
                    char *why, size_t whysize);
 

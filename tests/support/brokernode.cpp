@@ -35,7 +35,7 @@ QString desktopAddress(int number)
 
 } // namespace
 
-BrokerNode::BrokerNode()
+BrokerNode::BrokerNode(int nodes) : m_nodes(nodes)
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary directory");
@@ -66,6 +66,8 @@ bool BrokerNode::start()
         QStringLiteral("--server"), QString::fromLatin1(ServerAddress),
         QStringLiteral("--group"),  QStringLiteral("10.77"),
         QStringLiteral("--owner"),  QString::number(QCoreApplication::applicationPid())};
+    if (m_nodes > 1)
+        arguments << QStringLiteral("--cluster") << QString::number(m_nodes);
     for (int i = 1; i <= DesktopAccounts; ++i)
         arguments << QStringLiteral("--client") << desktopAddress(i);
     const ProcessResult started = script(arguments);
@@ -83,9 +85,14 @@ bool BrokerNode::stop()
     return !m_running;
 }
 
-bool BrokerNode::killVm()
+QString BrokerNode::nodeDirectory(int node) const
 {
-    const pid_t vm = readAll(m_dir.path() + QStringLiteral("/node/pid")).trimmed().toInt();
+    return m_nodes > 1 ? m_dir.path() + QStringLiteral("/n%1").arg(node + 1) : m_dir.path();
+}
+
+bool BrokerNode::killVm(int node)
+{
+    const pid_t vm = readAll(nodeDirectory(node) + QStringLiteral("/node/pid")).trimmed().toInt();
     if (vm <= 0 || ::kill(vm, SIGKILL) != 0)
         return false;
     // Not our child: gone once the kernel has let go of it.
@@ -118,18 +125,18 @@ ProcessResult BrokerNode::addAccounts(const QStringList &accounts, const QString
                   accounts);
 }
 
-QString BrokerNode::value(const QString &key) const
+QString BrokerNode::value(const QString &key, int node) const
 {
     const QRegularExpression line(QStringLiteral("^") + QRegularExpression::escape(key) +
                                       QStringLiteral("=(.*)$"),
                                   QRegularExpression::MultilineOption);
-    return line.match(QString::fromUtf8(readAll(m_dir.path() + QStringLiteral("/node.env"))))
+    return line.match(QString::fromUtf8(readAll(nodeDirectory(node) + QStringLiteral("/node.env"))))
         .captured(1);
 }
 
 QString BrokerNode::log() const
 {
-    return QString::fromUtf8(readAll(m_dir.path() + QStringLiteral("/node/log/") +
+    return QString::fromUtf8(readAll(nodeDirectory() + QStringLiteral("/node/log/") +
                                      value(QStringLiteral("NODE")) + QStringLiteral(".log")));
 }
 
