@@ -7,6 +7,7 @@
 #include "vqsconfig.h"
 #include "vqsinbox.h"
 #include "vqslink.h"
+#include "vqsnodes.h"
 #include "vqstcprecv.h"
 #include "vqstcpsend.h"
 #include "vqstime.h"
@@ -159,7 +160,9 @@ amqp_connection_state_t vqs_broker_connect(amqp_rpc_reply_t *reply)
     memset(reply, 0, sizeof *reply);
     if (!s->broker)
         return NULL;
-    vqs_link_open(s, &link, reply, why, sizeof why);
+    struct vqs_nodes nodes;
+    vqs_nodes_reset(&nodes, s);
+    vqs_nodes_open(&nodes, &link, reply, why, sizeof why);
     return link.conn;
 }
 

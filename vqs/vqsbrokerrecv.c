@@ -6,6 +6,7 @@
 #include "vqsinbox.h"
 #include "vqslink.h"
 #include "vqsmark.h"
+#include "vqsnodes.h"
 #include "vqstime.h"
 
 #include <amqp.h>
@@ -24,6 +25,7 @@
 /* Used by the receiving thread only. */
 static const struct vqs_settings *g_settings;
 static struct vqs_link g_link;
+static struct vqs_nodes g_nodes;
 static uint64_t g_unacked;              /* delivery tag of the message handed out last; 0: none */
 static char g_sender[VQS_TEXT_SETTING]; /* the validated user-id of that message; "": none */
 static long long g_next_attempt;
@@ -34,8 +36,11 @@ static void report(const char *what, const char *why)
     vqs_link_report(g_settings, what, why);
 }
 
-static void drop_link(void)
+/* lost: a connection that worked failed; its node may be gone, the next is tried first. */
+static void drop_link(int lost)
 {
+    if (lost)
+        vqs_nodes_lost(&g_nodes);
     vqs_link_close(&g_link);
     g_unacked = 0;
     g_next_attempt = vqs_retry_next(&g_retry);
@@ -54,9 +59,9 @@ static int consume(void)
 {
     char why[1024];
     amqp_rpc_reply_t reply;
-    if (vqs_link_open(g_settings, &g_link, &reply, why, sizeof why) != 0) {
+    if (vqs_nodes_open(&g_nodes, &g_link, &reply, why, sizeof why) != 0) {
         report("", why);
-        drop_link();
+        drop_link(0);
         return -1;
     }
     amqp_basic_qos(g_link.conn, g_link.channel, 0, PREFETCH, 0);
@@ -72,14 +77,14 @@ static int consume(void)
                  g_settings->address);
         report("", why);
         g_link.broken = 1;
-        drop_link();
+        drop_link(0);
         return -1;
     }
     if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
         vqs_link_describe(reply, why, sizeof why);
         report("consuming: ", why);
         g_link.broken = 1;
-        drop_link();
+        drop_link(0);
         return -1;
     }
     vqs_link_report_clear();
@@ -97,6 +102,7 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
 {
     vqs_broker_recv_close();
     g_settings = s;
+    vqs_nodes_reset(&g_nodes, s);
     g_next_attempt = 0;
     vqs_retry_reset(&g_retry);
     if (!s->address[0]) {
@@ -255,7 +261,7 @@ int vqs_broker_recv(char *buffer)
     if (g_link.conn && g_unacked &&
         amqp_basic_ack(g_link.conn, g_link.channel, g_unacked, 0) != AMQP_STATUS_OK) {
         g_link.broken = 1;
-        drop_link();
+        drop_link(1);
     }
     g_unacked = 0;
     g_sender[0] = '\0';
@@ -273,7 +279,7 @@ int vqs_broker_recv(char *buffer)
                 return len;
             if (len == -2) {
                 g_link.broken = 1;
-                drop_link();
+                drop_link(1);
                 continue;
             }
             if (amqp_frames_enqueued(g_link.conn) || amqp_data_in_buffer(g_link.conn))

@@ -4,6 +4,7 @@
 #include "vqsbrokersend.h"
 #include "vqslink.h"
 #include "vqsmark.h"
+#include "vqsnodes.h"
 #include "vqsthread.h"
 #include "vqstime.h"
 
@@ -51,6 +52,7 @@ static int g_wake = -1;
 
 /* Used by the sending thread only. */
 static struct vqs_link t_link;
+static struct vqs_nodes t_nodes;
 static const struct vqs_settings *t_used; /* what t_link was made with */
 static uint64_t t_next_tag;
 /* After a refusal, messages up to this one go out one at a time, so that the one refused
@@ -121,6 +123,9 @@ static int same_broker(const struct vqs_settings *a, const struct vqs_settings *
 
 static void drop_link(int pause)
 {
+    /* A connection that worked and failed: its node may be gone, the next is tried first. */
+    if (t_link.conn && t_link.broken)
+        vqs_nodes_lost(&t_nodes);
     vqs_link_close(&t_link);
     pthread_mutex_lock(&g_lock);
     for (struct item *it = g_head; it; it = it->next)
@@ -144,7 +149,9 @@ static int connect_link(const struct vqs_settings *s)
 {
     char why[1024];
     amqp_rpc_reply_t reply;
-    if (vqs_link_open(s, &t_link, &reply, why, sizeof why) != 0 ||
+    if (t_nodes.from != s)
+        vqs_nodes_reset(&t_nodes, s);
+    if (vqs_nodes_open(&t_nodes, &t_link, &reply, why, sizeof why) != 0 ||
         amqp_confirm_select(t_link.conn, t_link.channel) == NULL) {
         if (t_link.conn && !t_link.broken)
             vqs_link_describe(amqp_get_rpc_reply(t_link.conn), why, sizeof why);

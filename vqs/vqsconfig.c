@@ -186,20 +186,63 @@ static int is_loopback(const char *host)
     return inet_pton(AF_INET6, host, &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
+static const char *const g_separators = " \t,";
+
+/* The index-th URL of urls: its start and length, or NULL. */
+static const char *find_url(const char *urls, size_t index, size_t *length)
+{
+    const char *at = urls;
+    for (size_t i = 0; i < VQS_NODES_MAX; i++) {
+        at += strspn(at, g_separators);
+        if (!*at)
+            return NULL;
+        size_t n = strcspn(at, g_separators);
+        if (i == index) {
+            *length = n;
+            return at;
+        }
+        at += n;
+    }
+    return NULL;
+}
+
+size_t vqs_settings_node_count(const char *urls)
+{
+    size_t count = 0;
+    size_t length;
+    while (count < VQS_NODES_MAX && find_url(urls, count, &length))
+        count++;
+    return count;
+}
+
+int vqs_settings_node_url(const char *urls, size_t index, char *out, size_t size)
+{
+    size_t length = 0;
+    const char *url = find_url(urls, index, &length);
+    if (!url || length >= size)
+        return -1;
+    memcpy(out, url, length);
+    out[length] = '\0';
+    return 0;
+}
+
 /* amqp:// carries the password and the frames in clear: beyond this host only when meant. A
  * URL that does not parse is left to the connection, which says so. */
 static int plain_url_allowed(const struct vqs_settings *s, const char *path)
 {
-    char text[VQS_TEXT_SETTING];
-    struct amqp_connection_info info;
-    amqp_default_connection_info(&info);
-    snprintf(text, sizeof text, "%s", s->url);
-    if (s->allow_plain || amqp_parse_url(text, &info) != AMQP_STATUS_OK || info.ssl ||
-        is_loopback(info.host))
-        return 1;
-    fprintf(stderr, "vqs: %s: plain amqp:// to %s refused: use amqps:// or allow_plain = yes\n",
-            path, info.host);
-    return 0;
+    const size_t count = vqs_settings_node_count(s->url);
+    for (size_t i = 0; i < count && !s->allow_plain; i++) {
+        char text[VQS_TEXT_SETTING];
+        struct amqp_connection_info info;
+        amqp_default_connection_info(&info);
+        if (vqs_settings_node_url(s->url, i, text, sizeof text) != 0 ||
+            amqp_parse_url(text, &info) != AMQP_STATUS_OK || info.ssl || is_loopback(info.host))
+            continue;
+        fprintf(stderr, "vqs: %s: plain amqp:// to %s refused: use amqps:// or allow_plain = yes\n",
+                path, info.host);
+        return 0;
+    }
+    return 1;
 }
 
 /* Reads the lines into out; 0, or -1 at the first line that is not understood. */

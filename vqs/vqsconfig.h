@@ -4,6 +4,7 @@
  * of broker settings; VQS_CONFIG (read with secure_getenv) may name another file. */
 
 #include <netinet/in.h>
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,6 +21,8 @@ extern "C" {
 #define VQS_DEFAULT_BACKLOG 10000L
 
 #define VQS_TEXT_SETTING 512
+/* The most broker nodes url may list. */
+#define VQS_NODES_MAX 16
 /* The longest line of the file, its newline not counted. */
 #define VQS_LINE_MAX 1023
 
@@ -27,7 +30,7 @@ struct vqs_settings {
     int broker;                      /* 0: direct TCP; 1: AMQP broker */
     int refused;                     /* the file was refused: no transport but the process's own */
     char file[VQS_TEXT_SETTING];     /* where these came from; empty: built-in */
-    char url[VQS_TEXT_SETTING];      /* amqp://host:port/vhost or amqps://... */
+    char url[VQS_TEXT_SETTING];      /* amqp://host:port/vhost or amqps://..., one per node */
     int allow_plain;                 /* amqp:// to a host other than loopback is meant */
     char user[VQS_TEXT_SETTING];     /* overrides the URL's user when set */
     char password[VQS_TEXT_SETTING]; /* overrides the URL's password when set */
@@ -54,6 +57,11 @@ const struct vqs_settings *vqs_settings(void);
  * standard error. 0 when the file was read and accepted, -1 otherwise (*out then holds the
  * defaults with refused set). */
 int vqs_settings_load(const char *path, struct vqs_settings *out);
+
+/* The number of URLs in urls (separated by spaces or commas; at most VQS_NODES_MAX), and
+ * the one at index into out: 0, or -1 when there is none or it does not fit. */
+size_t vqs_settings_node_count(const char *urls);
+int vqs_settings_node_url(const char *urls, size_t index, char *out, size_t size);
 
 #ifdef __cplusplus
 }

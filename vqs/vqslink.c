@@ -61,6 +61,28 @@ static void masked_url(const char *url, char *out, size_t size)
 
 void vqs_link_where(const struct vqs_settings *s, char *out, size_t size)
 {
+    const size_t count = vqs_settings_node_count(s->url);
+    if (count > 1) {
+        /* A list: "broker nodes H:P, H:P, vhost V", each node as one URL would be shown. */
+        struct vqs_settings one = *s;
+        size_t used = (size_t)snprintf(out, size, "broker nodes");
+        char vhost[VQS_TEXT_SETTING + 16] = "";
+        char where[VQS_TEXT_SETTING + 64];
+        for (size_t i = 0; i < count && used < size; i++) {
+            vqs_settings_node_url(s->url, i, one.url, sizeof one.url);
+            vqs_link_where(&one, where, sizeof where);
+            char *tail = strstr(where, ", vhost ");
+            if (tail) {
+                snprintf(vhost, sizeof vhost, "%s", tail);
+                *tail = '\0';
+            }
+            used += (size_t)snprintf(out + used, size - used, "%s %s", i ? "," : "",
+                                     where + strlen("broker "));
+        }
+        if (used < size)
+            snprintf(out + used, size - used, "%s", vhost);
+        return;
+    }
     struct place place;
     char shown[VQS_TEXT_SETTING];
     masked_url(s->url, shown, sizeof shown);

@@ -4,10 +4,14 @@
 #include "amqpclient.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <signal.h>
 
 #ifndef CORVANE_BROKER_SCRIPT
 #error "CORVANE_BROKER_SCRIPT must name scripts/broker"
@@ -31,7 +35,7 @@ QString desktopAddress(int number)
 
 } // namespace
 
-BrokerNode::BrokerNode()
+BrokerNode::BrokerNode(int nodes) : m_nodes(nodes)
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary directory");
@@ -62,6 +66,8 @@ bool BrokerNode::start()
         QStringLiteral("--server"), QString::fromLatin1(ServerAddress),
         QStringLiteral("--group"),  QStringLiteral("10.77"),
         QStringLiteral("--owner"),  QString::number(QCoreApplication::applicationPid())};
+    if (m_nodes > 1)
+        arguments << QStringLiteral("--cluster") << QString::number(m_nodes);
     for (int i = 1; i <= DesktopAccounts; ++i)
         arguments << QStringLiteral("--client") << desktopAddress(i);
     const ProcessResult started = script(arguments);
@@ -79,6 +85,32 @@ bool BrokerNode::stop()
     return !m_running;
 }
 
+QString BrokerNode::nodeDirectory(int node) const
+{
+    return m_nodes > 1 ? m_dir.path() + QStringLiteral("/n%1").arg(node + 1) : m_dir.path();
+}
+
+bool BrokerNode::killVm(int node)
+{
+    const pid_t vm = readAll(nodeDirectory(node) + QStringLiteral("/node/pid")).trimmed().toInt();
+    if (vm <= 0 || ::kill(vm, SIGKILL) != 0)
+        return false;
+    // Not our child: gone once the kernel has let go of it.
+    QDeadlineTimer deadline(60000);
+    while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(vm)) && !deadline.hasExpired())
+        QThread::msleep(20);
+    return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(vm));
+}
+
+bool BrokerNode::isConnected(const QString &address)
+{
+    const ProcessResult listed =
+        ctl({QStringLiteral("list_connections"), QStringLiteral("-q"),
+             QStringLiteral("--no-table-headers"), QStringLiteral("user")});
+    return listed.output.split(QRegularExpression(QStringLiteral("\\s+")))
+        .contains(account(address));
+}
+
 ProcessResult BrokerNode::ctl(const QStringList &arguments) const
 {
     return script(QStringList{QStringLiteral("ctl"), m_dir.path()} + arguments);
@@ -93,18 +125,18 @@ ProcessResult BrokerNode::addAccounts(const QStringList &accounts, const QString
                   accounts);
 }
 
-QString BrokerNode::value(const QString &key) const
+QString BrokerNode::value(const QString &key, int node) const
 {
     const QRegularExpression line(QStringLiteral("^") + QRegularExpression::escape(key) +
                                       QStringLiteral("=(.*)$"),
                                   QRegularExpression::MultilineOption);
-    return line.match(QString::fromUtf8(readAll(m_dir.path() + QStringLiteral("/node.env"))))
+    return line.match(QString::fromUtf8(readAll(nodeDirectory(node) + QStringLiteral("/node.env"))))
         .captured(1);
 }
 
 QString BrokerNode::log() const
 {
-    return QString::fromUtf8(readAll(m_dir.path() + QStringLiteral("/node/log/") +
+    return QString::fromUtf8(readAll(nodeDirectory() + QStringLiteral("/node/log/") +
                                      value(QStringLiteral("NODE")) + QStringLiteral(".log")));
 }
 

@@ -10,14 +10,15 @@
 // stopped with this object. Its accounts: the catalog server at ServerAddress, one account of
 // its own (and a queue the set-up made) for each of DesktopAccounts desktops 10.76.0.x, and
 // one group account for every other desktop address 10.77.x.y, whose queue the catalog server
-// makes when it first hears from it.
+// makes when it first hears from it. With nodes > 1, a cluster of that many nodes with quorum
+// queues, whose settings files list every node.
 class BrokerNode
 {
 public:
     static const char *const ServerAddress;
     static const int DesktopAccounts = 80;
 
-    BrokerNode();
+    explicit BrokerNode(int nodes = 1);
     ~BrokerNode();
     BrokerNode(const BrokerNode &) = delete;
     BrokerNode &operator=(const BrokerNode &) = delete;
@@ -25,6 +26,9 @@ public:
     bool isValid() const { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
     QString directory() const { return m_dir.path(); }
+    int nodes() const { return m_nodes; }
+    // The folder of one node of a cluster (node counts from 0); of the node itself otherwise.
+    QString nodeDirectory(int node = 0) const;
 
     // A libvqs settings file for address (the catalog server's account for ServerAddress, the
     // desktop's own or the group's otherwise); each of extra is one more "key = value" line,
@@ -44,13 +48,17 @@ public:
     // Stops the node and starts it again on the same data, as a restarted broker.
     bool stop();
     bool start();
+    // kill -9 of the node's Erlang VM, as a machine that fails; true once it is gone.
+    bool killVm(int node = 0);
+    // True when the account of address has a connection to the node.
+    bool isConnected(const QString &address);
     // scripts/broker accounts on the node, as on a system's RabbitMQ: accounts is its account
     // options; the settings files go into directory.
     ProcessResult addAccounts(const QStringList &accounts, const QString &directory) const;
     // rabbitmqctl on the node.
     ProcessResult ctl(const QStringList &arguments) const;
-    // NODE, URL, TLS_URL, CACERT, AMQP_PORT or AMQPS_PORT of the node.
-    QString value(const QString &key) const;
+    // NODE, URL, TLS_URL, CACERT, AMQP_PORT or AMQPS_PORT of the node (of a cluster's node).
+    QString value(const QString &key, int node = 0) const;
     // What the node has logged so far.
     QString log() const;
     // scripts/broker with arguments.
@@ -60,6 +68,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    int m_nodes;
     QString m_error;
     int m_files = 0;
     int m_addresses = 0;

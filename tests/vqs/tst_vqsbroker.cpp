@@ -88,6 +88,13 @@ private slots:
             << true << read;
         *row("amqps:// to another host", broker + "url = amqps://broker.example.org/corvane\n")
             << true << read;
+        *row("nodes on loopback",
+             broker + "url = amqp://127.0.0.1:5672/corvane, amqp://127.0.0.1:5673/corvane\n")
+            << true << read;
+        // Each node of a list is held to the same rule, not only the first.
+        *row("plain amqp:// to another host as the second node",
+             broker + "url = amqp://127.0.0.1/corvane amqp://broker.example.org/corvane\n")
+            << false << refused;
         // The certificate authority decides which broker is believed; the key proves who we are.
         *row("certificate authority", broker + "cacert = SIDE\n") << true << read;
         *row("certificate authority others may change", broker + "cacert = SIDE\n", 0600, 0664)
@@ -269,6 +276,59 @@ private slots:
                  QStringLiteral("init -1\n4 [catalog-server] made\n"));
         errors += QString::fromUtf8(peer.readAllStandardError());
         QCOMPARE(errors.count("does not exist yet"), 1);
+    }
+
+    // A receiver whose node is lost moves to the next node of its list that answers, says so
+    // in one line and receives there. Two single nodes stand for a cluster's: each has its own
+    // passwords, which the URLs carry.
+    void lostNodeMovesToTheNext()
+    {
+        BrokerNode other;
+        QVERIFY2(other.isValid(), qPrintable(other.errorString()));
+        const QString desk = m_broker->freshAddress();
+        const QList<BrokerNode *> nodes{m_broker, &other};
+        QStringList urls;
+        for (BrokerNode *node : nodes)
+            urls << QStringLiteral("amqp://%1:%2@127.0.0.1:%3/corvane")
+                        .arg(node->account(desk), node->password(desk), node->value("AMQP_PORT"));
+        const QString settings = m_files.filePath("nodes.conf");
+        QVERIFY(writeFile(settings, "transport = amqp\naddress = " + desk.toUtf8() +
+                                        "\nurl = " + urls.join(", ").toUtf8() + '\n'));
+        QVERIFY(chmod(qPrintable(settings), 0600) == 0);
+
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(settings));
+        peer.start(VQS_PEER_PROGRAM, {"recv", "2"});
+        QVERIFY(peer.waitForReadyRead(kWaitMs));
+        QCOMPARE(peer.readLine(), QByteArray("init 0\n"));
+        const int first = m_broker->isConnected(desk) ? 0 : 1;
+        QVERIFY(nodes[first]->isConnected(desk));
+        BrokerNode *lost = nodes[first];
+        BrokerNode *next = nodes[1 - first];
+        // The shared node comes back for the tests after this one.
+        const auto restore = qScopeGuard([lost, &other] {
+            if (lost != &other)
+                lost->start();
+        });
+        QCOMPARE(runPeer({"send", desk, "one"},
+                         withSettings(lost->settingsFor(BrokerNode::ServerAddress)))
+                     .exitCode,
+                 0);
+        QVERIFY(peer.waitForReadyRead(kWaitMs));
+        QCOMPARE(peer.readLine(), QByteArray("3 one\n"));
+        QVERIFY(lost->killVm());
+        QTRY_VERIFY_WITH_TIMEOUT(next->isConnected(desk), kWaitMs);
+        QCOMPARE(runPeer({"send", desk, "two"},
+                         withSettings(next->settingsFor(BrokerNode::ServerAddress)))
+                     .exitCode,
+                 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        QCOMPARE(peer.readAllStandardOutput(), QByteArray("3 two\n"));
+        const QString errors = QString::fromUtf8(peer.readAllStandardError());
+        QCOMPARE(errors.count("vqs: now using broker "), 1);
+        QVERIFY2(errors.contains(QStringLiteral("now using broker 127.0.0.1:%1, vhost corvane")
+                                     .arg(next->value("AMQP_PORT"))),
+                 qPrintable(errors));
     }
 
     void tlsVerifiesTheBroker_data()
