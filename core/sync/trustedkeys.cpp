@@ -16,9 +16,14 @@ namespace
 // Key files are small; a larger one is no key.
 constexpr off_t MaxKeyFile = 16384;
 
+bool isOurs(const struct stat &st)
+{
+    return st.st_uid == 0 || st.st_uid == geteuid();
+}
+
 bool isGuarded(const struct stat &st)
 {
-    return (st.st_uid == 0 || st.st_uid == geteuid()) && !(st.st_mode & (S_IWGRP | S_IWOTH));
+    return isOurs(st) && !(st.st_mode & (S_IWGRP | S_IWOTH));
 }
 
 // The folder, when it exists, and every folder above it: owned by root or this account and
@@ -32,8 +37,7 @@ bool isChainGuarded(const QString &directory)
             // A link's own mode means nothing; its owner decides where it points.
             const bool othersWrite = !S_ISLNK(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) &&
                                      !(st.st_mode & S_ISVTX);
-            if ((!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) ||
-                (st.st_uid != 0 && st.st_uid != geteuid()) || othersWrite)
+            if ((!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) || !isOurs(st) || othersWrite)
                 return false;
         } else if (errno != ENOENT) {
             return false;
