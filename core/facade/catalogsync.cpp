@@ -66,13 +66,14 @@ void CatalogSync::stop()
     if (!m_heartThread)
         return;
 
-    const QByteArray local = ClientConfig::localip().toUtf8();
-    // Told directly, so that the word ends it even where frames must be signed.
-    m_heartThread->expectStop();
-    vqs_message_send(local.constData(), "process-run-end");
-    qCDebug(facadeLog) << "stop word sent to" << local;
-
+    // A receiver that has already ended needs no word: the transport would only carry it to
+    // whoever listens next.
     if (m_heartThread->isRunning()) {
+        const QByteArray local = ClientConfig::localip().toUtf8();
+        // Told directly, so that the word ends it even where frames must be signed.
+        m_heartThread->expectStop();
+        vqs_message_send(local.constData(), "process-run-end");
+        qCDebug(facadeLog) << "stop word sent to" << local;
         if (!m_heartThread->wait(HeartShutdownWaitMs)) {
             qCWarning(facadeLog) << "frame receiver did not end; left to the process";
             m_heartThread = nullptr;

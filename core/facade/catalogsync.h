@@ -24,8 +24,8 @@ public:
     void startPushPoller();
     // Cleans the package cache on a thread of its own (refreshEnded is forwarded from it).
     void refresh();
-    // Waits for the load; then ends the receiver with the stop word sent to this store's own
-    // address, the one way to wake a receive in progress.
+    // Waits for the load; then ends a receiver that still runs with the stop word sent to this
+    // store's own address, the one way to wake a receive in progress.
     void stop();
 
 signals:
