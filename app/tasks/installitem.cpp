@@ -1,26 +1,21 @@
 #include "tasks/installitem.h"
 #include "records/operationword.h"
 
-#include "engine/privileges.h"
-#include "engine/scratchfiles.h"
-#include "engine/shellfunctions.h"
-#include "records/paths.h"
-#include "records/quoting.h"
+#include "engine/processprobe.h"
 #include "tasks/combobox.h"
 #include "tasks/killthread.h"
 #include "tasks/progressprobe.h"
+#include "tasks/taskslog.h"
 #include "widgets/cycloprogress.h"
 
 #include <QDebug>
-#include <QFile>
-#include <QFileInfo>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QMutexLocker>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpacerItem>
-#include <QTextStream>
 #include <QThread>
 #include <QTimerEvent>
 
@@ -238,12 +233,14 @@ void InstallItem::execTask(QString str)
 
     if (m_progressBar)
         m_progressBar->setValue(0);
+    // The running check and the window's question both wait for an answer; a result
+    // arriving meanwhile can replace this row.
+    const QPointer<InstallItem> alive(this);
     bool mayProceed = true;
     if (str == Uninstall || str == Upgrade)
         mayProceed = !isApplicationRunning();
-
-    // The window may ask the user first; a result arriving meanwhile can replace this row.
-    const QPointer<InstallItem> alive(this);
+    if (!alive)
+        return;
     const bool confirmed = emit isRunningSignal(m_row, m_table, str, m_rpm, mayProceed);
     if (!alive || !mayProceed)
         return;
@@ -261,26 +258,18 @@ void InstallItem::execTask(QString str)
 bool InstallItem::isApplicationRunning()
 {
     qDebug() << "卸载  " << m_exec;
-    // Without a command line there is nothing to look for; grep '' would match every process.
-    if (m_exec.isEmpty() || m_exec == QLatin1String("NULL"))
-        return false;
-    const QString result = Paths::appIsRunningFile();
-    // Without a file of its own the check counts as unreadable: the operation may proceed.
-    if (!ScratchFiles::createFresh(result))
-        return false;
-    runShell(QStringLiteral("ps -ef | grep  ") + Quoting::shell(m_exec) +
-             QStringLiteral("| grep -v grep |grep -v stopper > ") + Quoting::shell(result));
-    QFile file(result);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        qDebug() << "&&&&&&&  " << line;
-        if (!line.isEmpty())
-            return true;
-    }
-    return false;
+    // The process list is read on the probe's thread. The GUI thread serves its timers and
+    // paints meanwhile, but no user input: nothing can start a second operation on the row.
+    const QString exec = m_exec; // the row may be gone when the answer is in
+    QEventLoop answered;
+    bool running = false;
+    ProcessProbe::checkRunning(&answered, exec, [&answered, &running](bool answer) {
+        running = answer;
+        answered.quit();
+    });
+    answered.exec(QEventLoop::ExcludeUserInputEvents);
+    qCDebug(tasksLog) << "running check of" << exec << "answered" << running;
+    return running;
 }
 
 void InstallItem::noteLeftovers()
@@ -360,7 +349,6 @@ void InstallItem::cancelDownloadSlot()
     {
         QMutexLocker locker(&m_mutex);
         qDebug() << "/////////// 22222  cancel load**************start************";
-        Privileges::switchToRoot();
 
         m_skipResult = true;
         hideChild(m_progressBar);
@@ -369,6 +357,7 @@ void InstallItem::cancelDownloadSlot()
 
         ++m_cmd_count;
         qDebug() << "********** m_cmd_count=" << m_cmd_count << " " << m_icon;
+        // The killer switches to root and kills on its own thread.
         auto *killer = new KillThread(m_icon);
         // Nobody else holds it: it goes once its passes are done.
         connect(killer, &QThread::finished, killer, &QObject::deleteLater);

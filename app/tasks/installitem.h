@@ -73,6 +73,7 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    // Asks the process probe, off the GUI thread, whether the row's application runs.
     bool isApplicationRunning();
     // Remembers the complete package files that are there before the download begins.
     void noteLeftovers();

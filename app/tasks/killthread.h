@@ -1,9 +1,12 @@
 #pragma once
 
+#include "engine/processkiller.h"
+
 #include <QString>
 #include <QThread>
 
-// Kills the yum download processes of one package when the user cancels its download.
+// Kills the yum download processes of one package when the user cancels its download, on a
+// thread of its own (the work is the engine's ProcessKiller).
 class KillThread : public QThread
 {
     Q_OBJECT
@@ -16,7 +19,5 @@ protected:
     void run() override;
 
 private:
-    QString m_match;
-    // Taken when the thread is made: the thread itself never reads the environment.
-    QString m_processFile;
+    ProcessKiller m_killer;
 };

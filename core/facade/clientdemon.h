@@ -9,14 +9,12 @@
 #include <QStringList>
 #include <QVector>
 
-#include <functional>
+class CatalogSync;
+class PackageOperations;
 
-class HeartThread;
-class InitDataThread;
-
-// The one object through which the application reaches the core: it starts the threads that
-// load and keep the catalog current, answers the catalog queries and runs blocking package
-// operations for callers on a worker thread.
+// The one object through which the application reaches the core, a facade over three parts:
+// the catalog synchronisation (CatalogSync), the catalog queries (CatalogQueries) and the
+// blocking package operations (PackageOperations).
 class ClientDemon : public QObject
 {
     Q_OBJECT
@@ -40,7 +38,7 @@ public:
     // catalog does not know are missing.
     QHash<QString, RpmData> selectNamesSoftware(int mode, const QSet<QString> &names);
     QVector<RpmData> selectTypeSoftware(int mode, const QString &type);
-    // -1 when the short name is installed (m_localVersion then holds version-release), else 0.
+    // -1 when the short name is installed, else 0.
     int getState(const QString &name, const QString &version);
     QString getSoftwareVersion(const QString &name);
 
@@ -70,17 +68,7 @@ public slots:
     void getDataSlot(int flag);
 
 private:
-    // getState against a table read once: -1 (m_localVersion set) when installed, else 0.
-    int noteInstalledVersion(const QHash<QString, QString> &installed, const QString &name);
-    // A row of the one-name query as that query returns it.
-    RpmData nameRecord(RpmData record, int mode,
-                       const std::function<int(const QString &icon)> &stateOf);
-    int runOperation(const QString &key, int type, bool reportsDownload);
-
     int m_updateFlag;
-    QVector<RpmData> m_resultList;
-    HeartThread *m_heartThread;
-    InitDataThread *m_initThread;
-    QString m_localVersion;
-    int m_downloadFlag;
+    CatalogSync *m_sync;
+    PackageOperations *m_operations;
 };

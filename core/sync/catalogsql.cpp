@@ -12,33 +12,51 @@ static QString literal(const QString &value)
     return QLatin1Char('\'') + Quoting::sqlLiteral(value) + QLatin1Char('\'');
 }
 
-QString insertPackage(const CatalogPackage &package)
+Bound insertPackageBound(const CatalogPackage &package)
 {
     QStringList columns;
-    QStringList values;
+    QStringList literals;
+    QStringList placeholders;
+    Bound statement;
     for (const CatalogPackage::Column &column : CatalogPackage::columns()) {
         columns << QLatin1String(column.column);
-        values << literal(package.*column.field);
+        literals << literal(package.*column.field);
+        placeholders << QStringLiteral("?");
+        statement.values << package.*column.field;
     }
-    return QStringLiteral("insert into softwares(") + columns.join(QLatin1Char(',')) +
-           QStringLiteral(") values(") + values.join(QLatin1Char(',')) + QStringLiteral(");");
+    const QString head = QStringLiteral("insert into softwares(") + columns.join(QLatin1Char(',')) +
+                         QStringLiteral(") values(");
+    statement.shown = head + literals.join(QLatin1Char(',')) + QStringLiteral(");");
+    statement.sql = head + placeholders.join(QLatin1Char(',')) + QStringLiteral(");");
+    return statement;
 }
 
-QString updatePackage(const CatalogPackage &package)
+Bound updatePackageBound(const CatalogPackage &package)
 {
-    QStringList assignments;
+    QStringList shown;
+    QStringList bound;
+    Bound statement;
     // The first column is the key, s_name.
     const auto &columns = CatalogPackage::columns();
-    for (int i = 1; i < columns.size(); ++i)
-        assignments << QLatin1String(columns[i].column) + QLatin1Char('=') +
-                           literal(package.*columns[i].field);
-    return QStringLiteral("update softwares set ") + assignments.join(QLatin1Char(',')) +
-           QStringLiteral(" where s_name=") + literal(package.name) + QLatin1Char(';');
+    for (int i = 1; i < columns.size(); ++i) {
+        const QString assign = QLatin1String(columns[i].column) + QLatin1Char('=');
+        shown << assign + literal(package.*columns[i].field);
+        bound << assign + QLatin1Char('?');
+        statement.values << package.*columns[i].field;
+    }
+    statement.values << package.name;
+    const QString head = QStringLiteral("update softwares set ");
+    const QString key = QStringLiteral(" where s_name=");
+    statement.shown =
+        head + shown.join(QLatin1Char(',')) + key + literal(package.name) + QLatin1Char(';');
+    statement.sql = head + bound.join(QLatin1Char(',')) + key + QStringLiteral("?;");
+    return statement;
 }
 
-QString deletePackage(const QString &name)
+Bound deletePackageBound(const QString &name)
 {
-    return QStringLiteral("delete from softwares where s_name=") + literal(name) + QLatin1Char(';');
+    const QString head = QStringLiteral("delete from softwares where s_name=");
+    return Bound{head + literal(name) + QLatin1Char(';'), head + QStringLiteral("?;"), {name}};
 }
 
 QString updateSign(int sign, const QString &rpm)

@@ -1,23 +1,19 @@
 #pragma once
 
-#include "storage/sqlconnection.h"
-#include "sync/catalogassembly.h"
-#include "sync/iconfetchpool.h"
+#include "sync/catalogwriter.h"
+#include "sync/iconkeeper.h"
 
-#include <QHash>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
 #include <atomic>
 
-class CatalogFrame;
-
-// The single consumer of catalog frames: receives them over the transport for the life of
-// the facade and applies each one to the catalog database, then refreshes the installed
-// packages and install states and tells the facade which packages changed. Frames are handled
-// one at a time; the icons they ask for are fetched beside them, a few at once.
+// The single consumer of catalog frames, a loop over its parts: it receives frames over the
+// transport for the life of the facade (FrameInbox), applies each one to the catalog
+// (CatalogWriter), refreshes the installed packages and install states
+// (InstalledStateRefresh), tells the user (FrameNotifier) and the facade which packages
+// changed, and keeps the icons current (IconKeeper). Frames are handled one at a time.
 class HeartThread : public QThread
 {
     Q_OBJECT
@@ -37,8 +33,7 @@ public:
     // Fetches the icon when it is missing or its time stamp changed (queued, see waitForIcons).
     void checkIconDownload(const QString &icon, const QString &time);
     // With the frame's signature checked, an icon is kept only when its SHA-256 is digest
-    // (the signed iconsha256): a file on disk that differs is fetched again, and a fetched one
-    // that differs is removed before anything decodes it.
+    // (the signed iconsha256).
     void checkIconDownload(const QString &icon, const QString &time, const QString &digest);
     // Fetches every icon seen so far.
     void downLoadIcons();
@@ -68,25 +63,10 @@ protected:
     void run() override;
 
 private:
-    bool storePackages(const CatalogFrame &frame);
-    // A whole catalog in one frame is reconciled at once, one in parts when its last part is in.
-    bool reconcileCatalog(const CatalogFrame &frame);
-    // Deletes the rows whose name the catalog lacks (name -> its position, from 1). False
-    // only when the database cannot be opened; a failed deletion keeps every row and lets the
-    // frame finish.
-    bool reconcile(const QHash<QString, int> &catalog);
-    void fetchIcon(const QString &command, const QString &target);
     void checkSignedIcon(const QString &icon, const QString &time, const QString &digest);
-    // The first column of a one-parameter query, on the frame's reading connection while
-    // one is open.
-    QStringList lookUp(const char *sql, const QString &value);
-    static QString iconBase();
 
-    QMap<QString, QString> m_iconList; // icon name -> time stamp, never emptied
-    QStringList m_updateList;          // rpm of each package whose s_rpm changed in this frame
-    CatalogAssembly m_assembly;        // the parts of a whole catalog stored so far
-    IconFetchPool m_iconFetches;
-    SqlConnection m_lookup; // open while a frame is stored
+    CatalogWriter m_writer;
+    IconKeeper m_icons;
     std::atomic<bool> m_stopExpected{false};
     bool m_iconsChecked = false; // the frame being applied was signed by a trusted key
 };

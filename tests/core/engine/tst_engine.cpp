@@ -1,4 +1,5 @@
 #include "engine/clientthread.h"
+#include "engine/processprobe.h"
 #include "engine/shellfunctions.h"
 #include "engine/updatethread.h"
 #include "records/codes.h"
@@ -13,12 +14,16 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 #include <memory>
+
+#include <unistd.h>
 
 namespace
 {
@@ -555,6 +560,46 @@ private slots:
         QCOMPARE(result, -1);
         QVERIFY(QDir(work.path()).isEmpty());
         QVERIFY(QDir(m_packages).isEmpty());
+    }
+
+    // The running check answers on the asking thread, and only while the asker exists.
+    void runningCheck_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("askerStays");
+        QTest::newRow("running") << true << true;
+        QTest::newRow("not running") << false << true;
+        QTest::newRow("asker gone before the answer") << true << false;
+    }
+    void runningCheck()
+    {
+        QFETCH(bool, running);
+        QFETCH(bool, askerStays);
+        const QString seconds = QString::number(300000 + getpid());
+        QProcess program;
+        if (running) {
+            program.start("sleep", {seconds});
+            QVERIFY(program.waitForStarted());
+        }
+        auto asker = std::make_unique<QObject>();
+        QList<bool> answers;
+        QThread *answeredOn = nullptr;
+        ProcessProbe::checkRunning(asker.get(), "sleep " + seconds, [&](bool answer) {
+            answers << answer;
+            answeredOn = QThread::currentThread();
+        });
+        if (!askerStays)
+            asker.reset();
+        // Checks answer in order: once a later one has, the first has too.
+        QObject witness;
+        bool witnessed = false;
+        ProcessProbe::checkRunning(&witness, QString(), [&](bool) { witnessed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(witnessed, 30000);
+        QCOMPARE(answers, askerStays ? QList<bool>{running} : QList<bool>{});
+        if (askerStays)
+            QCOMPARE(answeredOn, QThread::currentThread());
+        program.kill();
+        program.waitForFinished();
     }
 
 private:

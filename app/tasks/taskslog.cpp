@@ -1,0 +1,3 @@
+#include "tasks/taskslog.h"
+
+Q_LOGGING_CATEGORY(tasksLog, "corvane.tasks", QtInfoMsg)

@@ -1,0 +1,3 @@
+#include "engine/enginelog.h"
+
+Q_LOGGING_CATEGORY(engineLog, "corvane.core.engine", QtInfoMsg)

@@ -1,0 +1,86 @@
+#include "facade/catalogsync.h"
+
+#include "engine/updatethread.h"
+#include "facade/facadelog.h"
+#include "records/clientconfig.h"
+#include "sync/getvqsdatathread.h"
+#include "sync/heartthread.h"
+#include "sync/initdatathread.h"
+#include "vqs.h"
+
+#include <QDebug>
+
+namespace
+{
+// The receiver normally ends within moments of the stop word; when the transport cannot
+// deliver it, the thread is left to end with the process rather than hang the caller.
+constexpr unsigned long HeartShutdownWaitMs = 10000;
+} // namespace
+
+CatalogSync::CatalogSync(QObject *parent) : QObject(parent) {}
+
+CatalogSync::~CatalogSync()
+{
+    stop();
+}
+
+void CatalogSync::start()
+{
+    // Connected before they start, so that nothing they emit early is lost.
+    m_initThread = new InitDataThread;
+    connect(m_initThread, &InitDataThread::recvServerData, this, &CatalogSync::catalogChanged);
+    m_initThread->start();
+    qDebug() << "************************22222";
+
+    m_heartThread = new HeartThread;
+    connect(m_heartThread, &HeartThread::recvServerData, this, &CatalogSync::catalogChanged);
+    connect(m_heartThread, &HeartThread::iconFetched, this, &CatalogSync::iconsFetched);
+    m_heartThread->start();
+}
+
+void CatalogSync::startPushPoller()
+{
+    // Runs for the life of the process; nothing keeps it.
+    auto *poller = new GetVQSDataThread;
+    poller->start();
+}
+
+void CatalogSync::refresh()
+{
+    auto *thread = new UpdateThread;
+    connect(thread, &UpdateThread::updateEnd, this, &CatalogSync::refreshEnded);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
+void CatalogSync::stop()
+{
+    if (m_initThread) {
+        if (m_initThread->isRunning()) {
+            m_initThread->wait();
+            m_initThread->quit();
+        }
+        delete m_initThread;
+        m_initThread = nullptr;
+    }
+    if (!m_heartThread)
+        return;
+
+    // A receiver that has already ended needs no word: the transport would only carry it to
+    // whoever listens next.
+    if (m_heartThread->isRunning()) {
+        const QByteArray local = ClientConfig::localip().toUtf8();
+        // Told directly, so that the word ends it even where frames must be signed.
+        m_heartThread->expectStop();
+        vqs_message_send(local.constData(), "process-run-end");
+        qCDebug(facadeLog) << "stop word sent to" << local;
+        if (!m_heartThread->wait(HeartShutdownWaitMs)) {
+            qCWarning(facadeLog) << "frame receiver did not end; left to the process";
+            m_heartThread = nullptr;
+            return;
+        }
+        m_heartThread->quit();
+    }
+    delete m_heartThread;
+    m_heartThread = nullptr;
+}

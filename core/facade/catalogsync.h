@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class HeartThread;
+class InitDataThread;
+
+// The threads that load the catalog and keep it current: the load at start-up, the frame
+// receiver, the push-file poller and the cache cleaning of a refresh.
+class CatalogSync : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CatalogSync(QObject *parent = nullptr);
+    // Stops what is still running (see stop).
+    ~CatalogSync() override;
+
+    // Starts the load and the frame receiver.
+    void start();
+    // Starts the push-file poller; it runs for the life of the process.
+    void startPushPoller();
+    // Cleans the package cache on a thread of its own (refreshEnded is forwarded from it).
+    void refresh();
+    // Waits for the load; then ends a receiver that still runs with the stop word sent to this
+    // store's own address, the one way to wake a receive in progress.
+    void stop();
+
+signals:
+    // The load or a frame changed the catalog; the packages whose package string changed.
+    void catalogChanged(const QString &data, const QStringList &packages);
+    void iconsFetched();
+    void refreshEnded(int value);
+
+private:
+    InitDataThread *m_initThread = nullptr;
+    HeartThread *m_heartThread = nullptr;
+};

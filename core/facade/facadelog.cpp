@@ -1,0 +1,3 @@
+#include "facade/facadelog.h"
+
+Q_LOGGING_CATEGORY(facadeLog, "corvane.core.facade", QtInfoMsg)

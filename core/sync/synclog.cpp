@@ -1,0 +1,3 @@
+#include "sync/synclog.h"
+
+Q_LOGGING_CATEGORY(syncLog, "corvane.core.sync", QtInfoMsg)
