@@ -1,11 +1,10 @@
 #include "shell/mainwindow.h"
 
 #include "facade/clientdemon.h"
-#include "records/paths.h"
-#include "records/quoting.h"
 #include "shell/catalogoperations.h"
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
+#include "shell/helpviewer.h"
 #include "shell/loadinganimation.h"
 #include "shell/operationcontroller.h"
 #include "shell/packagetable.h"
@@ -18,7 +17,6 @@
 #include "shell/uninstallpage.h"
 #include "shell/upgradepage.h"
 #include "shell/windowframe.h"
-#include "tasks/datathread.h"
 #include "tasks/installitem.h"
 #include "tasks/loaddialog.h"
 #include "ui_mainwindow.h"
@@ -38,7 +36,6 @@ MainWindow::MainWindow(QWidget *parent)
     : QDialog(parent), ui(new Ui::MainWindow), m_frame(new WindowFrame(this))
 {
     ui->setupUi(this);
-    connect(ui->pushButton, &QPushButton::clicked, this, &MainWindow::on_HelpButton_clicked);
     ui->pushButton->setFocusPolicy(Qt::NoFocus);
 
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
@@ -50,8 +47,6 @@ MainWindow::MainWindow(QWidget *parent)
     ui->btn_update_down->hide();
     ui->btn_max->hide();
     ui->pushButton_download->setFocusPolicy(Qt::NoFocus);
-
-    m_busyLock = QSharedPointer<QMutex>::create();
 
     ui->label_allPackage->hide();
     ui->label_delPackage->hide();
@@ -95,6 +90,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::createParts()
 {
+    m_help = std::make_unique<HelpViewer>();
     m_state = std::make_unique<PageState>();
     m_operations = std::make_unique<OperationController>(*m_workers, m_loadDialog, *m_dialogs);
     m_rows = std::make_unique<RowFactory>(m_demon, *m_operations, ui->tableWidget_delete);
@@ -118,7 +114,7 @@ void MainWindow::createParts()
     m_navigator = std::make_unique<PageNavigator>(
         PageNavigator::Buttons{ui->btn_allPackage, ui->btn_packageUpdate, ui->btn_packageDelete},
         *m_state, *m_searchBox, *m_loading, m_demon, *m_catalogPage, *m_upgradePage,
-        *m_uninstallPage);
+        *m_uninstallPage, *m_dialogs, m_loadDialog);
     m_navigator->setNavigationStyle(PageHome);
 }
 
@@ -131,6 +127,9 @@ void MainWindow::connectParts()
     UninstallPage *uninstall = m_uninstallPage.get();
     PageNavigator *navigator = m_navigator.get();
     OperationController *operations = m_operations.get();
+
+    // The title bar's help button has no slot of its name.
+    connect(ui->pushButton, &QPushButton::clicked, this, [this] { m_help->open(); });
 
     // The search box and the navigation.
     connect(ui->lineEdit_search, &QLineEdit::returnPressed, search, &SearchBox::run);
@@ -441,19 +440,11 @@ void MainWindow::on_btn_max_clicked()
 }
 void MainWindow::on_HelpButton_clicked()
 {
-    if (m_helpThread && !m_helpThread->isFinished())
-        return;
-    delete m_helpThread;
-    m_helpThread = new DataThread(Quoting::shell(Paths::pdfViewer()) + QLatin1Char(' ') +
-                                  Quoting::shell(Paths::helpDocument()));
-    m_helpThread->start();
+    m_help->open();
 }
 void MainWindow::on_pushButton_download_clicked()
 {
-    if (isLoading())
-        return;
-    m_dialogs->place(m_loadDialog);
-    m_loadDialog->exec();
+    m_navigator->showDownloadManager();
 }
 void MainWindow::updatePixmap()
 {

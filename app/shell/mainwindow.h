@@ -3,8 +3,6 @@
 #include "records/rpmdata.h"
 
 #include <QDialog>
-#include <QMutex>
-#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -18,10 +16,10 @@ class MainWindow;
 class CatalogOperations;
 class CatalogPage;
 class ClientDemon;
-class DataThread;
 class DialogPresenter;
 class DownloadThread;
 class GetAuthThread;
+class HelpViewer;
 class InstallItem;
 class InstallRpmThread;
 class LoadDialog;
@@ -155,7 +153,7 @@ private:
 
     Ui::MainWindow *ui;
     std::unique_ptr<WindowFrame> m_frame;
-    QSharedPointer<QMutex> m_busyLock;
+    std::unique_ptr<HelpViewer> m_help;
     ClientDemon *m_demon = nullptr;
     std::unique_ptr<QueueWorkers> m_workers;
     LoadingAnimation *m_loading = nullptr;
@@ -170,5 +168,4 @@ private:
     std::unique_ptr<UpgradePage> m_upgradePage;
     std::unique_ptr<UninstallPage> m_uninstallPage;
     std::unique_ptr<PageNavigator> m_navigator;
-    DataThread *m_helpThread = nullptr;
 };

@@ -2,11 +2,13 @@
 
 #include "facade/clientdemon.h"
 #include "shell/catalogpage.h"
+#include "shell/dialogpresenter.h"
 #include "shell/loadinganimation.h"
 #include "shell/pagestate.h"
 #include "shell/searchbox.h"
 #include "shell/uninstallpage.h"
 #include "shell/upgradepage.h"
+#include "tasks/loaddialog.h"
 
 #include <QDebug>
 #include <QPushButton>
@@ -25,9 +27,11 @@ QString navigationStyle(const char *image, bool selected)
 
 PageNavigator::PageNavigator(const Buttons &buttons, PageState &state, SearchBox &search,
                              LoadingAnimation &loading, ClientDemon *demon, CatalogPage &catalog,
-                             UpgradePage &upgrade, UninstallPage &uninstall)
+                             UpgradePage &upgrade, UninstallPage &uninstall,
+                             DialogPresenter &dialogs, LoadDialog *downloadManager)
     : m_buttons(buttons), m_state(state), m_search(search), m_loading(loading), m_demon(demon),
-      m_catalog(catalog), m_upgrade(upgrade), m_uninstall(uninstall)
+      m_catalog(catalog), m_upgrade(upgrade), m_uninstall(uninstall), m_dialogs(dialogs),
+      m_downloadManager(downloadManager)
 {
 }
 
@@ -127,4 +131,12 @@ void PageNavigator::reloadCatalog()
     m_loading.start(loadingPosition(m_state.page()));
     m_catalog.showLoading();
     m_demon->updateData();
+}
+
+void PageNavigator::showDownloadManager()
+{
+    if (m_loading.isRunning())
+        return;
+    m_dialogs.place(m_downloadManager);
+    m_downloadManager->exec();
 }

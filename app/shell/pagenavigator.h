@@ -4,6 +4,8 @@
 
 class CatalogPage;
 class ClientDemon;
+class DialogPresenter;
+class LoadDialog;
 class LoadingAnimation;
 class PageState;
 class QListWidgetItem;
@@ -25,7 +27,8 @@ public:
 
     PageNavigator(const Buttons &buttons, PageState &state, SearchBox &search,
                   LoadingAnimation &loading, ClientDemon *demon, CatalogPage &catalog,
-                  UpgradePage &upgrade, UninstallPage &uninstall);
+                  UpgradePage &upgrade, UninstallPage &uninstall, DialogPresenter &dialogs,
+                  LoadDialog *downloadManager);
 
     // Where the loading picture turns on a page.
     static QPoint loadingPosition(int page);
@@ -42,6 +45,8 @@ public:
     void catalogArrived();
     // The reload button: the loading picture until the catalog has been fetched again.
     void reloadCatalog();
+    // The download manager, modal, once the catalog is loaded.
+    void showDownloadManager();
 
 private:
     void leavePage(int page);
@@ -54,5 +59,7 @@ private:
     CatalogPage &m_catalog;
     UpgradePage &m_upgrade;
     UninstallPage &m_uninstall;
+    DialogPresenter &m_dialogs;
+    LoadDialog *m_downloadManager;
     int m_pendingCategory = -1;
 };
