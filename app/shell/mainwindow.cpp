@@ -177,8 +177,8 @@ void MainWindow::connectParts()
             &CatalogOperations::packageUninstalled);
     connect(uninstall, &UninstallPage::uninstalled, upgrade, &UpgradePage::refreshCount);
 
-    // Package operations: the workers and the download manager report to the controller, the
-    // controller to the pages. The requests are answered, so their calls are direct.
+    // Package operations: the rows and the workers report to the controller, the controller to
+    // the pages.
     for (QueueWorker *worker : m_workers->all())
         connect(worker, &QueueWorker::taskEnded, operations, &OperationController::taskEnded);
     // The download phases of the two workers that install what they fetched.
@@ -186,6 +186,7 @@ void MainWindow::connectParts()
             &OperationController::downloadPhaseEnded);
     connect(m_workers->upgrade, &UpdateRpmThread::downloadExecEnd, operations,
             &OperationController::downloadPhaseEnded);
+    // A row reads the answer to its request back, so the calls are direct.
     connect(operations, &OperationController::catalogTaskRequested, catalogOperations,
             &CatalogOperations::request, Qt::DirectConnection);
     connect(operations, &OperationController::uninstallRequested, uninstall,

@@ -77,6 +77,11 @@ public:
     void taskFinished(const QString &oper, int res, const QString &key);
     // Installed from the catalog: its row here is made anew and counted.
     void packageInstalled(const QString &name);
+
+signals:
+    void uninstalled(const QString &name);
+
+private:
     // A package of the batch that will not be uninstalled.
     void dropFromBatch(const QString &rpm);
     // Uninstalled: counted, out of the batch; true when it was the batch's last one.
@@ -84,11 +89,6 @@ public:
     void selectAllFollowsRows();
     void addInstalled(int delta) { m_installedTotal += delta; }
     void showInstalledCount(int count);
-
-signals:
-    void uninstalled(const QString &name);
-
-private:
     // The request of a row's "卸载": part of a confirmed batch, or asked now. The row it names
     // (found by package string when rows moved), or -1 when nothing is to be uninstalled.
     int acceptRequest(int row, const QString &rpm);

@@ -52,12 +52,8 @@ public:
     // A row of an upgradable record was added by the loader.
     void countRowAdded() { ++m_rowsPresent; }
 
-    // A package of the batch that will not be upgraded: out of the batch and its counts.
-    void dropFromBatch(const QString &rpm);
     // Refused before it started: out of the batch, the counts left as they are.
     void forgetPending(const QString &rpm) { m_pending.removeAll(rpm); }
-    // Upgraded: out of the batch; after the batch's last one "全选" follows the rows.
-    void upgradeFinished(const QString &rpm);
 
     void taskFinished(const QString &oper, int res, const QString &key);
     void taskCancelled(const QString &key, bool dequeued);
@@ -66,6 +62,10 @@ signals:
     void upgraded(const QString &name);
 
 private:
+    // A package of the batch that will not be upgraded: out of the batch and its counts.
+    void dropFromBatch(const QString &rpm);
+    // Upgraded: out of the batch; after the batch's last one "全选" follows the rows.
+    void upgradeFinished(const QString &rpm);
     void upgradeResult(int res, const QString &key);
 
     Widgets m_widgets;
