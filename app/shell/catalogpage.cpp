@@ -4,15 +4,21 @@
 #include "records/category.h"
 #include "records/operationword.h"
 #include "records/paths.h"
-#include "shell/mainwindow.h"
 #include "shell/packagetable.h"
+#include "shell/pagestate.h"
 #include "shell/rowfactory.h"
+#include "shell/searchbox.h"
 #include "shell/shelltexts.h"
 #include "tasks/installitem.h"
-#include "ui_mainwindow.h"
 
+#include <QCheckBox>
 #include <QDebug>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
 #include <QSet>
+#include <QStackedWidget>
+#include <QTableWidget>
 
 #include <algorithm>
 #include <syslog.h>
@@ -58,13 +64,23 @@ void CatalogPage::setUpTable(QTableWidget *table)
     table->hideColumn(PackageTable::ColumnCheck);
 }
 
-CatalogPage::CatalogPage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon,
-                         const RowFactory &rows)
-    : m_window(window), ui(ui), m_demon(demon), m_rows(rows),
-      m_table(ui->tableWidget_allPackage, ui->checkBox_update,
+CatalogPage::CatalogPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+                         SearchBox &search, PageState &state)
+    : m_widgets(widgets), m_demon(demon), m_rows(rows), m_search(search), m_state(state),
+      m_table(widgets.table, widgets.selectAll,
               "***********allPackageScrollChangedSlot***************value=%d,m_allPackage_max=%d,"
               "all_data.size=%d")
 {
+}
+
+bool CatalogPage::isShown() const
+{
+    return m_widgets.pages->currentWidget() == m_widgets.page;
+}
+
+int CatalogPage::categoryRow(QListWidgetItem *item) const
+{
+    return m_widgets.categories->row(item);
 }
 
 int CatalogPage::appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable)
@@ -79,37 +95,34 @@ int CatalogPage::appendCatalogRow(const RpmData &data, bool checked, bool trackU
 int CatalogPage::appendRow(const RpmData &data)
 {
     qDebug() << "****** insertAllPackageContent  start***************";
-    const bool checked = ui->checkBox_update->checkState() == Qt::Checked;
+    const bool checked = m_widgets.selectAll->checkState() == Qt::Checked;
     const int row = appendCatalogRow(data, checked, true);
     qDebug() << "****** insertAllPackageContent  end***************";
     return row;
 }
 
-void CatalogPage::build(int pendingCategory)
+QListWidgetItem *CatalogPage::build(int pendingCategory)
 {
     QListWidgetItem *pending =
-        pendingCategory >= 0 ? ui->listWidget->item(pendingCategory) : nullptr;
-    ui->listWidget->setCurrentRow(pending ? pendingCategory : 0);
-    m_window->getAllPackage();
-    if (pending)
-        m_window->goPage(pending);
+        pendingCategory >= 0 ? m_widgets.categories->item(pendingCategory) : nullptr;
+    m_widgets.categories->setCurrentRow(pending ? pendingCategory : 0);
+    loadCatalog();
+    return pending;
 }
 
 void CatalogPage::loadCatalog()
 {
     qDebug() << "************************** getAllPackage()";
-    ui->frame->hide();
+    emit homeViewShown();
     table()->hideColumn(PackageTable::ColumnSpacer);
     table()->hideColumn(PackageTable::ColumnCheck);
     table()->clearContents();
-    ui->label_update_info->setVisible(false);
-    ui->pushButton_update->setVisible(false);
     m_table.setWaiting(m_demon->selectSoftware(0, QString(), QString()));
     syslog(LOG_ERR, "************************** getAllPackage***********   size=%d\n",
            waiting().size());
-    ui->listWidget->item(0)->setText(
+    m_widgets.categories->item(0)->setText(
         ShellTexts::countText(ShellTexts::allSoftware(), waiting().size()));
-    m_window->writeAllPackageTable(waiting());
+    writeFirstBatch();
 }
 
 void CatalogPage::writeFirstBatch()
@@ -125,21 +138,20 @@ void CatalogPage::writeFirstBatch()
 
 void CatalogPage::showCurrentCategory()
 {
-    if (!ui->lineEdit_search->text().isEmpty())
-        m_window->emptySearchBox();
-    QListWidgetItem *current = ui->listWidget->currentItem();
+    if (!m_search.text().isEmpty())
+        m_search.empty();
+    QListWidgetItem *current = m_widgets.categories->currentItem();
     if (!current)
-        current = ui->listWidget->item(0);
-    m_window->setCurrentTable(table());
-    m_window->getTypePackage(table(), current->text());
-    ui->stackedWidget_content->setCurrentWidget(ui->page_content);
+        current = m_widgets.categories->item(0);
+    m_state.setCurrentTable(table());
+    showCategory(current->text());
+    m_widgets.content->setCurrentWidget(m_widgets.contentPage);
 }
 
 void CatalogPage::showCategory(const QString &itemText)
 {
     const QString category = itemText.section(QLatin1Char(' '), 0, 0);
-    const QVector<RpmData> records =
-        m_demon->selectSoftware(0, category, ui->lineEdit_search->text());
+    const QVector<RpmData> records = m_demon->selectSoftware(0, category, m_search.text());
     int row = 1;
     for (int i = 0; i <= Category::Count; ++i) {
         if (itemText.contains(ShellTexts::categoryName(i))) {
@@ -147,37 +159,37 @@ void CatalogPage::showCategory(const QString &itemText)
             break;
         }
     }
-    ui->listWidget->item(row)->setText(ShellTexts::countText(category, records.size()));
-    m_window->setCurrentTable(table());
+    m_widgets.categories->item(row)->setText(ShellTexts::countText(category, records.size()));
+    m_state.setCurrentTable(table());
     qDebug() << "size=" << records.size();
-    m_window->searchAllTable(records);
+    showResults(records);
 }
 
 void CatalogPage::showResults(const QVector<RpmData> &results)
 {
     QTableWidget *widget = table();
-    const int page = m_window->currentPage();
+    const int page = m_state.page();
     m_table.keepScrollPosition();
-    if (page == MainWindow::PageHome)
+    if (page == PageState::Home)
         m_matchingRows.clear();
-    else if (page == MainWindow::PageUpgrade)
+    else if (page == PageState::Upgrade)
         m_upgradableRows.clear();
     widget->show();
 
     if (results.isEmpty()) {
-        ui->label_allPackage->setText(ShellTexts::noResult());
-        ui->label_allPackage->show();
+        m_widgets.emptyText->setText(ShellTexts::noResult());
+        m_widgets.emptyText->show();
         widget->hide();
-        ui->checkBox_update->hide();
-        ui->btn_update_soft->hide();
+        m_widgets.selectAll->hide();
+        m_widgets.batchButton->hide();
         return;
     }
-    ui->label_allPackage->hide();
-    ui->checkBox_update->show();
-    ui->btn_update_soft->show();
-    m_window->setCurrentTable(widget);
+    m_widgets.emptyText->hide();
+    m_widgets.selectAll->show();
+    m_widgets.batchButton->show();
+    m_state.setCurrentTable(widget);
 
-    QList<int> &pageRows = page == MainWindow::PageUpgrade ? m_upgradableRows : m_matchingRows;
+    QList<int> &pageRows = page == PageState::Upgrade ? m_upgradableRows : m_matchingRows;
     QHash<QString, QVector<int>> rowsByName =
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
     QSet<int> shownRows;
@@ -193,14 +205,14 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
                 PackageTable::text(widget, row, PackageTable::ColumnState) == ShellTexts::busy())
                 break;
             // The server changed the package: the idle row takes the new record.
-            m_window->modifyTypeTableContent(record, row);
+            rewriteRow(widget, row, record);
         }
         while (shown <= ResultRows) {
             const int index = m_table.findWaiting(record.m_name, record.m_rpm, nextWaiting);
             if (index < 0)
                 break;
             nextWaiting = index + 1;
-            const int row = m_window->insertAllPackageContent(waiting().at(index));
+            const int row = appendRow(waiting().at(index));
             rowsByName[PackageTable::text(widget, row, PackageTable::ColumnDisplayName)].append(
                 row);
             shownRows.insert(row);
@@ -211,6 +223,19 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
     PackageTable::showOnly(widget, shownRows);
 }
 
+void CatalogPage::search(const QString &text)
+{
+    table()->show();
+    if (!isShown())
+        return;
+    m_state.setCurrentTable(table());
+    if (m_state.page() == PageState::Home)
+        showResults(m_demon->selectSoftware(
+            0, ShellTexts::categoryName(m_widgets.categories->currentRow()), text));
+    else if (m_state.page() == PageState::Upgrade)
+        showResults(m_demon->selectSoftware(1, QString(), text));
+}
+
 void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
 {
     m_rows.rewriteRow(table, row, data);
@@ -219,15 +244,15 @@ void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
 void CatalogPage::loadMore()
 {
     m_table.keepScrollPosition();
-    int row = ui->listWidget->currentRow();
+    int row = m_widgets.categories->currentRow();
     if (row < 0)
         row = 0;
-    const QListWidgetItem *item = ui->listWidget->item(row);
-    const bool upgradePage = m_window->currentPage() == MainWindow::PageUpgrade;
+    const QListWidgetItem *item = m_widgets.categories->item(row);
+    const bool upgradePage = m_state.page() == PageState::Upgrade;
     // The upgrade page lists every upgradable package whatever category the hidden list holds.
     const QString code =
         (row == 0 || upgradePage || !item) ? QString() : QString::number(item->type());
-    const QString text = ui->lineEdit_search->text();
+    const QString text = m_search.text();
     int added = 0;
     LazyTable::Taking taking(m_table);
     for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
@@ -237,9 +262,9 @@ void CatalogPage::loadMore()
                                (!upgradePage || record.m_state == 1);
         if (!qualifies)
             continue;
-        m_window->insertAllPackageContent(record);
+        appendRow(record);
         if (upgradePage)
-            m_window->upgradePage().countRowAdded();
+            emit upgradableRowLoaded();
         taking.take(i);
         ++added;
     }
@@ -247,17 +272,22 @@ void CatalogPage::loadMore()
 
 void CatalogPage::loadOneMore()
 {
-    const QString text = ui->lineEdit_search->text();
-    const bool upgradePage = m_window->currentPage() == MainWindow::PageUpgrade;
+    const QString text = m_search.text();
+    const bool upgradePage = m_state.page() == PageState::Upgrade;
     for (int i = 0; i < waiting().size(); ++i) {
         const RpmData record = waiting().at(i);
         if ((text.isEmpty() || record.m_name.contains(text)) &&
             (!upgradePage || record.m_state == 1)) {
-            m_window->insertAllPackageContent(record);
+            appendRow(record);
             m_table.removeWaitingAt(i);
             return;
         }
     }
+}
+
+void CatalogPage::scrolled(int value)
+{
+    m_table.scrolled(value, [this] { loadMore(); });
 }
 
 void CatalogPage::enter()
@@ -269,31 +299,52 @@ void CatalogPage::enter()
     widget->setColumnWidth(PackageTable::ColumnVersion, 150);
     widget->setColumnWidth(PackageTable::ColumnSize, 80);
     widget->setStyleSheet(ShellTexts::homeTableStyle());
-    ui->frame->hide();
-    ui->label_update_info->setVisible(false);
-    ui->pushButton_update->setVisible(false);
-    ui->listWidget->show();
-    ui->stackedWidget->setCurrentWidget(ui->page_allPackage);
-    ui->stackedWidget_content->setCurrentWidget(ui->page_content);
+    emit homeViewShown();
+    m_widgets.categories->show();
+    m_widgets.pages->setCurrentWidget(m_widgets.page);
+    m_widgets.content->setCurrentWidget(m_widgets.contentPage);
 
-    const QString saved = m_window->searchBox().savedText(MainWindow::PageHome);
-    ui->lineEdit_search->setText(saved);
-    ui->label_5->setVisible(saved.isEmpty());
+    m_search.restore(m_search.savedText(PageState::Home));
 
-    m_window->setCurrentTable(widget);
+    m_state.setCurrentTable(widget);
     qDebug() << "ui->tableWidget_allPackage->rowCount() = " << widget->rowCount();
     qDebug() << "m_allPackage_row.length = " << m_matchingRows.size();
     PackageTable::showOnly(widget, QSet<int>(m_matchingRows.cbegin(), m_matchingRows.cend()));
-    ui->label_allPackage->setVisible(m_matchingRows.isEmpty());
+    m_widgets.emptyText->setVisible(m_matchingRows.isEmpty());
     widget->setVisible(!m_matchingRows.isEmpty());
-    m_window->goPage(ui->listWidget->item(0));
+    showCurrentCategory();
+}
+
+void CatalogPage::showUpgradeView()
+{
+    m_widgets.pages->setCurrentWidget(m_widgets.page);
+    m_widgets.content->setCurrentWidget(m_widgets.contentPage);
+    QTableWidget *widget = table();
+    widget->showColumn(PackageTable::ColumnSpacer);
+    widget->showColumn(PackageTable::ColumnCheck);
+    widget->setColumnWidth(PackageTable::ColumnName, 280);
+    widget->setColumnWidth(PackageTable::ColumnVersion, 170);
+    widget->setColumnWidth(PackageTable::ColumnSize, 140);
+    widget->setStyleSheet(ShellTexts::upgradeTableStyle());
+    m_widgets.categories->hide();
+}
+
+void CatalogPage::showLoading()
+{
+    m_widgets.content->setCurrentWidget(m_widgets.loading);
+}
+
+void CatalogPage::showContent()
+{
+    m_widgets.pages->setCurrentWidget(m_widgets.page);
+    m_widgets.content->setCurrentWidget(m_widgets.contentPage);
 }
 
 void CatalogPage::updateCategoryCounts()
 {
     for (int code = 1; code <= Category::Count; ++code) {
         const QString name = Category::name(code);
-        ui->listWidget->item(code)->setText(
+        m_widgets.categories->item(code)->setText(
             ShellTexts::countText(name, m_demon->selectSoftware(0, name, QString()).size()));
     }
 }
@@ -342,7 +393,7 @@ void CatalogPage::applyChangedPackages(const QStringList &packages)
         if (found == catalog.cend())
             continue;
         const RpmData record = *found;
-        if (ui->stackedWidget->currentWidget() != ui->page_allPackage)
+        if (!isShown())
             continue;
         for (int row = 0; row < widget->rowCount(); ++row) {
             if (PackageTable::text(widget, row, PackageTable::ColumnDisplayName) != record.m_name)
@@ -358,8 +409,7 @@ void CatalogPage::applyChangedPackages(const QStringList &packages)
 
 void CatalogPage::refreshStaleRow(int row)
 {
-    if (ui->stackedWidget->currentWidget() == ui->page_allPackage && !m_staleRows.isEmpty() &&
-        row >= 0) {
+    if (isShown() && !m_staleRows.isEmpty() && row >= 0) {
         const QString name = PackageTable::text(table(), row, PackageTable::ColumnDisplayName);
         if (m_staleRows.value(name, false)) {
             const RpmData record = catalogRecord(name);
@@ -404,7 +454,7 @@ void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, con
         record = recordFromRow(widget, row);
     }
     if (row < 0)
-        row = m_window->insertAllPackageContent(record);
+        row = appendRow(record);
     widget->setCellWidget(row, PackageTable::ColumnOperation,
                           m_rows.controllerForWord(record, word, row, widget));
 }
@@ -412,7 +462,7 @@ void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, con
 void CatalogPage::hideUpgradedRow(int row)
 {
     m_upgradableRows.removeAll(row);
-    if (m_window->currentPage() == MainWindow::PageUpgrade)
+    if (m_state.page() == PageState::Upgrade)
         table()->hideRow(row);
 }
 
@@ -420,10 +470,27 @@ int CatalogPage::rowForWaitingKey(const QString &key)
 {
     for (int i = 0; i < waiting().size(); ++i) {
         if (waiting().at(i).m_icon == key) {
-            m_window->insertAllPackageContent(waiting().at(i));
+            appendRow(waiting().at(i));
             m_table.removeWaitingAt(i);
             return table()->rowCount() - 1;
         }
     }
     return -1;
+}
+
+int CatalogPage::rowOfKey(const QString &key) const
+{
+    return PackageTable::findRow(table(), PackageTable::ColumnKey, key);
+}
+
+void CatalogPage::markIdle(int row)
+{
+    PackageTable::setText(table(), row, PackageTable::ColumnState, ShellTexts::idle());
+}
+
+QString CatalogPage::failedPackage(int row, const QString &key) const
+{
+    if (row < 0)
+        return key;
+    return PackageTable::text(table(), row, PackageTable::ColumnRpm);
 }

@@ -5,28 +5,47 @@
 
 #include <QList>
 #include <QMap>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
-namespace Ui
-{
-class MainWindow;
-}
 class ClientDemon;
-class MainWindow;
+class PageState;
+class QCheckBox;
+class QLabel;
 class QListWidget;
 class QListWidgetItem;
+class QPushButton;
+class QStackedWidget;
 class QTableWidget;
+class QWidget;
 class RowFactory;
+class SearchBox;
 
 // The catalog table, which serves the home page with its categories, the search results and
 // the upgrade page: rows made lazily from the records that wait, hidden and shown, never
 // removed.
-class CatalogPage
+class CatalogPage : public QObject
 {
+    Q_OBJECT
+
 public:
-    CatalogPage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon, const RowFactory &rows);
+    struct Widgets {
+        QStackedWidget *pages; // the window's pages; page is this one's
+        QWidget *page;
+        QStackedWidget *content; // the loading picture or the table
+        QWidget *loading;
+        QWidget *contentPage;
+        QListWidget *categories;
+        QTableWidget *table;
+        QCheckBox *selectAll;
+        QPushButton *batchButton; // "升级所选软件"
+        QLabel *emptyText;
+    };
+
+    CatalogPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+                SearchBox &search, PageState &state);
 
     // The fourteen category items, "全部软件" first; an item's type is its category code.
     static void setUpCategories(QListWidget *list);
@@ -35,14 +54,14 @@ public:
     LazyTable &lazyTable() { return m_table; }
     QTableWidget *table() const { return m_table.table(); }
     const QVector<RpmData> &waiting() const { return m_table.waiting(); }
-    // Rows matching the home page's view, and the rows of upgradable records.
-    QList<int> &matchingRows() { return m_matchingRows; }
-    QList<int> &upgradableRows() { return m_upgradableRows; }
+    bool isShown() const;
+    int categoryRow(QListWidgetItem *item) const;
 
     // Appends a row for the record, checked as "全选" is; returns its index.
     int appendRow(const RpmData &data);
     // The first build: the pending category's item (or item 0) selected, the first batch.
-    void build(int pendingCategory);
+    // Returns the pending category's item, null when none is pending.
+    QListWidgetItem *build(int pendingCategory);
     void loadCatalog();
     void writeFirstBatch();
     // The current category of the list, shown without a search.
@@ -51,12 +70,18 @@ public:
     void showCategory(const QString &itemText);
     // Hides every row and shows the results, rows made for those still waiting.
     void showResults(const QVector<RpmData> &results);
+    void search(const QString &text);
     void rewriteRow(QTableWidget *table, int row, const RpmData &data);
     // The next batch of waiting records that match the category, the search and the page.
     void loadMore();
     // Adds one more waiting record that the search and the page let through.
     void loadOneMore();
+    void scrolled(int value);
     void enter();
+    // The table as the upgrade page shows it: check column, wider columns, no categories.
+    void showUpgradeView();
+    void showLoading();
+    void showContent();
     void updateCategoryCounts();
     // Records without a row wait as the catalog has them now.
     void refreshWaitingRecords();
@@ -67,7 +92,6 @@ public:
     void applyChangedPackages(const QStringList &packages);
     // After a result on a row remembered as stale: the row shows the catalog's record.
     void refreshStaleRow(int row);
-    void forgetStaleRows() { m_staleRows.clear(); }
 
     // Gives the row of a name a new controller for the operation word; a record without a
     // row gets a catalog row.
@@ -75,16 +99,27 @@ public:
     void hideUpgradedRow(int row);
     // Makes a row for the waiting record of a task key; -1 when none waits.
     int rowForWaitingKey(const QString &key);
+    int rowOfKey(const QString &key) const;
+    void markIdle(int row);
+    // What the download manager calls a failed task: the row's package string, else the key.
+    QString failedPackage(int row, const QString &key) const;
+
+signals:
+    // The home view replaces the upgrade view.
+    void homeViewShown();
+    // The loader added a row while the upgrade page is shown.
+    void upgradableRowLoaded();
 
 private:
     int appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable);
     RpmData catalogRecord(const QString &name);
     static RpmData recordFromRow(const QTableWidget *table, int row);
 
-    MainWindow *m_window;
-    Ui::MainWindow *ui;
+    Widgets m_widgets;
     ClientDemon *m_demon;
     const RowFactory &m_rows;
+    SearchBox &m_search;
+    PageState &m_state;
     LazyTable m_table;
     QList<int> m_matchingRows;
     QList<int> m_upgradableRows;

@@ -38,11 +38,11 @@ void DialogPresenter::show(const Message &message)
     m_dialog->exec();
 }
 
-void DialogPresenter::ask(const QString &question, const std::function<void(int)> &onAnswer)
+bool DialogPresenter::confirm(const QString &question)
 {
     comDialog dialog;
     dialog.ui->label_dialog_info->setText(QObject::tr(question.toUtf8().constData()));
     place(&dialog);
-    QObject::connect(&dialog, &comDialog::execOkSignal, m_window, onAnswer);
-    dialog.exec();
+    // OK accepts; cancel, the close button, Escape and the window manager's close reject.
+    return dialog.exec() == QDialog::Accepted;
 }

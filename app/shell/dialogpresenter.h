@@ -4,8 +4,6 @@
 #include <QSharedPointer>
 #include <QString>
 
-#include <functional>
-
 class comDialog;
 class QDialog;
 class QWidget;
@@ -20,8 +18,8 @@ public:
     // The one message dialog: OK only, or cancel only when hideOk. A message that comes
     // while another is open is shown after it.
     void showMessage(const QString &text, bool hideOk = false);
-    // A question in a new dialog with both buttons; its answer reaches onAnswer.
-    void ask(const QString &question, const std::function<void(int)> &onAnswer);
+    // A question in a new dialog with both buttons; true when the user answered OK.
+    bool confirm(const QString &question);
     void place(QDialog *dialog) const;
 
 private:

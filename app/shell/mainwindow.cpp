@@ -1,53 +1,41 @@
 #include "shell/mainwindow.h"
 
 #include "facade/clientdemon.h"
-#include "records/category.h"
-#include "records/paths.h"
-#include "records/quoting.h"
+#include "shell/catalogoperations.h"
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
+#include "shell/helpviewer.h"
 #include "shell/loadinganimation.h"
-#include "shell/operationresults.h"
-#include "shell/operationrouter.h"
+#include "shell/operationcontroller.h"
 #include "shell/packagetable.h"
+#include "shell/pagenavigator.h"
+#include "shell/pagestate.h"
+#include "shell/queueworkers.h"
 #include "shell/rowfactory.h"
 #include "shell/searchbox.h"
 #include "shell/shelltexts.h"
 #include "shell/uninstallpage.h"
 #include "shell/upgradepage.h"
 #include "shell/windowframe.h"
-#include "tasks/datathread.h"
 #include "tasks/installitem.h"
 #include "tasks/loaddialog.h"
 #include "ui_mainwindow.h"
 #include "widgets/iconlabel.h"
 
 #include <QCloseEvent>
-#include <QDebug>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
 
-namespace
-{
-
-const QPoint LoadingPosHome(315, 185);
-const QPoint LoadingPosUpgrade(400, 185);
-
-QString navigationStyle(const char *image, bool selected)
-{
-    return QStringLiteral("background-repeat:no-repeat;background-image: url(:/img/") +
-           QLatin1String(image) +
-           (selected ? QStringLiteral("-select.png)") : QStringLiteral("-unselect.png)"));
-}
-
-} // namespace
+static_assert(int(MainWindow::PageHome) == int(PageState::Home) &&
+                  int(MainWindow::PageUpgrade) == int(PageState::Upgrade) &&
+                  int(MainWindow::PageUninstall) == int(PageState::Uninstall),
+              "the window's page numbers are the pages'");
 
 MainWindow::MainWindow(QWidget *parent)
     : QDialog(parent), ui(new Ui::MainWindow), m_frame(new WindowFrame(this))
 {
     ui->setupUi(this);
-    connect(ui->pushButton, &QPushButton::clicked, this, &MainWindow::on_HelpButton_clicked);
     ui->pushButton->setFocusPolicy(Qt::NoFocus);
 
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint |
@@ -60,15 +48,12 @@ MainWindow::MainWindow(QWidget *parent)
     ui->btn_max->hide();
     ui->pushButton_download->setFocusPolicy(Qt::NoFocus);
 
-    m_busyLock = QSharedPointer<QMutex>::create();
-
     ui->label_allPackage->hide();
     ui->label_delPackage->hide();
     CatalogPage::setUpCategories(ui->listWidget);
 
     ui->stackedWidget->setCurrentWidget(ui->page_allPackage);
     ui->stackedWidget_content->setCurrentWidget(ui->page_loading);
-    setNavigationStyle(PageHome);
     ui->lineEdit_search->setTextMargins(10, 0, 20, 0);
     ui->lineEdit_search->clearFocus();
     ui->label_5->installEventFilter(this);
@@ -78,30 +63,24 @@ MainWindow::MainWindow(QWidget *parent)
     UninstallPage::setUpTable(ui->tableWidget_delete, ui->checkBox_delete);
     ui->listWidget->setCurrentRow(0);
 
+    const QPoint loadingHome = PageNavigator::loadingPosition(PageHome);
     m_loading = new LoadingAnimation(ui->label_4, this);
-    ui->label_4->move(LoadingPosHome);
+    ui->label_4->move(loadingHome);
     ui->label_allPackage->setStyleSheet(ShellTexts::emptyTextStyle());
     ui->label_delPackage->setStyleSheet(ShellTexts::emptyTextStyle());
 
     m_demon = new ClientDemon;
-    m_workers = QueueWorkers::started();
+    m_workers = std::make_unique<QueueWorkers>(QueueWorkers::started());
 
-    m_loading->start(LoadingPosHome);
-    connect(m_loading->timer(), &QTimer::timeout, this, &MainWindow::updatePixmap);
+    m_loading->start(loadingHome);
+    connect(m_loading->timer(), &QTimer::timeout, m_loading, &LoadingAnimation::step);
 
     m_dialogs = std::make_unique<DialogPresenter>(this);
     m_loadDialog = new LoadDialog;
     m_loadDialog->hide();
 
-    m_rows = std::make_unique<RowFactory>(this, m_demon, ui->tableWidget_delete);
-    m_searchBox = std::make_unique<SearchBox>(this, ui, m_demon);
-    m_catalogPage = std::make_unique<CatalogPage>(this, ui, m_demon, *m_rows);
-    m_upgradePage = std::make_unique<UpgradePage>(this, ui, m_demon, *m_catalogPage);
-    m_uninstallPage = std::make_unique<UninstallPage>(this, ui, m_demon, *m_rows);
-    m_router = std::make_unique<OperationRouter>(this, m_workers, m_loadDialog);
-    m_results = std::make_unique<OperationResults>(this);
-
-    connectSignals();
+    createParts();
+    connectParts();
 }
 
 MainWindow::~MainWindow()
@@ -109,17 +88,63 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
-void MainWindow::connectSignals()
+void MainWindow::createParts()
 {
-    connect(ui->lineEdit_search, &QLineEdit::returnPressed, this, &MainWindow::searchPackage);
-    connect(ui->lineEdit_search, &LineEdit::keyOperationSignal, this,
-            &MainWindow::keyOperationSlot);
-    connect(ui->label_5, &Label::mouseRightSignal, this, &MainWindow::mouseRightSlot);
-    connect(ui->listWidget, &QListWidget::itemClicked, this, &MainWindow::goPage);
+    m_help = std::make_unique<HelpViewer>();
+    m_state = std::make_unique<PageState>();
+    m_operations = std::make_unique<OperationController>(*m_workers, m_loadDialog, *m_dialogs);
+    m_rows = std::make_unique<RowFactory>(m_demon, *m_operations, ui->tableWidget_delete);
+    m_searchBox = std::make_unique<SearchBox>(ui->lineEdit_search, ui->label_5, this, *m_loading);
+    m_catalogPage = std::make_unique<CatalogPage>(
+        CatalogPage::Widgets{ui->stackedWidget, ui->page_allPackage, ui->stackedWidget_content,
+                             ui->page_loading, ui->page_content, ui->listWidget,
+                             ui->tableWidget_allPackage, ui->checkBox_update, ui->btn_update_soft,
+                             ui->label_allPackage},
+        m_demon, *m_rows, *m_searchBox, *m_state);
+    m_catalogOperations =
+        std::make_unique<CatalogOperations>(*m_catalogPage, *m_operations, *m_dialogs);
+    m_upgradePage = std::make_unique<UpgradePage>(
+        UpgradePage::Widgets{ui->frame, ui->label_update_info, ui->pushButton_update, ui->btn_num},
+        m_demon, *m_catalogPage, *m_searchBox, *m_state, *m_dialogs, *m_operations);
+    m_uninstallPage = std::make_unique<UninstallPage>(
+        UninstallPage::Widgets{ui->stackedWidget, ui->page_packageDelete, ui->tableWidget_delete,
+                               ui->checkBox_delete, ui->btn_delete_soft, ui->label_delete_info,
+                               ui->label_delPackage},
+        m_demon, *m_rows, *m_searchBox, *m_state, *m_dialogs, *m_operations, *m_catalogPage);
+    m_navigator = std::make_unique<PageNavigator>(
+        PageNavigator::Buttons{ui->btn_allPackage, ui->btn_packageUpdate, ui->btn_packageDelete},
+        *m_state, *m_searchBox, *m_loading, m_demon, *m_catalogPage, *m_upgradePage,
+        *m_uninstallPage, *m_dialogs, m_loadDialog);
+    m_navigator->setNavigationStyle(PageHome);
+}
 
-    connect(m_demon, &ClientDemon::recvUpdateAppSignal, this, &MainWindow::getUpdateNum);
-    connect(m_demon, &ClientDemon::updateAppVersion, this, &MainWindow::updateAppSlot);
-    connect(m_demon, &ClientDemon::updateEnd, this, &MainWindow::updateEndSlot);
+void MainWindow::connectParts()
+{
+    SearchBox *search = m_searchBox.get();
+    CatalogPage *catalog = m_catalogPage.get();
+    CatalogOperations *catalogOperations = m_catalogOperations.get();
+    UpgradePage *upgrade = m_upgradePage.get();
+    UninstallPage *uninstall = m_uninstallPage.get();
+    PageNavigator *navigator = m_navigator.get();
+    OperationController *operations = m_operations.get();
+
+    // The title bar's help button has no slot of its name.
+    connect(ui->pushButton, &QPushButton::clicked, this, [this] { m_help->open(); });
+
+    // The search box and the navigation.
+    connect(ui->lineEdit_search, &QLineEdit::returnPressed, search, &SearchBox::run);
+    connect(ui->lineEdit_search, &LineEdit::keyOperationSignal, search, &SearchBox::keyPressed);
+    connect(ui->label_5, &Label::mouseRightSignal, search, &SearchBox::showContextMenu);
+    // The catalog table first: it is shown again whichever page searches.
+    connect(search, &SearchBox::searchRequested, catalog, &CatalogPage::search);
+    connect(search, &SearchBox::searchRequested, uninstall, &UninstallPage::search);
+    connect(ui->listWidget, &QListWidget::itemClicked, catalog,
+            [navigator](QListWidgetItem *item) { navigator->showCategoryItem(item); });
+
+    // The catalog from the facade.
+    connect(m_demon, &ClientDemon::recvUpdateAppSignal, catalog,
+            [navigator] { navigator->catalogArrived(); });
+    connect(m_demon, &ClientDemon::updateAppVersion, catalog, &CatalogPage::applyChangedPackages);
     // Icons come beside the catalog: rows drawn before theirs arrived draw it now.
     connect(m_demon, &ClientDemon::iconsFetched, this, [this] {
         IconLabel::imagesChanged();
@@ -127,27 +152,101 @@ void MainWindow::connectSignals()
         ui->tableWidget_delete->viewport()->update();
     });
 
-    for (QueueWorker *worker : m_workers.all())
-        connect(worker, &QueueWorker::taskEnded, this, &MainWindow::openSoft);
+    // The tables.
+    connect(ui->tableWidget_allPackage, &QTableWidget::cellClicked, upgrade,
+            &UpgradePage::cellClicked);
+    connect(ui->tableWidget_allPackage, &QTableWidget::itemChanged, upgrade,
+            &UpgradePage::checkItemChanged);
+    connect(ui->tableWidget_delete, &QTableWidget::itemChanged, uninstall,
+            &UninstallPage::checkItemChanged);
+    connect(ui->tableWidget_allPackage->verticalScrollBar(), &QScrollBar::valueChanged, catalog,
+            &CatalogPage::scrolled);
+    connect(ui->tableWidget_delete->verticalScrollBar(), &QScrollBar::valueChanged, uninstall,
+            &UninstallPage::scrolled);
+
+    // Between the pages.
+    connect(catalog, &CatalogPage::homeViewShown, upgrade, &UpgradePage::hideHeader);
+    connect(catalog, &CatalogPage::upgradableRowLoaded, upgrade, &UpgradePage::countRowAdded);
+    connect(catalogOperations, &CatalogOperations::upgradeRefused, upgrade,
+            &UpgradePage::forgetPending);
+    connect(catalogOperations, &CatalogOperations::installed, uninstall,
+            &UninstallPage::packageInstalled);
+    connect(upgrade, &UpgradePage::upgraded, uninstall, &UninstallPage::refreshRow);
+    // The catalog rows first, then the count: as the catalog has the package now.
+    connect(uninstall, &UninstallPage::uninstalled, catalogOperations,
+            &CatalogOperations::packageUninstalled);
+    connect(uninstall, &UninstallPage::uninstalled, upgrade, &UpgradePage::refreshCount);
+
+    // Package operations: the rows and the workers report to the controller, the controller to
+    // the pages.
+    for (QueueWorker *worker : m_workers->all())
+        connect(worker, &QueueWorker::taskEnded, operations, &OperationController::taskEnded);
     // The download phases of the two workers that install what they fetched.
-    connect(quickInstallWorker(), &QuitInstallThread::downloadExecEnd, this,
-            &MainWindow::downloadEndSlot);
-    connect(upgradeWorker(), &UpdateRpmThread::downloadExecEnd, this, &MainWindow::downloadEndSlot);
+    connect(m_workers->quickInstall, &QuitInstallThread::downloadExecEnd, operations,
+            &OperationController::downloadPhaseEnded);
+    connect(m_workers->upgrade, &UpdateRpmThread::downloadExecEnd, operations,
+            &OperationController::downloadPhaseEnded);
+    // A row reads the answer to its request back, so the calls are direct.
+    connect(operations, &OperationController::catalogTaskRequested, catalogOperations,
+            &CatalogOperations::request, Qt::DirectConnection);
+    connect(operations, &OperationController::uninstallRequested, uninstall,
+            &UninstallPage::request, Qt::DirectConnection);
+    connect(operations, &OperationController::taskStarted, catalogOperations,
+            &CatalogOperations::taskStarted);
+    connect(operations, &OperationController::taskStarted, uninstall, &UninstallPage::taskStarted);
+    // The catalog keeps its scroll position for every result, before any page acts on one.
+    connect(operations, &OperationController::taskFinished, catalogOperations,
+            &CatalogOperations::taskFinished);
+    connect(operations, &OperationController::taskFinished, upgrade, &UpgradePage::taskFinished);
+    connect(operations, &OperationController::taskFinished, uninstall,
+            &UninstallPage::taskFinished);
+    connect(operations, &OperationController::downloadFinished, catalogOperations,
+            &CatalogOperations::downloadFinished);
+    connect(operations, &OperationController::taskCancelled, upgrade, &UpgradePage::taskCancelled);
+    connect(m_loadDialog, &LoadDialog::cancelDownLoadSignal, catalogOperations,
+            &CatalogOperations::cancelFromManager);
+    connect(m_loadDialog, &LoadDialog::reDownLoadSignal, catalogOperations,
+            &CatalogOperations::restart);
+}
 
-    connect(m_loadDialog, &LoadDialog::cancelDownLoadSignal, this,
-            &MainWindow::loadDialogCancelSlot);
-    connect(m_loadDialog, &LoadDialog::reDownLoadSignal, this, &MainWindow::reDownLoadSlot);
+GetAuthThread *MainWindow::uninstallWorker() const
+{
+    return m_workers->uninstall;
+}
 
-    connect(ui->tableWidget_allPackage, &QTableWidget::cellClicked, this,
-            &MainWindow::allPackageChangedSlot);
-    connect(ui->tableWidget_allPackage, &QTableWidget::itemChanged, this,
-            &MainWindow::allPackageItemClickedSlot);
-    connect(ui->tableWidget_delete, &QTableWidget::itemChanged, this,
-            &MainWindow::delPackageItemClickedSlot);
-    connect(ui->tableWidget_allPackage->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            &MainWindow::allPackageScrollChangedSlot);
-    connect(ui->tableWidget_delete->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            &MainWindow::delPackageScrollChangedSlot);
+QuitInstallThread *MainWindow::quickInstallWorker() const
+{
+    return m_workers->quickInstall;
+}
+
+DownloadThread *MainWindow::downloadWorker() const
+{
+    return m_workers->download;
+}
+
+UpdateRpmThread *MainWindow::upgradeWorker() const
+{
+    return m_workers->upgrade;
+}
+
+InstallRpmThread *MainWindow::installWorker() const
+{
+    return m_workers->install;
+}
+
+const QVector<RpmData> &MainWindow::waitingCatalogRecords() const
+{
+    return m_catalogPage->waiting();
+}
+
+const QVector<RpmData> &MainWindow::waitingInstalledRecords() const
+{
+    return m_uninstallPage->waiting();
+}
+
+int MainWindow::currentPage() const
+{
+    return m_state->page();
 }
 
 bool MainWindow::isLoading() const
@@ -157,66 +256,20 @@ bool MainWindow::isLoading() const
 
 InstallItem *MainWindow::controllerAt(QTableWidget *table, int row) const
 {
-    if (row < 0 || row >= table->rowCount())
-        return nullptr;
-    return qobject_cast<InstallItem *>(table->cellWidget(row, PackageTable::ColumnOperation));
+    return RowFactory::controllerAt(table, row);
 }
 
-void MainWindow::askToUninstall(const QString &question)
+void MainWindow::showMessage(const QString &text, bool hideOk)
 {
-    m_dialogs->ask(question, [this](int answer) { execUninstallSlot(answer); });
-}
-
-void MainWindow::setNavigationStyle(int page)
-{
-    ui->btn_allPackage->setStyleSheet(navigationStyle("shouye", page == PageHome));
-    ui->btn_packageUpdate->setStyleSheet(navigationStyle("shengji", page == PageUpgrade));
-    ui->btn_packageDelete->setStyleSheet(navigationStyle("xiezai", page == PageUninstall));
-}
-
-void MainWindow::leavePage(int page)
-{
-    m_searchBox->saveFor(m_page);
-    m_page = page;
-    setNavigationStyle(page);
-}
-
-void MainWindow::on_btn_allPackage_clicked()
-{
-    if (isLoading()) {
-        emptySearchBox();
-        return;
-    }
-    leavePage(PageHome);
-    m_catalogPage->enter();
-}
-
-void MainWindow::on_btn_packageUpdate_clicked()
-{
-    if (isLoading()) {
-        emptySearchBox();
-        return;
-    }
-    leavePage(PageUpgrade);
-    m_upgradePage->enter();
-}
-
-void MainWindow::on_btn_packageDelete_clicked()
-{
-    qDebug() << "*********************  on_btn_packageDelete_clicked()";
-    emptySearchBox();
-    on_btn_search_clicked();
-    if (isLoading())
-        return;
-    leavePage(PageUninstall);
-    m_uninstallPage->enter();
+    m_dialogs->showMessage(text, hideOk);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The close button, the window manager and the end of a session all meet this guard: yum
     // or rpm cut off halfway leaves a package half installed.
-    if (m_router->operationShown({ui->tableWidget_allPackage, ui->tableWidget_delete})) {
+    if (RowFactory::showsOperation(ui->tableWidget_allPackage) ||
+        RowFactory::showsOperation(ui->tableWidget_delete)) {
         showMessage(QStringLiteral("目前还有程序正在操作，\n请勿关闭！"));
         event->ignore();
         return;
@@ -224,34 +277,16 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void MainWindow::on_HelpButton_clicked()
+void MainWindow::paintEvent(QPaintEvent *)
 {
-    if (m_helpThread && !m_helpThread->isFinished())
-        return;
-    delete m_helpThread;
-    m_helpThread = new DataThread(Quoting::shell(Paths::pdfViewer()) + QLatin1Char(' ') +
-                                  Quoting::shell(Paths::helpDocument()));
-    m_helpThread->start();
-}
-
-void MainWindow::on_pushButton_download_clicked()
-{
-    if (isLoading())
-        return;
-    m_dialogs->place(m_loadDialog);
-    m_loadDialog->exec();
-}
-
-void MainWindow::updatePixmap()
-{
-    m_loading->step();
+    m_frame->paint();
 }
 
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
     m_frame->mousePressed(event);
     if (!ui->lineEdit_search->text().isEmpty())
-        emptySearchBox();
+        m_searchBox->empty();
     QDialog::mousePressEvent(event);
 }
 
@@ -280,67 +315,242 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void MainWindow::goPage(QListWidgetItem *item)
-{
-    if (isLoading()) {
-        if (item)
-            m_pendingCategory = ui->listWidget->row(item);
-        return;
-    }
-    m_catalogPage->showCurrentCategory();
-}
+// The documented interface: one-line forwarders. Nothing inside app/shell calls them; the form
+// connects the on_… slots by name, and tests and the documented interface use the rest.
 
+int MainWindow::insertAllPackageContent(RpmData data)
+{
+    return m_catalogPage->appendRow(data);
+}
+void MainWindow::initTableAllPackage()
+{
+    m_navigator->buildCatalog();
+}
+void MainWindow::getAllPackage()
+{
+    m_catalogPage->loadCatalog();
+}
+// The records come from the waiting list, which is what every caller passes.
+void MainWindow::writeAllPackageTable(QVector<RpmData>)
+{
+    m_catalogPage->writeFirstBatch();
+}
+void MainWindow::getTypePackage(QTableWidget *, QString text)
+{
+    m_catalogPage->showCategory(text);
+}
+void MainWindow::searchAllTable(QVector<RpmData> results)
+{
+    m_catalogPage->showResults(results);
+}
 void MainWindow::modifyTypeTableContent(RpmData data, int row)
 {
-    m_catalogPage->rewriteRow(m_currentTable ? m_currentTable : ui->tableWidget_allPackage, row,
-                              data);
+    m_catalogPage->rewriteRow(
+        m_state->currentTable() ? m_state->currentTable() : ui->tableWidget_allPackage, row, data);
+}
+void MainWindow::loadAllPackageNewData()
+{
+    m_catalogPage->loadMore();
+}
+QString MainWindow::star_decide(int stars)
+{
+    return PackageTable::starText(stars);
+}
+QString MainWindow::changeRpmSize(QString size)
+{
+    return PackageTable::sizeText(size);
+}
+void MainWindow::insertAllandTypeConent(QString name, QTableWidget *table, QString oper)
+{
+    m_catalogPage->setRowOperation(table, name, oper);
+}
+void MainWindow::loadUpdatePackageFromData()
+{
+    m_catalogPage->loadOneMore();
+}
+void MainWindow::getUpdatePackage()
+{
+    m_upgradePage->loadList();
+}
+void MainWindow::initTableUpdatePackage()
+{
+    m_upgradePage->loadList();
+}
+void MainWindow::getDeletePackage()
+{
+    m_uninstallPage->build();
+}
+void MainWindow::writeDeletePackageTable(QVector<RpmData>)
+{
+    m_uninstallPage->writeFirstBatch();
+}
+int MainWindow::insertDeleteContent(QString name, QTableWidget *table)
+{
+    return m_uninstallPage->appendRow(name, table);
+}
+void MainWindow::loadDelPackageNewData()
+{
+    m_uninstallPage->loadMore();
+}
+void MainWindow::searchDeleteTable(QVector<RpmData> results)
+{
+    m_uninstallPage->showResults(results);
+}
+void MainWindow::modifyDeleteTableWidget(QString name, QString)
+{
+    m_uninstallPage->refreshRow(name);
 }
 
+void MainWindow::on_btn_allPackage_clicked()
+{
+    m_navigator->showHome();
+}
+void MainWindow::on_btn_packageUpdate_clicked()
+{
+    m_navigator->showUpgrade();
+}
+void MainWindow::on_btn_packageDelete_clicked()
+{
+    m_navigator->showUninstall();
+}
+void MainWindow::goPage(QListWidgetItem *item)
+{
+    m_navigator->showCategoryItem(item);
+}
+void MainWindow::getUpdateNum(int)
+{
+    m_navigator->catalogArrived();
+}
+void MainWindow::updateAppSlot(QStringList packages)
+{
+    m_catalogPage->applyChangedPackages(packages);
+}
+void MainWindow::updateEndSlot(int) {}
+void MainWindow::on_btn_close_clicked()
+{
+    close();
+}
+void MainWindow::reject() {}
+void MainWindow::on_btn_min_clicked()
+{
+    showMinimized();
+}
+void MainWindow::on_btn_max_clicked()
+{
+    showMaximized();
+}
+void MainWindow::on_HelpButton_clicked()
+{
+    m_help->open();
+}
+void MainWindow::on_pushButton_download_clicked()
+{
+    m_navigator->showDownloadManager();
+}
+void MainWindow::updatePixmap()
+{
+    m_loading->step();
+}
+void MainWindow::mouseRightSlot(int x, int y)
+{
+    m_searchBox->showContextMenu(x, y);
+}
+void MainWindow::searchPackage()
+{
+    m_searchBox->run();
+}
+void MainWindow::on_btn_search_clicked()
+{
+    m_searchBox->run();
+}
+void MainWindow::keyOperationSlot()
+{
+    m_searchBox->keyPressed();
+}
+void MainWindow::on_lineEdit_search_textEdited(QString text)
+{
+    m_searchBox->textEdited(text);
+}
 void MainWindow::allPackageScrollChangedSlot(int value)
 {
-    m_catalogPage->lazyTable().scrolled(value, [this] { loadAllPackageNewData(); });
+    m_catalogPage->scrolled(value);
 }
-
-void MainWindow::getUpdateNum(int value)
+void MainWindow::allPackageChangedSlot(int row, int column)
 {
-    Q_UNUSED(value);
-    qDebug() << "**********************  getUpdateNum";
-    m_catalogPage->updateCategoryCounts();
-    m_upgradePage->showBadge(m_demon->selectSoftware(1, QString(), QString()).size());
-    if (!m_catalogPage->lazyTable().isBuilt()) {
-        initTableAllPackage();
-        m_catalogPage->lazyTable().setBuilt();
-    } else {
-        // Rows are made only from waiting records: without this, software the server pushed
-        // after the first build would never get a row, and a package changed or removed
-        // meanwhile would come back as it was.
-        m_catalogPage->refreshWaitingRecords();
-    }
-    ui->stackedWidget->setCurrentWidget(ui->page_allPackage);
-    ui->stackedWidget_content->setCurrentWidget(ui->page_content);
-    m_loading->stop();
-    qDebug() << "refresh... m_page" << m_page;
-    if (m_page == PageHome)
-        on_btn_allPackage_clicked();
-    else if (m_page == PageUpgrade)
-        on_btn_packageUpdate_clicked();
-    else
-        on_btn_packageDelete_clicked();
+    m_upgradePage->cellClicked(row, column);
 }
-
+void MainWindow::allPackageItemClickedSlot(QTableWidgetItem *item)
+{
+    m_upgradePage->checkItemChanged(item);
+}
+void MainWindow::on_checkBox_update_clicked()
+{
+    m_upgradePage->selectAllClicked();
+}
+void MainWindow::on_btn_update_soft_clicked()
+{
+    m_upgradePage->upgradeSelected();
+}
+void MainWindow::execUpdateSlot()
+{
+    m_upgradePage->runBatch();
+}
 void MainWindow::on_pushButton_update_clicked()
 {
-    m_loading->start(m_page == PageUpgrade ? LoadingPosUpgrade : LoadingPosHome);
-    ui->stackedWidget_content->setCurrentWidget(ui->page_loading);
-    m_demon->updateData();
+    m_navigator->reloadCatalog();
 }
-
+void MainWindow::on_btn_update_down_clicked() {}
 void MainWindow::delPackageScrollChangedSlot(int value)
 {
-    m_uninstallPage->lazyTable().scrolled(value, [this] { loadDelPackageNewData(); });
+    m_uninstallPage->scrolled(value);
 }
-
+void MainWindow::delPackageItemClickedSlot(QTableWidgetItem *item)
+{
+    m_uninstallPage->checkItemChanged(item);
+}
+void MainWindow::on_checkBox_delete_clicked()
+{
+    m_uninstallPage->selectAllClicked();
+}
+void MainWindow::on_btn_delete_soft_clicked()
+{
+    m_uninstallPage->uninstallSelected();
+}
+void MainWindow::execUninstallSlot(int result)
+{
+    m_uninstallPage->confirmationAnswered(result);
+}
+void MainWindow::on_btn_delete_down_clicked() {}
+void MainWindow::openSoft(QString oper, int res, QString third, QString key)
+{
+    m_operations->taskEnded(oper, res, third, key);
+}
+void MainWindow::downloadEndSlot(QString oper, int res, QString third, QString key)
+{
+    m_operations->downloadPhaseEnded(oper, res, third, key);
+}
+void MainWindow::startExecSlot(QString oper)
+{
+    m_operations->taskStarting(oper);
+}
+bool MainWindow::isRunningSlot(int row, QTableWidget *table, QString oper, QString rpm,
+                               bool mayProceed)
+{
+    return m_operations->request(row, table, oper, rpm, mayProceed);
+}
+void MainWindow::cancelDownLoadSlot(QString key)
+{
+    m_operations->cancel(key);
+}
 void MainWindow::progressSlot(QString key, int percent)
 {
-    m_loadDialog->progressSlot(key, percent);
+    m_operations->progress(key, percent);
+}
+void MainWindow::loadDialogCancelSlot(int row, QString oper, QString key)
+{
+    m_catalogOperations->cancelFromManager(row, oper, key);
+}
+void MainWindow::reDownLoadSlot(int row, QString key, QString oper)
+{
+    m_catalogOperations->restart(row, key, oper);
 }

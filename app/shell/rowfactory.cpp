@@ -1,15 +1,17 @@
 #include "shell/rowfactory.h"
 
 #include "records/operationword.h"
-#include "shell/mainwindow.h"
+#include "shell/operationcontroller.h"
 #include "shell/packagetable.h"
+#include "shell/shelltexts.h"
 #include "tasks/installitem.h"
 
 #include <QSignalBlocker>
 #include <QTableWidget>
 
-RowFactory::RowFactory(MainWindow *window, ClientDemon *demon, QTableWidget *uninstallTable)
-    : m_window(window), m_demon(demon), m_uninstallTable(uninstallTable)
+RowFactory::RowFactory(ClientDemon *demon, OperationController &operations,
+                       QTableWidget *uninstallTable)
+    : m_demon(demon), m_operations(operations), m_uninstallTable(uninstallTable)
 {
 }
 
@@ -17,14 +19,17 @@ InstallItem *RowFactory::createController(const RpmData &data, const QStringList
                                           const QString &text, int row, QTableWidget *table) const
 {
     auto *item = new InstallItem(m_demon, data, choices, text, row, table);
-    QObject::connect(item, &InstallItem::execTaskSignal, m_window, &MainWindow::openSoft);
-    QObject::connect(item, &InstallItem::startExecSignal, m_window, &MainWindow::startExecSlot);
+    QObject::connect(item, &InstallItem::execTaskSignal, &m_operations,
+                     &OperationController::taskEnded);
+    QObject::connect(item, &InstallItem::startExecSignal, &m_operations,
+                     &OperationController::taskStarting);
     // The controller reads the answer back, so the call must be direct.
-    QObject::connect(item, &InstallItem::isRunningSignal, m_window, &MainWindow::isRunningSlot,
-                     Qt::DirectConnection);
-    QObject::connect(item, &InstallItem::cancelDownLoadSignal, m_window,
-                     &MainWindow::cancelDownLoadSlot);
-    QObject::connect(item, &InstallItem::progressSignal, m_window, &MainWindow::progressSlot);
+    QObject::connect(item, &InstallItem::isRunningSignal, &m_operations,
+                     &OperationController::request, Qt::DirectConnection);
+    QObject::connect(item, &InstallItem::cancelDownLoadSignal, &m_operations,
+                     &OperationController::cancel);
+    QObject::connect(item, &InstallItem::progressSignal, &m_operations,
+                     &OperationController::progress);
     return item;
 }
 
@@ -71,4 +76,24 @@ int RowFactory::appendRow(QTableWidget *table, const RpmData &data, bool checked
 void RowFactory::rewriteRow(QTableWidget *table, int row, const RpmData &data) const
 {
     PackageTable::fillRow(table, row, data, controllerFor(data, row, table));
+}
+
+InstallItem *RowFactory::controllerAt(const QTableWidget *table, int row)
+{
+    if (row < 0 || row >= table->rowCount())
+        return nullptr;
+    return qobject_cast<InstallItem *>(table->cellWidget(row, PackageTable::ColumnOperation));
+}
+
+bool RowFactory::showsOperation(QTableWidget *table)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (PackageTable::text(table, row, PackageTable::ColumnState) != ShellTexts::busy())
+            continue;
+        InstallItem *item = controllerAt(table, row);
+        if (item && item->isBusy() && item->isShowingWork())
+            return true;
+        PackageTable::setText(table, row, PackageTable::ColumnState, ShellTexts::idle());
+    }
+    return false;
 }

@@ -7,15 +7,16 @@
 
 class ClientDemon;
 class InstallItem;
-class MainWindow;
+class OperationController;
 class QTableWidget;
 
 // Makes the rows of both package tables and the controllers in their operation cells, each
-// controller connected to the window by the same five connections.
+// controller connected to the operation controller by the same five connections; finds a
+// row's controller again.
 class RowFactory
 {
 public:
-    RowFactory(MainWindow *window, ClientDemon *demon, QTableWidget *uninstallTable);
+    RowFactory(ClientDemon *demon, OperationController &operations, QTableWidget *uninstallTable);
 
     // A controller offering choices (a selector) or one button word.
     InstallItem *createController(const RpmData &data, const QStringList &choices,
@@ -31,8 +32,14 @@ public:
     // Cells 2..12 of an existing row anew, with a new controller.
     void rewriteRow(QTableWidget *table, int row, const RpmData &data) const;
 
+    // The controller in a row's operation cell; null for a row out of range or without one.
+    static InstallItem *controllerAt(const QTableWidget *table, int row);
+    // True when a row of the table shows an operation at work; rows marked busy that show
+    // none are marked idle again on the way.
+    static bool showsOperation(QTableWidget *table);
+
 private:
-    MainWindow *m_window;
     ClientDemon *m_demon;
+    OperationController &m_operations;
     QTableWidget *m_uninstallTable;
 };

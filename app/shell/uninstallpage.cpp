@@ -1,17 +1,27 @@
 #include "shell/uninstallpage.h"
 
 #include "facade/clientdemon.h"
+#include "records/operationword.h"
+#include "records/operinfo.h"
 #include "records/paths.h"
-#include "shell/mainwindow.h"
+#include "shell/catalogpage.h"
+#include "shell/dialogpresenter.h"
+#include "shell/operationcontroller.h"
 #include "shell/packagetable.h"
+#include "shell/pagestate.h"
 #include "shell/rowfactory.h"
+#include "shell/searchbox.h"
 #include "shell/shelltexts.h"
 #include "tasks/installitem.h"
-#include "ui_mainwindow.h"
 
+#include <QCheckBox>
 #include <QDebug>
+#include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QSet>
+#include <QStackedWidget>
+#include <QTableWidget>
 
 namespace
 {
@@ -23,10 +33,12 @@ constexpr int ResultRows = 15;
 
 } // namespace
 
-UninstallPage::UninstallPage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon,
-                             const RowFactory &rows)
-    : m_window(window), ui(ui), m_demon(demon), m_rows(rows), m_removalQuestion(demon),
-      m_table(ui->tableWidget_delete, ui->checkBox_delete,
+UninstallPage::UninstallPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+                             SearchBox &search, PageState &state, DialogPresenter &dialogs,
+                             OperationController &operations, const CatalogPage &catalog)
+    : m_widgets(widgets), m_demon(demon), m_rows(rows), m_search(search), m_state(state),
+      m_dialogs(dialogs), m_operations(operations), m_catalog(catalog), m_removalQuestion(demon),
+      m_table(widgets.table, widgets.selectAll,
               "***********delPackageScrollChangedSlot***************value=%d,m_delPackage_max=%d,"
               "del_data.size=%d")
 {
@@ -48,22 +60,27 @@ void UninstallPage::setUpTable(QTableWidget *table, QCheckBox *selectAll)
 void UninstallPage::showInstalledCount(int count)
 {
     m_installedTotal = count;
-    ui->label_delete_info->setText(QStringLiteral("总共") + QString::number(count) +
-                                   QStringLiteral("款软件可卸载"));
+    m_widgets.countLine->setText(QStringLiteral("总共") + QString::number(count) +
+                                 QStringLiteral("款软件可卸载"));
+}
+
+bool UninstallPage::isShown() const
+{
+    return m_widgets.pages->currentWidget() == m_widgets.page;
 }
 
 void UninstallPage::enter()
 {
-    ui->stackedWidget->setCurrentWidget(ui->page_packageDelete);
-    m_window->emptySearchBox();
-    m_window->on_btn_search_clicked();
+    m_widgets.pages->setCurrentWidget(m_widgets.page);
+    m_search.empty();
+    m_search.run();
 
     QTableWidget *widget = table();
-    m_window->setCurrentTable(widget);
+    m_state.setCurrentTable(widget);
     const QVector<RpmData> list = m_demon->selectSoftware(2, QString(), QString());
     showInstalledCount(list.size());
     if (!m_table.isBuilt()) {
-        m_window->getDeletePackage();
+        build();
         m_table.setBuilt();
     }
     qDebug() << "*************btn_packageDelete************* " << list.size();
@@ -90,6 +107,27 @@ void UninstallPage::enter()
     m_table.clearScrollRestore();
 }
 
+void UninstallPage::search(const QString &text)
+{
+    if (!isShown())
+        return;
+    m_state.setCurrentTable(table());
+    const QVector<RpmData> results = m_demon->selectSoftware(2, QString(), text);
+    const bool found = !results.isEmpty();
+    if (!found)
+        m_widgets.emptyText->setText(ShellTexts::noResult());
+    m_widgets.emptyText->setVisible(!found);
+    table()->setVisible(found);
+    m_widgets.selectAll->setVisible(found);
+    m_widgets.batchButton->setVisible(found);
+    showResults(results);
+}
+
+void UninstallPage::scrolled(int value)
+{
+    m_table.scrolled(value, [this] { loadMore(); });
+}
+
 void UninstallPage::loadAllWaiting()
 {
     // Every waiting name's catalog record, read at once rather than row by row.
@@ -100,7 +138,7 @@ void UninstallPage::loadAllWaiting()
     // Everything that waits becomes a row now, batch by batch as the scroll loader does.
     while (!waiting().isEmpty()) {
         const int before = waiting().size();
-        m_window->loadDelPackageNewData();
+        loadMore();
         if (waiting().size() == before)
             break;
     }
@@ -113,7 +151,7 @@ void UninstallPage::build()
     table()->clearContents();
     m_table.setWaiting(m_demon->selectSoftware(2, QString(), QString()));
     showInstalledCount(waiting().size());
-    m_window->writeDeletePackageTable(waiting());
+    writeFirstBatch();
 }
 
 void UninstallPage::writeFirstBatch()
@@ -131,7 +169,7 @@ void UninstallPage::writeFirstBatch()
 int UninstallPage::appendRow(const QString &name, QTableWidget *widget)
 {
     qDebug() << "inserDeleteContent " << name;
-    const bool checked = m_selectAll || ui->checkBox_delete->checkState() == Qt::Checked;
+    const bool checked = m_selectAll || m_widgets.selectAll->checkState() == Qt::Checked;
     const auto prefetched = m_prefetched.constFind(name);
     const RpmData record =
         prefetched != m_prefetched.cend() ? *prefetched : m_demon->selectNameSoftware(0, name);
@@ -143,7 +181,7 @@ int UninstallPage::appendRow(const QString &name, QTableWidget *widget)
 void UninstallPage::loadMore()
 {
     m_table.keepScrollPosition();
-    const QString text = ui->lineEdit_search->text();
+    const QString text = m_search.text();
     int added = 0;
     LazyTable::Taking taking(m_table);
     for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
@@ -151,7 +189,7 @@ void UninstallPage::loadMore()
         if (!text.isEmpty() && !name.contains(text))
             continue;
         // A name the catalog no longer knows leaves the waiting list without a row.
-        if (m_window->insertDeleteContent(name, table()) >= 0)
+        if (appendRow(name, table()) >= 0)
             ++added;
         taking.take(i);
     }
@@ -177,7 +215,7 @@ void UninstallPage::showResults(const QVector<RpmData> &results)
             if (index < 0)
                 break;
             nextWaiting = index + 1;
-            const int added = m_window->insertDeleteContent(record.m_name, widget);
+            const int added = appendRow(record.m_name, widget);
             taking.take(index);
             if (added < 0)
                 break;
@@ -203,7 +241,7 @@ void UninstallPage::refreshRow(const QString &name)
             }
         }
     }
-    m_window->insertDeleteContent(name, widget);
+    appendRow(name, widget);
 }
 
 void UninstallPage::selectAllClicked()
@@ -219,17 +257,16 @@ void UninstallPage::checkItemChanged(QTableWidgetItem *item)
 void UninstallPage::uninstallSelected()
 {
     if (!m_pending.isEmpty()) {
-        m_window->showMessage(QStringLiteral("正在执行卸载软件！"));
+        m_dialogs.showMessage(QStringLiteral("正在执行卸载软件！"));
         return;
     }
     QTableWidget *widget = table();
     for (int row = widget->rowCount() - 1; row >= 0; --row)
         if (PackageTable::isChecked(widget, row))
             m_pending.append(PackageTable::text(widget, row, PackageTable::ColumnRpm));
-    qDebug() << "************ uninstall*************all_data size="
-             << m_window->waitingCatalogRecords().size();
+    qDebug() << "************ uninstall*************all_data size=" << m_catalog.waiting().size();
     if (m_pending.isEmpty()) {
-        m_window->showMessage(QStringLiteral("请选择卸载的软件！"));
+        m_dialogs.showMessage(QStringLiteral("请选择卸载的软件！"));
         return;
     }
     // "全选" confirms the packages without rows as well.
@@ -237,25 +274,20 @@ void UninstallPage::uninstallSelected()
     if (m_selectAll)
         for (const RpmData &record : qAsConst(waiting()))
             confirmed.append(record.m_rpm);
-    m_question = Question::Batch;
-    m_window->askToUninstall(
+    const bool yes = m_dialogs.confirm(
         m_removalQuestion.text(QStringLiteral("确定要卸载所有已勾选软件吗？"), confirmed, true));
-    m_question = Question::None;
+    confirmationAnswered(yes ? 1 : 0);
 }
 
 void UninstallPage::confirmationAnswered(int result)
 {
-    if (m_question == Question::Single) {
-        m_singleAnswer = result;
-        return;
-    }
     if (result == 0) {
         m_pending.clear();
         m_selectAll = false;
         return;
     }
     qDebug() << "************ exec uninstall*************all_data size="
-             << m_window->waitingCatalogRecords().size() << (m_selectAll ? "true" : "false");
+             << m_catalog.waiting().size() << (m_selectAll ? "true" : "false");
     if (m_selectAll && !waiting().isEmpty()) {
         // Selected by "全选" as much as the rows on screen: confirmed with them.
         for (const RpmData &record : qAsConst(waiting()))
@@ -280,7 +312,7 @@ void UninstallPage::dispatchBatch()
                (PackageTable::text(widget, row, PackageTable::ColumnState) != ShellTexts::idle() ||
                 PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm))
             --row;
-        QPointer<InstallItem> item = m_window->controllerAt(widget, row);
+        QPointer<InstallItem> item = RowFactory::controllerAt(widget, row);
         if (!item) {
             undispatched << rpm;
             continue;
@@ -304,12 +336,8 @@ int UninstallPage::acceptRequest(int row, const QString &rpm)
     if (!confirmed) {
         m_selectAll = false;
         qDebug() << "******* dialog->exec() == QDialog::Accepted    delete_soft = ";
-        m_question = Question::Single;
-        m_singleAnswer = 0;
-        m_window->askToUninstall(
-            m_removalQuestion.text(QStringLiteral("确定要卸载吗？"), {rpm}, false));
-        m_question = Question::None;
-        if (m_singleAnswer != 1)
+        if (!m_dialogs.confirm(
+                m_removalQuestion.text(QStringLiteral("确定要卸载吗？"), {rpm}, false)))
             return -1;
     }
     qDebug() << "[oper==卸载] delete_soft =" << (confirmed ? "true" : "false") << m_pending.size();
@@ -342,4 +370,74 @@ bool UninstallPage::uninstallFinished(const QString &rpm)
 void UninstallPage::selectAllFollowsRows()
 {
     m_table.setSelectAllState(m_table.selectionState(false, Qt::Checked));
+}
+
+bool UninstallPage::request(int row, const QString &rpm, bool mayProceed)
+{
+    m_table.keepScrollPosition();
+    const int target = acceptRequest(row, rpm);
+    if (target < 0)
+        return false;
+    QTableWidget *widget = table();
+    const OperInfo task{OperationWord::uninstall(),
+                        PackageTable::text(widget, target, PackageTable::ColumnType),
+                        PackageTable::text(widget, target, PackageTable::ColumnRpm),
+                        PackageTable::text(widget, target, PackageTable::ColumnKey)};
+    const QString name = PackageTable::text(widget, target, PackageTable::ColumnDisplayName);
+
+    if (!mayProceed) {
+        // Before the message: rows may be removed while it is open.
+        dropFromBatch(task.m_rpmname);
+        PackageTable::setText(widget, target, PackageTable::ColumnState, ShellTexts::idle());
+        m_dialogs.showMessage(name + QStringLiteral("正在运行！"), true);
+        return false;
+    }
+    PackageTable::setText(widget, target, PackageTable::ColumnState, ShellTexts::busy());
+    m_operations.submitUninstall(task);
+    return true;
+}
+
+void UninstallPage::taskStarted(const QString &oper)
+{
+    if (oper == OperationWord::uninstall())
+        m_table.restoreScrollPosition();
+}
+
+void UninstallPage::taskFinished(const QString &oper, int res, const QString &key)
+{
+    if (oper == OperationWord::uninstall())
+        uninstallResult(res, key);
+}
+
+void UninstallPage::uninstallResult(int res, const QString &key)
+{
+    QTableWidget *widget = table();
+    const int row = PackageTable::findRow(widget, PackageTable::ColumnKey, key);
+    if (row < 0) {
+        if (res != 0)
+            m_dialogs.showMessage(QStringLiteral("卸载软件失败！"));
+        return;
+    }
+    const QString rpm = PackageTable::text(widget, row, PackageTable::ColumnRpm);
+    const QString name = PackageTable::text(widget, row, PackageTable::ColumnDisplayName);
+    PackageTable::setText(widget, row, PackageTable::ColumnState, ShellTexts::idle());
+    if (res != 0) {
+        if (InstallItem *item = RowFactory::controllerAt(widget, row))
+            item->execTaskSlot(OperationWord::uninstall(), -1, QString(), QString());
+        dropFromBatch(rpm);
+        m_dialogs.showMessage(QStringLiteral("卸载软件失败！"));
+        return;
+    }
+    emit uninstalled(name);
+    // "全选" follows the rows while the last one of the batch is still there.
+    if (uninstallFinished(rpm))
+        selectAllFollowsRows();
+    m_operations.forgetDownload(key);
+    widget->removeRow(row);
+}
+
+void UninstallPage::packageInstalled(const QString &name)
+{
+    refreshRow(name);
+    addInstalled(1);
 }

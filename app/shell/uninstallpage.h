@@ -5,27 +5,46 @@
 #include "shell/removalquestion.h"
 
 #include <QHash>
+#include <QObject>
 #include <QString>
 #include <QVector>
 
-namespace Ui
-{
-class MainWindow;
-}
+class CatalogPage;
 class ClientDemon;
+class DialogPresenter;
+class OperationController;
+class PageState;
 class QCheckBox;
-class MainWindow;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
 class QTableWidget;
 class QTableWidgetItem;
+class QWidget;
 class RowFactory;
+class SearchBox;
 
 // The uninstall page: the installed catalog packages in their own lazily filled table, one
 // "卸载" each, and the confirmed batch "卸载所选软件".
-class UninstallPage
+class UninstallPage : public QObject
 {
+    Q_OBJECT
+
 public:
-    UninstallPage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon,
-                  const RowFactory &rows);
+    struct Widgets {
+        QStackedWidget *pages; // the window's pages; page is this one's
+        QWidget *page;
+        QTableWidget *table;
+        QCheckBox *selectAll;
+        QPushButton *batchButton; // "卸载所选软件"
+        QLabel *countLine;
+        QLabel *emptyText;
+    };
+
+    // catalog: read only for the log lines that give its waiting records.
+    UninstallPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+                  SearchBox &search, PageState &state, DialogPresenter &dialogs,
+                  OperationController &operations, const CatalogPage &catalog);
 
     static void setUpTable(QTableWidget *table, QCheckBox *selectAll);
 
@@ -33,7 +52,10 @@ public:
     QTableWidget *table() const { return m_table.table(); }
     const QVector<RpmData> &waiting() const { return m_table.waiting(); }
 
+    bool isShown() const;
     void enter();
+    void search(const QString &text);
+    void scrolled(int value);
     void build();
     void writeFirstBatch();
     // Appends a row for the catalog record of a display name; -1 when the catalog has none.
@@ -46,12 +68,20 @@ public:
     void selectAllClicked();
     void checkItemChanged(QTableWidgetItem *item);
     void uninstallSelected();
-    // The answer to a confirmation: 1 to go on, 0 to drop the batch.
+    // The answer to the batch's confirmation: 1 to go on, 0 to drop the batch.
     void confirmationAnswered(int result);
 
-    // The request of a row's "卸载": part of a confirmed batch, or asked now. The row it names
-    // (found by package string when rows moved), or -1 when nothing is to be uninstalled.
-    int acceptRequest(int row, const QString &rpm);
+    // A row's "卸载" queued, or refused; true goes back to the row.
+    bool request(int row, const QString &rpm, bool mayProceed);
+    void taskStarted(const QString &oper);
+    void taskFinished(const QString &oper, int res, const QString &key);
+    // Installed from the catalog: its row here is made anew and counted.
+    void packageInstalled(const QString &name);
+
+signals:
+    void uninstalled(const QString &name);
+
+private:
     // A package of the batch that will not be uninstalled.
     void dropFromBatch(const QString &rpm);
     // Uninstalled: counted, out of the batch; true when it was the batch's last one.
@@ -59,27 +89,29 @@ public:
     void selectAllFollowsRows();
     void addInstalled(int delta) { m_installedTotal += delta; }
     void showInstalledCount(int count);
-
-private:
-    enum class Question { None, Batch, Single };
-
+    // The request of a row's "卸载": part of a confirmed batch, or asked now. The row it names
+    // (found by package string when rows moved), or -1 when nothing is to be uninstalled.
+    int acceptRequest(int row, const QString &rpm);
+    void uninstallResult(int res, const QString &key);
     void loadAllWaiting();
     // Presses "卸载" on the idle row of every package of the confirmed batch.
     void dispatchBatch();
 
-    MainWindow *m_window;
-    Ui::MainWindow *ui;
+    Widgets m_widgets;
     ClientDemon *m_demon;
     const RowFactory &m_rows;
+    SearchBox &m_search;
+    PageState &m_state;
+    DialogPresenter &m_dialogs;
+    OperationController &m_operations;
+    const CatalogPage &m_catalog;
     RemovalQuestion m_removalQuestion;
     LazyTable m_table;
     int m_installedTotal = 0;
     bool m_selectAll = false;
     // The confirmed batch: packages whose results have not arrived.
     QVector<QString> m_pending;
-    Question m_question = Question::None;
     // Catalog records of the names being loaded together, by name.
     QHash<QString, RpmData> m_prefetched;
-    int m_singleAnswer = 0;
     int m_batchIndex = 0;
 };

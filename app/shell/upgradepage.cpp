@@ -1,70 +1,77 @@
 #include "shell/upgradepage.h"
 
 #include "facade/clientdemon.h"
+#include "records/operationword.h"
 #include "shell/catalogpage.h"
-#include "shell/mainwindow.h"
+#include "shell/dialogpresenter.h"
+#include "shell/operationcontroller.h"
 #include "shell/packagetable.h"
+#include "shell/pagestate.h"
+#include "shell/rowfactory.h"
+#include "shell/searchbox.h"
 #include "shell/shelltexts.h"
 #include "tasks/installitem.h"
-#include "ui_mainwindow.h"
 
+#include <QCheckBox>
 #include <QDebug>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
 
-UpgradePage::UpgradePage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon,
-                         CatalogPage &catalog)
-    : m_window(window), ui(ui), m_demon(demon), m_catalog(catalog)
+UpgradePage::UpgradePage(const Widgets &widgets, ClientDemon *demon, CatalogPage &catalog,
+                         SearchBox &search, PageState &state, DialogPresenter &dialogs,
+                         OperationController &operations)
+    : m_widgets(widgets), m_demon(demon), m_catalog(catalog), m_search(search), m_state(state),
+      m_dialogs(dialogs), m_operations(operations)
 {
 }
 
 void UpgradePage::enter()
 {
-    ui->stackedWidget->setCurrentWidget(ui->page_allPackage);
-    ui->stackedWidget_content->setCurrentWidget(ui->page_content);
+    m_catalog.showUpgradeView();
+    m_widgets.batchBar->show();
+    m_widgets.countLine->setVisible(true);
+    m_widgets.reloadButton->setVisible(true);
 
-    QTableWidget *table = m_catalog.table();
-    table->showColumn(PackageTable::ColumnSpacer);
-    table->showColumn(PackageTable::ColumnCheck);
-    table->setColumnWidth(PackageTable::ColumnName, 280);
-    table->setColumnWidth(PackageTable::ColumnVersion, 170);
-    table->setColumnWidth(PackageTable::ColumnSize, 140);
-    table->setStyleSheet(ShellTexts::upgradeTableStyle());
-    ui->frame->show();
-    ui->label_update_info->setVisible(true);
-    ui->pushButton_update->setVisible(true);
-    ui->listWidget->hide();
+    m_search.empty();
+    m_search.run();
 
-    m_window->emptySearchBox();
-    m_window->on_btn_search_clicked();
-
-    const Qt::CheckState state = ui->checkBox_update->checkState();
-    m_window->initTableUpdatePackage();
+    const Qt::CheckState state = m_catalog.lazyTable().selectAllBox()->checkState();
+    loadList();
     m_catalog.lazyTable().setSelectAllState(state);
+}
+
+void UpgradePage::hideHeader()
+{
+    m_widgets.batchBar->hide();
+    m_widgets.countLine->setVisible(false);
+    m_widgets.reloadButton->setVisible(false);
 }
 
 void UpgradePage::loadList()
 {
     qDebug() << "********************  getUpdatePackage()";
-    m_window->setCurrentTable(m_catalog.table());
-    const QVector<RpmData> list = m_demon->selectSoftware(
-        1, QString(), m_window->searchBox().savedText(MainWindow::PageUpgrade));
+    m_state.setCurrentTable(m_catalog.table());
+    const QVector<RpmData> list =
+        m_demon->selectSoftware(1, QString(), m_search.savedText(PageState::Upgrade));
     showCount(list.size());
-    m_window->searchAllTable(list);
+    m_catalog.showResults(list);
 }
 
 void UpgradePage::showCount(int count)
 {
-    ui->label_update_info->setText(QStringLiteral("     总共") + QString::number(count) +
-                                   QStringLiteral("款软件可更新"));
+    m_widgets.countLine->setText(QStringLiteral("     总共") + QString::number(count) +
+                                 QStringLiteral("款软件可更新"));
     showBadge(count);
 }
 
 void UpgradePage::showBadge(int count)
 {
     if (count < 1) {
-        ui->btn_num->hide();
+        m_widgets.badge->hide();
     } else {
-        ui->btn_num->setText(QString::number(count));
-        ui->btn_num->show();
+        m_widgets.badge->setText(QString::number(count));
+        m_widgets.badge->show();
     }
 }
 
@@ -113,7 +120,7 @@ void UpgradePage::upgradeSelected()
     m_running = true;
     qDebug() << "**********************  on_btn_update_soft_clicked()";
     if (!m_pending.isEmpty()) {
-        m_window->showMessage(QStringLiteral("正在升级软件！"));
+        m_dialogs.showMessage(QStringLiteral("正在升级软件！"));
         m_running = false;
         return;
     }
@@ -127,19 +134,19 @@ void UpgradePage::upgradeSelected()
             m_pending.append(PackageTable::text(table, row, PackageTable::ColumnRpm));
     }
     if (m_pending.isEmpty()) {
-        m_window->showMessage(QStringLiteral("请选择升级的软件！"));
+        m_dialogs.showMessage(QStringLiteral("请选择升级的软件！"));
         m_running = false;
         return;
     }
-    m_window->execUpdateSlot();
+    runBatch();
 }
 
 void UpgradePage::runBatch()
 {
-    const int total = ui->btn_num->isHidden() ? 0 : ui->btn_num->text().toInt();
+    const int total = m_widgets.badge->isHidden() ? 0 : m_widgets.badge->text().toInt();
     while (m_rowsPresent != total) {
         const int before = m_rowsPresent;
-        m_window->loadAllPackageNewData();
+        m_catalog.loadMore();
         if (m_rowsPresent == before)
             break;
     }
@@ -154,7 +161,7 @@ void UpgradePage::runBatch()
             if (table->isRowHidden(row) ||
                 PackageTable::text(table, row, PackageTable::ColumnRpm) != rpm)
                 continue;
-            if (InstallItem *item = m_window->controllerAt(table, row))
+            if (InstallItem *item = RowFactory::controllerAt(table, row))
                 item->installAppSlot();
             break;
         }
@@ -179,4 +186,61 @@ void UpgradePage::upgradeFinished(const QString &rpm)
     if (m_batchIndex == 0)
         m_catalog.lazyTable().setSelectAllState(
             m_catalog.lazyTable().selectionState(true, Qt::Unchecked));
+}
+
+void UpgradePage::taskFinished(const QString &oper, int res, const QString &key)
+{
+    if (oper == OperationWord::upgrade())
+        upgradeResult(res, key);
+}
+
+void UpgradePage::upgradeResult(int res, const QString &key)
+{
+    const QString upgrade = OperationWord::upgrade();
+    QTableWidget *catalog = m_catalog.table();
+    const int row = m_catalog.rowOfKey(key);
+    const QString rpm =
+        row >= 0 ? PackageTable::text(catalog, row, PackageTable::ColumnRpm) : QString();
+    const QString name =
+        row >= 0 ? PackageTable::text(catalog, row, PackageTable::ColumnDisplayName) : QString();
+    if (res != 0) {
+        m_operations.reportFailure(QStringLiteral("升级软件失败！"), key);
+        if (row >= 0) {
+            m_catalog.markIdle(row);
+            m_catalog.setRowOperation(catalog, name, upgrade);
+            dropFromBatch(rpm);
+        }
+        m_operations.failed(m_catalog.failedPackage(row, key), res);
+        return;
+    }
+    if (row >= 0) {
+        m_catalog.markIdle(row);
+        refreshCount();
+        m_catalog.hideUpgradedRow(row);
+        m_catalog.setRowOperation(catalog, name, OperationWord::openApp());
+        emit upgraded(name);
+        m_catalog.loadOneMore();
+        m_catalog.lazyTable().setSelectAllState(Qt::Unchecked);
+        m_catalog.loadMore();
+        upgradeFinished(rpm);
+    }
+    m_operations.installCompleted(key, upgrade);
+}
+
+void UpgradePage::taskCancelled(const QString &key, bool dequeued)
+{
+    const int row = m_catalog.rowOfKey(key);
+    if (dequeued) {
+        // It never started: no failure follows to end the cancel, so it ends here.
+        if (row >= 0) {
+            dropFromBatch(PackageTable::text(m_catalog.table(), row, PackageTable::ColumnRpm));
+            m_catalog.markIdle(row);
+        }
+        return;
+    }
+    if (m_state.page() != PageState::Upgrade || row < 0)
+        return;
+    dropFromBatch(PackageTable::text(m_catalog.table(), row, PackageTable::ColumnRpm));
+    qDebug() << key << "dddd";
+    m_catalog.markIdle(row);
 }

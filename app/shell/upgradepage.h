@@ -1,25 +1,41 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QVector>
 
-namespace Ui
-{
-class MainWindow;
-}
 class CatalogPage;
 class ClientDemon;
-class MainWindow;
+class DialogPresenter;
+class OperationController;
+class PageState;
+class QLabel;
+class QPushButton;
 class QTableWidgetItem;
+class QWidget;
+class SearchBox;
 
 // The upgrade page: the upgradable rows of the catalog table with their check column, the
-// count in its header line and on the badge, and the batch "升级所选软件".
-class UpgradePage
+// count in its header line and on the badge, and the batch "升级所选软件"; the results of
+// upgrades, whichever page started them.
+class UpgradePage : public QObject
 {
+    Q_OBJECT
+
 public:
-    UpgradePage(MainWindow *window, Ui::MainWindow *ui, ClientDemon *demon, CatalogPage &catalog);
+    struct Widgets {
+        QWidget *batchBar; // "全选" and "升级所选软件"
+        QLabel *countLine;
+        QPushButton *reloadButton;
+        QPushButton *badge;
+    };
+
+    UpgradePage(const Widgets &widgets, ClientDemon *demon, CatalogPage &catalog, SearchBox &search,
+                PageState &state, DialogPresenter &dialogs, OperationController &operations);
 
     void enter();
+    // The home view's header: no batch bar, no count line.
+    void hideHeader();
     // The upgradable records of the saved search, into the catalog table.
     void loadList();
     // Header line and badge.
@@ -36,18 +52,29 @@ public:
     // A row of an upgradable record was added by the loader.
     void countRowAdded() { ++m_rowsPresent; }
 
-    // A package of the batch that will not be upgraded: out of the batch and its counts.
-    void dropFromBatch(const QString &rpm);
     // Refused before it started: out of the batch, the counts left as they are.
     void forgetPending(const QString &rpm) { m_pending.removeAll(rpm); }
-    // Upgraded: out of the batch; after the batch's last one "全选" follows the rows.
-    void upgradeFinished(const QString &rpm);
+
+    void taskFinished(const QString &oper, int res, const QString &key);
+    void taskCancelled(const QString &key, bool dequeued);
+
+signals:
+    void upgraded(const QString &name);
 
 private:
-    MainWindow *m_window;
-    Ui::MainWindow *ui;
+    // A package of the batch that will not be upgraded: out of the batch and its counts.
+    void dropFromBatch(const QString &rpm);
+    // Upgraded: out of the batch; after the batch's last one "全选" follows the rows.
+    void upgradeFinished(const QString &rpm);
+    void upgradeResult(int res, const QString &key);
+
+    Widgets m_widgets;
     ClientDemon *m_demon;
     CatalogPage &m_catalog;
+    SearchBox &m_search;
+    PageState &m_state;
+    DialogPresenter &m_dialogs;
+    OperationController &m_operations;
     bool m_running = false;
     QVector<QString> m_pending;
     int m_rowsPresent = 0;

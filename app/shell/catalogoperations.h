@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class CatalogPage;
+class DialogPresenter;
+class OperationController;
+
+// The catalog rows' side of package operations: a row's request becomes a task, a result
+// becomes the row's next state and controller; the download manager's cancel and restart find
+// their rows here. Upgrade results are the upgrade page's.
+class CatalogOperations : public QObject
+{
+    Q_OBJECT
+
+public:
+    CatalogOperations(CatalogPage &catalog, OperationController &operations,
+                      DialogPresenter &dialogs);
+
+    // The row's task queued, or refused (true: the row is told it may not proceed).
+    bool request(int row, const QString &oper, bool mayProceed);
+    void taskStarted(const QString &oper);
+    void taskFinished(const QString &oper, int res, const QString &key);
+    void downloadFinished(const QString &oper, const QString &key);
+    void cancelFromManager(int row, const QString &oper, const QString &key);
+    void restart(int row, const QString &key, const QString &oper);
+    // Uninstalled elsewhere: its catalog rows offer the install again.
+    void packageUninstalled(const QString &name);
+
+signals:
+    // An upgrade refused before it started.
+    void upgradeRefused(const QString &rpm);
+    // Installed from a catalog row.
+    void installed(const QString &name);
+
+private:
+    void installResult(const QString &oper, int res, const QString &key, int row);
+    void downloadResult(int res, const QString &key, int row);
+
+    CatalogPage &m_catalog;
+    OperationController &m_operations;
+    DialogPresenter &m_dialogs;
+    // A restart from the download manager: the task is registered there already.
+    bool m_reDownloading = false;
+};
