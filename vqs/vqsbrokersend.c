@@ -161,7 +161,6 @@ static int connect_link(const struct vqs_settings *s)
     vqs_link_report_clear();
     t_used = s;
     t_next_tag = 0;
-    vqs_retry_reset(&t_retry);
     return 0;
 }
 
@@ -257,13 +256,19 @@ static int handle_frame(const amqp_frame_t *frame)
     case AMQP_BASIC_ACK_METHOD: {
         const amqp_basic_ack_t *ack = frame->payload.method.decoded;
         settle(ack->delivery_tag, ack->multiple, NULL);
+        /* The broker keeps messages again: the next trouble starts with a short pause. */
+        vqs_retry_reset(&t_retry);
         return 0;
     }
-    case AMQP_BASIC_NACK_METHOD: {
-        const amqp_basic_nack_t *nack = frame->payload.method.decoded;
-        settle(nack->delivery_tag, nack->multiple, "the broker could not keep it");
-        return 0;
-    }
+    case AMQP_BASIC_NACK_METHOD:
+        /* Not refused, not kept: a quorum queue that has lost its majority, or whose new
+         * leader is not settled yet, nacks. Dropping the message would lose it; it and all
+         * still open after it go out again, in order, on a new connection after a pause that
+         * grows while the broker nacks. */
+        vqs_link_report(t_used, "", "the broker could not keep a message; it goes out again");
+        drop_link(0);
+        t_next_attempt = vqs_retry_next(&t_retry);
+        return -1;
     case AMQP_BASIC_RETURN_METHOD: {
         const amqp_basic_return_t *ret = frame->payload.method.decoded;
         /* The confirm that follows settles it; the content comes along and is read off. */

@@ -10,6 +10,7 @@
 #include "tests/support/brokernode.h"
 #include "tests/support/stallwatch.h"
 #include "tests/support/testrepository.h"
+#include "tests/support/withoutstalling.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -20,7 +21,6 @@
 #include <signal.h>
 
 #include <functional>
-#include <future>
 #include <memory>
 
 using namespace CatalogFixture;
@@ -39,11 +39,8 @@ const QString UpdateTitle = QStringLiteral("Corvane有更新!");
 QString catalogFile(const QTemporaryDir &dir, const QString &name,
                     const QVector<CatalogPackage> &packages)
 {
-    QString xml = QStringLiteral("<catalog>\n");
-    for (const CatalogPackage &p : packages)
-        xml += CatalogFrame::packageElement(QStringLiteral("app"), p) + QLatin1Char('\n');
     const QString path = dir.filePath(name);
-    writeFile(path, (xml + QStringLiteral("</catalog>\n")).toUtf8());
+    writeCatalog(path, packages);
     return path;
 }
 
@@ -63,15 +60,6 @@ int rowsNamed(const QString &name)
         .value(0)
         .value(QStringLiteral("n"))
         .toInt();
-}
-
-// Runs work on another thread while this one keeps to its events.
-template <typename Work> bool withoutStalling(Work work)
-{
-    std::future<bool> done = std::async(std::launch::async, work);
-    const bool ended = QTest::qWaitFor(
-        [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, Long);
-    return ended && done.get();
 }
 
 bool responsive(const StallWatch &watch)

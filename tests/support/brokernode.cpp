@@ -72,7 +72,9 @@ bool BrokerNode::start()
         arguments << QStringLiteral("--client") << desktopAddress(i);
     const ProcessResult started = script(arguments);
     m_running = started.exitCode == 0;
-    if (!m_running)
+    if (m_running)
+        m_killed.clear();
+    else
         m_error = QStringLiteral("scripts/broker start failed: ") + started.output;
     return m_running;
 }
@@ -95,6 +97,7 @@ bool BrokerNode::killVm(int node)
     const pid_t vm = readAll(nodeDirectory(node) + QStringLiteral("/node/pid")).trimmed().toInt();
     if (vm <= 0 || ::kill(vm, SIGKILL) != 0)
         return false;
+    m_killed.insert(node);
     // Not our child: gone once the kernel has let go of it.
     QDeadlineTimer deadline(60000);
     while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(vm)) && !deadline.hasExpired())
@@ -102,18 +105,47 @@ bool BrokerNode::killVm(int node)
     return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(vm));
 }
 
+bool BrokerNode::startNode(int node)
+{
+    const bool started =
+        script({QStringLiteral("start"), nodeDirectory(node), QStringLiteral("--owner"),
+                QString::number(QCoreApplication::applicationPid())})
+            .exitCode == 0;
+    if (started)
+        m_killed.remove(node);
+    return started;
+}
+
 bool BrokerNode::isConnected(const QString &address)
+{
+    return nodeOf(address) >= 0;
+}
+
+int BrokerNode::nodeOf(const QString &address)
 {
     const ProcessResult listed =
         ctl({QStringLiteral("list_connections"), QStringLiteral("-q"),
-             QStringLiteral("--no-table-headers"), QStringLiteral("user")});
-    return listed.output.split(QRegularExpression(QStringLiteral("\\s+")))
-        .contains(account(address));
+             QStringLiteral("--no-table-headers"), QStringLiteral("user"), QStringLiteral("port")});
+    const QString user = account(address);
+    for (const QString &line : listed.output.split(QLatin1Char('\n'))) {
+        const QStringList fields = line.split(QRegularExpression(QStringLiteral("\\s+")));
+        if (fields.size() < 2 || fields[0] != user)
+            continue;
+        for (int node = 0; node < m_nodes; ++node) {
+            if (value(QStringLiteral("AMQP_PORT"), node) == fields[1])
+                return node;
+        }
+    }
+    return -1;
 }
 
 ProcessResult BrokerNode::ctl(const QStringList &arguments) const
 {
-    return script(QStringList{QStringLiteral("ctl"), m_dir.path()} + arguments);
+    int up = 0;
+    while (m_killed.contains(up) && up + 1 < m_nodes)
+        ++up;
+    const QString dir = m_nodes > 1 ? nodeDirectory(up) : m_dir.path();
+    return script(QStringList{QStringLiteral("ctl"), dir} + arguments);
 }
 
 ProcessResult BrokerNode::addAccounts(const QStringList &accounts, const QString &directory) const

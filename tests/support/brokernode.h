@@ -2,6 +2,7 @@
 
 #include "processrunner.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -50,12 +51,16 @@ public:
     bool start();
     // kill -9 of the node's Erlang VM, as a machine that fails; true once it is gone.
     bool killVm(int node = 0);
-    // True when the account of address has a connection to the node.
+    // Starts a cluster's node again on its data after killVm; true once it runs.
+    bool startNode(int node);
+    // True when the account of address has a connection to the node (to the cluster).
     bool isConnected(const QString &address);
+    // The cluster's node (from 0) where the account of address has a connection; -1: none.
+    int nodeOf(const QString &address);
     // scripts/broker accounts on the node, as on a system's RabbitMQ: accounts is its account
     // options; the settings files go into directory.
     ProcessResult addAccounts(const QStringList &accounts, const QString &directory) const;
-    // rabbitmqctl on the node.
+    // rabbitmqctl on the node (a cluster's first node that runs).
     ProcessResult ctl(const QStringList &arguments) const;
     // NODE, URL, TLS_URL, CACERT, AMQP_PORT or AMQPS_PORT of the node (of a cluster's node).
     QString value(const QString &key, int node = 0) const;
@@ -74,4 +79,5 @@ private:
     int m_addresses = 0;
     int m_groupAddresses = 0;
     bool m_running = false;
+    QSet<int> m_killed; // a cluster's nodes killed and not started again
 };

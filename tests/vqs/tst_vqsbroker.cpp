@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -168,6 +169,37 @@ private slots:
         QCOMPARE(lines.filter(" dropped: 3 messages wait for the broker").size(), 2);
         QCOMPARE(lines.filter(" dropped: the program ended before the broker took it").size(), 3);
         QCOMPARE(lines.filter("cannot connect").size(), 1);
+    }
+
+    // A message the broker nacks (a queue that cannot take it now, as a quorum queue without
+    // its majority) is not dropped: it goes out again, in order, until the broker keeps it.
+    void nackedMessageGoesOutAgain()
+    {
+        const QString desk = m_broker->freshAddress();
+        // A full queue refuses a publish with a nack; with its own bound the lower one holds.
+        const QString policy = QStringLiteral("full-") + desk;
+        QCOMPARE(m_broker
+                     ->ctl({"set_policy", "-p", "corvane", "--apply-to", "queues", policy,
+                            "^" + QRegularExpression::escape(desk) + "$",
+                            R"({"max-length":1,"overflow":"reject-publish"})"})
+                     .exitCode,
+                 0);
+        auto lift = [&] { return m_broker->ctl({"clear_policy", "-p", "corvane", policy}); };
+        const auto cleanUp = qScopeGuard(lift);
+        QProcess sender;
+        sender.setProcessEnvironment(withSettings(m_server));
+        sender.start(VQS_PEER_PROGRAM, {"send", desk, "first", "second"});
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += QString::fromUtf8(sender.readAllStandardError())).contains("goes out again"),
+            kWaitMs);
+        QCOMPARE(lift().exitCode, 0);
+        QVERIFY(sender.waitForFinished(kWaitMs));
+        said += QString::fromUtf8(sender.readAllStandardError());
+        QCOMPARE(sender.exitCode(), 0);
+        QVERIFY2(!said.contains("dropped"), qPrintable(said));
+        QCOMPARE(receiveInPeer(m_broker->settingsFor(desk), 2),
+                 (QStringList{"5 first", "6 second"}));
     }
 
     void refusedMessageLeavesTheOthers_data()

@@ -137,6 +137,14 @@ bool writeFile(const QString &path, const QByteArray &bytes)
            file.write(bytes) == bytes.size();
 }
 
+bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages)
+{
+    QString xml = QStringLiteral("<catalog>\n");
+    for (const CatalogPackage &p : packages)
+        xml += CatalogFrame::packageElement(QStringLiteral("app"), p) + QLatin1Char('\n');
+    return writeFile(path, (xml + QStringLiteral("</catalog>\n")).toUtf8());
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);

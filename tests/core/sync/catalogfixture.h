@@ -32,6 +32,8 @@ QString frame(const QString &action, const QString &architecture,
               const QString &element = QStringLiteral("soft"));
 
 bool writeFile(const QString &path, const QByteArray &bytes);
+// A catalog file as the catalog server reads it (--catalog, push), holding packages.
+bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages);
 QByteArray readFile(const QString &path);
 QStringList readLines(const QString &path); // non-empty lines
 
