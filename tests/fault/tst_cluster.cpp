@@ -182,7 +182,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pacer.sent() >= sentAtLoss + 3, Long);
         QVERIFY(ownArrivals.count() <= sentAtLoss && otherArrivals.count() <= sentAtLoss);
         const int heldBack = pacer.sent();
-        QVERIFY(withoutStalling([&] { return m_cluster->startNode((survivor + 1) % 3); }));
+        QVERIFY(withoutStalling(
+            [&] { return m_cluster->startNode((survivor + 1) % m_cluster->nodes()); }));
         QTRY_VERIFY_WITH_TIMEOUT(bothHave(heldBack), Long);
         pacer.stop();
         const int sent = pacer.sent();
