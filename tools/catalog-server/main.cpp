@@ -6,6 +6,7 @@
 #include "clienttable.h"
 #include "records/paths.h"
 #include "repositoryfollower.h"
+#include "repositorysignature.h"
 #include "serversettings.h"
 #include "servicelog.h"
 #include "sync/signingkey.h"
@@ -35,6 +36,68 @@ static const char *const Commands =
     "A catalog FILE is XML: a root element with one element per package carrying the\n"
     "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";
 
+static bool isUrl(const QString &location)
+{
+    return location.startsWith(QLatin1String("http://")) ||
+           location.startsWith(QLatin1String("https://"));
+}
+
+// The repository's key and bounds from the options; false after saying what is wrong.
+// *warning: a line for the log once the server prints.
+static bool repositoryChecks(const QCommandLineParser &parser, RepositoryChecks *checks,
+                             QString *warning)
+{
+    const struct {
+        const char *option;
+        qint64 least;
+        qint64 most; // a QByteArray holds at most 2 GiB
+        qint64 *value;
+    } numbers[] = {{"max-repomd", 1024, qint64(64) << 20, &checks->maxRepomdBytes},
+                   {"max-metadata", 1024, qint64(1) << 30, &checks->maxFileBytes},
+                   {"max-unpacked", 1024, qint64(1) << 30, &checks->maxUnpackedBytes}};
+    for (const auto &number : numbers) {
+        bool ok = false;
+        *number.value = parser.value(QLatin1String(number.option)).toLongLong(&ok);
+        if (!ok || *number.value < number.least || *number.value > number.most) {
+            std::fprintf(stderr, "catalog-server: --%s must be %lld..%lld\n", number.option,
+                         number.least, number.most);
+            return false;
+        }
+    }
+    bool ok = false;
+    checks->maxPackages = parser.value(QStringLiteral("max-catalog")).toInt(&ok);
+    if (!ok || checks->maxPackages < 1) {
+        std::fprintf(stderr, "catalog-server: --max-catalog must be a positive number\n");
+        return false;
+    }
+    const QString repository = parser.value(QStringLiteral("repository"));
+    const QString keyFile = parser.value(QStringLiteral("repository-key"));
+    if (keyFile.isEmpty()) {
+        // A folder's owner is trusted as the server's own files are; a network path is not.
+        if (isUrl(repository) && !parser.isSet(QStringLiteral("allow-unsigned-repository"))) {
+            std::fprintf(stderr,
+                         "catalog-server: %s is fetched over the network: name its OpenPGP key "
+                         "with repository-key, or set allow-unsigned-repository\n",
+                         repository.toUtf8().constData());
+            return false;
+        }
+        if (isUrl(repository))
+            *warning = QStringLiteral("repository %1 is followed unsigned: whoever is on the "
+                                      "network path chooses the catalog")
+                           .arg(repository);
+        return true;
+    }
+    // Removes its private GnuPG home when the process ends.
+    static RepositorySignature signature;
+    QString error;
+    if (!signature.load(keyFile, &error)) {
+        std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+        return false;
+    }
+    checks->signature = &signature;
+    return true;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -48,7 +111,8 @@ int main(int argc, char **argv)
                        "whose queue the server makes); over direct TCP at the address the frame "
                        "names, never the broadcast address.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
-        QLatin1String(Commands) + QStringLiteral("\n\n") + QLatin1String(CatalogOverrides::Syntax));
+        QLatin1String(Commands) + QStringLiteral("\n\n") + QLatin1String(CatalogOverrides::Syntax) +
+        QStringLiteral("\n\n") + QLatin1String(ServerSettings::Syntax));
     parser.addHelpOption();
     const QCommandLineOption catalog(QStringLiteral("catalog"), QStringLiteral("Catalog to serve."),
                                      QStringLiteral("file"));
@@ -132,9 +196,43 @@ int main(int argc, char **argv)
                        "options on the command line win.")
             .arg(Paths::catalogServerConfig()),
         QStringLiteral("file"));
-    parser.addOptions({catalog, files, bind, port, config, maxFrame, commands, noServe, filesOnly,
-                       verbose, maxClients, key, makeKey, repository, overrides, locale, settle,
-                       serverConfig});
+    const QCommandLineOption repositoryKey(
+        QStringLiteral("repository-key"),
+        QStringLiteral("OpenPGP public key file (the key the desktops' dnf trusts as gpgkey): "
+                       "repodata/repomd.xml counts only with a good detached, armored signature "
+                       "by it in repodata/repomd.xml.asc (gpg --detach-sign --armor "
+                       "repodata/repomd.xml after createrepo_c and modifyrepo_c). Required for "
+                       "an http:// or https:// repository."),
+        QStringLiteral("file"));
+    const QCommandLineOption allowUnsigned(
+        QStringLiteral("allow-unsigned-repository"),
+        QStringLiteral("Follow an http:// or https:// repository without --repository-key: "
+                       "whoever is on the network path then chooses what the server signs."));
+    const RepositoryChecks bounds;
+    const QCommandLineOption maxRepomd(
+        QStringLiteral("max-repomd"),
+        QStringLiteral("Largest repomd.xml (and signature) in bytes (default %1).")
+            .arg(bounds.maxRepomdBytes),
+        QStringLiteral("bytes"), QString::number(bounds.maxRepomdBytes));
+    const QCommandLineOption maxMetadata(
+        QStringLiteral("max-metadata"),
+        QStringLiteral("Largest metadata file as fetched, in bytes (default %1).")
+            .arg(bounds.maxFileBytes),
+        QStringLiteral("bytes"), QString::number(bounds.maxFileBytes));
+    const QCommandLineOption maxUnpacked(
+        QStringLiteral("max-unpacked"),
+        QStringLiteral("Largest metadata file decompressed, in bytes (default %1).")
+            .arg(bounds.maxUnpackedBytes),
+        QStringLiteral("bytes"), QString::number(bounds.maxUnpackedBytes));
+    const QCommandLineOption maxCatalog(
+        QStringLiteral("max-catalog"),
+        QStringLiteral("Most packages in the catalog (default %1).").arg(bounds.maxPackages),
+        QStringLiteral("count"), QString::number(bounds.maxPackages));
+    parser.addOptions({catalog,    files,       bind,         port,          config,
+                       maxFrame,   commands,    noServe,      filesOnly,     verbose,
+                       maxClients, key,         makeKey,      repository,    overrides,
+                       locale,     settle,      serverConfig, repositoryKey, allowUnsigned,
+                       maxRepomd,  maxMetadata, maxUnpacked,  maxCatalog});
     parser.process(app);
     if (parser.isSet(serverConfig)) {
         QStringList fromFile;
@@ -170,6 +268,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "catalog-server: --max-clients must be a positive number\n");
         return 2;
     }
+    RepositoryChecks checks;
+    QString unsignedWarning;
+    if (parser.isSet(repository) && !repositoryChecks(parser, &checks, &unsignedWarning))
+        return 2;
     // The transport reads its settings from the environment.
     qputenv("VQS_BIND", parser.value(bind).toUtf8());
     if (parser.isSet(port))
@@ -200,6 +302,9 @@ int main(int argc, char **argv)
     RepositoryFollower *follower = nullptr;
     if (parser.isSet(repository)) {
         RepositoryFollower::Settings settings;
+        settings.checks = checks;
+        if (!unsignedWarning.isEmpty())
+            server->print(ServiceLog::line(ServiceLog::Priority::Warning, unsignedWarning));
         settings.repository = parser.value(repository);
         settings.overrides = parser.value(overrides);
         settings.locale = parser.value(locale);

@@ -6,6 +6,7 @@
 #include "tararchive.h"
 
 #include <QCryptographicHash>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
@@ -17,17 +18,54 @@ const QString Primary = QStringLiteral("primary");
 const QString AppStream = QStringLiteral("appstream");
 const QString AppStreamIcons = QStringLiteral("appstream-icons");
 const QRegularExpression PackageName(QStringLiteral("^[A-Za-z0-9_+][A-Za-z0-9._+-]*$"));
+// The store runs "gtk-launch ID" through the shell: an AppStream desktop-id, nothing else.
+const QRegularExpression DesktopId(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9._-]*\\.desktop$"));
+// Version and release as rpm allows them; they end up in rpm and dnf command lines.
+const QRegularExpression RpmWord(QStringLiteral("^[A-Za-z0-9._+~^]+$"));
+constexpr int MaxNameLength = 100;
+constexpr int MaxDescriptionLength = 1000;
+constexpr int NamingRounds = 4;
+
+// Text of the repository's for people to read, on one line: control characters (line
+// breaks would also split log lines) become spaces, formatting characters (bidirectional
+// overrides that turn a name around, invisible joiners) go, and it is cut to length.
+QString plainText(const QString &text, int maxLength)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            out += QLatin1Char(' ');
+        else if (c.category() != QChar::Other_Format)
+            out += c;
+    }
+    out = out.simplified();
+    if (out.size() > maxLength) {
+        out.truncate(maxLength - 1);
+        if (out.at(out.size() - 1).isHighSurrogate())
+            out.chop(1);
+        out += QChar(0x2026);
+    }
+    return out;
+}
+
+QString packageOf(const CatalogPackage &package)
+{
+    return package.icon.chopped(4); // the package name + ".png"
+}
 
 } // namespace
 
-RepositoryCatalog::RepositoryCatalog(const CatalogOverrides &overrides, const QString &locale)
-    : m_overrides(overrides), m_locale(locale)
+RepositoryCatalog::RepositoryCatalog(const CatalogOverrides &overrides, const QString &locale,
+                                     const RepositoryChecks &checks)
+    : m_overrides(overrides), m_locale(locale), m_checks(checks)
 {
 }
 
 bool RepositoryCatalog::read(const QString &directory, QString *error)
 {
-    RepositorySnapshot snapshot;
+    RepositorySnapshot snapshot(m_checks);
     if (!snapshot.read(directory, {Primary, AppStream, AppStreamIcons}, error))
         return false;
     if (!snapshot.has(Primary)) {
@@ -48,7 +86,7 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
     QVector<CatalogPackage> packages;
     QHash<QString, QString> iconSources; // icon file name -> member of the icon archive
     QStringList notes;
-    QSet<QString> names;
+    QSet<QString> namedByOverride;
     for (const RepositoryPackage &rpm : newest) {
         const PackageOverride change = m_overrides.of(rpm.name);
         const auto found = applications.constFind(rpm.name);
@@ -57,33 +95,44 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
             continue;
         // The name becomes a file name in the stores' icon folder and in rpm commands.
         if (!PackageName.match(rpm.name).hasMatch()) {
-            notes << QStringLiteral("\"%1\" left out: not a usable package name").arg(rpm.name);
+            notes << QStringLiteral("\"%1\" left out: not a usable package name")
+                         .arg(plainText(rpm.name, MaxNameLength));
+            continue;
+        }
+        if (!RpmWord.match(rpm.version).hasMatch() || !RpmWord.match(rpm.release).hasMatch()) {
+            notes << QStringLiteral("%1 left out: version \"%2-%3\" is not one rpm makes")
+                         .arg(rpm.name, plainText(rpm.version, MaxNameLength),
+                              plainText(rpm.release, MaxNameLength));
             continue;
         }
         const AppStreamApplication app = application ? *found : AppStreamApplication();
         CatalogPackage package;
-        package.name = !change.name.isEmpty() ? change.name
-                       : !app.name.isEmpty()  ? app.name
-                                              : rpm.name;
-        if (names.contains(package.name)) {
-            notes << QStringLiteral("%1 left out: display name \"%2\" already taken")
-                         .arg(rpm.name, package.name);
-            continue;
+        package.name = plainText(app.name, MaxNameLength);
+        if (!change.name.isEmpty()) {
+            package.name = change.name;
+            namedByOverride.insert(rpm.name);
+        } else if (package.name.isEmpty()) {
+            package.name = rpm.name;
         }
-        names.insert(package.name);
         package.icon = rpm.name + QStringLiteral(".png");
-        QString desktop = app.desktopId;
-        if (desktop.endsWith(QLatin1String(".desktop")))
-            desktop.chop(8);
-        package.exec = !change.exec.isEmpty() ? change.exec
-                       : !desktop.isEmpty()   ? QStringLiteral("gtk-launch ") + desktop
-                                              : rpm.name;
+        if (!change.exec.isEmpty()) {
+            package.exec = change.exec;
+        } else if (DesktopId.match(app.desktopId).hasMatch()) {
+            package.exec = QStringLiteral("gtk-launch ") + app.desktopId.chopped(8);
+        } else {
+            if (!app.desktopId.isEmpty())
+                notes << QStringLiteral("%1: launchable \"%2\" is not a desktop-id, launched as "
+                                        "\"%1\"")
+                             .arg(rpm.name, plainText(app.desktopId, MaxNameLength));
+            package.exec = rpm.name;
+        }
         package.rpm = rpm.nameVersionRelease();
         package.version = rpm.version;
         package.size = QString::number(rpm.installSize);
-        package.desc = !app.summary.isEmpty()       ? app.summary
-                       : !rpm.description.isEmpty() ? rpm.description
-                                                    : rpm.summary;
+        package.desc = plainText(!app.summary.isEmpty()       ? app.summary
+                                 : !rpm.description.isEmpty() ? rpm.description
+                                                              : rpm.summary,
+                                 MaxDescriptionLength);
         package.rpmdeps = change.rpmdeps;
         package.star = change.star.isEmpty() ? QStringLiteral("3") : change.star;
         package.klass = !change.klass.isEmpty()
@@ -93,6 +142,13 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
             iconSources.insert(package.icon, app.cachedIcon);
         packages.append(package);
     }
+    if (packages.size() > m_checks.maxPackages) {
+        *error = QStringLiteral("%1 packages would enter the catalog, more than %2")
+                     .arg(packages.size())
+                     .arg(m_checks.maxPackages);
+        return false;
+    }
+    separateNames(packages, namedByOverride, &notes);
     for (const QString &added : m_overrides.added())
         if (std::none_of(newest.cbegin(), newest.cend(),
                          [&](const RepositoryPackage &p) { return p.name == added; }))
@@ -119,6 +175,51 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
     m_icons = icons;
     m_notes = notes;
     return true;
+}
+
+void RepositoryCatalog::separateNames(QVector<CatalogPackage> &packages, const QSet<QString> &fixed,
+                                      QStringList *notes)
+{
+    // "NAME (package)" may itself be a name another package claims: a few rounds, then
+    // whatever still clashes leaves the catalog.
+    for (int round = 0; round <= NamingRounds; ++round) {
+        QMap<QString, QVector<int>> claims; // ordered: the log lines come in one order
+        for (int i = 0; i < packages.size(); ++i)
+            claims[packages[i].name] << i;
+        QSet<int> dropped;
+        for (auto it = claims.cbegin(); it != claims.cend(); ++it) {
+            if (it->size() < 2)
+                continue;
+            QStringList claimants;
+            int fixedCount = 0;
+            for (const int i : *it) {
+                claimants << packageOf(packages[i]);
+                fixedCount += fixed.contains(packageOf(packages[i])) ? 1 : 0;
+            }
+            if (round == NamingRounds) {
+                notes->append(QStringLiteral("%1 left out: they still claim one display name "
+                                             "\"%2\"; set one with \"name PACKAGE TEXT\"")
+                                  .arg(claimants.join(QStringLiteral(", ")), it.key()));
+                for (const int i : *it)
+                    dropped.insert(i);
+                continue;
+            }
+            // A name the administrator chose stays, when only one of them has one.
+            for (const int i : *it)
+                if (fixedCount != 1 || !fixed.contains(packageOf(packages[i])))
+                    packages[i].name =
+                        QStringLiteral("%1 (%2)").arg(it.key(), packageOf(packages[i]));
+            notes->append(QStringLiteral("display name \"%1\" claimed by %2: each shown as "
+                                         "\"%1 (package)\"; an override \"name PACKAGE TEXT\" "
+                                         "settles it")
+                              .arg(it.key(), claimants.join(QStringLiteral(" and "))));
+        }
+        if (claims.size() == packages.size())
+            return;
+        for (int i = packages.size() - 1; i >= 0; --i)
+            if (dropped.contains(i))
+                packages.remove(i);
+    }
 }
 
 void RepositoryCatalog::readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "catalogoverrides.h"
+#include "repositorychecks.h"
 #include "sync/catalogpackage.h"
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -14,27 +16,33 @@
 class RepositoryCatalog
 {
 public:
-    RepositoryCatalog(const CatalogOverrides &overrides, const QString &locale);
+    RepositoryCatalog(const CatalogOverrides &overrides, const QString &locale,
+                      const RepositoryChecks &checks = RepositoryChecks());
 
     // Reads one consistent state of the repository. False with *error set, and nothing
     // changed, when it is unreadable, in the middle of an update or its AppStream data broken.
     bool read(const QString &directory, QString *error);
 
     QByteArray repomdDigest() const { return m_digest; }
-    // Sorted by package name; display names are unique (a later duplicate is left out).
+    // Sorted by package name. Display names are unique: packages that claim one name are
+    // each shown as "NAME (package)" until the overrides settle it.
     const QVector<CatalogPackage> &packages() const { return m_packages; }
     // Icon file name (the package name + ".png") to its bytes.
     const QHash<QString, QByteArray> &icons() const { return m_icons; }
-    // Packages left out, with why, for the log.
+    // Packages left out or changed, with why, for the log.
     const QStringList &notes() const { return m_notes; }
 
 private:
+    // Makes the display names unique; the notes say which override settles each clash.
+    static void separateNames(QVector<CatalogPackage> &packages, const QSet<QString> &fixed,
+                              QStringList *notes);
     // Icon file name to its bytes, for the archive members wanted names.
     void readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
                    QHash<QString, QByteArray> *icons) const;
 
     const CatalogOverrides m_overrides;
     const QString m_locale;
+    const RepositoryChecks m_checks;
     QByteArray m_digest;
     QVector<CatalogPackage> m_packages;
     QHash<QString, QByteArray> m_icons;

@@ -32,7 +32,8 @@ QByteArray RepositoryFollower::overridesDigest() const
 
 bool RepositoryFollower::publishFirst(QString *error)
 {
-    m_seenRepomd = RepositorySnapshot::currentDigest(m_settings.repository);
+    m_seenRepomd =
+        RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks.maxRepomdBytes);
     m_seenSince = QDateTime::currentMSecsSinceEpoch();
     return publish(true, error);
 }
@@ -48,7 +49,8 @@ void RepositoryFollower::follow()
 bool RepositoryFollower::check()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const QByteArray repomd = RepositorySnapshot::currentDigest(m_settings.repository);
+    const QByteArray repomd =
+        RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks.maxRepomdBytes);
     if (repomd != m_seenRepomd) {
         m_seenRepomd = repomd;
         m_seenSince = now;
@@ -80,7 +82,7 @@ bool RepositoryFollower::publish(bool first, QString *error)
             return false;
         m_overrides = loaded;
     }
-    RepositoryCatalog catalog(m_overrides, m_settings.locale);
+    RepositoryCatalog catalog(m_overrides, m_settings.locale, m_settings.checks);
     if (!catalog.read(m_settings.repository, error))
         return false;
     for (const QString &note : catalog.notes())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogoverrides.h"
+#include "repositorychecks.h"
 #include "servicelog.h"
 #include "sync/catalogpackage.h"
 
@@ -26,6 +27,7 @@ public:
         QString files; // HTTP file area for icons, empty: none
         int pollMs = 1000;
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
+        RepositoryChecks checks;
     };
 
     RepositoryFollower(CatalogServer *server, Settings settings);

@@ -1,6 +1,9 @@
 #include "repositorysnapshot.h"
 
+#include "repositorysignature.h"
+
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
@@ -29,16 +32,34 @@ bool isUrl(const QString &location)
            location.startsWith(QLatin1String("https://"));
 }
 
-// A file of the repository, from the disk or over HTTP (wget, as the stores fetch).
-bool readWhole(const QString &path, QByteArray *data, QString *error)
+// A file of the repository, from the disk or over HTTP (wget, as the stores fetch), of at
+// most maxBytes: a larger one is not read on.
+bool readWhole(const QString &path, qint64 maxBytes, QByteArray *data, QString *error)
 {
+    const auto tooLarge = [&]() {
+        *error = path + QStringLiteral(": larger than %1 bytes").arg(maxBytes);
+        return false;
+    };
+    data->clear();
     if (isUrl(path)) {
         QProcess wget;
         wget.start(QStringLiteral("wget"),
                    {QStringLiteral("-q"), QStringLiteral("--timeout=30"), QStringLiteral("-O"),
                     QStringLiteral("-"), QStringLiteral("--"), path});
-        const bool done = wget.waitForFinished(120000);
-        *data = wget.readAllStandardOutput();
+        QDeadlineTimer deadline(120000);
+        while (wget.waitForReadyRead(int(qMax<qint64>(0, deadline.remainingTime())))) {
+            *data += wget.readAllStandardOutput();
+            if (data->size() > maxBytes) {
+                wget.kill();
+                wget.waitForFinished();
+                return tooLarge();
+            }
+        }
+        const bool done = wget.state() == QProcess::NotRunning ||
+                          wget.waitForFinished(int(qMax<qint64>(0, deadline.remainingTime())));
+        *data += wget.readAllStandardOutput();
+        if (data->size() > maxBytes)
+            return tooLarge();
         if (!done || wget.exitStatus() != QProcess::NormalExit || wget.exitCode() != 0) {
             *error =
                 path + QStringLiteral(": cannot be fetched (wget exit %1)").arg(wget.exitCode());
@@ -51,7 +72,12 @@ bool readWhole(const QString &path, QByteArray *data, QString *error)
         *error = path + QStringLiteral(": ") + file.errorString();
         return false;
     }
-    *data = file.readAll();
+    // In pieces: a file that grows while it is read is not read on either.
+    for (QByteArray piece; !(piece = file.read(1 << 16)).isEmpty();) {
+        *data += piece;
+        if (data->size() > maxBytes)
+            return tooLarge();
+    }
     return true;
 }
 
@@ -77,11 +103,11 @@ QString RepositorySnapshot::repomdPath(const QString &directory)
     return directory + QStringLiteral("/repodata/repomd.xml");
 }
 
-QByteArray RepositorySnapshot::currentDigest(const QString &directory)
+QByteArray RepositorySnapshot::currentDigest(const QString &directory, qint64 maxBytes)
 {
     QByteArray data;
     QString error;
-    if (!readWhole(repomdPath(directory), &data, &error))
+    if (!readWhole(repomdPath(directory), maxBytes, &data, &error))
         return QByteArray();
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
 }
@@ -91,8 +117,20 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
     m_files.clear();
     m_locations.clear();
     QByteArray repomd;
-    if (!readWhole(repomdPath(directory), &repomd, error))
+    if (!readWhole(repomdPath(directory), m_checks.maxRepomdBytes, &repomd, error))
         return false;
+    // Checked before anything it names is read: these very bytes are the ones then used.
+    if (m_checks.signature) {
+        const QString signaturePath = RepositorySignature::signaturePath(repomdPath(directory));
+        QByteArray signature;
+        QString why;
+        if (!readWhole(signaturePath, m_checks.maxRepomdBytes, &signature, error))
+            return false;
+        if (!m_checks.signature->verify(repomd, signature, &why)) {
+            *error = signaturePath + QStringLiteral(": ") + why;
+            return false;
+        }
+    }
     m_repomdDigest = QCryptographicHash::hash(repomd, QCryptographicHash::Sha256);
 
     std::unique_ptr<Pool, PoolDeleter> pool(pool_create());
@@ -134,7 +172,8 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
             return false;
         }
         QByteArray data;
-        if (!readWhole(directory + QLatin1Char('/') + location, &data, error))
+        if (!readWhole(directory + QLatin1Char('/') + location, m_checks.maxFileBytes, &data,
+                       error))
             return false;
         Chksum *sum = solv_chksum_create(checksumType);
         solv_chksum_add(sum, data.constData(), data.size());
@@ -151,7 +190,7 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
         m_locations.insert(type, location);
     }
     // A rewrite of repomd.xml while the files were read: they may belong to either state.
-    if (currentDigest(directory) != m_repomdDigest) {
+    if (currentDigest(directory, m_checks.maxRepomdBytes) != m_repomdDigest) {
         *error = repomdPath(directory) + QStringLiteral(": changed while it was read");
         return false;
     }
@@ -179,8 +218,17 @@ bool RepositorySnapshot::uncompressed(const QString &type, QByteArray *data, QSt
     data->clear();
     char chunk[65536];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+    // Read on only up to the bound: a few kilobytes may decompress to more than memory holds.
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
         data->append(chunk, int(got));
+        if (data->size() > m_checks.maxUnpackedBytes) {
+            std::fclose(in);
+            data->clear();
+            *error = location(type) + QStringLiteral(": decompresses to more than %1 bytes")
+                                          .arg(m_checks.maxUnpackedBytes);
+            return false;
+        }
+    }
     const bool ok = !std::ferror(in);
     std::fclose(in);
     if (!ok)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "repositorychecks.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -8,10 +10,15 @@
 // repodata/repomd.xml and the metadata files it names, each read whole into memory and checked
 // against the checksum repomd.xml gives it. A repository in the middle of an update (repomd.xml
 // naming files not yet written, or files rewritten under an older repomd.xml) fails the check and
-// is not read at all.
+// is not read at all. With a key, repomd.xml counts only with a good signature by that key.
 class RepositorySnapshot
 {
 public:
+    explicit RepositorySnapshot(const RepositoryChecks &checks = RepositoryChecks())
+        : m_checks(checks)
+    {
+    }
+
     // Reads repomd.xml and the files of the given types it lists (a type it does not list is
     // simply absent). False with *error set when anything is unreadable or does not match.
     bool read(const QString &directory, const QStringList &types, QString *error);
@@ -23,14 +30,16 @@ public:
     QByteArray raw(const QString &type) const { return m_files.value(type); }
     // Its location, for its compression suffix.
     QString location(const QString &type) const { return m_locations.value(type); }
-    // The file decompressed; false with *error set when it does not decompress.
+    // The file decompressed; false with *error set when it does not decompress or decompresses
+    // to more than the bound.
     bool uncompressed(const QString &type, QByteArray *data, QString *error) const;
 
     // SHA-256 of a repomd.xml as it is now, empty when it cannot be read.
-    static QByteArray currentDigest(const QString &directory);
+    static QByteArray currentDigest(const QString &directory, qint64 maxBytes);
     static QString repomdPath(const QString &directory);
 
 private:
+    const RepositoryChecks m_checks;
     QByteArray m_repomdDigest;
     QHash<QString, QByteArray> m_files;
     QHash<QString, QString> m_locations;

@@ -10,7 +10,11 @@ const char *const ServerSettings::Syntax =
     "  key = FILE            the signing key\n"
     "  bind = ADDRESS        port = PORT    the direct TCP transport\n"
     "  transport = FILE      libvqs settings (the broker)\n"
-    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES";
+    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES\n"
+    "  repository-key = FILE the OpenPGP key repodata/repomd.xml.asc must be made with\n"
+    "  allow-unsigned-repository = true|false   follow an http(s) repository without one\n"
+    "  max-repomd = BYTES    max-metadata = BYTES (as fetched)    max-unpacked = BYTES\n"
+    "  max-catalog = PACKAGES";
 
 namespace
 {
@@ -31,7 +35,13 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"locale", "--locale", false},
                     {"settle", "--settle", false},
                     {"files-only", "--files-only", true},
-                    {"max-frame", "--max-frame", false}};
+                    {"max-frame", "--max-frame", false},
+                    {"repository-key", "--repository-key", false},
+                    {"allow-unsigned-repository", "--allow-unsigned-repository", true},
+                    {"max-repomd", "--max-repomd", false},
+                    {"max-metadata", "--max-metadata", false},
+                    {"max-unpacked", "--max-unpacked", false},
+                    {"max-catalog", "--max-catalog", false}};
 
 } // namespace
 

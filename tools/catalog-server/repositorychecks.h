@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QtGlobal>
+
+class RepositorySignature;
+
+// What the catalog server requires of a repository before it believes it. Over a bound the
+// repository is not read and the last catalog stays.
+struct RepositoryChecks {
+    // The key repomd.xml must be signed by; null: taken unsigned (a local folder, or
+    // allow-unsigned-repository).
+    const RepositorySignature *signature = nullptr;
+    qint64 maxRepomdBytes = 1 << 20;             // repomd.xml (and its signature)
+    qint64 maxFileBytes = qint64(128) << 20;     // each metadata file as fetched
+    qint64 maxUnpackedBytes = qint64(512) << 20; // each metadata file decompressed
+    int maxPackages = 50000;                     // packages in the catalog
+};
