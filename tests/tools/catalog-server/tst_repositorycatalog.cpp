@@ -1,103 +1,17 @@
+#include "testrepositorycatalog.h"
+
+#include "repositoryfixture.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
-#include "tests/support/testrepository.h"
-#include "tools/catalog-server/catalogoverrides.h"
 #include "tools/catalog-server/repositorycatalog.h"
 #include "tools/catalog-server/tararchive.h"
-#include "tools/demo-catalog/appstreamfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-
-namespace
-{
-
-TestPackage package(const QString &name, const QString &version, const QString &arch = "x86_64")
-{
-    TestPackage p{name, version, QStringLiteral("1")};
-    p.arch = arch;
-    return p;
-}
-
-const QByteArray OfficeIcon = QByteArrayLiteral("\x89PNG office picture");
-
-// Several versions of one name, a newer build for another architecture, a noarch
-// application, a package without AppStream data, one the overrides hide.
-QVector<TestPackage> fixturePackages()
-{
-    return {package("cv-office", "1.0"),         package("cv-office", "1.2"),
-            package("cv-arch", "2.0"),           package("cv-arch", "3.0", "i686"),
-            package("cv-docs", "1.0", "noarch"), package("cv-tool", "1.0"),
-            package("cv-hidden", "1.0"),         package("cv-music", "1.0")};
-}
-
-QVector<AppStreamEntry> fixtureApplications()
-{
-    return {{"cv-office",
-             "Office",
-             QStringLiteral("文思办公"),
-             "Writes letters",
-             {"Office"},
-             OfficeIcon},
-            {"cv-arch", "Arch", {}, "Two builds", {"Development", "Office"}, {}},
-            {"cv-docs", "Docs", {}, "Learn", {"Science", "Education"}, {}},
-            {"cv-hidden", "Hidden", {}, "Never shown", {"Utility"}, {}},
-            {"cv-music", "Music", {}, "Plays", {"AudioVideo", "Audio"}, {}}};
-}
-
-const char *const FixtureOverrides = "# the tests' overrides\n"
-                                     "hide cv-hidden\n"
-                                     "add cv-tool\n"
-                                     "name cv-tool   Tool  Box \n"
-                                     "exec cv-tool cv-tool --start\n"
-                                     "rpmdeps cv-tool cv-tool-data  cv-tool-lang\n"
-                                     "star cv-music 5\n";
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-CatalogOverrides overrides(const QString &text)
-{
-    CatalogOverrides result;
-    QString error;
-    if (!result.parse(text, QStringLiteral("overrides"), &error))
-        qFatal("fixture overrides: %s", qPrintable(error));
-    return result;
-}
-
-} // namespace
-
-class TestRepositoryCatalog : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void catalogEntries_data();
-    void catalogEntries();
-    void icons();
-    void repositoryOverHttp();
-    void categoryTable_data();
-    void categoryTable();
-    void wrongOverrideLine_data();
-    void wrongOverrideLine();
-    void repositoryMidUpdate_data();
-    void repositoryMidUpdate();
-    void iconArchiveTakesRegularFilesOnly();
-    void serviceConfiguration_data();
-    void serviceConfiguration();
-
-private:
-    std::unique_ptr<TestRepository> m_repository;
-};
+using namespace RepositoryFixture;
 
 void TestRepositoryCatalog::initTestCase()
 {
@@ -106,6 +20,15 @@ void TestRepositoryCatalog::initTestCase()
     QString error;
     QVERIFY2(AppStreamFile(fixtureApplications()).addTo(m_repository->directory(), &error),
              qPrintable(error));
+    QVERIFY(m_key.isValid() && m_stranger.isValid());
+    QVERIFY2(m_signature.load(m_key.publicKeyFile(), &error), qPrintable(error));
+    QVERIFY(sign(m_repository->directory()));
+}
+
+bool TestRepositoryCatalog::sign(const QString &repo, bool stranger) const
+{
+    return (stranger ? m_stranger : m_key)
+        .signDetached(repo + QStringLiteral("/repodata/repomd.xml"));
 }
 
 void TestRepositoryCatalog::catalogEntries_data()
@@ -398,4 +321,3 @@ void TestRepositoryCatalog::serviceConfiguration()
 }
 
 QTEST_GUILESS_MAIN(TestRepositoryCatalog)
-#include "tst_repositorycatalog.moc"
