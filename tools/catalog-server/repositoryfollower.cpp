@@ -15,6 +15,13 @@
 #include <chrono>
 #include <thread>
 
+namespace
+{
+
+constexpr qint64 MaxRetryMs = 60000;
+
+} // namespace
+
 RepositoryFollower::RepositoryFollower(CatalogServer *server, Settings settings)
     : m_server(server), m_settings(std::move(settings))
 {
@@ -32,8 +39,7 @@ QByteArray RepositoryFollower::overridesDigest() const
 
 bool RepositoryFollower::publishFirst(QString *error)
 {
-    m_seenRepomd =
-        RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks.maxRepomdBytes);
+    m_seenRepomd = RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks);
     m_seenSince = QDateTime::currentMSecsSinceEpoch();
     return publish(true, error);
 }
@@ -50,7 +56,7 @@ bool RepositoryFollower::check()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QByteArray repomd =
-        RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks.maxRepomdBytes);
+        RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks);
     if (repomd != m_seenRepomd) {
         m_seenRepomd = repomd;
         m_seenSince = now;
@@ -60,11 +66,18 @@ bool RepositoryFollower::check()
     // A repository being rewritten changes repomd.xml more than once: read it when it rests.
     if ((!repositoryChanged && !overridesChanged) || now - m_seenSince < m_settings.settleMs)
         return false;
+    if (repomd == m_failedRepomd && now < m_retryAt && !overridesChanged)
+        return false;
     QString error;
     if (publish(false, &error)) {
         m_lastFailure.clear();
+        m_failedRepomd.clear();
         return true;
     }
+    m_retryMs = repomd == m_failedRepomd ? qMin<qint64>(2 * m_retryMs, MaxRetryMs)
+                                         : qint64(m_settings.pollMs);
+    m_failedRepomd = repomd;
+    m_retryAt = now + m_retryMs;
     if (error != m_lastFailure)
         log(ServiceLog::Priority::Error, QStringLiteral("repository not read: ") + error +
                                              QStringLiteral("; still serving the last catalog"));
@@ -95,7 +108,7 @@ bool RepositoryFollower::publish(bool first, QString *error)
     if (!m_server->writeCatalogFile(error))
         return false;
     m_published = catalog.packages();
-    m_publishedRepomd = catalog.repomdDigest();
+    m_publishedRepomd = m_seenRepomd;
     if (first) {
         log(ServiceLog::Priority::Info, QStringLiteral("repository published: %1 packages from %2")
                                             .arg(m_published.size())

@@ -54,4 +54,9 @@ private:
     QByteArray m_seenRepomd; // last digest seen, and since when unchanged
     qint64 m_seenSince = 0;
     QString m_lastFailure; // logged once until something else happens
+    // A repository that failed is read again, unchanged, ever less often: a file may still
+    // arrive, but a bomb is not decompressed every second.
+    QByteArray m_failedRepomd;
+    qint64 m_retryAt = 0;
+    qint64 m_retryMs = 0;
 };

@@ -107,7 +107,16 @@ bool RepositorySignature::load(const QString &keyFile, QString *error)
         return false;
     }
     // The administrator named the key: its signatures are valid ones, as dnf takes its gpgkey.
-    if (!writeOptions(m_home, "no-autostart\nno-auto-key-retrieve\n" + trusted)) {
+    // Listing it once builds the trust database; checking it again before every signature
+    // would make the check cost as much as a tenth of the catalog it guards.
+    const QByteArray options = "no-autostart\nno-auto-key-retrieve\n" + trusted;
+    bool listed =
+        writeOptions(m_home, options) && gpgme_op_keylist_start(m_context, nullptr, 0) == 0;
+    while (listed && gpgme_op_keylist_next(m_context, &found) == 0)
+        gpgme_key_unref(found);
+    listed = listed && gpgme_op_keylist_end(m_context) == 0 &&
+             writeOptions(m_home, options + "no-auto-check-trustdb\n");
+    if (!listed) {
         *error = QStringLiteral("cannot write the private GnuPG home");
         return false;
     }

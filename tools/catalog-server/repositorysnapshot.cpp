@@ -92,6 +92,15 @@ bool safeLocation(const QString &location)
     return true;
 }
 
+QByteArray digestOf(const QString &path, qint64 maxBytes)
+{
+    QByteArray data;
+    QString error;
+    if (!readWhole(path, maxBytes, &data, &error))
+        return QByteArray();
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+}
+
 struct PoolDeleter {
     void operator()(Pool *pool) const { pool_free(pool); }
 };
@@ -103,13 +112,14 @@ QString RepositorySnapshot::repomdPath(const QString &directory)
     return directory + QStringLiteral("/repodata/repomd.xml");
 }
 
-QByteArray RepositorySnapshot::currentDigest(const QString &directory, qint64 maxBytes)
+QByteArray RepositorySnapshot::currentDigest(const QString &directory,
+                                             const RepositoryChecks &checks)
 {
-    QByteArray data;
-    QString error;
-    if (!readWhole(repomdPath(directory), maxBytes, &data, &error))
-        return QByteArray();
-    return QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+    QByteArray digest = digestOf(repomdPath(directory), checks.maxRepomdBytes);
+    if (checks.signature)
+        digest += digestOf(RepositorySignature::signaturePath(repomdPath(directory)),
+                           checks.maxRepomdBytes);
+    return digest;
 }
 
 bool RepositorySnapshot::read(const QString &directory, const QStringList &types, QString *error)
@@ -190,7 +200,7 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
         m_locations.insert(type, location);
     }
     // A rewrite of repomd.xml while the files were read: they may belong to either state.
-    if (currentDigest(directory, m_checks.maxRepomdBytes) != m_repomdDigest) {
+    if (digestOf(repomdPath(directory), m_checks.maxRepomdBytes) != m_repomdDigest) {
         *error = repomdPath(directory) + QStringLiteral(": changed while it was read");
         return false;
     }

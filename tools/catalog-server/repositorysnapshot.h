@@ -34,8 +34,9 @@ public:
     // to more than the bound.
     bool uncompressed(const QString &type, QByteArray *data, QString *error) const;
 
-    // SHA-256 of a repomd.xml as it is now, empty when it cannot be read.
-    static QByteArray currentDigest(const QString &directory, qint64 maxBytes);
+    // SHA-256 of a repomd.xml as it is now, empty when it cannot be read; with a key, that of
+    // its signature follows.
+    static QByteArray currentDigest(const QString &directory, const RepositoryChecks &checks);
     static QString repomdPath(const QString &directory);
 
 private:
