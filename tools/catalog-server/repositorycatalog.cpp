@@ -171,6 +171,7 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
                       QCryptographicHash::hash(*icon, QCryptographicHash::Sha256).toHex().left(12));
     }
     m_digest = snapshot.repomdDigest();
+    m_timestamp = snapshot.timestamp();
     m_packages = packages;
     m_icons = icons;
     m_notes = notes;

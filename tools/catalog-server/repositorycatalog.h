@@ -24,6 +24,8 @@ public:
     bool read(const QString &directory, QString *error);
 
     QByteArray repomdDigest() const { return m_digest; }
+    // The newest timestamp repomd.xml gives its files.
+    qint64 timestamp() const { return m_timestamp; }
     // Sorted by package name. Display names are unique: packages that claim one name are
     // each shown as "NAME (package)" until the overrides settle it.
     const QVector<CatalogPackage> &packages() const { return m_packages; }
@@ -44,6 +46,7 @@ private:
     const QString m_locale;
     const RepositoryChecks m_checks;
     QByteArray m_digest;
+    qint64 m_timestamp = 0;
     QVector<CatalogPackage> m_packages;
     QHash<QString, QByteArray> m_icons;
     QStringList m_notes;

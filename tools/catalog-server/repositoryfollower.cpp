@@ -95,7 +95,11 @@ bool RepositoryFollower::publish(bool first, QString *error)
             return false;
         m_overrides = loaded;
     }
-    RepositoryCatalog catalog(m_overrides, m_settings.locale, m_settings.checks);
+    RepositoryChecks checks = m_settings.checks;
+    // Signed: the network path must not take the catalog back to an older signed state.
+    if (checks.signature)
+        checks.notBefore = m_publishedTimestamp;
+    RepositoryCatalog catalog(m_overrides, m_settings.locale, checks);
     if (!catalog.read(m_settings.repository, error))
         return false;
     for (const QString &note : catalog.notes())
@@ -109,6 +113,7 @@ bool RepositoryFollower::publish(bool first, QString *error)
         return false;
     m_published = catalog.packages();
     m_publishedRepomd = m_seenRepomd;
+    m_publishedTimestamp = catalog.timestamp();
     if (first) {
         log(ServiceLog::Priority::Info, QStringLiteral("repository published: %1 packages from %2")
                                             .arg(m_published.size())

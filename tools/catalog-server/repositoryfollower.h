@@ -51,6 +51,7 @@ private:
     QByteArray m_loadedOverrides; // digest of the override file last loaded, good or not
     QVector<CatalogPackage> m_published;
     QByteArray m_publishedRepomd;
+    qint64 m_publishedTimestamp = 0;
     QByteArray m_seenRepomd; // last digest seen, and since when unchanged
     qint64 m_seenSince = 0;
     QString m_lastFailure; // logged once until something else happens

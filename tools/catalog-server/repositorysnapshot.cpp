@@ -154,6 +154,15 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
                  QString::fromUtf8(pool_errstr(pool.get()));
         return false;
     }
+    m_timestamp = qint64(repo_lookup_num(repo, SOLVID_META, REPOSITORY_TIMESTAMP, 0));
+    if (m_timestamp < m_checks.notBefore) {
+        *error = repomdPath(directory) +
+                 QStringLiteral(": older than the repository already published (%1 < %2); "
+                                "restart the server to go back to it")
+                     .arg(m_timestamp)
+                     .arg(m_checks.notBefore);
+        return false;
+    }
 
     for (const QString &type : types) {
         Dataiterator di;

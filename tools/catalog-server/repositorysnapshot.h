@@ -25,6 +25,8 @@ public:
 
     // SHA-256 of repomd.xml as read: the repository's identity for change detection.
     QByteArray repomdDigest() const { return m_repomdDigest; }
+    // The newest timestamp repomd.xml gives its files (seconds since the epoch).
+    qint64 timestamp() const { return m_timestamp; }
     bool has(const QString &type) const { return m_files.contains(type); }
     // The file's bytes as stored (compressed as the repository keeps them).
     QByteArray raw(const QString &type) const { return m_files.value(type); }
@@ -42,6 +44,7 @@ public:
 private:
     const RepositoryChecks m_checks;
     QByteArray m_repomdDigest;
+    qint64 m_timestamp = 0;
     QHash<QString, QByteArray> m_files;
     QHash<QString, QString> m_locations;
 };

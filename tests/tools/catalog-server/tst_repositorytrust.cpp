@@ -33,6 +33,11 @@ void TestRepositoryCatalog::repositorySignature_data()
                                            << ""
                                            << "b"
                                            << "signed by another key";
+    QTest::newRow("older signed state replayed") << ""
+                                                 << ""
+                                                 << ""
+                                                 << "a-replayed"
+                                                 << "older than the repository already published";
     QTest::newRow("not a signature") << ""
                                      << ""
                                      << ""
@@ -70,7 +75,8 @@ void TestRepositoryCatalog::repositorySignature()
     if (signer == QLatin1String("a-before"))
         QVERIFY(sign(repo));
     QVERIFY(alter(repo, file, from, to));
-    if (signer == QLatin1String("a") || signer == QLatin1String("b"))
+    if (signer != QLatin1String("none") && signer != QLatin1String("a-before") &&
+        signer != QLatin1String("garbage"))
         QVERIFY(sign(repo, signer == QLatin1String("b")));
     if (signer == QLatin1String("garbage"))
         QVERIFY(
@@ -83,10 +89,15 @@ void TestRepositoryCatalog::repositorySignature()
     QString error;
     QVERIFY2(catalog.read(m_repository->directory(), &error), qPrintable(error));
     const QByteArray good = catalog.repomdDigest();
-    const bool read = catalog.read(http.url().chopped(1), &error);
+    QVERIFY(catalog.timestamp() > 0);
+    // A newer state was published; the one served is an older one, kept and signed.
+    checks.notBefore = catalog.timestamp() + (signer == QLatin1String("a-replayed") ? 1 : 0);
+    RepositoryCatalog later(CatalogOverrides(), QStringLiteral("zh_CN"), checks);
+    RepositoryCatalog &reader = checks.notBefore > catalog.timestamp() ? later : catalog;
+    const bool read = reader.read(http.url().chopped(1), &error);
     if (outcome == QLatin1String("catalog")) {
         QVERIFY2(read, qPrintable(error));
-        QCOMPARE(catalog.packages().size(), 5);
+        QCOMPARE(reader.packages().size(), 5);
         return;
     }
     QVERIFY(!read);
@@ -94,6 +105,7 @@ void TestRepositoryCatalog::repositorySignature()
     // Nothing of it is believed: the last catalog stays.
     QCOMPARE(catalog.repomdDigest(), good);
     QCOMPARE(catalog.packages().size(), 5);
+    QVERIFY(later.packages().isEmpty());
 }
 
 void TestRepositoryCatalog::repositoryStrings_data()
