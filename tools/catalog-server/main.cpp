@@ -87,14 +87,16 @@ static bool repositoryChecks(const QCommandLineParser &parser, RepositoryChecks 
                            .arg(repository);
         return true;
     }
-    // Removes its private GnuPG home when the process ends.
-    static RepositorySignature signature;
+    // Never deleted: the follower's thread may be checking with it while the process ends.
+    // Its private GnuPG home goes then; a check under way just fails.
+    static RepositorySignature *const signature = new RepositorySignature;
+    std::atexit([]() { signature->removeHome(); });
     QString error;
-    if (!signature.load(keyFile, &error)) {
+    if (!signature->load(keyFile, &error)) {
         std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
         return false;
     }
-    checks->signature = &signature;
+    checks->signature = signature;
     return true;
 }
 

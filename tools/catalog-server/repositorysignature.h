@@ -25,6 +25,9 @@ public:
     // key; else false with *error set.
     bool verify(const QByteArray &data, const QByteArray &signature, QString *error) const;
 
+    // Removes the private GnuPG home now; checks fail from then on.
+    void removeHome() { m_home.remove(); }
+
     static QString signaturePath(const QString &repomdPath);
 
 private:
