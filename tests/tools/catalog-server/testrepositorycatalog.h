@@ -38,6 +38,7 @@ private slots:
     void repositoryBounds();
     void repositoryAtStart_data();
     void repositoryAtStart();
+    void signatureWrittenLater();
 
 private:
     // repomd.xml of repo signed, by the repository's key or by a stranger's.

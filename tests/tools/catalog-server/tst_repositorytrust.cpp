@@ -1,6 +1,8 @@
 #include "testrepositorycatalog.h"
 
 #include "repositoryfixture.h"
+#include "tests/core/sync/catalogserverprocess.h"
+#include "tests/support/freeport.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
 #include "tools/catalog-server/repositorycatalog.h"
@@ -311,4 +313,22 @@ void TestRepositoryCatalog::repositoryAtStart()
     QVERIFY2(result.exitCode == exitCode && result.output.contains(output),
              qPrintable(result.output));
     QCOMPARE(QFile::exists(work.filePath("www/.cv_data/data_x86_64")), exitCode == 0);
+}
+
+void TestRepositoryCatalog::signatureWrittenLater()
+{
+    // createrepo_c, then gpg a moment later: the server waits for the signature, and publishes
+    // as soon as it is there.
+    QTemporaryDir work;
+    const QString repo = copyOf(work, m_repository->directory());
+    QVERIFY(QFile::remove(repo + QStringLiteral("/repodata/repomd.xml.asc")));
+    qputenv("VQS_PORT", QByteArray::number(freePort()));
+    CatalogServerProcess server;
+    QVERIFY(server.start({"--repository", repo, "--repository-key", m_key.publicKeyFile(),
+                          "--files", work.filePath("www"), "--settle", "0"}));
+    QVERIFY(!server.waitForLine(QRegularExpression("repomd.xml.asc: ")).isEmpty());
+    QVERIFY(!QFile::exists(work.filePath("www/cv-office.png")));
+    QVERIFY(sign(repo));
+    QVERIFY(!server.waitForLine(QRegularExpression("repository data_add_push 5 ")).isEmpty());
+    QCOMPARE(readFile(work.filePath("www/cv-office.png")), OfficeIcon);
 }
