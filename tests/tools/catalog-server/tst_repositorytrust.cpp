@@ -243,7 +243,7 @@ void TestRepositoryCatalog::repositoryBounds()
     if (bound == QLatin1String("packages"))
         checks.maxPackages = int(value);
     if (bound == QLatin1String("bomb")) {
-        // 3 GiB of zeros in 192 KiB: more than any QByteArray holds. The checksum in repomd.xml
+        // 3 GiB of zeros in 3 MiB: more than any QByteArray holds. The checksum in repomd.xml
         // is made to match, as a repository's own packager could.
         checks.maxUnpackedBytes = value << 20;
         const QString primary = metadataFile(repo, QStringLiteral("*primary.xml.gz"));
