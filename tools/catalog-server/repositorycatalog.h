@@ -11,10 +11,20 @@
 // The catalog of a dnf repository: its newest packages (primary metadata, libsolv), named,
 // described, categorised and given icons by its AppStream data, then changed by the
 // administrator's overrides. Only packages with AppStream data or an "add" line enter.
+class RepositorySnapshot;
+
+// Bytes of an icon archive once decompressed (over: the repository is not read) and of each
+// icon in it (over: that icon is left out with a note).
+struct IconBounds {
+    qint64 archive = qint64(128) << 20;
+    qint64 member = qint64(1) << 20;
+};
+
 class RepositoryCatalog
 {
 public:
-    RepositoryCatalog(const CatalogOverrides &overrides, const QString &locale);
+    RepositoryCatalog(const CatalogOverrides &overrides, const QString &locale,
+                      IconBounds iconBounds = IconBounds());
 
     // Reads one consistent state of the repository. False with *error set, and nothing
     // changed, when it is unreadable, in the middle of an update or its AppStream data broken.
@@ -29,12 +39,13 @@ public:
     const QStringList &notes() const { return m_notes; }
 
 private:
-    // Icon file name to its bytes, for the archive members wanted names.
-    void readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
-                   QHash<QString, QByteArray> *icons) const;
+    // Icon file name to its bytes, the first of its wanted icons an archive holds.
+    bool readIcons(const RepositorySnapshot &snapshot, const QHash<QString, QStringList> &wanted,
+                   QHash<QString, QByteArray> *icons, QStringList *notes, QString *error) const;
 
     const CatalogOverrides m_overrides;
     const QString m_locale;
+    const IconBounds m_iconBounds;
     QByteArray m_digest;
     QVector<CatalogPackage> m_packages;
     QHash<QString, QByteArray> m_icons;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogoverrides.h"
+#include "repositorycatalog.h"
 #include "servicelog.h"
 #include "sync/catalogpackage.h"
 
@@ -26,6 +27,7 @@ public:
         QString files; // HTTP file area for icons, empty: none
         int pollMs = 1000;
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
+        IconBounds iconBounds;
     };
 
     RepositoryFollower(CatalogServer *server, Settings settings);
@@ -42,6 +44,7 @@ private:
     bool publish(bool first, QString *error);
     void log(ServiceLog::Priority priority, const QString &text);
     void copyIcons(const QHash<QString, QByteArray> &icons);
+    void removeStaleIcons(const QHash<QString, QByteArray> &icons);
 
     CatalogServer *const m_server;
     const Settings m_settings;

@@ -158,7 +158,8 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
     return true;
 }
 
-bool RepositorySnapshot::uncompressed(const QString &type, QByteArray *data, QString *error) const
+bool RepositorySnapshot::uncompressed(const QString &type, QByteArray *data, QString *error,
+                                      qint64 limit) const
 {
     // libsolv decompresses only from a descriptor: the checked bytes go through a memory file.
     const QByteArray raw = m_files.value(type);
@@ -179,11 +180,20 @@ bool RepositorySnapshot::uncompressed(const QString &type, QByteArray *data, QSt
     data->clear();
     char chunk[65536];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-        data->append(chunk, int(got));
-    const bool ok = !std::ferror(in);
+    bool over = false;
+    while (!over && (got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        // A decompression bomb stops here, never at the memory's end.
+        over = limit >= 0 && data->size() + qint64(got) > limit;
+        if (!over)
+            data->append(chunk, int(got));
+    }
+    const bool ok = !over && !std::ferror(in);
     std::fclose(in);
-    if (!ok)
+    if (over) {
+        data->clear();
+        *error = location(type) + QStringLiteral(": over %1 bytes decompressed").arg(limit);
+    } else if (!ok) {
         *error = location(type) + QStringLiteral(": does not decompress");
+    }
     return ok;
 }

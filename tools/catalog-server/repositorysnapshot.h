@@ -24,7 +24,9 @@ public:
     // Its location, for its compression suffix.
     QString location(const QString &type) const { return m_locations.value(type); }
     // The file decompressed; false with *error set when it does not decompress.
-    bool uncompressed(const QString &type, QByteArray *data, QString *error) const;
+    // limit: bytes at most once decompressed (-1: any); more is an error.
+    bool uncompressed(const QString &type, QByteArray *data, QString *error,
+                      qint64 limit = -1) const;
 
     // SHA-256 of a repomd.xml as it is now, empty when it cannot be read.
     static QByteArray currentDigest(const QString &directory);

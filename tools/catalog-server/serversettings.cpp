@@ -10,7 +10,9 @@ const char *const ServerSettings::Syntax =
     "  key = FILE            the signing key\n"
     "  bind = ADDRESS        port = PORT    the direct TCP transport\n"
     "  transport = FILE      libvqs settings (the broker)\n"
-    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES";
+    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES\n"
+    "  max-icon-archive = BYTES  an icon archive once decompressed (default 134217728)\n"
+    "  max-icon = BYTES      each icon in it (default 1048576)";
 
 namespace
 {
@@ -31,7 +33,9 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"locale", "--locale", false},
                     {"settle", "--settle", false},
                     {"files-only", "--files-only", true},
-                    {"max-frame", "--max-frame", false}};
+                    {"max-frame", "--max-frame", false},
+                    {"max-icon-archive", "--max-icon-archive", false},
+                    {"max-icon", "--max-icon", false}};
 
 } // namespace
 
