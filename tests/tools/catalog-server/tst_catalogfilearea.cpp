@@ -9,8 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <memory>
 
@@ -68,14 +70,22 @@ private slots:
     void staleIcons();
     void iconLayouts_data();
     void iconLayouts();
+    void otherGenerators_data();
+    void otherGenerators();
 
 private:
+    // cv-paint, an application with a desktop entry, metainfo and icons at 64 and 128 pixels,
+    // in a repository of its own; its AppStream data made by appstream-generator (rpmmd) and
+    // appstream-compose in m_generated.
+    bool makeApplicationRepository();
     // A copy of the bare repository in dir with this AppStream data added.
     QString repositoryWith(const QTemporaryDir &dir, const AppStreamFile &appstream);
     // The server run once over the work folder: files in WORK/www, the key WORK/keys/catalog.key.
     ProcessResult serve(const QTemporaryDir &work, const QStringList &arguments);
 
     std::unique_ptr<TestRepository> m_repository;
+    std::unique_ptr<TestRepository> m_paint;
+    QTemporaryDir m_generated;
 };
 
 void TestCatalogFileArea::initTestCase()
@@ -372,6 +382,123 @@ void TestCatalogFileArea::iconLayouts()
         QCOMPARE(catalog.icons().value("cv-music.png"), QByteArray("music picture"));
     const QString said = read ? catalog.notes().join('\n') : error;
     QVERIFY2(note.isEmpty() ? said.isEmpty() : said.contains(note), qPrintable(said));
+}
+
+bool TestCatalogFileArea::makeApplicationRepository()
+{
+    if (m_paint)
+        return m_paint->isValid();
+    const QString tree = m_generated.filePath("tree");
+    bool written =
+        writeFile(tree + "/usr/share/applications/org.corvane.Paint.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Paint\nComment=Paints pictures\n"
+                  "Exec=cv-paint\nIcon=cv-paint\nCategories=Graphics;\n") &&
+        writeFile(tree + "/usr/share/metainfo/org.corvane.Paint.metainfo.xml",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                  "<component type=\"desktop-application\"><id>org.corvane.Paint</id>"
+                  "<metadata_license>CC0-1.0</metadata_license>"
+                  "<project_license>MIT</project_license><name>Paint</name>"
+                  "<summary>Paints pictures</summary><description><p>Paints pictures for the "
+                  "tests.</p></description><launchable type=\"desktop-id\">"
+                  "org.corvane.Paint.desktop</launchable></component>\n");
+    for (const int size : {64, 128}) {
+        const QString folder =
+            tree + QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps").arg(size);
+        QImage picture(size, size, QImage::Format_ARGB32);
+        picture.fill(Qt::red);
+        written = written && QDir().mkpath(folder) && picture.save(folder + "/cv-paint.png");
+    }
+    TestPackage paint{"cv-paint", "1.0"};
+    paint.tree = tree;
+    m_paint.reset(new TestRepository({paint}));
+    if (!written || !m_paint->isValid())
+        return false;
+    // appstream-generator reads ARCHIVE/SUITE/SECTION/ARCH/os/repodata.
+    const QString workspace = m_generated.filePath("asgen");
+    QDir().mkpath(m_generated.filePath("archive/corvane/main/x86_64"));
+    written =
+        QFile::link(m_paint->directory(), m_generated.filePath("archive/corvane/main/x86_64/os")) &&
+        writeFile(workspace + "/asgen-config.json",
+                  "{\"ProjectName\": \"Corvane\", \"Backend\": \"rpmmd\", "
+                  "\"MetadataType\": \"XML\", \"ArchiveRoot\": \"" +
+                      m_generated.filePath("archive").toUtf8() +
+                      "\", \"MediaBaseUrl\": \"http://localhost/media\", "
+                      "\"Features\": {\"validateMetainfo\": false, \"noDownloads\": true, "
+                      "\"optimizePNGSize\": false, \"createScreenshotsStore\": false}, "
+                      "\"Suites\": {\"corvane\": {\"sections\": [\"main\"], "
+                      "\"architectures\": [\"x86_64\"]}}}\n");
+    const ProcessResult generator =
+        ProcessRunner::run("appstream-generator", {"process", "--workspace", workspace, "corvane"});
+    const ProcessResult compose = ProcessRunner::run(
+        "appstream-compose",
+        {"--prefix=" + tree + "/usr", "--origin=corvane", "--basename=corvane",
+         "--output-dir=" + m_generated.filePath("compose"),
+         "--icons-dir=" + m_generated.filePath("compose/icons"), "org.corvane.Paint"});
+    if (generator.exitCode != 0 || compose.exitCode != 0)
+        qWarning("%s\n%s", qPrintable(generator.output), qPrintable(compose.output));
+    return written && generator.exitCode == 0 && compose.exitCode == 0;
+}
+
+void TestCatalogFileArea::otherGenerators_data()
+{
+    QTest::addColumn<QString>("generator");
+    QTest::addColumn<QStringList>("archives"); // the icon archives added to the repository
+    QTest::addColumn<int>("width");            // of the icon the server takes
+    QTest::newRow("appstream-generator, every size")
+        << "appstream-generator" << QStringList{"48x48", "64x64", "128x128"} << 64;
+    QTest::newRow("appstream-generator, no 64")
+        << "appstream-generator" << QStringList{"48x48", "128x128"} << 48;
+    QTest::newRow("appstream-generator, 128 only")
+        << "appstream-generator" << QStringList{"128x128"} << 128;
+    QTest::newRow("appstream-compose, size folders")
+        << "appstream-compose" << QStringList{"64x64", "128x128"} << 64;
+}
+
+void TestCatalogFileArea::otherGenerators()
+{
+    QFETCH(QString, generator);
+    QFETCH(QStringList, archives);
+    QFETCH(int, width);
+    QVERIFY(makeApplicationRepository());
+    QTemporaryDir work;
+    const QString repository = work.filePath("repo");
+    const QString repodata = repository + "/repodata";
+    QCOMPARE(ProcessRunner::run("cp", {"-a", m_paint->directory(), repository}).exitCode, 0);
+    const auto add = [&](const QString &type, const QString &file) {
+        return ProcessRunner::run("modifyrepo_c", {"--mdtype=" + type, file, repodata}).exitCode ==
+               0;
+    };
+    if (generator == "appstream-generator") {
+        // As an administrator publishes its output next to createrepo_c's.
+        const QString data = m_generated.filePath("asgen/export/data/corvane/main/");
+        QVERIFY(add("appstream", data + "Components-x86_64.xml.gz"));
+        for (const QString &size : archives)
+            QVERIFY(add("appstream-icons-" + size, data + "icons-" + size + ".tar.gz"));
+    } else {
+        // appstream-compose reads an installed tree, not a package: the package name that
+        // appstream-builder would write goes in by hand; its icon folders make the archive.
+        const ProcessResult xml =
+            ProcessRunner::run("gzip", {"-dc", m_generated.filePath("compose/corvane.xml.gz")});
+        QVERIFY(writeFile(work.filePath("appstream.xml"),
+                          xml.output.toUtf8().replace("<id>org.corvane.Paint</id>",
+                                                      "<id>org.corvane.Paint</id>"
+                                                      "<pkgname>cv-paint</pkgname>")));
+        QCOMPARE(ProcessRunner::run("tar", QStringList{"-cf", work.filePath("icons.tar"), "-C",
+                                                       m_generated.filePath("compose/icons")} +
+                                               archives)
+                     .exitCode,
+                 0);
+        QVERIFY(add("appstream", work.filePath("appstream.xml")));
+        QVERIFY(add("appstream-icons", work.filePath("icons.tar")));
+    }
+    RepositoryCatalog catalog(CatalogOverrides(), QStringLiteral("zh_CN"));
+    QString error;
+    QVERIFY2(catalog.read(repository, &error), qPrintable(error));
+    QCOMPARE(catalog.packages().size(), 1);
+    QCOMPARE(catalog.packages().first().exec, QStringLiteral("gtk-launch org.corvane.Paint"));
+    const QByteArray icon = catalog.icons().value("cv-paint.png");
+    QVERIFY(icon.startsWith("\x89PNG"));
+    QCOMPARE(int(qFromBigEndian<quint32>(icon.constData() + 16)), width);
 }
 
 QTEST_GUILESS_MAIN(TestCatalogFileArea)
