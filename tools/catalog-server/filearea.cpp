@@ -55,7 +55,11 @@ FileArea::FileArea(const QString &root) : m_root(root) {}
 QString FileArea::refusal(const QString &root, const QStringList &privateFiles)
 {
     const QString start = QStringLiteral("file area %1 refused: ").arg(root);
-    QDir().mkpath(root);
+    if (!QFileInfo::exists(root) && !QFileInfo(root).isSymLink() && QDir().mkpath(root))
+        QFile::setPermissions(root, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                        QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                        QFileDevice::ExeOther);
     const QString canonical = QFileInfo(root).canonicalFilePath();
     for (const QString &file : privateFiles) {
         if (file.isEmpty())
@@ -117,7 +121,8 @@ int FileArea::openParent(const QString &relative, bool create, QString *name, QS
             return folder;
         const QByteArray part = QFile::encodeName(parts[i]);
         path += QLatin1Char('/') + parts[i];
-        if (create && ::mkdirat(folder, part.constData(), 0755) != 0 && errno != EEXIST) {
+        const bool made = create && ::mkdirat(folder, part.constData(), 0755) == 0;
+        if (create && !made && errno != EEXIST) {
             *error = path + QStringLiteral(": ") + systemError();
             ::close(folder);
             return -1;
@@ -126,6 +131,9 @@ int FileArea::openParent(const QString &relative, bool create, QString *name, QS
             ::openat(folder, part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(folder);
         folder = next;
+        // Whatever the umask: a folder of ours closed to group and others.
+        if (made && folder >= 0)
+            ::fchmod(folder, 0755);
     }
 }
 
@@ -155,27 +163,31 @@ bool FileArea::write(const QString &relative, const QByteArray &data, QString *e
     qint64 done = 0;
     while (done < data.size()) {
         const ssize_t wrote = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (wrote <= 0 && errno != EINTR)
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
             break;
-        done += qMax<ssize_t>(wrote, 0);
+        done += wrote;
     }
-    // Readable by the HTTP server whatever the umask.
-    const bool written = done == data.size() && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    *error = where + QStringLiteral(": ") + systemError();
+    // Readable by the HTTP server whatever the umask; on the disk before it takes the name.
+    int failure = 0;
+    if (done != data.size())
+        failure = errno ? errno : EIO;
+    else if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0)
+        failure = errno;
     ::close(fd);
-    const QByteArray target = QFile::encodeName(name);
-    const bool renamed =
-        written && ::renameat(folder, temporary.constData(), folder, target.constData()) == 0;
-    if (renamed)
+    if (!failure &&
+        ::renameat(folder, temporary.constData(), folder, QFile::encodeName(name).constData()) != 0)
+        failure = errno;
+    const bool ok = failure == 0;
+    if (ok) {
         ::fsync(folder);
-    else
+    } else {
+        *error = where + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(failure));
         ::unlinkat(folder, temporary.constData(), 0);
-    if (!renamed)
-        *error = where + QStringLiteral(": ") + systemError();
+    }
     ::close(folder);
-    if (renamed)
-        error->clear();
-    return renamed;
+    return ok;
 }
 
 bool FileArea::read(const QString &relative, QByteArray *data, QString *error) const

@@ -1,4 +1,6 @@
 #include "sync/framesignature.h"
+#include "tests/core/sync/catalogserverprocess.h"
+#include "tests/support/freeport.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/testkey.h"
 #include "tests/support/testrepository.h"
@@ -64,6 +66,8 @@ private slots:
     void refusedFileArea();
     void plantedLinks_data();
     void plantedLinks();
+    void replacedAfterStart_data();
+    void replacedAfterStart();
     void pushFileTrim_data();
     void pushFileTrim();
     void staleIcons_data();
@@ -93,6 +97,7 @@ void TestCatalogFileArea::initTestCase()
     m_repository.reset(
         new TestRepository({TestPackage{"cv-office", "1.0"}, TestPackage{"cv-music", "1.0"}}));
     QVERIFY2(m_repository->isValid(), qPrintable(m_repository->errorString()));
+    useLoopbackTransport();
 }
 
 QString TestCatalogFileArea::repositoryWith(const QTemporaryDir &dir,
@@ -205,6 +210,39 @@ void TestCatalogFileArea::plantedLinks()
     QVERIFY(readFile(work.filePath("www/.cv_data/data_x86_64")).contains("rpm='cv-music-1.0-1'"));
     QVERIFY(readFile(work.filePath("www/.cv_data/push_x86_64")).contains("cv-pushed"));
     QCOMPARE(readFile(work.filePath("www/cv-music.png")), QByteArray("music picture"));
+}
+
+void TestCatalogFileArea::replacedAfterStart_data()
+{
+    QTest::addColumn<QString>("swap"); // shell, in the work folder, once the server runs
+    QTest::addColumn<QString>("error");
+    QTest::newRow("file area swapped for a link") << "mv www www.old && ln -s victim www"
+                                                  << "www: is a symbolic link";
+    QTest::newRow(".cv_data swapped for a link")
+        << "mv www/.cv_data cv_data.old && ln -s ../victim www/.cv_data"
+        << "www/.cv_data: is a symbolic link";
+    QTest::newRow("file area opened to others") << "chmod 0757 www"
+                                                << "www may be changed by group or others";
+}
+
+void TestCatalogFileArea::replacedAfterStart()
+{
+    QFETCH(QString, swap);
+    QFETCH(QString, error);
+    // The check at start is not the last: every write checks each folder again on the
+    // descriptor it writes through.
+    QTemporaryDir work;
+    QVERIFY(QDir().mkpath(work.filePath("victim")));
+    QVERIFY(writeFile(work.filePath("push.xml"), catalogOf("cv-pushed")));
+    const QString publish = "publish data_add_push " + work.filePath("push.xml");
+    CatalogServerProcess server;
+    QVERIFY(server.start({"--files", work.filePath("www")}));
+    QCOMPARE(server.command(publish), QStringLiteral("ok publish 1"));
+    QCOMPARE(ProcessRunner::shell("cd " + work.path() + " && " + swap).exitCode, 0);
+    const QString answer = server.command(publish);
+    QVERIFY2(answer.startsWith("error " + work.path()) && answer.contains(error),
+             qPrintable(answer));
+    QVERIFY(QDir(work.filePath("victim")).isEmpty());
 }
 
 void TestCatalogFileArea::pushFileTrim_data()
