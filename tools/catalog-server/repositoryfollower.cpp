@@ -10,7 +10,6 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
-#include <QSet>
 
 #include <chrono>
 #include <thread>
