@@ -28,11 +28,16 @@ void send()
     vqs_message_send(server.constData(), CatalogFrame::dataRequest(local).toUtf8().constData());
 
     const QString vqssend = ClientConfig::vqssend();
-    const QString base = ClientConfig::iconurl() + QLatin1Char('/');
     if (vqssend == QLatin1String("true"))
         return;
 
     qDebug() << "vqssend is : " << vqssend;
+    replayCatalogFile();
+}
+
+void replayCatalogFile()
+{
+    const QString base = ClientConfig::iconurl() + QLatin1Char('/');
     const QString directory = QDir::cleanPath(Paths::dataDirectory());
     const QString dataFile = Paths::catalogDataFile();
     // Fetched into a directory and a file of the process's own, or not at all: whatever

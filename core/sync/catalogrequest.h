@@ -9,6 +9,8 @@ namespace CatalogRequest
 // also fetches the catalog file over HTTP and sends each of its lines, newline kept, to
 // this client's own receiver at 127.0.0.1.
 void send();
+// Fetches the catalog file over HTTP and sends each of its lines to this client's receiver.
+void replayCatalogFile();
 
 // Rewrites the installed-package table at once, in the calling thread: one rpm -qa into
 // info.txt in the working directory, no retry, then the install states of the catalog.

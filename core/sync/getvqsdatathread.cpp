@@ -5,6 +5,7 @@
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "sync/catalogrequest.h"
 #include "sync/httpfetch.h"
 #include "vqs.h"
 
@@ -21,6 +22,19 @@ namespace
 {
 
 const char *const NoBaseline = "null";
+
+// Each line with its newline, the last one also without.
+QByteArrayList lines(const QByteArray &text)
+{
+    QByteArrayList result;
+    for (int at = 0; at < text.size();) {
+        const int end = text.indexOf('\n', at);
+        const int next = end < 0 ? text.size() : end + 1;
+        result << text.mid(at, next - at);
+        at = next;
+    }
+    return result;
+}
 
 struct DigestContextFree {
     void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
@@ -110,9 +124,16 @@ void GetVQSDataThread::replay(const QString &path)
         qDebug() << "open file " + path + " failed";
         return;
     }
+    const QByteArray content = file.readAll();
+    const QByteArray previous = m_replayed;
+    m_replayed = content;
     // The first digest is only the baseline: its file is not replayed.
-    while (!file.atEnd() && md5value_pre != QLatin1String(NoBaseline)) {
-        const QByteArray line = file.readLine();
+    if (md5value_pre == QLatin1String(NoBaseline))
+        return;
+    const bool extended = content.startsWith(previous);
+    if (!extended)
+        CatalogRequest::replayCatalogFile();
+    for (const QByteArray &line : lines(content.mid(extended ? previous.size() : 0))) {
         qDebug() << "send message to localhost, mesg_p : " << QString::fromUtf8(line);
         vqs_message_send("127.0.0.1", line.constData());
     }

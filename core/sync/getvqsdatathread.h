@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QThread>
 
-// Polls the server's push file and, whenever its content changed, replays every frame in it
-// to this client's own receiver. The first file only becomes the baseline. Runs for the
-// life of the process.
+// Polls the server's push file and, whenever its content changed, replays the frames added to
+// it to this client's own receiver. The first file only becomes the baseline. A file that no
+// longer begins with the last one was cut when the server wrote a new catalog: the catalog
+// file is replayed first (it holds every push cut away, seen or missed), then the whole
+// file. Runs for the life of the process.
 class GetVQSDataThread : public QThread
 {
     Q_OBJECT
@@ -26,4 +29,6 @@ protected:
 
 private:
     void replay(const QString &path);
+
+    QByteArray m_replayed; // the file last handled
 };

@@ -11,6 +11,7 @@ struct TestPackage {
     int payloadBytes = 64;  // size of the one file it installs (incompressible)
     QStringList needs = {}; // its Requires: what another installed package must provide
     QString arch = QStringLiteral("x86_64");
+    QString tree = {}; // a folder whose files it installs too, each at its path below /
 
     QString packageString() const { return name + '-' + version + '-' + release + '.' + arch; }
     QString fileName() const { return packageString() + QStringLiteral(".rpm"); }

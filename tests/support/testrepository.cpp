@@ -3,6 +3,7 @@
 #include "processrunner.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 namespace
@@ -13,6 +14,21 @@ QString requiresLines(const QStringList &needs)
     QString lines;
     for (const QString &need : needs)
         lines += QStringLiteral("Requires: ") + need + QLatin1Char('\n');
+    return lines;
+}
+
+QString treeInstall(const QString &tree)
+{
+    return tree.isEmpty() ? QString() : QStringLiteral("cp -a '%1'/. %{buildroot}/\n").arg(tree);
+}
+
+QString treeFiles(const QString &tree)
+{
+    QString lines;
+    QDirIterator files(tree.isEmpty() ? QStringLiteral("/nonexistent") : tree, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext())
+        lines += files.next().mid(tree.size()) + QLatin1Char('\n');
     return lines;
 }
 
@@ -70,11 +86,11 @@ bool TestRepository::build(const TestPackage &package)
             "%description\nA tiny package for the store's tests.\n"
             "%install\nmkdir -p %{buildroot}/usr/share/%1\n"
             "head -c %4 /dev/urandom > %{buildroot}/usr/share/%1/payload\n"
-            "echo %2-%3 > %{buildroot}/usr/share/%1/version\n"
-            "%files\n/usr/share/%1\n")
+            "echo %2-%3 > %{buildroot}/usr/share/%1/version\n%6"
+            "%files\n/usr/share/%1\n%7")
             .arg(package.name, package.version, package.release)
             .arg(package.payloadBytes)
-            .arg(requiresLines(package.needs));
+            .arg(requiresLines(package.needs), treeInstall(package.tree), treeFiles(package.tree));
     spec.write(spectext.toUtf8());
     spec.close();
 

@@ -4,6 +4,12 @@
 
 #include "appstreamcollection.h"
 
+#include <QPair>
+#include <QVector>
+
+#include <algorithm>
+#include <cstdlib>
+
 namespace
 {
 
@@ -12,24 +18,30 @@ QString text(const gchar *value)
     return QString::fromUtf8(value ? value : "");
 }
 
-// The largest cached icon up to 128 pixels: the store shows them at 64.
-QString cachedIconOf(AsComponent *component)
+// Cached icons as "WxW/NAME", 64 pixels first (the store shows them at 64), then the
+// nearest size, the larger of two equally near.
+QStringList cachedIconsOf(AsComponent *component)
 {
     GPtrArray *icons = as_component_get_icons(component);
-    QString best;
-    guint bestWidth = 0;
+    QVector<QPair<int, QString>> found;
     for (guint i = 0; icons && i < icons->len; ++i) {
         AsIcon *icon = AS_ICON(g_ptr_array_index(icons, i));
-        // appstream-builder writes unsized cached icons at 64 pixels.
-        const guint width = as_icon_get_width(icon) ? as_icon_get_width(icon) : 64;
-        if (as_icon_get_kind(icon) != AS_ICON_KIND_CACHED || width > 128)
+        if (as_icon_get_kind(icon) != AS_ICON_KIND_CACHED || as_icon_get_scale(icon) > 1)
             continue;
-        if (best.isEmpty() || width > bestWidth) {
-            best = QStringLiteral("%1x%1/").arg(width) + text(as_icon_get_name(icon));
-            bestWidth = width;
-        }
+        // appstream-builder writes unsized cached icons at 64 pixels.
+        const int width = as_icon_get_width(icon) ? int(as_icon_get_width(icon)) : 64;
+        found.append({width, QStringLiteral("%1x%1/").arg(width) + text(as_icon_get_name(icon))});
     }
-    return best;
+    std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+        const int nearA = std::abs(a.first - 64);
+        const int nearB = std::abs(b.first - 64);
+        return nearA != nearB ? nearA < nearB : a.first > b.first;
+    });
+    QStringList ordered;
+    for (const auto &icon : found)
+        if (!ordered.contains(icon.second))
+            ordered << icon.second;
+    return ordered;
 }
 
 } // namespace
@@ -73,7 +85,7 @@ bool AppStreamCollection::applications(const QByteArray &xml, const QString &loc
         GPtrArray *entries = launchable ? as_launchable_get_entries(launchable) : nullptr;
         if (entries && entries->len > 0)
             application.desktopId = text(static_cast<const gchar *>(g_ptr_array_index(entries, 0)));
-        application.cachedIcon = cachedIconOf(component);
+        application.cachedIcons = cachedIconsOf(component);
         byPackage->insert(packageName, application);
     }
     g_object_unref(metadata);

@@ -11,8 +11,8 @@ struct AppStreamApplication {
     QString name;    // in the chosen locale, else untranslated
     QString summary; // likewise
     QStringList categories;
-    QString desktopId;  // launchable desktop entry, empty when none
-    QString cachedIcon; // icon file name in the collection's icon archive, empty when none
+    QString desktopId;       // launchable desktop entry, empty when none
+    QStringList cachedIcons; // "WxW/NAME" of each cached icon, the one to prefer first
 };
 
 // An AppStream collection (repomd type "appstream") read with libappstream.

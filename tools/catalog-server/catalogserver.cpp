@@ -10,9 +10,6 @@
 #include "vqsbroker.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -31,6 +28,9 @@ const char *const CatalogServer::CatalogProtocol =
 namespace
 {
 
+const QString CatalogFile = QStringLiteral(".cv_data/data_x86_64");
+const QString PushFile = QStringLiteral(".cv_data/push_x86_64");
+
 QString brokerBroadcast()
 {
     const char *broadcast = vqs_broadcast_address();
@@ -41,7 +41,7 @@ QString brokerBroadcast()
 
 CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
                              bool answerDataRequests, bool verbose, int maxClients)
-    : m_files(filesDirectory), m_maxFrameBytes(maxFrameBytes),
+    : m_files(filesDirectory), m_area(filesDirectory), m_maxFrameBytes(maxFrameBytes),
       m_answerDataRequests(answerDataRequests), m_verbose(verbose),
       m_origin(brokerBroadcast(),
                brokerBroadcast().isEmpty() ? QString() : QString::fromLatin1(vqs_broker_address())),
@@ -54,16 +54,6 @@ void CatalogServer::print(const QString &line)
     std::lock_guard<std::mutex> guard(m_outputLock);
     std::fprintf(stdout, "%s\n", line.toUtf8().constData());
     std::fflush(stdout);
-}
-
-QString CatalogServer::catalogFile() const
-{
-    return m_files + QStringLiteral("/.cv_data/data_x86_64");
-}
-
-QString CatalogServer::pushFile() const
-{
-    return m_files + QStringLiteral("/.cv_data/push_x86_64");
 }
 
 void CatalogServer::setSigningKey(SigningKey key, const QString &sequenceFile)
@@ -95,6 +85,7 @@ void CatalogServer::setPackages(const QVector<CatalogPackage> &packages)
     const QStringList frames = framesOf(QStringLiteral("data_resp"), packages);
     std::lock_guard<std::mutex> guard(m_lock);
     m_catalogFrames = frames;
+    m_catalogChanged = true;
 }
 
 QStringList CatalogServer::pushTargets() const
@@ -109,7 +100,7 @@ int CatalogServer::pushEverywhere(const QString &action, const QVector<CatalogPa
 {
     std::lock_guard<std::mutex> guard(m_lock);
     const QStringList frames = sealed(framesOf(action, packages));
-    if (!m_files.isEmpty() && !writeLines(pushFile(), frames, true, error))
+    if (!m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
         return -1;
     int sent = 0;
     for (const QString &target : pushTargets())
@@ -123,7 +114,13 @@ bool CatalogServer::writeCatalogFile(QString *error)
     if (m_files.isEmpty())
         return true;
     std::lock_guard<std::mutex> guard(m_lock);
-    return writeLines(catalogFile(), sealed(m_catalogFrames), false, error);
+    if (!writeLines(CatalogFile, sealed(m_catalogFrames), false, error))
+        return false;
+    // Written again unchanged (signed anew), the catalog covers no more than before.
+    if (!m_catalogChanged)
+        return true;
+    m_catalogChanged = false;
+    return writeLines(PushFile, {}, false, error);
 }
 
 QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &listed)
@@ -146,20 +143,16 @@ QStringList CatalogServer::framesOf(const QString &action, const QVector<Catalog
     return frames;
 }
 
-bool CatalogServer::writeLines(const QString &path, const QStringList &frames, bool append,
+bool CatalogServer::writeLines(const QString &relative, const QStringList &frames, bool append,
                                QString *error)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    const QIODevice::OpenMode mode =
-        QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate);
-    if (!file.open(mode)) {
-        *error = path + QStringLiteral(": ") + file.errorString();
+    // Appending is writing the whole file anew: a store never fetches half of it.
+    QByteArray data;
+    if (append && !m_area.read(relative, &data, error))
         return false;
-    }
     for (const QString &frame : frames)
-        file.write(frame.toUtf8() + '\n');
-    return file.flush();
+        data += frame.toUtf8() + '\n';
+    return m_area.write(relative, data, error);
 }
 
 bool CatalogServer::send(const QString &address, const QString &text)
@@ -279,7 +272,7 @@ bool CatalogServer::command(const QString &line)
     }
     if (verb == QLatin1String("unpublish") && words.size() == 1) {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_files.isEmpty() && writeLines(pushFile(), {}, false, &error))
+        if (!m_files.isEmpty() && writeLines(PushFile, {}, false, &error))
             print(QStringLiteral("ok unpublish"));
         else
             print(QStringLiteral("error ") +
@@ -300,7 +293,7 @@ bool CatalogServer::command(const QString &line)
     std::lock_guard<std::mutex> guard(m_lock);
     const QStringList frames = sealed(framesOf(words[1], packages));
     if (publish) {
-        if (!m_files.isEmpty() && writeLines(pushFile(), frames, true, &error))
+        if (!m_files.isEmpty() && writeLines(PushFile, frames, true, &error))
             print(QStringLiteral("ok publish %1").arg(frames.size()));
         else
             print(QStringLiteral("error ") +

@@ -2,6 +2,7 @@
 
 #include "brokersetup.h"
 #include "clienttable.h"
+#include "filearea.h"
 #include "requestorigin.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
@@ -41,7 +42,9 @@ public:
     // -1 with *error set when the push file cannot be written.
     int pushEverywhere(const QString &action, const QVector<CatalogPackage> &packages,
                        QString *error);
-    // Writes the catalog file below the files directory (when one is set).
+    // Writes the catalog file below the files directory (when one is set). After a new
+    // catalog the push file restarts empty: every push in it was sealed before the catalog
+    // just written, whose packages already hold what they did.
     bool writeCatalogFile(QString *error);
 
     // Receives and answers requests until the transport fails to bind; false then.
@@ -63,13 +66,13 @@ private:
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
     bool send(const QString &address, const QString &text);
     QStringList sealed(const QStringList &frames);
-    bool writeLines(const QString &path, const QStringList &frames, bool append, QString *error);
-    QString pushFile() const;
+    bool writeLines(const QString &relative, const QStringList &frames, bool append,
+                    QString *error);
     // Where a push without address goes; called with m_lock held.
     QStringList pushTargets() const;
-    QString catalogFile() const;
 
     const QString m_files;
+    const FileArea m_area;
     const int m_maxFrameBytes;
     FrameSigner m_signer;
     const bool m_answerDataRequests;
@@ -77,6 +80,7 @@ private:
     std::mutex m_outputLock;
     std::mutex m_lock; // guards the catalog and the clients
     QStringList m_catalogFrames;
+    bool m_catalogChanged = false; // since the catalog file was last written
     const RequestOrigin m_origin;
     ClientTable m_clients;
     BrokerSetup m_broker; // makes a group account's desktops' queues

@@ -4,7 +4,9 @@
 #include "catalogoverrides.h"
 #include "catalogserver.h"
 #include "clienttable.h"
+#include "filearea.h"
 #include "records/paths.h"
+#include "repositorycatalog.h"
 #include "repositoryfollower.h"
 #include "repositorysignature.h"
 #include "serversettings.h"
@@ -121,7 +123,10 @@ int main(int argc, char **argv)
     const QCommandLineOption files(
         QStringLiteral("files"),
         QStringLiteral("HTTP file area: writes .cv_data/data_x86_64 and, on publish, "
-                       ".cv_data/push_x86_64 below it."),
+                       ".cv_data/push_x86_64 below it. It must be a folder of the service's "
+                       "own that group and others cannot change, hold neither the key nor "
+                       "its sequence, and .cv_data no link; the service refuses to start "
+                       "otherwise."),
         QStringLiteral("dir"));
     const QCommandLineOption bind(
         QStringLiteral("bind"),
@@ -230,11 +235,24 @@ int main(int argc, char **argv)
         QStringLiteral("max-catalog"),
         QStringLiteral("Most packages in the catalog (default %1).").arg(bounds.maxPackages),
         QStringLiteral("count"), QString::number(bounds.maxPackages));
+    const IconBounds iconDefaults;
+    const QCommandLineOption maxIconArchive(
+        QStringLiteral("max-icon-archive"),
+        QStringLiteral("Largest icon archive of --repository once decompressed, in bytes; a "
+                       "larger one keeps the last catalog (default %1).")
+            .arg(iconDefaults.archive),
+        QStringLiteral("bytes"), QString::number(iconDefaults.archive));
+    const QCommandLineOption maxIcon(
+        QStringLiteral("max-icon"),
+        QStringLiteral("Largest icon in it, in bytes; a larger one is left out (default %1).")
+            .arg(iconDefaults.member),
+        QStringLiteral("bytes"), QString::number(iconDefaults.member));
     parser.addOptions({catalog,    files,       bind,         port,          config,
                        maxFrame,   commands,    noServe,      filesOnly,     verbose,
                        maxClients, key,         makeKey,      repository,    overrides,
                        locale,     settle,      serverConfig, repositoryKey, allowUnsigned,
-                       maxRepomd,  maxMetadata, maxUnpacked,  maxCatalog});
+                       maxRepomd,  maxMetadata, maxUnpacked,  maxCatalog,    maxIconArchive,
+                       maxIcon});
     parser.process(app);
     if (parser.isSet(serverConfig)) {
         QStringList fromFile;
@@ -282,6 +300,17 @@ int main(int argc, char **argv)
         qputenv("VQS_CONFIG", parser.value(config).toUtf8());
     BrokerSetup::prepare();
 
+    if (parser.isSet(files)) {
+        const QString sequence =
+            parser.isSet(key) ? parser.value(key) + QStringLiteral(".sequence") : QString();
+        const QString refusal =
+            FileArea::refusal(parser.value(files), {parser.value(key), sequence});
+        if (!refusal.isEmpty()) {
+            std::fprintf(stderr, "catalog-server: %s\n", refusal.toUtf8().constData());
+            return 1;
+        }
+    }
+
     // Never deleted: the receiving thread uses it until the process ends.
     CatalogServer *server =
         new CatalogServer(parser.value(files), maxBytes, !parser.isSet(filesOnly),
@@ -312,6 +341,16 @@ int main(int argc, char **argv)
         settings.locale = parser.value(locale);
         settings.files = parser.value(files);
         settings.settleMs = qMax(0, parser.value(settle).toInt());
+        bool archiveOk = false;
+        bool memberOk = false;
+        settings.checks.icons.archive = parser.value(maxIconArchive).toLongLong(&archiveOk);
+        settings.checks.icons.member = parser.value(maxIcon).toLongLong(&memberOk);
+        if (!archiveOk || !memberOk || settings.checks.icons.archive < 0 ||
+            settings.checks.icons.member < 0) {
+            std::fprintf(stderr, "catalog-server: --max-icon-archive and --max-icon must be "
+                                 "numbers of bytes\n");
+            return 2;
+        }
         follower = new RepositoryFollower(server, settings);
         // Unreadable now: serve an empty catalog and publish once the repository reads.
         if (!follower->publishFirst(&error)) {

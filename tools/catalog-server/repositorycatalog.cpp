@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QMap>
+#include <QPair>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
@@ -17,6 +18,9 @@ namespace
 const QString Primary = QStringLiteral("primary");
 const QString AppStream = QStringLiteral("appstream");
 const QString AppStreamIcons = QStringLiteral("appstream-icons");
+// appstream-generator writes one icon archive per size, added as "appstream-icons-SIZE".
+const QStringList IconSizes{QStringLiteral("64x64"), QStringLiteral("48x48"),
+                            QStringLiteral("128x128")};
 const QRegularExpression PackageName(QStringLiteral("^[A-Za-z0-9_+][A-Za-z0-9._+-]*$"));
 // The store runs "gtk-launch ID" through the shell: an AppStream desktop-id, nothing else.
 const QRegularExpression DesktopId(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9._-]*\\.desktop$"));
@@ -66,7 +70,10 @@ RepositoryCatalog::RepositoryCatalog(const CatalogOverrides &overrides, const QS
 bool RepositoryCatalog::read(const QString &directory, QString *error)
 {
     RepositorySnapshot snapshot(m_checks);
-    if (!snapshot.read(directory, {Primary, AppStream, AppStreamIcons}, error))
+    QStringList types{Primary, AppStream, AppStreamIcons};
+    for (const QString &size : IconSizes)
+        types << AppStreamIcons + QLatin1Char('-') + size;
+    if (!snapshot.read(directory, types, error))
         return false;
     if (!snapshot.has(Primary)) {
         *error = RepositorySnapshot::repomdPath(directory) + QStringLiteral(": no primary data");
@@ -84,7 +91,7 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
         return false;
 
     QVector<CatalogPackage> packages;
-    QHash<QString, QString> iconSources; // icon file name -> member of the icon archive
+    QHash<QString, QStringList> iconSources; // icon file name -> "WxW/NAME" to look for
     QStringList notes;
     QSet<QString> namedByOverride;
     for (const RepositoryPackage &rpm : newest) {
@@ -138,8 +145,8 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
         package.klass = !change.klass.isEmpty()
                             ? change.klass
                             : QString::number(m_overrides.categories().codeFor(app.categories));
-        if (!app.cachedIcon.isEmpty())
-            iconSources.insert(package.icon, app.cachedIcon);
+        if (!app.cachedIcons.isEmpty())
+            iconSources.insert(package.icon, app.cachedIcons);
         packages.append(package);
     }
     if (packages.size() > m_checks.maxPackages) {
@@ -155,12 +162,8 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
             notes << added + QStringLiteral(": added by the overrides but not in the repository");
 
     QHash<QString, QByteArray> icons;
-    if (!iconSources.isEmpty() && snapshot.has(AppStreamIcons)) {
-        QByteArray archive;
-        if (!snapshot.uncompressed(AppStreamIcons, &archive, error))
-            return false;
-        readIcons(archive, iconSources, &icons);
-    }
+    if (!readIcons(snapshot, iconSources, &icons, &notes, error))
+        return false;
     for (CatalogPackage &package : packages) {
         const auto icon = icons.constFind(package.icon);
         // A new picture makes the stores fetch it again; no picture, nothing to fetch.
@@ -223,13 +226,50 @@ void RepositoryCatalog::separateNames(QVector<CatalogPackage> &packages, const Q
     }
 }
 
-void RepositoryCatalog::readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
-                                  QHash<QString, QByteArray> *icons) const
+bool RepositoryCatalog::readIcons(const RepositorySnapshot &snapshot,
+                                  const QHash<QString, QStringList> &wanted,
+                                  QHash<QString, QByteArray> *icons, QStringList *notes,
+                                  QString *error) const
 {
-    const QList<QString> members = wanted.values();
-    const QSet<QString> names(members.cbegin(), members.cend());
-    const QHash<QString, QByteArray> files = TarArchive::regularFiles(archive, names);
-    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
-        if (files.contains(it.value()))
-            icons->insert(it.key(), files.value(it.value()));
+    // A "WxW/NAME" icon is in the archive of its size, at its root or below WxW/, or in the
+    // archive of all sizes below WxW/.
+    const auto places = [](const QString &icon) {
+        const QString sized =
+            AppStreamIcons + QLatin1Char('-') + icon.section(QLatin1Char('/'), 0, 0);
+        return QVector<QPair<QString, QString>>{
+            {sized, icon.section(QLatin1Char('/'), 1)}, {sized, icon}, {AppStreamIcons, icon}};
+    };
+    QHash<QString, QSet<QString>> members; // archive type -> its members wanted
+    for (const QStringList &candidates : wanted)
+        for (const QString &icon : candidates)
+            for (const auto &place : places(icon))
+                if (snapshot.has(place.first))
+                    members[place.first].insert(place.second);
+    QHash<QString, QHash<QString, QByteArray>> files;
+    for (auto it = members.cbegin(); it != members.cend(); ++it) {
+        QByteArray archive;
+        if (!snapshot.uncompressed(it.key(), &archive, error, m_checks.icons.archive))
+            return false;
+        QStringList oversize;
+        files.insert(it.key(), TarArchive::regularFiles(archive, it.value(), m_checks.icons.member,
+                                                        &oversize));
+        for (const QString &member : oversize)
+            *notes << QStringLiteral("icon %1 of %2 skipped: over %3 bytes")
+                          .arg(member, snapshot.location(it.key()))
+                          .arg(m_checks.icons.member);
+    }
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+        for (const QString &icon : it.value()) {
+            const auto candidates = places(icon);
+            const auto found =
+                std::find_if(candidates.cbegin(), candidates.cend(), [&](const auto &p) {
+                    return files.value(p.first).contains(p.second);
+                });
+            if (found != candidates.cend()) {
+                icons->insert(it.key(), files.value(found->first).value(found->second));
+                break;
+            }
+        }
+    }
+    return true;
 }

@@ -13,6 +13,8 @@
 // The catalog of a dnf repository: its newest packages (primary metadata, libsolv), named,
 // described, categorised and given icons by its AppStream data, then changed by the
 // administrator's overrides. Only packages with AppStream data or an "add" line enter.
+class RepositorySnapshot;
+
 class RepositoryCatalog
 {
 public:
@@ -38,9 +40,9 @@ private:
     // Makes the display names unique; the notes say which override settles each clash.
     static void separateNames(QVector<CatalogPackage> &packages, const QSet<QString> &fixed,
                               QStringList *notes);
-    // Icon file name to its bytes, for the archive members wanted names.
-    void readIcons(const QByteArray &archive, const QHash<QString, QString> &wanted,
-                   QHash<QString, QByteArray> *icons) const;
+    // Icon file name to its bytes, the first of its wanted icons an archive holds.
+    bool readIcons(const RepositorySnapshot &snapshot, const QHash<QString, QStringList> &wanted,
+                   QHash<QString, QByteArray> *icons, QStringList *notes, QString *error) const;
 
     const CatalogOverrides m_overrides;
     const QString m_locale;

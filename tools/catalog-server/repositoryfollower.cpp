@@ -2,15 +2,14 @@
 
 #include "catalogdiff.h"
 #include "catalogserver.h"
+#include "filearea.h"
 #include "repositorycatalog.h"
 #include "repositorysnapshot.h"
 #include "servicelog.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <chrono>
 #include <thread>
@@ -19,6 +18,8 @@ namespace
 {
 
 constexpr qint64 MaxRetryMs = 60000;
+// The icons the service put in the file area, one name a line.
+const QString IconList = QStringLiteral(".cv_data/icons");
 
 } // namespace
 
@@ -156,18 +157,45 @@ void RepositoryFollower::log(ServiceLog::Priority priority, const QString &text)
 
 void RepositoryFollower::copyIcons(const QHash<QString, QByteArray> &icons)
 {
-    if (m_settings.files.isEmpty())
+    const FileArea area(m_settings.files);
+    if (!area.isSet())
         return;
-    QDir().mkpath(m_settings.files);
+    QString error;
     for (auto it = icons.cbegin(); it != icons.cend(); ++it) {
-        const QString path = m_settings.files + QLatin1Char('/') + it.key();
-        QFile current(path);
-        if (current.open(QIODevice::ReadOnly) && current.readAll() == it.value())
+        QByteArray current;
+        if (area.read(it.key(), &current, &error) && current == it.value())
             continue;
         // Replaced whole: a store fetching it meanwhile gets the old picture or the new one.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size() ||
-            !file.commit())
-            log(ServiceLog::Priority::Error, path + QStringLiteral(": ") + file.errorString());
+        if (!area.write(it.key(), it.value(), &error))
+            log(ServiceLog::Priority::Error, error);
     }
+}
+
+void RepositoryFollower::removeStaleIcons(const QHash<QString, QByteArray> &icons)
+{
+    // Only names the service wrote itself (kept in a list of its own) leave the file area.
+    const FileArea area(m_settings.files);
+    if (!area.isSet())
+        return;
+    QByteArray listed;
+    QString error;
+    if (!area.read(IconList, &listed, &error))
+        log(ServiceLog::Priority::Error, error);
+    const QStringList written = QString::fromUtf8(listed).split(QLatin1Char('\n'));
+    QStringList removed;
+    for (const QString &name : written) {
+        if (name.isEmpty() || icons.contains(name))
+            continue;
+        if (area.remove(name, &error))
+            removed << name;
+        else
+            log(ServiceLog::Priority::Error, error);
+    }
+    QStringList kept = icons.keys();
+    kept.sort();
+    if (!area.write(IconList, kept.join(QLatin1Char('\n')).toUtf8() + '\n', &error))
+        log(ServiceLog::Priority::Error, error);
+    if (!removed.isEmpty())
+        log(ServiceLog::Priority::Info, QStringLiteral("icons no longer in the catalog removed: ") +
+                                            removed.join(QLatin1Char(' ')));
 }

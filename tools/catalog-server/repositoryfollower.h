@@ -44,6 +44,7 @@ private:
     bool publish(bool first, QString *error);
     void log(ServiceLog::Priority priority, const QString &text);
     void copyIcons(const QHash<QString, QByteArray> &icons);
+    void removeStaleIcons(const QHash<QString, QByteArray> &icons);
 
     CatalogServer *const m_server;
     const Settings m_settings;

@@ -216,7 +216,8 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
     return true;
 }
 
-bool RepositorySnapshot::uncompressed(const QString &type, QByteArray *data, QString *error) const
+bool RepositorySnapshot::uncompressed(const QString &type, QByteArray *data, QString *error,
+                                      qint64 limit) const
 {
     // libsolv decompresses only from a descriptor: the checked bytes go through a memory file.
     const QByteArray raw = m_files.value(type);
@@ -238,19 +239,20 @@ bool RepositorySnapshot::uncompressed(const QString &type, QByteArray *data, QSt
     char chunk[65536];
     size_t got;
     // Read on only up to the bound: a few kilobytes may decompress to more than memory holds.
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        data->append(chunk, int(got));
-        if (data->size() > m_checks.maxUnpackedBytes) {
-            std::fclose(in);
-            data->clear();
-            *error = location(type) + QStringLiteral(": decompresses to more than %1 bytes")
-                                          .arg(m_checks.maxUnpackedBytes);
-            return false;
-        }
+    const qint64 bound = limit >= 0 ? limit : m_checks.maxUnpackedBytes;
+    bool over = false;
+    while (!over && (got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        over = data->size() + qint64(got) > bound;
+        if (!over)
+            data->append(chunk, int(got));
     }
-    const bool ok = !std::ferror(in);
+    const bool ok = !over && !std::ferror(in);
     std::fclose(in);
-    if (!ok)
+    if (over) {
+        data->clear();
+        *error = location(type) + QStringLiteral(": decompresses to more than %1 bytes").arg(bound);
+    } else if (!ok) {
         *error = location(type) + QStringLiteral(": does not decompress");
+    }
     return ok;
 }

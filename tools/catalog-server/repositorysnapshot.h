@@ -33,8 +33,9 @@ public:
     // Its location, for its compression suffix.
     QString location(const QString &type) const { return m_locations.value(type); }
     // The file decompressed; false with *error set when it does not decompress or decompresses
-    // to more than the bound.
-    bool uncompressed(const QString &type, QByteArray *data, QString *error) const;
+    // to more than limit bytes (-1: the checks' bound for metadata).
+    bool uncompressed(const QString &type, QByteArray *data, QString *error,
+                      qint64 limit = -1) const;
 
     // SHA-256 of a repomd.xml as it is now, empty when it cannot be read; with a key, that of
     // its signature follows.

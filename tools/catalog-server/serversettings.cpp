@@ -14,7 +14,9 @@ const char *const ServerSettings::Syntax =
     "  repository-key = FILE the OpenPGP key repodata/repomd.xml.asc must be made with\n"
     "  allow-unsigned-repository = true|false   follow an http(s) repository without one\n"
     "  max-repomd = BYTES    max-metadata = BYTES (as fetched)    max-unpacked = BYTES\n"
-    "  max-catalog = PACKAGES";
+    "  max-catalog = PACKAGES\n"
+    "  max-icon-archive = BYTES  an icon archive once decompressed (default 134217728)\n"
+    "  max-icon = BYTES      each icon in it (default 1048576)";
 
 namespace
 {
@@ -41,7 +43,9 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"max-repomd", "--max-repomd", false},
                     {"max-metadata", "--max-metadata", false},
                     {"max-unpacked", "--max-unpacked", false},
-                    {"max-catalog", "--max-catalog", false}};
+                    {"max-catalog", "--max-catalog", false},
+                    {"max-icon-archive", "--max-icon-archive", false},
+                    {"max-icon", "--max-icon", false}};
 
 } // namespace
 

@@ -15,7 +15,8 @@ QByteArray field(const char *header, int offset, int length)
 } // namespace
 
 QHash<QString, QByteArray> TarArchive::regularFiles(const QByteArray &tar,
-                                                    const QSet<QString> &wanted)
+                                                    const QSet<QString> &wanted, qint64 maxMember,
+                                                    QStringList *oversize)
 {
     QHash<QString, QByteArray> files;
     qint64 at = 0;
@@ -31,10 +32,16 @@ QHash<QString, QByteArray> TarArchive::regularFiles(const QByteArray &tar,
         // ustar keeps a path prefix apart; '0' and NUL mark a regular file.
         const QByteArray prefix =
             field(header, 257, 6).startsWith("ustar") ? field(header, 345, 155) : QByteArray();
-        const QString path = QString::fromUtf8(prefix.isEmpty() ? name : prefix + '/' + name);
+        QString path = QString::fromUtf8(prefix.isEmpty() ? name : prefix + '/' + name);
+        if (path.startsWith(QLatin1String("./")))
+            path.remove(0, 2);
         const char type = header[156];
-        if ((type == '0' || type == '\0') && wanted.contains(path))
-            files.insert(path, tar.mid(at + Block, size));
+        if ((type == '0' || type == '\0') && wanted.contains(path)) {
+            if (maxMember < 0 || size <= maxMember)
+                files.insert(path, tar.mid(at + Block, size));
+            else if (oversize)
+                *oversize << path;
+        }
         at += Block + (size + Block - 1) / Block * Block;
     }
     return files;

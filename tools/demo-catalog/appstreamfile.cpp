@@ -45,10 +45,11 @@ QString AppStreamFile::collectionXml() const
                               "    </description>\n    <project_license>MIT</project_license>\n"
                               "    <launchable type=\"desktop-id\">%2.desktop</launchable>\n")
                    .arg(escaped(entry.summary), escaped(entry.package));
-        if (!entry.icon.isEmpty())
+        for (const int size : iconsOf(entry).keys())
             xml += QStringLiteral(
-                       "    <icon type=\"cached\" width=\"64\" height=\"64\">%1.png</icon>\n")
-                       .arg(escaped(entry.package));
+                       "    <icon type=\"cached\" width=\"%2\" height=\"%2\">%1.png</icon>\n")
+                       .arg(escaped(entry.package))
+                       .arg(size);
         xml += QStringLiteral("    <categories>\n");
         for (const QString &category : entry.categories)
             xml += QStringLiteral("      <category>%1</category>\n").arg(escaped(category));
@@ -57,18 +58,29 @@ QString AppStreamFile::collectionXml() const
     return xml + QStringLiteral("</components>\n");
 }
 
+QMap<int, QByteArray> AppStreamFile::iconsOf(const AppStreamEntry &entry)
+{
+    QMap<int, QByteArray> icons = entry.sizedIcons;
+    if (!entry.icon.isEmpty())
+        icons.insert(64, entry.icon);
+    return icons;
+}
+
 bool AppStreamFile::addTo(const QString &repositoryDirectory, QString *error) const
 {
     QTemporaryDir work;
-    const QString icons = work.filePath(QStringLiteral("64x64"));
-    QDir().mkpath(icons);
+    QMap<QString, QStringList> members; // size folder -> its icon files
     for (const AppStreamEntry &entry : m_entries) {
-        if (entry.icon.isEmpty())
-            continue;
-        QFile icon(icons + QLatin1Char('/') + entry.package + QStringLiteral(".png"));
-        if (!icon.open(QIODevice::WriteOnly) || icon.write(entry.icon) != entry.icon.size()) {
-            *error = QStringLiteral("cannot write ") + icon.fileName();
-            return false;
+        const QMap<int, QByteArray> icons = iconsOf(entry);
+        for (auto it = icons.cbegin(); it != icons.cend(); ++it) {
+            const QString folder = QStringLiteral("%1x%1").arg(it.key());
+            QDir().mkpath(work.filePath(folder));
+            members[folder] << entry.package + QStringLiteral(".png");
+            QFile icon(work.filePath(folder + QLatin1Char('/') + members[folder].last()));
+            if (!icon.open(QIODevice::WriteOnly) || icon.write(it.value()) != it.value().size()) {
+                *error = QStringLiteral("cannot write ") + icon.fileName();
+                return false;
+            }
         }
     }
     QFile xml(work.filePath(QStringLiteral("appstream.xml")));
@@ -78,15 +90,34 @@ bool AppStreamFile::addTo(const QString &repositoryDirectory, QString *error) co
     }
     xml.write(collectionXml().toUtf8());
     xml.close();
-    // modifyrepo_c compresses both, as the distributions ship them.
-    const QString archive = work.filePath(QStringLiteral("appstream-icons.tar"));
+    // modifyrepo_c compresses them all, as the distributions ship them.
     const QString repodata = repositoryDirectory + QStringLiteral("/repodata");
-    return run(QStringLiteral("tar"),
-               {QStringLiteral("-cf"), archive, QStringLiteral("-C"), work.path(),
-                QStringLiteral("64x64")},
-               error) &&
-           run(QStringLiteral("modifyrepo_c"),
-               {QStringLiteral("--mdtype=appstream"), xml.fileName(), repodata}, error) &&
-           run(QStringLiteral("modifyrepo_c"),
-               {QStringLiteral("--mdtype=appstream-icons"), archive, repodata}, error);
+    if (!run(QStringLiteral("modifyrepo_c"),
+             {QStringLiteral("--mdtype=appstream"), xml.fileName(), repodata}, error))
+        return false;
+    if (m_layout == IconArchives::SizeFolders) {
+        const QString archive = work.filePath(QStringLiteral("appstream-icons.tar"));
+        const QStringList folders =
+            members.isEmpty() ? QStringList{QStringLiteral("64x64")} : members.keys();
+        QDir().mkpath(work.filePath(folders.first()));
+        return run(QStringLiteral("tar"),
+                   QStringList{QStringLiteral("-cf"), archive, QStringLiteral("-C"), work.path()} +
+                       folders,
+                   error) &&
+               run(QStringLiteral("modifyrepo_c"),
+                   {QStringLiteral("--mdtype=appstream-icons"), archive, repodata}, error);
+    }
+    for (auto it = members.cbegin(); it != members.cend(); ++it) {
+        const QString archive = work.filePath(QStringLiteral("icons-%1.tar").arg(it.key()));
+        if (!run(QStringLiteral("tar"),
+                 QStringList{QStringLiteral("-cf"), archive, QStringLiteral("-C"),
+                             work.filePath(it.key())} +
+                     it.value(),
+                 error) ||
+            !run(QStringLiteral("modifyrepo_c"),
+                 {QStringLiteral("--mdtype=appstream-icons-") + it.key(), archive, repodata},
+                 error))
+            return false;
+    }
+    return true;
 }

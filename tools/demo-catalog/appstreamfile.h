@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -12,7 +13,8 @@ struct AppStreamEntry {
     QString nameZh;  // zh_CN, empty for none
     QString summary; // untranslated
     QStringList categories;
-    QByteArray icon; // PNG, 64x64; empty for none
+    QByteArray icon;                       // PNG, 64x64; empty for none
+    QMap<int, QByteArray> sizedIcons = {}; // PNG at other sizes (pixels) besides
 };
 
 // An AppStream collection with its icon archive, as the distributions' builders lay them out
@@ -21,7 +23,17 @@ struct AppStreamEntry {
 class AppStreamFile
 {
 public:
-    explicit AppStreamFile(QVector<AppStreamEntry> entries) : m_entries(std::move(entries)) {}
+    enum class IconArchives {
+        SizeFolders, // one "appstream-icons" archive, members "WxW/PACKAGE.png"
+        OnePerSize,  // "appstream-icons-WxW" archives, members at the root, as
+                     // appstream-generator writes them
+    };
+
+    explicit AppStreamFile(QVector<AppStreamEntry> entries,
+                           IconArchives layout = IconArchives::SizeFolders)
+        : m_entries(std::move(entries)), m_layout(layout)
+    {
+    }
 
     QString collectionXml() const;
     // Writes both into DIRECTORY/repodata; a repository rewritten by createrepo_c --update
@@ -29,5 +41,9 @@ public:
     bool addTo(const QString &repositoryDirectory, QString *error) const;
 
 private:
+    // Each entry's icons by size.
+    static QMap<int, QByteArray> iconsOf(const AppStreamEntry &entry);
+
     QVector<AppStreamEntry> m_entries;
+    IconArchives m_layout;
 };

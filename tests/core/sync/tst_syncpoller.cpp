@@ -130,35 +130,51 @@ private slots:
     {
         QTest::addColumn<QByteArrayList>("files");       // the served file at each poll
         QTest::addColumn<QList<QStringList>>("replays"); // what each poll sends
+        QTest::addColumn<QByteArray>("catalog");         // the served catalog file
         const QByteArray a = "<frame action='data_add_push'><datas architecture='x86_64'><s "
                              "name='a'/></datas></frame>\n";
         const QByteArray three =
             "<frame action='one'/>\n<frame action='two'/>\n<frame action='three'/>\n";
         const QStringList threeLines{"<frame action='one'/>\n", "<frame action='two'/>\n",
                                      "<frame action='three'/>\n"};
-        QTest::newRow("first file is the baseline") << QByteArrayList{a} << QList<QStringList>{{}};
+        QTest::newRow("first file is the baseline")
+            << QByteArrayList{a} << QList<QStringList>{{}} << QByteArray();
         QTest::newRow("unchanged file")
-            << QByteArrayList{a, a, a} << QList<QStringList>{{}, {}, {}};
+            << QByteArrayList{a, a, a} << QList<QStringList>{{}, {}, {}} << QByteArray();
         QTest::newRow("three lines in order")
-            << QByteArrayList{a, three} << QList<QStringList>{{}, threeLines};
+            << QByteArrayList{a, three} << QList<QStringList>{{}, threeLines} << QByteArray();
         QTest::newRow("empty download becomes the baseline")
-            << QByteArrayList{a, "", three} << QList<QStringList>{{}, {}, threeLines};
+            << QByteArrayList{a, "", three} << QList<QStringList>{{}, {}, threeLines}
+            << QByteArray();
         QTest::newRow("whole file again after a change")
             << QByteArrayList{three, a, three}
-            << QList<QStringList>{{}, {QString::fromUtf8(a)}, threeLines};
+            << QList<QStringList>{{}, {QString::fromUtf8(a)}, threeLines} << QByteArray();
         QTest::newRow("last line without newline")
-            << QByteArrayList{a, "x\ny"} << QList<QStringList>{{}, {"x\n", "y"}};
+            << QByteArrayList{a, "x\ny"} << QList<QStringList>{{}, {"x\n", "y"}} << QByteArray();
+        // Appended to: only what was added. Cut when the server wrote a new catalog: the
+        // catalog, which holds what was cut (seen or not), then the whole file.
+        const QByteArray catalog = "<frame action='data_resp'><datas architecture='x86_64'/>"
+                                   "</frame>\n";
+        QTest::newRow("only the lines added")
+            << QByteArrayList{a, a + three} << QList<QStringList>{{}, threeLines} << catalog;
+        QTest::newRow("cut: the catalog first")
+            << QByteArrayList{a, three, three + a}
+            << QList<QStringList>{{}, QStringList{catalog} + threeLines, {QString::fromUtf8(a)}}
+            << catalog;
     }
 
     void replaysChangedPushFile()
     {
         QFETCH(QByteArrayList, files);
         QFETCH(QList<QStringList>, replays);
+        QFETCH(QByteArray, catalog);
         Sandbox sandbox;
         QVERIFY(sandbox.isValid());
         sandbox.prependPath(toolFolder("sleepgate"));
         QTemporaryDir served;
         const QString pushFile = served.path() + "/.cv_data/push_x86_64";
+        if (!catalog.isEmpty())
+            QVERIFY(writeFile(served.path() + "/.cv_data/data_x86_64", catalog));
         HttpServer http(served.path());
         QVERIFY(http.isRunning());
         sandbox.setConfig("iconurl", http.url().chopped(1));
