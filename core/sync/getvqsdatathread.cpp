@@ -5,6 +5,7 @@
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "sync/framefile.h"
 #include "sync/httpfetch.h"
 #include "vqs.h"
 
@@ -91,9 +92,10 @@ void GetVQSDataThread::run()
             qDebug() << "open file " + pushFile + " failed";
             continue;
         }
-        const QString command = HttpFetch::command(pushFile, url);
+        const QString command =
+            HttpFetch::command(pushFile, url, HttpFetch::configuredBound("max_push_file"));
         qDebug() << command;
-        HttpFetch::run(command);
+        HttpFetch::run(command, pushFile);
         getLocalDatafileMD5(pushFile);
         qDebug() << "md5value_pre " << md5value_pre << "  md5value_now" << md5value_now;
         if (md5value_pre == md5value_now)
@@ -105,15 +107,7 @@ void GetVQSDataThread::run()
 
 void GetVQSDataThread::replay(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "open file " + path + " failed";
-        return;
-    }
     // The first digest is only the baseline: its file is not replayed.
-    while (!file.atEnd() && md5value_pre != QLatin1String(NoBaseline)) {
-        const QByteArray line = file.readLine();
-        qDebug() << "send message to localhost, mesg_p : " << QString::fromUtf8(line);
-        vqs_message_send("127.0.0.1", line.constData());
-    }
+    if (md5value_pre != QLatin1String(NoBaseline))
+        FrameFile::replay(path, "send message to localhost, mesg_p : ");
 }

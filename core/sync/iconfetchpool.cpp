@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 IconFetchPool::~IconFetchPool()
 {
@@ -32,6 +33,16 @@ void IconFetchPool::fetchChecked(const QString &command, const QString &download
     queue({command, target, download, digest});
 }
 
+void IconFetchPool::keep(const QString &target, const QString &digest)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_wanted.insert(target, digest);
+    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
+                                 [&](const Job &waiting) { return waiting.target == target; }),
+                  m_queue.end());
+    m_idle.notify_all();
+}
+
 void IconFetchPool::finish(const Job &job, bool fetched)
 {
     if (job.download.isEmpty()) {
@@ -41,9 +52,18 @@ void IconFetchPool::finish(const Job &job, bool fetched)
             QFile::remove(job.target);
         return;
     }
-    if (fetched && IconDigest::ofFile(job.download) == job.digest &&
-        QFile::rename(job.download, job.target))
-        return;
+    if (fetched && IconDigest::ofFile(job.download) == job.digest) {
+        // Under the lock: a newer picture asked for meanwhile is not undone by this one.
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_wanted.value(job.target) != job.digest) {
+            QFile::remove(job.download);
+            return;
+        }
+        // Over the old picture at once (QFile::rename would not replace it).
+        if (::rename(QFile::encodeName(job.download).constData(),
+                     QFile::encodeName(job.target).constData()) == 0)
+            return;
+    }
     if (fetched)
         qWarning().noquote() << QStringLiteral(
                                     "icon %1 removed: not the picture the catalog signed")
@@ -53,9 +73,13 @@ void IconFetchPool::finish(const Job &job, bool fetched)
 
 void IconFetchPool::queue(const Job &job)
 {
-    QFile::remove(job.target);
+    // An unchecked icon goes at once; a checked one only when its replacement is renamed over it.
+    if (job.download.isEmpty())
+        QFile::remove(job.target);
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        if (!job.download.isEmpty())
+            m_wanted.insert(job.target, job.digest);
         auto queued = std::find_if(m_queue.begin(), m_queue.end(), [&](const Job &waiting) {
             return waiting.target == job.target;
         });
@@ -92,7 +116,8 @@ void IconFetchPool::work()
         if (m_stopping && job.target.isEmpty())
             return;
         lock.unlock();
-        finish(job, HttpFetch::run(job.command));
+        finish(job,
+               HttpFetch::run(job.command, job.download.isEmpty() ? job.target : job.download));
         lock.lock();
         // Under the lock: whoever replaces it knows no call of the old one is still running.
         if (m_fetchEnded)

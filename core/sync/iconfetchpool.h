@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -31,9 +32,13 @@ public:
     // fetches it again instead of keeping a stale picture for good.
     void fetch(const QString &command, const QString &target);
     // The same for a checked icon: command writes download, which becomes target only when
-    // its SHA-256 is digest; otherwise it is removed before anything can read it, with a line.
+    // its SHA-256 is digest and no later call asked for another picture; otherwise it is
+    // removed before anything can read it, with a line. The old target stays until then.
     void fetchChecked(const QString &command, const QString &download, const QString &target,
                       const QString &digest);
+    // Target already holds the picture of digest: a fetch still queued for it is dropped and
+    // one still running is not renamed over it.
+    void keep(const QString &target, const QString &digest);
     // Until nothing is queued or running; false when timeoutMs passed first.
     bool waitForIdle(int timeoutMs);
     // Called on a fetching thread after each fetch, whether it succeeded or not. Once it is
@@ -49,7 +54,7 @@ private:
     };
 
     void queue(const Job &job);
-    static void finish(const Job &job, bool fetched);
+    void finish(const Job &job, bool fetched);
 
     void work();
     bool takeJob(Job *job); // with m_lock held
@@ -58,7 +63,8 @@ private:
     std::condition_variable m_wake; // a job was queued, a target freed, or the pool stops
     std::condition_variable m_idle; // a fetch ended
     std::deque<Job> m_queue;
-    QSet<QString> m_running; // targets being fetched
+    QSet<QString> m_running;          // targets being fetched
+    QHash<QString, QString> m_wanted; // checked target -> the digest asked for last
     std::vector<std::thread> m_threads;
     bool m_stopping = false;
     std::function<void()> m_fetchEnded;

@@ -19,11 +19,6 @@ IconKeeper::~IconKeeper()
     m_pool.setFetchEnded(nullptr);
 }
 
-void IconKeeper::note(const QString &icon, const QString &time)
-{
-    m_icons[icon] = time;
-}
-
 bool IconKeeper::isFetchableIcon(const QString &icon)
 {
     static const QRegularExpression pattern(
@@ -48,7 +43,7 @@ void IconKeeper::checkUnsigned(const QString &icon, const QString &time)
     if (!isFetchableIcon(icon))
         return;
     const QString target = Paths::iconDirectory() + icon;
-    const QString command = HttpFetch::command(target, base + icon);
+    const QString command = HttpFetch::command(target, base + icon, HttpFetch::MaxIconBytes);
     if (!QFileInfo::exists(target)) {
         qDebug() << "[01] download cmd : " << command;
         m_pool.fetch(command, target);
@@ -60,7 +55,7 @@ void IconKeeper::checkUnsigned(const QString &icon, const QString &time)
     m_pool.fetch(command, target);
 }
 
-void IconKeeper::checkSigned(const QString &icon, const QString &time, const QString &digest)
+void IconKeeper::checkSigned(const QString &icon, const QString &digest)
 {
     if (!isFetchableIcon(icon))
         return;
@@ -72,29 +67,18 @@ void IconKeeper::checkSigned(const QString &icon, const QString &time, const QSt
             << QStringLiteral("icon %1 not kept: the catalog signed no digest for it").arg(target);
         return;
     }
-    const bool current = IconDigest::ofFile(target) == digest;
-    if (current && isCurrent(icon, time))
+    // The picture on disk is the one signed, whatever its time stamp says: it stays.
+    if (IconDigest::ofFile(target) == digest) {
+        m_pool.keep(target, digest);
         return;
+    }
     // Written beside the icon and renamed over it once checked: what the icon cells read is
     // never an unchecked file.
     const QString download = target + QStringLiteral("~part"); // no icon name holds "~"
-    const QString command = HttpFetch::command(download, iconBase() + icon);
-    qDebug() << (current ? "[02] download cmd : " : "[01] download cmd : ") << command;
+    const QString command =
+        HttpFetch::command(download, iconBase() + icon, HttpFetch::MaxIconBytes);
+    qDebug() << "[01] download cmd : " << command;
     m_pool.fetchChecked(command, download, target, digest);
-}
-
-void IconKeeper::fetchAll()
-{
-    const QString base = iconBase();
-    qDebug() << "iconList=" << m_icons.size();
-    for (auto it = m_icons.cbegin(); it != m_icons.cend(); ++it) {
-        if (!isFetchableIcon(it.key()))
-            continue;
-        const QString target = Paths::iconDirectory() + it.key();
-        const QString command = HttpFetch::command(target, base + it.key());
-        qDebug() << "[03] download cmd=" << command;
-        m_pool.fetch(command, target);
-    }
 }
 
 bool IconKeeper::waitForIdle(int timeoutMs)

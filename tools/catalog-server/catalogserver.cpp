@@ -118,6 +118,28 @@ int CatalogServer::pushEverywhere(const QString &action, const QVector<CatalogPa
     return sent;
 }
 
+int CatalogServer::sendHeartbeat(QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const QString beat = m_signer.seal(QStringLiteral("<frame action='heartbeat'/>"));
+    if (!m_files.isEmpty()) {
+        // Only the latest counts: the push file grows with the pushes alone.
+        QFile file(pushFile());
+        QStringList lines;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (!line.isEmpty() && !line.contains(" action='heartbeat'"))
+                    lines << QString::fromUtf8(line);
+        file.close();
+        if (!writeLines(pushFile(), lines << beat, false, error))
+            return -1;
+    }
+    int sent = 0;
+    for (const QString &target : pushTargets())
+        sent += send(target, beat) ? 1 : 0;
+    return sent;
+}
+
 bool CatalogServer::writeCatalogFile(QString *error)
 {
     if (m_files.isEmpty())
@@ -275,6 +297,12 @@ bool CatalogServer::command(const QString &line)
         const QString text = line.mid(line.indexOf(words[1]) + words[1].size() + 1);
         std::lock_guard<std::mutex> guard(m_lock);
         print(send(words[1], text) ? QStringLiteral("ok send") : QStringLiteral("error send"));
+        return true;
+    }
+    if (verb == QLatin1String("heartbeat") && words.size() == 1) {
+        const int sent = sendHeartbeat(&error);
+        print(sent < 0 ? QStringLiteral("error ") + error
+                       : QStringLiteral("ok heartbeat %1").arg(sent));
         return true;
     }
     if (verb == QLatin1String("unpublish") && words.size() == 1) {

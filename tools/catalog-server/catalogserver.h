@@ -32,6 +32,8 @@ public:
 
     // Every frame sent or written from now on is signed with key (see FrameSigner).
     void setSigningKey(SigningKey key, const QString &sequenceFile);
+    // How long each signed frame stays valid (see FrameSigner::setValidity).
+    void setFrameValidity(qint64 seconds) { m_signer.setValidity(seconds); }
 
     bool setCatalog(const QString &path, QString *error);
     // Serves these packages from now on (writeCatalogFile writes them).
@@ -43,6 +45,9 @@ public:
                        QString *error);
     // Writes the catalog file below the files directory (when one is set).
     bool writeCatalogFile(QString *error);
+    // A signed heartbeat to every desktop a push reaches and in the push file, in place of
+    // the one before. The number of messages sent; -1 with *error set as pushEverywhere.
+    int sendHeartbeat(QString *error);
 
     // Receives and answers requests until the transport fails to bind; false then.
     bool serve();

@@ -10,7 +10,9 @@ const char *const ServerSettings::Syntax =
     "  key = FILE            the signing key\n"
     "  bind = ADDRESS        port = PORT    the direct TCP transport\n"
     "  transport = FILE      libvqs settings (the broker)\n"
-    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES";
+    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES\n"
+    "  frame_validity = SECONDS  how long a signed frame stays valid\n"
+    "  heartbeat = SECONDS   how often a signed heartbeat goes out";
 
 namespace
 {
@@ -31,7 +33,9 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"locale", "--locale", false},
                     {"settle", "--settle", false},
                     {"files-only", "--files-only", true},
-                    {"max-frame", "--max-frame", false}};
+                    {"max-frame", "--max-frame", false},
+                    {"frame_validity", "--frame-validity", false},
+                    {"heartbeat", "--heartbeat", false}};
 
 } // namespace
 

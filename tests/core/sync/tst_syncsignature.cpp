@@ -1,4 +1,6 @@
+#include "catalogfixture.h"
 #include "records/paths.h"
+#include "sync/catalogwriter.h"
 #include "sync/framegate.h"
 #include "sync/framesignature.h"
 #include "tests/support/sandbox.h"
@@ -24,7 +26,17 @@ const QByteArray Push = "<frame action='data_add_push'><datas architecture='x86_
 
 FrameGate gate()
 {
-    return FrameGate(Paths::trustedKeyDirectory(), Paths::frameSequenceFile());
+    return FrameGate(Paths::trustedKeyDirectory(), Paths::catalogDatabase(),
+                     Paths::frameSequenceFile());
+}
+
+// The frame as the receiver takes it: admitted, then its sequence committed as its rows are.
+Verdict take(FrameGate &gate, const QByteArray &text)
+{
+    const Verdict verdict = gate.admit(text);
+    if (gate.acceptedSequence() != 0 && !CatalogWriter().storeSequence(gate.acceptedSequence()))
+        return Verdict::Unchecked;
+    return verdict;
 }
 
 QByteArray replaced(QByteArray text, const QByteArray &from, const QByteArray &to)
@@ -123,13 +135,62 @@ private slots:
         const QByteArray newer = TestKey::catalog().seal(Push);
         {
             FrameGate check = gate();
-            QCOMPARE(check.admit(newer), Verdict::Accepted);
-            QCOMPARE(check.admit(newer), Verdict::Replayed);
-            QCOMPARE(check.admit(older), Verdict::Replayed);
+            QCOMPARE(take(check, newer), Verdict::Accepted);
+            QCOMPARE(take(check, newer), Verdict::Replayed);
+            QCOMPARE(take(check, older), Verdict::Replayed);
         }
         FrameGate restarted = gate();
-        QCOMPARE(restarted.admit(older), Verdict::Replayed);
-        QCOMPARE(restarted.admit(TestKey::catalog().seal(Push)), Verdict::Accepted);
+        QCOMPARE(take(restarted, older), Verdict::Replayed);
+        QCOMPARE(take(restarted, TestKey::catalog().seal(Push)), Verdict::Accepted);
+    }
+
+    // The last sequence accepted lives in the catalog database; one that cannot be read
+    // refuses frames instead of starting from 0, and the file it lived in before is moved in.
+    void sequenceStore_data()
+    {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<QByteArray>("legacy"); // the file of before, when not empty
+        QTest::addColumn<Verdict>("verdict");
+        QTest::addColumn<QString>("stored"); // the value in the database afterwards
+        const QByteArray far = "99999999999999999";
+        QTest::newRow("fresh") << "" << QByteArray() << Verdict::Accepted << "0";
+        QTest::newRow("moved from its file") << "drop" << far << Verdict::Replayed << QString(far);
+        QTest::newRow("no file to move") << "drop" << QByteArray() << Verdict::Accepted << "0";
+        QTest::newRow("its file not a number")
+            << "drop" << QByteArray("12ab") << Verdict::SequenceUnreadable << QString();
+        QTest::newRow("not a number in the database")
+            << "garbage" << QByteArray() << Verdict::SequenceUnreadable << "x";
+        QTest::newRow("database not SQLite")
+            << "corrupt" << QByteArray() << Verdict::SequenceUnreadable << QString();
+    }
+
+    void sequenceStore()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(QByteArray, legacy);
+        QFETCH(Verdict, verdict);
+        QFETCH(QString, stored);
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        const QString database = Paths::catalogDatabase();
+        if (setUp == QLatin1String("drop"))
+            QVERIFY(CatalogFixture::exec(database, "drop table frame_sequence;"));
+        if (setUp == QLatin1String("garbage"))
+            QVERIFY(CatalogFixture::exec(database, "update frame_sequence set last='x';"));
+        if (setUp == QLatin1String("corrupt"))
+            QVERIFY(CatalogFixture::writeFile(database, QByteArray(4096, 'x')));
+        if (!legacy.isEmpty())
+            QVERIFY(CatalogFixture::writeFile(Paths::frameSequenceFile(), legacy + '\n'));
+        FrameGate check = gate();
+        QCOMPARE(check.admit(TestKey::catalog().seal(Push)), verdict);
+        QCOMPARE(check.acceptedSequence() != 0, verdict == Verdict::Accepted);
+        if (!stored.isNull()) {
+            const auto rows =
+                CatalogFixture::query(database, "select last from frame_sequence where id=1;");
+            QCOMPARE(rows.size(), 1);
+            QCOMPARE(rows.first().value("last"), stored);
+            QVERIFY(!QFile::exists(Paths::frameSequenceFile()));
+        }
     }
 
     // A new key is added beside the old, then the old one is removed, while the store runs.
