@@ -27,23 +27,41 @@ qint64 configuredBound(const char *key)
     return (bytes + Block - 1) / Block * Block;
 }
 
+namespace
+{
+QString bounded(qint64 maxBytes)
+{
+    return QStringLiteral("ulimit -f %1 && wget ").arg(qMax<qint64>(1, maxBytes / Block));
+}
+} // namespace
+
 QString command(const QString &target, const QString &url, qint64 maxBytes)
 {
-    return QStringLiteral("ulimit -f %1 && wget -O ").arg(qMax<qint64>(1, maxBytes / Block)) +
-           Quoting::shell(target) + QLatin1Char(' ') + Quoting::shell(url) +
+    return bounded(maxBytes) + QStringLiteral("-O ") + Quoting::shell(target) + QLatin1Char(' ') +
+           Quoting::shell(url) + QStringLiteral(" --timeout=5 --tries=2");
+}
+
+QString listCommand(const QString &directory, const QString &urlList, qint64 maxBytes)
+{
+    return bounded(maxBytes) + QStringLiteral("-nv -nd -P ") + Quoting::shell(directory) +
+           QStringLiteral(" -i ") + Quoting::shell(urlList) +
            QStringLiteral(" --timeout=5 --tries=2");
 }
 
-bool run(const QString &command, const QString &target)
+bool run(const QString &command, const QString &target, bool *cut)
 {
     const int status = runShell(command);
     // wget killed for growing the file past the shell's limit, seen directly or through sh.
-    const bool cut = status != -1 && ((WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) ||
-                                      (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGXFSZ));
-    if (cut) {
-        QFile::remove(target);
+    const bool tooLarge =
+        status != -1 && ((WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) ||
+                         (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGXFSZ));
+    if (cut)
+        *cut = tooLarge;
+    if (tooLarge) {
+        if (!target.isEmpty())
+            QFile::remove(target);
         qWarning().noquote() << QStringLiteral("download removed: larger than its bound: ") +
-                                    target;
+                                    (target.isEmpty() ? command : target);
         return false;
     }
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;

@@ -23,8 +23,12 @@ qint64 configuredBound(const char *key);
 // the shell.
 QString command(const QString &target, const QString &url, qint64 maxBytes);
 
-// Runs a command from command(); true when wget reported success. A download cut at its
-// bound is removed (target), with one line.
-bool run(const QString &command, const QString &target);
+// One wget for every URL listed in the file urlList (one a line), each saved under its own
+// name in directory, each file bounded by maxBytes.
+QString listCommand(const QString &directory, const QString &urlList, qint64 maxBytes);
+
+// Runs a command from command() or listCommand(); true when wget reported success. A
+// download cut at its bound is removed (target, when given), with one line; *cut tells it.
+bool run(const QString &command, const QString &target, bool *cut = nullptr);
 
 } // namespace HttpFetch

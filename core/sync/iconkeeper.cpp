@@ -3,7 +3,6 @@
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
-#include "sync/httpfetch.h"
 #include "sync/icondigest.h"
 #include "sync/synclog.h"
 
@@ -43,16 +42,15 @@ void IconKeeper::checkUnsigned(const QString &icon, const QString &time)
     if (!isFetchableIcon(icon))
         return;
     const QString target = Paths::iconDirectory() + icon;
-    const QString command = HttpFetch::command(target, base + icon, HttpFetch::MaxIconBytes);
     if (!QFileInfo::exists(target)) {
-        qDebug() << "[01] download cmd : " << command;
-        m_pool.fetch(command, target);
+        qDebug() << "[01] download cmd : " << base + icon;
+        m_pool.fetch(base + icon, target);
         return;
     }
     if (isCurrent(icon, time))
         return;
-    qDebug() << "[02] download cmd : " << command;
-    m_pool.fetch(command, target);
+    qDebug() << "[02] download cmd : " << base + icon;
+    m_pool.fetch(base + icon, target);
 }
 
 void IconKeeper::checkSigned(const QString &icon, const QString &digest)
@@ -72,13 +70,10 @@ void IconKeeper::checkSigned(const QString &icon, const QString &digest)
         m_pool.keep(target, digest);
         return;
     }
-    // Written beside the icon and renamed over it once checked: what the icon cells read is
+    // Fetched beside the icon and renamed over it once checked: what the icon cells read is
     // never an unchecked file.
-    const QString download = target + QStringLiteral("~part"); // no icon name holds "~"
-    const QString command =
-        HttpFetch::command(download, iconBase() + icon, HttpFetch::MaxIconBytes);
-    qDebug() << "[01] download cmd : " << command;
-    m_pool.fetchChecked(command, download, target, digest);
+    qDebug() << "[01] download cmd : " << iconBase() + icon;
+    m_pool.fetchChecked(iconBase() + icon, target, digest);
 }
 
 bool IconKeeper::waitForIdle(int timeoutMs)
