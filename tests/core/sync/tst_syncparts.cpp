@@ -267,9 +267,8 @@ private slots:
     // than the pool's bound, many icons to a wget.
     void iconFetchesRunBesideTheFrame()
     {
-        const QVector<CatalogPackage> packages =
-            numbered(IconFetchPool::Workers * IconFetchPool::BatchSize + 2,
-                     QStringLiteral("gated-%1.png"));
+        const QVector<CatalogPackage> packages = numbered(
+            IconFetchPool::Workers * IconFetchPool::BatchSize + 2, QStringLiteral("gated-%1.png"));
         IconWorld world(packages, "wgetgate");
         QVERIFY(world.isValid());
         const QString started = world.sandbox.path("/.sandbox/wgetgate/started");
