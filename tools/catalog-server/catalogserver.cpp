@@ -10,6 +10,7 @@
 #include "vqsbroker.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -123,13 +124,18 @@ int CatalogServer::sendHeartbeat(QString *error)
     std::lock_guard<std::mutex> guard(m_lock);
     const QString beat = m_signer.seal(QStringLiteral("<frame action='heartbeat'/>"));
     if (!m_files.isEmpty()) {
-        // Only the latest counts: the push file grows with the pushes alone.
+        // Only the latest heartbeat counts, and an expired push no store takes any more: the
+        // push file keeps what a store may still take.
         QFile file(pushFile());
         QStringList lines;
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
         if (file.open(QIODevice::ReadOnly))
-            for (const QByteArray &line : file.readAll().split('\n'))
-                if (!line.isEmpty() && !line.contains(" action='heartbeat'"))
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                FrameSignature envelope;
+                const bool expired = envelope.read(line) && qint64(envelope.expires()) < now;
+                if (!line.isEmpty() && !expired && !line.contains(" action='heartbeat'"))
                     lines << QString::fromUtf8(line);
+            }
         file.close();
         if (!writeLines(pushFile(), lines << beat, false, error))
             return -1;

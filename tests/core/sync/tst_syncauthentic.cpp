@@ -258,6 +258,56 @@ private slots:
         QCOMPARE(QDir(Paths::iconDirectory()).entryList(QDir::Files).filter("~"), QStringList());
     }
 
+    // A fetch of an older frame still running when a newer frame finds its own picture on disk
+    // is not renamed over it.
+    void olderFetchNeverUndoesNewerIcon_data()
+    {
+        QTest::addColumn<bool>("onDisk"); // the newer frame's picture, before either frame
+        QTest::addColumn<QByteArray>("kept");
+        QTest::addColumn<int>("fetches");
+        QTest::newRow("newer picture on disk") << true << QByteArray("picture B") << 1;
+        QTest::newRow("newer picture not served yet") << false << QByteArray() << 2;
+    }
+
+    void olderFetchNeverUndoesNewerIcon()
+    {
+        QFETCH(bool, onDisk);
+        QFETCH(QByteArray, kept);
+        QFETCH(int, fetches);
+        const QByteArray newer = "picture B";
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(setUp(sandbox), qPrintable(sandbox.errorString()));
+        sandbox.prependPath(toolFolder("wgetgate"));
+        const QByteArray older = "picture A";
+        QTemporaryDir served;
+        QVERIFY(writeFile(served.path() + "/cv-icon.png", older));
+        HttpServer http(served.path());
+        QVERIFY(http.isRunning());
+        sandbox.setConfig("iconurl", http.url().chopped(1));
+        const QString icon = Paths::iconDirectory() + "cv-icon.png";
+        if (onDisk)
+            QVERIFY(writeFile(icon, newer));
+        auto withIcon = [](const QString &name, const QByteArray &picture) {
+            CatalogPackage p = package(name, "cv-" + name + "-1-1", "cv-icon.png", "t1");
+            p.iconDigest = QCryptographicHash::hash(picture, QCryptographicHash::Sha256).toHex();
+            return TestKey::catalog().seal(frame("data_add_push", "x86_64", {p}).toUtf8());
+        };
+        const QByteArray first = withIcon("first", older), second = withIcon("second", newer);
+        FrameReceiver receiver;
+        QVERIFY(receiver.start());
+        QCOMPARE(vqs_message_send("127.0.0.1", first.constData()), 0);
+        const QString started = sandbox.path("/.sandbox/wgetgate/started");
+        QTRY_COMPARE_WITH_TIMEOUT(readLines(started).size(), 1, 30000);
+        QCOMPARE(vqs_message_send("127.0.0.1", second.constData()), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(names().size(), 2, 30000);
+        QVERIFY(writeFile(sandbox.path("/.sandbox/wgetgate/open"), QByteArray()));
+        QVERIFY(receiver.drain("done"));
+        QCOMPARE(QFileInfo::exists(icon), !kept.isEmpty());
+        if (!kept.isEmpty())
+            QCOMPARE(readFile(icon), kept);
+        QCOMPARE(readLines(started).size(), fetches);
+    }
+
     // A catalog file or push captured once and served again later brings nothing back to a
     // store with a key once expired; a store without one takes it as it always did. The
     // server signs them expired already, as time would have made them.

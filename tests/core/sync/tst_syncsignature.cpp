@@ -111,6 +111,9 @@ private slots:
             "signature cut", [](QByteArray s) { return s.remove(s.indexOf(':') + 3, 4); },
             Verdict::Unsigned);
         row(
+            "expiry moved later",
+            [](QByteArray s) { return replaced(s, "expires='", "expires='9"); }, Verdict::Forged);
+        row(
             "sequence with a sign",
             [](QByteArray s) { return replaced(s, "sequence='", "sequence='+"); },
             Verdict::Unsigned);
