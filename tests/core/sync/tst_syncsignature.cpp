@@ -1,5 +1,6 @@
 #include "catalogfixture.h"
 #include "records/paths.h"
+#include "sync/catalogframe.h"
 #include "sync/catalogwriter.h"
 #include "sync/framegate.h"
 #include "sync/framesignature.h"
@@ -10,9 +11,11 @@
 #include <QFile>
 #include <QTest>
 
+#include <csignal>
 #include <functional>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -194,6 +197,54 @@ private slots:
             QCOMPARE(rows.first().value("last"), stored);
             QVERIFY(!QFile::exists(Paths::frameSequenceFile()));
         }
+    }
+
+    // A store killed (SIGKILL) while a frame's rows are being written keeps neither the rows
+    // nor the frame's sequence: the frame sent again is taken whole.
+    void killedMidFrame_data()
+    {
+        QTest::addColumn<int>("killAt"); // rows written before the kill
+        QTest::newRow("before its first row") << 0;
+        QTest::newRow("after two of three rows") << 2;
+    }
+
+    void killedMidFrame()
+    {
+        QFETCH(int, killAt);
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        const QByteArray text = TestKey::catalog().seal(
+            QByteArray("<frame action='data_add_push'><datas architecture='x86_64'>"
+                       "<app name='一' rpm='cv-a-1-1'/><app name='二' rpm='cv-b-1-1'/>"
+                       "<app name='三' rpm='cv-c-1-1'/></datas></frame>"));
+        CatalogFrame frame;
+        QString error;
+        QVERIFY(frame.parse(QString::fromUtf8(text), &error));
+        FrameGate check = gate();
+        QCOMPARE(check.admit(text), Verdict::Accepted);
+        const quint64 sequence = check.acceptedSequence();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            int seen = 0;
+            CatalogWriter().store(
+                frame,
+                [&](const CatalogPackage &) {
+                    if (seen++ == killAt)
+                        ::raise(SIGKILL);
+                },
+                sequence);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(CatalogFixture::names(), QStringList());
+        FrameGate restarted = gate();
+        QCOMPARE(restarted.admit(text), Verdict::Accepted);
+        QVERIFY(CatalogWriter().store(
+            frame, [](const CatalogPackage &) {}, restarted.acceptedSequence()));
+        QCOMPARE(CatalogFixture::names().size(), 3);
+        QCOMPARE(restarted.admit(text), Verdict::Replayed);
     }
 
     // A new key is added beside the old, then the old one is removed, while the store runs.
