@@ -14,6 +14,7 @@
 #include "shell/rowfactory.h"
 #include "shell/searchbox.h"
 #include "shell/shelltexts.h"
+#include "shell/stalenotice.h"
 #include "shell/uninstallpage.h"
 #include "shell/upgradepage.h"
 #include "shell/windowframe.h"
@@ -145,6 +146,9 @@ void MainWindow::connectParts()
     connect(m_demon, &ClientDemon::recvUpdateAppSignal, catalog,
             [navigator] { navigator->catalogArrived(); });
     connect(m_demon, &ClientDemon::updateAppVersion, catalog, &CatalogPage::applyChangedPackages);
+    // A catalog not current is said where the category list leaves room.
+    connect(m_demon, &ClientDemon::catalogStale, new StaleNotice(ui->listWidget),
+            &StaleNotice::setStale);
     // Icons come beside the catalog: rows drawn before theirs arrived draw it now.
     connect(m_demon, &ClientDemon::iconsFetched, this, [this] {
         IconLabel::imagesChanged();

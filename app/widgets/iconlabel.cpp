@@ -46,7 +46,9 @@ QPixmap IconLabel::load(const QString &file)
     const QFileInfo info(file);
     if (!info.isFile() || info.size() > MaxFileBytes)
         return QPixmap();
-    QImageReader reader(file);
+    // PNG only, whatever the content looks like: no other decoder ever reads a fetched file.
+    QImageReader reader(file, "png");
+    reader.setAutoDetectImageFormat(false);
     const QSize declared = reader.size(); // from the header, before any decoding
     if (!declared.isValid() || declared.width() > MaxSide || declared.height() > MaxSide)
         return QPixmap();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/httpfetch.h"
 #include "widgets/shownonlyinsight.h"
 
 #include <QLabel>
@@ -22,14 +23,14 @@ public:
     // Image files were written: pictures cached before are read again.
     static void imagesChanged();
     // The picture of an icon file, decoded only within the bounds below; null otherwise. Every
-    // icon from the icon directory is read through it.
+    // icon from the icon directory is read through it, as PNG and nothing else.
     static QPixmap load(const QString &file);
     // Pictures decoded so far, by every label.
     static int decodedCount() { return s_decoded; }
 
     // Icons come from the network and the store runs as root: a file larger than this, or
     // one whose header declares more pixels a side, is never handed to an image decoder.
-    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+    static constexpr qint64 MaxFileBytes = HttpFetch::MaxIconBytes; // no fetch writes more
     static constexpr int MaxSide = 1024;
 
 protected:

@@ -321,7 +321,7 @@ int main(int argc, char **argv)
     });
     const double checkAllMs = timed([&] {
         QFile::remove(sequence);
-        FrameGate gate(keys, sequence);
+        FrameGate gate(keys, Paths::catalogDatabase(), sequence);
         bool accepted = true;
         for (const QByteArray &frame : qAsConst(sealed))
             accepted = gate.admit(frame) == FrameGate::Verdict::Accepted && accepted;

@@ -3,6 +3,7 @@
 #include "engine/updatethread.h"
 #include "facade/facadelog.h"
 #include "records/clientconfig.h"
+#include "sync/catalogfreshness.h"
 #include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
 #include "sync/initdatathread.h"
@@ -36,6 +37,10 @@ void CatalogSync::start()
     connect(m_heartThread, &HeartThread::recvServerData, this, &CatalogSync::catalogChanged);
     connect(m_heartThread, &HeartThread::iconFetched, this, &CatalogSync::iconsFetched);
     m_heartThread->start();
+    m_freshness = new CatalogFreshness(
+        [this] { return m_heartThread ? m_heartThread->lastFreshFrame() : 0; }, this);
+    connect(m_freshness, &CatalogFreshness::staleChanged, this, &CatalogSync::catalogStale);
+    m_freshness->start();
 }
 
 void CatalogSync::startPushPoller()

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class CatalogFreshness;
 class HeartThread;
 class InitDataThread;
 
@@ -33,8 +34,11 @@ signals:
     void catalogChanged(const QString &data, const QStringList &packages);
     void iconsFetched();
     void refreshEnded(int value);
+    // True when no fresh signed frame came for max_catalog_age; false once one comes again.
+    void catalogStale(bool stale);
 
 private:
     InitDataThread *m_initThread = nullptr;
     HeartThread *m_heartThread = nullptr;
+    CatalogFreshness *m_freshness = nullptr;
 };

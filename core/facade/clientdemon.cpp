@@ -21,6 +21,7 @@ ClientDemon::ClientDemon()
     connect(m_sync, &CatalogSync::catalogChanged, this, &ClientDemon::recvServerDataSlot);
     connect(m_sync, &CatalogSync::iconsFetched, this, &ClientDemon::iconsFetched);
     connect(m_sync, &CatalogSync::refreshEnded, this, &ClientDemon::updateEnd);
+    connect(m_sync, &CatalogSync::catalogStale, this, &ClientDemon::catalogStale);
     m_sync->start();
 
     QTimer::singleShot(1000, this, &ClientDemon::sendMessageSlot);

@@ -61,6 +61,8 @@ signals:
     void iconsFetched();
     void updateAppVersion(QStringList packages);
     void updateEnd(int value);
+    // No fresh signed catalog frame for max_catalog_age (true), or one came again (false).
+    void catalogStale(bool stale);
 
 public slots:
     void recvServerDataSlot(const QString &data, const QStringList &packages);

@@ -21,6 +21,14 @@ CREATE INDEX IF NOT EXISTS softwares_s_name ON softwares(s_name);
 CREATE INDEX IF NOT EXISTS softwares_s_rpm ON softwares(s_rpm);
 CREATE INDEX IF NOT EXISTS softwares_s_icon ON softwares(s_icon);
 CREATE INDEX IF NOT EXISTS softwares_type ON softwares(type);
+-- The sequence of the last signed frame accepted, committed with the rows it brought, and
+-- when it was (Unix seconds).
+CREATE TABLE IF NOT EXISTS frame_sequence (
+    id   INTEGER PRIMARY KEY CHECK (id = 1),
+    last TEXT NOT NULL,
+    at   TEXT NOT NULL DEFAULT '0'
+);
+INSERT OR IGNORE INTO frame_sequence (id, last) VALUES (1, '0');
 
 -- database: software.db
 CREATE TABLE IF NOT EXISTS software (

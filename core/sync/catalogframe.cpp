@@ -102,6 +102,7 @@ FrameAction CatalogFrame::actionOf(const QString &text)
         {"data_add_push", FrameAction::AddPush},
         {"data_update_push", FrameAction::UpdatePush},
         {"data_delete_push", FrameAction::DeletePush},
+        {"heartbeat", FrameAction::Heartbeat},
     };
     for (const auto &entry : actions)
         if (text == QLatin1String(entry.text))

@@ -14,6 +14,7 @@ enum class FrameAction {
     AddPush,      // "data_add_push"
     UpdatePush,   // "data_update_push"
     DeletePush,   // "data_delete_push"
+    Heartbeat,    // "heartbeat": signed news that the server is heard, nothing to store
     Other,        // anything else: stored like an add push, without a notification
 };
 

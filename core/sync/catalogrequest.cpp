@@ -6,6 +6,7 @@
 #include "records/paths.h"
 #include "records/quoting.h"
 #include "sync/catalogframe.h"
+#include "sync/framefile.h"
 #include "sync/httpfetch.h"
 #include "sync/installedpackages.h"
 #include "vqs.h"
@@ -52,20 +53,11 @@ void replayCatalogFile()
         return;
     }
     const QString command =
-        HttpFetch::command(dataFile, base + QStringLiteral(".cv_data/data_x86_64"));
+        HttpFetch::command(dataFile, base + QStringLiteral(".cv_data/data_x86_64"),
+                           HttpFetch::configuredBound("max_catalog_file"));
     qDebug() << command;
-    HttpFetch::run(command);
-
-    QFile file(dataFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "open file " + dataFile + " failed";
-        return;
-    }
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine();
-        qDebug() << "send message to localhost, mesg : " << QString::fromUtf8(line);
-        vqs_message_send("127.0.0.1", line.constData());
-    }
+    HttpFetch::run(command, dataFile);
+    FrameFile::replay(dataFile, "send message to localhost, mesg : ");
 }
 
 void initDatabaseData()

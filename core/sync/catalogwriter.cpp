@@ -2,6 +2,7 @@
 
 #include "records/paths.h"
 #include "storage/queryresult.h"
+#include "sync/acceptedsequence.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogsql.h"
 
@@ -28,7 +29,8 @@ QStringList selectColumn(const char *sql, const QString &parameter)
 
 } // namespace
 
-std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const PackageSeen &seen)
+std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const PackageSeen &seen,
+                                                quint64 sequence)
 {
     qDebug() << ">>>HeartThread::pigxmlData>>> sqlite3_open SERVER_DATABASE 443";
     SqlConnection db;
@@ -88,7 +90,15 @@ std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const
             qDebug() << "[INFO][insert softwares] success";
         }
     }
-    // A commit that fails loses the frame as surely as a failed statement.
+    if (sequence != 0) {
+        const int recorded = AcceptedSequence::record(db, sequence);
+        if (recorded != 0) {
+            reportFailure("frame sequence", recorded, db);
+            return std::nullopt;
+        }
+    }
+    // A commit that fails loses the frame as surely as a failed statement; the sequence
+    // stays where it was, so the frame sent again is taken.
     const int rc = db.exec(QStringLiteral("commit transaction;"));
     if (rc != 0) {
         reportFailure("commit softwares", rc, db);
@@ -96,6 +106,15 @@ std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const
     }
     qDebug() << CloseLine;
     return changed;
+}
+
+bool CatalogWriter::storeSequence(quint64 sequence)
+{
+    SqlConnection db;
+    if (!db.open(Paths::catalogDatabase()))
+        return false;
+    db.exec(QStringLiteral("PRAGMA busy_timeout=1000"));
+    return AcceptedSequence::record(db, sequence) == 0;
 }
 
 bool CatalogWriter::reconcile(const CatalogFrame &frame)

@@ -24,7 +24,11 @@ public:
     using PackageSeen = std::function<void(const CatalogPackage &package)>;
 
     // The rpm of every package whose s_rpm changed, or none when the frame left no trace.
-    std::optional<QStringList> store(const CatalogFrame &frame, const PackageSeen &seen);
+    // A sequence other than 0 becomes the last accepted in the same transaction.
+    std::optional<QStringList> store(const CatalogFrame &frame, const PackageSeen &seen,
+                                     quint64 sequence = 0);
+    // For a frame that stores no rows: its sequence alone. False when it was not committed.
+    bool storeSequence(quint64 sequence);
     // A whole catalog in one frame is reconciled at once, one in parts when its last part is
     // in. False only when the database cannot be opened.
     bool reconcile(const CatalogFrame &frame);

@@ -1,11 +1,14 @@
 #include "sync/framegate.h"
 
+#include "sync/acceptedsequence.h"
 #include "sync/framesignature.h"
 
+#include <QDateTime>
 #include <QDebug>
 
-FrameGate::FrameGate(const QString &keyDirectory, const QString &sequenceFile)
-    : m_keyDirectory(keyDirectory), m_sequence(sequenceFile)
+FrameGate::FrameGate(const QString &keyDirectory, const QString &database,
+                     const QString &legacySequenceFile)
+    : m_keyDirectory(keyDirectory), m_database(database), m_legacySequenceFile(legacySequenceFile)
 {
 }
 
@@ -26,6 +29,10 @@ const char *FrameGate::reasonOf(Verdict verdict)
         return "not newer than the last frame accepted";
     case Verdict::FolderRefused:
         return "the key folder is refused";
+    case Verdict::Expired:
+        return "expired";
+    case Verdict::SequenceUnreadable:
+        return "the sequence of the last frame accepted cannot be read";
     }
     return "";
 }
@@ -54,6 +61,7 @@ bool FrameGate::isChecking()
 FrameGate::Verdict FrameGate::admit(const QByteArray &text)
 {
     reloadKeys();
+    m_accepted = 0;
     const Verdict verdict = judge(text);
     if (verdict != Verdict::Unchecked && verdict != Verdict::Accepted)
         qWarning().noquote() << QStringLiteral("catalog frame dropped: ") +
@@ -75,13 +83,18 @@ FrameGate::Verdict FrameGate::judge(const QByteArray &text)
         return Verdict::UnknownKey;
     if (!key->verify(envelope.signedBytes(), envelope.signature()))
         return Verdict::Forged;
+    if (qint64(envelope.expires()) + ClockSkewSeconds < QDateTime::currentSecsSinceEpoch())
+        return Verdict::Expired;
     // A join_resp changes nothing and comes before the catalog file a store fetches at
     // start-up: it neither needs the sequence nor moves it.
     if (envelope.isJoinResponse())
         return Verdict::Accepted;
-    if (envelope.sequence() <= m_sequence.last())
+    // Read anew for every frame: only what a committed frame left counts.
+    const std::optional<quint64> last = AcceptedSequence::load(m_database, m_legacySequenceFile);
+    if (!last)
+        return Verdict::SequenceUnreadable;
+    if (envelope.sequence() <= *last)
         return Verdict::Replayed;
-    if (!m_sequence.advance(envelope.sequence()))
-        qWarning().noquote() << QStringLiteral("catalog frame sequence not saved");
+    m_accepted = envelope.sequence();
     return Verdict::Accepted;
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "sync/framesequence.h"
 #include "sync/trustedkeys.h"
 
 #include <QByteArray>
@@ -15,21 +14,33 @@ class FrameGate
 {
 public:
     enum class Verdict {
-        Unchecked,     // no key configured
-        Accepted,      // signed by a trusted key, newer than the last
-        Unsigned,      // no signature, or one that is not well formed
-        UnknownKey,    // signed by a key the folder does not hold
-        Forged,        // the signature does not match the bytes
-        Replayed,      // not newer than the last frame accepted
-        FolderRefused, // the key folder may be changed by others: nothing is trusted
+        Unchecked,          // no key configured
+        Accepted,           // signed by a trusted key, newer than the last
+        Unsigned,           // no signature, or one that is not well formed
+        UnknownKey,         // signed by a key the folder does not hold
+        Forged,             // the signature does not match the bytes
+        Replayed,           // not newer than the last frame accepted
+        FolderRefused,      // the key folder may be changed by others: nothing is trusted
+        SequenceUnreadable, // the last sequence accepted cannot be read: nothing is newer
+        Expired,            // past its expiry, or signed without one
     };
 
-    FrameGate(const QString &keyDirectory, const QString &sequenceFile);
+    // How far the store's clock may run ahead of the server's before a frame about to expire
+    // is refused.
+    static constexpr qint64 ClockSkewSeconds = 3600;
+
+    // The last sequence accepted is read from database; legacySequenceFile is where it lived
+    // before (moved into the database once).
+    FrameGate(const QString &keyDirectory, const QString &database,
+              const QString &legacySequenceFile);
 
     // The verdict on one received text; a frame dropped is said in one line.
     Verdict admit(const QByteArray &text);
     // True when keys are configured: the stop word is then taken only from this process.
     bool isChecking();
+    // The sequence of the frame admit accepted last, for the writer to commit with its rows;
+    // 0 when it moves no sequence (unchecked, a join_resp, or not accepted).
+    quint64 acceptedSequence() const { return m_accepted; }
     static const char *reasonOf(Verdict verdict);
 
 private:
@@ -38,7 +49,9 @@ private:
 
     QString m_keyDirectory;
     TrustedKeys m_keys;
-    FrameSequence m_sequence;
+    QString m_database;
+    QString m_legacySequenceFile;
+    quint64 m_accepted = 0;
     QStringList m_saidProblems;
     bool m_saidUnchecked = false;
 };

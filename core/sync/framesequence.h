@@ -2,8 +2,9 @@
 
 #include <QString>
 
-// The sequence of the last signed frame a store accepted, in a file of its own, so a frame
-// captured before a restart cannot undo a newer one after it.
+// A sequence in a file of its own: the catalog server's last signed one, so that a restart
+// never signs under a sequence already used. (A store keeps the one it accepted in its
+// catalog database, see AcceptedSequence.)
 class FrameSequence
 {
 public:

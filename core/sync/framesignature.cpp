@@ -8,6 +8,7 @@ namespace
 const QByteArray Root = QByteArrayLiteral("<frame");
 const QByteArray SignatureStart = QByteArrayLiteral("<frame signature='");
 const QByteArray SequenceStart = QByteArrayLiteral(" sequence='");
+const QByteArray ExpiresStart = QByteArrayLiteral(" expires='");
 // Keeps a signature over a frame from ever verifying as a signature over anything else.
 const QByteArray Domain = QByteArrayLiteral("corvane catalog frame\n");
 
@@ -34,15 +35,16 @@ bool readSequence(const QByteArray &digits, quint64 *value)
 
 } // namespace
 
-QByteArray FrameSignature::seal(const QByteArray &frame, quint64 sequence, const SigningKey &key)
+QByteArray FrameSignature::seal(const QByteArray &frame, quint64 sequence, quint64 expires,
+                                const SigningKey &key)
 {
     if (!frame.startsWith(Root) || frame.size() == Root.size())
         return QByteArray();
     const char next = frame.at(Root.size());
     if (next != ' ' && next != '>' && next != '/')
         return QByteArray();
-    const QByteArray body =
-        SequenceStart + QByteArray::number(sequence) + '\'' + frame.mid(Root.size());
+    const QByteArray body = SequenceStart + QByteArray::number(sequence) + '\'' + ExpiresStart +
+                            QByteArray::number(expires) + '\'' + frame.mid(Root.size());
     const QByteArray signature = key.sign(Domain + body);
     if (signature.isEmpty())
         return QByteArray();
@@ -52,6 +54,7 @@ QByteArray FrameSignature::seal(const QByteArray &frame, quint64 sequence, const
 bool FrameSignature::read(const QByteArray &received)
 {
     m_wellFormed = false;
+    m_expires = 0;
     QByteArray text = received;
     if (text.endsWith('\n'))
         text.chop(1);
@@ -77,6 +80,16 @@ bool FrameSignature::read(const QByteArray &received)
                       &m_sequence))
         return false;
     m_frameStart = sequenceEnd + 1;
+    // Optional here, as frames signed before expiry existed have none; the gate refuses those.
+    if (m_body.mid(m_frameStart).startsWith(ExpiresStart)) {
+        const int valueStart = m_frameStart + ExpiresStart.size();
+        const int expiresEnd = m_body.indexOf('\'', valueStart);
+        if (expiresEnd < 0 ||
+            !readSequence(m_body.mid(valueStart, expiresEnd - valueStart), &m_expires) ||
+            m_expires == 0)
+            return false;
+        m_frameStart = expiresEnd + 1;
+    }
     m_wellFormed = true;
     return true;
 }

@@ -4,23 +4,25 @@
 
 class SigningKey;
 
-// How a signature travels with a frame: as the first two attributes of its root element, so a
+// How a signature travels with a frame: as the first attributes of its root element, so a
 // store that checks nothing reads a signed frame as any other:
 //
-//   <frame signature='KEYID:BASE64' sequence='N' action='...'>...</frame>
+//   <frame signature='KEYID:BASE64' sequence='N' expires='T' action='...'>...</frame>
 //
 // The signature covers everything after the signature attribute's closing quote (the
-// sequence included) up to the end of the frame; a newline after it, as the catalog and push
-// files have, is not part of the frame. The sequence grows with every frame a server signs,
-// so a frame sent again later can be told from a newer one.
+// sequence and expiry included) up to the end of the frame; a newline after it, as the
+// catalog and push files have, is not part of the frame. The sequence grows with every frame
+// a server signs, so a frame sent again later can be told from a newer one; past its expiry
+// (Unix seconds) a frame is refused, so an old one cannot bring an old catalog back.
 class FrameSignature
 {
 public:
     // The frame (starting "<frame") signed with key under sequence; empty when it is no frame
     // or the key cannot sign.
-    static QByteArray seal(const QByteArray &frame, quint64 sequence, const SigningKey &key);
+    static QByteArray seal(const QByteArray &frame, quint64 sequence, quint64 expires,
+                           const SigningKey &key);
     // The bytes a seal adds to a frame at most: room a server keeps free in each frame.
-    static constexpr int Overhead = 160;
+    static constexpr int Overhead = 200;
 
     // Reads the envelope of a received text; false when it carries none (unsigned) or one
     // that is not well formed.
@@ -30,6 +32,8 @@ public:
     QByteArray keyId() const { return m_keyId; }
     QByteArray signature() const { return m_signature; }
     quint64 sequence() const { return m_sequence; }
+    // Unix seconds; 0 when the frame carries no expiry.
+    quint64 expires() const { return m_expires; }
     // The frame as it was before it was sealed.
     QByteArray frame() const;
     bool isJoinResponse() const;
@@ -42,5 +46,6 @@ private:
     QByteArray m_body;
     int m_frameStart = 0; // where the frame's own attributes start in m_body
     quint64 m_sequence = 0;
+    quint64 m_expires = 0;
     bool m_wellFormed = false;
 };

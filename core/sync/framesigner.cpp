@@ -36,7 +36,8 @@ QByteArray FrameSigner::seal(const QByteArray &frame)
     if (m_key.isNull())
         return frame;
     std::lock_guard<std::mutex> guard(m_lock);
-    return FrameSignature::seal(frame, nextSequence(), m_key);
+    const qint64 expires = QDateTime::currentSecsSinceEpoch() + m_validity;
+    return FrameSignature::seal(frame, nextSequence(), quint64(qMax<qint64>(1, expires)), m_key);
 }
 
 QString FrameSigner::seal(const QString &frame)

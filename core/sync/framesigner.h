@@ -6,13 +6,14 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
 // The catalog server's side of signed frames: seals each frame with its key under a sequence
-// that only grows. The sequence is the time in microseconds, or one more than the last when
-// that is not greater, and is kept beside the key (KEY.sequence), so neither a restart nor a
-// clock set back makes a new frame look older than one already sent.
+// that only grows, valid for a while from now. The sequence is the time in microseconds, or one
+// more than the last when that is not greater, and is kept beside the key (KEY.sequence), so
+// neither a restart nor a clock set back makes a new frame look older than one already sent.
 class FrameSigner
 {
 public:
@@ -22,6 +23,10 @@ public:
     void setKey(SigningKey key, const QString &sequenceFile = QString());
 
     bool isSigning() const { return !m_key.isNull(); }
+    // How long a frame stays valid from its signing; negative signs frames expired already.
+    void setValidity(qint64 seconds) { m_validity = seconds; }
+    qint64 validity() const { return m_validity; }
+    static constexpr qint64 DefaultValidity = 7 * 24 * 3600;
     QByteArray keyId() const { return m_key.id(); }
     // The frame signed (empty when it does not start as a frame does), or unchanged without
     // a key. Safe from several threads.
@@ -34,5 +39,6 @@ private:
     SigningKey m_key;
     std::unique_ptr<FrameSequence> m_sequence;
     quint64 m_last = 0;
+    std::atomic<qint64> m_validity{DefaultValidity};
     std::mutex m_lock;
 };

@@ -6,12 +6,14 @@
 #include "records/paths.h"
 #include "records/quoting.h"
 #include "sync/catalogrequest.h"
+#include "sync/framefile.h"
 #include "sync/httpfetch.h"
 #include "vqs.h"
 
 #include <QByteArray>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 
 #include <openssl/evp.h>
 
@@ -22,19 +24,6 @@ namespace
 {
 
 const char *const NoBaseline = "null";
-
-// Each line with its newline, the last one also without.
-QByteArrayList lines(const QByteArray &text)
-{
-    QByteArrayList result;
-    for (int at = 0; at < text.size();) {
-        const int end = text.indexOf('\n', at);
-        const int next = end < 0 ? text.size() : end + 1;
-        result << text.mid(at, next - at);
-        at = next;
-    }
-    return result;
-}
 
 struct DigestContextFree {
     void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
@@ -105,9 +94,10 @@ void GetVQSDataThread::run()
             qDebug() << "open file " + pushFile + " failed";
             continue;
         }
-        const QString command = HttpFetch::command(pushFile, url);
+        const QString command =
+            HttpFetch::command(pushFile, url, HttpFetch::configuredBound("max_push_file"));
         qDebug() << command;
-        HttpFetch::run(command);
+        HttpFetch::run(command, pushFile);
         getLocalDatafileMD5(pushFile);
         qDebug() << "md5value_pre " << md5value_pre << "  md5value_now" << md5value_now;
         if (md5value_pre == md5value_now)
@@ -119,22 +109,17 @@ void GetVQSDataThread::run()
 
 void GetVQSDataThread::replay(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "open file " + path + " failed";
-        return;
-    }
-    const QByteArray content = file.readAll();
-    const QByteArray previous = m_replayed;
-    m_replayed = content;
+    const qint64 previousSize = m_replayedSize;
+    const QByteArray previousStart = m_replayedDigest;
+    // Kept as size and digest, not whole: the next poll tells a file appended to from a cut one.
+    m_replayedSize = QFileInfo(path).size();
+    m_replayedDigest = FrameFile::digestOfStart(path, m_replayedSize);
     // The first digest is only the baseline: its file is not replayed.
     if (md5value_pre == QLatin1String(NoBaseline))
         return;
-    const bool extended = content.startsWith(previous);
+    const bool extended = m_replayedSize >= previousSize &&
+                          FrameFile::digestOfStart(path, previousSize) == previousStart;
     if (!extended)
         CatalogRequest::replayCatalogFile();
-    for (const QByteArray &line : lines(content.mid(extended ? previous.size() : 0))) {
-        qDebug() << "send message to localhost, mesg_p : " << QString::fromUtf8(line);
-        vqs_message_send("127.0.0.1", line.constData());
-    }
+    FrameFile::replay(path, "send message to localhost, mesg_p : ", extended ? previousSize : 0);
 }

@@ -30,5 +30,6 @@ protected:
 private:
     void replay(const QString &path);
 
-    QByteArray m_replayed; // the file last handled
+    qint64 m_replayedSize = 0;   // the file last handled: its size
+    QByteArray m_replayedDigest; // and its digest
 };

@@ -2,6 +2,7 @@
 
 #include "engine/shellfunctions.h"
 #include "records/paths.h"
+#include "sync/acceptedsequence.h"
 #include "sync/catalogframe.h"
 #include "sync/framegate.h"
 #include "sync/frameinbox.h"
@@ -10,6 +11,7 @@
 #include "sync/synclog.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDebug>
 
 namespace
@@ -33,8 +35,14 @@ HeartThread::~HeartThread()
 void HeartThread::run()
 {
     FrameInbox inbox;
-    FrameGate gate(Paths::trustedKeyDirectory(), Paths::frameSequenceFile());
-    gate.isChecking(); // says at once when frames go unchecked
+    FrameGate gate(Paths::trustedKeyDirectory(), Paths::catalogDatabase(),
+                   Paths::frameSequenceFile());
+    // Says at once when frames go unchecked; otherwise the freshness goes on from the last
+    // frame taken before this start.
+    if (gate.isChecking()) {
+        const qint64 at = AcceptedSequence::acceptedAt(Paths::catalogDatabase());
+        m_lastFresh = at > 0 ? at : QDateTime::currentSecsSinceEpoch();
+    }
     inbox.open();
     for (;;) {
         const QByteArray text = inbox.receive();
@@ -52,8 +60,12 @@ void HeartThread::run()
             continue;
         }
         m_iconsChecked = verdict == FrameGate::Verdict::Accepted;
+        if (m_iconsChecked)
+            m_lastFresh = QDateTime::currentSecsSinceEpoch();
+        m_sequence = gate.acceptedSequence();
         // The frames are UTF-8 whatever the application's locale codec says.
         pigxmlData(QString::fromUtf8(text));
+        m_sequence = 0;
     }
 }
 
@@ -71,6 +83,12 @@ void HeartThread::pigxmlData(const QString &data)
     const FrameAction action = frame.action();
     if (action == FrameAction::JoinResponse)
         return;
+    // Only its sequence and its freshness count; the window has nothing to redraw.
+    if (action == FrameAction::Heartbeat) {
+        if (m_sequence != 0 && !m_writer.storeSequence(m_sequence))
+            qCWarning(syncLog) << "frame sequence not stored: heartbeat";
+        return;
+    }
     const bool ours = frame.isForThisArchitecture();
     const bool wholeCatalog =
         (action == FrameAction::DataResponse || frame.isCatalogPart()) && ours;
@@ -82,10 +100,12 @@ void HeartThread::pigxmlData(const QString &data)
     }
     QStringList changed;
     if (ours) {
-        const auto stored = m_writer.store(frame, [this](const CatalogPackage &package) {
-            m_icons.note(package.icon, package.time);
-            checkIconDownload(package.icon, package.time, package.iconDigest);
-        });
+        const auto stored = m_writer.store(
+            frame,
+            [this](const CatalogPackage &package) {
+                checkIconDownload(package.icon, package.time, package.iconDigest);
+            },
+            m_sequence);
         if (!stored)
             return;
         changed = *stored;
@@ -93,6 +113,8 @@ void HeartThread::pigxmlData(const QString &data)
         if (wholeCatalog && !m_writer.reconcile(frame))
             return;
         FrameNotifier::notifyAbout(frame);
+    } else if (m_sequence != 0 && !m_writer.storeSequence(m_sequence)) {
+        qCWarning(syncLog) << "frame sequence not stored:" << frame.actionText();
     }
     qCDebug(syncLog) << "frame applied:" << frame.actionText() << changed.size() << "changed";
 
@@ -137,20 +159,15 @@ void HeartThread::checkIconDownload(const QString &icon, const QString &time)
 void HeartThread::checkIconDownload(const QString &icon, const QString &time, const QString &digest)
 {
     if (m_iconsChecked) {
-        checkSignedIcon(icon, time, digest);
+        checkSignedIcon(icon, digest);
         return;
     }
     m_icons.checkUnsigned(icon, time);
 }
 
-void HeartThread::checkSignedIcon(const QString &icon, const QString &time, const QString &digest)
+void HeartThread::checkSignedIcon(const QString &icon, const QString &digest)
 {
-    m_icons.checkSigned(icon, time, digest);
-}
-
-void HeartThread::downLoadIcons()
-{
-    m_icons.fetchAll();
+    m_icons.checkSigned(icon, digest);
 }
 
 bool HeartThread::removeDirectory(const QString &path)

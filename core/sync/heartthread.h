@@ -35,8 +35,6 @@ public:
     // With the frame's signature checked, an icon is kept only when its SHA-256 is digest
     // (the signed iconsha256).
     void checkIconDownload(const QString &icon, const QString &time, const QString &digest);
-    // Fetches every icon seen so far.
-    void downLoadIcons();
     // Removes the directory with everything in it, as the other copies do.
     bool removeDirectory(const QString &path);
 
@@ -49,6 +47,8 @@ public:
 
     // An icon name that may become a file below the icon directory and part of a URL.
     static bool isFetchableIcon(const QString &icon);
+    // When the last fresh signed frame was taken (Unix seconds); 0 while frames go unchecked.
+    qint64 lastFreshFrame() const { return m_lastFresh; }
 
 signals:
     void recvServerData(QString data, QStringList packages);
@@ -63,10 +63,12 @@ protected:
     void run() override;
 
 private:
-    void checkSignedIcon(const QString &icon, const QString &time, const QString &digest);
+    void checkSignedIcon(const QString &icon, const QString &digest);
 
     CatalogWriter m_writer;
     IconKeeper m_icons;
     std::atomic<bool> m_stopExpected{false};
     bool m_iconsChecked = false; // the frame being applied was signed by a trusted key
+    quint64 m_sequence = 0;      // its sequence, committed with its rows
+    std::atomic<qint64> m_lastFresh{0};
 };

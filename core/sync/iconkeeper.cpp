@@ -3,7 +3,6 @@
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
-#include "sync/httpfetch.h"
 #include "sync/icondigest.h"
 #include "sync/synclog.h"
 
@@ -17,11 +16,6 @@ IconKeeper::IconKeeper(StoredTimes storedTimes) : m_storedTimes(std::move(stored
 IconKeeper::~IconKeeper()
 {
     m_pool.setFetchEnded(nullptr);
-}
-
-void IconKeeper::note(const QString &icon, const QString &time)
-{
-    m_icons[icon] = time;
 }
 
 bool IconKeeper::isFetchableIcon(const QString &icon)
@@ -48,19 +42,18 @@ void IconKeeper::checkUnsigned(const QString &icon, const QString &time)
     if (!isFetchableIcon(icon))
         return;
     const QString target = Paths::iconDirectory() + icon;
-    const QString command = HttpFetch::command(target, base + icon);
     if (!QFileInfo::exists(target)) {
-        qDebug() << "[01] download cmd : " << command;
-        m_pool.fetch(command, target);
+        qDebug() << "[01] download cmd : " << base + icon;
+        m_pool.fetch(base + icon, target);
         return;
     }
     if (isCurrent(icon, time))
         return;
-    qDebug() << "[02] download cmd : " << command;
-    m_pool.fetch(command, target);
+    qDebug() << "[02] download cmd : " << base + icon;
+    m_pool.fetch(base + icon, target);
 }
 
-void IconKeeper::checkSigned(const QString &icon, const QString &time, const QString &digest)
+void IconKeeper::checkSigned(const QString &icon, const QString &digest)
 {
     if (!isFetchableIcon(icon))
         return;
@@ -72,29 +65,15 @@ void IconKeeper::checkSigned(const QString &icon, const QString &time, const QSt
             << QStringLiteral("icon %1 not kept: the catalog signed no digest for it").arg(target);
         return;
     }
-    const bool current = IconDigest::ofFile(target) == digest;
-    if (current && isCurrent(icon, time))
+    // The picture on disk is the one signed, whatever its time stamp says: it stays.
+    if (IconDigest::ofFile(target) == digest) {
+        m_pool.keep(target, digest);
         return;
-    // Written beside the icon and renamed over it once checked: what the icon cells read is
-    // never an unchecked file.
-    const QString download = target + QStringLiteral("~part"); // no icon name holds "~"
-    const QString command = HttpFetch::command(download, iconBase() + icon);
-    qDebug() << (current ? "[02] download cmd : " : "[01] download cmd : ") << command;
-    m_pool.fetchChecked(command, download, target, digest);
-}
-
-void IconKeeper::fetchAll()
-{
-    const QString base = iconBase();
-    qDebug() << "iconList=" << m_icons.size();
-    for (auto it = m_icons.cbegin(); it != m_icons.cend(); ++it) {
-        if (!isFetchableIcon(it.key()))
-            continue;
-        const QString target = Paths::iconDirectory() + it.key();
-        const QString command = HttpFetch::command(target, base + it.key());
-        qDebug() << "[03] download cmd=" << command;
-        m_pool.fetch(command, target);
     }
+    // Fetched beside the icon and renamed over it once checked: what the icon cells read is
+    // never an unchecked file.
+    qDebug() << "[01] download cmd : " << iconBase() + icon;
+    m_pool.fetchChecked(iconBase() + icon, target, digest);
 }
 
 bool IconKeeper::waitForIdle(int timeoutMs)

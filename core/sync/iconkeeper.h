@@ -2,7 +2,6 @@
 
 #include "sync/iconfetchpool.h"
 
-#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -20,16 +19,12 @@ public:
     explicit IconKeeper(StoredTimes storedTimes);
     ~IconKeeper();
 
-    // Remembers the icon's time stamp for fetchAll.
-    void note(const QString &icon, const QString &time);
     // Fetches the icon when it is missing or its time stamp changed.
     void checkUnsigned(const QString &icon, const QString &time);
     // For a signed frame: an icon is kept only when its SHA-256 is digest; a file on disk that
-    // differs is fetched again, and a fetched one that differs is removed before anything
-    // decodes it.
-    void checkSigned(const QString &icon, const QString &time, const QString &digest);
-    // Fetches every icon noted so far.
-    void fetchAll();
+    // differs is fetched again and replaced only by a fetched one that matches, and one that
+    // differs is removed before anything decodes it.
+    void checkSigned(const QString &icon, const QString &digest);
     // Until every fetch asked for so far has ended; false when timeoutMs passed first.
     bool waitForIdle(int timeoutMs);
     // Called on a fetching thread after each fetch.
@@ -43,6 +38,5 @@ private:
     static QString iconBase();
 
     StoredTimes m_storedTimes;
-    QMap<QString, QString> m_icons; // icon name -> time stamp, never emptied
     IconFetchPool m_pool;
 };

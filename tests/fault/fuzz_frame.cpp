@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
         std::abort();
     trusted.close();
     receiver->signer = std::make_unique<FrameSigner>(std::move(key));
-    receiver->gate = std::make_unique<FrameGate>(keys, Paths::frameSequenceFile());
+    receiver->gate =
+        std::make_unique<FrameGate>(keys, Paths::catalogDatabase(), Paths::frameSequenceFile());
     return 0;
 }
 

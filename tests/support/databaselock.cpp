@@ -4,13 +4,16 @@
 
 #include <chrono>
 
-DatabaseLock::DatabaseLock(const QString &database)
+DatabaseLock::DatabaseLock(const QString &database, bool asReader)
 {
     const QByteArray path = database.toUtf8();
-    m_thread = std::thread([this, path]() {
+    m_thread = std::thread([this, path, asReader]() {
         sqlite3 *db = nullptr;
         sqlite3_open(path.constData(), &db);
-        m_locked = sqlite3_exec(db, "begin exclusive;", nullptr, nullptr, nullptr) == SQLITE_OK;
+        m_locked = sqlite3_exec(db,
+                                asReader ? "begin; select count(*) from sqlite_master;"
+                                         : "begin exclusive;",
+                                nullptr, nullptr, nullptr) == SQLITE_OK;
         m_ready = true;
         while (!m_release)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -6,11 +6,12 @@
 #include <thread>
 
 // An exclusive lock on an SQLite file, held by a connection on a thread of its own (as another
-// process would hold it) from construction until release.
+// process would hold it) from construction until release. As a reader it holds a shared lock
+// instead: others read and write, but no commit gets through.
 class DatabaseLock
 {
 public:
-    explicit DatabaseLock(const QString &database);
+    explicit DatabaseLock(const QString &database, bool asReader = false);
     ~DatabaseLock();
     DatabaseLock(const DatabaseLock &) = delete;
     DatabaseLock &operator=(const DatabaseLock &) = delete;

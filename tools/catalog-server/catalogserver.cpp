@@ -10,6 +10,10 @@
 #include "vqsbroker.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -106,6 +110,33 @@ int CatalogServer::pushEverywhere(const QString &action, const QVector<CatalogPa
     for (const QString &target : pushTargets())
         for (const QString &frame : frames)
             sent += send(target, frame) ? 1 : 0;
+    return sent;
+}
+
+int CatalogServer::sendHeartbeat(QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const QString beat = m_signer.seal(QStringLiteral("<frame action='heartbeat'/>"));
+    if (!m_files.isEmpty()) {
+        // Only the latest heartbeat counts, and an expired push no store takes any more: the
+        // push file keeps what a store may still take.
+        QByteArray current;
+        if (!m_area.read(PushFile, &current, error))
+            return -1;
+        QStringList lines;
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (const QByteArray &line : current.split('\n')) {
+            FrameSignature envelope;
+            const bool expired = envelope.read(line) && qint64(envelope.expires()) < now;
+            if (!line.isEmpty() && !expired && !line.contains(" action='heartbeat'"))
+                lines << QString::fromUtf8(line);
+        }
+        if (!writeLines(PushFile, lines << beat, false, error))
+            return -1;
+    }
+    int sent = 0;
+    for (const QString &target : pushTargets())
+        sent += send(target, beat) ? 1 : 0;
     return sent;
 }
 
@@ -268,6 +299,12 @@ bool CatalogServer::command(const QString &line)
         const QString text = line.mid(line.indexOf(words[1]) + words[1].size() + 1);
         std::lock_guard<std::mutex> guard(m_lock);
         print(send(words[1], text) ? QStringLiteral("ok send") : QStringLiteral("error send"));
+        return true;
+    }
+    if (verb == QLatin1String("heartbeat") && words.size() == 1) {
+        const int sent = sendHeartbeat(&error);
+        print(sent < 0 ? QStringLiteral("error ") + error
+                       : QStringLiteral("ok heartbeat %1").arg(sent));
         return true;
     }
     if (verb == QLatin1String("unpublish") && words.size() == 1) {

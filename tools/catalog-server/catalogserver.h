@@ -33,6 +33,8 @@ public:
 
     // Every frame sent or written from now on is signed with key (see FrameSigner).
     void setSigningKey(SigningKey key, const QString &sequenceFile);
+    // How long each signed frame stays valid (see FrameSigner::setValidity).
+    void setFrameValidity(qint64 seconds) { m_signer.setValidity(seconds); }
 
     bool setCatalog(const QString &path, QString *error);
     // Serves these packages from now on (writeCatalogFile writes them).
@@ -46,6 +48,9 @@ public:
     // catalog the push file restarts empty: every push in it was sealed before the catalog
     // just written, whose packages already hold what they did.
     bool writeCatalogFile(QString *error);
+    // A signed heartbeat to every desktop a push reaches and in the push file, in place of
+    // the one before. The number of messages sent; -1 with *error set as pushEverywhere.
+    int sendHeartbeat(QString *error);
 
     // Receives and answers requests until the transport fails to bind; false then.
     bool serve();

@@ -11,6 +11,7 @@
 #include "repositorysignature.h"
 #include "serversettings.h"
 #include "servicelog.h"
+#include "sync/framesigner.h"
 #include "sync/signingkey.h"
 
 #include <QCommandLineParser>
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -247,12 +249,24 @@ int main(int argc, char **argv)
         QStringLiteral("Largest icon in it, in bytes; a larger one is left out (default %1).")
             .arg(iconDefaults.member),
         QStringLiteral("bytes"), QString::number(iconDefaults.member));
-    parser.addOptions({catalog,    files,       bind,         port,          config,
-                       maxFrame,   commands,    noServe,      filesOnly,     verbose,
-                       maxClients, key,         makeKey,      repository,    overrides,
-                       locale,     settle,      serverConfig, repositoryKey, allowUnsigned,
-                       maxRepomd,  maxMetadata, maxUnpacked,  maxCatalog,    maxIconArchive,
-                       maxIcon});
+    const QCommandLineOption frameValidity(
+        QStringLiteral("frame-validity"),
+        QStringLiteral("Seconds a signed frame stays valid (default 604800, 7 days); the catalog "
+                       "file is signed anew before half of it has passed. Negative signs frames "
+                       "that have expired already (for tests)."),
+        QStringLiteral("seconds"), QString::number(FrameSigner::DefaultValidity));
+    const QCommandLineOption heartbeat(
+        QStringLiteral("heartbeat"),
+        QStringLiteral("Seconds between the signed heartbeats sent to every desktop and written "
+                       "to the push file (default 3600; 0: none): a desktop that hears none "
+                       "for its max_catalog_age says its catalog is not current."),
+        QStringLiteral("seconds"), QStringLiteral("3600"));
+    parser.addOptions({catalog,    files,         bind,         port,          config,
+                       maxFrame,   commands,      noServe,      filesOnly,     verbose,
+                       maxClients, key,           makeKey,      repository,    overrides,
+                       locale,     settle,        serverConfig, repositoryKey, allowUnsigned,
+                       maxRepomd,  maxMetadata,   maxUnpacked,  maxCatalog,    maxIconArchive,
+                       maxIcon,    frameValidity, heartbeat});
     parser.process(app);
     if (parser.isSet(serverConfig)) {
         QStringList fromFile;
@@ -281,6 +295,16 @@ int main(int argc, char **argv)
     const int maxBytes = parser.value(maxFrame).toInt(&ok);
     if (!ok || maxBytes < 128 || maxBytes > 65535) {
         std::fprintf(stderr, "catalog-server: --max-frame must be 128..65535\n");
+        return 2;
+    }
+    const qint64 validity = parser.value(frameValidity).toLongLong(&ok);
+    if (!ok || validity == 0) {
+        std::fprintf(stderr, "catalog-server: --frame-validity must be a number of seconds\n");
+        return 2;
+    }
+    const qint64 beatEvery = parser.value(heartbeat).toLongLong(&ok);
+    if (!ok || beatEvery < 0) {
+        std::fprintf(stderr, "catalog-server: --heartbeat must be a number of seconds\n");
         return 2;
     }
     const int clientLimit = parser.value(maxClients).toInt(&ok);
@@ -323,6 +347,7 @@ int main(int argc, char **argv)
             return 1;
         }
         server->setSigningKey(std::move(signing), parser.value(key) + QStringLiteral(".sequence"));
+        server->setFrameValidity(validity);
     }
     if (parser.isSet(catalog) &&
         (!server->setCatalog(parser.value(catalog), &error) || !server->writeCatalogFile(&error))) {
@@ -384,6 +409,26 @@ int main(int argc, char **argv)
     });
     if (follower)
         std::thread([follower]() { follower->follow(); }).detach();
+    if (parser.isSet(key) && validity > 0)
+        // Signed anew before half its validity has passed: a store fetching it late still
+        // gets a catalog it takes.
+        std::thread([server, validity]() {
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::seconds(qMax<qint64>(1, validity / 2)));
+                QString error;
+                if (!server->writeCatalogFile(&error))
+                    server->print(ServiceLog::line(ServiceLog::Priority::Error, error));
+            }
+        }).detach();
+    if (parser.isSet(key) && beatEvery > 0)
+        std::thread([server, beatEvery]() {
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::seconds(beatEvery));
+                QString error;
+                if (server->sendHeartbeat(&error) < 0)
+                    server->print(ServiceLog::line(ServiceLog::Priority::Error, error));
+            }
+        }).detach();
     std::string line;
     while (std::getline(std::cin, line))
         if (!server->command(QString::fromStdString(line)))

@@ -16,7 +16,9 @@ const char *const ServerSettings::Syntax =
     "  max-repomd = BYTES    max-metadata = BYTES (as fetched)    max-unpacked = BYTES\n"
     "  max-catalog = PACKAGES\n"
     "  max-icon-archive = BYTES  an icon archive once decompressed (default 134217728)\n"
-    "  max-icon = BYTES      each icon in it (default 1048576)";
+    "  max-icon = BYTES      each icon in it (default 1048576)\n"
+    "  frame_validity = SECONDS  how long a signed frame stays valid\n"
+    "  heartbeat = SECONDS   how often a signed heartbeat goes out";
 
 namespace
 {
@@ -45,7 +47,9 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"max-unpacked", "--max-unpacked", false},
                     {"max-catalog", "--max-catalog", false},
                     {"max-icon-archive", "--max-icon-archive", false},
-                    {"max-icon", "--max-icon", false}};
+                    {"max-icon", "--max-icon", false},
+                    {"frame_validity", "--frame-validity", false},
+                    {"heartbeat", "--heartbeat", false}};
 
 } // namespace
 

@@ -41,6 +41,7 @@ public:
     bool start();
     bool stop();
     bool isRunning() const { return m_thread.isRunning(); }
+    const HeartThread &thread() const { return m_thread; }
     // Everything sent to this client before now has been handled, icons fetched included,
     // once this returns true.
     bool drain(const QString &tag);

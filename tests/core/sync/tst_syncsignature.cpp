@@ -1,4 +1,7 @@
+#include "catalogfixture.h"
 #include "records/paths.h"
+#include "sync/catalogframe.h"
+#include "sync/catalogwriter.h"
 #include "sync/framegate.h"
 #include "sync/framesignature.h"
 #include "tests/support/sandbox.h"
@@ -8,9 +11,11 @@
 #include <QFile>
 #include <QTest>
 
+#include <csignal>
 #include <functional>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -24,7 +29,17 @@ const QByteArray Push = "<frame action='data_add_push'><datas architecture='x86_
 
 FrameGate gate()
 {
-    return FrameGate(Paths::trustedKeyDirectory(), Paths::frameSequenceFile());
+    return FrameGate(Paths::trustedKeyDirectory(), Paths::catalogDatabase(),
+                     Paths::frameSequenceFile());
+}
+
+// The frame as the receiver takes it: admitted, then its sequence committed as its rows are.
+Verdict take(FrameGate &gate, const QByteArray &text)
+{
+    const Verdict verdict = gate.admit(text);
+    if (gate.acceptedSequence() != 0 && !CatalogWriter().storeSequence(gate.acceptedSequence()))
+        return Verdict::Unchecked;
+    return verdict;
 }
 
 QByteArray replaced(QByteArray text, const QByteArray &from, const QByteArray &to)
@@ -99,6 +114,9 @@ private slots:
             "signature cut", [](QByteArray s) { return s.remove(s.indexOf(':') + 3, 4); },
             Verdict::Unsigned);
         row(
+            "expiry moved later",
+            [](QByteArray s) { return replaced(s, "expires='", "expires='9"); }, Verdict::Forged);
+        row(
             "sequence with a sign",
             [](QByteArray s) { return replaced(s, "sequence='", "sequence='+"); },
             Verdict::Unsigned);
@@ -123,13 +141,110 @@ private slots:
         const QByteArray newer = TestKey::catalog().seal(Push);
         {
             FrameGate check = gate();
-            QCOMPARE(check.admit(newer), Verdict::Accepted);
-            QCOMPARE(check.admit(newer), Verdict::Replayed);
-            QCOMPARE(check.admit(older), Verdict::Replayed);
+            QCOMPARE(take(check, newer), Verdict::Accepted);
+            QCOMPARE(take(check, newer), Verdict::Replayed);
+            QCOMPARE(take(check, older), Verdict::Replayed);
         }
         FrameGate restarted = gate();
-        QCOMPARE(restarted.admit(older), Verdict::Replayed);
-        QCOMPARE(restarted.admit(TestKey::catalog().seal(Push)), Verdict::Accepted);
+        QCOMPARE(take(restarted, older), Verdict::Replayed);
+        QCOMPARE(take(restarted, TestKey::catalog().seal(Push)), Verdict::Accepted);
+    }
+
+    // The last sequence accepted lives in the catalog database; one that cannot be read
+    // refuses frames instead of starting from 0, and the file it lived in before is moved in.
+    void sequenceStore_data()
+    {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<QByteArray>("legacy"); // the file of before, when not empty
+        QTest::addColumn<Verdict>("verdict");
+        QTest::addColumn<QString>("stored"); // the value in the database afterwards
+        const QByteArray far = "99999999999999999";
+        QTest::newRow("fresh") << "" << QByteArray() << Verdict::Accepted << "0";
+        QTest::newRow("moved from its file") << "drop" << far << Verdict::Replayed << QString(far);
+        QTest::newRow("no file to move") << "drop" << QByteArray() << Verdict::Accepted << "0";
+        QTest::newRow("its file not a number")
+            << "drop" << QByteArray("12ab") << Verdict::SequenceUnreadable << QString();
+        QTest::newRow("not a number in the database")
+            << "garbage" << QByteArray() << Verdict::SequenceUnreadable << "x";
+        QTest::newRow("database not SQLite")
+            << "corrupt" << QByteArray() << Verdict::SequenceUnreadable << QString();
+    }
+
+    void sequenceStore()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(QByteArray, legacy);
+        QFETCH(Verdict, verdict);
+        QFETCH(QString, stored);
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        const QString database = Paths::catalogDatabase();
+        if (setUp == QLatin1String("drop"))
+            QVERIFY(CatalogFixture::exec(database, "drop table frame_sequence;"));
+        if (setUp == QLatin1String("garbage"))
+            QVERIFY(CatalogFixture::exec(database, "update frame_sequence set last='x';"));
+        if (setUp == QLatin1String("corrupt"))
+            QVERIFY(CatalogFixture::writeFile(database, QByteArray(4096, 'x')));
+        if (!legacy.isEmpty())
+            QVERIFY(CatalogFixture::writeFile(Paths::frameSequenceFile(), legacy + '\n'));
+        FrameGate check = gate();
+        QCOMPARE(check.admit(TestKey::catalog().seal(Push)), verdict);
+        QCOMPARE(check.acceptedSequence() != 0, verdict == Verdict::Accepted);
+        if (!stored.isNull()) {
+            const auto rows =
+                CatalogFixture::query(database, "select last from frame_sequence where id=1;");
+            QCOMPARE(rows.size(), 1);
+            QCOMPARE(rows.first().value("last"), stored);
+            QVERIFY(!QFile::exists(Paths::frameSequenceFile()));
+        }
+    }
+
+    // A store killed (SIGKILL) while a frame's rows are being written keeps neither the rows
+    // nor the frame's sequence: the frame sent again is taken whole.
+    void killedMidFrame_data()
+    {
+        QTest::addColumn<int>("killAt"); // rows written before the kill
+        QTest::newRow("before its first row") << 0;
+        QTest::newRow("after two of three rows") << 2;
+    }
+
+    void killedMidFrame()
+    {
+        QFETCH(int, killAt);
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        const QByteArray text = TestKey::catalog().seal(
+            QByteArray("<frame action='data_add_push'><datas architecture='x86_64'>"
+                       "<app name='一' rpm='cv-a-1-1'/><app name='二' rpm='cv-b-1-1'/>"
+                       "<app name='三' rpm='cv-c-1-1'/></datas></frame>"));
+        CatalogFrame frame;
+        QString error;
+        QVERIFY(frame.parse(QString::fromUtf8(text), &error));
+        FrameGate check = gate();
+        QCOMPARE(check.admit(text), Verdict::Accepted);
+        const quint64 sequence = check.acceptedSequence();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            int seen = 0;
+            CatalogWriter().store(
+                frame,
+                [&](const CatalogPackage &) {
+                    if (seen++ == killAt)
+                        ::raise(SIGKILL);
+                },
+                sequence);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(CatalogFixture::names(), QStringList());
+        FrameGate restarted = gate();
+        QCOMPARE(restarted.admit(text), Verdict::Accepted);
+        QVERIFY(CatalogWriter().store(
+            frame, [](const CatalogPackage &) {}, restarted.acceptedSequence()));
+        QCOMPARE(CatalogFixture::names().size(), 3);
+        QCOMPARE(restarted.admit(text), Verdict::Replayed);
     }
 
     // A new key is added beside the old, then the old one is removed, while the store runs.

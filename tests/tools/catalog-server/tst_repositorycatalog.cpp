@@ -273,6 +273,14 @@ void TestRepositoryCatalog::serviceConfiguration_data()
     QTest::newRow("flag value") << "files-only = yes\n"
                                 << QStringList() << ""
                                 << "catalog-server: %4:1: files-only must be";
+    QTest::newRow("validity and heartbeat")
+        << "repository = %1\nfiles = %2\nframe_validity = 3600\nheartbeat = 60\n"
+        << QStringList() << ""
+        << "catalog";
+    QTest::newRow("heartbeat not a number")
+        << "files = %2\nheartbeat = hourly\n"
+        << QStringList() << ""
+        << "catalog-server: --heartbeat must be a number of seconds";
     QTest::newRow("no value") << "repository =\n"
                               << QStringList() << ""
                               << "catalog-server: %4:1: repository needs a value";
