@@ -2,13 +2,18 @@
 
 #include "ui_comdialog.h"
 
+#include <QLayout>
 #include <QMouseEvent>
+#include <QScrollArea>
 
 comDialog::comDialog(QWidget *parent) : QDialog(parent), ui(new Ui::comDialog)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setFixedSize(353, 178);
+    setFixedSize(Width, MinHeight);
+    // The text scrolls over the dialog's own background.
+    ui->scrollArea_info->viewport()->setAutoFillBackground(false);
+    ui->scrollAreaWidgetContents_info->setAutoFillBackground(false);
 }
 
 comDialog::~comDialog()
@@ -38,7 +43,22 @@ void comDialog::showEvent(QShowEvent *event)
 {
     // The message dialog is shown again and again: each showing gets its own answer.
     m_answered = false;
+    fitText();
     QDialog::showEvent(event);
+}
+
+void comDialog::fitText()
+{
+    // Laid out at the smallest size first: what the text lacks there is what the dialog grows.
+    ensurePolished();
+    ui->label_dialog_info->ensurePolished();
+    setFixedSize(Width, MinHeight);
+    layout()->activate();
+    const QWidget *viewport = ui->scrollArea_info->viewport();
+    const int needed = ui->label_dialog_info->heightForWidth(viewport->width());
+    const int missing = qMax(0, needed - viewport->height());
+    setFixedSize(Width, qMin(MinHeight + missing, MaxHeight));
+    layout()->activate();
 }
 
 void comDialog::on_pushButton_ok_clicked()
