@@ -4,12 +4,14 @@
 
 #include <chrono>
 
-DatabaseLock::DatabaseLock(const QString &database)
+DatabaseLock::DatabaseLock(const QString &database, bool readersWait)
 {
     const QByteArray path = database.toUtf8();
-    m_thread = std::thread([this, path]() {
+    m_thread = std::thread([this, path, readersWait]() {
         sqlite3 *db = nullptr;
         sqlite3_open(path.constData(), &db);
+        if (readersWait)
+            sqlite3_exec(db, "pragma journal_mode=delete;", nullptr, nullptr, nullptr);
         m_locked = sqlite3_exec(db, "begin exclusive;", nullptr, nullptr, nullptr) == SQLITE_OK;
         m_ready = true;
         while (!m_release)

@@ -10,7 +10,9 @@
 class DatabaseLock
 {
 public:
-    explicit DatabaseLock(const QString &database);
+    // readersWait: the file is turned to a rollback journal first (for good), so that the lock
+    // holds readers too; in write-ahead logging they read on.
+    explicit DatabaseLock(const QString &database, bool readersWait = false);
     ~DatabaseLock();
     DatabaseLock(const DatabaseLock &) = delete;
     DatabaseLock &operator=(const DatabaseLock &) = delete;
