@@ -145,6 +145,7 @@ void MainWindow::connectParts()
     connect(m_demon, &ClientDemon::recvUpdateAppSignal, catalog,
             [navigator] { navigator->catalogArrived(); });
     connect(m_demon, &ClientDemon::updateAppVersion, catalog, &CatalogPage::applyChangedPackages);
+    connect(m_demon, &ClientDemon::updateEnd, this, &MainWindow::updateEndSlot);
     // Icons come beside the catalog: rows drawn before theirs arrived draw it now.
     connect(m_demon, &ClientDemon::iconsFetched, this, [this] {
         IconLabel::imagesChanged();

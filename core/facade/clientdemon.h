@@ -57,10 +57,11 @@ public:
 
 signals:
     void recvUpdateAppSignal(int value);
-    // An icon fetch of the frame receiver has ended; pictures shown before it may be out of date.
-    void iconsFetched();
     void updateAppVersion(QStringList packages);
     void updateEnd(int value);
+    // After the established signals, whose meta-object indices stay as they were.
+    // An icon fetch of the frame receiver has ended; pictures shown before it may be out of date.
+    void iconsFetched();
 
 public slots:
     void recvServerDataSlot(const QString &data, const QStringList &packages);
