@@ -5,6 +5,7 @@
 #include <QLayout>
 #include <QMouseEvent>
 #include <QScrollArea>
+#include <QScrollBar>
 
 comDialog::comDialog(QWidget *parent) : QDialog(parent), ui(new Ui::comDialog)
 {
@@ -54,9 +55,13 @@ void comDialog::fitText()
     ui->label_dialog_info->ensurePolished();
     setFixedSize(Width, MinHeight);
     layout()->activate();
-    const QWidget *viewport = ui->scrollArea_info->viewport();
-    const int needed = ui->label_dialog_info->heightForWidth(viewport->width());
-    const int missing = qMax(0, needed - viewport->height());
+    // The scroll area's own size: its viewport takes the size only once the area is shown.
+    // Measured beside a scroll bar: a text that fits there fits without one, so that none
+    // shows up to narrow it.
+    const QRect room = ui->scrollArea_info->contentsRect();
+    const int barWidth = ui->scrollArea_info->verticalScrollBar()->sizeHint().width();
+    const int needed = ui->label_dialog_info->heightForWidth(room.width() - barWidth);
+    const int missing = qMax(0, needed - room.height());
     setFixedSize(Width, qMin(MinHeight + missing, MaxHeight));
     layout()->activate();
 }
