@@ -219,9 +219,13 @@ private slots:
         // Looked for on another thread: the watch is for the window's own work.
         QVERIFY(withoutStalling(
             [] {
-                while (!removalCheckRuns(QStringLiteral("cv-viewer")))
+                // A minute at most, as withoutStalling's own bound.
+                for (int tries = 0; tries < 6000; ++tries) {
+                    if (removalCheckRuns(QStringLiteral("cv-viewer")))
+                        return true;
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                return true;
+                }
+                return false;
             },
             60000));
         QCOMPARE(h.cell(table, h.rowOf(table, Viewer), PackageTable::ColumnState),
