@@ -11,6 +11,7 @@
 #include "tasks/installitem.h"
 
 #include <QDebug>
+#include <QScopeGuard>
 #include <QTableWidget>
 
 namespace
@@ -35,10 +36,8 @@ bool CatalogOperations::request(int row, const QString &oper, bool mayProceed)
 {
     m_catalog.lazyTable().keepScrollPosition();
     QTableWidget *catalog = m_catalog.table();
-    if (row < 0 || row >= catalog->rowCount()) {
-        m_reDownloading = false;
+    if (row < 0 || row >= catalog->rowCount())
         return false;
-    }
     const OperInfo task{oper, PackageTable::text(catalog, row, PackageTable::ColumnType),
                         PackageTable::text(catalog, row, PackageTable::ColumnRpm),
                         PackageTable::text(catalog, row, PackageTable::ColumnKey)};
@@ -47,14 +46,13 @@ bool CatalogOperations::request(int row, const QString &oper, bool mayProceed)
     PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::busy());
 
     if (oper == Upgrade && !mayProceed) {
-        m_reDownloading = false;
         emit upgradeRefused(task.m_rpmname);
         m_catalog.markIdle(row);
         m_dialogs.showMessage(name + QStringLiteral("正在运行！"));
         return true;
     }
-    m_operations.submit(task, name, size, row, !m_reDownloading);
-    m_reDownloading = false;
+    // The task the download manager restarts is listed there already; any other is not.
+    m_operations.submit(task, name, size, row, task.m_key != m_restarting);
     return false;
 }
 
@@ -167,7 +165,9 @@ void CatalogOperations::cancelFromManager(int row, const QString &oper, const QS
 
 void CatalogOperations::restart(int row, const QString &key, const QString &oper)
 {
-    m_reDownloading = true;
+    // Only for the request the restart makes now: a row that went meanwhile makes none.
+    m_restarting = key;
+    const auto done = qScopeGuard([this] { m_restarting.clear(); });
     qDebug() << "row=" << row << "   name=" << key;
     QTableWidget *catalog = m_catalog.table();
     if (row >= 0 && row < catalog->rowCount() &&
@@ -176,19 +176,14 @@ void CatalogOperations::restart(int row, const QString &key, const QString &oper
         InstallItem *item = RowFactory::controllerAt(catalog, row);
         if (item && PackageTable::text(catalog, row, PackageTable::ColumnKey) == key)
             item->execTask(oper);
-        else
-            m_reDownloading = false;
         return;
     }
     int found = m_catalog.rowOfKey(key);
     if (found < 0)
         found = m_catalog.rowForWaitingKey(key);
     InstallItem *item = RowFactory::controllerAt(catalog, found);
-    if (!item) {
-        // Nothing to start: the next request of a row must be registered as usual.
-        m_reDownloading = false;
+    if (!item)
         return;
-    }
     if (oper == Upgrade) {
         item->execTask(oper);
     } else if (item->getOperSign()) {

@@ -41,6 +41,7 @@ private:
     CatalogPage &m_catalog;
     OperationController &m_operations;
     DialogPresenter &m_dialogs;
-    // A restart from the download manager: the task is registered there already.
-    bool m_reDownloading = false;
+    // The key of the task the download manager restarts, while it does: registered there
+    // already.
+    QString m_restarting;
 };

@@ -149,6 +149,7 @@ void MainWindow::connectParts()
     // A catalog not current is said where the category list leaves room.
     connect(m_demon, &ClientDemon::catalogStale, new StaleNotice(ui->listWidget),
             &StaleNotice::setStale);
+    connect(m_demon, &ClientDemon::updateEnd, this, &MainWindow::updateEndSlot);
     // Icons come beside the catalog: rows drawn before theirs arrived draw it now.
     connect(m_demon, &ClientDemon::iconsFetched, this, [this] {
         IconLabel::imagesChanged();

@@ -19,7 +19,7 @@ public:
     // "security-white" followed by the login name of the real user.
     static QString instanceName();
 
-private slots:
+public slots:
     void newLocalConnection();
 
 private:

@@ -24,15 +24,25 @@ QString packageName(const QString &packageString, bool withArch)
 
 } // namespace
 
-QString RemovalQuestion::text(const QString &question, const QVector<QString> &packages,
-                              bool several) const
+void RemovalQuestion::ask(QObject *asker, const QString &question, const QVector<QString> &packages,
+                          bool several, std::function<void(const QString &text)> ready) const
 {
     QStringList names;
     for (const QString &package : packages)
         names << packageName(package, false);
-    QStringList dependants;
-    // When rpm cannot tell, the question stays as it is: the uninstall itself never asks rpm.
-    if (!RemovalCheck::dependantsOf(names, CheckTimeoutMs, &dependants) || dependants.isEmpty())
+    RemovalCheck::check(asker, names, CheckTimeoutMs,
+                        [this, question, several, ready](const RemovalCheck::Answer &answer) {
+                            // When rpm cannot tell, the question stays as it is: the uninstall
+                            // itself never asks rpm.
+                            ready(answer.known ? text(question, answer.dependants, several)
+                                               : question);
+                        });
+}
+
+QString RemovalQuestion::text(const QString &question, const QStringList &dependants,
+                              bool several) const
+{
+    if (dependants.isEmpty())
         return question;
 
     // The catalog's name of a dependant when the store knows it, else its package name.
@@ -40,7 +50,7 @@ QString RemovalQuestion::text(const QString &question, const QVector<QString> &p
     for (const RpmData &record : m_demon->selectSoftware(2, QString(), QString()))
         catalogNames.insert(packageName(record.m_rpm, false), record.m_name);
     QStringList shown;
-    for (const QString &dependant : qAsConst(dependants)) {
+    for (const QString &dependant : dependants) {
         const QString name = packageName(dependant, true);
         const QString display = catalogNames.value(name, name);
         if (!shown.contains(display))

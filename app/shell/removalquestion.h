@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 class ClientDemon;
+class QObject;
 
 // The question asked before packages are uninstalled. Packages are removed without rpm's
 // dependency check, so when installed software needs what they provide, the question names
@@ -14,8 +18,12 @@ public:
     explicit RemovalQuestion(ClientDemon *demon) : m_demon(demon) {}
 
     // packages: the package strings removed together; several: a batch rather than one.
-    QString text(const QString &question, const QVector<QString> &packages, bool several) const;
+    // rpm is asked off the GUI thread; ready(text) runs on it later, only while asker exists.
+    void ask(QObject *asker, const QString &question, const QVector<QString> &packages,
+             bool several, std::function<void(const QString &text)> ready) const;
 
 private:
+    QString text(const QString &question, const QStringList &dependants, bool several) const;
+
     ClientDemon *m_demon;
 };

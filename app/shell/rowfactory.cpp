@@ -85,6 +85,21 @@ InstallItem *RowFactory::controllerAt(const QTableWidget *table, int row)
     return qobject_cast<InstallItem *>(table->cellWidget(row, PackageTable::ColumnOperation));
 }
 
+bool RowFactory::pressIdleRow(QTableWidget *table, const QString &rpm, bool withHidden)
+{
+    int row = table->rowCount() - 1;
+    while (row >= 0 &&
+           ((!withHidden && table->isRowHidden(row)) ||
+            PackageTable::text(table, row, PackageTable::ColumnState) != ShellTexts::idle() ||
+            PackageTable::text(table, row, PackageTable::ColumnRpm) != rpm))
+        --row;
+    InstallItem *item = controllerAt(table, row);
+    if (!item)
+        return false;
+    item->installAppSlot();
+    return true;
+}
+
 bool RowFactory::showsOperation(QTableWidget *table)
 {
     for (int row = 0; row < table->rowCount(); ++row) {

@@ -34,6 +34,10 @@ public:
 
     // The controller in a row's operation cell; null for a row out of range or without one.
     static InstallItem *controllerAt(const QTableWidget *table, int row);
+    // A batch's press: the operation of the lowest idle row showing the package string (of a
+    // row in sight only, unless withHidden). False when there was no such row to press: no
+    // result will come for it. A busy row is not pressed again, its task is queued already.
+    static bool pressIdleRow(QTableWidget *table, const QString &rpm, bool withHidden);
     // True when a row of the table shows an operation at work; rows marked busy that show
     // none are marked idle again on the way.
     static bool showsOperation(QTableWidget *table);

@@ -17,7 +17,6 @@
 #include <QCheckBox>
 #include <QDebug>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QStackedWidget>
@@ -274,9 +273,13 @@ void UninstallPage::uninstallSelected()
     if (m_selectAll)
         for (const RpmData &record : qAsConst(waiting()))
             confirmed.append(record.m_rpm);
-    const bool yes = m_dialogs.confirm(
-        m_removalQuestion.text(QStringLiteral("确定要卸载所有已勾选软件吗？"), confirmed, true));
-    confirmationAnswered(yes ? 1 : 0);
+    // The batch is not confirmed until the question, asked once rpm has answered, is.
+    m_batchAsked = true;
+    m_removalQuestion.ask(this, QStringLiteral("确定要卸载所有已勾选软件吗？"), confirmed, true,
+                          [this](const QString &question) {
+                              m_batchAsked = false;
+                              confirmationAnswered(m_dialogs.confirm(question) ? 1 : 0);
+                          });
 }
 
 void UninstallPage::confirmationAnswered(int result)
@@ -307,48 +310,12 @@ void UninstallPage::dispatchBatch()
     const QVector<QString> batch = m_pending;
     for (const QString &rpm : batch) {
         ++m_batchIndex;
-        int row = widget->rowCount() - 1;
-        while (row >= 0 &&
-               (PackageTable::text(widget, row, PackageTable::ColumnState) != ShellTexts::idle() ||
-                PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm))
-            --row;
-        QPointer<InstallItem> item = RowFactory::controllerAt(widget, row);
-        if (!item) {
+        if (!RowFactory::pressIdleRow(widget, rpm, true))
             undispatched << rpm;
-            continue;
-        }
-        item->installAppSlot();
-        // The row may have gone while a message about it was open.
-        if (item)
-            qDebug() << "item object=" << item->objectName();
     }
     // No result will come for a package whose row was not there to press.
     for (const QString &rpm : qAsConst(undispatched))
         dropFromBatch(rpm);
-}
-
-int UninstallPage::acceptRequest(int row, const QString &rpm)
-{
-    const bool confirmed = m_pending.contains(rpm);
-    qDebug() << "[oper==卸载] delete_select_num = " << m_pending.size()
-             << (confirmed ? "true" : "false");
-    // A package of a confirmed batch was asked for with the batch; any other is asked alone.
-    if (!confirmed) {
-        m_selectAll = false;
-        qDebug() << "******* dialog->exec() == QDialog::Accepted    delete_soft = ";
-        if (!m_dialogs.confirm(
-                m_removalQuestion.text(QStringLiteral("确定要卸载吗？"), {rpm}, false)))
-            return -1;
-    }
-    qDebug() << "[oper==卸载] delete_soft =" << (confirmed ? "true" : "false") << m_pending.size();
-
-    QTableWidget *widget = table();
-    // Rows above it may have gone since the controller was made, or while the question was
-    // open.
-    if (row < 0 || row >= widget->rowCount() ||
-        PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm)
-        row = PackageTable::findRow(widget, PackageTable::ColumnRpm, rpm);
-    return row;
 }
 
 void UninstallPage::dropFromBatch(const QString &rpm)
@@ -375,7 +342,56 @@ void UninstallPage::selectAllFollowsRows()
 bool UninstallPage::request(int row, const QString &rpm, bool mayProceed)
 {
     m_table.keepScrollPosition();
-    const int target = acceptRequest(row, rpm);
+    // A package of a confirmed batch was asked for with the batch.
+    if (m_pending.contains(rpm) && !m_batchAsked)
+        return proceed(row, rpm, mayProceed);
+    // Its question is on the way: a second click asks nothing new.
+    if (m_asking.contains(rpm))
+        return true;
+    const int target = rowOf(row, rpm);
+    if (target < 0)
+        return false;
+    m_selectAll = false;
+    m_asking.insert(rpm);
+    // Busy while rpm is asked: the batch leaves the row alone, the row shows it waits.
+    PackageTable::setText(table(), target, PackageTable::ColumnState, ShellTexts::busy());
+    m_removalQuestion.ask(this, QStringLiteral("确定要卸载吗？"), {rpm}, false,
+                          [this, rpm, mayProceed](const QString &question) {
+                              const bool yes = m_dialogs.confirm(question);
+                              m_asking.remove(rpm);
+                              if (yes)
+                                  proceed(-1, rpm, mayProceed);
+                              else
+                                  backToIdle(rpm);
+                          });
+    return true;
+}
+
+int UninstallPage::rowOf(int row, const QString &rpm) const
+{
+    QTableWidget *widget = table();
+    // Rows above it may have gone since the controller was made, or while rpm or the user was
+    // asked.
+    if (row < 0 || row >= widget->rowCount() ||
+        PackageTable::text(widget, row, PackageTable::ColumnRpm) != rpm)
+        row = PackageTable::findRow(widget, PackageTable::ColumnRpm, rpm);
+    return row;
+}
+
+void UninstallPage::backToIdle(const QString &rpm)
+{
+    QTableWidget *widget = table();
+    const int row = rowOf(-1, rpm);
+    if (row < 0)
+        return;
+    PackageTable::setText(widget, row, PackageTable::ColumnState, ShellTexts::idle());
+    if (InstallItem *item = RowFactory::controllerAt(widget, row))
+        item->execTaskSlot(OperationWord::uninstall(), -1, QString(), QString());
+}
+
+bool UninstallPage::proceed(int row, const QString &rpm, bool mayProceed)
+{
+    const int target = rowOf(row, rpm);
     if (target < 0)
         return false;
     QTableWidget *widget = table();
@@ -388,7 +404,7 @@ bool UninstallPage::request(int row, const QString &rpm, bool mayProceed)
     if (!mayProceed) {
         // Before the message: rows may be removed while it is open.
         dropFromBatch(task.m_rpmname);
-        PackageTable::setText(widget, target, PackageTable::ColumnState, ShellTexts::idle());
+        backToIdle(rpm);
         m_dialogs.showMessage(name + QStringLiteral("正在运行！"), true);
         return false;
     }

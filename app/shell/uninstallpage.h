@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -71,7 +72,8 @@ public:
     // The answer to the batch's confirmation: 1 to go on, 0 to drop the batch.
     void confirmationAnswered(int result);
 
-    // A row's "卸载" queued, or refused; true goes back to the row.
+    // A row's "卸载": queued when part of a confirmed batch, else asked once rpm has named
+    // what needs it; true goes back to the row, which shows it waits.
     bool request(int row, const QString &rpm, bool mayProceed);
     void taskStarted(const QString &oper);
     void taskFinished(const QString &oper, int res, const QString &key);
@@ -89,9 +91,13 @@ private:
     void selectAllFollowsRows();
     void addInstalled(int delta) { m_installedTotal += delta; }
     void showInstalledCount(int count);
-    // The request of a row's "卸载": part of a confirmed batch, or asked now. The row it names
-    // (found by package string when rows moved), or -1 when nothing is to be uninstalled.
-    int acceptRequest(int row, const QString &rpm);
+    // The row of a package string: row itself while it still shows it, else found anew; -1
+    // when it is gone.
+    int rowOf(int row, const QString &rpm) const;
+    // A row whose question was declined, or whose application runs: "卸载" again.
+    void backToIdle(const QString &rpm);
+    // The confirmed "卸载" of a row queued, or refused when its application runs.
+    bool proceed(int row, const QString &rpm, bool mayProceed);
     void uninstallResult(int res, const QString &key);
     void loadAllWaiting();
     // Presses "卸载" on the idle row of every package of the confirmed batch.
@@ -111,6 +117,10 @@ private:
     bool m_selectAll = false;
     // The confirmed batch: packages whose results have not arrived.
     QVector<QString> m_pending;
+    // The batch's question is on the way: m_pending is not confirmed yet.
+    bool m_batchAsked = false;
+    // Rows whose question is on the way, by package string.
+    QSet<QString> m_asking;
     // Catalog records of the names being loaded together, by name.
     QHash<QString, RpmData> m_prefetched;
     int m_batchIndex = 0;

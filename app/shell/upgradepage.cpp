@@ -152,20 +152,18 @@ void UpgradePage::runBatch()
     }
     m_batchIndex = 0;
     QTableWidget *table = m_catalog.table();
+    QStringList undispatched;
     // A refused upgrade leaves the list while this loop runs.
     const QVector<QString> batch = m_pending;
     for (const QString &rpm : batch) {
         ++m_batchIndex;
         qDebug() << "update :rpm_name" << rpm;
-        for (int row = table->rowCount() - 1; row >= 0; --row) {
-            if (table->isRowHidden(row) ||
-                PackageTable::text(table, row, PackageTable::ColumnRpm) != rpm)
-                continue;
-            if (InstallItem *item = RowFactory::controllerAt(table, row))
-                item->installAppSlot();
-            break;
-        }
+        if (!RowFactory::pressIdleRow(table, rpm, false))
+            undispatched << rpm;
     }
+    // No result will come for a package whose row was not there to press.
+    for (const QString &rpm : qAsConst(undispatched))
+        dropFromBatch(rpm);
     refreshCount();
     m_running = false;
 }

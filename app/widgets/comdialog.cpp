@@ -2,13 +2,19 @@
 
 #include "ui_comdialog.h"
 
+#include <QLayout>
 #include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 
 comDialog::comDialog(QWidget *parent) : QDialog(parent), ui(new Ui::comDialog)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setFixedSize(353, 178);
+    setFixedSize(Width, MinHeight);
+    // The text scrolls over the dialog's own background.
+    ui->scrollArea_info->viewport()->setAutoFillBackground(false);
+    ui->scrollAreaWidgetContents_info->setAutoFillBackground(false);
 }
 
 comDialog::~comDialog()
@@ -38,7 +44,26 @@ void comDialog::showEvent(QShowEvent *event)
 {
     // The message dialog is shown again and again: each showing gets its own answer.
     m_answered = false;
+    fitText();
     QDialog::showEvent(event);
+}
+
+void comDialog::fitText()
+{
+    // Laid out at the smallest size first: what the text lacks there is what the dialog grows.
+    ensurePolished();
+    ui->label_dialog_info->ensurePolished();
+    setFixedSize(Width, MinHeight);
+    layout()->activate();
+    // The scroll area's own size: its viewport takes the size only once the area is shown.
+    // Measured beside a scroll bar: a text that fits there fits without one, so that none
+    // shows up to narrow it.
+    const QRect room = ui->scrollArea_info->contentsRect();
+    const int barWidth = ui->scrollArea_info->verticalScrollBar()->sizeHint().width();
+    const int needed = ui->label_dialog_info->heightForWidth(room.width() - barWidth);
+    const int missing = qMax(0, needed - room.height());
+    setFixedSize(Width, qMin(MinHeight + missing, MaxHeight));
+    layout()->activate();
 }
 
 void comDialog::on_pushButton_ok_clicked()

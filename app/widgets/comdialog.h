@@ -10,11 +10,17 @@ class comDialog;
 
 // The one message and confirmation dialog of the store: frameless, dragged by the mouse.
 // Callers put their text into ui->label_dialog_info and read the answer from execOkSignal.
+// Each showing grows the dialog's height to fit the text, up to MaxHeight; beyond that the
+// text scrolls.
 class comDialog : public QDialog
 {
     Q_OBJECT
 
 public:
+    static constexpr int Width = 353;
+    static constexpr int MinHeight = 178;
+    static constexpr int MaxHeight = 420;
+
     explicit comDialog(QWidget *parent = nullptr);
     ~comDialog() override;
 
@@ -44,6 +50,7 @@ protected:
 
 private:
     void answer(int result);
+    void fitText();
 
     bool m_answered = false;
     bool m_drag = false;

@@ -1,10 +1,25 @@
 #include "engine/removalcheck.h"
 
+#include "engine/serialworker.h"
 #include "records/quoting.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QProcess>
 #include <QRegularExpression>
+
+namespace
+{
+
+SerialWorker &checkThread()
+{
+    // Made on first use in the GUI thread; it goes with the application.
+    static SerialWorker *worker =
+        new SerialWorker(QStringLiteral("removal check"), QCoreApplication::instance());
+    return *worker;
+}
+
+} // namespace
 
 bool RemovalCheck::dependantsOf(const QStringList &names, int timeoutMs, QStringList *dependants)
 {
@@ -50,4 +65,17 @@ bool RemovalCheck::dependantsOf(const QStringList &names, int timeoutMs, QString
     if (dependants->isEmpty())
         qDebug() << "removal check failed:" << command << output;
     return !dependants->isEmpty();
+}
+
+void RemovalCheck::check(QObject *asker, const QStringList &names, int timeoutMs,
+                         std::function<void(const Answer &)> done)
+{
+    checkThread().run<Answer>(
+        asker,
+        [names, timeoutMs] {
+            Answer answer;
+            answer.known = dependantsOf(names, timeoutMs, &answer.dependants);
+            return answer;
+        },
+        [done = std::move(done)](Answer answer) { done(answer); });
 }

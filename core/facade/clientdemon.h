@@ -57,10 +57,11 @@ public:
 
 signals:
     void recvUpdateAppSignal(int value);
-    // An icon fetch of the frame receiver has ended; pictures shown before it may be out of date.
-    void iconsFetched();
     void updateAppVersion(QStringList packages);
     void updateEnd(int value);
+    // After the established signals, whose meta-object indices stay as they were.
+    // An icon fetch of the frame receiver has ended; pictures shown before it may be out of date.
+    void iconsFetched();
     // No fresh signed catalog frame for max_catalog_age (true), or one came again (false).
     void catalogStale(bool stale);
 

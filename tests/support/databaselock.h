@@ -11,7 +11,13 @@
 class DatabaseLock
 {
 public:
-    explicit DatabaseLock(const QString &database, bool asReader = false);
+    enum class Hold {
+        Writers,    // an exclusive lock; in write-ahead logging readers still read
+        AsReader,   // a shared lock: others read and write, but no commit gets through
+        AllReaders, // the file turned to a rollback journal first (for good), then exclusive:
+                    // readers wait too
+    };
+    explicit DatabaseLock(const QString &database, Hold hold = Hold::Writers);
     ~DatabaseLock();
     DatabaseLock(const DatabaseLock &) = delete;
     DatabaseLock &operator=(const DatabaseLock &) = delete;

@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -29,6 +30,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -38,6 +40,23 @@ namespace
 const QString Hello = QStringLiteral("你好世界");
 const QString Editor = QStringLiteral("文本编辑器");
 const QString Player = QStringLiteral("影音播放器");
+
+// The standard packages installed, then a push that offers upgrades of two; null when that
+// failed.
+MainWindow *startWithTwoUpgrades(ShellHarness &h)
+{
+    if (!h.isValid())
+        return nullptr;
+    MainWindow *window = h.startWithStandardInstalled();
+    auto *badge = window ? window->findChild<QPushButton *>(QStringLiteral("btn_num")) : nullptr;
+    if (!badge || !badge->isHidden())
+        return nullptr;
+    if (!h.sendFrame(catalogFrame(QStringLiteral("data_update_push"),
+                                  {ShellHarness::packageEntry("cv-hello", "1.1"),
+                                   ShellHarness::packageEntry("cv-editor", "2.1")})))
+        return nullptr;
+    return window;
+}
 
 } // namespace
 
@@ -130,15 +149,9 @@ private slots:
     void upgradeSelectedRows()
     {
         ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startWithStandardInstalled();
+        MainWindow *window = startWithTwoUpgrades(h);
         QVERIFY(window);
         auto *badge = window->findChild<QPushButton *>(QStringLiteral("btn_num"));
-        QVERIFY(badge->isHidden());
-
-        QVERIFY(h.sendFrame(catalogFrame(QStringLiteral("data_update_push"),
-                                         {ShellHarness::packageEntry("cv-hello", "1.1"),
-                                          ShellHarness::packageEntry("cv-editor", "2.1")})));
         QVERIFY(!badge->isHidden());
         QCOMPARE(badge->text(), QStringLiteral("2"));
 
@@ -227,7 +240,8 @@ private slots:
         h.dialogs().queue(DialogWatcher::Answer(answer));
         InstallItem *item = h.controllerOf(table, Player);
         item->operationButton()->click();
-        QCOMPARE(h.dialogs().messages(), QStringList{QStringLiteral("确定要卸载吗？")});
+        QTRY_COMPARE_WITH_TIMEOUT(h.dialogs().messages(),
+                                  QStringList{QStringLiteral("确定要卸载吗？")}, 60000);
         if (!removed) {
             QCOMPARE(h.cell(table, h.rowOf(table, Player), PackageTable::ColumnState),
                      QStringLiteral("0"));
@@ -283,14 +297,15 @@ private slots:
         h.dialogs().queue(DialogWatcher::Answer(answer));
         uninstallSelected->click();
         const QString question = QStringLiteral("确定要卸载所有已勾选软件吗？");
-        QCOMPARE(h.dialogs().messages(), QStringList{question});
+        QTRY_COMPARE_WITH_TIMEOUT(h.dialogs().messages(), QStringList{question}, 60000);
         if (!removed) {
             QCOMPARE(h.sandbox().installedPackages().size(), 4);
             QCOMPARE(table->rowCount(), 3);
             // Nothing is left running: the next press asks again.
             h.dialogs().queue(DialogWatcher::CloseButton);
             uninstallSelected->click();
-            QCOMPARE(h.dialogs().messages(), (QStringList{question, question}));
+            QTRY_COMPARE_WITH_TIMEOUT(h.dialogs().messages(), (QStringList{question, question}),
+                                      60000);
             return;
         }
         // One question for the whole batch, none per package.
@@ -421,6 +436,93 @@ private slots:
         QVERIFY(!manager->itemOf("cv-hello"));
     }
 
+    // The batch presses idle rows only, and what it could not press leaves it: the next batch
+    // is a batch of its own.
+    void upgradeBatchPressesIdleRowsOnly_data()
+    {
+        QTest::addColumn<bool>("upperHidden"); // else the lower row's upgrade runs already
+        QTest::newRow("the same upgrade running") << false;
+        QTest::newRow("a row hidden while the batch is pressed") << true;
+    }
+
+    void upgradeBatchPressesIdleRowsOnly()
+    {
+        QFETCH(bool, upperHidden);
+        ShellHarness h;
+        MainWindow *window = startWithTwoUpgrades(h);
+        QVERIFY(window);
+        window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
+        QTableWidget *table = h.catalogTable();
+        const QVector<int> rows = h.visibleRows(table);
+        QCOMPARE(rows.size(), 2);
+        const QString lowerKey = h.cell(table, rows.at(1), PackageTable::ColumnKey);
+        const QString upperKey = h.cell(table, rows.at(0), PackageTable::ColumnKey);
+        YumControl &yum = h.yum();
+        QSignalSpy results(window->upgradeWorker(), &UpdateRpmThread::updateRpmExecEnd);
+        if (upperHidden) {
+            // Goes while the lower row, pressed first, asks whether its application runs.
+            QTimer::singleShot(0, table, [table, &rows] { table->setRowHidden(rows.at(0), true); });
+        } else {
+            yum.hold(true);
+            h.controllerOf(table, h.cell(table, rows.at(1), PackageTable::ColumnDisplayName))
+                ->operationButton()
+                ->click();
+            QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
+        }
+        for (int row : rows)
+            PackageTable::setCheckItem(table, row, true);
+        auto *batch = window->findChild<QPushButton *>(QStringLiteral("btn_update_soft"));
+        batch->click();
+        yum.hold(false);
+
+        const auto keys = [&results] {
+            QStringList seen;
+            for (const QList<QVariant> &result : results)
+                seen << result.at(3).toString();
+            return seen;
+        };
+        // The last result due: the upper row's, or the lower one's when the upper was hidden.
+        QTRY_VERIFY_WITH_TIMEOUT(keys().contains(upperHidden ? lowerKey : upperKey), 240000);
+        QCOMPARE(keys(), upperHidden ? QStringList{lowerKey} : (QStringList{lowerKey, upperKey}));
+        // The window has taken in the results too.
+        QTRY_VERIFY(PackageTable::findRow(table, PackageTable::ColumnState, "1") < 0);
+        for (int row = 0; row < table->rowCount(); ++row)
+            PackageTable::setCheckItem(table, row, false);
+        batch->click();
+        QCOMPARE(h.dialogs().messages(), QStringList{QStringLiteral("请选择升级的软件！")});
+    }
+
+    // A restart from the download manager whose row goes while it asks whether the application
+    // runs starts nothing; the next request of a row is listed in the manager as usual.
+    void restartWhoseRowWentAway()
+    {
+        ShellHarness h;
+        MainWindow *window = startWithTwoUpgrades(h);
+        QVERIFY(window);
+        QTableWidget *table = h.catalogTable();
+        LoadDialog *manager = window->downloadManager();
+        YumControl &yum = h.yum();
+        yum.fail(true);
+        QSignalSpy results(window->upgradeWorker(), &UpdateRpmThread::updateRpmExecEnd);
+        h.controllerOf(table, Hello)->operationButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
+        Items *entry = manager->itemOf("cv-hello");
+        QVERIFY(entry);
+        QTRY_COMPARE(entry->ui->pushButton_reload->text(), QStringLiteral("重新下载"));
+        yum.fail(false);
+
+        // The row's controller goes while it asks whether the application runs.
+        QPointer<InstallItem> restarted = h.controllerOf(table, Hello);
+        QTimer::singleShot(0, window, [restarted] { delete restarted.data(); });
+        entry->ui->pushButton_reload->click();
+        QVERIFY(!restarted);
+        QCOMPARE(results.count(), 1);
+
+        h.controllerOf(table, Editor)->operationButton()->click();
+        QVERIFY(manager->itemOf("cv-editor"));
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 120000);
+    }
+
     void downloadAgainAfterAFailure()
     {
         ShellHarness h;
@@ -544,7 +646,7 @@ private slots:
         QCOMPARE(item->operationButton()->text(),
                  upgrade ? QStringLiteral("升级") : QStringLiteral("卸载"));
         item->operationButton()->click();
-        QCOMPARE(h.dialogs().messages(), messages);
+        QTRY_COMPARE_WITH_TIMEOUT(h.dialogs().messages(), messages, 60000);
         QCOMPARE(h.cell(table, h.rowOf(table, Editor), PackageTable::ColumnState),
                  QStringLiteral("0"));
         QVERIFY(h.sandbox().isInstalled("cv-editor-2.0-1"));

@@ -1,3 +1,4 @@
+#include "facade/clientdemon.h"
 #include "shell/mainwindow.h"
 #include "shell/myapplication.h"
 #include "shell/packagetable.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocalSocket>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
@@ -85,6 +87,50 @@ private slots:
     {
         QVERIFY2(TestRepository::shared().isValid(),
                  qPrintable(TestRepository::shared().errorString()));
+    }
+
+    // Signals and slots others reach by their meta-object index or as public slots.
+    void establishedMetaMethods_data()
+    {
+        QTest::addColumn<bool>("facade"); // else the single-instance guard
+        QTest::addColumn<QByteArray>("signature");
+        QTest::addColumn<int>("index"); // from the class's first own method; -1: any
+        QTest::addColumn<int>("type");
+        const int signal = QMetaMethod::Signal;
+        QTest::newRow("recvUpdateAppSignal")
+            << true << QByteArray("recvUpdateAppSignal(int)") << 0 << signal;
+        QTest::newRow("updateAppVersion")
+            << true << QByteArray("updateAppVersion(QStringList)") << 1 << signal;
+        QTest::newRow("updateEnd") << true << QByteArray("updateEnd(int)") << 2 << signal;
+        QTest::newRow("newLocalConnection")
+            << false << QByteArray("newLocalConnection()") << -1 << int(QMetaMethod::Slot);
+    }
+
+    void establishedMetaMethods()
+    {
+        QFETCH(bool, facade);
+        QFETCH(QByteArray, signature);
+        QFETCH(int, index);
+        QFETCH(int, type);
+        const QMetaObject &meta =
+            facade ? ClientDemon::staticMetaObject : MyApplication::staticMetaObject;
+        const int found = meta.indexOfMethod(signature.constData());
+        QVERIFY(found >= 0);
+        if (index >= 0)
+            QCOMPARE(found - meta.methodOffset(), index);
+        QCOMPARE(int(meta.method(found).methodType()), type);
+        QCOMPARE(meta.method(found).access(), QMetaMethod::Public);
+    }
+
+    // The facade forwards the end of the cache cleaning to the window, which takes it.
+    void windowTakesTheFacadesUpdateEnd()
+    {
+        ShellHarness h;
+        QVERIFY(h.isValid());
+        MainWindow *window = h.start();
+        QVERIFY(window);
+        QVERIFY(QObject::disconnect(window->clientDemon(), &ClientDemon::updateEnd, window,
+                                    &MainWindow::updateEndSlot));
     }
 
     void secondStartEndsAtOnce_data()

@@ -65,6 +65,8 @@ private slots:
     void dialogFormAndHiddenButtons();
     void dialogDrag_data();
     void dialogDrag();
+    void dialogFitsItsText_data();
+    void dialogFitsItsText();
 
     void titleBarMovesTopLevel();
     void labelReportsRightPress_data();
@@ -308,6 +310,58 @@ void TestWidgets::dialogDrag()
     // After the release moves do nothing.
     sendMoveTo(&dialog, grip + QPoint(100, 100), Qt::LeftButton);
     QCOMPARE(dialog.pos(), start + moved);
+}
+
+void TestWidgets::dialogFitsItsText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("capped");
+
+    const QString question =
+        QStringLiteral("确定要卸载吗？\n以下已安装的软件依赖它，卸载后可能无法使用：");
+    QStringList many;
+    for (int i = 0; i < 40; ++i)
+        many << QStringLiteral("依赖软件") + QString::number(i);
+    QTest::newRow("one line") << QStringLiteral("卸载软件失败！") << false;
+    QTest::newRow("two dependants")
+        << question + QStringLiteral("cv-viewer-skin、看图插件") << false;
+    QTest::newRow("forty dependants") << question + many.join(QStringLiteral("、")) << true;
+}
+
+void TestWidgets::dialogFitsItsText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, capped);
+
+    comDialog dialog;
+    auto *info = dialog.findChild<QLabel *>("label_dialog_info");
+    QVERIFY(info);
+    info->setText(text);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.width(), 353);
+    QVERIFY(dialog.height() >= 178);
+    // However long the text, the dialog stays within the screen.
+    QVERIFY(dialog.frameGeometry().height() <
+            QGuiApplication::primaryScreen()->availableGeometry().height());
+
+    const int needed = QFontMetrics(info->font())
+                           .boundingRect(QRect(0, 0, info->contentsRect().width(), 1 << 20),
+                                         Qt::TextWordWrap, text)
+                           .height();
+    const int shown = info->visibleRegion().boundingRect().height();
+    auto *area = dialog.findChild<QScrollArea *>();
+    if (!capped) {
+        QVERIFY2(needed <= shown, qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(shown)));
+        // Nor does a scroll bar take from its width.
+        QVERIFY(!area || !area->verticalScrollBar()->isVisible());
+        return;
+    }
+    // Beyond its cap the text scrolls: all of it can be brought into sight.
+    QVERIFY(area);
+    QScrollBar *bar = area->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QVERIFY(bar->maximum() + shown >= needed);
 }
 
 void TestWidgets::titleBarMovesTopLevel()

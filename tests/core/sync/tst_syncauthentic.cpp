@@ -487,7 +487,8 @@ private slots:
         QVERIFY(receiver.start());
         const QByteArray text = TestKey::catalog().seal(push("data_add_push", "真一").toUtf8());
         {
-            DatabaseLock lock(Paths::catalogDatabase(), asReader);
+            DatabaseLock lock(Paths::catalogDatabase(), asReader ? DatabaseLock::Hold::AsReader
+                                                                 : DatabaseLock::Hold::Writers);
             QVERIFY(lock.isLocked());
             QCOMPARE(vqs_message_send("127.0.0.1", text.constData()), 0);
             QVERIFY(receiver.drain("failed"));
