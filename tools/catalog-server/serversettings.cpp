@@ -10,7 +10,11 @@ const char *const ServerSettings::Syntax =
     "  key = FILE            the signing key\n"
     "  bind = ADDRESS        port = PORT    the direct TCP transport\n"
     "  transport = FILE      libvqs settings (the broker)\n"
-    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES";
+    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES\n"
+    "  max-clients = COUNT   desktops kept for pushes over direct TCP\n"
+    "  max-group-desktops = COUNT    group-desktop-interval = SECONDS   queues made for a\n"
+    "                        group account's desktops\n"
+    "A key may be spelt with \"_\" for \"-\" (max_group_desktops).";
 
 namespace
 {
@@ -31,7 +35,10 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"locale", "--locale", false},
                     {"settle", "--settle", false},
                     {"files-only", "--files-only", true},
-                    {"max-frame", "--max-frame", false}};
+                    {"max-frame", "--max-frame", false},
+                    {"max-clients", "--max-clients", false},
+                    {"max-group-desktops", "--max-group-desktops", false},
+                    {"group-desktop-interval", "--group-desktop-interval", false}};
 
 } // namespace
 
@@ -55,7 +62,8 @@ bool ServerSettings::options(const QString &path, QStringList *arguments, QStrin
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals < 0)
             return fail(QStringLiteral("expected: key = value"));
-        const QString name = line.left(equals).trimmed();
+        const QString name =
+            line.left(equals).trimmed().replace(QLatin1Char('_'), QLatin1Char('-'));
         const QString value = line.mid(equals + 1).trimmed();
         const Key *key = nullptr;
         for (const Key &known : Keys)
