@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace VqsTesting;
 
 // What a direct TCP receiver learns of a message's connection, and what a sender holds for
@@ -110,6 +112,50 @@ private slots:
         QCOMPARE(run.errors.count("senders are busy"), refused);
         if (reaped)
             QVERIFY2(run.lines.contains("reaped 1"), qPrintable(run.lines.join('|')));
+    }
+
+    void contactedAreBounded_data()
+    {
+        QTest::addColumn<int>("others"); // addresses sent to after this host's outside one
+        QTest::addColumn<bool>("letIn");
+        QTest::newRow("sent to last") << 0 << true;
+        QTest::newRow("sent to before 4096 others") << 4096 << false;
+    }
+
+    // A receiver lets in the addresses it has sent to, but keeps only the last 4096 of them.
+    void contactedAreBounded()
+    {
+        QFETCH(int, others);
+        QFETCH(bool, letIn);
+        const QString own = ownOutsideAddress();
+        if (own.isEmpty())
+            QSKIP("this host has no IPv4 address outside loopback");
+        const unsigned short port = freePort();
+        QProcessEnvironment env = withSettings(m_tcp);
+        env.insert("VQS_PORT", QString::number(port));
+        env.insert("VQS_BIND", "0.0.0.0");
+        env.insert("VQS_MAX_LANES", "8");
+        QProcess receiver;
+        receiver.setProcessEnvironment(env);
+        receiver.setStandardErrorFile(QProcess::nullDevice());
+        receiver.start(VQS_PEER_PROGRAM,
+                       {"forget", own, QString::number(others), QString::number(freePort())});
+        QVERIFY(receiver.waitForReadyRead(kWaitMs));
+        QCOMPARE(receiver.readLine(), QByteArray("init 0\n"));
+        // Connecting to our own outside address makes it the source address as well.
+        const int fd = rawConnect(own, port);
+        QVERIFY(fd >= 0);
+        rawWrite(fd, framed("from afar")); // may meet the close already
+        if (!letIn) {
+            QVERIFY(closedByReceiver(fd));
+            const int near = rawConnect("127.0.0.1", port);
+            QVERIFY(rawWrite(near, framed("from near")));
+            close(near);
+        }
+        QVERIFY(receiver.waitForFinished(kWaitMs));
+        close(fd);
+        QCOMPARE(receiver.readAll(),
+                 letIn ? QByteArray("9 from afar\n") : QByteArray("9 from near\n"));
     }
 
 private:

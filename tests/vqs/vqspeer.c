@@ -16,6 +16,9 @@
  *                                      127.9.X.Y on PORT, prints "refused N" and "threads N"
  *                                      (this process's threads), and with WAIT 1 waits until
  *                                      its senders are gone, printing "reaped N"
+ *   vqspeer forget ADDRESS COUNT PORT  sends to ADDRESS, then to COUNT loopback addresses
+ *                                      127.9.X.Y on PORT, then receives one message as recv 1
+ *                                      does
  *   vqspeer queue ADDRESS              makes the queue of desktop ADDRESS as the catalog server
  *                                      does for a group's desktop (status 1 when it cannot) */
 
@@ -124,6 +127,32 @@ static int spread(const char *port, int count, int wait)
     return 0;
 }
 
+/* What the receiver lets in once ADDRESS was sent to before count others. */
+static int forget(const char *address, int count, const char *port)
+{
+    static char buffer[VQS_MAX_MESSAGE + 1];
+    char dest[32];
+    char *own_port = strdup(getenv("VQS_PORT") ? getenv("VQS_PORT") : "7788");
+    /* Elsewhere: the last of them may still be on their way when the receiver starts. */
+    setenv("VQS_PORT", port, 1);
+    vqs_message_send(address, "remember me");
+    for (int i = 0; i < count; i++) {
+        snprintf(dest, sizeof dest, "127.9.%d.%d", i / 200, i % 200 + 1);
+        /* All senders busy: one is free again as soon as its closed port answers. */
+        for (int tries = 0; vqs_message_send(dest, "spread") != 0 && tries < 10000; tries++) {
+            struct timespec pause = {.tv_sec = 0, .tv_nsec = 1000 * 1000};
+            nanosleep(&pause, NULL);
+        }
+    }
+    setenv("VQS_PORT", own_port, 1);
+    free(own_port);
+    printf("init %d\n", vqs_message_recv_init());
+    fflush(stdout);
+    int len = vqs_message_recv(buffer);
+    printf("%d %s\n", len, buffer);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "send") == 0) {
@@ -140,6 +169,8 @@ int main(int argc, char **argv)
     }
     if (argc == 3 && strcmp(argv[1], "queue") == 0)
         return make_queue(argv[2]);
+    if (argc == 5 && strcmp(argv[1], "forget") == 0)
+        return forget(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 5 && strcmp(argv[1], "spread") == 0)
         return spread(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
@@ -177,6 +208,6 @@ int main(int argc, char **argv)
         "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
         "threads DEST SENDERS EACH | vqspeer recv COUNT | vqspeer stamp COUNT | vqspeer "
         "from COUNT | vqspeer peer COUNT | vqspeer peak COUNT | vqspeer spread PORT COUNT WAIT | "
-        "vqspeer queue ADDRESS\n");
+        "vqspeer forget ADDRESS COUNT PORT | vqspeer queue ADDRESS\n");
     return 2;
 }
