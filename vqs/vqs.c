@@ -1,4 +1,4 @@
-/* The three functions of the transport: each message goes the way the settings choose. */
+/* The calls of the transport: each message goes the way the settings choose. */
 
 #include "vqs.h"
 #include "vqsbroker.h"
@@ -116,10 +116,13 @@ static int own_message(char *buffer)
     }
 }
 
-int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size)
+int vqs_message_recv_peer(char *buffer, char *sender, size_t sender_size, char *peer,
+                          size_t peer_size)
 {
     if (sender && sender_size > 0)
         sender[0] = '\0';
+    if (peer && peer_size > 0)
+        peer[0] = '\0';
     if (!buffer)
         return -1;
     buffer[0] = '\0';
@@ -135,15 +138,25 @@ int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size)
         if (len >= 0 && sender && sender_size > 0)
             vqs_broker_recv_sender(sender, sender_size);
     } else {
-        len = vqs_tcp_recv(buffer);
+        struct in_addr from;
+        char text[INET_ADDRSTRLEN];
+        len = vqs_tcp_recv(buffer, &from);
+        if (len >= 0 && peer && inet_ntop(AF_INET, &from, text, sizeof text) &&
+            strlen(text) < peer_size)
+            memcpy(peer, text, strlen(text) + 1);
     }
     pthread_mutex_unlock(&g_receiving);
     return len;
 }
 
+int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size)
+{
+    return vqs_message_recv_peer(buffer, sender, sender_size, NULL, 0);
+}
+
 int vqs_message_recv(char *buffer)
 {
-    return vqs_message_recv_from(buffer, NULL, 0);
+    return vqs_message_recv_peer(buffer, NULL, 0, NULL, 0);
 }
 
 const char *vqs_broadcast_address(void)

@@ -3,7 +3,11 @@
  * default) or through an AMQP broker, as libvqs's own settings file chooses (/etc/vqs.conf,
  * or the file VQS_CONFIG names).
  * Direct TCP: port VQS_PORT (default 7788); the receiver binds VQS_BIND (default 0.0.0.0) and
- * accepts peers on loopback, peers this process has sent to, and the addresses in VQS_ALLOW.
+ * accepts peers on loopback, peers this process has sent to lately (the last 4096), and the
+ * addresses in VQS_ALLOW. A sender connects from VQS_BIND when it names one address (and
+ * the destination is loopback exactly when it is), so that an answer to the connection's
+ * address reaches the receiver. Each destination has its own sender thread, at most
+ * VQS_MAX_LANES (default 4096) of them; one idle for VQS_LANE_IDLE seconds (default 60) ends.
  * Broker: an address names a durable queue its receiver consumes; 127.0.0.1 and the host's
  * own address reach this process's own receiver without the broker. */
 
@@ -20,7 +24,8 @@ extern "C" {
 /* Queues text (NUL-terminated) for delivery to the dotted IPv4 address dest and returns at
  * once. Messages to one destination arrive in the order sent. 0 when queued, -1 when the
  * destination is not an address, the text is longer than VQS_MAX_MESSAGE (refused whole), the
- * backlog waiting for the broker is full (dropped, said on standard error) or the settings
+ * backlog waiting for the broker is full or, over direct TCP, a new destination finds every
+ * one of the VQS_MAX_LANES senders busy (dropped, said on standard error), or the settings
  * file was refused and dest is not 127.0.0.1. Direct TCP reads the port from VQS_PORT at each
  * call. Safe to call from several threads. */
 VQS_EXPORT int vqs_message_send(const char *dest, const char *text);
@@ -49,6 +54,15 @@ VQS_EXPORT int vqs_message_recv(char *buffer);
  * when the message carries none or it does not fit in size; over direct TCP and for this
  * process's own messages always empty (an address is no proof of the sender). */
 VQS_EXPORT int vqs_message_recv_from(char *buffer, char *sender, size_t sender_size);
+
+/* As vqs_message_recv_from, and names in peer (peer_size bytes, NUL-terminated) the dotted
+ * IPv4 address the message's TCP connection came from; empty through the broker, for this
+ * process's own messages there, and when it does not fit. Outside loopback a TCP peer has
+ * completed a handshake from that address: an answer sent there goes to that host. A
+ * loopback peer (127.0.0.0/8) proves only that the sender runs on this host, as any account
+ * may connect from any loopback address. */
+VQS_EXPORT int vqs_message_recv_peer(char *buffer, char *sender, size_t sender_size, char *peer,
+                                     size_t peer_size);
 
 /* The address that reaches every receiver with one message (the broker's broadcast), or
  * NULL with direct TCP, where each destination has to be sent its own copy. */

@@ -10,15 +10,20 @@ const char *vqs_env(const char *name, const char *fallback)
     return value && *value ? value : fallback;
 }
 
-unsigned short vqs_port(void)
+long vqs_env_number(const char *name, long fallback, long min, long max)
 {
-    const char *text = vqs_env("VQS_PORT", NULL);
+    const char *text = vqs_env(name, NULL);
     if (!text)
-        return VQS_DEFAULT_PORT;
+        return fallback;
     char *end = NULL;
     errno = 0;
-    long port = strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || port < 1 || port > 65535)
-        return VQS_DEFAULT_PORT;
-    return (unsigned short)port;
+    long value = strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < min || value > max)
+        return fallback;
+    return value;
+}
+
+unsigned short vqs_port(void)
+{
+    return (unsigned short)vqs_env_number("VQS_PORT", VQS_DEFAULT_PORT, 1, 65535);
 }

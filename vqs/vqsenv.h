@@ -13,6 +13,9 @@ unsigned short vqs_port(void);
 /* The environment variable name read with secure_getenv, or fallback when unset or empty. */
 const char *vqs_env(const char *name, const char *fallback);
 
+/* The environment variable name as a decimal number within min..max, else fallback. */
+long vqs_env_number(const char *name, long fallback, long min, long max);
+
 #ifdef __cplusplus
 }
 #endif

@@ -25,6 +25,7 @@
 /* One accepted connection and the message it is part-way through. */
 struct peer {
     int fd;
+    struct in_addr addr; /* where the connection comes from */
     unsigned char head[4];
     size_t got; /* bytes of header and body read so far */
     uint32_t len;
@@ -136,6 +137,7 @@ static void accept_peers(void)
             continue;
         }
         memset(&g_peers[g_npeers], 0, sizeof g_peers[g_npeers]);
+        g_peers[g_npeers].addr = sa.sin_addr;
         g_peers[g_npeers++].fd = fd;
     }
 }
@@ -190,7 +192,7 @@ static int read_peer(struct peer *p, char *out)
     }
 }
 
-int vqs_tcp_recv(char *buffer)
+int vqs_tcp_recv(char *buffer, struct in_addr *from)
 {
     if (g_listen < 0 && vqs_tcp_recv_init() != 0)
         return vqs_fail_after_pause();
@@ -226,6 +228,8 @@ int vqs_tcp_recv(char *buffer)
             else if (r >= 0) {
                 result = r;
                 g_next = i + 1;
+                if (from)
+                    *from = g_peers[i].addr;
             }
         }
         compact_peers();

@@ -241,11 +241,20 @@ unsigned short freePort()
     return port;
 }
 
-int connectTo(const QString &address, unsigned short port)
+// A connection from the loopback address from when one is given: the server answers a join at
+// the address its connection came from.
+int connectTo(const QString &address, unsigned short port, const QString &from = QString())
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
+    if (fd >= 0 && !from.isEmpty()) {
+        inet_pton(AF_INET, from.toLatin1().constData(), &sa.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sa.sin_port = htons(port);
     inet_pton(AF_INET, address.toLatin1().constData(), &sa.sin_addr);
     if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0)
@@ -286,11 +295,14 @@ Figures overTcp(int desktops, const QString &settings, const QString &file, cons
     if (!receivers.isValid() || !peer.isReady() || !server.start({}))
         return {};
 
-    const int joins = connectTo(QStringLiteral("127.0.0.2"), port);
-    for (const QString &address : addresses)
-        writeAll(joins, framed(CatalogFrame::joinRequest(address)));
-    writeAll(joins, framed(CatalogFrame::joinRequest(real)));
-    close(joins);
+    for (const QString &address : addresses) {
+        const int join = connectTo(QStringLiteral("127.0.0.2"), port, address);
+        writeAll(join, framed(CatalogFrame::joinRequest(address)));
+        close(join);
+    }
+    const int join = connectTo(QStringLiteral("127.0.0.2"), port, real);
+    writeAll(join, framed(CatalogFrame::joinRequest(real)));
+    close(join);
     if (!arrivals.waitForAll(1, WaitMs) || peer.next() == Clock::time_point{})
         return {};
 

@@ -9,7 +9,16 @@
  *                                      when it arrived, on the monotonic clock
  *   vqspeer from COUNT                 the same, with "LENGTH [SENDER] TEXT": who the
  *                                      transport says sent it
+ *   vqspeer peer COUNT                 the same, with "LENGTH [PEER] TEXT": the address the
+ *                                      message's connection came from
  *   vqspeer peak COUNT                 as recv, then "peak KIB": the most memory it held
+ *   vqspeer spread PORT COUNT WAIT     queues one message to each of COUNT loopback addresses
+ *                                      127.9.X.Y on PORT, prints "refused N" and "threads N"
+ *                                      (this process's threads), and with WAIT 1 waits until
+ *                                      its senders are gone, printing "reaped N"
+ *   vqspeer forget ADDRESS COUNT PORT  sends to ADDRESS, then to COUNT loopback addresses
+ *                                      127.9.X.Y on PORT, then receives one message as recv 1
+ *                                      does
  *   vqspeer queue ADDRESS              makes the queue of desktop ADDRESS as the catalog server
  *                                      does for a group's desktop (status 1 when it cannot) */
 
@@ -76,20 +85,72 @@ static int send_from_threads(const char *dest, int count, int each)
     return failures == 0 ? 0 : 1;
 }
 
-/* The high-water mark of this program's memory; getrusage would also count what the process
- * held before it became this program. */
-static void print_peak(void)
+/* A number from this process's /proc status, e.g. "VmHWM: %ld kB"; -1 when missing. */
+static long own_status(const char *format)
 {
     char line[128];
-    long kib = -1;
+    long value = -1;
     FILE *status = fopen("/proc/self/status", "re");
     while (status && fgets(line, sizeof line, status)) {
-        if (sscanf(line, "VmHWM: %ld kB", &kib) == 1)
+        if (sscanf(line, format, &value) == 1)
             break;
     }
     if (status)
         fclose(status);
-    printf("peak %ld\n", kib);
+    return value;
+}
+
+/* The high-water mark of this program's memory; getrusage would also count what the process
+ * held before it became this program. */
+static void print_peak(void)
+{
+    printf("peak %ld\n", own_status("VmHWM: %ld kB"));
+}
+
+static int spread(const char *port, int count, int wait)
+{
+    setenv("VQS_PORT", port, 1);
+    int refused = 0;
+    char dest[32];
+    for (int i = 0; i < count; i++) {
+        snprintf(dest, sizeof dest, "127.9.%d.%d", i / 200, i % 200 + 1);
+        refused += vqs_message_send(dest, "spread") != 0;
+    }
+    printf("refused %d\nthreads %ld\n", refused, own_status("Threads: %ld"));
+    /* Bounded only so that a sender never reaped fails the test instead of hanging it. */
+    for (int i = 0; wait && i < 250 && own_status("Threads: %ld") > 1; i++) {
+        struct timespec pause = {.tv_sec = 0, .tv_nsec = 100 * 1000 * 1000};
+        nanosleep(&pause, NULL);
+    }
+    if (wait)
+        printf("reaped %ld\n", own_status("Threads: %ld"));
+    return 0;
+}
+
+/* What the receiver lets in once ADDRESS was sent to before count others. */
+static int forget(const char *address, int count, const char *port)
+{
+    static char buffer[VQS_MAX_MESSAGE + 1];
+    char dest[32];
+    char *own_port = strdup(getenv("VQS_PORT") ? getenv("VQS_PORT") : "7788");
+    /* Elsewhere: the last of them may still be on their way when the receiver starts. */
+    setenv("VQS_PORT", port, 1);
+    vqs_message_send(address, "remember me");
+    for (int i = 0; i < count; i++) {
+        snprintf(dest, sizeof dest, "127.9.%d.%d", i / 200, i % 200 + 1);
+        /* All senders busy: one is free again as soon as its closed port answers. */
+        for (int tries = 0; vqs_message_send(dest, "spread") != 0 && tries < 10000; tries++) {
+            struct timespec pause = {.tv_sec = 0, .tv_nsec = 1000 * 1000};
+            nanosleep(&pause, NULL);
+        }
+    }
+    setenv("VQS_PORT", own_port, 1);
+    free(own_port);
+    printf("init %d\n", vqs_message_recv_init());
+    fflush(stdout);
+    int len = vqs_message_recv(buffer);
+    printf("%d %s\n", len, buffer);
+    return 0;
 }
 
 int main(int argc, char **argv)
@@ -108,24 +169,32 @@ int main(int argc, char **argv)
     }
     if (argc == 3 && strcmp(argv[1], "queue") == 0)
         return make_queue(argv[2]);
+    if (argc == 5 && strcmp(argv[1], "forget") == 0)
+        return forget(argv[2], atoi(argv[3]), argv[4]);
+    if (argc == 5 && strcmp(argv[1], "spread") == 0)
+        return spread(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (argc == 5 && strcmp(argv[1], "threads") == 0)
         return send_from_threads(argv[2], atoi(argv[3]), atoi(argv[4]));
     int stamp = argc == 3 && strcmp(argv[1], "stamp") == 0;
     int from = argc == 3 && strcmp(argv[1], "from") == 0;
     int peak = argc == 3 && strcmp(argv[1], "peak") == 0;
-    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || from || peak)) {
+    int peer = argc == 3 && strcmp(argv[1], "peer") == 0;
+    if (argc == 3 && (strcmp(argv[1], "recv") == 0 || stamp || from || peak || peer)) {
         static char buffer[VQS_MAX_MESSAGE + 1];
         char sender[256];
+        char address[64];
         printf("init %d\n", vqs_message_recv_init());
         fflush(stdout);
         for (int i = atoi(argv[2]); i > 0; i--) {
-            int len = vqs_message_recv_from(buffer, sender, sizeof sender);
+            int len = vqs_message_recv_peer(buffer, sender, sizeof sender, address, sizeof address);
             struct timespec now;
             clock_gettime(CLOCK_MONOTONIC, &now);
             if (stamp)
                 printf("%lld %d\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec, len);
             else if (from)
                 printf("%d [%s] %s\n", len, sender, buffer);
+            else if (peer)
+                printf("%d [%s] %s\n", len, address, buffer);
             else
                 printf("%d %s\n", len, buffer);
             fflush(stdout);
@@ -134,9 +203,11 @@ int main(int argc, char **argv)
             print_peak();
         return 0;
     }
-    fprintf(stderr,
-            "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
-            "threads DEST SENDERS EACH | vqspeer recv COUNT | vqspeer stamp COUNT | vqspeer "
-            "from COUNT | vqspeer peak COUNT | vqspeer queue ADDRESS\n");
+    fprintf(
+        stderr,
+        "usage: vqspeer send DEST TEXT... | vqspeer pairs DEST TEXT... | vqspeer "
+        "threads DEST SENDERS EACH | vqspeer recv COUNT | vqspeer stamp COUNT | vqspeer "
+        "from COUNT | vqspeer peer COUNT | vqspeer peak COUNT | vqspeer spread PORT COUNT WAIT | "
+        "vqspeer forget ADDRESS COUNT PORT | vqspeer queue ADDRESS\n");
     return 2;
 }

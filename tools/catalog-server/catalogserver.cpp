@@ -44,12 +44,14 @@ QString brokerBroadcast()
 } // namespace
 
 CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
-                             bool answerDataRequests, bool verbose, int maxClients)
+                             bool answerDataRequests, bool verbose, int maxClients,
+                             const GroupDesktops &groups)
     : m_files(filesDirectory), m_area(filesDirectory), m_maxFrameBytes(maxFrameBytes),
       m_answerDataRequests(answerDataRequests), m_verbose(verbose),
-      m_origin(brokerBroadcast(),
-               brokerBroadcast().isEmpty() ? QString() : QString::fromLatin1(vqs_broker_address())),
-      m_clients(maxClients)
+      m_origin(brokerBroadcast(), brokerBroadcast().isEmpty()
+                                      ? QString::fromLocal8Bit(qgetenv("VQS_BIND"))
+                                      : QString::fromLatin1(vqs_broker_address())),
+      m_clients(maxClients), m_groups(groups)
 {
 }
 
@@ -198,11 +200,14 @@ bool CatalogServer::serve()
     print(QStringLiteral("ready"));
     QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
     char account[256];
+    char peer[64];
     for (;;) {
-        const int length = vqs_message_recv_from(buffer.data(), account, sizeof account);
+        const int length =
+            vqs_message_recv_peer(buffer.data(), account, sizeof account, peer, sizeof peer);
         if (length < 0)
             continue;
-        if (!handle(QString::fromUtf8(buffer.constData()), QString::fromUtf8(account)) &&
+        if (!handle(QString::fromUtf8(buffer.constData()), QString::fromUtf8(account),
+                    QString::fromLatin1(peer)) &&
             m_verbose) {
             std::lock_guard<std::mutex> guard(m_outputLock);
             amqp_dump(buffer.constData(), size_t(length));
@@ -211,17 +216,18 @@ bool CatalogServer::serve()
     }
 }
 
-QString CatalogServer::requester(const CatalogFrame &frame, const QString &account)
+QString CatalogServer::requester(const CatalogFrame &frame, const QString &account,
+                                 const QString &peer)
 {
     QString refusal;
-    const QString address = m_origin.answerAddress(account, frame.client(), &refusal);
-    if (address.isEmpty()) {
+    const QString address = m_origin.answerAddress(account, frame.client(), peer, &refusal);
+    const bool group = !RequestOrigin::groupPrefix(account).isEmpty();
+    if (address.isEmpty() || (group && !m_groups.admit(account, address, &refusal))) {
         print(QStringLiteral("refused ") + frame.actionText() + QStringLiteral(": ") + refusal);
-        return address;
+        return QString();
     }
     // A group account cannot make its desktops' queues; the answer needs one to land in.
-    if (!RequestOrigin::groupPrefix(account).isEmpty() &&
-        (frame.action() == FrameAction::JoinRequest || !m_clients.contains(address))) {
+    if (group && (frame.action() == FrameAction::JoinRequest || !m_clients.contains(address))) {
         QString error;
         if (!m_broker.makeDesktopQueue(address, &error))
             print(QStringLiteral("cannot make the queue of %1: %2").arg(address, error));
@@ -234,7 +240,7 @@ QString CatalogServer::requester(const CatalogFrame &frame, const QString &accou
     return address;
 }
 
-bool CatalogServer::handle(const QString &text, const QString &account)
+bool CatalogServer::handle(const QString &text, const QString &account, const QString &peer)
 {
     CatalogFrame frame;
     QString error;
@@ -245,7 +251,7 @@ bool CatalogServer::handle(const QString &text, const QString &account)
     std::lock_guard<std::mutex> guard(m_lock);
     switch (frame.action()) {
     case FrameAction::JoinRequest: {
-        const QString client = requester(frame, account);
+        const QString client = requester(frame, account, peer);
         if (client.isEmpty())
             break;
         send(client,
@@ -254,7 +260,7 @@ bool CatalogServer::handle(const QString &text, const QString &account)
         break;
     }
     case FrameAction::DataRequest: {
-        const QString client = requester(frame, account);
+        const QString client = requester(frame, account, peer);
         if (client.isEmpty())
             break;
         if (!m_answerDataRequests) {

@@ -3,6 +3,7 @@
 #include "brokersetup.h"
 #include "clienttable.h"
 #include "filearea.h"
+#include "groupdesktops.h"
 #include "requestorigin.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
@@ -27,9 +28,10 @@ public:
     // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
     // it over HTTP ask for it over the transport as well. With verbose a message that is not
     // a frame is dumped in hexadecimal. maxClients bounds the clients pushed to over direct
-    // TCP.
+    // TCP; groups the queues made for each group account's desktops.
     CatalogServer(const QString &filesDirectory, int maxFrameBytes, bool answerDataRequests,
-                  bool verbose, int maxClients = ClientTable::DefaultLimit);
+                  bool verbose, int maxClients = ClientTable::DefaultLimit,
+                  const GroupDesktops &groups = GroupDesktops());
 
     // Every frame sent or written from now on is signed with key (see FrameSigner).
     void setSigningKey(SigningKey key, const QString &sequenceFile);
@@ -61,11 +63,11 @@ public:
 
 private:
     // False when the text is not a frame. account: who the broker says sent it (empty over
-    // direct TCP).
-    bool handle(const QString &text, const QString &account);
+    // direct TCP); peer: the address of the TCP connection (empty through the broker).
+    bool handle(const QString &text, const QString &account, const QString &peer);
     // The desktop a request is answered at, noted among the clients; empty when it is refused
     // (said in one line). Called with m_lock held.
-    QString requester(const CatalogFrame &frame, const QString &account);
+    QString requester(const CatalogFrame &frame, const QString &account, const QString &peer);
     // A "data_resp" is a whole catalog (in parts when it needs several frames); any other
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
@@ -88,5 +90,6 @@ private:
     bool m_catalogChanged = false; // since the catalog file was last written
     const RequestOrigin m_origin;
     ClientTable m_clients;
+    GroupDesktops m_groups;
     BrokerSetup m_broker; // makes a group account's desktops' queues
 };

@@ -5,6 +5,7 @@
 #include "catalogserver.h"
 #include "clienttable.h"
 #include "filearea.h"
+#include "groupdesktops.h"
 #include "records/paths.h"
 #include "repositorycatalog.h"
 #include "repositoryfollower.h"
@@ -114,8 +115,8 @@ int main(int argc, char **argv)
                        "data_resp frame(s); pushes frames on command.\n"
                        "Through the broker a request is answered at the desktop of the account "
                        "that sent it (desk-A: A; group-P: the address the frame names, within P, "
-                       "whose queue the server makes); over direct TCP at the address the frame "
-                       "names, never the broadcast address.\n") +
+                       "whose queue the server makes); over direct TCP at the address the "
+                       "connection came from, whatever the frame names.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
         QLatin1String(Commands) + QStringLiteral("\n\n") + QLatin1String(CatalogOverrides::Syntax) +
         QStringLiteral("\n\n") + QLatin1String(ServerSettings::Syntax));
@@ -161,6 +162,19 @@ int main(int argc, char **argv)
         QStringLiteral("Clients kept for pushes over direct TCP; beyond, the one heard from "
                        "longest ago is dropped (default 4096)."),
         QStringLiteral("count"), QString::number(ClientTable::DefaultLimit));
+    const QCommandLineOption maxGroupDesktops(
+        QStringLiteral("max-group-desktops"),
+        QStringLiteral("Desktops of one group account the server makes a queue for; beyond, "
+                       "a request is refused with one line (default %1).")
+            .arg(GroupDesktops::DefaultLimit),
+        QStringLiteral("count"), QString::number(GroupDesktops::DefaultLimit));
+    const QCommandLineOption groupDesktopInterval(
+        QStringLiteral("group-desktop-interval"),
+        QStringLiteral("Seconds between two new desktops of one group account (%1 at once); "
+                       "sooner, a request is refused with one line (default %2).")
+            .arg(GroupDesktops::Burst)
+            .arg(GroupDesktops::DefaultIntervalSeconds),
+        QStringLiteral("seconds"), QString::number(GroupDesktops::DefaultIntervalSeconds));
     const QCommandLineOption filesOnly(
         QStringLiteral("files-only"),
         QStringLiteral("Leave data_requ unanswered: clients fetch the catalog file over HTTP."));
@@ -261,12 +275,36 @@ int main(int argc, char **argv)
                        "to the push file (default 3600; 0: none): a desktop that hears none "
                        "for its max_catalog_age says its catalog is not current."),
         QStringLiteral("seconds"), QStringLiteral("3600"));
-    parser.addOptions({catalog,    files,         bind,         port,          config,
-                       maxFrame,   commands,      noServe,      filesOnly,     verbose,
-                       maxClients, key,           makeKey,      repository,    overrides,
-                       locale,     settle,        serverConfig, repositoryKey, allowUnsigned,
-                       maxRepomd,  maxMetadata,   maxUnpacked,  maxCatalog,    maxIconArchive,
-                       maxIcon,    frameValidity, heartbeat});
+    parser.addOptions({catalog,
+                       files,
+                       bind,
+                       port,
+                       config,
+                       maxFrame,
+                       commands,
+                       noServe,
+                       filesOnly,
+                       verbose,
+                       maxClients,
+                       key,
+                       makeKey,
+                       repository,
+                       overrides,
+                       locale,
+                       settle,
+                       serverConfig,
+                       repositoryKey,
+                       allowUnsigned,
+                       maxRepomd,
+                       maxMetadata,
+                       maxUnpacked,
+                       maxCatalog,
+                       maxIconArchive,
+                       maxIcon,
+                       frameValidity,
+                       heartbeat,
+                       maxGroupDesktops,
+                       groupDesktopInterval});
     parser.process(app);
     if (parser.isSet(serverConfig)) {
         QStringList fromFile;
@@ -312,12 +350,25 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "catalog-server: --max-clients must be a positive number\n");
         return 2;
     }
+    const int groupLimit = parser.value(maxGroupDesktops).toInt(&ok);
+    if (!ok || groupLimit < 0) {
+        std::fprintf(stderr, "catalog-server: --max-group-desktops must be a number\n");
+        return 2;
+    }
+    const double groupInterval = parser.value(groupDesktopInterval).toDouble(&ok);
+    if (!ok || groupInterval < 0) {
+        std::fprintf(stderr, "catalog-server: --group-desktop-interval must be seconds\n");
+        return 2;
+    }
     RepositoryChecks checks;
     QString unsignedWarning;
     if (parser.isSet(repository) && !repositoryChecks(parser, &checks, &unsignedWarning))
         return 2;
     // The transport reads its settings from the environment.
     qputenv("VQS_BIND", parser.value(bind).toUtf8());
+    // A sender thread for each client pushed to, and some for those answered meanwhile.
+    if (qEnvironmentVariableIsEmpty("VQS_MAX_LANES"))
+        qputenv("VQS_MAX_LANES", QByteArray::number(clientLimit + 256));
     if (parser.isSet(port))
         qputenv("VQS_PORT", parser.value(port).toUtf8());
     if (parser.isSet(config))
@@ -336,9 +387,9 @@ int main(int argc, char **argv)
     }
 
     // Never deleted: the receiving thread uses it until the process ends.
-    CatalogServer *server =
-        new CatalogServer(parser.value(files), maxBytes, !parser.isSet(filesOnly),
-                          parser.isSet(verbose), clientLimit);
+    CatalogServer *server = new CatalogServer(
+        parser.value(files), maxBytes, !parser.isSet(filesOnly), parser.isSet(verbose), clientLimit,
+        GroupDesktops(groupLimit, groupInterval));
     QString error;
     if (parser.isSet(key)) {
         SigningKey signing = SigningKey::loadPrivate(parser.value(key), &error);

@@ -40,12 +40,13 @@ QString RequestOrigin::groupPrefix(const QString &account)
 }
 
 QString RequestOrigin::answerAddress(const QString &account, const QString &frameClient,
-                                     QString *refusal) const
+                                     const QString &peer, QString *refusal) const
 {
     if (m_broadcast.isEmpty()) {
-        if (isDesktopAddress(frameClient))
-            return frameClient;
-        *refusal = QStringLiteral("\"%1\" is not one desktop's address").arg(frameClient);
+        // What the frame names is a claim; the connection's address has answered a handshake.
+        if (isDesktopAddress(peer))
+            return peer;
+        *refusal = QStringLiteral("the connection from \"%1\" is not one desktop's").arg(peer);
         return QString();
     }
     if (account.isEmpty()) {

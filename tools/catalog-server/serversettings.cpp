@@ -17,8 +17,12 @@ const char *const ServerSettings::Syntax =
     "  max-catalog = PACKAGES\n"
     "  max-icon-archive = BYTES  an icon archive once decompressed (default 134217728)\n"
     "  max-icon = BYTES      each icon in it (default 1048576)\n"
-    "  frame_validity = SECONDS  how long a signed frame stays valid\n"
-    "  heartbeat = SECONDS   how often a signed heartbeat goes out";
+    "  frame-validity = SECONDS  how long a signed frame stays valid\n"
+    "  heartbeat = SECONDS   how often a signed heartbeat goes out\n"
+    "  max-clients = COUNT   desktops kept for pushes over direct TCP\n"
+    "  max-group-desktops = COUNT    group-desktop-interval = SECONDS   queues made for a\n"
+    "                        group account's desktops\n"
+    "A key may be spelt with \"_\" for \"-\" (max_group_desktops).";
 
 namespace
 {
@@ -48,8 +52,11 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"max-catalog", "--max-catalog", false},
                     {"max-icon-archive", "--max-icon-archive", false},
                     {"max-icon", "--max-icon", false},
-                    {"frame_validity", "--frame-validity", false},
-                    {"heartbeat", "--heartbeat", false}};
+                    {"frame-validity", "--frame-validity", false},
+                    {"heartbeat", "--heartbeat", false},
+                    {"max-clients", "--max-clients", false},
+                    {"max-group-desktops", "--max-group-desktops", false},
+                    {"group-desktop-interval", "--group-desktop-interval", false}};
 
 } // namespace
 
@@ -73,7 +80,8 @@ bool ServerSettings::options(const QString &path, QStringList *arguments, QStrin
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals < 0)
             return fail(QStringLiteral("expected: key = value"));
-        const QString name = line.left(equals).trimmed();
+        const QString name =
+            line.left(equals).trimmed().replace(QLatin1Char('_'), QLatin1Char('-'));
         const QString value = line.mid(equals + 1).trimmed();
         const Key *key = nullptr;
         for (const Key &known : Keys)

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <memory>
+#include <thread>
 
 using namespace CatalogFixture;
 
@@ -23,6 +24,13 @@ private slots:
     void initTestCase()
     {
         useLoopbackTransport();
+        // Answers to this process's address land here and are let go.
+        QCOMPARE(vqs_message_recv_init(), 0);
+        std::thread([] {
+            QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
+            for (;;)
+                vqs_message_recv(buffer.data());
+        }).detach();
         m_broker = std::make_unique<BrokerNode>();
         QVERIFY2(m_broker->isValid(), qPrintable(m_broker->errorString()));
     }
@@ -114,32 +122,146 @@ private slots:
             QCOMPARE(nextMessage(watched), QByteArray("after"));
     }
 
-    void serverAnswersOneDesktopOverTcp_data()
+    void serverAnswersTheConnectionOverTcp_data()
     {
+        QTest::addColumn<QString>("from"); // the address the store's connection comes from
         QTest::addColumn<QString>("named");
         QTest::addColumn<bool>("answered");
-        QTest::newRow("a loopback address") << "127.0.0.1" << true;
-        QTest::newRow("the broadcast address") << "255.255.255.255" << false;
-        QTest::newRow("no address") << "0.0.0.0" << false;
-        QTest::newRow("a multicast address") << "224.0.0.1" << false;
-        QTest::newRow("not an address") << "desk-2" << false;
-        QTest::newRow("an address spelt with a leading zero") << "127.0.0.01" << false;
+        QTest::newRow("a loopback address naming itself") << "127.0.0.1"
+                                                          << "127.0.0.1" << true;
+        QTest::newRow("another loopback address naming itself") << "127.0.0.3"
+                                                                << "127.0.0.3" << true;
+        QTest::newRow("naming another desktop") << "127.0.0.3"
+                                                << "127.0.0.9" << true;
+        QTest::newRow("naming the broadcast address") << "127.0.0.3"
+                                                      << "255.255.255.255" << true;
+        QTest::newRow("naming no address") << "127.0.0.3"
+                                           << "0.0.0.0" << true;
+        QTest::newRow("naming a multicast address") << "127.0.0.3"
+                                                    << "224.0.0.1" << true;
+        QTest::newRow("naming no address at all") << "127.0.0.3"
+                                                  << "desk-2" << true;
+        QTest::newRow("naming an address spelt with a leading zero") << "127.0.0.3"
+                                                                     << "127.0.0.01" << true;
+        QTest::newRow("from the server's own address") << "127.0.0.2"
+                                                       << "127.0.0.9" << false;
     }
 
-    // Over direct TCP nothing vouches for the sender: the server answers the address the frame
-    // names, but only one desktop's.
-    void serverAnswersOneDesktopOverTcp()
+    // Over direct TCP nothing vouches for what a frame names: the server answers the address
+    // the connection came from, and only one desktop's.
+    void serverAnswersTheConnectionOverTcp()
     {
+        QFETCH(QString, from);
         QFETCH(QString, named);
         QFETCH(bool, answered);
         CatalogServerProcess server;
         QVERIFY(server.start({}));
-        QCOMPARE(vqs_message_send("127.0.0.2", qPrintable(CatalogFrame::joinRequest(named))), 0);
+        QVERIFY(sendFrom(from, {CatalogFrame::joinRequest(named)}));
         const QString line = server.waitForLine(QRegularExpression("^(join_requ|refused)"));
-        QCOMPARE(line, answered ? "join_requ from " + named
-                                : QStringLiteral("refused join_requ: \"%1\" is not one "
-                                                 "desktop's address")
-                                      .arg(named));
+        QCOMPARE(line, answered ? "join_requ from " + from
+                                : QStringLiteral("refused join_requ: the connection from \"%1\" is "
+                                                 "not one desktop's")
+                                      .arg(from));
+    }
+
+    void joinFloodLeavesTheServerFlat_data()
+    {
+        QTest::addColumn<int>("sources"); // loopback addresses the joins come from
+        QTest::addColumn<int>("claims");  // joins from each, each naming a new address
+        QTest::addColumn<int>("pushed");  // desktops a push reaches afterwards
+        QTest::newRow("one connection naming 20000 addresses") << 1 << 20000 << 2;
+        QTest::newRow("100 loopback addresses") << 100 << 1 << 8;
+    }
+
+    // One account on one desktop naming many addresses: the server answers one desktop per
+    // connection, and its threads and memory stay where they were.
+    void joinFloodLeavesTheServerFlat()
+    {
+        QFETCH(int, sources);
+        QFETCH(int, claims);
+        QFETCH(int, pushed);
+        const int senders = 16;
+        QTemporaryDir served;
+        QVERIFY(
+            writeFile(served.path() + "/push.xml",
+                      ("<c>" + CatalogFrame::packageElement("p", package("A", "cv-a-1-1")) + "</c>")
+                          .toUtf8()));
+        CatalogServerProcess server;
+        qputenv("VQS_MAX_LANES", QByteArray::number(senders));
+        const bool started = server.start({"--max-clients", "8"});
+        qunsetenv("VQS_MAX_LANES");
+        QVERIFY(started);
+        QVERIFY(sendFrom("127.0.0.3", {CatalogFrame::joinRequest("127.0.0.3")}));
+        QVERIFY(server.waitFor("join_requ from 127.0.0.3"));
+        const qint64 threads = statusOf(server.processId(), "Threads");
+        const qint64 rss = statusOf(server.processId(), "VmRSS");
+
+        for (int s = 0; s < sources; ++s) {
+            QStringList joins;
+            for (int c = 0; c < claims; ++c) {
+                const int n = s * claims + c;
+                joins << CatalogFrame::joinRequest(
+                    QStringLiteral("127.3.%1.%2").arg(n / 250).arg(n % 250 + 1));
+            }
+            QVERIFY(sendFrom(sources == 1 ? QStringLiteral("127.0.0.1")
+                                          : QStringLiteral("127.4.0.%1").arg(s + 1),
+                             joins));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(server.output().filter("join_requ from ").size(),
+                                  1 + sources * claims, 300000);
+        QVERIFY2(statusOf(server.processId(), "Threads") <= threads + senders,
+                 qPrintable(QStringLiteral("%1 threads at first").arg(threads)));
+        QVERIFY2(statusOf(server.processId(), "VmRSS") <= rss + 16 * 1024,
+                 qPrintable(QStringLiteral("%1 kB at first").arg(rss)));
+        QCOMPARE(server.command("push data_add_push " + served.path() + "/push.xml"),
+                 QStringLiteral("ok push %1").arg(pushed));
+    }
+
+    void groupDesktopsAreCounted_data()
+    {
+        QTest::addColumn<QStringList>("bounds");
+        QTest::addColumn<int>("named");  // new desktops the group's account names at once
+        QTest::addColumn<int>("queued"); // of them given a queue
+        QTest::newRow("at most the count")
+            << QStringList{"--max-group-desktops", "3", "--group-desktop-interval", "0"} << 6 << 3;
+        QTest::newRow("at most the pace")
+            << QStringList{"--group-desktop-interval", "3600"} << 40 << 32;
+    }
+
+    // A group's password sits on each of its desktops: naming many addresses of its prefix
+    // makes a bounded number of queues, and the rest is refused in one line each.
+    void groupDesktopsAreCounted()
+    {
+        QFETCH(QStringList, bounds);
+        QFETCH(int, named);
+        QFETCH(int, queued);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(true) + bounds));
+        const QString self = m_broker->groupAddress();
+        AmqpClient desk(port(), "corvane", m_broker->account(self), m_broker->password(self));
+        QStringList addresses;
+        for (int i = 0; i < named; ++i) {
+            addresses << m_broker->groupAddress();
+            QCOMPARE(desk.publish("corvane.server", BrokerNode::ServerAddress,
+                                  CatalogFrame::joinRequest(addresses.last()).toUtf8(),
+                                  m_broker->account(self)),
+                     QStringLiteral("ok"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(
+            server.output()
+                .filter(QRegularExpression("^(join_requ from|refused join_requ)"))
+                .size(),
+            named, 60000);
+        QCOMPARE(server.output().filter("join_requ from ").size(), queued);
+        const ProcessResult listed = m_broker->ctl({"list_queues", "-p", "corvane", "name"});
+        QCOMPARE(listed.exitCode, 0);
+        QStringList queues;
+        for (const QString &line : listed.output.split('\n'))
+            queues << line.trimmed();
+        int made = 0;
+        for (const QString &address : addresses)
+            made += queues.contains(address) ? 1 : 0;
+        QCOMPARE(made, queued);
     }
 
     // Desktops may name any address over direct TCP: the clients kept for pushes are bounded,
@@ -153,10 +275,13 @@ private slots:
                           .toUtf8()));
         CatalogServerProcess server;
         QVERIFY(server.start({"--max-clients", "2"}));
-        for (const char *client : {"127.0.0.3", "127.0.0.4", "127.0.0.3", "127.0.0.5"})
-            QCOMPARE(vqs_message_send("127.0.0.2", qPrintable(CatalogFrame::joinRequest(client))),
-                     0);
-        QVERIFY(server.waitFor("join_requ from 127.0.0.5"));
+        // Each over its own connection: one at a time, so that they come in this order.
+        for (const QString client : {"127.0.0.3", "127.0.0.4", "127.0.0.3", "127.0.0.5"}) {
+            const int before = server.output().size();
+            QVERIFY(sendFrom(client, {CatalogFrame::joinRequest(client)}));
+            QVERIFY(!server.waitForLine(QRegularExpression("^join_requ from " + client), before)
+                         .isEmpty());
+        }
         QCOMPARE(server.output().filter("client table full").join('|'),
                  QStringLiteral("client table full (2): 127.0.0.4 dropped"));
         QCOMPARE(server.command("push data_add_push " + served.path() + "/push.xml"),
@@ -165,6 +290,30 @@ private slots:
 
 private:
     int port() const { return m_broker->value("AMQP_PORT").toInt(); }
+
+    // Sends texts to the server over direct TCP on a connection from the loopback address from.
+    static bool sendFrom(const QString &from, const QStringList &texts)
+    {
+        const QByteArray saved = qgetenv("VQS_BIND");
+        qputenv("VQS_BIND", from.toLatin1());
+        bool queued = true;
+        for (const QString &text : texts)
+            queued = vqs_message_send("127.0.0.2", text.toUtf8().constData()) == 0 && queued;
+        qputenv("VQS_BIND", saved);
+        return queued;
+    }
+
+    // A count from /proc/PID/status ("Threads", "VmRSS" in kB); -1 when missing.
+    static qint64 statusOf(qint64 pid, const char *key)
+    {
+        const QStringList lines =
+            QString::fromLatin1(readFile(QStringLiteral("/proc/%1/status").arg(pid)))
+                .split('\n')
+                .filter(QRegularExpression(QStringLiteral("^%1:").arg(QLatin1String(key))));
+        return lines.isEmpty()
+                   ? -1
+                   : lines[0].section(':', 1).simplified().section(' ', 0, 0).toLongLong();
+    }
 
     // A queue for a desktop of the group, bound to its address, made with the server's rights.
     bool makeQueue(const QString &address)

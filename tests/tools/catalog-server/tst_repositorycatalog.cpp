@@ -281,6 +281,15 @@ void TestRepositoryCatalog::serviceConfiguration_data()
         << "files = %2\nheartbeat = hourly\n"
         << QStringList() << ""
         << "catalog-server: --heartbeat must be a number of seconds";
+    QTest::newRow("bounds on peers, spelt with _")
+        << "repository = %1\nfiles = %2\nmax_clients = 100\nmax_group_desktops = 8\n"
+           "group_desktop_interval = 0.5\n"
+        << QStringList() << ""
+        << "catalog";
+    QTest::newRow("group pace not seconds") << "repository = %1\nfiles = %2\n"
+                                               "group-desktop-interval = soon\n"
+                                            << QStringList() << ""
+                                            << "catalog-server: --group-desktop-interval must be";
     QTest::newRow("no value") << "repository =\n"
                               << QStringList() << ""
                               << "catalog-server: %4:1: repository needs a value";
