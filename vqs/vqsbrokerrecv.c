@@ -7,6 +7,7 @@
 #include "vqslink.h"
 #include "vqsmark.h"
 #include "vqsnodes.h"
+#include "vqsoffset.h"
 #include "vqstime.h"
 
 #include <amqp.h>
@@ -30,6 +31,12 @@ static uint64_t g_unacked;              /* delivery tag of the message handed ou
 static char g_sender[VQS_TEXT_SETTING]; /* the validated user-id of that message; "": none */
 static long long g_next_attempt;
 static struct vqs_retry g_retry = VQS_RETRY_INIT;
+/* The stream of pushes, when the settings name one. */
+static char g_stream_tag[256];   /* its consumer; "": not consuming it */
+static long long g_offset = -1;  /* the last push the caller came back from; -1: none yet */
+static long long g_pending = -1; /* the offset of the push handed out last; -1: none */
+static long long g_since;        /* when the receiver first started, in seconds */
+static int g_attached;           /* attached to the stream once since recv_init */
 
 static void report(const char *what, const char *why)
 {
@@ -43,6 +50,8 @@ static void drop_link(int lost)
         vqs_nodes_lost(&g_nodes);
     vqs_link_close(&g_link);
     g_unacked = 0;
+    g_pending = -1;
+    g_stream_tag[0] = '\0';
     g_next_attempt = vqs_retry_next(&g_retry);
 }
 
@@ -51,6 +60,44 @@ static int is_missing_queue(amqp_rpc_reply_t reply)
     return reply.reply_type == AMQP_RESPONSE_SERVER_EXCEPTION &&
            reply.reply.id == AMQP_CHANNEL_CLOSE_METHOD &&
            ((const amqp_channel_close_t *)reply.reply.decoded)->reply_code == AMQP_NOT_FOUND;
+}
+
+/* Where to attach: after the last push handled; the first time at the next push, so that
+ * none falls between this and the catalog the caller asks for next; when that first attempt
+ * failed, from when the receiver started (the signed sequence drops what is older). */
+static amqp_table_entry_t stream_start(void)
+{
+    amqp_table_entry_t start;
+    start.key = amqp_cstring_bytes("x-stream-offset");
+    if (g_offset >= 0) {
+        start.value.kind = AMQP_FIELD_KIND_I64;
+        start.value.value.i64 = g_offset + 1;
+    } else if (!g_attached) {
+        start.value.kind = AMQP_FIELD_KIND_UTF8;
+        start.value.value.bytes = amqp_cstring_bytes("next");
+    } else {
+        start.value.kind = AMQP_FIELD_KIND_TIMESTAMP;
+        start.value.value.u64 = (uint64_t)g_since;
+    }
+    return start;
+}
+
+/* Consumes the stream of pushes on the link's channel; the broker's answer. */
+static amqp_rpc_reply_t consume_stream(void)
+{
+    amqp_table_entry_t start = stream_start();
+    amqp_table_t arguments = {.num_entries = 1, .entries = &start};
+    amqp_basic_consume_ok_t *ok =
+        amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(g_settings->stream),
+                           amqp_empty_bytes, 0, 0, 0, arguments);
+    amqp_rpc_reply_t reply = amqp_get_rpc_reply(g_link.conn);
+    if (ok && reply.reply_type == AMQP_RESPONSE_NORMAL &&
+        ok->consumer_tag.len < sizeof g_stream_tag) {
+        memcpy(g_stream_tag, ok->consumer_tag.bytes, ok->consumer_tag.len);
+        g_stream_tag[ok->consumer_tag.len] = '\0';
+        g_attached = 1;
+    }
+    return reply;
 }
 
 /* The queue is made by the administrator's set-up or, for a desktop of a group account, by
@@ -70,11 +117,14 @@ static int consume(void)
         amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(g_settings->address),
                            amqp_empty_bytes, 0, 0, 1, amqp_empty_table);
     reply = amqp_get_rpc_reply(g_link.conn);
+    const int stream = reply.reply_type == AMQP_RESPONSE_NORMAL && g_settings->stream[0];
+    if (stream)
+        reply = consume_stream();
     if (is_missing_queue(reply)) {
         snprintf(why, sizeof why,
                  "queue %s does not exist yet (the set-up or the catalog server makes it); "
                  "waiting for it",
-                 g_settings->address);
+                 stream ? g_settings->stream : g_settings->address);
         report("", why);
         g_link.broken = 1;
         drop_link(0);
@@ -96,6 +146,8 @@ void vqs_broker_recv_close(void)
 {
     vqs_link_close(&g_link);
     g_unacked = 0;
+    g_pending = -1;
+    g_stream_tag[0] = '\0';
 }
 
 int vqs_broker_recv_init(const struct vqs_settings *s)
@@ -105,6 +157,14 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
     vqs_nodes_reset(&g_nodes, s);
     g_next_attempt = 0;
     vqs_retry_reset(&g_retry);
+    g_attached = 0;
+    if (!g_since)
+        g_since = (long long)time(NULL);
+    /* Once handled, a push is not handed out again, whatever the file says. */
+    long long kept = -1;
+    if (s->stream[0] && s->offset_file[0] && vqs_offset_load(s->offset_file, &kept) == 0 &&
+        kept > g_offset)
+        g_offset = kept;
     if (!s->address[0]) {
         fprintf(stderr, "vqs: no address in %s: nothing can be received through the broker\n",
                 s->file[0] ? s->file : "the settings");
@@ -162,6 +222,24 @@ void vqs_broker_recv_sender(char *sender, size_t size)
         strcpy(sender, g_sender);
 }
 
+/* The place of a delivery from the stream, which the broker puts in its headers; -1: none. */
+static long long stream_offset(const amqp_basic_properties_t *props)
+{
+    if (!(props->_flags & AMQP_BASIC_HEADERS_FLAG))
+        return -1;
+    for (int i = 0; i < props->headers.num_entries; i++) {
+        const amqp_table_entry_t *e = &props->headers.entries[i];
+        if (e->key.len != strlen("x-stream-offset") ||
+            memcmp(e->key.bytes, "x-stream-offset", e->key.len) != 0)
+            continue;
+        if (e->value.kind == AMQP_FIELD_KIND_I64)
+            return e->value.value.i64 < 0 ? -1 : e->value.value.i64;
+        if (e->value.kind == AMQP_FIELD_KIND_U64)
+            return e->value.value.u64 > INT64_MAX ? -1 : (long long)e->value.value.u64;
+    }
+    return -1;
+}
+
 /* The next frame of the delivery being taken, of type: the broker sends a delivery's frames
  * together. 0, or -1 when the connection is no longer usable. */
 static int content_frame(amqp_frame_t *frame, uint8_t type)
@@ -198,7 +276,11 @@ static int take_delivery(char *buffer)
     if (frame.frame_type != AMQP_FRAME_METHOD ||
         frame.payload.method.id != AMQP_BASIC_DELIVER_METHOD)
         return other_frame(&frame) ? -1 : -2;
-    const uint64_t tag = ((const amqp_basic_deliver_t *)frame.payload.method.decoded)->delivery_tag;
+    const amqp_basic_deliver_t *deliver = frame.payload.method.decoded;
+    const uint64_t tag = deliver->delivery_tag;
+    const int from_stream =
+        g_stream_tag[0] && deliver->consumer_tag.len == strlen(g_stream_tag) &&
+        memcmp(deliver->consumer_tag.bytes, g_stream_tag, deliver->consumer_tag.len) == 0;
     if (content_frame(&frame, AMQP_FRAME_HEADER) != 0)
         return -2;
     const uint64_t size = frame.payload.properties.body_size;
@@ -211,6 +293,9 @@ static int take_delivery(char *buffer)
     }
     char sender[VQS_TEXT_SETTING];
     sender_of(props, sender, sizeof sender);
+    /* A stream delivery without its place could be handed out again after every reconnect. */
+    const long long offset = from_stream ? stream_offset(props) : -1;
+    const int repeated = from_stream && (offset < 0 || offset <= g_offset);
     int ok = AMQP_STATUS_OK;
     const int too_long = size > VQS_MAX_MESSAGE;
     if (too_long) {
@@ -239,12 +324,13 @@ static int take_delivery(char *buffer)
         /* The frame would end at the NUL: what follows it would be lost without a word. */
         fprintf(stderr, "vqs: message from the broker refused: it holds a NUL byte\n");
         ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
-    } else if (idlen && vqs_mark_seen(id, idlen)) {
+    } else if (repeated || (idlen && vqs_mark_seen(id, idlen))) {
         /* Already handed out once: published again or delivered again. */
         ok = amqp_basic_ack(g_link.conn, g_link.channel, tag, 0);
     } else {
         len = (int)size;
         g_unacked = tag;
+        g_pending = offset;
         memcpy(g_sender, sender, sizeof g_sender);
     }
     buffer[len < 0 ? 0 : len] = '\0';
@@ -257,7 +343,14 @@ static int take_delivery(char *buffer)
 
 int vqs_broker_recv(char *buffer)
 {
-    /* The caller is back: the message handed out last has been handled. */
+    /* The caller is back: the message handed out last has been handled. Its offset is kept
+     * now, never earlier, so a store stopped in the middle of a push gets it again. */
+    if (g_pending >= 0) {
+        g_offset = g_pending;
+        if (g_settings->offset_file[0])
+            vqs_offset_save(g_settings->offset_file, g_offset);
+    }
+    g_pending = -1;
     if (g_link.conn && g_unacked &&
         amqp_basic_ack(g_link.conn, g_link.channel, g_unacked, 0) != AMQP_STATUS_OK) {
         g_link.broken = 1;

@@ -183,6 +183,9 @@ QString BrokerNode::settingsFor(const QString &address, const QStringList &extra
     else
         text = readAll(m_dir.path() + QStringLiteral("/vqs-group-10.77.conf")) +
                "address = " + address.toUtf8() + '\n';
+    // Each desktop keeps its place in the stream, as a store does across restarts.
+    if (address != QLatin1String(ServerAddress))
+        text += "offset_file = " + m_dir.path().toUtf8() + "/offset-" + address.toUtf8() + '\n';
     for (const QString &line : extra)
         text += line.toUtf8() + '\n';
     const QString path = m_dir.path() + QStringLiteral("/settings-%1.conf").arg(++m_files);
