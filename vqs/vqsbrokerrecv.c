@@ -35,8 +35,9 @@ static struct vqs_retry g_retry = VQS_RETRY_INIT;
 static char g_stream_tag[256];   /* its consumer; "": not consuming it */
 static long long g_offset = -1;  /* the last push the caller came back from; -1: none yet */
 static long long g_pending = -1; /* the offset of the push handed out last; -1: none */
-static long long g_since;        /* when the receiver first started, in seconds */
-static int g_attached;           /* attached to the stream once since recv_init */
+static long long g_since = -1;   /* before the first push: attach from then, in seconds */
+static long long g_started;      /* when recv_init was called, in seconds */
+static int g_initial;            /* in recv_init's own attempt */
 
 static void report(const char *what, const char *why)
 {
@@ -62,9 +63,10 @@ static int is_missing_queue(amqp_rpc_reply_t reply)
            ((const amqp_channel_close_t *)reply.reply.decoded)->reply_code == AMQP_NOT_FOUND;
 }
 
-/* Where to attach: after the last push handled; the first time at the next push, so that
- * none falls between this and the catalog the caller asks for next; when that first attempt
- * failed, from when the receiver started (the signed sequence drops what is older). */
+/* Where to attach: after the last push handled; before any, from when it first attached (the
+ * signed sequence drops what the catalog asked for then covers). The very first time at the
+ * next push, so that none falls between this and the catalog the caller asks for next; when
+ * recv_init could not attach, from when it was called. */
 static amqp_table_entry_t stream_start(void)
 {
     amqp_table_entry_t start;
@@ -72,12 +74,12 @@ static amqp_table_entry_t stream_start(void)
     if (g_offset >= 0) {
         start.value.kind = AMQP_FIELD_KIND_I64;
         start.value.value.i64 = g_offset + 1;
-    } else if (!g_attached) {
+    } else if (g_since < 0 && g_initial) {
         start.value.kind = AMQP_FIELD_KIND_UTF8;
         start.value.value.bytes = amqp_cstring_bytes("next");
     } else {
         start.value.kind = AMQP_FIELD_KIND_TIMESTAMP;
-        start.value.value.u64 = (uint64_t)g_since;
+        start.value.value.u64 = (uint64_t)(g_since >= 0 ? g_since : g_started);
     }
     return start;
 }
@@ -95,7 +97,11 @@ static amqp_rpc_reply_t consume_stream(void)
         ok->consumer_tag.len < sizeof g_stream_tag) {
         memcpy(g_stream_tag, ok->consumer_tag.bytes, ok->consumer_tag.len);
         g_stream_tag[ok->consumer_tag.len] = '\0';
-        g_attached = 1;
+        if (g_offset < 0 && g_since < 0) {
+            g_since = g_started;
+            if (g_settings->offset_file[0])
+                vqs_offset_save(g_settings->offset_file, g_since, 1);
+        }
     }
     return reply;
 }
@@ -112,19 +118,25 @@ static int consume(void)
         return -1;
     }
     amqp_basic_qos(g_link.conn, g_link.channel, 0, PREFETCH, 0);
-    /* Exclusive: two processes sharing the queue would each get part of the frames. */
-    if (amqp_get_rpc_reply(g_link.conn).reply_type == AMQP_RESPONSE_NORMAL)
-        amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(g_settings->address),
-                           amqp_empty_bytes, 0, 0, 1, amqp_empty_table);
     reply = amqp_get_rpc_reply(g_link.conn);
-    const int stream = reply.reply_type == AMQP_RESPONSE_NORMAL && g_settings->stream[0];
-    if (stream)
+    /* The stream first: a delivery of the queue arriving while the stream's consumer is being
+     * set up would be held whole, whatever its size. The catalog server's settings name the
+     * stream for its desktops' queues; it reads none. */
+    const char *name = g_settings->stream;
+    if (reply.reply_type == AMQP_RESPONSE_NORMAL && name[0] && !g_settings->server)
         reply = consume_stream();
+    /* Exclusive: two processes sharing the queue would each get part of the frames. */
+    if (reply.reply_type == AMQP_RESPONSE_NORMAL) {
+        name = g_settings->address;
+        amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(name), amqp_empty_bytes,
+                           0, 0, 1, amqp_empty_table);
+        reply = amqp_get_rpc_reply(g_link.conn);
+    }
     if (is_missing_queue(reply)) {
         snprintf(why, sizeof why,
                  "queue %s does not exist yet (the set-up or the catalog server makes it); "
                  "waiting for it",
-                 stream ? g_settings->stream : g_settings->address);
+                 name);
         report("", why);
         g_link.broken = 1;
         drop_link(0);
@@ -157,21 +169,23 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
     vqs_nodes_reset(&g_nodes, s);
     g_next_attempt = 0;
     vqs_retry_reset(&g_retry);
-    g_attached = 0;
-    if (!g_since)
-        g_since = (long long)time(NULL);
+    /* A second before the call: the broker's clock is another machine's. */
+    g_started = (long long)time(NULL) - 1;
     /* Once handled, a push is not handed out again, whatever the file says. */
     long long kept = -1;
-    if (s->stream[0] && s->offset_file[0] && vqs_offset_load(s->offset_file, &kept) == 0 &&
-        kept > g_offset)
+    if (s->stream[0] && s->offset_file[0] &&
+        vqs_offset_load(s->offset_file, &kept, &g_since) == 0 && kept > g_offset)
         g_offset = kept;
     if (!s->address[0]) {
         fprintf(stderr, "vqs: no address in %s: nothing can be received through the broker\n",
                 s->file[0] ? s->file : "the settings");
         return -1;
     }
-    /* Once now, so that the queue exists when the caller goes on. */
-    return consume();
+    /* Once now, so that the queue exists and the stream is attached when the caller goes on. */
+    g_initial = 1;
+    const int rc = consume();
+    g_initial = 0;
+    return rc;
 }
 
 /* A frame the broker sent that is not a delivery; false when the connection is no longer
@@ -348,7 +362,7 @@ int vqs_broker_recv(char *buffer)
     if (g_pending >= 0) {
         g_offset = g_pending;
         if (g_settings->offset_file[0])
-            vqs_offset_save(g_settings->offset_file, g_offset);
+            vqs_offset_save(g_settings->offset_file, g_offset, 0);
     }
     g_pending = -1;
     if (g_link.conn && g_unacked &&

@@ -1,5 +1,6 @@
 #include "vqsoffset.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
@@ -31,7 +32,7 @@ static int trusted_folder(const char *path)
     return 1;
 }
 
-int vqs_offset_load(const char *path, long long *offset)
+int vqs_offset_load(const char *path, long long *offset, long long *since)
 {
     if (!trusted_folder(path))
         return -1;
@@ -52,18 +53,21 @@ int vqs_offset_load(const char *path, long long *offset)
         return -1;
     }
     text[n] = '\0';
+    const int time = text[0] == '@';
+    const char *number = text + time;
     char *end = NULL;
     errno = 0;
-    const long long value = strtoll(text, &end, 10);
-    if (errno != 0 || end == text || (*end != '\n' && *end != '\0') || value < 0) {
-        fprintf(stderr, "vqs: %s refused: not an offset\n", path);
+    const long long value = strtoll(number, &end, 10);
+    if (errno != 0 || end == number || (*end != '\n' && *end != '\0') || value < 0 ||
+        !isdigit((unsigned char)*number)) {
+        fprintf(stderr, "vqs: %s refused: not a place in the stream\n", path);
         return -1;
     }
-    *offset = value;
+    *(time ? since : offset) = value;
     return 0;
 }
 
-int vqs_offset_save(const char *path, long long offset)
+int vqs_offset_save(const char *path, long long value, int since)
 {
     char temporary[PATH_MAX];
     if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= (int)sizeof temporary ||
@@ -75,7 +79,7 @@ int vqs_offset_save(const char *path, long long offset)
         return -1;
     }
     char text[32];
-    const int n = snprintf(text, sizeof text, "%lld\n", offset);
+    const int n = snprintf(text, sizeof text, "%s%lld\n", since ? "@" : "", value);
     /* Synced before the rename: a crash leaves the old offset or the new one, never none. */
     const int ok = write(fd, text, (size_t)n) == n && fsync(fd) == 0;
     close(fd);

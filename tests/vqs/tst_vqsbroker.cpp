@@ -1,3 +1,4 @@
+#include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
 #include "vqs.h"
 #include "vqsconfig.h"
@@ -286,6 +287,78 @@ private slots:
             withSettings(m_broker->settingsFor(m_broker->freshAddress(), {"url = " + url})));
         QVERIFY2(run.errors.contains("broker URL \"" + shown + '"'), qPrintable(run.errors));
         QVERIFY(!run.errors.contains("r3t"));
+    }
+
+    void desktopResumesAfterItsOffset_data()
+    {
+        QTest::addColumn<QByteArray>("kept");
+        QTest::newRow("after the last push handled") << QByteArray();
+        // Written by someone else or cut short: the receiver starts from its first attach.
+        QTest::newRow("not a number") << QByteArray("12x\n");
+    }
+
+    // A desktop that was off gets the pushes it missed, from the place it kept, in order; the
+    // place of a push is kept once the caller comes back from it, never before.
+    void desktopResumesAfterItsOffset()
+    {
+        QFETCH(QByteArray, kept);
+        const QString stream = m_broker->setting(BrokerNode::ServerAddress, "stream");
+        const QString desk = m_broker->freshAddress();
+        const QString settings = m_broker->settingsFor(desk);
+        const QString offsetFile = m_broker->setting(desk, "offset_file");
+        QCOMPARE(runPeer({"send", "255.255.255.255", "handled"}, withSettings(m_server)).exitCode,
+                 0);
+        AmqpClient reader(m_broker->value("AMQP_PORT").toInt(), "corvane", m_broker->account(desk),
+                          m_broker->password(desk));
+        qint64 handled = -1;
+        QCOMPARE(reader.readStream(stream, "handled", &handled), QStringLiteral("ok"));
+        QVERIFY(writeFile(offsetFile, kept.isEmpty() ? QByteArray::number(handled) + '\n' : kept));
+        QCOMPARE(
+            runPeer({"send", "255.255.255.255", "missed 1", "missed 2"}, withSettings(m_server))
+                .exitCode,
+            0);
+        const PeerRun run = runPeer({"recv", "2"}, withSettings(settings));
+        if (kept.isEmpty()) {
+            QCOMPARE(run.lines, (QStringList{"init 0", "8 missed 1", "8 missed 2"}));
+            QCOMPARE(readFile(offsetFile), QByteArray::number(handled + 1) + '\n');
+        } else {
+            QVERIFY2(run.errors.contains("refused: not a place in the stream"),
+                     qPrintable(run.errors));
+            QCOMPARE(run.lines.value(0), QStringLiteral("init 0"));
+        }
+    }
+
+    void oldSetUpKeepsItsQueue_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("settings without the stream") << QStringList{"stream ="};
+        QTest::newRow("settings moved to the stream") << QStringList();
+    }
+
+    // A desktop's queue still bound to the broadcast address, as the set-ups before the stream
+    // made it: the pushes come through it, and once each when the stream brings them too.
+    void oldSetUpKeepsItsQueue()
+    {
+        QFETCH(QStringList, extra);
+        const QString desk = m_broker->freshAddress();
+        AmqpClient server(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                          m_broker->account(BrokerNode::ServerAddress),
+                          m_broker->password(BrokerNode::ServerAddress));
+        QCOMPARE(server.bindQueue(desk, "corvane", "255.255.255.255"), QStringLiteral("ok"));
+        // One receiver throughout: once attached, it takes the pushes from both.
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk, extra)));
+        peer.start(VQS_PEER_PROGRAM, {"recv", "3"});
+        QVERIFY(peer.waitForReadyRead(kWaitMs));
+        QCOMPARE(peer.readLine(), QByteArray("init 0\n"));
+        QCOMPARE(runPeer({"pairs", "255.255.255.255", "push 1", "255.255.255.255", "push 2", desk,
+                          "private"},
+                         withSettings(m_server))
+                     .exitCode,
+                 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        QCOMPARE(QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"6 push 1", "6 push 2", "7 private"}));
     }
 
     // A group's desktop has no queue until the catalog server makes it: its receiver says so
