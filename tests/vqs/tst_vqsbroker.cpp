@@ -367,7 +367,8 @@ private slots:
     {
         const QString desk = m_broker->groupAddress();
         QProcess peer;
-        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk)));
+        // The queue alone: attaching later, a stream reader may meet the pushes just before.
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk, {"stream ="})));
         peer.start(VQS_PEER_PROGRAM, {"from", "1"});
         QString errors;
         QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromUtf8(peer.readAllStandardError()))
