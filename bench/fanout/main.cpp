@@ -475,6 +475,9 @@ int streamFigures(const QString &file, const QString &frame)
     BenchPackages::printHeader();
     const Figures quorum = throughBroker(1000, cluster, file, frame, {"stream ="});
     printFigures("cluster3 quorum", 1000, quorum);
+    // Classic queues, for what a desktop's queue costs when it is not replicated.
+    printFigures("cluster3 classic", 1000,
+                 throughBroker(1000, cluster, file, frame, {"stream =", "queue_type = classic"}));
     const Figures stream = throughBroker(1000, cluster, file, frame);
     printFigures("cluster3 stream", 1000, stream);
     const Figures many = throughBroker(10000, cluster, file, frame);
