@@ -236,6 +236,32 @@ void vqs_broker_recv_sender(char *sender, size_t size)
         strcpy(sender, g_sender);
 }
 
+/* The ids handed out last, from the queue or the stream: a push still bound to both (an old
+ * set-up moving) comes twice, in no order relative to the other path's messages, so the
+ * sequence of the queue's sender cannot tell; its id can. */
+#define RECENT 256
+#define RECENT_ID 64
+static char g_recent[RECENT][RECENT_ID];
+static unsigned g_recent_next;
+
+static int handed_out(const char *id, size_t len)
+{
+    for (size_t i = 0; len && len < RECENT_ID && i < RECENT; i++) {
+        if (memcmp(g_recent[i], id, len) == 0 && g_recent[i][len] == '\0')
+            return 1;
+    }
+    return 0;
+}
+
+static void remember(const char *id, size_t len)
+{
+    if (!len || len >= RECENT_ID)
+        return;
+    memcpy(g_recent[g_recent_next], id, len);
+    g_recent[g_recent_next][len] = '\0';
+    g_recent_next = (g_recent_next + 1) % RECENT;
+}
+
 /* The place of a delivery from the stream, which the broker puts in its headers; -1: none. */
 static long long stream_offset(const amqp_basic_properties_t *props)
 {
@@ -338,13 +364,15 @@ static int take_delivery(char *buffer)
         /* The frame would end at the NUL: what follows it would be lost without a word. */
         fprintf(stderr, "vqs: message from the broker refused: it holds a NUL byte\n");
         ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
-    } else if (repeated || (idlen && vqs_mark_seen(id, idlen))) {
+    } else if (from_stream ? repeated || handed_out(id, idlen)
+                           : idlen && (vqs_mark_seen(id, idlen) || handed_out(id, idlen))) {
         /* Already handed out once: published again or delivered again. */
         ok = amqp_basic_ack(g_link.conn, g_link.channel, tag, 0);
     } else {
         len = (int)size;
         g_unacked = tag;
         g_pending = offset;
+        remember(id, idlen);
         memcpy(g_sender, sender, sizeof g_sender);
     }
     buffer[len < 0 ? 0 : len] = '\0';
