@@ -292,9 +292,15 @@ private slots:
     void desktopResumesAfterItsOffset_data()
     {
         QTest::addColumn<QByteArray>("kept");
-        QTest::newRow("after the last push handled") << QByteArray();
+        QTest::addColumn<bool>("openFolder");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("after the last push handled") << QByteArray() << false << QString();
         // Written by someone else or cut short: the receiver starts from its first attach.
-        QTest::newRow("not a number") << QByteArray("12x\n");
+        QTest::newRow("not a number")
+            << QByteArray("12x\n") << false << "refused: not a place in the stream";
+        // Another user could choose where the store attaches, past every push to come.
+        QTest::newRow("in a folder others may change")
+            << QByteArray("999999999\n") << true << "refused for the stream offset";
     }
 
     // A desktop that was off gets the pushes it missed, from the place it kept, in order; the
@@ -302,10 +308,15 @@ private slots:
     void desktopResumesAfterItsOffset()
     {
         QFETCH(QByteArray, kept);
+        QFETCH(bool, openFolder);
+        QFETCH(QString, refusal);
         const QString stream = m_broker->setting(BrokerNode::ServerAddress, "stream");
         const QString desk = m_broker->freshAddress();
-        const QString settings = m_broker->settingsFor(desk);
-        const QString offsetFile = m_broker->setting(desk, "offset_file");
+        QTemporaryDir open;
+        QVERIFY(open.isValid() && chmod(qPrintable(open.path()), 0777) == 0);
+        const QString offsetFile =
+            openFolder ? open.filePath("offset") : m_broker->setting(desk, "offset_file");
+        const QString settings = m_broker->settingsFor(desk, {"offset_file = " + offsetFile});
         QCOMPARE(runPeer({"send", "255.255.255.255", "handled"}, withSettings(m_server)).exitCode,
                  0);
         AmqpClient reader(m_broker->value("AMQP_PORT").toInt(), "corvane", m_broker->account(desk),
@@ -329,8 +340,7 @@ private slots:
             const qint64 back = run.lines.last() == "6 answer" ? handled + 2 : handled + 1;
             QCOMPARE(readFile(offsetFile), QByteArray::number(back) + '\n');
         } else {
-            QVERIFY2(run.errors.contains("refused: not a place in the stream"),
-                     qPrintable(run.errors));
+            QVERIFY2(run.errors.contains(refusal), qPrintable(run.errors));
             QCOMPARE(run.lines, QStringList{"init 0"});
         }
     }
