@@ -8,6 +8,7 @@
 #include "vqsmark.h"
 #include "vqsnodes.h"
 #include "vqsoffset.h"
+#include "vqsorder.h"
 #include "vqstime.h"
 
 #include <amqp.h>
@@ -38,6 +39,18 @@ static long long g_pending = -1; /* the offset of the push handed out last; -1: 
 static long long g_since = -1;   /* before the first push: attach from then, in seconds */
 static long long g_started;      /* when recv_init was called, in seconds */
 static int g_initial;            /* in recv_init's own attempt */
+/* A message of the queue waiting for a push of the stream sent before it (vqsorder.h). */
+static struct {
+    int len; /* -1: none */
+    char *text;
+    uint64_t tag;
+    char sender[VQS_TEXT_SETTING];
+    char id[256];
+    size_t idlen;
+    unsigned long long after;
+    long long until;
+} g_held = {.len = -1};
+static char *g_spare; /* a message changing places with the held one */
 
 static void report(const char *what, const char *why)
 {
@@ -53,6 +66,7 @@ static void drop_link(int lost)
     g_unacked = 0;
     g_pending = -1;
     g_stream_tag[0] = '\0';
+    g_held.len = -1; /* not acknowledged: the broker delivers it again */
     g_next_attempt = vqs_retry_next(&g_retry);
 }
 
@@ -160,6 +174,7 @@ void vqs_broker_recv_close(void)
     g_unacked = 0;
     g_pending = -1;
     g_stream_tag[0] = '\0';
+    g_held.len = -1;
 }
 
 int vqs_broker_recv_init(const struct vqs_settings *s)
@@ -262,15 +277,15 @@ static void remember(const char *id, size_t len)
     g_recent_next = (g_recent_next + 1) % RECENT;
 }
 
-/* The place of a delivery from the stream, which the broker puts in its headers; -1: none. */
-static long long stream_offset(const amqp_basic_properties_t *props)
+/* A number in the headers: the place of a delivery from the stream, which the broker puts
+ * there, or the push a message of the queue follows; -1: none. */
+static long long header_number(const amqp_basic_properties_t *props, const char *name)
 {
     if (!(props->_flags & AMQP_BASIC_HEADERS_FLAG))
         return -1;
     for (int i = 0; i < props->headers.num_entries; i++) {
         const amqp_table_entry_t *e = &props->headers.entries[i];
-        if (e->key.len != strlen("x-stream-offset") ||
-            memcmp(e->key.bytes, "x-stream-offset", e->key.len) != 0)
+        if (e->key.len != strlen(name) || memcmp(e->key.bytes, name, e->key.len) != 0)
             continue;
         if (e->value.kind == AMQP_FIELD_KIND_I64)
             return e->value.value.i64 < 0 ? -1 : e->value.value.i64;
@@ -295,6 +310,58 @@ static int content_frame(amqp_frame_t *frame, uint8_t type)
         return -1;
     }
     return 0;
+}
+
+/* Hands out the held message into buffer: its length, -1 when it was a repeat (acknowledged),
+ * -2 when the connection is no longer usable. */
+static int release(char *buffer)
+{
+    const int len = g_held.len;
+    g_held.len = -1;
+    if (g_held.idlen &&
+        (vqs_mark_seen(g_held.id, g_held.idlen) || handed_out(g_held.id, g_held.idlen))) {
+        if (amqp_basic_ack(g_link.conn, g_link.channel, g_held.tag, 0) == AMQP_STATUS_OK)
+            return -1;
+        report("lost the connection: ", "acknowledging");
+        return -2;
+    }
+    memcpy(buffer, g_held.text, (size_t)len + 1);
+    g_unacked = g_held.tag;
+    g_pending = -1;
+    remember(g_held.id, g_held.idlen);
+    memcpy(g_sender, g_held.sender, sizeof g_sender);
+    return len;
+}
+
+/* Keeps the message in buffer until the push it follows has come (vqs_broker_recv looks): -1.
+ * One already held goes first, into buffer: what release says. */
+static int hold(char *buffer, int len, uint64_t tag, const char *sender, const char *id,
+                size_t idlen, unsigned long long after)
+{
+    if (!g_held.text)
+        g_held.text = malloc(VQS_MAX_MESSAGE + 1);
+    if (!g_spare)
+        g_spare = malloc(VQS_MAX_MESSAGE + 1);
+    if (!g_held.text || !g_spare) {
+        report("receiving: ", "out of memory");
+        return -2;
+    }
+    int out = -1;
+    memcpy(g_spare, buffer, (size_t)len);
+    g_spare[len] = '\0';
+    if (g_held.len >= 0)
+        out = release(buffer);
+    if (out == -2)
+        return -2;
+    memcpy(g_held.text, g_spare, (size_t)len + 1);
+    g_held.len = len;
+    g_held.tag = tag;
+    snprintf(g_held.sender, sizeof g_held.sender, "%s", sender);
+    memcpy(g_held.id, id, idlen);
+    g_held.idlen = idlen;
+    g_held.after = after;
+    g_held.until = vqs_now_ms() + VQS_ORDER_WAIT_MS;
+    return out;
 }
 
 /* One delivery, taken when its first frame is there: its length when handed out into buffer,
@@ -334,7 +401,10 @@ static int take_delivery(char *buffer)
     char sender[VQS_TEXT_SETTING];
     sender_of(props, sender, sizeof sender);
     /* A stream delivery without its place could be handed out again after every reconnect. */
-    const long long offset = from_stream ? stream_offset(props) : -1;
+    const long long offset = from_stream ? header_number(props, "x-stream-offset") : -1;
+    const long long after = from_stream ? -1 : header_number(props, "x-vqs-after");
+    if (from_stream && idlen)
+        vqs_order_pushed(id, idlen);
     const int repeated = from_stream && (offset < 0 || offset <= g_offset);
     int ok = AMQP_STATUS_OK;
     const int too_long = size > VQS_MAX_MESSAGE;
@@ -364,6 +434,9 @@ static int take_delivery(char *buffer)
         /* The frame would end at the NUL: what follows it would be lost without a word. */
         fprintf(stderr, "vqs: message from the broker refused: it holds a NUL byte\n");
         ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
+    } else if (!from_stream && g_stream_tag[0] && after > 0 &&
+               (g_held.len >= 0 || vqs_order_must_wait(id, idlen, (unsigned long long)after))) {
+        return hold(buffer, (int)size, tag, sender, id, idlen, (unsigned long long)after);
     } else if (from_stream ? repeated || handed_out(id, idlen)
                            : idlen && (vqs_mark_seen(id, idlen) || handed_out(id, idlen))) {
         /* Already handed out once: published again or delivered again. */
@@ -408,6 +481,18 @@ int vqs_broker_recv(char *buffer)
         /* Without an address only this process's own messages can come. */
         if (!g_link.conn && g_settings->address[0] && vqs_now_ms() >= g_next_attempt)
             consume();
+        if (g_link.conn && g_held.len >= 0 &&
+            (!vqs_order_must_wait(g_held.id, g_held.idlen, g_held.after) ||
+             vqs_now_ms() >= g_held.until)) {
+            len = release(buffer);
+            if (len >= 0)
+                return len;
+            if (len == -2) {
+                g_link.broken = 1;
+                drop_link(1);
+            }
+            continue;
+        }
         if (g_link.conn) {
             len = take_delivery(buffer);
             if (len >= 0)
@@ -424,6 +509,8 @@ int vqs_broker_recv(char *buffer)
         long long wait = -1;
         if (g_link.conn)
             wait = VQS_HEARTBEAT_S * 1000 / 2;
+        if (g_link.conn && g_held.len >= 0)
+            wait = g_held.until > vqs_now_ms() ? g_held.until - vqs_now_ms() : 0;
         else if (g_settings->address[0])
             wait = g_next_attempt > vqs_now_ms() ? g_next_attempt - vqs_now_ms() : 0;
         struct pollfd fds[2] = {
