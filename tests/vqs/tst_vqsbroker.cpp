@@ -345,6 +345,25 @@ private slots:
         }
     }
 
+    // An answer to one desktop comes through its queue, faster than the push sent before it
+    // through the stream: the receiver hands them out in the order they were sent.
+    void answerWaitsForThePushBeforeIt()
+    {
+        const QString desk = m_broker->freshAddress();
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk)));
+        peer.start(VQS_PEER_PROGRAM, {"recv", "3"});
+        QVERIFY(peer.waitForReadyRead(kWaitMs));
+        QCOMPARE(peer.readLine(), QByteArray("init 0\n"));
+        QCOMPARE(runPeer({"pairs", desk, "first", "255.255.255.255", "push", desk, "answer"},
+                         withSettings(m_server))
+                     .exitCode,
+                 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        QCOMPARE(QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"5 first", "4 push", "6 answer"}));
+    }
+
     void oldSetUpKeepsItsQueue_data()
     {
         QTest::addColumn<QStringList>("extra");
