@@ -230,6 +230,8 @@ int vqs_broker_make_desktop_queue(amqp_connection_state_t conn, amqp_channel_t *
         snprintf(why, whysize, "\"%s\" is not a desktop's address", address ? address : "");
         return -1;
     }
+    /* With a stream the pushes go there: the queue carries this desktop's answers alone. */
     const char *keys[] = {address, s->broadcast};
-    return make_queue(conn, channel, address, s->exchange, keys, 2, why, whysize);
+    return make_queue(conn, channel, address, s->exchange, keys, s->stream[0] ? 1 : 2, why,
+                      whysize);
 }

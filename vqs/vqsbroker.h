@@ -35,8 +35,8 @@ VQS_EXPORT const char *vqs_broker_address(void);
  * exchange with that address. */
 VQS_EXPORT int vqs_broker_make_server_queue(amqp_connection_state_t conn, amqp_channel_t *channel,
                                             char *why, size_t whysize);
-/* A desktop's queue: named after its address, bound to the exchange with the address and the
- * broadcast address. */
+/* A desktop's queue: named after its address, bound to the exchange with the address and,
+ * unless the settings name a stream for the pushes, the broadcast address. */
 VQS_EXPORT int vqs_broker_make_desktop_queue(amqp_connection_state_t conn, amqp_channel_t *channel,
                                              const char *address, char *why, size_t whysize);
 

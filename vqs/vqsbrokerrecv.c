@@ -7,6 +7,8 @@
 #include "vqslink.h"
 #include "vqsmark.h"
 #include "vqsnodes.h"
+#include "vqsoffset.h"
+#include "vqsorder.h"
 #include "vqstime.h"
 
 #include <amqp.h>
@@ -30,6 +32,25 @@ static uint64_t g_unacked;              /* delivery tag of the message handed ou
 static char g_sender[VQS_TEXT_SETTING]; /* the validated user-id of that message; "": none */
 static long long g_next_attempt;
 static struct vqs_retry g_retry = VQS_RETRY_INIT;
+/* The stream of pushes, when the settings name one. */
+static char g_stream_tag[256];   /* its consumer; "": not consuming it */
+static long long g_offset = -1;  /* the last push the caller came back from; -1: none yet */
+static long long g_pending = -1; /* the offset of the push handed out last; -1: none */
+static long long g_since = -1;   /* before the first push: attach from then, in seconds */
+static long long g_started;      /* when recv_init was called, in seconds */
+static int g_initial;            /* in recv_init's own attempt */
+/* A message of the queue waiting for a push of the stream sent before it (vqsorder.h). */
+static struct {
+    int len; /* -1: none */
+    char *text;
+    uint64_t tag;
+    char sender[VQS_TEXT_SETTING];
+    char id[256];
+    size_t idlen;
+    unsigned long long after;
+    long long until;
+} g_held = {.len = -1};
+static char *g_spare; /* a message changing places with the held one */
 
 static void report(const char *what, const char *why)
 {
@@ -43,6 +64,9 @@ static void drop_link(int lost)
         vqs_nodes_lost(&g_nodes);
     vqs_link_close(&g_link);
     g_unacked = 0;
+    g_pending = -1;
+    g_stream_tag[0] = '\0';
+    g_held.len = -1; /* not acknowledged: the broker delivers it again */
     g_next_attempt = vqs_retry_next(&g_retry);
 }
 
@@ -51,6 +75,49 @@ static int is_missing_queue(amqp_rpc_reply_t reply)
     return reply.reply_type == AMQP_RESPONSE_SERVER_EXCEPTION &&
            reply.reply.id == AMQP_CHANNEL_CLOSE_METHOD &&
            ((const amqp_channel_close_t *)reply.reply.decoded)->reply_code == AMQP_NOT_FOUND;
+}
+
+/* Where to attach: after the last push handled; before any, from when it first attached (the
+ * signed sequence drops what the catalog asked for then covers). The very first time at the
+ * next push, so that none falls between this and the catalog the caller asks for next; when
+ * recv_init could not attach, from when it was called. */
+static amqp_table_entry_t stream_start(void)
+{
+    amqp_table_entry_t start;
+    start.key = amqp_cstring_bytes("x-stream-offset");
+    if (g_offset >= 0) {
+        start.value.kind = AMQP_FIELD_KIND_I64;
+        start.value.value.i64 = g_offset + 1;
+    } else if (g_since < 0 && g_initial) {
+        start.value.kind = AMQP_FIELD_KIND_UTF8;
+        start.value.value.bytes = amqp_cstring_bytes("next");
+    } else {
+        start.value.kind = AMQP_FIELD_KIND_TIMESTAMP;
+        start.value.value.u64 = (uint64_t)(g_since >= 0 ? g_since : g_started);
+    }
+    return start;
+}
+
+/* Consumes the stream of pushes on the link's channel; the broker's answer. */
+static amqp_rpc_reply_t consume_stream(void)
+{
+    amqp_table_entry_t start = stream_start();
+    amqp_table_t arguments = {.num_entries = 1, .entries = &start};
+    amqp_basic_consume_ok_t *ok =
+        amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(g_settings->stream),
+                           amqp_empty_bytes, 0, 0, 0, arguments);
+    amqp_rpc_reply_t reply = amqp_get_rpc_reply(g_link.conn);
+    if (ok && reply.reply_type == AMQP_RESPONSE_NORMAL &&
+        ok->consumer_tag.len < sizeof g_stream_tag) {
+        memcpy(g_stream_tag, ok->consumer_tag.bytes, ok->consumer_tag.len);
+        g_stream_tag[ok->consumer_tag.len] = '\0';
+        if (g_offset < 0 && g_since < 0) {
+            g_since = g_started;
+            if (g_settings->offset_file[0])
+                vqs_offset_save(g_settings->offset_file, g_since, 1);
+        }
+    }
+    return reply;
 }
 
 /* The queue is made by the administrator's set-up or, for a desktop of a group account, by
@@ -65,16 +132,25 @@ static int consume(void)
         return -1;
     }
     amqp_basic_qos(g_link.conn, g_link.channel, 0, PREFETCH, 0);
-    /* Exclusive: two processes sharing the queue would each get part of the frames. */
-    if (amqp_get_rpc_reply(g_link.conn).reply_type == AMQP_RESPONSE_NORMAL)
-        amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(g_settings->address),
-                           amqp_empty_bytes, 0, 0, 1, amqp_empty_table);
     reply = amqp_get_rpc_reply(g_link.conn);
+    /* The stream first: a delivery of the queue arriving while the stream's consumer is being
+     * set up would be held whole, whatever its size. The catalog server's settings name the
+     * stream for its desktops' queues; it reads none. */
+    const char *name = g_settings->stream;
+    if (reply.reply_type == AMQP_RESPONSE_NORMAL && name[0] && !g_settings->server)
+        reply = consume_stream();
+    /* Exclusive: two processes sharing the queue would each get part of the frames. */
+    if (reply.reply_type == AMQP_RESPONSE_NORMAL) {
+        name = g_settings->address;
+        amqp_basic_consume(g_link.conn, g_link.channel, amqp_cstring_bytes(name), amqp_empty_bytes,
+                           0, 0, 1, amqp_empty_table);
+        reply = amqp_get_rpc_reply(g_link.conn);
+    }
     if (is_missing_queue(reply)) {
         snprintf(why, sizeof why,
                  "queue %s does not exist yet (the set-up or the catalog server makes it); "
                  "waiting for it",
-                 g_settings->address);
+                 name);
         report("", why);
         g_link.broken = 1;
         drop_link(0);
@@ -96,6 +172,9 @@ void vqs_broker_recv_close(void)
 {
     vqs_link_close(&g_link);
     g_unacked = 0;
+    g_pending = -1;
+    g_stream_tag[0] = '\0';
+    g_held.len = -1;
 }
 
 int vqs_broker_recv_init(const struct vqs_settings *s)
@@ -105,13 +184,23 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
     vqs_nodes_reset(&g_nodes, s);
     g_next_attempt = 0;
     vqs_retry_reset(&g_retry);
+    /* A second before the call: the broker's clock is another machine's. */
+    g_started = (long long)time(NULL) - 1;
+    /* Once handled, a push is not handed out again, whatever the file says. */
+    long long kept = -1;
+    if (s->stream[0] && s->offset_file[0] &&
+        vqs_offset_load(s->offset_file, &kept, &g_since) == 0 && kept > g_offset)
+        g_offset = kept;
     if (!s->address[0]) {
         fprintf(stderr, "vqs: no address in %s: nothing can be received through the broker\n",
                 s->file[0] ? s->file : "the settings");
         return -1;
     }
-    /* Once now, so that the queue exists when the caller goes on. */
-    return consume();
+    /* Once now, so that the queue exists and the stream is attached when the caller goes on. */
+    g_initial = 1;
+    const int rc = consume();
+    g_initial = 0;
+    return rc;
 }
 
 /* A frame the broker sent that is not a delivery; false when the connection is no longer
@@ -162,6 +251,50 @@ void vqs_broker_recv_sender(char *sender, size_t size)
         strcpy(sender, g_sender);
 }
 
+/* The ids handed out last, from the queue or the stream: a push still bound to both (an old
+ * set-up moving) comes twice, in no order relative to the other path's messages, so the
+ * sequence of the queue's sender cannot tell; its id can. */
+#define RECENT 256
+#define RECENT_ID 64
+static char g_recent[RECENT][RECENT_ID];
+static unsigned g_recent_next;
+
+static int handed_out(const char *id, size_t len)
+{
+    for (size_t i = 0; len && len < RECENT_ID && i < RECENT; i++) {
+        if (memcmp(g_recent[i], id, len) == 0 && g_recent[i][len] == '\0')
+            return 1;
+    }
+    return 0;
+}
+
+static void remember(const char *id, size_t len)
+{
+    if (!len || len >= RECENT_ID)
+        return;
+    memcpy(g_recent[g_recent_next], id, len);
+    g_recent[g_recent_next][len] = '\0';
+    g_recent_next = (g_recent_next + 1) % RECENT;
+}
+
+/* A number in the headers: the place of a delivery from the stream, which the broker puts
+ * there, or the push a message of the queue follows; -1: none. */
+static long long header_number(const amqp_basic_properties_t *props, const char *name)
+{
+    if (!(props->_flags & AMQP_BASIC_HEADERS_FLAG))
+        return -1;
+    for (int i = 0; i < props->headers.num_entries; i++) {
+        const amqp_table_entry_t *e = &props->headers.entries[i];
+        if (e->key.len != strlen(name) || memcmp(e->key.bytes, name, e->key.len) != 0)
+            continue;
+        if (e->value.kind == AMQP_FIELD_KIND_I64)
+            return e->value.value.i64 < 0 ? -1 : e->value.value.i64;
+        if (e->value.kind == AMQP_FIELD_KIND_U64)
+            return e->value.value.u64 > INT64_MAX ? -1 : (long long)e->value.value.u64;
+    }
+    return -1;
+}
+
 /* The next frame of the delivery being taken, of type: the broker sends a delivery's frames
  * together. 0, or -1 when the connection is no longer usable. */
 static int content_frame(amqp_frame_t *frame, uint8_t type)
@@ -177,6 +310,58 @@ static int content_frame(amqp_frame_t *frame, uint8_t type)
         return -1;
     }
     return 0;
+}
+
+/* Hands out the held message into buffer: its length, -1 when it was a repeat (acknowledged),
+ * -2 when the connection is no longer usable. */
+static int release(char *buffer)
+{
+    const int len = g_held.len;
+    g_held.len = -1;
+    if (g_held.idlen &&
+        (vqs_mark_seen(g_held.id, g_held.idlen) || handed_out(g_held.id, g_held.idlen))) {
+        if (amqp_basic_ack(g_link.conn, g_link.channel, g_held.tag, 0) == AMQP_STATUS_OK)
+            return -1;
+        report("lost the connection: ", "acknowledging");
+        return -2;
+    }
+    memcpy(buffer, g_held.text, (size_t)len + 1);
+    g_unacked = g_held.tag;
+    g_pending = -1;
+    remember(g_held.id, g_held.idlen);
+    memcpy(g_sender, g_held.sender, sizeof g_sender);
+    return len;
+}
+
+/* Keeps the message in buffer until the push it follows has come (vqs_broker_recv looks): -1.
+ * One already held goes first, into buffer: what release says. */
+static int hold(char *buffer, int len, uint64_t tag, const char *sender, const char *id,
+                size_t idlen, unsigned long long after)
+{
+    if (!g_held.text)
+        g_held.text = malloc(VQS_MAX_MESSAGE + 1);
+    if (!g_spare)
+        g_spare = malloc(VQS_MAX_MESSAGE + 1);
+    if (!g_held.text || !g_spare) {
+        report("receiving: ", "out of memory");
+        return -2;
+    }
+    int out = -1;
+    memcpy(g_spare, buffer, (size_t)len);
+    g_spare[len] = '\0';
+    if (g_held.len >= 0)
+        out = release(buffer);
+    if (out == -2)
+        return -2;
+    memcpy(g_held.text, g_spare, (size_t)len + 1);
+    g_held.len = len;
+    g_held.tag = tag;
+    snprintf(g_held.sender, sizeof g_held.sender, "%s", sender);
+    memcpy(g_held.id, id, idlen);
+    g_held.idlen = idlen;
+    g_held.after = after;
+    g_held.until = vqs_now_ms() + VQS_ORDER_WAIT_MS;
+    return out;
 }
 
 /* One delivery, taken when its first frame is there: its length when handed out into buffer,
@@ -198,7 +383,11 @@ static int take_delivery(char *buffer)
     if (frame.frame_type != AMQP_FRAME_METHOD ||
         frame.payload.method.id != AMQP_BASIC_DELIVER_METHOD)
         return other_frame(&frame) ? -1 : -2;
-    const uint64_t tag = ((const amqp_basic_deliver_t *)frame.payload.method.decoded)->delivery_tag;
+    const amqp_basic_deliver_t *deliver = frame.payload.method.decoded;
+    const uint64_t tag = deliver->delivery_tag;
+    const int from_stream =
+        g_stream_tag[0] && deliver->consumer_tag.len == strlen(g_stream_tag) &&
+        memcmp(deliver->consumer_tag.bytes, g_stream_tag, deliver->consumer_tag.len) == 0;
     if (content_frame(&frame, AMQP_FRAME_HEADER) != 0)
         return -2;
     const uint64_t size = frame.payload.properties.body_size;
@@ -211,6 +400,12 @@ static int take_delivery(char *buffer)
     }
     char sender[VQS_TEXT_SETTING];
     sender_of(props, sender, sizeof sender);
+    /* A stream delivery without its place could be handed out again after every reconnect. */
+    const long long offset = from_stream ? header_number(props, "x-stream-offset") : -1;
+    const long long after = from_stream ? -1 : header_number(props, "x-vqs-after");
+    if (from_stream && idlen)
+        vqs_order_pushed(id, idlen);
+    const int repeated = from_stream && (offset < 0 || offset <= g_offset);
     int ok = AMQP_STATUS_OK;
     const int too_long = size > VQS_MAX_MESSAGE;
     if (too_long) {
@@ -239,12 +434,18 @@ static int take_delivery(char *buffer)
         /* The frame would end at the NUL: what follows it would be lost without a word. */
         fprintf(stderr, "vqs: message from the broker refused: it holds a NUL byte\n");
         ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
-    } else if (idlen && vqs_mark_seen(id, idlen)) {
+    } else if (!from_stream && g_stream_tag[0] && after > 0 &&
+               (g_held.len >= 0 || vqs_order_must_wait(id, idlen, (unsigned long long)after))) {
+        return hold(buffer, (int)size, tag, sender, id, idlen, (unsigned long long)after);
+    } else if (from_stream ? repeated || handed_out(id, idlen)
+                           : idlen && (vqs_mark_seen(id, idlen) || handed_out(id, idlen))) {
         /* Already handed out once: published again or delivered again. */
         ok = amqp_basic_ack(g_link.conn, g_link.channel, tag, 0);
     } else {
         len = (int)size;
         g_unacked = tag;
+        g_pending = offset;
+        remember(id, idlen);
         memcpy(g_sender, sender, sizeof g_sender);
     }
     buffer[len < 0 ? 0 : len] = '\0';
@@ -257,7 +458,14 @@ static int take_delivery(char *buffer)
 
 int vqs_broker_recv(char *buffer)
 {
-    /* The caller is back: the message handed out last has been handled. */
+    /* The caller is back: the message handed out last has been handled. Its offset is kept
+     * now, never earlier, so a store stopped in the middle of a push gets it again. */
+    if (g_pending >= 0) {
+        g_offset = g_pending;
+        if (g_settings->offset_file[0])
+            vqs_offset_save(g_settings->offset_file, g_offset, 0);
+    }
+    g_pending = -1;
     if (g_link.conn && g_unacked &&
         amqp_basic_ack(g_link.conn, g_link.channel, g_unacked, 0) != AMQP_STATUS_OK) {
         g_link.broken = 1;
@@ -273,6 +481,18 @@ int vqs_broker_recv(char *buffer)
         /* Without an address only this process's own messages can come. */
         if (!g_link.conn && g_settings->address[0] && vqs_now_ms() >= g_next_attempt)
             consume();
+        if (g_link.conn && g_held.len >= 0 &&
+            (!vqs_order_must_wait(g_held.id, g_held.idlen, g_held.after) ||
+             vqs_now_ms() >= g_held.until)) {
+            len = release(buffer);
+            if (len >= 0)
+                return len;
+            if (len == -2) {
+                g_link.broken = 1;
+                drop_link(1);
+            }
+            continue;
+        }
         if (g_link.conn) {
             len = take_delivery(buffer);
             if (len >= 0)
@@ -289,6 +509,8 @@ int vqs_broker_recv(char *buffer)
         long long wait = -1;
         if (g_link.conn)
             wait = VQS_HEARTBEAT_S * 1000 / 2;
+        if (g_link.conn && g_held.len >= 0)
+            wait = g_held.until > vqs_now_ms() ? g_held.until - vqs_now_ms() : 0;
         else if (g_settings->address[0])
             wait = g_next_attempt > vqs_now_ms() ? g_next_attempt - vqs_now_ms() : 0;
         struct pollfd fds[2] = {

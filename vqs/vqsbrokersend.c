@@ -30,7 +30,8 @@
 struct item {
     struct item *next;
     unsigned long long seq;
-    uint64_t tag; /* delivery tag on the current channel; 0 while not published there */
+    unsigned long long after; /* the last push to the broadcast address before it; 0: none */
+    uint64_t tag;             /* delivery tag on the current channel; 0 while not published there */
     char dest[INET_ADDRSTRLEN];
     size_t len;
     char text[];
@@ -43,6 +44,7 @@ static struct item *g_head;
 static struct item *g_tail;
 static long g_count;
 static unsigned long long g_next_seq;
+static unsigned long long g_last_push;
 static unsigned long g_failures; /* connection attempts that failed */
 static int g_hurry;              /* the program ends: try now instead of after the pause */
 static const struct vqs_settings *g_settings;
@@ -203,6 +205,16 @@ static int publish_waiting(void)
         props.delivery_mode = AMQP_DELIVERY_PERSISTENT;
         props.message_id = amqp_cstring_bytes(id);
         props.user_id = amqp_cstring_bytes(t_link.user);
+        /* A desktop reads the pushes from the stream: what follows one waits for it there. */
+        amqp_table_entry_t after;
+        after.key = amqp_cstring_bytes("x-vqs-after");
+        after.value.kind = AMQP_FIELD_KIND_I64;
+        after.value.value.i64 = (int64_t)batch[i]->after;
+        if (batch[i]->after) {
+            props._flags |= AMQP_BASIC_HEADERS_FLAG;
+            props.headers.num_entries = 1;
+            props.headers.entries = &after;
+        }
         amqp_bytes_t body = {.len = batch[i]->len, .bytes = batch[i]->text};
         int rc = amqp_basic_publish(t_link.conn, t_link.channel, exchange,
                                     amqp_cstring_bytes(batch[i]->dest), 1, 0, &props, body);
@@ -461,6 +473,10 @@ int vqs_broker_send(const struct vqs_settings *s, const char *dest, const char *
         return -1;
     }
     it->seq = ++g_next_seq;
+    if (strcmp(dest, s->broadcast) == 0)
+        g_last_push = it->seq;
+    else
+        it->after = g_last_push;
     if (g_tail)
         g_tail->next = it;
     else

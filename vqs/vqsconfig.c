@@ -88,6 +88,7 @@ static const struct {
 } g_texts[] = {
     TEXT_SETTING(url),    TEXT_SETTING(user), TEXT_SETTING(password), TEXT_SETTING(exchange),
     TEXT_SETTING(cacert), TEXT_SETTING(cert), TEXT_SETTING(key),      TEXT_SETTING(server_exchange),
+    TEXT_SETTING(stream),
 };
 
 /* 0 when key = value was taken, -1 for a bad value, -2 for an unknown key. */
@@ -106,6 +107,9 @@ static int apply(struct vqs_settings *s, const char *key, const char *value)
         if (strcmp(key, g_texts[i].key) == 0)
             return text_setting((char *)s + g_texts[i].offset, g_texts[i].size, value);
     }
+    /* Written as root: a relative name would follow the working folder. */
+    if (strcmp(key, "offset_file") == 0)
+        return value[0] == '/' ? text_setting(s->offset_file, sizeof s->offset_file, value) : -1;
     if (strcmp(key, "allow_plain") == 0)
         return yes_no(&s->allow_plain, value);
     if (strcmp(key, "address") == 0)

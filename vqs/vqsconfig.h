@@ -19,6 +19,11 @@ extern "C" {
 #define VQS_DEFAULT_MAX_LENGTH 10000L
 #define VQS_DEFAULT_MAX_AGE 2592000L /* 30 days */
 #define VQS_DEFAULT_BACKLOG 10000L
+/* The stream every push goes through (scripts/broker reads the name, the age and the size). */
+#define VQS_DEFAULT_STREAM "corvane.broadcast"
+#define VQS_DEFAULT_STREAM_MAX_AGE "30D"
+#define VQS_DEFAULT_STREAM_MAX_BYTES 2000000000L
+#define VQS_DEFAULT_STREAM_SEGMENT_BYTES 50000000L
 
 #define VQS_TEXT_SETTING 512
 /* The most broker nodes url may list. */
@@ -37,15 +42,17 @@ struct vqs_settings {
     char address[INET_ADDRSTRLEN];   /* this host: its queue and its own messages */
     char exchange[VQS_TEXT_SETTING]; /* topic exchange every desktop's queue is bound to */
     char server_exchange[VQS_TEXT_SETTING]; /* the exchange that reaches the catalog server */
-    int server;                      /* the catalog server's account: publishes to exchange */
-    char broadcast[INET_ADDRSTRLEN]; /* the address that reaches every receiver */
-    char cacert[VQS_TEXT_SETTING];   /* amqps: the CA that signed the broker */
-    char cert[VQS_TEXT_SETTING];     /* amqps: optional client certificate ... */
-    char key[VQS_TEXT_SETTING];      /* ... and its key */
-    char queue_type[16];             /* classic or quorum */
-    long max_length;                 /* most messages a queue keeps (oldest dropped) */
-    long max_age;                    /* seconds a message waits in a queue at most */
-    long backlog;                    /* most messages the sender holds for the broker */
+    int server;                         /* the catalog server's account: publishes to exchange */
+    char broadcast[INET_ADDRSTRLEN];    /* the address that reaches every receiver */
+    char cacert[VQS_TEXT_SETTING];      /* amqps: the CA that signed the broker */
+    char cert[VQS_TEXT_SETTING];        /* amqps: optional client certificate ... */
+    char key[VQS_TEXT_SETTING];         /* ... and its key */
+    char queue_type[16];                /* classic or quorum */
+    long max_length;                    /* most messages a queue keeps (oldest dropped) */
+    long max_age;                       /* seconds a message waits in a queue at most */
+    long backlog;                       /* most messages the sender holds for the broker */
+    char stream[VQS_TEXT_SETTING];      /* the stream of pushes; empty: they come in the queue */
+    char offset_file[VQS_TEXT_SETTING]; /* where the offset in stream is kept; empty: memory */
 };
 
 /* The settings in force, read again when the file (or VQS_CONFIG) has changed since the last

@@ -10,6 +10,7 @@
 #include "sync/catalogframe.h"
 #include "tcpreceivers.h"
 #include "tests/core/sync/catalogserverprocess.h"
+#include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
 #include "tools/catalog-server/catalogdocument.h"
 #include "vqs.h"
@@ -163,7 +164,26 @@ struct Figures {
     double nodeCpuMs = -1; // the broker's own work for a push, all its nodes together
     double floorLastMs = -1;
     double floorCpuMs = -1;
+    double idleKib = -1; // the nodes' memory and open files per desktop doing nothing
+    double idleFiles = -1;
 };
+
+// The nodes' resident memory (KiB) and open files, all together.
+std::pair<double, double> nodeFootprint(const std::vector<qint64> &beams)
+{
+    double kib = 0, files = 0;
+    for (qint64 pid : beams) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("VmRSS:"))
+                    kib += line.simplified().split(' ').value(1).toDouble();
+            }
+        }
+        files += QDir(QStringLiteral("/proc/%1/fd").arg(pid)).count() - 2;
+    }
+    return {kib, files};
+}
 
 // Pushes Repetitions times: the medians of the time to the last receiver and of the load on
 // the server (and on the broker's nodes, when there are any).
@@ -322,32 +342,44 @@ Figures overTcp(int desktops, const QString &settings, const QString &file, cons
     return figures;
 }
 
-// The broker: the server publishes once to the broadcast address every queue is bound to.
-Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const QString &frame)
+std::vector<qint64> nodePids(const BrokerNode &node)
 {
-    const QString real = QStringLiteral("10.77.99.%1").arg(desktops % 250);
-    std::vector<QString> addresses;
-    for (int i = 0; i < desktops - 1; ++i)
-        addresses.push_back(QStringLiteral("10.77.%1.%2").arg(100 + i / 250).arg(i % 250 + 1));
-    Arrivals arrivals(desktops - 1);
-    BrokerConsumers consumers(addresses, {real}, &arrivals,
-                              node.settingsFor(BrokerNode::ServerAddress), node.settingsFor(real));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VQS_CONFIG", node.settingsFor(real));
-    StampingPeer peer(env, 2 * Repetitions);
-    CatalogServerProcess server;
-    if (!consumers.isValid() || !peer.isReady() ||
-        !server.start({"--config", node.settingsFor(BrokerNode::ServerAddress)})) {
-        std::fprintf(stderr, "fanout: %s\n", qPrintable(consumers.errorString()));
-        return {};
-    }
     std::vector<qint64> beams;
     for (int i = 0; i < node.nodes(); ++i) {
         QFile pid(node.nodeDirectory(i) + QStringLiteral("/node/pid"));
         if (pid.open(QIODevice::ReadOnly))
             beams.push_back(pid.readAll().trimmed().toLongLong());
     }
+    return beams;
+}
+
+// The broker: the server publishes once to the broadcast address, bound to the stream or (with
+// design {"stream ="}) to every desktop's queue.
+Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const QString &frame,
+                      const QStringList &design = {})
+{
+    const QString real = QStringLiteral("10.77.99.%1").arg(desktops % 250);
+    std::vector<QString> addresses;
+    for (int i = 0; i < desktops - 1; ++i)
+        addresses.push_back(QStringLiteral("10.77.%1.%2").arg(100 + i / 250).arg(i % 250 + 1));
+    Arrivals arrivals(desktops - 1);
+    const QString serverSettings = node.settingsFor(BrokerNode::ServerAddress, design);
+    const std::vector<qint64> beams = nodePids(node);
+    const auto idle = nodeFootprint(beams);
+    BrokerConsumers consumers(addresses, {real}, &arrivals, serverSettings,
+                              node.settingsFor(real, design));
+    const auto busy = nodeFootprint(beams);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VQS_CONFIG", node.settingsFor(real, design));
+    StampingPeer peer(env, 2 * Repetitions);
+    CatalogServerProcess server;
+    if (!consumers.isValid() || !peer.isReady() || !server.start({"--config", serverSettings})) {
+        std::fprintf(stderr, "fanout: %s\n", qPrintable(consumers.errorString()));
+        return {};
+    }
     Figures figures = measurePushes(server, file, arrivals, peer, 0, beams);
+    figures.idleKib = (busy.first - idle.first) / (desktops - 1);
+    figures.idleFiles = (busy.second - idle.second) / (desktops - 1);
 
     qputenv("VQS_CONFIG", node.settingsFor(BrokerNode::ServerAddress).toUtf8());
     amqp_rpc_reply_t reply;
@@ -385,6 +417,91 @@ void printFigures(const char *transport, int desktops, const Figures &f)
     BenchPackages::printRow(prefix + QStringLiteral("server threads in all"), f.server.threads, 0);
     if (f.nodeCpuMs >= 0)
         BenchPackages::printRow(prefix + QStringLiteral("node CPU per push (ms)"), f.nodeCpuMs, 0);
+    if (f.idleKib >= 0) {
+        BenchPackages::printRow(prefix + QStringLiteral("node memory per idle desktop (KiB)"),
+                                f.idleKib, 0);
+        BenchPackages::printRow(prefix + QStringLiteral("node open files per idle desktop"),
+                                f.idleFiles, 0);
+    }
+}
+
+// A desktop off while pushes went out, started again: the time from its start to the last of
+// them, from the offset it kept (written here as the push before them), and to its first.
+std::pair<double, double> offDesktop(BrokerNode &node, const QString &frame, int missed)
+{
+    const QString desk = node.freshAddress();
+    const QString stream = node.setting(BrokerNode::ServerAddress, "stream");
+    qputenv("VQS_CONFIG", node.settingsFor(BrokerNode::ServerAddress).toUtf8());
+    amqp_rpc_reply_t reply;
+    amqp_connection_state_t publisher = vqs_broker_connect(&reply);
+    if (!publisher || reply.reply_type != AMQP_RESPONSE_NORMAL ||
+        !amqp_confirm_select(publisher, 1))
+        return {-1, -1};
+    auto publish = [&](const QByteArray &body) {
+        amqp_basic_properties_t props;
+        props._flags = AMQP_BASIC_DELIVERY_MODE_FLAG;
+        props.delivery_mode = AMQP_DELIVERY_PERSISTENT;
+        amqp_frame_t confirm;
+        return amqp_basic_publish(
+                   publisher, 1, amqp_cstring_bytes(vqs_broker_exchange()),
+                   amqp_cstring_bytes(vqs_broadcast_address()), 0, 0, &props,
+                   amqp_bytes_t{size_t(body.size()), const_cast<char *>(body.constData())}) == 0 &&
+               amqp_simple_wait_frame(publisher, &confirm) == AMQP_STATUS_OK;
+    };
+    const QByteArray marker = "handled before the desktop went off " + desk.toUtf8();
+    AmqpClient reader(node.value(QStringLiteral("AMQP_PORT")).toInt(), QStringLiteral("corvane"),
+                      node.account(desk), node.password(desk));
+    qint64 offset = -1;
+    QFile kept(node.setting(desk, "offset_file"));
+    bool ready = publish(marker) && reader.readStream(stream, marker, &offset) == "ok" &&
+                 kept.open(QIODevice::WriteOnly) &&
+                 kept.write(QByteArray::number(offset) + '\n') > 0;
+    kept.close();
+    for (int i = 0; i < missed && ready; ++i)
+        ready = publish(frame.toUtf8());
+    amqp_connection_close(publisher, AMQP_REPLY_SUCCESS);
+    amqp_destroy_connection(publisher);
+    if (!ready)
+        return {-1, -1};
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VQS_CONFIG", node.settingsFor(desk));
+    const Clock::time_point start = Clock::now();
+    StampingPeer peer(env, missed);
+    Clock::time_point first, last;
+    for (int i = 0; i < missed && peer.isReady(); ++i)
+        (i == 0 ? first : last) = peer.next();
+    if (last == Clock::time_point{} || first == Clock::time_point{})
+        return {-1, -1};
+    return {msBetween(start, last), msBetween(start, first)};
+}
+
+// The stream beside the quorum design on a cluster of three, then 10,000 desktops, then a
+// desktop that was off while 100 pushes went out.
+int streamFigures(const QString &file, const QString &frame)
+{
+    BrokerNode cluster(3);
+    if (!cluster.isValid()) {
+        std::fprintf(stderr, "fanout: %s\n", qPrintable(cluster.errorString()));
+        return 1;
+    }
+    BenchPackages::printHeader();
+    const Figures quorum = throughBroker(1000, cluster, file, frame, {"stream ="});
+    printFigures("cluster3 quorum", 1000, quorum);
+    // Classic queues, for what a desktop's queue costs when it is not replicated.
+    printFigures("cluster3 classic", 1000,
+                 throughBroker(1000, cluster, file, frame, {"stream =", "queue_type = classic"}));
+    const Figures stream = throughBroker(1000, cluster, file, frame);
+    printFigures("cluster3 stream", 1000, stream);
+    const Figures many = throughBroker(10000, cluster, file, frame);
+    printFigures("cluster3 stream", 10000, many);
+    const auto off = offDesktop(cluster, frame, 100);
+    BenchPackages::printRow(
+        QStringLiteral("fanout cluster3 stream: desktop back after 100 missed pushes, to the "
+                       "last (ms; floor: to the first)"),
+        off.first, off.second);
+    return quorum.floorLastMs > 0 && stream.floorLastMs > 0 && many.floorLastMs > 0 && off.first > 0
+               ? 0
+               : 1;
 }
 
 } // namespace
@@ -411,6 +528,8 @@ int main(int argc, char **argv)
     tcp.close();
     // Whatever the umask: libvqs refuses a settings file others may change.
     tcp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (app.arguments().contains(QStringLiteral("--stream")))
+        return streamFigures(file, frame);
     // One node with classic queues, and a cluster of three with quorum queues.
     BrokerNode node;
     BrokerNode cluster(3);
@@ -427,10 +546,10 @@ int main(int argc, char **argv)
     for (int desktops : {100, 1000}) {
         const Figures tcpFigures = overTcp(desktops, tcpSettings, file, frame);
         printFigures("tcp", desktops, tcpFigures);
-        const Figures brokerFigures = throughBroker(desktops, node, file, frame);
+        const Figures brokerFigures = throughBroker(desktops, node, file, frame, {"stream ="});
         printFigures("broker", desktops, brokerFigures);
         complete = complete && tcpFigures.floorLastMs > 0 && brokerFigures.floorLastMs > 0;
-        const Figures clusterFigures = throughBroker(desktops, cluster, file, frame);
+        const Figures clusterFigures = throughBroker(desktops, cluster, file, frame, {"stream ="});
         printFigures("cluster3 quorum", desktops, clusterFigures);
         complete = complete && clusterFigures.floorLastMs > 0;
     }

@@ -37,9 +37,10 @@ void PushPacer::pushNext()
     const QString file = m_folder + QLatin1Char('/') + name + QStringLiteral(".xml");
     CatalogFixture::writeCatalog(
         file, {CatalogFixture::package(name, QStringLiteral("cv-%1-1.0-1").arg(name))});
-    for (const QString &address : m_addresses) {
-        const QString answer =
-            m_server.command(QStringLiteral("push data_add_push %1 %2").arg(file, address));
+    const QStringList targets = m_addresses.isEmpty() ? QStringList{QString()} : m_addresses;
+    for (const QString &address : targets) {
+        const QString answer = m_server.command(
+            QStringLiteral("push data_add_push %1 %2").arg(file, address).trimmed());
         if (answer != QLatin1String("ok push 1") && m_failure.isEmpty())
             m_failure = answer.isEmpty() ? QStringLiteral("no answer") : answer;
     }

@@ -7,8 +7,9 @@
 
 class CatalogServerProcess;
 
-// Real pushes through the catalog server, one to each address every second while it runs:
-// push i adds the package packageName(i), so a store's rows say what came and in what order.
+// Real pushes through the catalog server, one to each address every second while it runs (no
+// address: one to every desktop, through the broadcast address): push i adds the package
+// packageName(i), so a store's rows say what came and in what order.
 class PushPacer : public QObject
 {
 public:

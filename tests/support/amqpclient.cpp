@@ -226,6 +226,49 @@ QString AmqpClient::consume(const QString &queue)
     return answer(amqp_get_rpc_reply(m_connection));
 }
 
+QString AmqpClient::readStream(const QString &stream, const QByteArray &wanted, qint64 *offset)
+{
+    QString said;
+    if (!openChannel(&said))
+        return said;
+    amqp_basic_qos(m_connection, m_channel, 0, 100, 0);
+    const amqp_rpc_reply_t qos = amqp_get_rpc_reply(m_connection);
+    if (qos.reply_type != AMQP_RESPONSE_NORMAL)
+        return answer(qos);
+    const QByteArray s = stream.toUtf8();
+    amqp_table_entry_t first;
+    first.key = amqp_cstring_bytes("x-stream-offset");
+    first.value.kind = AMQP_FIELD_KIND_UTF8;
+    first.value.value.bytes = amqp_cstring_bytes("first");
+    const amqp_table_t arguments{1, &first};
+    amqp_basic_consume(m_connection, m_channel, bytesOf(s), amqp_empty_bytes, 0, 0, 0, arguments);
+    const amqp_rpc_reply_t consumed = amqp_get_rpc_reply(m_connection);
+    if (consumed.reply_type != AMQP_RESPONSE_NORMAL)
+        return answer(consumed);
+    for (;;) {
+        amqp_maybe_release_buffers(m_connection);
+        amqp_envelope_t envelope;
+        timeval wait{WaitSeconds, 0};
+        const amqp_rpc_reply_t read = amqp_consume_message(m_connection, &envelope, &wait, 0);
+        if (read.reply_type != AMQP_RESPONSE_NORMAL)
+            return read.library_error == AMQP_STATUS_TIMEOUT ? QStringLiteral("not found")
+                                                             : answer(read);
+        const bool found = QByteArray(static_cast<const char *>(envelope.message.body.bytes),
+                                      int(envelope.message.body.len)) == wanted;
+        const amqp_table_t &headers = envelope.message.properties.headers;
+        for (int i = 0; found && offset && i < headers.num_entries; ++i) {
+            if (text(headers.entries[i].key) == QLatin1String("x-stream-offset"))
+                *offset = headers.entries[i].value.value.i64;
+        }
+        amqp_basic_ack(m_connection, m_channel, envelope.delivery_tag, 0);
+        amqp_destroy_envelope(&envelope);
+        if (found) {
+            closeChannel();
+            return QStringLiteral("ok");
+        }
+    }
+}
+
 QString AmqpClient::get(const QString &queue, QByteArray *body)
 {
     if (body)

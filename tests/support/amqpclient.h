@@ -36,6 +36,10 @@ public:
     QString unbindQueue(const QString &queue, const QString &exchange, const QString &key);
     QString purgeQueue(const QString &name);
     QString consume(const QString &queue);
+    // Reads the stream from its first message on, as a consumer with manual acknowledgements;
+    // "ok" once a message whose body is wanted has come (its offset in *offset), "not found"
+    // when none came for 30 s.
+    QString readStream(const QString &stream, const QByteArray &wanted, qint64 *offset = nullptr);
     // Takes one message (left in the queue: the channel closes unacknowledged); its body in
     // *body, empty when the queue had none.
     QString get(const QString &queue, QByteArray *body = nullptr);

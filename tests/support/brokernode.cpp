@@ -139,6 +139,24 @@ int BrokerNode::nodeOf(const QString &address)
     return -1;
 }
 
+int BrokerNode::leaderOf(const QString &queue) const
+{
+    const ProcessResult listed =
+        ctl({QStringLiteral("list_queues"), QStringLiteral("-q"), QStringLiteral("-p"),
+             QStringLiteral("corvane"), QStringLiteral("--no-table-headers"),
+             QStringLiteral("name"), QStringLiteral("leader")});
+    for (const QString &line : listed.output.split(QLatin1Char('\n'))) {
+        const QStringList fields = line.split(QRegularExpression(QStringLiteral("\\s+")));
+        if (fields.size() < 2 || fields[0] != queue)
+            continue;
+        for (int node = 0; node < m_nodes; ++node) {
+            if (value(QStringLiteral("NODE"), node) == fields[1])
+                return node;
+        }
+    }
+    return -1;
+}
+
 ProcessResult BrokerNode::ctl(const QStringList &arguments) const
 {
     int up = 0;
@@ -183,6 +201,9 @@ QString BrokerNode::settingsFor(const QString &address, const QStringList &extra
     else
         text = readAll(m_dir.path() + QStringLiteral("/vqs-group-10.77.conf")) +
                "address = " + address.toUtf8() + '\n';
+    // Each desktop keeps its place in the stream, as a store does across restarts.
+    if (address != QLatin1String(ServerAddress))
+        text += "offset_file = " + m_dir.path().toUtf8() + "/offset-" + address.toUtf8() + '\n';
     for (const QString &line : extra)
         text += line.toUtf8() + '\n';
     const QString path = m_dir.path() + QStringLiteral("/settings-%1.conf").arg(++m_files);

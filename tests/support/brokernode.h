@@ -57,6 +57,8 @@ public:
     bool isConnected(const QString &address);
     // The cluster's node (from 0) where the account of address has a connection; -1: none.
     int nodeOf(const QString &address);
+    // The cluster's node (from 0) holding the leader of queue (or stream); -1: none.
+    int leaderOf(const QString &queue) const;
     // scripts/broker accounts on the node, as on a system's RabbitMQ: accounts is its account
     // options; the settings files go into directory.
     ProcessResult addAccounts(const QStringList &accounts, const QString &directory) const;

@@ -1,3 +1,4 @@
+#include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
 #include "vqs.h"
 #include "vqsconfig.h"
@@ -288,13 +289,127 @@ private slots:
         QVERIFY(!run.errors.contains("r3t"));
     }
 
+    void desktopResumesAfterItsOffset_data()
+    {
+        QTest::addColumn<QByteArray>("kept");
+        QTest::addColumn<bool>("openFolder");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("after the last push handled") << QByteArray() << false << QString();
+        // Written by someone else or cut short: the receiver starts from its first attach.
+        QTest::newRow("not a number")
+            << QByteArray("12x\n") << false << "refused: not a place in the stream";
+        // Another user could choose where the store attaches, past every push to come.
+        QTest::newRow("in a folder others may change")
+            << QByteArray("999999999\n") << true << "refused for the stream offset";
+    }
+
+    // A desktop that was off gets the pushes it missed, from the place it kept, in order; the
+    // place of a push is kept once the caller comes back from it, never before.
+    void desktopResumesAfterItsOffset()
+    {
+        QFETCH(QByteArray, kept);
+        QFETCH(bool, openFolder);
+        QFETCH(QString, refusal);
+        const QString stream = m_broker->setting(BrokerNode::ServerAddress, "stream");
+        const QString desk = m_broker->freshAddress();
+        QTemporaryDir open;
+        QVERIFY(open.isValid() && chmod(qPrintable(open.path()), 0777) == 0);
+        const QString offsetFile =
+            openFolder ? open.filePath("offset") : m_broker->setting(desk, "offset_file");
+        const QString settings = m_broker->settingsFor(desk, {"offset_file = " + offsetFile});
+        QCOMPARE(runPeer({"send", "255.255.255.255", "handled"}, withSettings(m_server)).exitCode,
+                 0);
+        AmqpClient reader(m_broker->value("AMQP_PORT").toInt(), "corvane", m_broker->account(desk),
+                          m_broker->password(desk));
+        qint64 handled = -1;
+        QCOMPARE(reader.readStream(stream, "handled", &handled), QStringLiteral("ok"));
+        QVERIFY(writeFile(offsetFile, kept.isEmpty() ? QByteArray::number(handled) + '\n' : kept));
+        // An answer in the queue too: the two paths keep no order between them.
+        QCOMPARE(runPeer({"pairs", "255.255.255.255", "missed 1", "255.255.255.255", "missed 2",
+                          desk, "answer"},
+                         withSettings(m_server))
+                     .exitCode,
+                 0);
+        const PeerRun run = runPeer({"recv", kept.isEmpty() ? "3" : "0"}, withSettings(settings));
+        if (kept.isEmpty()) {
+            QStringList pushes = run.lines;
+            pushes.removeAll("6 answer");
+            QCOMPARE(pushes, (QStringList{"init 0", "8 missed 1", "8 missed 2"}));
+            QCOMPARE(run.lines.size(), 4);
+            // Kept once the caller came back from it: not the one handed out last.
+            const qint64 back = run.lines.last() == "6 answer" ? handled + 2 : handled + 1;
+            QCOMPARE(readFile(offsetFile), QByteArray::number(back) + '\n');
+        } else {
+            QVERIFY2(run.errors.contains(refusal), qPrintable(run.errors));
+            QCOMPARE(run.lines, QStringList{"init 0"});
+        }
+    }
+
+    // An answer to one desktop comes through its queue, faster than the push sent before it
+    // through the stream: the receiver hands the push out first. (The first message from the
+    // server waits for nothing, so the push may come before or after it.)
+    void answerWaitsForThePushBeforeIt()
+    {
+        const QString desk = m_broker->freshAddress();
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk)));
+        peer.start(VQS_PEER_PROGRAM, {"recv", "3"});
+        QVERIFY(peer.waitForReadyRead(kWaitMs));
+        QCOMPARE(peer.readLine(), QByteArray("init 0\n"));
+        QCOMPARE(runPeer({"pairs", desk, "first", "255.255.255.255", "push", desk, "answer"},
+                         withSettings(m_server))
+                     .exitCode,
+                 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        const QStringList got =
+            QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(got.size(), 3);
+        QVERIFY(got.contains("5 first"));
+        QVERIFY2(got.indexOf("4 push") >= 0 && got.indexOf("4 push") < got.indexOf("6 answer"),
+                 qPrintable(got.join(", ")));
+    }
+
+    void oldSetUpKeepsItsQueue_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("settings without the stream") << QStringList{"stream ="};
+        QTest::newRow("settings moved to the stream") << QStringList();
+    }
+
+    // A desktop's queue still bound to the broadcast address, as the set-ups before the stream
+    // made it: the pushes come through it, and once each when the stream brings them too.
+    void oldSetUpKeepsItsQueue()
+    {
+        QFETCH(QStringList, extra);
+        const QString desk = m_broker->freshAddress();
+        AmqpClient server(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                          m_broker->account(BrokerNode::ServerAddress),
+                          m_broker->password(BrokerNode::ServerAddress));
+        QCOMPARE(server.bindQueue(desk, "corvane", "255.255.255.255"), QStringLiteral("ok"));
+        // One receiver throughout: once attached, it takes the pushes from both.
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk, extra)));
+        peer.start(VQS_PEER_PROGRAM, {"recv", "3"});
+        QVERIFY(peer.waitForReadyRead(kWaitMs));
+        QCOMPARE(peer.readLine(), QByteArray("init 0\n"));
+        QCOMPARE(runPeer({"pairs", "255.255.255.255", "push 1", "255.255.255.255", "push 2", desk,
+                          "private"},
+                         withSettings(m_server))
+                     .exitCode,
+                 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        QCOMPARE(QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"6 push 1", "6 push 2", "7 private"}));
+    }
+
     // A group's desktop has no queue until the catalog server makes it: its receiver says so
     // once, goes on trying, and takes what comes once the queue is there.
     void receiverWaitsForItsQueue()
     {
         const QString desk = m_broker->groupAddress();
         QProcess peer;
-        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk)));
+        // The queue alone: attaching later, a stream reader may meet the pushes just before.
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk, {"stream ="})));
         peer.start(VQS_PEER_PROGRAM, {"from", "1"});
         QString errors;
         QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromUtf8(peer.readAllStandardError()))

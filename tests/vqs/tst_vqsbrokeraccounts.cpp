@@ -123,6 +123,62 @@ private slots:
         QCOMPARE(receiveInPeer(m_server, 1), QStringList{"7 waiting"});
     }
 
+    void desktopOnlyReadsTheStream_data()
+    {
+        QTest::addColumn<bool>("group");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("answer");
+        for (const bool group : {false, true}) {
+            auto row = [&](const char *operation, const char *answer) {
+                QTest::addRow("%s, %s", group ? "group" : "desktop", operation)
+                    << group << operation << answer;
+            };
+            row("read", "ok");
+            // The read right would allow it on a queue; the broker cannot empty a stream.
+            row("purge", "NOT_IMPLEMENTED");
+            row("delete", "ACCESS_REFUSED");
+            row("declare again", "ACCESS_REFUSED");
+            row("publish into it", "ACCESS_REFUSED");
+            row("push to everyone", "ACCESS_REFUSED");
+            row("bind it to the server exchange", "ACCESS_REFUSED");
+        }
+    }
+
+    // Every push goes through the one stream: a desktop reads it, and neither empties,
+    // deletes, redeclares nor writes it, by whatever route.
+    void desktopOnlyReadsTheStream()
+    {
+        QFETCH(bool, group);
+        QFETCH(QString, operation);
+        QFETCH(QString, answer);
+        const QString stream = m_broker->setting(BrokerNode::ServerAddress, "stream");
+        const QByteArray push = QByteArray("push before ") + QTest::currentDataTag();
+        QCOMPARE(
+            runPeer({"send", "255.255.255.255", QString::fromUtf8(push)}, withSettings(m_server))
+                .exitCode,
+            0);
+        const QString desk = group ? m_broker->groupAddress() : m_broker->freshAddress();
+        const std::unique_ptr<AmqpClient> attacker = client(desk);
+        QString said;
+        if (operation == QLatin1String("read"))
+            said = attacker->readStream(stream, push);
+        else if (operation == QLatin1String("purge"))
+            said = attacker->purgeQueue(stream);
+        else if (operation == QLatin1String("delete"))
+            said = attacker->deleteQueue(stream);
+        else if (operation == QLatin1String("declare again"))
+            said = attacker->declareQueue(stream, {{"x-queue-type", "classic"}});
+        else if (operation == QLatin1String("publish into it"))
+            said = attacker->publish("", stream, "forged", m_broker->account(desk));
+        else if (operation == QLatin1String("push to everyone"))
+            said =
+                attacker->publish("corvane", "255.255.255.255", "forged", m_broker->account(desk));
+        else
+            said = attacker->bindQueue(stream, "corvane.server", "#");
+        QVERIFY2(said.startsWith(answer), qPrintable(said));
+        QCOMPARE(client(desk)->readStream(stream, push), QStringLiteral("ok"));
+    }
+
     void brokerScriptRefusesPlantedFiles_data()
     {
         QTest::addColumn<int>("plant");

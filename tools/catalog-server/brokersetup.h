@@ -19,8 +19,9 @@ public:
     // A failure ends the program with libmqaid's line saying what the broker answered.
     static void prepare();
 
-    // Makes the queue of the desktop at address (bound to it and the broadcast address) unless
-    // it exists. False with *error set to the broker's answer.
+    // Makes the queue of the desktop at address (bound to it, and to the broadcast address
+    // unless the settings name a stream for the pushes) unless it exists. False with *error set
+    // to the broker's answer.
     bool makeDesktopQueue(const QString &address, QString *error);
 
 private:
