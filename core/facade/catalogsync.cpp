@@ -6,6 +6,7 @@
 #include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
 #include "sync/initdatathread.h"
+#include "sync/reportsender.h"
 #include "vqs.h"
 
 #include <QDebug>
@@ -36,6 +37,9 @@ void CatalogSync::start()
     connect(m_heartThread, &HeartThread::recvServerData, this, &CatalogSync::catalogChanged);
     connect(m_heartThread, &HeartThread::iconFetched, this, &CatalogSync::iconsFetched);
     m_heartThread->start();
+
+    m_reportSender = new ReportSender;
+    m_reportSender->start();
 }
 
 void CatalogSync::startPushPoller()
@@ -55,6 +59,9 @@ void CatalogSync::refresh()
 
 void CatalogSync::stop()
 {
+    // What it has not sent stays in the outbox for the next start.
+    delete m_reportSender;
+    m_reportSender = nullptr;
     if (m_initThread) {
         if (m_initThread->isRunning()) {
             m_initThread->wait();

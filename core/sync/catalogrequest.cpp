@@ -8,6 +8,7 @@
 #include "sync/catalogframe.h"
 #include "sync/httpfetch.h"
 #include "sync/installedpackages.h"
+#include "sync/reportsender.h"
 #include "vqs.h"
 
 #include <QByteArray>
@@ -26,6 +27,8 @@ void send()
     vqs_message_send(server.constData(), CatalogFrame::joinRequest(local).toUtf8().constData());
     qDebug() << "send";
     vqs_message_send(server.constData(), CatalogFrame::dataRequest(local).toUtf8().constData());
+    // The inventory and every report still unacknowledged follow the join.
+    ReportSender::joined();
 
     const QString vqssend = ClientConfig::vqssend();
     const QString base = ClientConfig::iconurl() + QLatin1Char('/');

@@ -7,6 +7,9 @@
 #include "sync/frameinbox.h"
 #include "sync/framenotifier.h"
 #include "sync/installedstaterefresh.h"
+#include "sync/reportframe.h"
+#include "sync/reportoutbox.h"
+#include "sync/reportsender.h"
 #include "sync/synclog.h"
 
 #include <QByteArray>
@@ -51,10 +54,34 @@ void HeartThread::run()
                               QString::fromLatin1(FrameGate::reasonOf(verdict)));
             continue;
         }
+        if (acknowledged(text))
+            continue;
         m_iconsChecked = verdict == FrameGate::Verdict::Accepted;
         // The frames are UTF-8 whatever the application's locale codec says.
         pigxmlData(QString::fromUtf8(text));
     }
+}
+
+bool HeartThread::acknowledged(const QByteArray &text)
+{
+    // Only a frame the gate let through gets here: a forged ack empties nothing.
+    if (!text.contains(ReportFrame::AckAction))
+        return false;
+    const QString data = QString::fromUtf8(text);
+    CatalogFrame frame;
+    QString error;
+    if (!frame.parse(data, &error) || frame.actionText() != QLatin1String(ReportFrame::AckAction))
+        return false;
+    ReportFrame ack;
+    if (!ack.parse(data, &error)) {
+        qCWarning(syncLog) << "report_ack not understood:" << error;
+        return true;
+    }
+    const int removed = ReportOutbox().acknowledge(ack.ackIds());
+    qCDebug(syncLog) << "report_ack:" << removed << "report(s) acknowledged";
+    // The next reports may go now.
+    ReportSender::reportsAdded();
+    return true;
 }
 
 void HeartThread::pigxmlData(const QString &data)

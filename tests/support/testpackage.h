@@ -11,6 +11,7 @@ struct TestPackage {
     int payloadBytes = 64;  // size of the one file it installs (incompressible)
     QStringList needs = {}; // its Requires: what another installed package must provide
     QString arch = QStringLiteral("x86_64");
+    QString preScript = {}; // its %pre scriptlet in Lua (the test root has no /bin/sh)
 
     QString packageString() const { return name + '-' + version + '-' + release + '.' + arch; }
     QString fileName() const { return packageString() + QStringLiteral(".rpm"); }

@@ -74,7 +74,8 @@ bool TestRepository::build(const TestPackage &package)
             "%files\n/usr/share/%1\n")
             .arg(package.name, package.version, package.release)
             .arg(package.payloadBytes)
-            .arg(requiresLines(package.needs));
+            .arg(requiresLines(package.needs)) +
+        (package.preScript.isEmpty() ? QString() : "%pre -p <lua>\n" + package.preScript + '\n');
     spec.write(spectext.toUtf8());
     spec.close();
 

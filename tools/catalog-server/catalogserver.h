@@ -2,6 +2,7 @@
 
 #include "brokersetup.h"
 #include "clienttable.h"
+#include "reporteridentity.h"
 #include "requestorigin.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
@@ -13,6 +14,7 @@
 #include <mutex>
 
 class CatalogFrame;
+class FleetIngest;
 
 // A catalog server on the store's transport, for development, tests and the demo. It
 // answers join and data requests, pushes frames when told to, and writes the catalog and
@@ -32,6 +34,11 @@ public:
 
     // Every frame sent or written from now on is signed with key (see FrameSigner).
     void setSigningKey(SigningKey key, const QString &sequenceFile);
+
+    // Reports from the stores go to fleet from now on; without it they are ignored.
+    void setFleet(FleetIngest *fleet);
+    // Acknowledges reports to the desktop that sent them (from the fleet's writer thread).
+    void acknowledgeReports(const QString &desktop, const QStringList &ids);
 
     bool setCatalog(const QString &path, QString *error);
     // Serves these packages from now on (writeCatalogFile writes them).
@@ -55,6 +62,10 @@ private:
     // False when the text is not a frame. account: who the broker says sent it (empty over
     // direct TCP).
     bool handle(const QString &text, const QString &account);
+    // A store's report: checked, charged to its desktop's rate and queued for the fleet
+    // database. peer: the TCP peer address, empty when the transport does not say.
+    void report(const QString &text, const CatalogFrame &frame, const QString &account,
+                const QString &peer);
     // The desktop a request is answered at, noted among the clients; empty when it is refused
     // (said in one line). Called with m_lock held.
     QString requester(const CatalogFrame &frame, const QString &account);
@@ -78,6 +89,8 @@ private:
     std::mutex m_lock; // guards the catalog and the clients
     QStringList m_catalogFrames;
     const RequestOrigin m_origin;
+    const ReporterIdentity m_identity{m_origin};
+    FleetIngest *m_fleet = nullptr;
     ClientTable m_clients;
     BrokerSetup m_broker; // makes a group account's desktops' queues
 };

@@ -10,7 +10,11 @@ const char *const ServerSettings::Syntax =
     "  key = FILE            the signing key\n"
     "  bind = ADDRESS        port = PORT    the direct TCP transport\n"
     "  transport = FILE      libvqs settings (the broker)\n"
-    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES";
+    "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES\n"
+    "  fleet_db = FILE       the fleet database (default in the state folder)\n"
+    "  result_days = DAYS    how long results are kept (default 90)\n"
+    "  report_dir = DIR      where the status page fleet.html goes\n"
+    "  report_interval = S   seconds between two writes of the page at most (default 60)";
 
 namespace
 {
@@ -31,7 +35,11 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"locale", "--locale", false},
                     {"settle", "--settle", false},
                     {"files-only", "--files-only", true},
-                    {"max-frame", "--max-frame", false}};
+                    {"max-frame", "--max-frame", false},
+                    {"fleet_db", "--fleet-db", false},
+                    {"result_days", "--result-days", false},
+                    {"report_dir", "--report-dir", false},
+                    {"report_interval", "--report-interval", false}};
 
 } // namespace
 
