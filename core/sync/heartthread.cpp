@@ -119,6 +119,9 @@ void HeartThread::pigxmlData(const QString &data)
         qDebug() << "[before delete] str = " << frame.actionText();
         if (wholeCatalog && !m_writer.reconcile(frame))
             return;
+        // What is installed here reads against the catalog just stored.
+        if (wholeCatalog)
+            ReportSender::catalogApplied();
         FrameNotifier::notifyAbout(frame);
     }
     qCDebug(syncLog) << "frame applied:" << frame.actionText() << changed.size() << "changed";

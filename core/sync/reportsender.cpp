@@ -32,11 +32,12 @@ void ReportSender::stop()
     m_changed.wakeAll();
 }
 
-void ReportSender::wake(bool join)
+void ReportSender::wake(bool inventory, bool resendAll)
 {
     QMutexLocker locker(&m_lock);
     m_added = true;
-    m_joined = m_joined || join;
+    m_inventory = m_inventory || inventory;
+    m_resendAll = m_resendAll || resendAll;
     m_changed.wakeAll();
 }
 
@@ -44,14 +45,21 @@ void ReportSender::reportsAdded()
 {
     QMutexLocker locker(&runningLock);
     if (running)
-        running->wake(false);
+        running->wake(false, false);
 }
 
 void ReportSender::joined()
 {
     QMutexLocker locker(&runningLock);
     if (running)
-        running->wake(true);
+        running->wake(true, true);
+}
+
+void ReportSender::catalogApplied()
+{
+    QMutexLocker locker(&runningLock);
+    if (running)
+        running->wake(true, false);
 }
 
 void ReportSender::run()
@@ -63,17 +71,18 @@ void ReportSender::run()
     m_clock.start();
     ReportOutbox outbox(m_outboxPath);
     for (;;) {
-        bool join = false;
+        bool inventory = false, join = false;
         {
             QMutexLocker locker(&m_lock);
             if (!m_stop && !m_added)
                 m_changed.wait(&m_lock, static_cast<unsigned long>(m_resendMs));
             if (m_stop)
                 break;
-            join = m_joined;
-            m_joined = m_added = false;
+            inventory = m_inventory;
+            join = m_resendAll;
+            m_inventory = m_resendAll = m_added = false;
         }
-        if (join)
+        if (inventory)
             outbox.recordInventory();
         const QByteArray server = ClientConfig::serverip().toUtf8();
         const qint64 now = m_clock.elapsed();

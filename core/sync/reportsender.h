@@ -33,6 +33,8 @@ public:
     // The store has joined: the running sender records the inventory and sends every report
     // again. From any thread; nothing here blocks.
     static void joined();
+    // A whole catalog has been applied: the running sender records the inventory anew.
+    static void catalogApplied();
 
 signals:
     // A round has handed count reports to the transport (a round sending none says nothing).
@@ -42,7 +44,7 @@ protected:
     void run() override;
 
 private:
-    void wake(bool join);
+    void wake(bool inventory, bool resendAll);
 
     const QString m_outboxPath;
     const int m_resendMs;
@@ -50,7 +52,8 @@ private:
     QWaitCondition m_changed;
     bool m_stop = false;             // guarded by m_lock
     bool m_added = true;             // guarded by m_lock; what waits from before goes at once
-    bool m_joined = false;           // guarded by m_lock
+    bool m_inventory = false;        // guarded by m_lock
+    bool m_resendAll = false;        // guarded by m_lock
     QHash<QString, qint64> m_sentAt; // report id, ms on m_clock; the thread's own
     QElapsedTimer m_clock;
 };

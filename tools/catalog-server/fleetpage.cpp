@@ -102,7 +102,7 @@ QString chart(const QMap<QString, QVector<Spread>> &spread)
                     .arg(Row - 6)
                     .arg(QLatin1String(Palette[colour++ % int(sizeof Palette / sizeof *Palette)]));
             x += width;
-            legend << s.version + QLatin1Char(' ') + QString::number(s.count);
+            legend << s.version + QStringLiteral(": ") + QString::number(s.count);
         }
         svg += QStringLiteral("<text x='%1' y='%2' font-size='12'>%3</text>\n")
                    .arg(x + 6, 0, 'f', 1)
@@ -138,7 +138,8 @@ QString FleetPage::html(sqlite3 *db, qint64 now)
                           "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:"
                           "2px 8px;text-align:left}.figure{margin-right:2em}</style></head>\n"
                           "<body>\n<h1>fleet</h1>\n<p>written %1 UTC</p>\n")
-               .arg(QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::ISODate)) +
+               .arg(QDateTime::fromSecsSinceEpoch(now, Qt::UTC)
+                        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))) +
            body + QStringLiteral("</body></html>\n");
 }
 

@@ -3,6 +3,7 @@
 #include "framereceiver.h"
 #include "records/paths.h"
 #include "sync/catalogframe.h"
+#include "sync/catalogrequest.h"
 #include "sync/reportframe.h"
 #include "sync/reportoutbox.h"
 #include "sync/reportsender.h"
@@ -150,6 +151,30 @@ private slots:
         QCOMPARE(column(fleet, "select address||' '||name||' '||version from installed"),
                  QStringList{"127.0.0.1 cv-hello 1.0-1"});
         QCOMPARE(column(fleet, "select address from desktops"), QStringList{"127.0.0.1"});
+    }
+
+    // The inventory a store sends at its join reads against the catalog it then receives.
+    void inventoryFollowsTheCatalog()
+    {
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid() && TestKey::catalog().trust() &&
+                     sandbox.install(TestRepository::standardPackages().first()),
+                 qPrintable(sandbox.errorString()));
+        sandbox.setConfig("vqssend", "true");
+        QTemporaryDir state;
+        const QString fleet = state.path() + "/fleet.db";
+        QVERIFY(
+            writeCatalog(state.path() + "/catalog.xml", {package("cv-hello", "cv-hello-1.0-1")}));
+        CatalogServerProcess server;
+        QVERIFY(server.start({"--catalog", state.path() + "/catalog.xml", "--fleet-db", fleet}));
+        FrameReceiver receiver;
+        QVERIFY(receiver.start());
+        ReportSender sender(Paths::reportOutbox(), 300);
+        sender.start();
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            column(fleet, "select address||' '||name||' '||version from installed"),
+            QStringList{"127.0.0.1 cv-hello 1.0-1"}, Long);
     }
 
     // An acknowledgement empties the outbox only when the store's gate admitted it: a local
