@@ -234,6 +234,8 @@ private slots:
                "</report></datas></frame>"
             << 0;
         QTest::newRow("not XML") << "<frame action='report_result'><datas" << 0;
+        QTest::newRow("naming no desktop")
+            << QString(result(id)).replace("127.0.0.1", "255.255.255.255") << 0;
     }
 
     void hostileReportsAreDropped()
@@ -256,7 +258,8 @@ private slots:
                                  Long);
         QCOMPARE(column(fleet, "select count(*) from results where report<>'" + marker + "'"),
                  QStringList{QString::number(stored)});
-        const int malformed = server.output().filter(QRegularExpression("^malformed")).size();
+        const int malformed =
+            server.output().filter(QRegularExpression("^(malformed|refused report)")).size();
         QCOMPARE(malformed, stored ? 0 : texts.size());
     }
 
