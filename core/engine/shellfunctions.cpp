@@ -1,6 +1,7 @@
 #include "engine/shellfunctions.h"
 
 #include "engine/rpmlock.h"
+#include "engine/shelltranscript.h"
 #include "records/paths.h"
 #include "records/quoting.h"
 
@@ -50,7 +51,12 @@ bool removeDirectory(const QString &path)
 
 int runShell(const QString &command)
 {
-    return std::system(command.toUtf8().constData());
+    ShellTranscript *transcript = ShellTranscript::current();
+    if (!transcript)
+        return std::system(command.toUtf8().constData());
+    const int status = std::system(transcript->wrap(command).toUtf8().constData());
+    transcript->collect();
+    return status;
 }
 
 void repairRpmDatabase()

@@ -7,6 +7,7 @@
 #include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
 #include "sync/initdatathread.h"
+#include "sync/reportsender.h"
 #include "vqs.h"
 
 #include <QDebug>
@@ -41,6 +42,9 @@ void CatalogSync::start()
         [this] { return m_heartThread ? m_heartThread->lastFreshFrame() : 0; }, this);
     connect(m_freshness, &CatalogFreshness::staleChanged, this, &CatalogSync::catalogStale);
     m_freshness->start();
+
+    m_reportSender = new ReportSender;
+    m_reportSender->start();
 }
 
 void CatalogSync::startPushPoller()
@@ -60,6 +64,9 @@ void CatalogSync::refresh()
 
 void CatalogSync::stop()
 {
+    // What it has not sent stays in the outbox for the next start.
+    delete m_reportSender;
+    m_reportSender = nullptr;
     if (m_initThread) {
         if (m_initThread->isRunning()) {
             m_initThread->wait();

@@ -7,6 +7,7 @@
 class CatalogFreshness;
 class HeartThread;
 class InitDataThread;
+class ReportSender;
 
 // The threads that load the catalog and keep it current: the load at start-up, the frame
 // receiver, the push-file poller and the cache cleaning of a refresh.
@@ -19,7 +20,7 @@ public:
     // Stops what is still running (see stop).
     ~CatalogSync() override;
 
-    // Starts the load and the frame receiver.
+    // Starts the load, the frame receiver and the report sender.
     void start();
     // Starts the push-file poller; it runs for the life of the process.
     void startPushPoller();
@@ -41,4 +42,5 @@ private:
     InitDataThread *m_initThread = nullptr;
     HeartThread *m_heartThread = nullptr;
     CatalogFreshness *m_freshness = nullptr;
+    ReportSender *m_reportSender = nullptr;
 };

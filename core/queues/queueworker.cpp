@@ -4,11 +4,15 @@
 #include "engine/rpmlock.h"
 #include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
+#include "engine/shelltranscript.h"
 #include "queues/taskpackage.h"
 #include "records/clientconfig.h"
 #include "records/codes.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "sync/reportframe.h"
+#include "sync/reportoutbox.h"
+#include "sync/reportsender.h"
 
 #include <QDebug>
 #include <QFile>
@@ -70,6 +74,14 @@ void QueueWorker::endTask(const OperInfo &task, int result)
 {
     setEndValue(result);
     emit taskEnded(m_operationWord, result, task.m_echo, task.m_key);
+    ReportOutbox outbox;
+    const ShellTranscript *transcript = ShellTranscript::current();
+    const QString text = transcript ? transcript->text() : QString();
+    // The end of the output says why a command failed.
+    outbox.recordResult(m_operationWord, task.m_rpmname, result,
+                        text.right(ReportFrame::MaxEcho).trimmed());
+    outbox.recordInventory();
+    ReportSender::reportsAdded();
     emitWorkerEnd(m_operationWord, result, task.m_echo, task.m_key);
 }
 
@@ -101,6 +113,8 @@ void QueueWorker::run()
         }
 
         bool succeeded = false;
+        // What the task's commands print becomes its report's text.
+        ShellTranscript transcript;
         if (isSafeTask(task)) {
             succeeded = runTask(task);
         } else {

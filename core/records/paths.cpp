@@ -47,6 +47,18 @@ QString frameSequenceFile()
 {
     return underRoot(QStringLiteral("/opt/corvane/db/frame-sequence"));
 }
+QString reportOutbox()
+{
+    return underRoot(QStringLiteral("/opt/corvane/db/outbox.db"));
+}
+QString transcriptTemplate()
+{
+    return underRoot(QStringLiteral("/tmp/.cv_transcript-XXXXXX"));
+}
+QString fleetDatabase()
+{
+    return underRoot(QStringLiteral("/var/lib/corvane-catalog-server/fleet.db"));
+}
 
 QString installedListFile()
 {

@@ -20,6 +20,10 @@ QString trustedKeyDirectory();
 QString catalogServerConfig();
 // The sequence of the last signed frame accepted, kept across restarts.
 QString frameSequenceFile();
+// The store's reports to its catalog server until the server acknowledges them.
+QString reportOutbox();
+// The catalog server's fleet database (fleet_db), in its state folder.
+QString fleetDatabase();
 
 QString installedListFile(); // rpm -qa snapshot
 QString findRpmFile();
@@ -31,6 +35,8 @@ QString processFile();
 QString dataDirectory();
 QString catalogDataFile();
 QString pushDataFile();
+// The private files a task's command output goes through (QTemporaryFile template).
+QString transcriptTemplate();
 
 QString rpmDatabaseDirectory();
 QString translationFile();

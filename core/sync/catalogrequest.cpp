@@ -9,6 +9,7 @@
 #include "sync/framefile.h"
 #include "sync/httpfetch.h"
 #include "sync/installedpackages.h"
+#include "sync/reportsender.h"
 #include "vqs.h"
 
 #include <QByteArray>
@@ -27,6 +28,8 @@ void send()
     vqs_message_send(server.constData(), CatalogFrame::joinRequest(local).toUtf8().constData());
     qDebug() << "send";
     vqs_message_send(server.constData(), CatalogFrame::dataRequest(local).toUtf8().constData());
+    // The inventory and every report still unacknowledged follow the join.
+    ReportSender::joined();
 
     const QString vqssend = ClientConfig::vqssend();
     if (vqssend == QLatin1String("true"))

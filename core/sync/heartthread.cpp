@@ -8,6 +8,9 @@
 #include "sync/frameinbox.h"
 #include "sync/framenotifier.h"
 #include "sync/installedstaterefresh.h"
+#include "sync/reportframe.h"
+#include "sync/reportoutbox.h"
+#include "sync/reportsender.h"
 #include "sync/synclog.h"
 
 #include <QByteArray>
@@ -59,6 +62,8 @@ void HeartThread::run()
                               QString::fromLatin1(FrameGate::reasonOf(verdict)));
             continue;
         }
+        if (acknowledged(text))
+            continue;
         m_iconsChecked = verdict == FrameGate::Verdict::Accepted;
         if (m_iconsChecked)
             m_lastFresh = QDateTime::currentSecsSinceEpoch();
@@ -67,6 +72,28 @@ void HeartThread::run()
         pigxmlData(QString::fromUtf8(text));
         m_sequence = 0;
     }
+}
+
+bool HeartThread::acknowledged(const QByteArray &text)
+{
+    // Only a frame the gate let through gets here: a forged ack empties nothing.
+    if (!text.contains(ReportFrame::AckAction))
+        return false;
+    const QString data = QString::fromUtf8(text);
+    CatalogFrame frame;
+    QString error;
+    if (!frame.parse(data, &error) || frame.actionText() != QLatin1String(ReportFrame::AckAction))
+        return false;
+    ReportFrame ack;
+    if (!ack.parse(data, &error)) {
+        qCWarning(syncLog) << "report_ack not understood:" << error;
+        return true;
+    }
+    const int removed = ReportOutbox().acknowledge(ack.ackIds());
+    qCDebug(syncLog) << "report_ack:" << removed << "report(s) acknowledged";
+    // The next reports may go now.
+    ReportSender::reportsAdded();
+    return true;
 }
 
 void HeartThread::pigxmlData(const QString &data)
@@ -112,6 +139,9 @@ void HeartThread::pigxmlData(const QString &data)
         qDebug() << "[before delete] str = " << frame.actionText();
         if (wholeCatalog && !m_writer.reconcile(frame))
             return;
+        // What is installed here reads against the catalog just stored.
+        if (wholeCatalog)
+            ReportSender::catalogApplied();
         FrameNotifier::notifyAbout(frame);
     } else if (m_sequence != 0 && !m_writer.storeSequence(m_sequence)) {
         qCWarning(syncLog) << "frame sequence not stored:" << frame.actionText();

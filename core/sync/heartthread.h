@@ -63,6 +63,8 @@ protected:
     void run() override;
 
 private:
+    // True when text was the catalog server's acknowledgement of reports (then applied).
+    bool acknowledged(const QByteArray &text);
     void checkSignedIcon(const QString &icon, const QString &digest);
 
     CatalogWriter m_writer;

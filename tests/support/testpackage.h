@@ -11,7 +11,8 @@ struct TestPackage {
     int payloadBytes = 64;  // size of the one file it installs (incompressible)
     QStringList needs = {}; // its Requires: what another installed package must provide
     QString arch = QStringLiteral("x86_64");
-    QString tree = {}; // a folder whose files it installs too, each at its path below /
+    QString tree = {};      // a folder whose files it installs too, each at its path below /
+    QString preScript = {}; // its %pre scriptlet in Lua (the test root has no /bin/sh)
 
     QString packageString() const { return name + '-' + version + '-' + release + '.' + arch; }
     QString fileName() const { return packageString() + QStringLiteral(".rpm"); }

@@ -90,7 +90,8 @@ bool TestRepository::build(const TestPackage &package)
             "%files\n/usr/share/%1\n%7")
             .arg(package.name, package.version, package.release)
             .arg(package.payloadBytes)
-            .arg(requiresLines(package.needs), treeInstall(package.tree), treeFiles(package.tree));
+            .arg(requiresLines(package.needs), treeInstall(package.tree), treeFiles(package.tree)) +
+        (package.preScript.isEmpty() ? QString() : "%pre -p <lua>\n" + package.preScript + '\n');
     spec.write(spectext.toUtf8());
     spec.close();
 

@@ -1,11 +1,13 @@
 #include "catalogserver.h"
 
 #include "catalogdocument.h"
+#include "fleetingest.h"
 #include "mqaid.h"
 #include "sync/catalogframe.h"
 #include "sync/framesignature.h"
 #include "sync/heartthread.h"
 #include "sync/icondigest.h"
+#include "sync/reportframe.h"
 #include "vqs.h"
 #include "vqsbroker.h"
 
@@ -248,6 +250,10 @@ bool CatalogServer::handle(const QString &text, const QString &account, const QS
         print(QStringLiteral("malformed frame: ") + error);
         return false;
     }
+    if (ReportFrame::kindOf(frame.actionText()) != ReportFrame::Kind::None) {
+        report(text, frame, account, peer);
+        return true;
+    }
     std::lock_guard<std::mutex> guard(m_lock);
     switch (frame.action()) {
     case FrameAction::JoinRequest: {
@@ -279,6 +285,46 @@ bool CatalogServer::handle(const QString &text, const QString &account, const QS
               frame.client());
     }
     return true;
+}
+
+void CatalogServer::setFleet(FleetIngest *fleet)
+{
+    m_fleet = fleet;
+}
+
+void CatalogServer::report(const QString &text, const CatalogFrame &frame, const QString &account,
+                           const QString &peer)
+{
+    if (!m_fleet)
+        return;
+    QString refusal;
+    const QString desktop = m_identity.desktop(account, peer, frame.client(), &refusal);
+    // Refused senders share one rate, so that even their log lines are bounded.
+    if (!m_fleet->allow(desktop.isEmpty() ? QStringLiteral("(refused)") : desktop))
+        return;
+    if (desktop.isEmpty()) {
+        print(QStringLiteral("refused ") + frame.actionText() + QStringLiteral(": ") + refusal);
+        return;
+    }
+    FleetDatabase::Report report;
+    QString error;
+    if (!report.frame.parse(text, &error) || report.frame.kind() == ReportFrame::Kind::Ack) {
+        print(QStringLiteral("malformed report from %1: %2").arg(desktop, error));
+        return;
+    }
+    report.desktop = desktop;
+    report.account = account;
+    report.received = QDateTime::currentSecsSinceEpoch();
+    m_fleet->submit(std::move(report));
+}
+
+void CatalogServer::acknowledgeReports(const QString &desktop, const QStringList &ids)
+{
+    // A store takes at most ReportFrame::MaxAckIds ids from one frame.
+    constexpr int Chunk = ReportFrame::MaxAckIds / 2;
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (int at = 0; at < ids.size(); at += Chunk)
+        send(desktop, m_signer.seal(ReportFrame::composeAck(desktop, ids.mid(at, Chunk))));
 }
 
 bool CatalogServer::command(const QString &line)

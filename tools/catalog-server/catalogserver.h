@@ -4,6 +4,7 @@
 #include "clienttable.h"
 #include "filearea.h"
 #include "groupdesktops.h"
+#include "reporteridentity.h"
 #include "requestorigin.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
@@ -15,6 +16,7 @@
 #include <mutex>
 
 class CatalogFrame;
+class FleetIngest;
 
 // A catalog server on the store's transport, for development, tests and the demo. It
 // answers join and data requests, pushes frames when told to, and writes the catalog and
@@ -37,6 +39,11 @@ public:
     void setSigningKey(SigningKey key, const QString &sequenceFile);
     // How long each signed frame stays valid (see FrameSigner::setValidity).
     void setFrameValidity(qint64 seconds) { m_signer.setValidity(seconds); }
+
+    // Reports from the stores go to fleet from now on; without it they are ignored.
+    void setFleet(FleetIngest *fleet);
+    // Acknowledges reports to the desktop that sent them (from the fleet's writer thread).
+    void acknowledgeReports(const QString &desktop, const QStringList &ids);
 
     bool setCatalog(const QString &path, QString *error);
     // Serves these packages from now on (writeCatalogFile writes them).
@@ -65,6 +72,10 @@ private:
     // False when the text is not a frame. account: who the broker says sent it (empty over
     // direct TCP); peer: the address of the TCP connection (empty through the broker).
     bool handle(const QString &text, const QString &account, const QString &peer);
+    // A store's report: checked, charged to its desktop's rate and queued for the fleet
+    // database. peer: the TCP peer address, empty when the transport does not say.
+    void report(const QString &text, const CatalogFrame &frame, const QString &account,
+                const QString &peer);
     // The desktop a request is answered at, noted among the clients; empty when it is refused
     // (said in one line). Called with m_lock held.
     QString requester(const CatalogFrame &frame, const QString &account, const QString &peer);
@@ -89,6 +100,8 @@ private:
     QStringList m_catalogFrames;
     bool m_catalogChanged = false; // since the catalog file was last written
     const RequestOrigin m_origin;
+    const ReporterIdentity m_identity{m_origin};
+    FleetIngest *m_fleet = nullptr;
     ClientTable m_clients;
     GroupDesktops m_groups;
     BrokerSetup m_broker; // makes a group account's desktops' queues

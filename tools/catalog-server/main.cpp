@@ -5,6 +5,8 @@
 #include "catalogserver.h"
 #include "clienttable.h"
 #include "filearea.h"
+#include "fleetingest.h"
+#include "fleetreport.h"
 #include "groupdesktops.h"
 #include "records/paths.h"
 #include "repositorycatalog.h"
@@ -275,6 +277,29 @@ int main(int argc, char **argv)
                        "to the push file (default 3600; 0: none): a desktop that hears none "
                        "for its max_catalog_age says its catalog is not current."),
         QStringLiteral("seconds"), QStringLiteral("3600"));
+    const QCommandLineOption fleetDb(
+        QStringLiteral("fleet-db"),
+        QStringLiteral("Keep the stores' reports (results and inventories) in this SQLite file; "
+                       "with --server-config the default is %1, otherwise reports are ignored.")
+            .arg(Paths::fleetDatabase()),
+        QStringLiteral("file"));
+    const QCommandLineOption resultDays(
+        QStringLiteral("result-days"),
+        QStringLiteral("Days the fleet database keeps results (default 90)."),
+        QStringLiteral("days"), QStringLiteral("90"));
+    const QCommandLineOption reportDir(
+        QStringLiteral("report-dir"),
+        QStringLiteral("Write the status page fleet.html into this folder when reports change "
+                       "(not the stores' file area)."),
+        QStringLiteral("dir"));
+    const QCommandLineOption reportInterval(
+        QStringLiteral("report-interval"),
+        QStringLiteral("Seconds between two writes of the status page at most (default 60)."),
+        QStringLiteral("seconds"), QStringLiteral("60"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("Output of the report sub-command: text, csv or json (default text)."),
+        QStringLiteral("format"), QStringLiteral("text"));
     parser.addOptions({catalog,
                        files,
                        bind,
@@ -304,7 +329,12 @@ int main(int argc, char **argv)
                        frameValidity,
                        heartbeat,
                        maxGroupDesktops,
-                       groupDesktopInterval});
+                       groupDesktopInterval,
+                       fleetDb,
+                       resultDays,
+                       reportDir,
+                       reportInterval,
+                       format});
     parser.process(app);
     if (parser.isSet(serverConfig)) {
         QStringList fromFile;
@@ -317,6 +347,13 @@ int main(int argc, char **argv)
         const QStringList given = app.arguments();
         parser.process(given.mid(0, 1) + fromFile + given.mid(1));
     }
+
+    const QString fleetPath = parser.isSet(fleetDb)        ? parser.value(fleetDb)
+                              : parser.isSet(serverConfig) ? Paths::fleetDatabase()
+                                                           : QString();
+    const QStringList positional = parser.positionalArguments();
+    if (positional.value(0) == QLatin1String("report"))
+        return FleetReport::run(fleetPath, positional.mid(1), parser.value(format));
 
     if (parser.isSet(makeKey)) {
         QString error;
@@ -404,6 +441,35 @@ int main(int argc, char **argv)
         (!server->setCatalog(parser.value(catalog), &error) || !server->writeCatalogFile(&error))) {
         std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
         return 1;
+    }
+
+    if (!fleetPath.isEmpty()) {
+        FleetIngest::Settings settings;
+        settings.database = fleetPath;
+        settings.resultDays = parser.value(resultDays).toInt(&ok);
+        if (!ok || settings.resultDays < 1) {
+            std::fprintf(stderr, "catalog-server: --result-days must be a positive number\n");
+            return 2;
+        }
+        settings.reportDir = parser.value(reportDir);
+        const int interval = parser.value(reportInterval).toInt(&ok);
+        if (!ok || interval < 0) {
+            std::fprintf(stderr, "catalog-server: --report-interval must be 0 or more seconds\n");
+            return 2;
+        }
+        settings.reportIntervalMs = interval * 1000;
+        // Never deleted: the receiving thread uses it until the process ends.
+        auto *fleet = new FleetIngest(
+            settings,
+            [server](const QString &desktop, const QStringList &ids) {
+                server->acknowledgeReports(desktop, ids);
+            },
+            [server](const QString &line) { server->print(line); });
+        if (!fleet->start(&error)) {
+            std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+            return 1;
+        }
+        server->setFleet(fleet);
     }
 
     RepositoryFollower *follower = nullptr;

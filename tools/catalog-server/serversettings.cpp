@@ -22,6 +22,10 @@ const char *const ServerSettings::Syntax =
     "  max-clients = COUNT   desktops kept for pushes over direct TCP\n"
     "  max-group-desktops = COUNT    group-desktop-interval = SECONDS   queues made for a\n"
     "                        group account's desktops\n"
+    "  fleet-db = FILE       the fleet database (default in the state folder)\n"
+    "  result-days = DAYS    how long results are kept (default 90)\n"
+    "  report-dir = DIR      where the status page fleet.html goes\n"
+    "  report-interval = S   seconds between two writes of the page at most (default 60)\n"
     "A key may be spelt with \"_\" for \"-\" (max_group_desktops).";
 
 namespace
@@ -56,7 +60,11 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"heartbeat", "--heartbeat", false},
                     {"max-clients", "--max-clients", false},
                     {"max-group-desktops", "--max-group-desktops", false},
-                    {"group-desktop-interval", "--group-desktop-interval", false}};
+                    {"group-desktop-interval", "--group-desktop-interval", false},
+                    {"fleet-db", "--fleet-db", false},
+                    {"result-days", "--result-days", false},
+                    {"report-dir", "--report-dir", false},
+                    {"report-interval", "--report-interval", false}};
 
 } // namespace
 

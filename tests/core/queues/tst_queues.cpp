@@ -4,6 +4,8 @@
 #include "queues/quitinstallthread.h"
 #include "queues/updaterpmthread.h"
 #include "records/paths.h"
+#include "sync/reportframe.h"
+#include "sync/reportoutbox.h"
 
 #include "resultrecorder.h"
 #include "storerows.h"
@@ -127,7 +129,67 @@ private slots:
         m_foo.reset(new TestRepository(
             {{"foo-bar", "1.2", "3.el7"}, {"foo-bar", "1.3", "1"}, {"foo-bar", "1.3", "2"}}));
         QVERIFY2(m_foo->isValid(), qPrintable(m_foo->errorString()));
+        m_report.reset(new TestRepository({{"cv-report", "1.0", "1"},
+                                           {"cv-report",
+                                            "2.0",
+                                            "1",
+                                            64,
+                                            {},
+                                            "x86_64",
+                                            "error('cv-report: upgrade refused by policy')"}}));
+        QVERIFY2(m_report->isValid(), qPrintable(m_report->errorString()));
         m_hostPackages = hostPackages();
+    }
+
+    void resultsGoToTheOutbox_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("rpmname");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("echo"); // a part of the reported text
+        QTest::addColumn<QStringList>("inventory");
+        QTest::newRow("install") << Kind::QuickInstall << "cv-report-1.0-1" << 0
+                                 << "cv-report-1.0-1" << QStringList{"cv-report-1.0-1"};
+        QTest::newRow("upgrade whose scriptlet fails")
+            << Kind::Upgrade << "cv-report-2.0-1" << -2 << "cv-report: upgrade refused by policy"
+            << QStringList{"cv-report-1.0-1"};
+        QTest::newRow("uninstall")
+            << Kind::Uninstall << "cv-report-1.0-1" << 0 << "" << QStringList();
+    }
+
+    // Every task's end is reported with the end of what its commands printed, followed by
+    // what is installed now.
+    void resultsGoToTheOutbox()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QString, rpmname);
+        QFETCH(int, code);
+        QFETCH(QString, echo);
+        Sandbox sandbox(m_report.get());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        StoreRows::addCatalogRow(rpmname, "cv-report", kind == Kind::Upgrade ? "1" : "0");
+        if (kind != Kind::QuickInstall) {
+            QVERIFY(sandbox.install(m_report->packages().first()));
+            StoreRows::addInstalledRow("cv-report", "1.0", "1");
+        }
+        ResultRecorder recorder;
+        WorkerPtr worker = makeWorker(kind, recorder);
+        worker->insertQueue(task(kind, rpmname, "cv-report"));
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.ended.isEmpty(), Long);
+        QVERIFY(finish(worker));
+
+        const QVector<ReportOutbox::Entry> sent = ReportOutbox().pending(10);
+        QCOMPARE(sent.size(), 2);
+        ReportFrame result, inventory;
+        QString error;
+        QVERIFY2(result.parse(sent[0].frame, &error), qPrintable(error));
+        QVERIFY2(inventory.parse(sent[1].frame, &error), qPrintable(error));
+        QCOMPARE(result.result().oper, info(kind).word);
+        QCOMPARE(result.result().rpm, rpmname);
+        QCOMPARE(result.result().code, code);
+        QVERIFY2(result.result().echo.contains(echo), qPrintable(result.result().echo));
+        QTEST(inventory.inventory().packages, "inventory");
     }
 
     void installsOneAfterAnother()
@@ -620,6 +682,7 @@ private:
     static QString hostPackages() { return ProcessRunner::run("/usr/bin/rpm", {"-qa"}).output; }
 
     std::unique_ptr<TestRepository> m_foo;
+    std::unique_ptr<TestRepository> m_report;
     QString m_hostPackages;
 };
 

@@ -1,10 +1,12 @@
 #include "catalogfixture.h"
 #include "catalogserverprocess.h"
 #include "sync/catalogframe.h"
+#include "sync/reportframe.h"
 #include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
 #include "vqs.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,8 +16,9 @@
 
 using namespace CatalogFixture;
 
-// Whom the catalog server answers: through the broker the desktop of the account the broker
-// vouches for, over direct TCP one desktop's address only, and how many clients it keeps.
+// Whom the catalog server answers, and keeps a report as: through the broker the desktop of the
+// account the broker vouches for, over direct TCP one desktop's address only, and how many
+// clients it keeps.
 class TestSyncTransportServer : public QObject
 {
     Q_OBJECT
@@ -120,6 +123,62 @@ private slots:
                         .contains("join_resp'><datas client='" + at + "'"));
         if (watch)
             QCOMPARE(nextMessage(watched), QByteArray("after"));
+    }
+
+    void reportIsTheBrokersAccounts_data()
+    {
+        QTest::addColumn<QString>("sender"); // desk or group
+        QTest::addColumn<QString>("named");  // desk or member
+        QTest::addColumn<QString>("kept");   // self, named, or refused
+        QTest::newRow("a desktop naming another") << "desk"
+                                                  << "desk"
+                                                  << "self";
+        QTest::newRow("a group's desktop naming another of the group") << "group"
+                                                                       << "member"
+                                                                       << "named";
+        QTest::newRow("a group's desktop naming one outside the group") << "group"
+                                                                        << "desk"
+                                                                        << "refused";
+    }
+
+    // A report is kept as the account the broker vouches for, whatever desktop it names, and
+    // acknowledged there.
+    void reportIsTheBrokersAccounts()
+    {
+        QFETCH(QString, sender);
+        QFETCH(QString, named);
+        QFETCH(QString, kept);
+        QTemporaryDir state;
+        const QString fleet = state.path() + "/fleet.db";
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments(true) + QStringList{"--fleet-db", fleet}));
+        const QString self =
+            sender == QLatin1String("group") ? m_broker->groupAddress() : m_broker->freshAddress();
+        const QString other =
+            named == QLatin1String("member") ? m_broker->groupAddress() : m_broker->freshAddress();
+        // A group's desktop has its queue from its join.
+        if (kept == QLatin1String("named"))
+            QVERIFY(makeQueue(other));
+        ReportFrame::Result result;
+        result.id = QStringLiteral("0123456789abcdef-1");
+        result.time = 1700000000;
+        result.oper = QStringLiteral("安装");
+        result.rpm = QStringLiteral("cv-hello-1.0-1");
+        AmqpClient desk(port(), "corvane", m_broker->account(self), m_broker->password(self));
+        QCOMPARE(desk.publish("corvane.server", BrokerNode::ServerAddress,
+                              ReportFrame::composeResult(other, result).toUtf8(),
+                              m_broker->account(self)),
+                 QStringLiteral("ok"));
+        const QString at = kept == QLatin1String("self")    ? self
+                           : kept == QLatin1String("named") ? other
+                                                            : QString();
+        if (at.isEmpty()) {
+            QVERIFY(server.waitFor("refused report_result: "));
+            QVERIFY(!QFileInfo::exists(fleet) || query(fleet, "select * from results").isEmpty());
+            return;
+        }
+        QVERIFY(QString::fromUtf8(nextMessage(at)).contains("report_ack"));
+        QCOMPARE(query(fleet, "select address from results").value(0).value("address"), at);
     }
 
     void serverAnswersTheConnectionOverTcp_data()

@@ -1,0 +1,200 @@
+#include "sync/reportoutbox.h"
+
+#include "queues/taskpackage.h"
+#include "records/clientconfig.h"
+#include "storage/sqlconnection.h"
+#include "sync/framesequence.h"
+#include "sync/reportframe.h"
+#include "sync/synclog.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRandomGenerator>
+#include <QSet>
+
+#include <sqlite3.h>
+
+namespace
+{
+
+// One writer at a time within the process; the file is the store's alone.
+QMutex outboxLock;
+
+// The id's place in a composed frame until the row's number is known.
+const char *const IdMark = "@@report-id@@";
+
+constexpr int FrameBytes = 65535;
+
+bool openOutbox(SqlConnection *db, const QString &path)
+{
+    if (!db->open(path))
+        return false;
+    db->exec(QStringLiteral("PRAGMA busy_timeout=8000"));
+    return db->exec(QStringLiteral(
+               "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);"
+               "CREATE TABLE IF NOT EXISTS outbox(n INTEGER PRIMARY KEY AUTOINCREMENT,"
+               " id TEXT UNIQUE, kind TEXT, time INTEGER, frame TEXT);")) == SQLITE_OK;
+}
+
+QString instanceOf(SqlConnection *db)
+{
+    const QStringList known =
+        db->selectColumn(QStringLiteral("select value from meta where key='instance'"), {});
+    if (!known.isEmpty())
+        return known.first();
+    const QString made = QString::number(QRandomGenerator::system()->generate64(), 16)
+                             .rightJustified(16, QLatin1Char('0'));
+    db->execBound(QStringLiteral("insert into meta(key,value) values('instance',?)"), {made});
+    return made;
+}
+
+} // namespace
+
+ReportOutbox::ReportOutbox(const QString &path, int maxResults)
+    : m_path(path), m_maxResults(maxResults)
+{
+}
+
+bool ReportOutbox::recordResult(const QString &oper, const QString &rpm, int code,
+                                const QString &echo)
+{
+    if (!ReportFrame::isPackageText(rpm)) {
+        qCWarning(syncLog) << "no report for a task on" << rpm << ": not a package string";
+        return false;
+    }
+    ReportFrame::Result result;
+    result.id = QLatin1String(IdMark);
+    result.time = QDateTime::currentSecsSinceEpoch();
+    result.oper = oper;
+    result.rpm = rpm;
+    result.code = code;
+    result.echo = echo;
+    return record("result", ReportFrame::composeResult(ClientConfig::localip(), result),
+                  result.time);
+}
+
+bool ReportOutbox::recordInventory()
+{
+    ReportFrame::Inventory inventory;
+    inventory.id = QLatin1String(IdMark);
+    inventory.time = QDateTime::currentSecsSinceEpoch();
+    inventory.sequence = catalogSequence();
+    inventory.packages = installedCatalogPackages();
+    // Room for the id that replaces the mark.
+    return record(
+        "inventory",
+        ReportFrame::composeInventory(ClientConfig::localip(), inventory, FrameBytes - 64),
+        inventory.time);
+}
+
+bool ReportOutbox::record(const char *kind, const QString &frameWithoutId, qint64 time)
+{
+    QMutexLocker locker(&outboxLock);
+    SqlConnection db;
+    if (!openOutbox(&db, m_path)) {
+        qCWarning(syncLog) << "report outbox" << m_path << "cannot be opened";
+        return false;
+    }
+    db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    const QString instance = instanceOf(&db);
+    const QString kindText = QLatin1String(kind);
+    if (kindText == QLatin1String("inventory"))
+        db.execBound(QStringLiteral("delete from outbox where kind='inventory'"), {});
+    db.execBound(QStringLiteral("insert into outbox(kind,time) values(?,?)"),
+                 {kindText, QString::number(time)});
+    const QString n = db.selectColumn(QStringLiteral("select last_insert_rowid()"), {}).value(0);
+    const QString id = instance + QLatin1Char('-') + n;
+    // The id comes before every other text in the frame, the echo's included.
+    QString frame = frameWithoutId;
+    const int mark = frame.indexOf(QLatin1String(IdMark));
+    frame.replace(mark, int(qstrlen(IdMark)), id);
+    db.execBound(QStringLiteral("update outbox set id=?, frame=? where n=?"), {id, frame, n});
+    const int results =
+        db.selectColumn(QStringLiteral("select count(*) from outbox where kind='result'"), {})
+            .value(0)
+            .toInt();
+    if (results > m_maxResults) {
+        const QString excess = QString::number(results - m_maxResults);
+        db.execBound(QStringLiteral("delete from outbox where n in (select n from outbox where "
+                                    "kind='result' order by n limit ?)"),
+                     {excess});
+        qWarning().noquote() << "report outbox full:" << excess
+                             << "oldest result(s) dropped unsent";
+    }
+    if (db.exec(QStringLiteral("COMMIT")) != SQLITE_OK) {
+        qCWarning(syncLog) << "report outbox: cannot keep the report:" << db.errorMessage();
+        db.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    return true;
+}
+
+QVector<ReportOutbox::Entry> ReportOutbox::pending(int limit) const
+{
+    QMutexLocker locker(&outboxLock);
+    SqlConnection db;
+    QVector<Entry> entries;
+    if (!openOutbox(&db, m_path))
+        return entries;
+    db.exec(QStringLiteral("BEGIN"));
+    const QString count = QString::number(limit);
+    const QStringList ids = db.selectColumn(
+        QStringLiteral("select id from outbox where id is not null order by n limit ?"), {count});
+    const QStringList frames = db.selectColumn(
+        QStringLiteral("select frame from outbox where id is not null order by n limit ?"),
+        {count});
+    db.exec(QStringLiteral("COMMIT"));
+    for (int i = 0; i < ids.size() && i < frames.size(); ++i)
+        entries.append({ids.at(i), frames.at(i)});
+    return entries;
+}
+
+int ReportOutbox::acknowledge(const QStringList &ids)
+{
+    QMutexLocker locker(&outboxLock);
+    SqlConnection db;
+    if (!openOutbox(&db, m_path))
+        return 0;
+    db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    const int before =
+        db.selectColumn(QStringLiteral("select count(*) from outbox"), {}).value(0).toInt();
+    for (const QString &id : ids)
+        db.execBound(QStringLiteral("delete from outbox where id=?"), {id});
+    const int after =
+        db.selectColumn(QStringLiteral("select count(*) from outbox"), {}).value(0).toInt();
+    db.exec(QStringLiteral("COMMIT"));
+    return before - after;
+}
+
+quint64 ReportOutbox::catalogSequence()
+{
+    return FrameSequence(Paths::frameSequenceFile()).last();
+}
+
+QStringList ReportOutbox::installedCatalogPackages()
+{
+    QSet<QString> catalogNames;
+    {
+        SqlConnection catalog;
+        if (catalog.open(Paths::catalogDatabase()))
+            for (const QString &rpm :
+                 catalog.selectColumn(QStringLiteral("select s_rpm from softwares"), {}))
+                catalogNames.insert(TaskPackage(rpm).name);
+    }
+    QStringList packages;
+    SqlConnection local;
+    if (!local.open(Paths::localDatabase()))
+        return packages;
+    const QStringList names =
+        local.selectColumn(QStringLiteral("select name from software order by id"), {});
+    const QStringList nvrs = local.selectColumn(
+        QStringLiteral("select name||'-'||version||'-'||release_ver from software order by id"),
+        {});
+    for (int i = 0; i < names.size() && i < nvrs.size(); ++i)
+        if (catalogNames.contains(names.at(i)) && ReportFrame::isPackageText(nvrs.at(i)))
+            packages << nvrs.at(i);
+    packages.sort();
+    packages.removeDuplicates();
+    return packages;
+}

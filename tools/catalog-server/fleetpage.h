@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+struct sqlite3;
+
+// The status page: one self-contained fleet.html (no script, style sheet or picture from
+// elsewhere; the chart is inline SVG) with the report's summary, the failures, the version
+// spread of each package, the desktops not heard from and the stale catalogs. Written beside
+// and renamed over, so a reader never sees half a page.
+class FleetPage
+{
+public:
+    static QString html(sqlite3 *db, qint64 now);
+    // Writes DIR/fleet.html; false with *error set when it could not be.
+    static bool write(sqlite3 *db, qint64 now, const QString &directory, QString *error);
+};

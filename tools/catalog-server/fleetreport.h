@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+struct sqlite3;
+
+// What the fleet database says, as tables: the summary (desktops seen today, this week, not
+// for a week; the failures of the last day with their text; per package the desktops that
+// have it and how its versions spread), one package, or one desktop. Read with its own
+// read-only connection, so it runs while the service writes.
+class FleetReport
+{
+public:
+    struct Table {
+        QString name;
+        QStringList columns;
+        QVector<QStringList> rows;
+    };
+    enum class Format { Text, Csv, Json };
+
+    // now: the clock the day and the week are counted back from.
+    FleetReport(sqlite3 *db, qint64 now);
+
+    QVector<Table> summary() const;
+    QVector<Table> package(const QString &name) const;
+    QVector<Table> desktop(const QString &address) const;
+
+    static bool formatOf(const QString &text, Format *format);
+    static QString render(const QVector<Table> &tables, Format format);
+
+    // The report sub-command: arguments after "report"; prints to standard output. The exit
+    // status.
+    static int run(const QString &database, const QStringList &arguments, const QString &format);
+
+    static constexpr int ListedRows = 100; // rows of a failure or result list
+
+private:
+    Table table(const QString &name, const QStringList &columns, const char *sql,
+                const QStringList &values) const;
+
+    sqlite3 *m_db;
+    qint64 m_now;
+};
