@@ -56,10 +56,11 @@ int vqs_order_must_wait(const char *id, size_t len, unsigned long long after)
 {
     size_t sender;
     unsigned long long seq;
-    if (after == 0 || parse(id, len, &sender, &seq) != 0)
+    if (parse(id, len, &sender, &seq) != 0)
         return 0;
     if (!is_sender(id, sender))
         take_sender(id, sender);
+    /* A first message after no push still counts as heard: what comes next is ordered. */
     if (!g_heard) {
         g_heard = 1;
         g_baseline = after;

@@ -3,7 +3,7 @@
 #include "queues/taskpackage.h"
 #include "records/clientconfig.h"
 #include "storage/sqlconnection.h"
-#include "sync/framesequence.h"
+#include "sync/acceptedsequence.h"
 #include "sync/reportframe.h"
 #include "sync/synclog.h"
 
@@ -169,7 +169,7 @@ int ReportOutbox::acknowledge(const QStringList &ids)
 
 quint64 ReportOutbox::catalogSequence()
 {
-    return FrameSequence(Paths::frameSequenceFile()).last();
+    return AcceptedSequence::load(Paths::catalogDatabase(), Paths::frameSequenceFile()).value_or(0);
 }
 
 QStringList ReportOutbox::installedCatalogPackages()

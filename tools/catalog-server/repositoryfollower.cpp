@@ -115,6 +115,8 @@ bool RepositoryFollower::publish(bool first, QString *error)
     m_published = catalog.packages();
     m_publishedRepomd = m_seenRepomd;
     m_publishedTimestamp = catalog.timestamp();
+    // Once no catalog names them: a store told of the deletion no longer fetches them.
+    removeStaleIcons(catalog.icons());
     if (first) {
         log(ServiceLog::Priority::Info, QStringLiteral("repository published: %1 packages from %2")
                                             .arg(m_published.size())

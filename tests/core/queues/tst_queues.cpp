@@ -136,6 +136,7 @@ private slots:
                                             64,
                                             {},
                                             "x86_64",
+                                            {},
                                             "error('cv-report: upgrade refused by policy')"}}));
         QVERIFY2(m_report->isValid(), qPrintable(m_report->errorString()));
         m_hostPackages = hostPackages();

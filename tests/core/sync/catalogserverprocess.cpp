@@ -1,6 +1,7 @@
 #include "catalogserverprocess.h"
 
 #include "tests/support/testkey.h"
+#include "vqs.h"
 
 #include <QTest>
 
@@ -60,4 +61,15 @@ QStringList CatalogServerProcess::output()
 {
     m_output += QString::fromUtf8(m_process.readAllStandardOutput());
     return m_output.split('\n', Qt::SkipEmptyParts);
+}
+
+bool CatalogServerProcess::sendFrom(const QString &from, const QStringList &texts)
+{
+    const QByteArray saved = qgetenv("VQS_BIND");
+    qputenv("VQS_BIND", from.toLatin1());
+    bool queued = true;
+    for (const QString &text : texts)
+        queued = vqs_message_send("127.0.0.2", text.toUtf8().constData()) == 0 && queued;
+    qputenv("VQS_BIND", saved);
+    return queued;
 }

@@ -10,6 +10,10 @@
 class CatalogServerProcess
 {
 public:
+    // Sends texts to the server over direct TCP on a connection from the loopback address
+    // from, as a store bound there sends them.
+    static bool sendFrom(const QString &from, const QStringList &texts);
+
     ~CatalogServerProcess();
 
     bool start(const QStringList &arguments);

@@ -215,7 +215,7 @@ private slots:
         QFETCH(bool, answered);
         CatalogServerProcess server;
         QVERIFY(server.start({}));
-        QVERIFY(sendFrom(from, {CatalogFrame::joinRequest(named)}));
+        QVERIFY(CatalogServerProcess::sendFrom(from, {CatalogFrame::joinRequest(named)}));
         const QString line = server.waitForLine(QRegularExpression("^(join_requ|refused)"));
         QCOMPARE(line, answered ? "join_requ from " + from
                                 : QStringLiteral("refused join_requ: the connection from \"%1\" is "
@@ -250,7 +250,8 @@ private slots:
         const bool started = server.start({"--max-clients", "8"});
         qunsetenv("VQS_MAX_LANES");
         QVERIFY(started);
-        QVERIFY(sendFrom("127.0.0.3", {CatalogFrame::joinRequest("127.0.0.3")}));
+        QVERIFY(
+            CatalogServerProcess::sendFrom("127.0.0.3", {CatalogFrame::joinRequest("127.0.0.3")}));
         QVERIFY(server.waitFor("join_requ from 127.0.0.3"));
         const qint64 threads = statusOf(server.processId(), "Threads");
         const qint64 rss = statusOf(server.processId(), "VmRSS");
@@ -262,9 +263,10 @@ private slots:
                 joins << CatalogFrame::joinRequest(
                     QStringLiteral("127.3.%1.%2").arg(n / 250).arg(n % 250 + 1));
             }
-            QVERIFY(sendFrom(sources == 1 ? QStringLiteral("127.0.0.1")
-                                          : QStringLiteral("127.4.0.%1").arg(s + 1),
-                             joins));
+            QVERIFY(CatalogServerProcess::sendFrom(sources == 1
+                                                       ? QStringLiteral("127.0.0.1")
+                                                       : QStringLiteral("127.4.0.%1").arg(s + 1),
+                                                   joins));
         }
         QTRY_COMPARE_WITH_TIMEOUT(server.output().filter("join_requ from ").size(),
                                   1 + sources * claims, 300000);
@@ -337,7 +339,7 @@ private slots:
         // Each over its own connection: one at a time, so that they come in this order.
         for (const QString client : {"127.0.0.3", "127.0.0.4", "127.0.0.3", "127.0.0.5"}) {
             const int before = server.output().size();
-            QVERIFY(sendFrom(client, {CatalogFrame::joinRequest(client)}));
+            QVERIFY(CatalogServerProcess::sendFrom(client, {CatalogFrame::joinRequest(client)}));
             QVERIFY(!server.waitForLine(QRegularExpression("^join_requ from " + client), before)
                          .isEmpty());
         }
@@ -349,18 +351,6 @@ private slots:
 
 private:
     int port() const { return m_broker->value("AMQP_PORT").toInt(); }
-
-    // Sends texts to the server over direct TCP on a connection from the loopback address from.
-    static bool sendFrom(const QString &from, const QStringList &texts)
-    {
-        const QByteArray saved = qgetenv("VQS_BIND");
-        qputenv("VQS_BIND", from.toLatin1());
-        bool queued = true;
-        for (const QString &text : texts)
-            queued = vqs_message_send("127.0.0.2", text.toUtf8().constData()) == 0 && queued;
-        qputenv("VQS_BIND", saved);
-        return queued;
-    }
 
     // A count from /proc/PID/status ("Threads", "VmRSS" in kB); -1 when missing.
     static qint64 statusOf(qint64 pid, const char *key)
