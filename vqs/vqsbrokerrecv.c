@@ -312,6 +312,15 @@ static int content_frame(amqp_frame_t *frame, uint8_t type)
     return 0;
 }
 
+/* Whether a message to this desktop alone waits for the push sent before it. Every such
+ * message goes past the order guard, one naming no push too: the first message of a sender
+ * is the one that counts as heard. */
+static int must_hold(const char *id, size_t idlen, long long after)
+{
+    const int wait = vqs_order_must_wait(id, idlen, after > 0 ? (unsigned long long)after : 0);
+    return after > 0 && (g_held.len >= 0 || wait);
+}
+
 /* Hands out the held message into buffer: its length, -1 when it was a repeat (acknowledged),
  * -2 when the connection is no longer usable. */
 static int release(char *buffer)
@@ -434,8 +443,7 @@ static int take_delivery(char *buffer)
         /* The frame would end at the NUL: what follows it would be lost without a word. */
         fprintf(stderr, "vqs: message from the broker refused: it holds a NUL byte\n");
         ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
-    } else if (!from_stream && g_stream_tag[0] && after > 0 &&
-               (g_held.len >= 0 || vqs_order_must_wait(id, idlen, (unsigned long long)after))) {
+    } else if (!from_stream && g_stream_tag[0] && must_hold(id, idlen, after)) {
         return hold(buffer, (int)size, tag, sender, id, idlen, (unsigned long long)after);
     } else if (from_stream ? repeated || handed_out(id, idlen)
                            : idlen && (vqs_mark_seen(id, idlen) || handed_out(id, idlen))) {
