@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <iostream>
 #include <memory>
 
 namespace
@@ -171,8 +170,8 @@ int main(int argc, char **argv)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
     // Without a command input the server keeps answering until it is stopped.
-    if (!server.console().runInput(std::cin))
-        threads.waitForReceiver();
+    threads.startConsole(&server.console());
+    threads.waitForStopRequest();
     threads.stop();
     return 0;
 }

@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QTextStream>
 
-#include <string>
+#include <cerrno>
+
+#include <poll.h>
+#include <unistd.h>
 
 QString ServerConsole::Line::rest(int from) const
 {
@@ -57,11 +60,30 @@ bool ServerConsole::runFile(const QString &path, bool *stopped, QString *error)
     return true;
 }
 
-bool ServerConsole::runInput(std::istream &in)
+bool ServerConsole::runInput(int fd, int stopFd)
 {
-    std::string text;
-    while (std::getline(in, text))
-        if (!run(QString::fromStdString(text)))
-            return true;
-    return false;
+    QByteArray pending;
+    char chunk[4096];
+    for (;;) {
+        pollfd watched[] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        if (poll(watched, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (watched[1].revents)
+            return false;
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) // a last line without its newline counts too
+            return !pending.isEmpty() && !run(QString::fromUtf8(pending));
+        pending.append(chunk, int(got));
+        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QString text = QString::fromUtf8(pending.left(end));
+            pending.remove(0, end + 1);
+            if (!run(text))
+                return true;
+        }
+    }
 }

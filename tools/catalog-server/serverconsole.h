@@ -5,7 +5,6 @@
 #include <QVector>
 
 #include <functional>
-#include <istream>
 
 // The catalog server's command lines, one verb a line: a table of verbs, each with how many
 // words it takes, read from a file and then from standard input. Each line answers with one
@@ -33,8 +32,9 @@ public:
     // Each line of file, until one stops it; false with *error when it cannot be read,
     // *stopped set when a line stopped it.
     bool runFile(const QString &path, bool *stopped, QString *error);
-    // Each line of in until its end or until one stops it; true when one did.
-    bool runInput(std::istream &in);
+    // Each line read from descriptor fd until its end, until one line stops it (true then)
+    // or until stopFd turns readable.
+    bool runInput(int fd, int stopFd);
 
     static Line split(const QString &text);
 

@@ -28,7 +28,8 @@ const char *const CommandsHelp =
     "  unpublish                   empty the push file\n"
     "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
     "  send ADDRESS TEXT           send the rest of the line as one message\n"
-    "  quit                        stop (queued messages are still delivered)\n"
+    "  quit                        stop (queued messages are still delivered); SIGTERM and\n"
+    "                              SIGINT stop the same way\n"
     "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
     "A catalog FILE is XML: a root element with one element per package carrying the\n"
     "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";

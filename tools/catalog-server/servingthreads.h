@@ -10,10 +10,12 @@
 
 class CatalogServer;
 class RepositoryFollower;
+class ServerConsole;
 
-// The catalog server's threads besides the console: the receiver, the repository's follower
-// and the periodic work (signing the catalog file anew, heartbeats). Each ends at stop(),
-// which joins them all; the destructor stops.
+// The catalog server's threads: the receiver, the console reading standard input, the
+// repository's follower and the periodic work (signing the catalog file anew, heartbeats).
+// "quit", SIGTERM or SIGINT ask them to stop; stop() ends and joins them all, and the
+// destructor stops. One at a time in a process.
 class ServingThreads
 {
 public:
@@ -26,11 +28,16 @@ public:
     void startFollower(RepositoryFollower *follower);
     // Runs work every `seconds` until stop().
     void every(qint64 seconds, std::function<void()> work);
-    // Until the receiver ends, which it does only at stop() (or as the process is killed).
-    void waitForReceiver();
+    // Runs the lines of standard input with console until "quit" (or until stop()).
+    void startConsole(ServerConsole *console);
+    // Until "quit", SIGTERM or SIGINT; the end of standard input leaves the server serving.
+    void waitForStopRequest();
     void stop();
 
 private:
+    static void onSignal(int);
+    void requestStop();
+
     // Waits ms milliseconds; false, at once, when stopping.
     bool rest(qint64 ms);
 
@@ -41,4 +48,6 @@ private:
     bool m_receiverDone = false; // guarded by m_lock
     std::thread m_receiver;
     std::vector<std::thread> m_others;
+    // Readable once a stop is asked for; never read, so it stays readable for every waiter.
+    int m_stopPipe[2] = {-1, -1};
 };
