@@ -74,7 +74,7 @@ bool ServerConsole::runInput(int fd, int stopFd)
         if (watched[1].revents)
             return false;
         const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (got <= 0) // a last line without its newline counts too
             return !pending.isEmpty() && !run(QString::fromUtf8(pending));

@@ -19,7 +19,7 @@
 namespace
 {
 
-// A wait longer than this is taken in steps: the clock's nanoseconds must not overflow.
+// Longer waits are cut to this: the clock's nanoseconds must not overflow.
 constexpr qint64 LongestRestMs = qint64(1) << 40;
 
 // The stop pipe's writing end, for the signal handler.
@@ -29,8 +29,9 @@ std::atomic<int> signalledPipe{-1};
 
 ServingThreads::ServingThreads(CatalogServer *server) : m_server(server)
 {
-    // Close-on-exec: a tool the follower runs must not hold it.
-    if (pipe2(m_stopPipe, O_CLOEXEC) != 0)
+    // Close-on-exec: a tool the follower runs must not hold it. Not blocking: a handler
+    // writing into a full pipe would never return (one byte there is enough).
+    if (pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         m_stopPipe[0] = m_stopPipe[1] = -1;
     signalledPipe = m_stopPipe[1];
     // A handler (unlike a blocked mask) is not inherited by the tools started meanwhile.

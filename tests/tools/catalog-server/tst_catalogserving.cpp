@@ -336,7 +336,7 @@ void TestCatalogServing::serverCommands()
 void TestCatalogServing::quitEndsEveryThread_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<bool>("signal"); // SIGTERM, as the service is stopped, instead of quit
+    QTest::addColumn<QByteArray>("input"); // empty: SIGTERM, as the service is stopped
     const QStringList everyThread{"--key",
                                   TestKey::catalog().privateKeyFile(),
                                   "--frame-validity",
@@ -347,15 +347,17 @@ void TestCatalogServing::quitEndsEveryThread_data()
                                   "/nonexistent",
                                   "--settle",
                                   "0"};
-    QTest::newRow("quit, receiving") << QStringList() << false;
-    QTest::newRow("quit, signing anew, beating, following") << everyThread << false;
-    QTest::newRow("SIGTERM, signing anew, beating, following") << everyThread << true;
+    QTest::newRow("quit, receiving") << QStringList() << QByteArray("quit\n");
+    QTest::newRow("quit, signing anew, beating, following") << everyThread << QByteArray("quit\n");
+    QTest::newRow("quit as the input's last line, without its newline")
+        << QStringList() << QByteArray("# last\nquit");
+    QTest::newRow("SIGTERM, signing anew, beating, following") << everyThread << QByteArray();
 }
 
 void TestCatalogServing::quitEndsEveryThread()
 {
     QFETCH(QStringList, options);
-    QFETCH(bool, signal);
+    QFETCH(QByteArray, input);
     QProcess server;
     server.setProcessChannelMode(QProcess::MergedChannels);
     server.start(CORVANE_CATALOG_SERVER, options << "--port" << QString::number(freePort())
@@ -367,12 +369,12 @@ void TestCatalogServing::quitEndsEveryThread()
         return output.contains(QLatin1String(text));
     };
     QTRY_VERIFY_WITH_TIMEOUT(said("ready"), 30000);
-    if (signal)
+    if (input.isEmpty())
         server.terminate();
-    else
-        server.write("quit\n");
+    server.write(input);
+    server.closeWriteChannel();
     QVERIFY2(server.waitForFinished(60000), qPrintable(output));
-    QCOMPARE(said("ok quit"), !signal);
+    QCOMPARE(said("ok quit"), !input.isEmpty());
     QCOMPARE(server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.exitCode(), 0);
 }
