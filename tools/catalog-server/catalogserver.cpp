@@ -344,6 +344,22 @@ void CatalogServer::acknowledgeReports(const QString &desktop, const QStringList
         send(desktop, m_signer.seal(ReportFrame::composeAck(desktop, ids.mid(at, Chunk))));
 }
 
+const char *const CatalogServer::CommandsHelp =
+    "Commands, one per line, from --commands and then from standard input:\n"
+    "  push ACTION FILE [ADDRESS]  send the packages of catalog FILE as ACTION frames to\n"
+    "                              ADDRESS, or to every client that has joined (through\n"
+    "                              the broker: once, to the broadcast address)\n"
+    "  publish ACTION FILE         append them as ACTION frames to the push file\n"
+    "  unpublish                   empty the push file\n"
+    "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
+    "  send ADDRESS TEXT           send the rest of the line as one message\n"
+    "  heartbeat                   send a signed heartbeat now, as --heartbeat does\n"
+    "  quit                        stop (queued messages are still delivered); SIGTERM and\n"
+    "                              SIGINT stop the same way\n"
+    "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
+    "A catalog FILE is XML: a root element with one element per package carrying the\n"
+    "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";
+
 void CatalogServer::addCommands()
 {
     m_console.add(QStringLiteral("quit"), 1, 1, [this](const ServerConsole::Line &) {

@@ -28,6 +28,8 @@ class CatalogServer
 public:
     // How a whole catalog travels, for --help.
     static const char *const CatalogProtocol;
+    // The command verbs, for --help; beside addCommands, which a new verb joins.
+    static const char *const CommandsHelp;
 
     // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
     // it over HTTP ask for it over the transport as well. With verbose a message that is not

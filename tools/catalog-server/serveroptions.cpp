@@ -19,21 +19,6 @@
 namespace
 {
 
-const char *const CommandsHelp =
-    "Commands, one per line, from --commands and then from standard input:\n"
-    "  push ACTION FILE [ADDRESS]  send the packages of catalog FILE as ACTION frames to\n"
-    "                              ADDRESS, or to every client that has joined (through\n"
-    "                              the broker: once, to the broadcast address)\n"
-    "  publish ACTION FILE         append them as ACTION frames to the push file\n"
-    "  unpublish                   empty the push file\n"
-    "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
-    "  send ADDRESS TEXT           send the rest of the line as one message\n"
-    "  quit                        stop (queued messages are still delivered); SIGTERM and\n"
-    "                              SIGINT stop the same way\n"
-    "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
-    "A catalog FILE is XML: a root element with one element per package carrying the\n"
-    "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";
-
 bool isUrl(const QString &location)
 {
     return location.startsWith(QLatin1String("http://")) ||
@@ -94,7 +79,7 @@ ServerOptions::ServerOptions()
                        "whose queue the server makes); over direct TCP at the address the "
                        "connection came from, whatever the frame names.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
-        QLatin1String(CommandsHelp) + QStringLiteral("\n\n") +
+        QLatin1String(CatalogServer::CommandsHelp) + QStringLiteral("\n\n") +
         QLatin1String(CatalogOverrides::Syntax) + QStringLiteral("\n\n") +
         QLatin1String(ServerSettings::Syntax));
     m_parser.addHelpOption();
