@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <climits>
 #include <cstdio>
 
 const char *const CatalogServer::CatalogProtocol =
@@ -55,6 +56,7 @@ CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
                                       : QString::fromLatin1(vqs_broker_address())),
       m_clients(maxClients), m_groups(groups)
 {
+    addCommands();
 }
 
 void CatalogServer::print(const QString &line)
@@ -195,18 +197,23 @@ bool CatalogServer::send(const QString &address, const QString &text)
     return vqs_message_send(address.toUtf8().constData(), text.toUtf8().constData()) == 0;
 }
 
-bool CatalogServer::serve()
+bool CatalogServer::listen()
 {
     if (vqs_message_recv_init() != 0)
         return false;
     print(QStringLiteral("ready"));
+    return true;
+}
+
+void CatalogServer::serve()
+{
     QByteArray buffer(VQS_MAX_MESSAGE + 1, '\0');
     char account[256];
     char peer[64];
-    for (;;) {
+    while (!m_stopping) {
         const int length =
             vqs_message_recv_peer(buffer.data(), account, sizeof account, peer, sizeof peer);
-        if (length < 0)
+        if (length < 0 || m_stopping)
             continue;
         if (!handle(QString::fromUtf8(buffer.constData()), QString::fromUtf8(account),
                     QString::fromLatin1(peer)) &&
@@ -216,6 +223,16 @@ bool CatalogServer::serve()
             std::fflush(stdout);
         }
     }
+}
+
+void CatalogServer::stop()
+{
+    m_stopping = true;
+    // The receive has no time-out: a message of our own wakes it, and is not handled. Through
+    // the broker 127.0.0.1 is this process's own receiver; over direct TCP the address bound.
+    const QByteArray bind = qgetenv("VQS_BIND");
+    const bool local = vqs_broadcast_address() || bind.isEmpty() || bind == "0.0.0.0";
+    vqs_message_send(local ? "127.0.0.1" : bind.constData(), "<frame action='stop'/>");
 }
 
 QString CatalogServer::requester(const CatalogFrame &frame, const QString &account,
@@ -327,39 +344,51 @@ void CatalogServer::acknowledgeReports(const QString &desktop, const QStringList
         send(desktop, m_signer.seal(ReportFrame::composeAck(desktop, ids.mid(at, Chunk))));
 }
 
-bool CatalogServer::command(const QString &line)
-{
-    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (words.isEmpty() || words.first().startsWith(QLatin1Char('#')))
-        return true;
-    const QString verb = words.first();
-    QString error;
+const char *const CatalogServer::CommandsHelp =
+    "Commands, one per line, from --commands and then from standard input:\n"
+    "  push ACTION FILE [ADDRESS]  send the packages of catalog FILE as ACTION frames to\n"
+    "                              ADDRESS, or to every client that has joined (through\n"
+    "                              the broker: once, to the broadcast address)\n"
+    "  publish ACTION FILE         append them as ACTION frames to the push file\n"
+    "  unpublish                   empty the push file\n"
+    "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
+    "  send ADDRESS TEXT           send the rest of the line as one message\n"
+    "  heartbeat                   send a signed heartbeat now, as --heartbeat does\n"
+    "  quit                        stop (queued messages are still delivered); SIGTERM and\n"
+    "                              SIGINT stop the same way\n"
+    "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
+    "A catalog FILE is XML: a root element with one element per package carrying the\n"
+    "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";
 
-    if (verb == QLatin1String("quit")) {
+void CatalogServer::addCommands()
+{
+    m_console.add(QStringLiteral("quit"), 1, 1, [this](const ServerConsole::Line &) {
         print(QStringLiteral("ok quit"));
         return false;
-    }
-    if (verb == QLatin1String("catalog") && words.size() == 2) {
-        if (setCatalog(words[1], &error) && writeCatalogFile(&error))
+    });
+    m_console.add(QStringLiteral("catalog"), 2, 2, [this](const ServerConsole::Line &line) {
+        QString error;
+        if (setCatalog(line.words[1], &error) && writeCatalogFile(&error))
             print(QStringLiteral("ok catalog"));
         else
             print(QStringLiteral("error ") + error);
         return true;
-    }
-    if (verb == QLatin1String("send") && words.size() >= 3) {
-        // The rest of the line, as it stands, is the message.
-        const QString text = line.mid(line.indexOf(words[1]) + words[1].size() + 1);
+    });
+    m_console.add(QStringLiteral("send"), 3, INT_MAX, [this](const ServerConsole::Line &line) {
         std::lock_guard<std::mutex> guard(m_lock);
-        print(send(words[1], text) ? QStringLiteral("ok send") : QStringLiteral("error send"));
+        print(send(line.words[1], line.rest(2)) ? QStringLiteral("ok send")
+                                                : QStringLiteral("error send"));
         return true;
-    }
-    if (verb == QLatin1String("heartbeat") && words.size() == 1) {
+    });
+    m_console.add(QStringLiteral("heartbeat"), 1, 1, [this](const ServerConsole::Line &) {
+        QString error;
         const int sent = sendHeartbeat(&error);
         print(sent < 0 ? QStringLiteral("error ") + error
                        : QStringLiteral("ok heartbeat %1").arg(sent));
         return true;
-    }
-    if (verb == QLatin1String("unpublish") && words.size() == 1) {
+    });
+    m_console.add(QStringLiteral("unpublish"), 1, 1, [this](const ServerConsole::Line &) {
+        QString error;
         std::lock_guard<std::mutex> guard(m_lock);
         if (!m_files.isEmpty() && writeLines(PushFile, {}, false, &error))
             print(QStringLiteral("ok unpublish"));
@@ -367,33 +396,51 @@ bool CatalogServer::command(const QString &line)
             print(QStringLiteral("error ") +
                   (m_files.isEmpty() ? QStringLiteral("no --files") : error));
         return true;
-    }
-    const bool push = verb == QLatin1String("push") && (words.size() == 3 || words.size() == 4);
-    const bool publish = verb == QLatin1String("publish") && words.size() == 3;
-    if (!push && !publish) {
-        print(QStringLiteral("error unknown command: ") + line);
-        return true;
-    }
+    });
+    m_console.add(QStringLiteral("push"), 3, 4,
+                  [this](const ServerConsole::Line &line) { return pushCommand(line); });
+    m_console.add(QStringLiteral("publish"), 3, 3,
+                  [this](const ServerConsole::Line &line) { return publishCommand(line); });
+}
+
+bool CatalogServer::commandFrames(const QString &action, const QString &file, QStringList *frames)
+{
     QVector<CatalogPackage> packages;
-    if (!CatalogDocument::load(words[2], &packages, &error)) {
+    QString error;
+    if (!CatalogDocument::load(file, &packages, &error)) {
         print(QStringLiteral("error ") + error);
-        return true;
+        return false;
     }
+    *frames = sealed(framesOf(action, packages));
+    return true;
+}
+
+bool CatalogServer::pushCommand(const ServerConsole::Line &line)
+{
     std::lock_guard<std::mutex> guard(m_lock);
-    const QStringList frames = sealed(framesOf(words[1], packages));
-    if (publish) {
-        if (!m_files.isEmpty() && writeLines(PushFile, frames, true, &error))
-            print(QStringLiteral("ok publish %1").arg(frames.size()));
-        else
-            print(QStringLiteral("error ") +
-                  (m_files.isEmpty() ? QStringLiteral("no --files") : error));
+    QStringList frames;
+    if (!commandFrames(line.words[1], line.words[2], &frames))
         return true;
-    }
-    const QStringList targets = words.size() == 4 ? QStringList{words[3]} : pushTargets();
+    const QStringList targets = line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets();
     int sent = 0;
     for (const QString &target : targets)
-        for (const QString &frame : frames)
+        for (const QString &frame : qAsConst(frames))
             sent += send(target, frame) ? 1 : 0;
     print(QStringLiteral("ok push %1").arg(sent));
+    return true;
+}
+
+bool CatalogServer::publishCommand(const ServerConsole::Line &line)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    QStringList frames;
+    if (!commandFrames(line.words[1], line.words[2], &frames))
+        return true;
+    QString error;
+    if (!m_files.isEmpty() && writeLines(PushFile, frames, true, &error))
+        print(QStringLiteral("ok publish %1").arg(frames.size()));
+    else
+        print(QStringLiteral("error ") +
+              (m_files.isEmpty() ? QStringLiteral("no --files") : error));
     return true;
 }

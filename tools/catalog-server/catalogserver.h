@@ -6,6 +6,7 @@
 #include "groupdesktops.h"
 #include "reporteridentity.h"
 #include "requestorigin.h"
+#include "serverconsole.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
 
@@ -13,6 +14,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
 #include <mutex>
 
 class CatalogFrame;
@@ -26,6 +28,8 @@ class CatalogServer
 public:
     // How a whole catalog travels, for --help.
     static const char *const CatalogProtocol;
+    // The command verbs, for --help; beside addCommands, which a new verb joins.
+    static const char *const CommandsHelp;
 
     // Without answerDataRequests the catalog is only in the catalog file: clients that fetch
     // it over HTTP ask for it over the transport as well. With verbose a message that is not
@@ -61,10 +65,18 @@ public:
     // the one before. The number of messages sent; -1 with *error set as pushEverywhere.
     int sendHeartbeat(QString *error);
 
-    // Receives and answers requests until the transport fails to bind; false then.
-    bool serve();
+    // Prepares the transport's receiver, on the thread that then serves; false when it
+    // cannot receive.
+    bool listen();
+    // Receives and answers requests until stop().
+    void serve();
+    // Ends serve() once the message under way is answered. Safe from any thread; call again
+    // if serve() goes on (the wake-up message may be dropped).
+    void stop();
     // One command line; false when it was "quit".
-    bool command(const QString &line);
+    bool command(const QString &line) { return m_console.run(line); }
+    // The command verbs, and lines from a file and standard input.
+    ServerConsole &console() { return m_console; }
 
     void print(const QString &line);
 
@@ -88,6 +100,12 @@ private:
                     QString *error);
     // Where a push without address goes; called with m_lock held.
     QStringList pushTargets() const;
+    // The command verbs; each says its one answer line.
+    void addCommands();
+    bool pushCommand(const ServerConsole::Line &line);
+    bool publishCommand(const ServerConsole::Line &line);
+    // The frames of catalog file for action (sealed), after saying the error when it reads not.
+    bool commandFrames(const QString &action, const QString &file, QStringList *frames);
 
     const QString m_files;
     const FileArea m_area;
@@ -105,4 +123,6 @@ private:
     ClientTable m_clients;
     GroupDesktops m_groups;
     BrokerSetup m_broker; // makes a group account's desktops' queues
+    std::atomic<bool> m_stopping{false};
+    ServerConsole m_console{[this](const QString &line) { print(line); }};
 };

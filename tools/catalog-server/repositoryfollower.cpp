@@ -11,9 +11,6 @@
 #include <QDateTime>
 #include <QFile>
 
-#include <chrono>
-#include <thread>
-
 namespace
 {
 
@@ -45,12 +42,10 @@ bool RepositoryFollower::publishFirst(QString *error)
     return publish(true, error);
 }
 
-void RepositoryFollower::follow()
+void RepositoryFollower::follow(const std::function<bool(int ms)> &rest)
 {
-    for (;;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_settings.pollMs));
+    while (rest(m_settings.pollMs))
         check();
-    }
 }
 
 bool RepositoryFollower::check()

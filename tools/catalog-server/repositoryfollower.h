@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 class CatalogServer;
 
 // Keeps a catalog server's catalog in step with a dnf repository. It watches the content of
@@ -34,8 +36,8 @@ public:
 
     // The first catalog; false with *error set when the repository cannot be read now.
     bool publishFirst(QString *error);
-    // Watches and publishes until the process ends.
-    [[noreturn]] void follow();
+    // Watches and publishes while rest(ms), waiting ms between two looks, says to go on.
+    void follow(const std::function<bool(int ms)> &rest);
     // One look at the repository; true when a new catalog was published.
     bool check();
 

@@ -290,6 +290,13 @@ void TestRepositoryCatalog::serviceConfiguration_data()
                                                "group-desktop-interval = soon\n"
                                             << QStringList() << ""
                                             << "catalog-server: --group-desktop-interval must be";
+    QTest::newRow("group pace not a number") << "repository = %1\nfiles = %2\n"
+                                                "group-desktop-interval = nan\n"
+                                             << QStringList() << ""
+                                             << "catalog-server: --group-desktop-interval must be";
+    QTest::newRow("settle not a number") << "repository = %1\nfiles = %2\nsettle = soon\n"
+                                         << QStringList() << ""
+                                         << "catalog-server: --settle must be";
     QTest::newRow("no value") << "repository =\n"
                               << QStringList() << ""
                               << "catalog-server: %4:1: repository needs a value";
