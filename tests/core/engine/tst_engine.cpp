@@ -8,6 +8,7 @@
 #include "sync/heartthread.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
+#include "tests/support/testfiles.h"
 #include "tests/support/testrepository.h"
 
 #include <QDir>
@@ -35,12 +36,6 @@ QByteArray catalogDb()
 QByteArray localDb()
 {
     return Paths::localDatabase().toUtf8();
-}
-
-bool writeFile(const QString &path, const QByteArray &content = QByteArray("x"))
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 int runOperation(const QString &key, int type)

@@ -129,26 +129,12 @@ QString frame(const QString &action, const QString &architecture,
     return text + QStringLiteral("</datas></frame>");
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages)
 {
     QString xml = QStringLiteral("<catalog>\n");
     for (const CatalogPackage &p : packages)
         xml += CatalogFrame::packageElement(QStringLiteral("app"), p) + QLatin1Char('\n');
     return writeFile(path, (xml + QStringLiteral("</catalog>\n")).toUtf8());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList readLines(const QString &path)

@@ -2,6 +2,7 @@
 
 #include "sync/catalogpackage.h"
 #include "tests/support/freeport.h"
+#include "tests/support/testfiles.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -31,10 +32,10 @@ QString frame(const QString &action, const QString &architecture,
               const QVector<CatalogPackage> &packages,
               const QString &element = QStringLiteral("soft"));
 
-bool writeFile(const QString &path, const QByteArray &bytes);
+using ::writeFile;
 // A catalog file as the catalog server reads it (--catalog, push), holding packages.
 bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages);
-QByteArray readFile(const QString &path);
+using ::readFile;
 QStringList readLines(const QString &path); // non-empty lines
 
 // A folder of replacement tools next to these tests.
