@@ -2,6 +2,7 @@
 
 #include "sync/catalogpackage.h"
 #include "tests/support/freeport.h"
+#include "tests/support/storerows.h"
 #include "tests/support/testfiles.h"
 
 #include <QByteArray>
@@ -15,15 +16,18 @@
 namespace CatalogFixture
 {
 
-using Row = QMap<QString, QString>;
+using Row = StoreRows::Row;
 
 QVector<Row> query(const QString &database, const QString &sql);
 bool exec(const QString &database, const QString &sql);
 
-QStringList names();                // s_name of every catalog row, sorted
-Row row(const QString &name);       // the catalog row of that name; empty when absent
-QStringList installed();            // software rows as "name version release", sorted
-bool insertRow(const Row &columns); // one catalog row as the store would hold it
+QStringList names();                      // s_name of every catalog row, sorted
+Row row(const QString &name);             // the catalog row of that name; empty when absent
+QStringList installed();                  // software rows as "name version release", sorted
+inline bool insertRow(const Row &columns) // one catalog row as the store would hold it
+{
+    return StoreRows::addCatalogRow(columns);
+}
 
 CatalogPackage package(const QString &name, const QString &rpm, const QString &icon = QString(),
                        const QString &time = QString());
