@@ -12,7 +12,6 @@
 #include "tests/support/testrepository.h"
 #include "tests/support/withoutstalling.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -466,11 +465,6 @@ private:
     QString m_attacker; // a desktop with an account of its own that tries to reach others
 };
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TestBroker test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestBroker)
 
 #include "tst_broker.moc"

@@ -10,7 +10,6 @@
 #include "tests/support/testrepository.h"
 #include "tests/support/withoutstalling.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -250,11 +249,6 @@ private:
     QString m_stream;
 };
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TestCluster test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestCluster)
 
 #include "tst_cluster.moc"

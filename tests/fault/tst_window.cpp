@@ -16,7 +16,6 @@
 #include "tests/support/stallwatch.h"
 #include "tests/support/testrepository.h"
 
-#include <QApplication>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QPushButton>
@@ -214,11 +213,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TestWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestWindow)
 
 #include "tst_window.moc"

@@ -220,10 +220,9 @@ void TestProcessThreads::killThreadSparesOtherPackages()
     QVERIFY(longer.running() && joined.running());
 }
 
-int runProcessThreadTests(int argc, char **argv)
+QObject *createProcessThreadTests()
 {
-    TestProcessThreads tests;
-    return QTest::qExec(&tests, argc, argv);
+    return new TestProcessThreads;
 }
 
 #include "tst_processthreads.moc"
