@@ -340,8 +340,7 @@ private:
             const int at = sent.output.indexOf(QLatin1String("refused by the broker ("));
             return at < 0 ? sent.output : sent.output.mid(at + 23);
         }
-        AmqpClient client(m_broker->value("AMQP_PORT").toInt(), "corvane",
-                          m_broker->account(attacker), m_broker->password(attacker));
+        AmqpClient client(*m_broker, attacker);
         // The steps of the route, each taken only while the ones before it were.
         QList<std::function<QString()>> steps;
         const AmqpClient::Arguments deadLetter{{"x-dead-letter-exchange", "corvane"},

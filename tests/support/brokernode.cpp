@@ -217,8 +217,7 @@ QString BrokerNode::freshAddress()
     const QString address = desktopAddress(++m_addresses);
     // Its queue has been bound to the broadcast address since the node started: what earlier
     // tests pushed to everyone is not this test's.
-    AmqpClient desk(value(QStringLiteral("AMQP_PORT")).toInt(), QStringLiteral("corvane"),
-                    account(address), password(address));
+    AmqpClient desk(*this, address);
     if (desk.purgeQueue(address) != QLatin1String("ok"))
         qFatal("BrokerNode: cannot empty the queue of %s", qPrintable(address));
     return address;
