@@ -30,7 +30,6 @@ namespace
 const int Long = 180000;
 // The longest the GUI thread may go without its events while a fault is met.
 const int StallLimitMs = 1000;
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
 const QString AddTitle = QStringLiteral("Corvane有新增软件!");
 const QString UpdateTitle = QStringLiteral("Corvane有更新!");
 

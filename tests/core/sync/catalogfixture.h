@@ -4,6 +4,7 @@
 #include "tests/support/freeport.h"
 #include "tests/support/storerows.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/testpackage.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -17,6 +18,10 @@ namespace CatalogFixture
 {
 
 using Row = StoreRows::Row;
+
+// An installed package: an empty RPM database sends the receiver into its endless repair.
+inline const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"),
+                                 QStringLiteral("1")};
 
 QVector<Row> query(const QString &database, const QString &sql);
 bool exec(const QString &database, const QString &sql);
