@@ -121,11 +121,6 @@ bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages)
     return writeFile(path, (xml + QStringLiteral("</catalog>\n")).toUtf8());
 }
 
-QStringList readLines(const QString &path)
-{
-    return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 QString toolFolder(const QString &name)
 {
     return QStringLiteral(CORVANE_SYNC_TEST_DIR "/") + name;

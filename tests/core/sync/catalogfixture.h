@@ -45,7 +45,7 @@ using ::writeFile;
 // A catalog file as the catalog server reads it (--catalog, push), holding packages.
 bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages);
 using ::readFile;
-QStringList readLines(const QString &path); // non-empty lines
+using ::readLines;
 
 // A folder of replacement tools next to these tests.
 QString toolFolder(const QString &name);
