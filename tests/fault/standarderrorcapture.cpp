@@ -1,6 +1,6 @@
 #include "standarderrorcapture.h"
 
-#include <QFile>
+#include "tests/support/testfiles.h"
 
 #include <stdio.h>
 #include <unistd.h>
@@ -27,8 +27,5 @@ StandardErrorCapture::~StandardErrorCapture()
 QStringList StandardErrorCapture::lines() const
 {
     fflush(stderr);
-    QFile file(m_file.fileName());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return readLines(m_file.fileName());
 }

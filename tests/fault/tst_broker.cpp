@@ -12,7 +12,6 @@
 #include "tests/support/testrepository.h"
 #include "tests/support/withoutstalling.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -29,9 +28,6 @@ namespace
 {
 
 const int Long = 180000;
-// The longest the GUI thread may go without its events while a fault is met.
-const int StallLimitMs = 1000;
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
 const QString AddTitle = QStringLiteral("Corvane有新增软件!");
 const QString UpdateTitle = QStringLiteral("Corvane有更新!");
 
@@ -60,12 +56,6 @@ int rowsNamed(const QString &name)
         .value(0)
         .value(QStringLiteral("n"))
         .toInt();
-}
-
-bool responsive(const StallWatch &watch)
-{
-    qInfo("longest time the GUI thread was kept from its events: %lld ms", watch.longestGapMs());
-    return watch.longestGapMs() < StallLimitMs;
 }
 
 } // namespace
@@ -121,7 +111,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             !window->isLoading() && h.rowOf(h.catalogTable(), player.name) >= 0, Long);
         QCOMPARE(notificationTitles(h.sandbox()), QStringList{AddTitle});
-        QVERIFY(responsive(watch));
+        QVERIFY(watch.responsive());
     }
 
     // A desktop that is off while three pushes go out gets all three, in order, when it
@@ -341,8 +331,7 @@ private:
             const int at = sent.output.indexOf(QLatin1String("refused by the broker ("));
             return at < 0 ? sent.output : sent.output.mid(at + 23);
         }
-        AmqpClient client(m_broker->value("AMQP_PORT").toInt(), "corvane",
-                          m_broker->account(attacker), m_broker->password(attacker));
+        AmqpClient client(*m_broker, attacker);
         // The steps of the route, each taken only while the ones before it were.
         QList<std::function<QString()>> steps;
         const AmqpClient::Arguments deadLetter{{"x-dead-letter-exchange", "corvane"},
@@ -466,11 +455,6 @@ private:
     QString m_attacker; // a desktop with an account of its own that tries to reach others
 };
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TestBroker test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestBroker)
 
 #include "tst_broker.moc"

@@ -40,8 +40,6 @@ namespace
 const int Long = 180000;
 // How long the concurrent writers run.
 const int WritersRunMs = 60000;
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
-
 using Recorder = FrameRecorder;
 using Receiver = FrameReceiver;
 

@@ -6,10 +6,10 @@
 #include "tests/core/queues/toolbox.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
+#include "tests/support/testfiles.h"
 #include "tests/support/testrepository.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QProcess>
 #include <QTest>
 
@@ -23,8 +23,7 @@ const char *const ChildArgument = "--interrupted-download";
 
 QString readText(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+    return QString::fromUtf8(readFile(path)).trimmed();
 }
 
 QStringList records(const char *table)

@@ -1,5 +1,7 @@
 #include "amqpclient.h"
 
+#include "brokernode.h"
+
 #include <amqp_tcp_socket.h>
 
 #include <sys/time.h>
@@ -41,6 +43,12 @@ struct Table {
 };
 
 } // namespace
+
+AmqpClient::AmqpClient(BrokerNode &node, const QString &address)
+    : AmqpClient(node.value(QStringLiteral("AMQP_PORT")).toInt(), QStringLiteral("corvane"),
+                 node.account(address), node.password(address))
+{
+}
 
 AmqpClient::AmqpClient(int port, const QString &vhost, const QString &user, const QString &password)
 {

@@ -7,6 +7,8 @@
 
 #include <amqp.h>
 
+class BrokerNode;
+
 // A plain AMQP 0-9-1 client (rabbitmq-c, not libvqs), for trying on a private node what an
 // account may do. Each call runs on a channel of its own and returns the broker's answer: "ok",
 // or the text the broker closed the channel (or the connection) with, such as
@@ -19,6 +21,8 @@ public:
     using Arguments = QVector<QPair<QString, QString>>;
 
     AmqpClient(int port, const QString &vhost, const QString &user, const QString &password);
+    // Logged in to the node's "corvane" virtual host as the account of address.
+    AmqpClient(BrokerNode &node, const QString &address);
     ~AmqpClient();
     AmqpClient(const AmqpClient &) = delete;
     AmqpClient &operator=(const AmqpClient &) = delete;

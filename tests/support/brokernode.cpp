@@ -2,6 +2,7 @@
 
 #include "accountaccess.h"
 #include "amqpclient.h"
+#include "testfiles.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -21,12 +22,6 @@ const char *const BrokerNode::ServerAddress = "10.77.0.1";
 
 namespace
 {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString desktopAddress(int number)
 {
@@ -94,7 +89,7 @@ QString BrokerNode::nodeDirectory(int node) const
 
 bool BrokerNode::killVm(int node)
 {
-    const pid_t vm = readAll(nodeDirectory(node) + QStringLiteral("/node/pid")).trimmed().toInt();
+    const pid_t vm = readFile(nodeDirectory(node) + QStringLiteral("/node/pid")).trimmed().toInt();
     if (vm <= 0 || ::kill(vm, SIGKILL) != 0)
         return false;
     m_killed.insert(node);
@@ -180,14 +175,15 @@ QString BrokerNode::value(const QString &key, int node) const
     const QRegularExpression line(QStringLiteral("^") + QRegularExpression::escape(key) +
                                       QStringLiteral("=(.*)$"),
                                   QRegularExpression::MultilineOption);
-    return line.match(QString::fromUtf8(readAll(nodeDirectory(node) + QStringLiteral("/node.env"))))
+    return line
+        .match(QString::fromUtf8(readFile(nodeDirectory(node) + QStringLiteral("/node.env"))))
         .captured(1);
 }
 
 QString BrokerNode::log() const
 {
-    return QString::fromUtf8(readAll(nodeDirectory() + QStringLiteral("/node/log/") +
-                                     value(QStringLiteral("NODE")) + QStringLiteral(".log")));
+    return QString::fromUtf8(readFile(nodeDirectory() + QStringLiteral("/node/log/") +
+                                      value(QStringLiteral("NODE")) + QStringLiteral(".log")));
 }
 
 QString BrokerNode::settingsFor(const QString &address, const QStringList &extra)
@@ -195,11 +191,11 @@ QString BrokerNode::settingsFor(const QString &address, const QStringList &extra
     const QString own = m_dir.path() + QStringLiteral("/vqs-%1.conf").arg(address);
     QByteArray text;
     if (address == QLatin1String(ServerAddress))
-        text = readAll(m_dir.path() + QStringLiteral("/vqs-server.conf"));
+        text = readFile(m_dir.path() + QStringLiteral("/vqs-server.conf"));
     else if (QFile::exists(own))
-        text = readAll(own);
+        text = readFile(own);
     else
-        text = readAll(m_dir.path() + QStringLiteral("/vqs-group-10.77.conf")) +
+        text = readFile(m_dir.path() + QStringLiteral("/vqs-group-10.77.conf")) +
                "address = " + address.toUtf8() + '\n';
     // Each desktop keeps its place in the stream, as a store does across restarts.
     if (address != QLatin1String(ServerAddress))
@@ -221,8 +217,7 @@ QString BrokerNode::freshAddress()
     const QString address = desktopAddress(++m_addresses);
     // Its queue has been bound to the broadcast address since the node started: what earlier
     // tests pushed to everyone is not this test's.
-    AmqpClient desk(value(QStringLiteral("AMQP_PORT")).toInt(), QStringLiteral("corvane"),
-                    account(address), password(address));
+    AmqpClient desk(*this, address);
     if (desk.purgeQueue(address) != QLatin1String("ok"))
         qFatal("BrokerNode: cannot empty the queue of %s", qPrintable(address));
     return address;
@@ -240,7 +235,7 @@ QString BrokerNode::setting(const QString &address, const char *key)
 {
     return QRegularExpression(QStringLiteral("^%1 = (.*)$").arg(QLatin1String(key)),
                               QRegularExpression::MultilineOption)
-        .match(QString::fromUtf8(readAll(settingsFor(address))))
+        .match(QString::fromUtf8(readFile(settingsFor(address))))
         .captured(1);
 }
 

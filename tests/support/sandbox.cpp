@@ -1,5 +1,6 @@
 #include "sandbox.h"
 
+#include "testfiles.h"
 #include "testrepository.h"
 #include "tools/initdb/schemainstaller.h"
 
@@ -138,10 +139,7 @@ bool Sandbox::install(const TestPackage &package) const
 
 QStringList Sandbox::notifications() const
 {
-    QFile file(path(QStringLiteral("/.sandbox/notifications.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return readLines(path(QStringLiteral("/.sandbox/notifications.log")));
 }
 
 bool Sandbox::isInstalled(const QString &packageString) const

@@ -19,3 +19,10 @@ void StallWatch::tick()
 {
     m_longest = qMax(m_longest, m_sinceTick.restart());
 }
+
+bool StallWatch::responsive(const char *during) const
+{
+    qInfo("longest time the GUI thread was kept from its events%s%s: %lld ms", during ? " " : "",
+          during ? during : "", m_longest);
+    return m_longest < LimitMs;
+}

@@ -1,7 +1,7 @@
 #include "tests/support/brokernode.h"
+#include "tests/support/testrunner.h"
 
 #include <QCoreApplication>
-#include <QTest>
 
 // Defined with the test classes.
 QObject *makeTransportTest(BrokerNode *broker);
@@ -14,13 +14,10 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     BrokerNode broker;
-    QScopedPointer<QObject> transport(makeTransportTest(&broker));
-    QScopedPointer<QObject> brokerOnly(makeBrokerTest(&broker));
-    QScopedPointer<QObject> accounts(makeBrokerAccountsTest(&broker));
-    QScopedPointer<QObject> lanes(makeLanesTest(&broker));
-    int status = QTest::qExec(transport.data(), argc, argv);
-    status |= QTest::qExec(brokerOnly.data(), argc, argv);
-    status |= QTest::qExec(accounts.data(), argc, argv);
-    status |= QTest::qExec(lanes.data(), argc, argv);
-    return status;
+    std::vector<std::unique_ptr<QObject>> tests;
+    tests.emplace_back(makeTransportTest(&broker));
+    tests.emplace_back(makeBrokerTest(&broker));
+    tests.emplace_back(makeBrokerAccountsTest(&broker));
+    tests.emplace_back(makeLanesTest(&broker));
+    return runTestClasses(argc, argv, tests);
 }

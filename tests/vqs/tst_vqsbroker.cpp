@@ -319,8 +319,7 @@ private slots:
         const QString settings = m_broker->settingsFor(desk, {"offset_file = " + offsetFile});
         QCOMPARE(runPeer({"send", "255.255.255.255", "handled"}, withSettings(m_server)).exitCode,
                  0);
-        AmqpClient reader(m_broker->value("AMQP_PORT").toInt(), "corvane", m_broker->account(desk),
-                          m_broker->password(desk));
+        AmqpClient reader(*m_broker, desk);
         qint64 handled = -1;
         QCOMPARE(reader.readStream(stream, "handled", &handled), QStringLiteral("ok"));
         QVERIFY(writeFile(offsetFile, kept.isEmpty() ? QByteArray::number(handled) + '\n' : kept));
@@ -382,9 +381,7 @@ private slots:
     {
         QFETCH(QStringList, extra);
         const QString desk = m_broker->freshAddress();
-        AmqpClient server(m_broker->value("AMQP_PORT").toInt(), "corvane",
-                          m_broker->account(BrokerNode::ServerAddress),
-                          m_broker->password(BrokerNode::ServerAddress));
+        AmqpClient server(*m_broker, BrokerNode::ServerAddress);
         QCOMPARE(server.bindQueue(desk, "corvane", "255.255.255.255"), QStringLiteral("ok"));
         // One receiver throughout: once attached, it takes the pushes from both.
         QProcess peer;

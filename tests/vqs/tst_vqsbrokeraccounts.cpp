@@ -239,9 +239,7 @@ private:
     // A plain AMQP client logged in as the account of address.
     std::unique_ptr<AmqpClient> client(const QString &address)
     {
-        return std::make_unique<AmqpClient>(m_broker->value("AMQP_PORT").toInt(), "corvane",
-                                            m_broker->account(address),
-                                            m_broker->password(address));
+        return std::make_unique<AmqpClient>(*m_broker, address);
     }
 
     BrokerNode *m_broker;

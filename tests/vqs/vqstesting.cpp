@@ -126,18 +126,6 @@ uid_t nobody()
     return account ? account->pw_uid : uid_t(65534);
 }
 
-bool writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QProcessEnvironment withSettings(const QString &settings)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

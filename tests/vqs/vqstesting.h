@@ -2,6 +2,7 @@
 // Plain sockets, ports and texts for the transport tests.
 
 #include "tests/support/freeport.h"
+#include "tests/support/testfiles.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
@@ -38,8 +39,8 @@ bool closedByReceiver(int fd);
 QStringList toList(const std::vector<std::string> &texts);
 // Files given away in the tests of refused files, and what is written to them.
 uid_t nobody();
-bool writeFile(const QString &path, const QByteArray &text);
-QByteArray readFile(const QString &path);
+using ::readFile;
+using ::writeFile;
 
 // This process's environment, VQS_CONFIG naming settings.
 QProcessEnvironment withSettings(const QString &settings);

@@ -1,10 +1,6 @@
-#include <QApplication>
-#include <QByteArray>
-#include <QMetaMethod>
-#include <QTest>
+#include "tests/support/testrunner.h"
 
-#include <memory>
-#include <vector>
+#include <QApplication>
 
 QObject *createStartupTests();
 QObject *createCatalogTests();
@@ -12,22 +8,7 @@ QObject *createSearchTests();
 QObject *createOperationTests();
 QObject *createSafeguardTests();
 
-namespace
-{
-
-bool hasTestFunction(const QObject &test, const QByteArray &name)
-{
-    const QMetaObject *meta = test.metaObject();
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-        if (meta->method(i).name() == name)
-            return true;
-    return false;
-}
-
-} // namespace
-
-// One executable for the folder, one test class per topic. Functions named on the command
-// line run in the class that has them; options go to every class.
+// One executable for the folder, one test class per topic.
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -37,36 +18,5 @@ int main(int argc, char **argv)
     tests.emplace_back(createSearchTests());
     tests.emplace_back(createOperationTests());
     tests.emplace_back(createSafeguardTests());
-
-    QList<QByteArray> options;
-    QList<QByteArray> functions;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg.startsWith('-')) {
-            options << arg;
-            // Options with a value keep it.
-            if ((arg == "-o" || arg == "-maxwarnings" || arg == "-eventdelay" ||
-                 arg == "-keydelay" || arg == "-mousedelay" || arg == "-maxdelay") &&
-                i + 1 < argc)
-                options << QByteArray(argv[++i]);
-        } else {
-            functions << arg;
-        }
-    }
-
-    int failed = 0;
-    for (const auto &test : tests) {
-        QList<QByteArray> mine;
-        for (const QByteArray &function : functions)
-            if (hasTestFunction(*test, function.split(':').first()))
-                mine << function;
-        if (!functions.isEmpty() && mine.isEmpty())
-            continue;
-        std::vector<char *> args{argv[0]};
-        QList<QByteArray> storage = options + mine;
-        for (QByteArray &arg : storage)
-            args.push_back(arg.data());
-        failed += QTest::qExec(test.get(), int(args.size()), args.data());
-    }
-    return failed;
+    return runTestClasses(argc, argv, tests);
 }

@@ -237,9 +237,7 @@ private slots:
         // Tens of milliseconds when it waits off the GUI thread, rpm's whole wait otherwise; the
         // bound is the stall watch's second, as a loaded machine may delay any thread by more
         // than a tenth.
-        qInfo("longest time the GUI thread was kept from its events: %lld ms",
-              watch.longestGapMs());
-        QVERIFY(watch.longestGapMs() < 1000);
+        QVERIFY(watch.responsive());
 
         held.release();
         const QString dependants =

@@ -1,6 +1,7 @@
 #include "yumcontrol.h"
 
 #include "tests/support/sandbox.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,10 +65,7 @@ void YumControl::fail(bool on)
 
 QStringList YumControl::calls() const
 {
-    QFile file(m_control + QStringLiteral("/calls"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return readLines(m_control + QStringLiteral("/calls"));
 }
 
 int YumControl::waiting() const

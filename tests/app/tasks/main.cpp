@@ -1,16 +1,18 @@
+#include "tests/support/testrunner.h"
+
 #include <QApplication>
 
-int runProcessThreadTests(int argc, char **argv);
-int runInstallItemTests(int argc, char **argv);
-int runLoadDialogTests(int argc, char **argv);
+QObject *createProcessThreadTests();
+QObject *createInstallItemTests();
+QObject *createLoadDialogTests();
 
 // One executable for the folder, one test class per topic.
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    int failed = 0;
-    failed += runProcessThreadTests(argc, argv);
-    failed += runInstallItemTests(argc, argv);
-    failed += runLoadDialogTests(argc, argv);
-    return failed;
+    std::vector<std::unique_ptr<QObject>> tests;
+    tests.emplace_back(createProcessThreadTests());
+    tests.emplace_back(createInstallItemTests());
+    tests.emplace_back(createLoadDialogTests());
+    return runTestClasses(argc, argv, tests);
 }

@@ -536,10 +536,9 @@ void TestInstallItem::progressOfRealYumDownload()
         QVERIFY(seen.at(i) >= seen.at(i - 1));
 }
 
-int runInstallItemTests(int argc, char **argv)
+QObject *createInstallItemTests()
 {
-    TestInstallItem tests;
-    return QTest::qExec(&tests, argc, argv);
+    return new TestInstallItem;
 }
 
 #include "tst_installitem.moc"

@@ -428,10 +428,9 @@ void TestLoadDialog::removeButtonDropsRow()
     QVERIFY(dialog.isHidden());
 }
 
-int runLoadDialogTests(int argc, char **argv)
+QObject *createLoadDialogTests()
 {
-    TestLoadDialog tests;
-    return QTest::qExec(&tests, argc, argv);
+    return new TestLoadDialog;
 }
 
 #include "tst_loaddialog.moc"

@@ -4,6 +4,7 @@
 #include "tasks/killthread.h"
 #include "tests/support/accountaccess.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -19,10 +20,7 @@ namespace
 
 QString readTrimmed(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll()).trimmed();
+    return QString::fromUtf8(readFile(path)).trimmed();
 }
 
 // Sets an environment variable for one scope.
@@ -220,10 +218,9 @@ void TestProcessThreads::killThreadSparesOtherPackages()
     QVERIFY(longer.running() && joined.running());
 }
 
-int runProcessThreadTests(int argc, char **argv)
+QObject *createProcessThreadTests()
 {
-    TestProcessThreads tests;
-    return QTest::qExec(&tests, argc, argv);
+    return new TestProcessThreads;
 }
 
 #include "tst_processthreads.moc"

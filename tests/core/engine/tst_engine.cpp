@@ -8,6 +8,8 @@
 #include "sync/heartthread.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
+#include "tests/support/storerows.h"
+#include "tests/support/testfiles.h"
 #include "tests/support/testrepository.h"
 
 #include <QDir>
@@ -37,12 +39,6 @@ QByteArray localDb()
     return Paths::localDatabase().toUtf8();
 }
 
-bool writeFile(const QString &path, const QByteArray &content = QByteArray("x"))
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 int runOperation(const QString &key, int type)
 {
     ClientThread thread(key, type);
@@ -54,20 +50,12 @@ int runOperation(const QString &key, int type)
 // The catalog and installed-package rows the operations record their outcome in.
 void addCatalogRow(const QString &rpm, const QString &sign)
 {
-    const QByteArray r = rpm.toUtf8(), s = sign.toUtf8();
-    QCOMPARE(exec_sql(catalogDb().constData(),
-                      "insert into softwares(s_name,s_rpm,sign) values(?,?,?)", r.constData(),
-                      r.constData(), s.constData()),
-             0);
+    QVERIFY(StoreRows::addCatalogRow({{"s_name", rpm}, {"s_rpm", rpm}, {"sign", sign}}));
 }
 
 void addInstalledRow(const QString &name, const QString &version, const QString &release)
 {
-    const QByteArray n = name.toUtf8(), v = version.toUtf8(), r = release.toUtf8();
-    QCOMPARE(exec_sql(localDb().constData(),
-                      "insert into software(name,version,release_ver) values(?,?,?)", n.constData(),
-                      v.constData(), r.constData()),
-             0);
+    QVERIFY(StoreRows::addInstalledRow(name, version, release));
 }
 
 QStringList signs()

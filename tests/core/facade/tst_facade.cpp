@@ -5,6 +5,7 @@
 #include "tests/support/freeport.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
+#include "tests/support/storerows.h"
 #include "tests/support/testrepository.h"
 #include "vqs.h"
 
@@ -36,25 +37,15 @@ QByteArray localDb()
 // Values in the column order of the catalog queries; a null text is stored as NULL.
 bool addCatalogRow(const QStringList &values)
 {
-    QVector<QByteArray> bytes;
-    for (const QString &value : values)
-        bytes << value.toUtf8();
-    const auto at = [&](int i) {
-        return values.at(i).isNull() ? nullptr : bytes.at(i).constData();
-    };
-    return exec_sql(catalogDb().constData(),
-                    "insert into softwares(s_name,s_icon,s_exec,s_rpm,s_version,s_size,"
-                    "s_description,s_star,type,sign,s_rpmdeps) values(?,?,?,?,?,?,?,?,?,?,?)",
-                    at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7), at(8), at(9),
-                    at(10)) == 0;
+    const QStringList columns{"s_name",        "s_icon", "s_exec", "s_rpm", "s_version", "s_size",
+                              "s_description", "s_star", "type",   "sign",  "s_rpmdeps"};
+    StoreRows::Row row;
+    for (int i = 0; i < columns.size(); ++i)
+        row.insert(columns.at(i), values.at(i));
+    return StoreRows::addCatalogRow(row);
 }
 
-bool addInstalledRow(const char *name, const char *version, const char *release)
-{
-    return exec_sql(localDb().constData(),
-                    "insert into software(name,version,release_ver) values(?,?,?)", name, version,
-                    release) == 0;
-}
+using StoreRows::addInstalledRow;
 
 bool addDownloadRow(const char *name, const char *icon, const char *state)
 {

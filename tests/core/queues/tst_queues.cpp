@@ -8,9 +8,9 @@
 #include "sync/reportoutbox.h"
 
 #include "resultrecorder.h"
-#include "storerows.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/storerows.h"
 #include "tests/support/testrepository.h"
 #include "toolbox.h"
 

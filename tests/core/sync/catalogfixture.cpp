@@ -1,6 +1,7 @@
 #include "catalogfixture.h"
 
 #include "records/paths.h"
+#include "records/quoting.h"
 #include "sync/catalogframe.h"
 
 #include <QDir>
@@ -68,18 +69,11 @@ QStringList names()
     return result;
 }
 
-static QString sqlText(const QString &value)
-{
-    QString escaped = value;
-    escaped.replace(QLatin1Char('\''), QLatin1String("''"));
-    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
-}
-
 Row row(const QString &name)
 {
     const QVector<Row> rows =
-        query(Paths::catalogDatabase(),
-              QStringLiteral("select * from softwares where s_name=") + sqlText(name));
+        query(Paths::catalogDatabase(), QStringLiteral("select * from softwares where s_name='") +
+                                            Quoting::sqlLiteral(name) + QLatin1Char('\''));
     return rows.isEmpty() ? Row() : rows.first();
 }
 
@@ -93,16 +87,6 @@ QStringList installed()
                       row.value(QStringLiteral("release_ver"));
     result.sort();
     return result;
-}
-
-bool insertRow(const Row &columns)
-{
-    QStringList values;
-    for (const QString &value : columns)
-        values << sqlText(value);
-    return exec(Paths::catalogDatabase(),
-                QStringLiteral("insert into softwares(") + columns.keys().join(QLatin1Char(',')) +
-                    QStringLiteral(") values(") + values.join(QLatin1Char(',')) + QLatin1Char(')'));
 }
 
 CatalogPackage package(const QString &name, const QString &rpm, const QString &icon,
@@ -129,31 +113,12 @@ QString frame(const QString &action, const QString &architecture,
     return text + QStringLiteral("</datas></frame>");
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages)
 {
     QString xml = QStringLiteral("<catalog>\n");
     for (const CatalogPackage &p : packages)
         xml += CatalogFrame::packageElement(QStringLiteral("app"), p) + QLatin1Char('\n');
     return writeFile(path, (xml + QStringLiteral("</catalog>\n")).toUtf8());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList readLines(const QString &path)
-{
-    return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QString toolFolder(const QString &name)

@@ -2,6 +2,9 @@
 
 #include "sync/catalogpackage.h"
 #include "tests/support/freeport.h"
+#include "tests/support/storerows.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/testpackage.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -14,15 +17,22 @@
 namespace CatalogFixture
 {
 
-using Row = QMap<QString, QString>;
+using Row = StoreRows::Row;
+
+// An installed package: an empty RPM database sends the receiver into its endless repair.
+inline const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"),
+                                 QStringLiteral("1")};
 
 QVector<Row> query(const QString &database, const QString &sql);
 bool exec(const QString &database, const QString &sql);
 
-QStringList names();                // s_name of every catalog row, sorted
-Row row(const QString &name);       // the catalog row of that name; empty when absent
-QStringList installed();            // software rows as "name version release", sorted
-bool insertRow(const Row &columns); // one catalog row as the store would hold it
+QStringList names();                      // s_name of every catalog row, sorted
+Row row(const QString &name);             // the catalog row of that name; empty when absent
+QStringList installed();                  // software rows as "name version release", sorted
+inline bool insertRow(const Row &columns) // one catalog row as the store would hold it
+{
+    return StoreRows::addCatalogRow(columns);
+}
 
 CatalogPackage package(const QString &name, const QString &rpm, const QString &icon = QString(),
                        const QString &time = QString());
@@ -31,11 +41,11 @@ QString frame(const QString &action, const QString &architecture,
               const QVector<CatalogPackage> &packages,
               const QString &element = QStringLiteral("soft"));
 
-bool writeFile(const QString &path, const QByteArray &bytes);
+using ::writeFile;
 // A catalog file as the catalog server reads it (--catalog, push), holding packages.
 bool writeCatalog(const QString &path, const QVector<CatalogPackage> &packages);
-QByteArray readFile(const QString &path);
-QStringList readLines(const QString &path); // non-empty lines
+using ::readFile;
+using ::readLines;
 
 // A folder of replacement tools next to these tests.
 QString toolFolder(const QString &name);

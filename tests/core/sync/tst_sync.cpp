@@ -28,7 +28,6 @@ const QString AddNotice =
 const QString UpdateNotice =
     QStringLiteral("-t\t5000\tCorvane有更新!\t请前往Corvane刷新或重启以获取更新数据并查看");
 
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
 const TestPackage MyTool{QStringLiteral("my-tool"), QStringLiteral("2.1"), QStringLiteral("3")};
 const TestPackage Foo{QStringLiteral("foo"), QStringLiteral("1.0"), QStringLiteral("1.el7")};
 

@@ -30,9 +30,6 @@ using namespace CatalogFixture;
 namespace
 {
 
-// An installed package: an empty RPM database sends the receiver into its endless repair.
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
-
 bool setUp(Sandbox &sandbox)
 {
     return sandbox.isValid() && sandbox.install(Hello10) && TestKey::catalog().trust();

@@ -21,8 +21,6 @@ using namespace CatalogFixture;
 namespace
 {
 
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
-
 QVector<CatalogPackage> numbered(int count, const QString &icon = QString())
 {
     QVector<CatalogPackage> packages;

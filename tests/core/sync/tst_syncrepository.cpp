@@ -21,8 +21,6 @@ using namespace CatalogFixture;
 namespace
 {
 
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
-
 TestPackage rpm(const QString &name, const QString &version)
 {
     return TestPackage{name, version, QStringLiteral("1")};

@@ -28,8 +28,6 @@ using namespace CatalogFixture;
 namespace
 {
 
-const TestPackage Hello10{QStringLiteral("cv-hello"), QStringLiteral("1.0"), QStringLiteral("1")};
-
 using Recorder = FrameRecorder;
 using Receiver = FrameReceiver;
 

@@ -95,7 +95,7 @@ private slots:
                               : named == QLatin1String("member")    ? m_broker->groupAddress()
                               : named == QLatin1String("broadcast") ? broadcast
                                                                     : BrokerNode::ServerAddress;
-        AmqpClient desk(port(), "corvane", m_broker->account(self), m_broker->password(self));
+        AmqpClient desk(*m_broker, self);
         const int before = server.output().size();
         QCOMPARE(
             desk.publish("corvane.server", BrokerNode::ServerAddress,
@@ -164,7 +164,7 @@ private slots:
         result.time = 1700000000;
         result.oper = QStringLiteral("安装");
         result.rpm = QStringLiteral("cv-hello-1.0-1");
-        AmqpClient desk(port(), "corvane", m_broker->account(self), m_broker->password(self));
+        AmqpClient desk(*m_broker, self);
         QCOMPARE(desk.publish("corvane.server", BrokerNode::ServerAddress,
                               ReportFrame::composeResult(other, result).toUtf8(),
                               m_broker->account(self)),
@@ -299,7 +299,7 @@ private slots:
         CatalogServerProcess server;
         QVERIFY(server.start(serverArguments(true) + bounds));
         const QString self = m_broker->groupAddress();
-        AmqpClient desk(port(), "corvane", m_broker->account(self), m_broker->password(self));
+        AmqpClient desk(*m_broker, self);
         QStringList addresses;
         for (int i = 0; i < named; ++i) {
             addresses << m_broker->groupAddress();
@@ -350,8 +350,6 @@ private slots:
     }
 
 private:
-    int port() const { return m_broker->value("AMQP_PORT").toInt(); }
-
     // A count from /proc/PID/status ("Threads", "VmRSS" in kB); -1 when missing.
     static qint64 statusOf(qint64 pid, const char *key)
     {
@@ -368,7 +366,7 @@ private:
     bool makeQueue(const QString &address)
     {
         const QString server = BrokerNode::ServerAddress;
-        AmqpClient admin(port(), "corvane", m_broker->account(server), m_broker->password(server));
+        AmqpClient admin(*m_broker, server);
         return admin.declareQueue(address) == QLatin1String("ok") &&
                admin.bindQueue(address, "corvane", address) == QLatin1String("ok");
     }
@@ -377,7 +375,7 @@ private:
     // desktop of the group); empty when none comes.
     QByteArray nextMessage(const QString &address)
     {
-        AmqpClient desk(port(), "corvane", m_broker->account(address), m_broker->password(address));
+        AmqpClient desk(*m_broker, address);
         QByteArray body;
         (void)QTest::qWaitFor(
             [&] { return desk.get(address, &body) == QLatin1String("ok") && !body.isEmpty(); },

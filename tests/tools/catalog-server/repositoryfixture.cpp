@@ -57,12 +57,6 @@ const char *const FixtureOverrides = "# the tests' overrides\n"
                                      "rpmdeps cv-tool cv-tool-data  cv-tool-lang\n"
                                      "star cv-music 5\n";
 
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
 CatalogOverrides overrides(const QString &text)
 {
     CatalogOverrides result;
@@ -70,12 +64,6 @@ CatalogOverrides overrides(const QString &text)
     if (!result.parse(text, QStringLiteral("overrides"), &error))
         qFatal("fixture overrides: %s", qPrintable(error));
     return result;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString metadataFile(const QString &repo, const QString &pattern)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/testfiles.h"
 #include "tests/support/testpackage.h"
 #include "tools/catalog-server/catalogoverrides.h"
 #include "tools/demo-catalog/appstreamfile.h"
@@ -22,8 +23,8 @@ extern const char *const FixtureOverrides;
 QVector<TestPackage> fixturePackages();
 QVector<AppStreamEntry> fixtureApplications();
 
-bool writeFile(const QString &path, const QByteArray &data);
-QByteArray readFile(const QString &path);
+using ::readFile;
+using ::writeFile;
 // Parsed, or the test stops.
 CatalogOverrides overrides(const QString &text);
 // The repodata file matching pattern.

@@ -2,6 +2,7 @@
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/freeport.h"
 #include "tests/support/processrunner.h"
+#include "tests/support/testfiles.h"
 #include "tests/support/testkey.h"
 #include "tests/support/testrepository.h"
 #include "tools/catalog-server/catalogoverrides.h"
@@ -24,19 +25,6 @@ namespace
 using Layout = AppStreamFile::IconArchives;
 
 const QByteArray Victim = QByteArrayLiteral("a file of the service's own");
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
 
 // A catalog file of one package.
 QByteArray catalogOf(const QString &package)
