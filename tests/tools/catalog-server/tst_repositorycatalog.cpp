@@ -323,7 +323,9 @@ void TestRepositoryCatalog::serviceConfiguration()
     };
     QVERIFY(writeFile(overridesFile, overrideText.toUtf8()));
     QVERIFY(writeFile(configFile, fill(config).toUtf8()));
-    QStringList arguments{"--server-config", configFile, "--no-serve"};
+    // The fleet database's default lies outside the test's folders.
+    QStringList arguments{"--server-config", configFile, "--no-serve", "--fleet-db",
+                          work.filePath(QStringLiteral("fleet.db"))};
     for (const QString &argument : extra)
         arguments << fill(argument);
     const ProcessResult result = ProcessRunner::run(CORVANE_CATALOG_SERVER, arguments);

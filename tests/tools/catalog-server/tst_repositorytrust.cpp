@@ -307,9 +307,9 @@ void TestRepositoryCatalog::repositoryAtStart()
                                       .replace("%2", m_repository->directory())
                                       .replace("%3", m_key.publicKeyFile())
                                       .toUtf8()));
-    const ProcessResult result =
-        ProcessRunner::run(CORVANE_CATALOG_SERVER, {"--server-config", configFile, "--files",
-                                                    work.filePath("www"), "--no-serve"});
+    const ProcessResult result = ProcessRunner::run(
+        CORVANE_CATALOG_SERVER, {"--server-config", configFile, "--files", work.filePath("www"),
+                                 "--no-serve", "--fleet-db", work.filePath("fleet.db")});
     QVERIFY2(result.exitCode == exitCode && result.output.contains(output),
              qPrintable(result.output));
     QCOMPARE(QFile::exists(work.filePath("www/.cv_data/data_x86_64")), exitCode == 0);
