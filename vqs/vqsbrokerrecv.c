@@ -39,6 +39,11 @@ static long long g_pending = -1; /* the offset of the push handed out last; -1: 
 static long long g_since = -1;   /* before the first push: attach from then, in seconds */
 static long long g_started;      /* when recv_init was called, in seconds */
 static int g_initial;            /* in recv_init's own attempt */
+/* With the stream: the desktop's queue could not be consumed (not made yet, or its node is
+ * down); the stream is read meanwhile and the queue asked for again from time to time. */
+static int g_queue_missing;
+static long long g_queue_retry_at;
+static struct vqs_retry g_queue_retry = VQS_RETRY_INIT;
 /* A message of the queue waiting for a push of the stream sent before it (vqsorder.h). */
 static struct {
     int len; /* -1: none */
@@ -120,6 +125,32 @@ static amqp_rpc_reply_t consume_stream(void)
     return reply;
 }
 
+/* Whether the desktop's queue can be consumed now: 1 yes, 0 not (missing, or a classic queue
+ * whose node is down), -1 the connection failed. Asked with a passive declare, which needs no
+ * right, on a channel of its own: the broker's refusal closes that channel, not the stream's. */
+static int queue_ready(void)
+{
+    const amqp_channel_t probe = (amqp_channel_t)(g_link.channel + 1);
+    if (!amqp_channel_open(g_link.conn, probe) ||
+        amqp_get_rpc_reply(g_link.conn).reply_type != AMQP_RESPONSE_NORMAL)
+        return -1;
+    amqp_queue_declare(g_link.conn, probe, amqp_cstring_bytes(g_settings->address), 1, 0, 0, 0,
+                       amqp_empty_table);
+    const amqp_rpc_reply_t reply = amqp_get_rpc_reply(g_link.conn);
+    if (reply.reply_type == AMQP_RESPONSE_NORMAL)
+        return amqp_channel_close(g_link.conn, probe, AMQP_REPLY_SUCCESS).reply_type ==
+                       AMQP_RESPONSE_NORMAL
+                   ? 1
+                   : -1;
+    if (!is_missing_queue(reply))
+        return -1;
+    amqp_channel_close_ok_t closed = {0};
+    return amqp_send_method(g_link.conn, probe, AMQP_CHANNEL_CLOSE_OK_METHOD, &closed) ==
+                   AMQP_STATUS_OK
+               ? 0
+               : -1;
+}
+
 /* The queue is made by the administrator's set-up or, for a desktop of a group account, by
  * the catalog server when it first hears from it: this account may configure nothing. */
 static int consume(void)
@@ -137,8 +168,31 @@ static int consume(void)
      * set up would be held whole, whatever its size. The catalog server's settings name the
      * stream for its desktops' queues; it reads none. */
     const char *name = g_settings->stream;
-    if (reply.reply_type == AMQP_RESPONSE_NORMAL && name[0] && !g_settings->server)
+    const int reading = name[0] && !g_settings->server;
+    g_queue_missing = 0;
+    if (reply.reply_type == AMQP_RESPONSE_NORMAL && reading) {
+        /* A queue that cannot be consumed would close the channel, the stream's consumer with
+         * it: the pushes go on without the answers until it can. */
+        const int ready = queue_ready();
+        if (ready < 0) {
+            report("", "the connection failed while asking for the queue");
+            g_link.broken = 1;
+            drop_link(1);
+            return -1;
+        }
+        g_queue_missing = !ready;
         reply = consume_stream();
+    }
+    if (reply.reply_type == AMQP_RESPONSE_NORMAL && g_queue_missing) {
+        snprintf(why, sizeof why,
+                 "queue %s does not exist yet or its node is down; the pushes come through the "
+                 "stream meanwhile and the queue is asked for again",
+                 g_settings->address);
+        report("", why);
+        g_queue_retry_at = vqs_retry_next(&g_queue_retry);
+        vqs_retry_reset(&g_retry);
+        return 0;
+    }
     /* Exclusive: two processes sharing the queue would each get part of the frames. */
     if (reply.reply_type == AMQP_RESPONSE_NORMAL) {
         name = g_settings->address;
@@ -165,6 +219,7 @@ static int consume(void)
     }
     vqs_link_report_clear();
     vqs_retry_reset(&g_retry);
+    vqs_retry_reset(&g_queue_retry);
     return 0;
 }
 
@@ -175,6 +230,8 @@ void vqs_broker_recv_close(void)
     g_pending = -1;
     g_stream_tag[0] = '\0';
     g_held.len = -1;
+    g_queue_missing = 0;
+    vqs_retry_reset(&g_queue_retry);
 }
 
 int vqs_broker_recv_init(const struct vqs_settings *s)
@@ -489,6 +546,19 @@ int vqs_broker_recv(char *buffer)
         /* Without an address only this process's own messages can come. */
         if (!g_link.conn && g_settings->address[0] && vqs_now_ms() >= g_next_attempt)
             consume();
+        /* The queue is there again: consumed from a fresh connection, the stream attached
+         * after the last push handed out. */
+        if (g_link.conn && g_queue_missing && g_held.len < 0 && vqs_now_ms() >= g_queue_retry_at) {
+            const int ready = queue_ready();
+            if (ready != 0) {
+                g_link.broken = ready < 0;
+                drop_link(ready < 0);
+                if (ready > 0)
+                    g_next_attempt = 0;
+                continue;
+            }
+            g_queue_retry_at = vqs_retry_next(&g_queue_retry);
+        }
         if (g_link.conn && g_held.len >= 0 &&
             (!vqs_order_must_wait(g_held.id, g_held.idlen, g_held.after) ||
              vqs_now_ms() >= g_held.until)) {
@@ -519,7 +589,11 @@ int vqs_broker_recv(char *buffer)
             wait = VQS_HEARTBEAT_S * 1000 / 2;
         if (g_link.conn && g_held.len >= 0)
             wait = g_held.until > vqs_now_ms() ? g_held.until - vqs_now_ms() : 0;
-        else if (g_settings->address[0])
+        else if (g_link.conn && g_queue_missing) {
+            const long long due =
+                g_queue_retry_at > vqs_now_ms() ? g_queue_retry_at - vqs_now_ms() : 0;
+            wait = due < wait ? due : wait;
+        } else if (!g_link.conn && g_settings->address[0])
             wait = g_next_attempt > vqs_now_ms() ? g_next_attempt - vqs_now_ms() : 0;
         struct pollfd fds[2] = {
             {.fd = inbox, .events = POLLIN},

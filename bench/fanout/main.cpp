@@ -7,6 +7,8 @@
 #include "arrivals.h"
 #include "bench/support/benchpackages.h"
 #include "brokerconsumers.h"
+#include "idlecost.h"
+#include "nodefootprint.h"
 #include "sync/catalogframe.h"
 #include "tcpreceivers.h"
 #include "tests/core/sync/catalogserverprocess.h"
@@ -169,22 +171,6 @@ struct Figures {
 };
 
 // The nodes' resident memory (KiB) and open files, all together.
-std::pair<double, double> nodeFootprint(const std::vector<qint64> &beams)
-{
-    double kib = 0, files = 0;
-    for (qint64 pid : beams) {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (status.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : status.readAll().split('\n')) {
-                if (line.startsWith("VmRSS:"))
-                    kib += line.simplified().split(' ').value(1).toDouble();
-            }
-        }
-        files += QDir(QStringLiteral("/proc/%1/fd").arg(pid)).count() - 2;
-    }
-    return {kib, files};
-}
-
 // Pushes Repetitions times: the medians of the time to the last receiver and of the load on
 // the server (and on the broker's nodes, when there are any).
 Figures measurePushes(CatalogServerProcess &server, const QString &file, Arrivals &arrivals,
@@ -342,17 +328,6 @@ Figures overTcp(int desktops, const QString &settings, const QString &file, cons
     return figures;
 }
 
-std::vector<qint64> nodePids(const BrokerNode &node)
-{
-    std::vector<qint64> beams;
-    for (int i = 0; i < node.nodes(); ++i) {
-        QFile pid(node.nodeDirectory(i) + QStringLiteral("/node/pid"));
-        if (pid.open(QIODevice::ReadOnly))
-            beams.push_back(pid.readAll().trimmed().toLongLong());
-    }
-    return beams;
-}
-
 // The broker: the server publishes once to the broadcast address, bound to the stream or (with
 // design {"stream ="}) to every desktop's queue.
 Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const QString &frame,
@@ -364,11 +339,12 @@ Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const
         addresses.push_back(QStringLiteral("10.77.%1.%2").arg(100 + i / 250).arg(i % 250 + 1));
     Arrivals arrivals(desktops - 1);
     const QString serverSettings = node.settingsFor(BrokerNode::ServerAddress, design);
-    const std::vector<qint64> beams = nodePids(node);
-    const auto idle = nodeFootprint(beams);
+    const NodeFootprint footprint(node);
+    const std::vector<qint64> &beams = footprint.pids();
+    const auto idle = footprint.now();
     BrokerConsumers consumers(addresses, {real}, &arrivals, serverSettings,
                               node.settingsFor(real, design));
-    const auto busy = nodeFootprint(beams);
+    const auto busy = footprint.now();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VQS_CONFIG", node.settingsFor(real, design));
     StampingPeer peer(env, 2 * Repetitions);
@@ -530,6 +506,8 @@ int main(int argc, char **argv)
     tcp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (app.arguments().contains(QStringLiteral("--stream")))
         return streamFigures(file, frame);
+    if (app.arguments().contains(QStringLiteral("--idle")))
+        return IdleCost::run();
     // One node with classic queues, and a cluster of three with quorum queues.
     BrokerNode node;
     BrokerNode cluster(3);

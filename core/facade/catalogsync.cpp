@@ -4,6 +4,7 @@
 #include "facade/facadelog.h"
 #include "records/clientconfig.h"
 #include "sync/catalogfreshness.h"
+#include "sync/catalogrequestretry.h"
 #include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
 #include "sync/initdatathread.h"
@@ -19,7 +20,12 @@ namespace
 constexpr unsigned long HeartShutdownWaitMs = 10000;
 } // namespace
 
-CatalogSync::CatalogSync(QObject *parent) : QObject(parent) {}
+CatalogSync::CatalogSync(QObject *parent)
+    : QObject(parent),
+      m_request(new CatalogRequestRetry(CatalogRequestRetry::DefaultFirstPauseMs,
+                                        CatalogRequestRetry::DefaultAttempts, this))
+{
+}
 
 CatalogSync::~CatalogSync()
 {
@@ -37,6 +43,10 @@ void CatalogSync::start()
     m_heartThread = new HeartThread;
     connect(m_heartThread, &HeartThread::recvServerData, this, &CatalogSync::catalogChanged);
     connect(m_heartThread, &HeartThread::iconFetched, this, &CatalogSync::iconsFetched);
+    // Asked once the receiver can take the answer, not after a guessed pause.
+    connect(m_heartThread, &HeartThread::receiverOpened, this, &CatalogSync::requestCatalog);
+    connect(m_heartThread, &HeartThread::catalogAnswered, m_request,
+            &CatalogRequestRetry::answered);
     m_heartThread->start();
     m_freshness = new CatalogFreshness(
         [this] { return m_heartThread ? m_heartThread->lastFreshFrame() : 0; }, this);
@@ -52,6 +62,11 @@ void CatalogSync::startPushPoller()
     // Runs for the life of the process; nothing keeps it.
     auto *poller = new GetVQSDataThread;
     poller->start();
+}
+
+void CatalogSync::requestCatalog()
+{
+    m_request->start();
 }
 
 void CatalogSync::refresh()

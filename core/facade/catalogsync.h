@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class CatalogFreshness;
+class CatalogRequestRetry;
 class HeartThread;
 class InitDataThread;
 class ReportSender;
@@ -30,6 +31,11 @@ public:
     // store's own address, the one way to wake a receive in progress.
     void stop();
 
+public slots:
+    // Asks the catalog server for the catalog, again while no whole catalog comes. The first
+    // time at once when the receiver is attached.
+    void requestCatalog();
+
 signals:
     // The load or a frame changed the catalog; the packages whose package string changed.
     void catalogChanged(const QString &data, const QStringList &packages);
@@ -43,4 +49,5 @@ private:
     HeartThread *m_heartThread = nullptr;
     CatalogFreshness *m_freshness = nullptr;
     ReportSender *m_reportSender = nullptr;
+    CatalogRequestRetry *m_request = nullptr;
 };

@@ -22,9 +22,8 @@ ClientDemon::ClientDemon()
     connect(m_sync, &CatalogSync::iconsFetched, this, &ClientDemon::iconsFetched);
     connect(m_sync, &CatalogSync::refreshEnded, this, &ClientDemon::updateEnd);
     connect(m_sync, &CatalogSync::catalogStale, this, &ClientDemon::catalogStale);
+    // The first catalog request goes as soon as the receiver is attached.
     m_sync->start();
-
-    QTimer::singleShot(1000, this, &ClientDemon::sendMessageSlot);
 
     std::printf("[QString toInt] configfile refresh time = %d\n", refresh);
     std::fflush(stdout);
@@ -63,7 +62,7 @@ void ClientDemon::recvServerDataSlot(const QString &data, const QStringList &pac
 
 void ClientDemon::sendMessageSlot()
 {
-    CatalogRequest::send();
+    m_sync->requestCatalog();
 }
 
 void ClientDemon::getDataSlot(int flag)

@@ -23,14 +23,29 @@ namespace CatalogRequest
 
 void send()
 {
+    sendRequests();
+    // The inventory and every report still unacknowledged follow the join.
+    ReportSender::joined();
+    replayUnlessOverTransport();
+}
+
+void ask()
+{
+    sendRequests();
+    replayUnlessOverTransport();
+}
+
+void sendRequests()
+{
     const QString local = ClientConfig::localip();
     const QByteArray server = ClientConfig::serverip().toUtf8();
     vqs_message_send(server.constData(), CatalogFrame::joinRequest(local).toUtf8().constData());
     qDebug() << "send";
     vqs_message_send(server.constData(), CatalogFrame::dataRequest(local).toUtf8().constData());
-    // The inventory and every report still unacknowledged follow the join.
-    ReportSender::joined();
+}
 
+void replayUnlessOverTransport()
+{
     const QString vqssend = ClientConfig::vqssend();
     if (vqssend == QLatin1String("true"))
         return;

@@ -9,6 +9,12 @@ namespace CatalogRequest
 // also fetches the catalog file over HTTP and sends each of its lines, newline kept, to
 // this client's own receiver at 127.0.0.1.
 void send();
+// The same without the reports: asking again for a catalog that did not come.
+void ask();
+// The join and data request frames alone.
+void sendRequests();
+// Unless client-conf:vqssend is exactly "true", replayCatalogFile.
+void replayUnlessOverTransport();
 // Fetches the catalog file over HTTP and sends each of its lines to this client's receiver.
 void replayCatalogFile();
 

@@ -47,6 +47,7 @@ void HeartThread::run()
         m_lastFresh = at > 0 ? at : QDateTime::currentSecsSinceEpoch();
     }
     inbox.open();
+    emit receiverOpened();
     for (;;) {
         const QByteArray text = inbox.receive();
         if (text == StopMessage) {
@@ -148,6 +149,8 @@ void HeartThread::pigxmlData(const QString &data)
     }
     qCDebug(syncLog) << "frame applied:" << frame.actionText() << changed.size() << "changed";
 
+    if (action == FrameAction::DataResponse)
+        emit catalogAnswered();
     UpdatePushxmlData();
     emit recvServerData(data, changed);
     emit updateEnd(0);

@@ -58,6 +58,11 @@ signals:
     void frameDropped(QString data, QString reason);
     // An icon fetch has ended (from a fetching thread): pictures drawn before it may change.
     void iconFetched();
+    // The transport's receiver is attached (recv_init has returned): what is asked for now
+    // can be answered here.
+    void receiverOpened();
+    // A whole catalog answering a data request was applied.
+    void catalogAnswered();
 
 protected:
     void run() override;

@@ -15,6 +15,8 @@
 
 #include <sqlite3.h>
 
+#include <optional>
+
 namespace
 {
 
@@ -25,6 +27,26 @@ QMutex outboxLock;
 const char *const IdMark = "@@report-id@@";
 
 constexpr int FrameBytes = 65535;
+
+// The columns of queries, read under one shared lock once a writer is done (the receiver or
+// a refresh rewrites these tables): a busy file is not taken for an empty one, nor a table
+// between two of its versions. nullopt when the file stayed busy.
+std::optional<QVector<QStringList>> readTogether(const QString &path, const QStringList &queries)
+{
+    SqlConnection db;
+    if (!db.open(path) || db.exec(QStringLiteral("PRAGMA busy_timeout=8000")) != SQLITE_OK ||
+        db.exec(QStringLiteral("BEGIN")) != SQLITE_OK)
+        return std::nullopt;
+    if (db.exec(QStringLiteral("select count(*) from sqlite_master")) != SQLITE_OK) {
+        db.exec(QStringLiteral("ROLLBACK"));
+        return std::nullopt;
+    }
+    QVector<QStringList> columns;
+    for (const QString &query : queries)
+        columns << db.selectColumn(query, {});
+    db.exec(QStringLiteral("COMMIT"));
+    return columns;
+}
 
 bool openOutbox(SqlConnection *db, const QString &path)
 {
@@ -80,7 +102,13 @@ bool ReportOutbox::recordInventory()
     inventory.id = QLatin1String(IdMark);
     inventory.time = QDateTime::currentSecsSinceEpoch();
     inventory.sequence = catalogSequence();
-    inventory.packages = installedCatalogPackages();
+    const std::optional<QStringList> packages = installedCatalogPackages();
+    // A table being rewritten for longer than the wait is no news: the next inventory says.
+    if (!packages) {
+        qCWarning(syncLog) << "inventory not recorded: the package tables stayed busy";
+        return false;
+    }
+    inventory.packages = *packages;
     // Room for the id that replaces the mark.
     return record(
         "inventory",
@@ -172,25 +200,22 @@ quint64 ReportOutbox::catalogSequence()
     return AcceptedSequence::load(Paths::catalogDatabase(), Paths::frameSequenceFile()).value_or(0);
 }
 
-QStringList ReportOutbox::installedCatalogPackages()
+std::optional<QStringList> ReportOutbox::installedCatalogPackages()
 {
+    const auto catalog =
+        readTogether(Paths::catalogDatabase(), {QStringLiteral("select s_rpm from softwares")});
+    const auto local = readTogether(
+        Paths::localDatabase(),
+        {QStringLiteral("select name from software order by id"),
+         QStringLiteral("select name||'-'||version||'-'||release_ver from software order by id")});
+    if (!catalog || !local)
+        return std::nullopt;
     QSet<QString> catalogNames;
-    {
-        SqlConnection catalog;
-        if (catalog.open(Paths::catalogDatabase()))
-            for (const QString &rpm :
-                 catalog.selectColumn(QStringLiteral("select s_rpm from softwares"), {}))
-                catalogNames.insert(TaskPackage(rpm).name);
-    }
+    for (const QString &rpm : catalog->first())
+        catalogNames.insert(TaskPackage(rpm).name);
+    const QStringList &names = local->at(0);
+    const QStringList &nvrs = local->at(1);
     QStringList packages;
-    SqlConnection local;
-    if (!local.open(Paths::localDatabase()))
-        return packages;
-    const QStringList names =
-        local.selectColumn(QStringLiteral("select name from software order by id"), {});
-    const QStringList nvrs = local.selectColumn(
-        QStringLiteral("select name||'-'||version||'-'||release_ver from software order by id"),
-        {});
     for (int i = 0; i < names.size() && i < nvrs.size(); ++i)
         if (catalogNames.contains(names.at(i)) && ReportFrame::isPackageText(nvrs.at(i)))
             packages << nvrs.at(i);

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <optional>
+
 // The store's reports waiting for the catalog server's acknowledgement, in a SQLite file of
 // their own, so that nothing is lost while the server or the broker is away or the store
 // restarts. Each report gets the id INSTANCE-N: INSTANCE is random and made with the file, N
@@ -37,8 +39,9 @@ public:
 
     // The sequence of the last catalog frame the store accepted.
     static quint64 catalogSequence();
-    // The catalog's packages installed on this desktop, as name-version-release, sorted.
-    static QStringList installedCatalogPackages();
+    // The catalog's packages installed on this desktop, as name-version-release, sorted;
+    // nullopt when the tables could not be read.
+    static std::optional<QStringList> installedCatalogPackages();
 
 private:
     bool record(const char *kind, const QString &frameWithoutId, qint64 time);

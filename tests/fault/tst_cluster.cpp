@@ -62,9 +62,9 @@ void report(const char *store, int count, const StoreArrivals &arrivals,
 
 } // namespace
 
-// The catalog server and two stores on a cluster of three RabbitMQ nodes with quorum queues and
-// the stream of pushes, one of the stores the window of this process, while the server pushes
-// every second.
+// The catalog server and two stores on a cluster of three RabbitMQ nodes (the server's queue a
+// quorum queue, the desktops' classic ones on one node) and the stream of pushes, one of the
+// stores the window of this process, while the server pushes every second.
 class TestCluster : public QObject
 {
     Q_OBJECT

@@ -399,25 +399,47 @@ private slots:
                  (QStringList{"6 push 1", "6 push 2", "7 private"}));
     }
 
-    // A group's desktop has no queue until the catalog server makes it: its receiver says so
-    // once, goes on trying, and takes what comes once the queue is there.
+    void receiverWaitsForItsQueue_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QString>("during"); // what comes while the queue is missing
+        QTest::newRow("the queue alone") << QStringList{"stream ="} << QString();
+        QTest::newRow("with the stream: the pushes go on")
+            << QStringList() << QStringLiteral("4 [catalog-server] push\n");
+    }
+
+    // A group's desktop has no queue until the catalog server makes it (and a classic queue is
+    // out of reach while its node is down): its receiver says so once, goes on trying, reads
+    // the stream's pushes meanwhile, and takes what comes once the queue is there.
     void receiverWaitsForItsQueue()
     {
+        QFETCH(QStringList, extra);
+        QFETCH(QString, during);
         const QString desk = m_broker->groupAddress();
         QProcess peer;
-        // The queue alone: attaching later, a stream reader may meet the pushes just before.
-        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk, {"stream ="})));
-        peer.start(VQS_PEER_PROGRAM, {"from", "1"});
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(desk, extra)));
+        peer.start(VQS_PEER_PROGRAM, {"from", during.isEmpty() ? "1" : "2"});
         QString errors;
         QTRY_VERIFY_WITH_TIMEOUT((errors += QString::fromUtf8(peer.readAllStandardError()))
                                      .contains("does not exist yet"),
                                  kWaitMs);
+        QString got;
+        if (!during.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (got += QString::fromUtf8(peer.readAllStandardOutput())).startsWith("init 0\n"),
+                kWaitMs);
+            QCOMPARE(runPeer({"send", "255.255.255.255", "push"}, withSettings(m_server)).exitCode,
+                     0);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (got += QString::fromUtf8(peer.readAllStandardOutput())).endsWith(during), kWaitMs);
+        }
         const PeerRun made = runPeer({"queue", desk}, withSettings(m_server));
         QVERIFY2(made.exitCode == 0, qPrintable(made.errors));
         QCOMPARE(runPeer({"send", desk, "made"}, withSettings(m_server)).exitCode, 0);
         QVERIFY(peer.waitForFinished(kWaitMs));
-        QCOMPARE(QString::fromUtf8(peer.readAllStandardOutput()),
-                 QStringLiteral("init -1\n4 [catalog-server] made\n"));
+        got += QString::fromUtf8(peer.readAllStandardOutput());
+        QCOMPARE(got, (during.isEmpty() ? QStringLiteral("init -1\n") : "init 0\n" + during) +
+                          QStringLiteral("4 [catalog-server] made\n"));
         errors += QString::fromUtf8(peer.readAllStandardError());
         QCOMPARE(errors.count("does not exist yet"), 1);
     }

@@ -7,6 +7,7 @@
 #include "sync/reportframe.h"
 #include "sync/reportoutbox.h"
 #include "sync/reportsender.h"
+#include "tests/support/databaselock.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testkey.h"
 #include "tests/support/testrepository.h"
@@ -185,6 +186,32 @@ private slots:
 
     // An acknowledgement empties the outbox only when the store's gate admitted it: a local
     // account writing to the store's port cannot make it forget reports.
+    void inventoryIsNotReadFromABusyTable_data()
+    {
+        QTest::addColumn<bool>("catalog"); // the catalog's file locked, or the installed packages'
+        QTest::newRow("the installed packages being rewritten") << false;
+        QTest::newRow("the catalog being rewritten") << true;
+    }
+
+    // A table that stays locked past the wait is not taken for an empty one: no inventory
+    // saying that nothing is installed; once it is free, the inventory holds the packages.
+    void inventoryIsNotReadFromABusyTable()
+    {
+        QFETCH(bool, catalog);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(setUp(sandbox), qPrintable(sandbox.errorString()));
+        ReportOutbox outbox;
+        auto lock = std::make_unique<DatabaseLock>(catalog ? Paths::catalogDatabase()
+                                                           : Paths::localDatabase(),
+                                                   DatabaseLock::Hold::AllReaders);
+        QVERIFY(lock->isLocked());
+        QVERIFY(!outbox.recordInventory());
+        lock.reset();
+        QVERIFY(outbox.recordInventory());
+        QCOMPARE(ReportOutbox::installedCatalogPackages(),
+                 std::optional<QStringList>(QStringList{"cv-hello-1.0-1"}));
+    }
+
     void forgedAckEmptiesNothing()
     {
         Sandbox sandbox(&TestRepository::shared());

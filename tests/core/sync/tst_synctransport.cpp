@@ -4,6 +4,7 @@
 #include "records/paths.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogrequest.h"
+#include "sync/catalogrequestretry.h"
 #include "sync/getvqsdatathread.h"
 #include "sync/heartthread.h"
 #include "tests/support/brokernode.h"
@@ -18,6 +19,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -174,6 +177,65 @@ private slots:
             QVERIFY(server.waitFor(QStringLiteral("data_requ from %1: not answered").arg(client)));
             QCOMPARE(readLines(Paths::catalogDataFile()), lines);
         }
+    }
+
+    void unansweredRequestIsAskedAgain_data()
+    {
+        QTest::addColumn<int>("lost");     // requests swallowed before the server is there
+        QTest::addColumn<int>("attempts"); // the most the store makes
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("the first request lost") << 1 << 12 << true;
+        QTest::newRow("two requests lost") << 2 << 12 << true;
+        QTest::newRow("the server never there: the store stops asking") << 3 << 3 << false;
+    }
+
+    // Over direct TCP a request to a server that is away is lost: the store asks again, after
+    // longer pauses and a bounded number of times, until a whole catalog comes.
+    void unansweredRequestIsAskedAgain()
+    {
+        QFETCH(int, lost);
+        QFETCH(int, attempts);
+        QFETCH(bool, answered);
+        SANDBOX_WITH_HELLO(sandbox);
+        useTransport(false, sandbox);
+        sandbox.setConfig("vqssend", "true");
+        QTemporaryDir served;
+        writeCatalog(served.path() + "/catalog.xml", 4);
+        // Where the server listens, something that takes the requests and answers nothing.
+        QTcpServer away;
+        QVERIFY(away.listen(QHostAddress("127.0.0.2"),
+                            quint16(qEnvironmentVariableIntValue("VQS_PORT"))));
+        QByteArray swallowed;
+        QObject::connect(&away, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket *socket = away.nextPendingConnection()) {
+                socket->setParent(&away);
+                QObject::connect(socket, &QTcpSocket::readyRead,
+                                 [&swallowed, socket] { swallowed += socket->readAll(); });
+            }
+        });
+        Receiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequestRetry retry(100, attempts);
+        QObject::connect(&receiver.thread(), &HeartThread::catalogAnswered, &retry,
+                         &CatalogRequestRetry::answered);
+        retry.start();
+        QTRY_VERIFY_WITH_TIMEOUT(swallowed.count("data_requ") >= lost, 120000);
+        if (!answered) {
+            QTRY_VERIFY_WITH_TIMEOUT(!retry.isWaiting(), 120000);
+            QCOMPARE(retry.attempts(), attempts);
+            QCOMPARE(swallowed.count("data_requ"), attempts);
+            return;
+        }
+        away.close();
+        qDeleteAll(away.children());
+
+        CatalogServerProcess server;
+        QVERIFY(server.start({"--catalog", served.path() + "/catalog.xml"}));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            receiver.recorder.countStartingWith("<frame action='data_resp") >= 1, 120000);
+        QVERIFY(retry.attempts() > lost);
+        QVERIFY(!retry.isWaiting());
+        QVERIFY(server.waitFor("data_requ from 127.0.0.1: 1 frame(s)"));
     }
 
     void vqssendSelectsFileMode_data()
