@@ -1,0 +1,244 @@
+#include "records/operationword.h"
+#include "sync/reportframe.h"
+#include "tests/core/sync/catalogserverprocess.h"
+#include "tests/support/accountaccess.h"
+#include "tests/support/freeport.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/sqlrows.h"
+#include "tools/catalog-server/fleetingest.h"
+#include "tools/catalog-server/rolloutbook.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+
+const QString Package = QStringLiteral("cv-hello");
+const int Long = 60000;
+
+// Pilot desktops speak from 10.1.x.x; every other one is in "default".
+QString groupOf(const QString &address, const QString &)
+{
+    return address.startsWith(QLatin1String("10.1.")) ? QStringLiteral("pilot")
+                                                      : QStringLiteral("default");
+}
+
+// A fleet database with its rollouts and its ingest, on a clock the test moves.
+struct Fleet {
+    QTemporaryDir dir;
+    QString path = dir.path() + QStringLiteral("/fleet.db");
+    RolloutPolicy policy;
+    std::unique_ptr<FleetIngest> ingest;
+    std::unique_ptr<RolloutBook> book;
+    QStringList log;
+    qint64 now = 1700000000;
+    int reports = 0;
+
+    bool open(const QString &halt)
+    {
+        QString error;
+        if (!RolloutPolicy::parse(QStringLiteral("pilot"), QString(), halt, &policy, &error))
+            return false;
+        return restart();
+    }
+    // As the service starts again: new connections to the same file.
+    bool restart()
+    {
+        book.reset();
+        ingest.reset();
+        FleetIngest::Settings settings;
+        settings.database = path;
+        ingest = std::make_unique<FleetIngest>(
+            settings, [](const QString &, const QStringList &) {}, [](const QString &) {});
+        book = std::make_unique<RolloutBook>(policy, QStringList{"pilot", "east"}, groupOf,
+                                             [this](const QString &line) { log << line; });
+        QString error;
+        return ingest->start(&error) && book->open(path, &error);
+    }
+    // A store's report of one operation, stored as the server stores it.
+    void report(const QString &desktop, const QString &oper, const QString &version, int code)
+    {
+        ReportFrame::Result result;
+        result.id = QStringLiteral("00000000000000a1-%1").arg(++reports);
+        result.time = now;
+        result.oper = oper;
+        result.rpm = Package + QLatin1Char('-') + version;
+        result.code = code;
+        result.echo = code ? QStringLiteral("scriptlet failed") : QStringLiteral("done");
+        ReportFrame frame;
+        QString error;
+        QVERIFY2(frame.parse(ReportFrame::composeResult(desktop, result), &error),
+                 qPrintable(error));
+        ingest->submit({desktop, QStringLiteral("desk-") + desktop, now, frame});
+        ingest->flush();
+    }
+    void inventory(const QString &desktop, const QString &version)
+    {
+        ReportFrame::Inventory inventory;
+        inventory.id = QStringLiteral("00000000000000b1-%1").arg(++reports);
+        inventory.time = now;
+        inventory.sequence = 1;
+        inventory.packages = QStringList{Package + QLatin1Char('-') + version};
+        ReportFrame frame;
+        QString error;
+        QVERIFY(frame.parse(ReportFrame::composeInventory(desktop, inventory, 65535), &error));
+        ingest->submit({desktop, QString(), now, frame});
+        ingest->flush();
+    }
+    // One step: "repo V" (or "repo -": gone), "fail|ok ADDRESS [VERSION [OPER]]",
+    // "wait SECONDS", "promote|resume ok|error", "restart"; then the service's look.
+    void step(const QString &text)
+    {
+        const QStringList words = text.split(QLatin1Char(' '));
+        const QString verb = words[0];
+        if (verb == QLatin1String("repo")) {
+            QHash<QString, QString> newest;
+            if (words[1] != QLatin1String("-"))
+                newest.insert(Package, words[1]);
+            newest.insert(QStringLiteral("cv-other"), QStringLiteral("1-1"));
+            book->observe(newest, now);
+        } else if (verb == QLatin1String("fail") || verb == QLatin1String("ok")) {
+            report(words[1], words.value(3, OperationWord::upgrade()),
+                   words.value(2, QStringLiteral("1.1-1")), verb == QLatin1String("ok") ? 0 : -1);
+        } else if (verb == QLatin1String("wait")) {
+            now += words[1].toLongLong();
+        } else if (verb == QLatin1String("restart")) {
+            QVERIFY(restart());
+        } else {
+            const QString answer = book->command(verb, Package, now);
+            QVERIFY2(answer.startsWith(words[1] + QLatin1Char(' ')), qPrintable(answer));
+        }
+        book->poll(now);
+    }
+    QStringList rollouts() const
+    {
+        return rowsOf(QFile::encodeName(path), "SELECT version || ' ' || state FROM rollouts"
+                                               " ORDER BY started, rowid");
+    }
+    QStringList holds() const
+    {
+        QStringList held;
+        for (const VersionHold &hold : book->holds())
+            held << hold.package + QLatin1Char(' ') + hold.group + QLatin1Char(' ') +
+                        hold.versionRelease;
+        return held;
+    }
+};
+
+const QStringList Started{"repo 1.0-1", "repo 1.1-1"};
+const QStringList Held{"cv-hello east 1.0-1", "cv-hello default 1.0-1"};
+
+} // namespace
+
+// The staged rollouts: started by a new version in the repository, released by the stage
+// delay or the administrator, halted by the pilot's failures, ended by the repository, and
+// kept in the fleet database across restarts.
+class TestRollout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void stages_data()
+    {
+        QTest::addColumn<QString>("halt");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("rollouts"); // version and state, oldest first
+        QTest::addColumn<QStringList>("holds");
+        QTest::addColumn<QString>("said"); // in the log, when set
+
+        const QStringList none;
+        QTest::newRow("first read only notes")
+            << "2" << QStringList{"repo 1.1-1"} << none << none << QString();
+        QTest::newRow("new version: pilot only") << "2" << Started << QStringList{"1.1-1 pilot"}
+                                                 << Held << "pilot get it, east default stay";
+        QTest::newRow("promote") << "2" << Started + QStringList{"promote ok"}
+                                 << QStringList{"1.1-1 promoted"} << none << QString();
+        QTest::newRow("stage delay not over") << "2" << Started + QStringList{"wait 86399"}
+                                              << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("stage delay over")
+            << "2" << Started + QStringList{"wait 86400"} << QStringList{"1.1-1 promoted"} << none
+            << "the stage delay has passed";
+        QTest::newRow("count: one failure is not two")
+            << "2" << Started + QStringList{"fail 10.1.0.1"} << QStringList{"1.1-1 pilot"} << Held
+            << QString();
+        QTest::newRow("count: halts at two")
+            << "2" << Started + QStringList{"fail 10.1.0.1", "ok 10.1.0.3", "fail 10.1.0.2"}
+            << QStringList{"1.1-1 halted"} << Held
+            << "halted: 2 of 3 pilot desktops failed to install it (halt-failures 2)";
+        QTest::newRow("one desktop failing again is one")
+            << "2" << Started + QStringList{"fail 10.1.0.1", "fail 10.1.0.1"}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("failed, then installed")
+            << "2" << Started + QStringList{"fail 10.1.0.1", "ok 10.1.0.1", "fail 10.1.0.2"}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("failures outside the pilot")
+            << "1" << Started + QStringList{"fail 10.2.0.1", "fail 10.2.0.2"}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("failures of the version before")
+            << "1" << Started + QStringList{"fail 10.1.0.1 1.0-1"} << QStringList{"1.1-1 pilot"}
+            << Held << QString();
+        QTest::newRow("an uninstall failing")
+            << "1" << Started + QStringList{"fail 10.1.0.1 1.1-1 " + OperationWord::uninstall()}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("share: a third is not half")
+            << "50%" << Started + QStringList{"ok 10.1.0.1", "ok 10.1.0.2", "fail 10.1.0.3"}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("share: halts at half")
+            << "50%" << Started + QStringList{"ok 10.1.0.1", "fail 10.1.0.3"}
+            << QStringList{"1.1-1 halted"} << Held << "1 of 2 pilot desktops failed";
+        QTest::newRow("halted stays past the delay")
+            << "1" << Started + QStringList{"fail 10.1.0.1", "wait 86400", "promote error"}
+            << QStringList{"1.1-1 halted"} << Held << QString();
+        QTest::newRow("resume") << "1" << Started + QStringList{"fail 10.1.0.1", "resume ok"}
+                                << QStringList{"1.1-1 resumed"} << none << QString();
+        QTest::newRow("resume what is not halted")
+            << "1" << Started + QStringList{"resume error"} << QStringList{"1.1-1 pilot"} << Held
+            << QString();
+        QTest::newRow("pulled") << "2" << Started + QStringList{"repo 1.0-1"}
+                                << QStringList{"1.1-1 pulled"} << none
+                                << "1.1-1 no longer in the repository, every group back on 1.0-1";
+        QTest::newRow("package gone") << "2" << Started + QStringList{"repo -"}
+                                      << QStringList{"1.1-1 pulled"} << none << QString();
+        QTest::newRow("superseded: the others stay where they were")
+            << "2" << Started + QStringList{"repo 1.2-1"}
+            << QStringList{"1.1-1 superseded", "1.2-1 pilot"}
+            << QStringList{"cv-hello east 1.0-1", "cv-hello default 1.0-1"} << QString();
+        QTest::newRow("restart keeps a halt")
+            << "1" << Started + QStringList{"fail 10.1.0.1", "restart", "wait 86400"}
+            << QStringList{"1.1-1 halted"} << Held << QString();
+        QTest::newRow("restart keeps the stage's start")
+            << "2" << Started + QStringList{"wait 86000", "restart", "wait 400"}
+            << QStringList{"1.1-1 promoted"} << none << QString();
+        QTest::newRow("restart does not start it again")
+            << "2" << Started + QStringList{"promote ok", "restart", "repo 1.1-1"}
+            << QStringList{"1.1-1 promoted"} << none << QString();
+    }
+
+    void stages()
+    {
+        QFETCH(QString, halt);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, rollouts);
+        QFETCH(QStringList, holds);
+        QFETCH(QString, said);
+        Fleet fleet;
+        QVERIFY(fleet.open(halt));
+        for (const QString &step : steps) {
+            fleet.step(step);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QCOMPARE(fleet.rollouts(), rollouts);
+        QCOMPARE(fleet.holds(), holds);
+        if (!said.isEmpty())
+            QVERIFY2(!fleet.log.filter(said).isEmpty(), qPrintable(fleet.log.join('\n')));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRollout)
+#include "tst_rollout.moc"
