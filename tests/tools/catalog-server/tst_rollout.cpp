@@ -6,6 +6,7 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
 #include "tools/catalog-server/fleetingest.h"
+#include "tools/catalog-server/fleetpage.h"
 #include "tools/catalog-server/rolloutbook.h"
 
 #include <QFile>
@@ -237,6 +238,64 @@ private slots:
         QCOMPARE(fleet.holds(), holds);
         if (!said.isEmpty())
             QVERIFY2(!fleet.log.filter(said).isEmpty(), qPrintable(fleet.log.join('\n')));
+    }
+
+    void reportRollout_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QStringList>("lines"); // lines of the output
+        QTest::newRow("text") << "text"
+                              << QStringList{"cv-hello  1.1-1    1.0-1     halted  2023-11-14 "
+                                             "22:13:20  2023-11-14 22:13:20  2 of 2 pilot "
+                                             "desktops failed to install it (halt-failures 2); "
+                                             "the others stay on 1.0-1",
+                                             "cv-hello  1.1-1    pilot    1.1-1",
+                                             "cv-hello  1.1-1    east     1.0-1",
+                                             "10.1.0.1  cv-hello  1.1-1    halted"};
+        QTest::newRow("csv") << "csv"
+                             << QStringList{"served per group,cv-hello,1.1-1,default,1.0-1",
+                                            "desktops on a version others are held from,"
+                                            "10.1.0.1,cv-hello,1.1-1,halted"};
+        QTest::newRow("json") << "json"
+                              << QStringList{"            \"serves\": \"1.0-1\",",
+                                             "            \"state\": \"halted\","};
+        QTest::newRow("status page")
+            << "page"
+            << QStringList{"<p class='figures'><span class='figure'>halted: <b "
+                           "id='rollouts-halted'>1</b></span></p>",
+                           "<tr><td>10.1.0.1</td><td>cv-hello</td><td>1.1-1</td><td>halted</td>"
+                           "</tr>"};
+    }
+
+    // What each group is served and who has the halted version, read from another process.
+    void reportRollout()
+    {
+        QFETCH(QString, format);
+        QFETCH(QStringList, lines);
+        Fleet fleet;
+        QVERIFY(fleet.open("2"));
+        for (const QString &step : Started + QStringList{"fail 10.1.0.1", "fail 10.1.0.2"})
+            fleet.step(step);
+        fleet.inventory("10.1.0.1", "1.1-1");
+        fleet.inventory("10.2.0.1", "1.0-1");
+        if (format == QLatin1String("page")) {
+            FleetDatabase db;
+            QString error;
+            QVERIFY2(db.open(fleet.path, true, &error), qPrintable(error));
+            const QStringList page = FleetPage::html(db.handle(), fleet.now).split('\n');
+            for (const QString &line : lines)
+                QVERIFY2(page.contains(line), qPrintable(line));
+            return;
+        }
+        QProcess report;
+        report.start(CORVANE_CATALOG_SERVER,
+                     {"report", "rollout", "--fleet-db", fleet.path, "--format", format});
+        QVERIFY(report.waitForFinished(Long));
+        QCOMPARE(report.exitCode(), 0);
+        const QStringList output = QString::fromUtf8(report.readAllStandardOutput()).split('\n');
+        for (const QString &line : lines)
+            QVERIFY2(output.contains(line),
+                     qPrintable(line + "\n--- not in:\n" + output.join('\n')));
     }
 };
 
