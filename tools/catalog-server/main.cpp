@@ -12,6 +12,7 @@
 #include "repositorycatalog.h"
 #include "repositoryfollower.h"
 #include "repositorysignature.h"
+#include "rolloutservice.h"
 #include "serversettings.h"
 #include "servicelog.h"
 #include "sync/framesigner.h"
@@ -38,6 +39,8 @@ static const char *const Commands =
     "  unpublish                   empty the push file\n"
     "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
     "  send ADDRESS TEXT           send the rest of the line as one message\n"
+    "  promote PACKAGE             give a rollout's new version to every group\n"
+    "  resume PACKAGE              the same for a halted rollout\n"
     "  quit                        stop (queued messages are still delivered)\n"
     "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
     "A catalog FILE is XML: a root element with one element per package carrying the\n"
@@ -335,6 +338,7 @@ int main(int argc, char **argv)
                        reportDir,
                        reportInterval,
                        format});
+    RolloutService rollouts(&parser);
     parser.process(app);
     if (parser.isSet(serverConfig)) {
         QStringList fromFile;
@@ -354,6 +358,8 @@ int main(int argc, char **argv)
     const QStringList positional = parser.positionalArguments();
     if (positional.value(0) == QLatin1String("report"))
         return FleetReport::run(fleetPath, positional.mid(1), parser.value(format));
+    if (const int status = RolloutService::subcommand(positional, fleetPath); status >= 0)
+        return status;
 
     if (parser.isSet(makeKey)) {
         QString error;
@@ -472,6 +478,11 @@ int main(int argc, char **argv)
         server->setFleet(fleet);
     }
 
+    if (!rollouts.start(fleetPath, server, &error)) {
+        std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+        return 2;
+    }
+
     RepositoryFollower *follower = nullptr;
     if (parser.isSet(repository)) {
         RepositoryFollower::Settings settings;
@@ -493,6 +504,7 @@ int main(int argc, char **argv)
                                  "numbers of bytes\n");
             return 2;
         }
+        rollouts.follow(&settings);
         follower = new RepositoryFollower(server, settings);
         // Unreadable now: serve an empty catalog and publish once the repository reads.
         if (!follower->publishFirst(&error)) {
@@ -512,7 +524,8 @@ int main(int argc, char **argv)
         QTextStream in(&file);
         in.setCodec("UTF-8");
         while (!in.atEnd())
-            if (!server->command(in.readLine()))
+            if (const QString line = in.readLine();
+                !rollouts.command(line) && !server->command(line))
                 return 0;
     }
     if (parser.isSet(noServe))
@@ -526,6 +539,7 @@ int main(int argc, char **argv)
     });
     if (follower)
         std::thread([follower]() { follower->follow(); }).detach();
+    rollouts.watch(follower);
     if (parser.isSet(key) && validity > 0)
         // Signed anew before half its validity has passed: a store fetching it late still
         // gets a catalog it takes.
@@ -548,7 +562,8 @@ int main(int argc, char **argv)
         }).detach();
     std::string line;
     while (std::getline(std::cin, line))
-        if (!server->command(QString::fromStdString(line)))
+        if (const QString text = QString::fromStdString(line);
+            !rollouts.command(text) && !server->command(text))
             std::exit(0);
     // Without a command input the server keeps answering until it is stopped.
     receiver.join();

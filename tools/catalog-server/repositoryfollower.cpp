@@ -3,6 +3,7 @@
 #include "catalogdiff.h"
 #include "catalogserver.h"
 #include "filearea.h"
+#include "queues/taskpackage.h"
 #include "repositorycatalog.h"
 #include "repositorysnapshot.h"
 #include "servicelog.h"
@@ -63,12 +64,13 @@ bool RepositoryFollower::check()
         m_seenSince = now;
     }
     const bool repositoryChanged = repomd != m_publishedRepomd;
-    const bool overridesChanged = overridesDigest() != m_loadedOverrides;
+    const bool overridesChanged = overridesDigest() != m_loadedOverrides || m_asked;
     // A repository being rewritten changes repomd.xml more than once: read it when it rests.
     if ((!repositoryChanged && !overridesChanged) || now - m_seenSince < m_settings.settleMs)
         return false;
     if (repomd == m_failedRepomd && now < m_retryAt && !overridesChanged)
         return false;
+    m_asked = false;
     QString error;
     if (publish(false, &error)) {
         m_lastFailure.clear();
@@ -105,6 +107,14 @@ bool RepositoryFollower::publish(bool first, QString *error)
         return false;
     for (const QString &note : catalog.notes())
         log(ServiceLog::Priority::Warning, QStringLiteral("repository: ") + note);
+    if (m_settings.observed) {
+        QHash<QString, QString> newest;
+        for (const CatalogPackage &package : catalog.packages()) {
+            const TaskPackage rpm(package.rpm);
+            newest.insert(rpm.name, rpm.version + QLatin1Char('-') + rpm.release);
+        }
+        m_settings.observed(newest);
+    }
 
     // Icons first: a store told of a new time stamp fetches the new picture at once.
     copyIcons(catalog.icons());

@@ -10,6 +10,9 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
+#include <functional>
+
 class CatalogServer;
 
 // Keeps a catalog server's catalog in step with a dnf repository. It watches the content of
@@ -28,6 +31,8 @@ public:
         int pollMs = 1000;
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
         RepositoryChecks checks;
+        // Each package's newest version-release, once the repository has been read.
+        std::function<void(const QHash<QString, QString> &newest)> observed;
     };
 
     RepositoryFollower(CatalogServer *server, Settings settings);
@@ -38,6 +43,8 @@ public:
     [[noreturn]] void follow();
     // One look at the repository; true when a new catalog was published.
     bool check();
+    // Publishes again at the next look, changed or not (the rollouts' holds changed).
+    void requestPublish() { m_asked = true; }
 
 private:
     QByteArray overridesDigest() const;
@@ -61,4 +68,5 @@ private:
     QByteArray m_failedRepomd;
     qint64 m_retryAt = 0;
     qint64 m_retryMs = 0;
+    std::atomic<bool> m_asked{false};
 };

@@ -9,6 +9,7 @@
 #include "tools/catalog-server/fleetpage.h"
 #include "tools/catalog-server/rolloutbook.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -296,6 +297,75 @@ private slots:
         for (const QString &line : lines)
             QVERIFY2(output.contains(line),
                      qPrintable(line + "\n--- not in:\n" + output.join('\n')));
+    }
+
+    void commandsReachTheService_data()
+    {
+        QTest::addColumn<QString>("how"); // "sub-command", "line" (the console), "nobody"
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<QString>("answer"); // its start
+        QTest::addColumn<QString>("state");  // of the rollout afterwards
+        QTest::newRow("sub-command") << "sub-command" << Package << "ok promote cv-hello 1.1-1"
+                                     << "1.1-1 promoted";
+        QTest::newRow("command line") << "line" << Package << "ok promote cv-hello 1.1-1"
+                                      << "1.1-1 promoted";
+        QTest::newRow("another account")
+            << "nobody" << Package
+            << "error promote: only the service's account may change rollouts"
+            << "1.1-1 pilot";
+        QTest::newRow("no such rollout") << "sub-command"
+                                         << "cv-other"
+                                         << "error promote cv-other: no rollout of it under way"
+                                         << "1.1-1 pilot";
+    }
+
+    // promote reaches the running service, which notices the database change by itself.
+    void commandsReachTheService()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, package);
+        QFETCH(QString, answer);
+        QFETCH(QString, state);
+        const QString server = QStringLiteral(CORVANE_CATALOG_SERVER);
+        if (how == QLatin1String("nobody") && !AccountAccess::whyUnreachable(server).isEmpty())
+            QSKIP(qPrintable(AccountAccess::whyUnreachable(server)));
+        Sandbox sandbox;
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        useLoopbackTransport();
+        Fleet fleet;
+        fleet.now = QDateTime::currentSecsSinceEpoch();
+        QVERIFY(fleet.open("2"));
+        QFile::setPermissions(fleet.dir.path(), QFile::permissions(fleet.dir.path()) |
+                                                    QFile::ReadOther | QFile::ExeOther);
+        CatalogServerProcess service;
+        QVERIFY(service.start({"--fleet-db", fleet.path, "--rollout-pilot", "pilot"}));
+        for (const QString &step : Started)
+            fleet.step(step);
+        QVERIFY(
+            !service.waitForLine(QRegularExpression("rollout holds now: cv-hello 1.0-1 for east"))
+                 .isEmpty());
+        const int before = service.output().size();
+        QString answered;
+        if (how == QLatin1String("line")) {
+            answered = service.command("promote " + package);
+        } else {
+            QProcess command;
+            const QStringList arguments{"promote", package, "--fleet-db", fleet.path};
+            if (how == QLatin1String("nobody"))
+                command.start("setpriv", QStringList{"--reuid=65534", "--regid=65534",
+                                                     "--clear-groups", server} +
+                                             arguments);
+            else
+                command.start(server, arguments);
+            QVERIFY(command.waitForFinished(Long));
+            answered = QString::fromUtf8(command.readAllStandardOutput()).trimmed();
+            QCOMPARE(command.exitCode(), answered.startsWith("ok ") ? 0 : 1);
+        }
+        QVERIFY2(answered.startsWith(answer), qPrintable(answered));
+        if (answered.startsWith("ok "))
+            QVERIFY(!service.waitForLine(QRegularExpression("rollout holds now: none"), before)
+                         .isEmpty());
+        QCOMPARE(fleet.rollouts(), QStringList{state});
     }
 };
 

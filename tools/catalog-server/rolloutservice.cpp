@@ -1,0 +1,124 @@
+#include "rolloutservice.h"
+
+#include "catalogserver.h"
+#include "rolloutbook.h"
+#include "servicelog.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace
+{
+
+bool isVerb(const QString &word)
+{
+    return word == QLatin1String("promote") || word == QLatin1String("resume");
+}
+
+qint64 now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+} // namespace
+
+RolloutService::RolloutService(QCommandLineParser *parser)
+    : m_parser(parser),
+      m_pilot(QStringLiteral("rollout-pilot"),
+              QStringLiteral("Staged rollout: these groups (spaces or commas between) get a new "
+                             "version of a package at once, every other group keeps the version "
+                             "before until --stage-delay has passed or \"promote PACKAGE\" (a "
+                             "sub-command, or a command line) releases it. Needs the fleet "
+                             "database."),
+              QStringLiteral("groups")),
+      m_stageDelay(QStringLiteral("stage-delay"),
+                   QStringLiteral("How long the pilot groups have a new version alone: seconds, "
+                                  "or a number with s, m, h or d (default 24h)."),
+                   QStringLiteral("time"), QStringLiteral("24h")),
+      m_haltFailures(QStringLiteral("halt-failures"),
+                     QStringLiteral("Halt a rollout when this many pilot desktops (a count, or a "
+                                    "share of those that tried, like 10%) failed to install the "
+                                    "new version: the others stay on the version before until "
+                                    "\"resume PACKAGE\" (default 10%)."),
+                     QStringLiteral("count"), QStringLiteral("10%"))
+{
+    parser->addOptions({m_pilot, m_stageDelay, m_haltFailures});
+}
+
+int RolloutService::subcommand(const QStringList &positional, const QString &fleetPath)
+{
+    if (positional.size() != 2 || !isVerb(positional[0]))
+        return -1;
+    const QString answer =
+        fleetPath.isEmpty()
+            ? QStringLiteral("error %1: no fleet database (--fleet-db)").arg(positional[0])
+            : RolloutBook::command(fleetPath, positional[0], positional[1], now());
+    std::printf("%s\n", answer.toUtf8().constData());
+    return answer.startsWith(QLatin1String("ok ")) ? 0 : 1;
+}
+
+bool RolloutService::start(const QString &fleetPath, CatalogServer *server, QString *error)
+{
+    RolloutPolicy policy;
+    if (!RolloutPolicy::parse(m_parser->value(m_pilot), m_parser->value(m_stageDelay),
+                              m_parser->value(m_haltFailures), &policy, error))
+        return false;
+    if (!policy.isSet())
+        return true;
+    if (fleetPath.isEmpty()) {
+        *error = QStringLiteral("--rollout-pilot needs the fleet database (--fleet-db)");
+        return false;
+    }
+    m_server = server;
+    // Until groups are configured every desktop is in "default".
+    m_book = new RolloutBook(
+        policy, {}, [](const QString &, const QString &) { return QStringLiteral("default"); },
+        [server](const QString &line) {
+            server->print(ServiceLog::line(ServiceLog::Priority::Warning, line));
+        });
+    return m_book->open(fleetPath, error);
+}
+
+void RolloutService::follow(RepositoryFollower::Settings *settings) const
+{
+    if (RolloutBook *book = m_book)
+        settings->observed = [book](const QHash<QString, QString> &newest) {
+            book->observe(newest, now());
+        };
+}
+
+bool RolloutService::command(const QString &line) const
+{
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (!m_book || words.size() != 2 || !isVerb(words[0]))
+        return false;
+    m_server->print(m_book->command(words[0], words[1], now()));
+    return true;
+}
+
+void RolloutService::watch(RepositoryFollower *follower) const
+{
+    if (!m_book)
+        return;
+    std::thread([server = m_server, book = m_book, follower]() {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            if (!book->poll(now()))
+                continue;
+            QStringList held;
+            for (const VersionHold &hold : book->holds())
+                held << QStringLiteral("%1 %2 for %3")
+                            .arg(hold.package, hold.versionRelease, hold.group);
+            server->print(ServiceLog::line(
+                ServiceLog::Priority::Info,
+                QStringLiteral("rollout holds now: ") +
+                    (held.isEmpty() ? QStringLiteral("none") : held.join(QStringLiteral(", ")))));
+            if (follower)
+                follower->requestPublish();
+        }
+    }).detach();
+}
