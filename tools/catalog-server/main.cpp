@@ -539,7 +539,7 @@ int main(int argc, char **argv)
     });
     if (follower)
         std::thread([follower]() { follower->follow(); }).detach();
-    rollouts.watch(follower);
+    rollouts.watch({});
     if (parser.isSet(key) && validity > 0)
         // Signed anew before half its validity has passed: a store fetching it late still
         // gets a catalog it takes.

@@ -64,13 +64,12 @@ bool RepositoryFollower::check()
         m_seenSince = now;
     }
     const bool repositoryChanged = repomd != m_publishedRepomd;
-    const bool overridesChanged = overridesDigest() != m_loadedOverrides || m_asked;
+    const bool overridesChanged = overridesDigest() != m_loadedOverrides;
     // A repository being rewritten changes repomd.xml more than once: read it when it rests.
     if ((!repositoryChanged && !overridesChanged) || now - m_seenSince < m_settings.settleMs)
         return false;
     if (repomd == m_failedRepomd && now < m_retryAt && !overridesChanged)
         return false;
-    m_asked = false;
     QString error;
     if (publish(false, &error)) {
         m_lastFailure.clear();

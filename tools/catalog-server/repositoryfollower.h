@@ -10,7 +10,6 @@
 #include <QString>
 #include <QVector>
 
-#include <atomic>
 #include <functional>
 
 class CatalogServer;
@@ -28,11 +27,11 @@ public:
         QString overrides; // empty: none
         QString locale = QStringLiteral("zh_CN");
         QString files; // HTTP file area for icons, empty: none
+        // Each package's newest version-release, once the repository has been read.
+        std::function<void(const QHash<QString, QString> &newest)> observed;
         int pollMs = 1000;
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
         RepositoryChecks checks;
-        // Each package's newest version-release, once the repository has been read.
-        std::function<void(const QHash<QString, QString> &newest)> observed;
     };
 
     RepositoryFollower(CatalogServer *server, Settings settings);
@@ -43,8 +42,6 @@ public:
     [[noreturn]] void follow();
     // One look at the repository; true when a new catalog was published.
     bool check();
-    // Publishes again at the next look, changed or not (the rollouts' holds changed).
-    void requestPublish() { m_asked = true; }
 
 private:
     QByteArray overridesDigest() const;
@@ -68,5 +65,4 @@ private:
     QByteArray m_failedRepomd;
     qint64 m_retryAt = 0;
     qint64 m_retryMs = 0;
-    std::atomic<bool> m_asked{false};
 };

@@ -100,25 +100,26 @@ bool RolloutService::command(const QString &line) const
     return true;
 }
 
-void RolloutService::watch(RepositoryFollower *follower) const
+void RolloutService::watch(std::function<void(const VersionHolds &holds)> apply) const
 {
     if (!m_book)
         return;
-    std::thread([server = m_server, book = m_book, follower]() {
+    std::thread([server = m_server, book = m_book, apply = std::move(apply)]() {
         for (;;) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
             if (!book->poll(now()))
                 continue;
+            const VersionHolds holds = book->holds();
             QStringList held;
-            for (const VersionHold &hold : book->holds())
+            for (const VersionHold &hold : holds)
                 held << QStringLiteral("%1 %2 for %3")
                             .arg(hold.package, hold.versionRelease, hold.group);
             server->print(ServiceLog::line(
                 ServiceLog::Priority::Info,
                 QStringLiteral("rollout holds now: ") +
                     (held.isEmpty() ? QStringLiteral("none") : held.join(QStringLiteral(", ")))));
-            if (follower)
-                follower->requestPublish();
+            if (apply)
+                apply(holds);
         }
     }).detach();
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "repositoryfollower.h"
+#include "versionhold.h"
 
 #include <QCommandLineOption>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class CatalogServer;
 class QCommandLineParser;
@@ -30,8 +33,8 @@ public:
     void follow(RepositoryFollower::Settings *settings) const;
     // A rollout command line, answered; false when the line is not one.
     bool command(const QString &line) const;
-    // Looks each second; new holds are logged and published by the follower.
-    void watch(RepositoryFollower *follower) const;
+    // Looks each second; new holds are logged and handed to apply (on that thread).
+    void watch(std::function<void(const VersionHolds &holds)> apply) const;
 
 private:
     QCommandLineParser *const m_parser;

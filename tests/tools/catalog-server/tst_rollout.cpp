@@ -5,9 +5,11 @@
 #include "tests/support/freeport.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/sqlrows.h"
+#include "tests/support/testrepository.h"
 #include "tools/catalog-server/fleetingest.h"
 #include "tools/catalog-server/fleetpage.h"
 #include "tools/catalog-server/rolloutbook.h"
+#include "tools/demo-catalog/appstreamfile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -305,18 +307,21 @@ private slots:
         QTest::addColumn<QString>("package");
         QTest::addColumn<QString>("answer"); // its start
         QTest::addColumn<QString>("state");  // of the rollout afterwards
+        // Started by the service following a repository, else by another connection.
+        QTest::addColumn<bool>("repository");
         QTest::newRow("sub-command") << "sub-command" << Package << "ok promote cv-hello 1.1-1"
-                                     << "1.1-1 promoted";
-        QTest::newRow("command line") << "line" << Package << "ok promote cv-hello 1.1-1"
-                                      << "1.1-1 promoted";
+                                     << "1.1-1 promoted" << false;
+        QTest::newRow("command line, the repository's rollout")
+            << "line" << Package << "ok promote cv-hello 1.1-1"
+            << "1.1-1 promoted" << true;
         QTest::newRow("another account")
             << "nobody" << Package
             << "error promote: only the service's account may change rollouts"
-            << "1.1-1 pilot";
+            << "1.1-1 pilot" << false;
         QTest::newRow("no such rollout") << "sub-command"
                                          << "cv-other"
                                          << "error promote cv-other: no rollout of it under way"
-                                         << "1.1-1 pilot";
+                                         << "1.1-1 pilot" << false;
     }
 
     // promote reaches the running service, which notices the database change by itself.
@@ -326,6 +331,7 @@ private slots:
         QFETCH(QString, package);
         QFETCH(QString, answer);
         QFETCH(QString, state);
+        QFETCH(bool, repository);
         const QString server = QStringLiteral(CORVANE_CATALOG_SERVER);
         if (how == QLatin1String("nobody") && !AccountAccess::whyUnreachable(server).isEmpty())
             QSKIP(qPrintable(AccountAccess::whyUnreachable(server)));
@@ -337,13 +343,27 @@ private slots:
         QVERIFY(fleet.open("2"));
         QFile::setPermissions(fleet.dir.path(), QFile::permissions(fleet.dir.path()) |
                                                     QFile::ReadOther | QFile::ExeOther);
+        QStringList options{"--fleet-db", fleet.path, "--rollout-pilot", "pilot"};
+        TestRepository packages({TestPackage{Package, "1.0", "1"}});
+        QString error;
+        if (repository) {
+            QVERIFY2(packages.isValid(), qPrintable(packages.errorString()));
+            QVERIFY2(AppStreamFile({{Package, "Hello", {}, "Hello", {"Office"}, "picture"}})
+                         .addTo(packages.directory(), &error),
+                     qPrintable(error));
+            options << "--repository" << packages.directory() << "--settle"
+                    << "100";
+        }
         CatalogServerProcess service;
-        QVERIFY(service.start({"--fleet-db", fleet.path, "--rollout-pilot", "pilot"}));
-        for (const QString &step : Started)
-            fleet.step(step);
-        QVERIFY(
-            !service.waitForLine(QRegularExpression("rollout holds now: cv-hello 1.0-1 for east"))
-                 .isEmpty());
+        QVERIFY(service.start(options));
+        if (repository)
+            QVERIFY2(packages.add({TestPackage{Package, "1.1", "1"}}),
+                     qPrintable(packages.errorString()));
+        else
+            for (const QString &step : Started)
+                fleet.step(step);
+        QVERIFY(!service.waitForLine(QRegularExpression("rollout holds now: cv-hello 1.0-1 for "))
+                     .isEmpty());
         const int before = service.output().size();
         QString answered;
         if (how == QLatin1String("line")) {
