@@ -133,8 +133,6 @@ void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
     QHash<QString, Rollout> running;
     for (const Rollout &rollout : underWay())
         running.insert(rollout.package, rollout);
-    // The first read of a repository only notes what it holds: nobody has anything older.
-    const bool first = seen.isEmpty();
     FleetStatement note(db, "INSERT OR REPLACE INTO repository_versions(package, version)"
                             " VALUES(?1, ?2)");
     for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
@@ -154,7 +152,8 @@ void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
             // The others still have the version before the one superseded.
             setState(*rollout, Superseded, QStringLiteral("%1 followed").arg(it.value()), now);
             start(it.key(), rollout->previous, it.value(), now);
-        } else if (!first && !before.isEmpty() && m_policy.isSet()) {
+        } else if (!before.isEmpty() && m_policy.isSet()) {
+            // A package new to the repository has nothing to hold the others to.
             start(it.key(), before, it.value(), now);
         }
     }
