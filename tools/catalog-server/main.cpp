@@ -449,6 +449,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    FleetIngest *fleet = nullptr;
     if (!fleetPath.isEmpty()) {
         FleetIngest::Settings settings;
         settings.database = fleetPath;
@@ -465,7 +466,7 @@ int main(int argc, char **argv)
         }
         settings.reportIntervalMs = interval * 1000;
         // Never deleted: the receiving thread uses it until the process ends.
-        auto *fleet = new FleetIngest(
+        fleet = new FleetIngest(
             settings,
             [server](const QString &desktop, const QStringList &ids) {
                 server->acknowledgeReports(desktop, ids);
@@ -478,7 +479,7 @@ int main(int argc, char **argv)
         server->setFleet(fleet);
     }
 
-    if (!rollouts.start(fleetPath, server, &error)) {
+    if (!rollouts.start(fleetPath, server, fleet, &error)) {
         std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
         return 2;
     }

@@ -99,6 +99,7 @@ void RolloutBook::start(const QString &package, const QString &previous, const Q
         .text(5, held.join(QLatin1Char(' ')))
         .integer(6, now)
         .run();
+    ++m_changes;
     m_log(QStringLiteral("rollout of %1 %2 started: %3 get it, %4 stay on %5")
               .arg(package, version, m_policy.pilots().join(QLatin1Char(' ')),
                    held.join(QLatin1Char(' ')), previous));
@@ -115,6 +116,7 @@ void RolloutBook::setState(const Rollout &rollout, const QString &state, const Q
         .integer(4, now)
         .text(5, reason)
         .run();
+    ++m_changes;
     m_log(QStringLiteral("rollout of %1 %2 %3: %4")
               .arg(rollout.package, rollout.version, state, reason));
 }

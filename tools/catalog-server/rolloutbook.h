@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -37,6 +38,8 @@ public:
     // holds now differ from those holds() last gave.
     bool poll(qint64 now);
     VersionHolds holds();
+    // How many rollouts this book started or changed (a page to write again).
+    quint64 changes() const { return m_changes; }
 
     // "promote PACKAGE" or "resume PACKAGE" on the service's own connection: one line,
     // "ok ..." or "error ...".
@@ -75,4 +78,5 @@ private:
     qint64 m_nextDelayEnd = 0; // when a pilot stage ends next; 0: none under way
     bool m_due = true;         // the service's own command changed the database
     QStringList m_given;       // the holds last given, as text
+    std::atomic<quint64> m_changes{0};
 };

@@ -1,6 +1,7 @@
 #include "rolloutservice.h"
 
 #include "catalogserver.h"
+#include "fleetingest.h"
 #include "rolloutbook.h"
 #include "servicelog.h"
 
@@ -61,7 +62,8 @@ int RolloutService::subcommand(const QStringList &positional, const QString &fle
     return answer.startsWith(QLatin1String("ok ")) ? 0 : 1;
 }
 
-bool RolloutService::start(const QString &fleetPath, CatalogServer *server, QString *error)
+bool RolloutService::start(const QString &fleetPath, CatalogServer *server, FleetIngest *fleet,
+                           QString *error)
 {
     RolloutPolicy policy;
     if (!RolloutPolicy::parse(m_parser->value(m_pilot), m_parser->value(m_stageDelay),
@@ -74,6 +76,7 @@ bool RolloutService::start(const QString &fleetPath, CatalogServer *server, QStr
         return false;
     }
     m_server = server;
+    m_fleet = fleet;
     // Until groups are configured every desktop is in "default".
     m_book = new RolloutBook(
         policy, {}, [](const QString &, const QString &) { return QStringLiteral("default"); },
@@ -104,10 +107,16 @@ void RolloutService::watch(std::function<void(const VersionHolds &holds)> apply)
 {
     if (!m_book)
         return;
-    std::thread([server = m_server, book = m_book, apply = std::move(apply)]() {
+    std::thread([server = m_server, book = m_book, fleet = m_fleet, apply = std::move(apply)]() {
+        quint64 paged = 0;
         for (;;) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
-            if (!book->poll(now()))
+            const bool changed = book->poll(now());
+            if (fleet && (changed || book->changes() != paged)) {
+                paged = book->changes();
+                fleet->refreshPage();
+            }
+            if (!changed)
                 continue;
             const VersionHolds holds = book->holds();
             QStringList held;

@@ -10,6 +10,7 @@
 #include <functional>
 
 class CatalogServer;
+class FleetIngest;
 class QCommandLineParser;
 class RolloutBook;
 
@@ -26,9 +27,10 @@ public:
     // line answer; -1 when the arguments are something else.
     static int subcommand(const QStringList &positional, const QString &fleetPath);
 
-    // With pilot groups set, opens the book in the fleet database. False with *error (exit 2)
-    // when the options are wrong or the database cannot be opened.
-    bool start(const QString &fleetPath, CatalogServer *server, QString *error);
+    // With pilot groups set, opens the book in the fleet database; fleet (may be null) writes
+    // the status page again when a rollout changes. False with *error (exit 2) when the
+    // options are wrong or the database cannot be opened.
+    bool start(const QString &fleetPath, CatalogServer *server, FleetIngest *fleet, QString *error);
     // Hands the repository's newest versions to the book.
     void follow(RepositoryFollower::Settings *settings) const;
     // A rollout command line, answered; false when the line is not one.
@@ -42,5 +44,6 @@ private:
     const QCommandLineOption m_stageDelay;
     const QCommandLineOption m_haltFailures;
     CatalogServer *m_server = nullptr;
+    FleetIngest *m_fleet = nullptr;
     RolloutBook *m_book = nullptr; // never deleted: threads use it until the process ends
 };

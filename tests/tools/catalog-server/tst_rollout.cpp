@@ -134,6 +134,23 @@ struct Fleet {
     }
 };
 
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The server's options to follow packages, an application repository.
+QStringList followed(const TestRepository &packages)
+{
+    QString error;
+    if (!packages.isValid() ||
+        !AppStreamFile({{Package, "Hello", {}, "Hello", {"Office"}, "picture"}})
+             .addTo(packages.directory(), &error))
+        return {};
+    return {"--repository", packages.directory(), "--settle", "100"};
+}
+
 const QStringList Started{"repo 1.0-1", "repo 1.1-1"};
 const QStringList Held{"cv-hello east 1.0-1", "cv-hello default 1.0-1"};
 
@@ -357,15 +374,9 @@ private slots:
                                                     QFile::ReadOther | QFile::ExeOther);
         QStringList options{"--fleet-db", fleet.path, "--rollout-pilot", "pilot"};
         TestRepository packages({TestPackage{Package, "1.0", "1"}});
-        QString error;
-        if (repository) {
-            QVERIFY2(packages.isValid(), qPrintable(packages.errorString()));
-            QVERIFY2(AppStreamFile({{Package, "Hello", {}, "Hello", {"Office"}, "picture"}})
-                         .addTo(packages.directory(), &error),
-                     qPrintable(error));
-            options << "--repository" << packages.directory() << "--settle"
-                    << "100";
-        }
+        if (repository)
+            options << followed(packages);
+        QVERIFY(!repository || options.contains("--repository"));
         CatalogServerProcess service;
         QVERIFY(service.start(options));
         if (repository)
@@ -398,6 +409,47 @@ private slots:
             QVERIFY(!service.waitForLine(QRegularExpression("rollout holds now: none"), before)
                          .isEmpty());
         QCOMPARE(fleet.rollouts(), QStringList{state});
+    }
+
+    void pilotFailuresHaltTheService_data()
+    {
+        QTest::addColumn<QString>("halt");
+        QTest::newRow("a count") << "1";
+        QTest::newRow("a share") << "50%";
+    }
+
+    // A store's failure report over TCP halts the service's own rollout, and the status page
+    // says so without another report.
+    void pilotFailuresHaltTheService()
+    {
+        QFETCH(QString, halt);
+        Sandbox sandbox;
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        useLoopbackTransport();
+        QTemporaryDir state;
+        const QString pages = state.path() + "/pages";
+        TestRepository packages({TestPackage{Package, "1.0", "1"}});
+        const QStringList repository = followed(packages);
+        QVERIFY(!repository.isEmpty());
+        CatalogServerProcess service;
+        QVERIFY(service.start(repository + QStringList{"--fleet-db", state.path() + "/fleet.db",
+                                                       "--rollout-pilot", "default",
+                                                       "--halt-failures", halt, "--report-dir",
+                                                       pages, "--report-interval", "0"}));
+        QVERIFY(packages.add({TestPackage{Package, "1.1", "1"}}));
+        QVERIFY(!service.waitForLine(QRegularExpression("rollout of cv-hello 1.1-1 started"))
+                     .isEmpty());
+        QVERIFY(CatalogServerProcess::sendFrom(
+            "127.0.0.1",
+            {"<frame action='report_result'><datas client='127.0.0.1' architecture='x86_64'>"
+             "<report id='00000000000000a1-1' time='1700000000' oper='升级' rpm='cv-hello-1.1-1'"
+             " code='-2' echo='scriptlet failed'/></datas></frame>"}));
+        QVERIFY(!service
+                     .waitForLine(QRegularExpression("rollout of cv-hello 1.1-1 halted: 1 of 1 "
+                                                     "pilot desktops failed"))
+                     .isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            readAll(pages + "/fleet.html").contains("<b id='rollouts-halted'>1</b>"), Long);
     }
 };
 
