@@ -100,9 +100,9 @@ void RolloutBook::start(const QString &package, const QString &previous, const Q
         .integer(6, now)
         .run();
     ++m_changes;
-    m_log(QStringLiteral("rollout of %1 %2 started: %3 get it, %4 stay on %5")
-              .arg(package, version, m_policy.pilots().join(QLatin1Char(' ')),
-                   held.join(QLatin1Char(' ')), previous));
+    m_log(false, QStringLiteral("rollout of %1 %2 started: %3 get it, %4 stay on %5")
+                     .arg(package, version, m_policy.pilots().join(QLatin1Char(' ')),
+                          held.join(QLatin1Char(' ')), previous));
 }
 
 void RolloutBook::setState(const Rollout &rollout, const QString &state, const QString &reason,
@@ -117,7 +117,8 @@ void RolloutBook::setState(const Rollout &rollout, const QString &state, const Q
         .text(5, reason)
         .run();
     ++m_changes;
-    m_log(QStringLiteral("rollout of %1 %2 %3: %4")
+    m_log(state == Halted || state == Pulled,
+          QStringLiteral("rollout of %1 %2 %3: %4")
               .arg(rollout.package, rollout.version, state, reason));
 }
 

@@ -23,7 +23,8 @@ class RolloutBook
 public:
     // The group of a desktop, as the server decides it from who speaks.
     using GroupOf = std::function<QString(const QString &address, const QString &account)>;
-    using Log = std::function<void(const QString &line)>;
+    // warning: a halt or a version taken back, which the administrator should see.
+    using Log = std::function<void(bool warning, const QString &line)>;
 
     // groups: the groups the configuration names; "default" is always among them.
     RolloutBook(RolloutPolicy policy, QStringList groups, GroupOf groupOf, Log log);

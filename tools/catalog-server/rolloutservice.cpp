@@ -80,8 +80,9 @@ bool RolloutService::start(const QString &fleetPath, CatalogServer *server, Flee
     // Until groups are configured every desktop is in "default".
     m_book = new RolloutBook(
         policy, {}, [](const QString &, const QString &) { return QStringLiteral("default"); },
-        [server](const QString &line) {
-            server->print(ServiceLog::line(ServiceLog::Priority::Warning, line));
+        [server](bool warning, const QString &line) {
+            server->print(ServiceLog::line(
+                warning ? ServiceLog::Priority::Warning : ServiceLog::Priority::Info, line));
         });
     return m_book->open(fleetPath, error);
 }
