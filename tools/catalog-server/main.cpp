@@ -338,7 +338,7 @@ int main(int argc, char **argv)
                        reportDir,
                        reportInterval,
                        format});
-    RolloutService rollouts(&parser);
+    parser.addOptions(RolloutService::options());
     parser.process(app);
     if (parser.isSet(serverConfig)) {
         QStringList fromFile;
@@ -479,7 +479,10 @@ int main(int argc, char **argv)
         server->setFleet(fleet);
     }
 
-    if (!rollouts.start(fleetPath, server, fleet, &error)) {
+    RolloutService rollouts;
+    RolloutPolicy policy;
+    if (!RolloutService::policy(parser, &policy, &error) ||
+        !rollouts.start(policy, fleetPath, server, fleet, &error)) {
         std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
         return 2;
     }

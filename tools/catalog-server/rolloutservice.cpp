@@ -27,27 +27,34 @@ qint64 now()
 
 } // namespace
 
-RolloutService::RolloutService(QCommandLineParser *parser)
-    : m_parser(parser),
-      m_pilot(QStringLiteral("rollout-pilot"),
-              QStringLiteral("Staged rollout: these groups (spaces or commas between) get a new "
-                             "version of a package at once, every other group keeps the version "
-                             "before until --stage-delay has passed or \"promote PACKAGE\" (a "
-                             "sub-command, or a command line) releases it. Needs the fleet "
-                             "database."),
-              QStringLiteral("groups")),
-      m_stageDelay(QStringLiteral("stage-delay"),
-                   QStringLiteral("How long the pilot groups have a new version alone: seconds, "
-                                  "or a number with s, m, h or d (default 24h)."),
-                   QStringLiteral("time"), QStringLiteral("24h")),
-      m_haltFailures(QStringLiteral("halt-failures"),
-                     QStringLiteral("Halt a rollout when this many pilot desktops (a count, or a "
-                                    "share of those that tried, like 10%) failed to install the "
-                                    "new version: the others stay on the version before until "
-                                    "\"resume PACKAGE\" (default 10%)."),
-                     QStringLiteral("count"), QStringLiteral("10%"))
+QList<QCommandLineOption> RolloutService::options()
 {
-    parser->addOptions({m_pilot, m_stageDelay, m_haltFailures});
+    return {
+        {QStringLiteral("rollout-pilot"),
+         QStringLiteral("Staged rollout: these groups (spaces or commas between) get a new "
+                        "version of a package at once, every other group keeps the version "
+                        "before until --stage-delay has passed or \"promote PACKAGE\" (a "
+                        "sub-command, or a command line) releases it. Needs the fleet "
+                        "database."),
+         QStringLiteral("groups")},
+        {QStringLiteral("stage-delay"),
+         QStringLiteral("How long the pilot groups have a new version alone: seconds, or a "
+                        "number with s, m, h or d (default 24h)."),
+         QStringLiteral("time"), QStringLiteral("24h")},
+        {QStringLiteral("halt-failures"),
+         QStringLiteral("Halt a rollout when this many pilot desktops (a count, or a share of "
+                        "those that tried, like 10%) failed to install the new version: the "
+                        "others stay on the version before until \"resume PACKAGE\" (default "
+                        "10%)."),
+         QStringLiteral("count"), QStringLiteral("10%")},
+    };
+}
+
+bool RolloutService::policy(const QCommandLineParser &parser, RolloutPolicy *policy, QString *error)
+{
+    return RolloutPolicy::parse(parser.value(QStringLiteral("rollout-pilot")),
+                                parser.value(QStringLiteral("stage-delay")),
+                                parser.value(QStringLiteral("halt-failures")), policy, error);
 }
 
 int RolloutService::subcommand(const QStringList &positional, const QString &fleetPath)
@@ -62,13 +69,9 @@ int RolloutService::subcommand(const QStringList &positional, const QString &fle
     return answer.startsWith(QLatin1String("ok ")) ? 0 : 1;
 }
 
-bool RolloutService::start(const QString &fleetPath, CatalogServer *server, FleetIngest *fleet,
-                           QString *error)
+bool RolloutService::start(const RolloutPolicy &policy, const QString &fleetPath,
+                           CatalogServer *server, FleetIngest *fleet, QString *error)
 {
-    RolloutPolicy policy;
-    if (!RolloutPolicy::parse(m_parser->value(m_pilot), m_parser->value(m_stageDelay),
-                              m_parser->value(m_haltFailures), &policy, error))
-        return false;
     if (!policy.isSet())
         return true;
     if (fleetPath.isEmpty()) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "repositoryfollower.h"
+#include "rolloutpolicy.h"
 #include "versionhold.h"
 
 #include <QCommandLineOption>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -20,17 +22,20 @@ class RolloutBook;
 class RolloutService
 {
 public:
-    // Adds the options to the parser.
-    explicit RolloutService(QCommandLineParser *parser);
+    // rollout-pilot, stage-delay and halt-failures, for the parser.
+    static QList<QCommandLineOption> options();
+    // The policy those options give; false with *error saying which is wrong.
+    static bool policy(const QCommandLineParser &parser, RolloutPolicy *policy, QString *error);
 
     // "promote PACKAGE" or "resume PACKAGE" as a sub-command: its exit status after the one
     // line answer; -1 when the arguments are something else.
     static int subcommand(const QStringList &positional, const QString &fleetPath);
 
     // With pilot groups set, opens the book in the fleet database; fleet (may be null) writes
-    // the status page again when a rollout changes. False with *error (exit 2) when the
-    // options are wrong or the database cannot be opened.
-    bool start(const QString &fleetPath, CatalogServer *server, FleetIngest *fleet, QString *error);
+    // the status page again when a rollout changes. False with *error when the database
+    // cannot be opened or is not named.
+    bool start(const RolloutPolicy &policy, const QString &fleetPath, CatalogServer *server,
+               FleetIngest *fleet, QString *error);
     // Hands the repository's newest versions to the book.
     void follow(RepositoryFollower::Settings *settings) const;
     // A rollout command line, answered; false when the line is not one.
@@ -39,10 +44,6 @@ public:
     void watch(std::function<void(const VersionHolds &holds)> apply) const;
 
 private:
-    QCommandLineParser *const m_parser;
-    const QCommandLineOption m_pilot;
-    const QCommandLineOption m_stageDelay;
-    const QCommandLineOption m_haltFailures;
     CatalogServer *m_server = nullptr;
     FleetIngest *m_fleet = nullptr;
     RolloutBook *m_book = nullptr; // never deleted: threads use it until the process ends
