@@ -482,7 +482,7 @@ int main(int argc, char **argv)
     RolloutService rollouts;
     RolloutPolicy policy;
     if (!RolloutService::policy(parser, &policy, &error) ||
-        !rollouts.start(policy, fleetPath, server, fleet, &error)) {
+        !rollouts.start(policy, {}, nullptr, fleetPath, server, fleet, &error)) {
         std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
         return 2;
     }

@@ -69,7 +69,8 @@ int RolloutService::subcommand(const QStringList &positional, const QString &fle
     return answer.startsWith(QLatin1String("ok ")) ? 0 : 1;
 }
 
-bool RolloutService::start(const RolloutPolicy &policy, const QString &fleetPath,
+bool RolloutService::start(const RolloutPolicy &policy, const QStringList &groups,
+                           RolloutBook::GroupOf groupOf, const QString &fleetPath,
                            CatalogServer *server, FleetIngest *fleet, QString *error)
 {
     if (!policy.isSet())
@@ -80,10 +81,10 @@ bool RolloutService::start(const RolloutPolicy &policy, const QString &fleetPath
     }
     m_server = server;
     m_fleet = fleet;
-    // Until groups are configured every desktop is in "default".
+    if (!groupOf)
+        groupOf = [](const QString &, const QString &) { return QStringLiteral("default"); };
     m_book = new RolloutBook(
-        policy, {}, [](const QString &, const QString &) { return QStringLiteral("default"); },
-        [server](bool warning, const QString &line) {
+        policy, groups, std::move(groupOf), [server](bool warning, const QString &line) {
             server->print(ServiceLog::line(
                 warning ? ServiceLog::Priority::Warning : ServiceLog::Priority::Info, line));
         });

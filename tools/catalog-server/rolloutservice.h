@@ -1,6 +1,7 @@
 #pragma once
 
 #include "repositoryfollower.h"
+#include "rolloutbook.h"
 #include "rolloutpolicy.h"
 #include "versionhold.h"
 
@@ -14,7 +15,6 @@
 class CatalogServer;
 class FleetIngest;
 class QCommandLineParser;
-class RolloutBook;
 
 // The staged rollouts in the running service: their options, the promote and resume
 // sub-commands and command lines, the repository's versions handed to the book, and a look
@@ -31,11 +31,12 @@ public:
     // line answer; -1 when the arguments are something else.
     static int subcommand(const QStringList &positional, const QString &fleetPath);
 
-    // With pilot groups set, opens the book in the fleet database; fleet (may be null) writes
-    // the status page again when a rollout changes. False with *error when the database
-    // cannot be opened or is not named.
-    bool start(const RolloutPolicy &policy, const QString &fleetPath, CatalogServer *server,
-               FleetIngest *fleet, QString *error);
+    // With pilot groups set, opens the book in the fleet database. groups: those configured;
+    // groupOf: a desktop's group (none: every desktop is in "default"); fleet (may be null)
+    // writes the status page again when a rollout changes. False with *error when the
+    // database cannot be opened or is not named.
+    bool start(const RolloutPolicy &policy, const QStringList &groups, RolloutBook::GroupOf groupOf,
+               const QString &fleetPath, CatalogServer *server, FleetIngest *fleet, QString *error);
     // Hands the repository's newest versions to the book.
     void follow(RepositoryFollower::Settings *settings) const;
     // A rollout command line, answered; false when the line is not one.
