@@ -407,6 +407,11 @@ int main(int argc, char **argv)
     QString unsignedWarning;
     if (parser.isSet(repository) && !repositoryChecks(parser, &checks, &unsignedWarning))
         return 2;
+    RolloutPolicy policy;
+    if (QString wrong; !RolloutService::policy(parser, &policy, &wrong)) {
+        std::fprintf(stderr, "catalog-server: %s\n", wrong.toUtf8().constData());
+        return 2;
+    }
     // The transport reads its settings from the environment.
     qputenv("VQS_BIND", parser.value(bind).toUtf8());
     // A sender thread for each client pushed to, and some for those answered meanwhile.
@@ -480,9 +485,7 @@ int main(int argc, char **argv)
     }
 
     RolloutService rollouts;
-    RolloutPolicy policy;
-    if (!RolloutService::policy(parser, &policy, &error) ||
-        !rollouts.start(policy, {}, nullptr, fleetPath, server, fleet, &error)) {
+    if (!rollouts.start(policy, {}, nullptr, fleetPath, server, fleet, &error)) {
         std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
         return 2;
     }
