@@ -380,9 +380,17 @@ private slots:
                                                     QFile::ReadOther | QFile::ExeOther);
         QStringList options{"--fleet-db", fleet.path, "--rollout-pilot", "pilot"};
         TestRepository packages({TestPackage{Package, "1.0", "1"}});
-        if (repository)
-            options << followed(packages);
-        QVERIFY(!repository || options.contains("--repository"));
+        if (repository) {
+            // The service's configuration, as an administrator spells it.
+            const QString config = fleet.dir.filePath("server.conf");
+            QFile file(config);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("fleet_db = " + fleet.path.toUtf8() +
+                       "\nrollout_pilot = pilot, it-staff\nstage_delay = 2d\nhalt_failures = 3\n");
+            file.close();
+            options = QStringList{"--server-config", config} + followed(packages);
+            QVERIFY(options.contains("--repository"));
+        }
         CatalogServerProcess service;
         QVERIFY(service.start(options));
         if (repository)
@@ -393,6 +401,9 @@ private slots:
                 fleet.step(step);
         QVERIFY(!service.waitForLine(QRegularExpression("rollout holds now: cv-hello 1.0-1 for "))
                      .isEmpty());
+        if (repository)
+            QCOMPARE(service.output().filter("pilot it-staff get it, default stay on 1.0-1").size(),
+                     1);
         const int before = service.output().size();
         QString answered;
         if (how == QLatin1String("line")) {
