@@ -218,8 +218,10 @@ bool RolloutBook::poll(qint64 now)
         m_dataVersion = version;
         m_due = false;
         Transaction transaction(m_db.handle());
-        if (!transaction.isOpen())
+        if (!transaction.isOpen()) {
+            m_due = true; // busy for longer than the timeout: again at the next look
             return false;
+        }
         m_nextDelayEnd = 0;
         for (const Rollout &rollout : underWay()) {
             if (rollout.state != Pilot)
