@@ -108,6 +108,11 @@ bool RolloutService::command(const QString &line) const
     return true;
 }
 
+VersionHolds RolloutService::holds() const
+{
+    return m_book ? m_book->holds() : VersionHolds();
+}
+
 void RolloutService::watch(std::function<void(const VersionHolds &holds)> apply) const
 {
     if (!m_book)

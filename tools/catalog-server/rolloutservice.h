@@ -41,6 +41,8 @@ public:
     void follow(RepositoryFollower::Settings *settings) const;
     // A rollout command line, answered; false when the line is not one.
     bool command(const QString &line) const;
+    // The holds now (none without pilot groups), for the first catalog.
+    VersionHolds holds() const;
     // Looks each second; new holds are logged and handed to apply (on that thread).
     void watch(std::function<void(const VersionHolds &holds)> apply) const;
 
