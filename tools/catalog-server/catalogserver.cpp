@@ -354,6 +354,8 @@ const char *const CatalogServer::CommandsHelp =
     "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
     "  send ADDRESS TEXT           send the rest of the line as one message\n"
     "  heartbeat                   send a signed heartbeat now, as --heartbeat does\n"
+    "  promote PACKAGE             give a rollout's new version to every group\n"
+    "  resume PACKAGE              the same for a halted rollout\n"
     "  quit                        stop (queued messages are still delivered); SIGTERM and\n"
     "                              SIGINT stop the same way\n"
     "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"

@@ -1,5 +1,6 @@
 #include "fleetdatabase.h"
 
+#include "fleetstatement.h"
 #include "queues/taskpackage.h"
 
 #include <QDir>
@@ -19,42 +20,16 @@ const char *const Schema =
     "CREATE TABLE IF NOT EXISTS results(address TEXT, report TEXT, time INTEGER,"
     " received INTEGER, oper TEXT, rpm TEXT, name TEXT, code INTEGER, echo TEXT,"
     " PRIMARY KEY(address, report));"
+    // A staged rollout per package and new version; state: pilot, promoted, halted, resumed,
+    // pulled (the repository took it back) or superseded (a newer one followed).
+    "CREATE TABLE IF NOT EXISTS rollouts(package TEXT, version TEXT, previous TEXT,"
+    " pilots TEXT, groups TEXT, started INTEGER, state TEXT, changed INTEGER, reason TEXT,"
+    " PRIMARY KEY(package, version));"
+    // The newest version-release of each package the repository offered when last read.
+    "CREATE TABLE IF NOT EXISTS repository_versions(package TEXT PRIMARY KEY, version TEXT)"
+    " WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS results_received ON results(received);"
     "CREATE INDEX IF NOT EXISTS results_name ON results(name);";
-
-// A prepared statement finalized with its scope.
-class Prepared
-{
-public:
-    Prepared(sqlite3 *db, const char *sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
-    ~Prepared() { sqlite3_finalize(m_stmt); }
-    Prepared(const Prepared &) = delete;
-    Prepared &operator=(const Prepared &) = delete;
-
-    bool isValid() const { return m_stmt != nullptr; }
-    Prepared &text(int index, const QString &value)
-    {
-        const QByteArray bytes = value.toUtf8();
-        sqlite3_bind_text(m_stmt, index, bytes.constData(), bytes.size(), SQLITE_TRANSIENT);
-        return *this;
-    }
-    Prepared &integer(int index, qint64 value)
-    {
-        sqlite3_bind_int64(m_stmt, index, value);
-        return *this;
-    }
-    // Runs it once; the number of rows changed, -1 on failure.
-    int run(sqlite3 *db)
-    {
-        const int rc = sqlite3_step(m_stmt);
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-        return rc == SQLITE_DONE || rc == SQLITE_ROW ? sqlite3_changes(db) : -1;
-    }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
 
 } // namespace
 
@@ -93,17 +68,19 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
 {
     if (!exec("BEGIN IMMEDIATE", error))
         return false;
-    Prepared seen(m_db, "INSERT INTO desktops(address, account, first_seen, last_seen, sequence,"
+    FleetStatement seen(m_db,
+                        "INSERT INTO desktops(address, account, first_seen, last_seen, sequence,"
                         " inventory_time) VALUES(?1, ?2, ?3, ?3, NULL, 0) ON CONFLICT(address) DO"
                         " UPDATE SET last_seen = max(last_seen, ?3), account = ?2");
-    Prepared result(m_db, "INSERT OR IGNORE INTO results(address, report, time, received, oper,"
+    FleetStatement result(m_db,
+                          "INSERT OR IGNORE INTO results(address, report, time, received, oper,"
                           " rpm, name, code, echo) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    Prepared fresher(m_db, "UPDATE desktops SET sequence = ?2, inventory_time = ?3"
-                           " WHERE address = ?1 AND inventory_time <= ?3");
-    Prepared forget(m_db, "DELETE FROM installed WHERE address = ?");
-    Prepared installed(m_db, "INSERT OR REPLACE INTO installed(address, name, version)"
-                             " VALUES(?, ?, ?)");
-    Prepared expire(m_db, "DELETE FROM results WHERE received < ?");
+    FleetStatement fresher(m_db, "UPDATE desktops SET sequence = ?2, inventory_time = ?3"
+                                 " WHERE address = ?1 AND inventory_time <= ?3");
+    FleetStatement forget(m_db, "DELETE FROM installed WHERE address = ?");
+    FleetStatement installed(m_db, "INSERT OR REPLACE INTO installed(address, name, version)"
+                                   " VALUES(?, ?, ?)");
+    FleetStatement expire(m_db, "DELETE FROM results WHERE received < ?");
     bool ok = seen.isValid() && result.isValid() && fresher.isValid() && forget.isValid() &&
               installed.isValid() && expire.isValid();
     qint64 latest = 0;
@@ -114,7 +91,7 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
         ok = seen.text(1, report.desktop)
                  .text(2, report.account)
                  .integer(3, report.received)
-                 .run(m_db) >= 0;
+                 .run() >= 0;
         if (!ok)
             break;
         if (report.frame.kind() == ReportFrame::Kind::Result) {
@@ -128,7 +105,7 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
                      .text(7, TaskPackage(r.rpm).name)
                      .integer(8, r.code)
                      .text(9, r.echo)
-                     .run(m_db) >= 0;
+                     .run() >= 0;
             continue;
         }
         const ReportFrame::Inventory &inventory = report.frame.inventory();
@@ -136,21 +113,21 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
         const int newer = fresher.text(1, report.desktop)
                               .integer(2, qint64(inventory.sequence))
                               .integer(3, inventory.time)
-                              .run(m_db);
+                              .run();
         ok = newer >= 0;
         if (newer <= 0)
             continue;
-        ok = forget.text(1, report.desktop).run(m_db) >= 0;
+        ok = forget.text(1, report.desktop).run() >= 0;
         for (const QString &rpm : inventory.packages) {
             const TaskPackage package(rpm);
             ok = ok && installed.text(1, report.desktop)
                                .text(2, package.name)
                                .text(3, package.version + QLatin1Char('-') + package.release)
-                               .run(m_db) >= 0;
+                               .run() >= 0;
         }
     }
     if (ok && resultDays > 0)
-        ok = expire.integer(1, latest - qint64(resultDays) * 86400).run(m_db) >= 0;
+        ok = expire.integer(1, latest - qint64(resultDays) * 86400).run() >= 0;
     if (!ok) {
         *error = QString::fromUtf8(sqlite3_errmsg(m_db));
         QString ignored;

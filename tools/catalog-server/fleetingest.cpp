@@ -100,6 +100,13 @@ void FleetIngest::flush()
     m_changed.wait(lock, [&] { return m_stored >= target || !m_writer.joinable(); });
 }
 
+void FleetIngest::refreshPage()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_pageOwed = true;
+    m_changed.notify_all();
+}
+
 void FleetIngest::writePage()
 {
     QString error;
@@ -117,7 +124,7 @@ void FleetIngest::write()
         bool stop = false;
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            const auto ready = [&] { return m_stop || !m_queue.isEmpty(); };
+            const auto ready = [&] { return m_stop || !m_queue.isEmpty() || m_pageOwed; };
             // A page owed waits for its interval, not for the next report.
             if (m_pageDue && !m_settings.reportDir.isEmpty()) {
                 const qint64 wait = m_pageWrittenMs + m_settings.reportIntervalMs - nowMs();
@@ -126,6 +133,8 @@ void FleetIngest::write()
                 m_changed.wait(lock, ready);
             }
             stop = m_stop;
+            m_pageDue = m_pageDue || m_pageOwed;
+            m_pageOwed = false;
             const int taken = qMin(int(m_queue.size()), BatchLimit);
             batch = m_queue.mid(0, taken);
             m_queue.remove(0, taken);

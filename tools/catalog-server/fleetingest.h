@@ -47,6 +47,8 @@ public:
     bool submit(FleetDatabase::Report report);
     // Until everything submitted so far is stored (the report command's tests, the bench).
     void flush();
+    // The database changed otherwise (a rollout's state): the page is written again.
+    void refreshPage();
 
 private:
     struct Bucket {
@@ -69,6 +71,7 @@ private:
     QHash<QString, Bucket> m_buckets;       // guarded by m_lock
     qint64 m_fullSaidMs = -1000000;         // guarded by m_lock
     bool m_stop = false;                    // guarded by m_lock
+    bool m_pageOwed = false;                // guarded by m_lock: refreshPage was called
     bool m_pageDue = false;                 // the writer's own: stored since the last page
     qint64 m_pageWrittenMs = 0;             // the writer's own
     quint64 m_submitted = 0;                // guarded by m_lock

@@ -133,6 +133,16 @@ QString FleetPage::html(sqlite3 *db, qint64 now)
     body += tableHtml(summary.value(2), QStringLiteral("packages"));
     body += tableHtml(summary.value(3), QStringLiteral("silent"));
     body += tableHtml(summary.value(4), QStringLiteral("stale"));
+    const QVector<FleetReport::Table> rollouts = report.rollouts();
+    int halted = 0;
+    for (const QStringList &row : rollouts.value(0).rows)
+        halted += row.value(3) == QLatin1String("halted") ? 1 : 0;
+    body += QStringLiteral("<h2>staged rollouts</h2>\n<p class='figures'><span class='figure'>"
+                           "halted: <b id='rollouts-halted'>%1</b></span></p>\n")
+                .arg(halted);
+    body += tableHtml(rollouts.value(0), QStringLiteral("rollouts"));
+    body += tableHtml(rollouts.value(1), QStringLiteral("rollout-groups"));
+    body += tableHtml(rollouts.value(2), QStringLiteral("held-installed"));
     return QStringLiteral("<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'>"
                           "<title>fleet</title>\n<style>body{font-family:sans-serif;margin:1.5em}"
                           "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:"

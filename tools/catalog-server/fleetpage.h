@@ -6,8 +6,9 @@ struct sqlite3;
 
 // The status page: one self-contained fleet.html (no script, style sheet or picture from
 // elsewhere; the chart is inline SVG) with the report's summary, the failures, the version
-// spread of each package, the desktops not heard from and the stale catalogs. Written beside
-// and renamed over, so a reader never sees half a page.
+// spread of each package, the desktops not heard from, the stale catalogs and the staged
+// rollouts (the halted ones counted). Written beside and renamed over, so a reader never sees
+// half a page.
 class FleetPage
 {
 public:

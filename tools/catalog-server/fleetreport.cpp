@@ -146,6 +146,45 @@ QVector<FleetReport::Table> FleetReport::desktop(const QString &address) const
     };
 }
 
+QVector<FleetReport::Table> FleetReport::rollouts() const
+{
+    const QString listed = QString::number(ListedRows);
+    const Table rollouts =
+        table(QStringLiteral("rollouts"),
+              {"package", "version", "previous", "state", "started", "changed", "reason"},
+              "SELECT package, version, previous, state, datetime(started, 'unixepoch'),"
+              " datetime(changed, 'unixepoch'), reason FROM rollouts"
+              " ORDER BY changed DESC, package LIMIT ?1",
+              {listed});
+    const Table groups = table(QStringLiteral("rollout groups"), {},
+                               "SELECT package, version, previous, state, pilots, groups"
+                               " FROM rollouts WHERE state <> 'superseded'"
+                               " ORDER BY changed DESC, package LIMIT ?1",
+                               {listed});
+    Table served{QStringLiteral("served per group"), {"package", "version", "group", "serves"}, {}};
+    for (const QStringList &row : groups.rows) {
+        const QString &state = row[3];
+        const bool pulled = state == QLatin1String("pulled");
+        const bool held =
+            pulled || state == QLatin1String("pilot") || state == QLatin1String("halted");
+        for (const QString &group : row[4].split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            served.rows << QStringList{row[0], row[1], group, pulled ? row[2] : row[1]};
+        for (const QString &group : row[5].split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            served.rows << QStringList{row[0], row[1], group, held ? row[2] : row[1]};
+    }
+    return {
+        rollouts,
+        served,
+        table(QStringLiteral("desktops on a version others are held from"),
+              {"desktop", "package", "version", "state"},
+              "SELECT i.address, i.name, i.version, r.state FROM installed i JOIN rollouts r"
+              " ON r.package = i.name AND r.version = i.version"
+              " WHERE r.state IN ('pilot', 'halted') ORDER BY r.state, i.name, i.address"
+              " LIMIT ?1",
+              {listed}),
+    };
+}
+
 bool FleetReport::formatOf(const QString &text, Format *format)
 {
     if (text == QLatin1String("text"))
@@ -203,8 +242,9 @@ int FleetReport::run(const QString &database, const QStringList &arguments, cons
     const bool whole = arguments.isEmpty();
     const bool one = arguments.size() == 2 && (arguments[0] == QLatin1String("package") ||
                                                arguments[0] == QLatin1String("desktop"));
-    if (!whole && !one) {
-        std::fprintf(stderr, "catalog-server: report [package NAME | desktop ADDRESS]\n");
+    const bool rollout = arguments == QStringList{QStringLiteral("rollout")};
+    if (!whole && !one && !rollout) {
+        std::fprintf(stderr, "catalog-server: report [package NAME | desktop ADDRESS | rollout]\n");
         return 2;
     }
     FleetDatabase db;
@@ -216,7 +256,8 @@ int FleetReport::run(const QString &database, const QStringList &arguments, cons
         return 1;
     }
     const FleetReport report(db.handle(), QDateTime::currentSecsSinceEpoch());
-    const QVector<Table> tables = whole ? report.summary()
+    const QVector<Table> tables = whole     ? report.summary()
+                                  : rollout ? report.rollouts()
                                   : arguments[0] == QLatin1String("package")
                                       ? report.package(arguments[1])
                                       : report.desktop(arguments[1]);

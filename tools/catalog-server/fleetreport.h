@@ -8,8 +8,8 @@ struct sqlite3;
 
 // What the fleet database says, as tables: the summary (desktops seen today, this week, not
 // for a week; the failures of the last day with their text; per package the desktops that
-// have it and how its versions spread), one package, or one desktop. Read with its own
-// read-only connection, so it runs while the service writes.
+// have it and how its versions spread), one package, one desktop, or the staged rollouts. Read with
+// its own read-only connection, so it runs while the service writes.
 class FleetReport
 {
 public:
@@ -26,6 +26,9 @@ public:
     QVector<Table> summary() const;
     QVector<Table> package(const QString &name) const;
     QVector<Table> desktop(const QString &address) const;
+    // The staged rollouts, newest change first, what each group is served, and the desktops
+    // that have a version others are held from (a store never downgrades: they keep it).
+    QVector<Table> rollouts() const;
 
     static bool formatOf(const QString &text, Format *format);
     static QString render(const QVector<Table> &tables, Format format);

@@ -5,6 +5,7 @@
 #include "fleetingest.h"
 #include "fleetreport.h"
 #include "repositoryfollower.h"
+#include "rolloutservice.h"
 #include "serveroptions.h"
 #include "servicelog.h"
 #include "servingthreads.h"
@@ -55,10 +56,11 @@ std::unique_ptr<FleetIngest> startFleet(const ServerOptions &options, CatalogSer
     return fleet;
 }
 
-std::unique_ptr<RepositoryFollower> makeFollower(const ServerOptions &options,
-                                                 CatalogServer *server)
+std::unique_ptr<RepositoryFollower>
+makeFollower(const ServerOptions &options, const RolloutService &rollouts, CatalogServer *server)
 {
     RepositoryFollower::Settings settings;
+    rollouts.follow(&settings);
     settings.checks = options.checks;
     settings.repository = options.value("repository");
     settings.overrides = options.value("overrides");
@@ -81,6 +83,9 @@ int main(int argc, char **argv)
     if (positional.value(0) == QLatin1String("report"))
         return FleetReport::run(options.fleetDatabase(), positional.mid(1),
                                 options.value("format"));
+    if (const int status = RolloutService::subcommand(positional, options.fleetDatabase());
+        status >= 0)
+        return status;
     if (options.isSet("make-key"))
         return makeKey(options.value("make-key"));
     if (const int status = options.check())
@@ -123,11 +128,18 @@ int main(int argc, char **argv)
         complain(error);
         return 1;
     }
+    RolloutService rollouts;
+    if (!rollouts.start(options.rollout, {}, nullptr, options.fleetDatabase(), &server, fleet.get(),
+                        &error)) {
+        complain(error);
+        return 1;
+    }
+    rollouts.addCommands(&server.console());
     std::unique_ptr<RepositoryFollower> follower;
     if (options.isSet("repository")) {
         if (!options.unsignedWarning.isEmpty())
             server.print(ServiceLog::line(ServiceLog::Priority::Warning, options.unsignedWarning));
-        follower = makeFollower(options, &server);
+        follower = makeFollower(options, rollouts, &server);
         // Unreadable now: serve an empty catalog and publish once the repository reads.
         if (!follower->publishFirst(&error)) {
             server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
@@ -169,6 +181,7 @@ int main(int argc, char **argv)
             if (server.sendHeartbeat(&error) < 0)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
+    threads.every(1, [&rollouts]() { rollouts.look({}); });
     // Without a command input the server keeps answering until it is stopped.
     threads.startConsole(&server.console());
     threads.waitForStopRequest();

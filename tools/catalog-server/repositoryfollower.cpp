@@ -3,6 +3,7 @@
 #include "catalogdiff.h"
 #include "catalogserver.h"
 #include "filearea.h"
+#include "queues/taskpackage.h"
 #include "repositorycatalog.h"
 #include "repositorysnapshot.h"
 #include "servicelog.h"
@@ -100,6 +101,14 @@ bool RepositoryFollower::publish(bool first, QString *error)
         return false;
     for (const QString &note : catalog.notes())
         log(ServiceLog::Priority::Warning, QStringLiteral("repository: ") + note);
+    if (m_settings.observed) {
+        QHash<QString, QString> newest;
+        for (const CatalogPackage &package : catalog.packages()) {
+            const TaskPackage rpm(package.rpm);
+            newest.insert(rpm.name, rpm.version + QLatin1Char('-') + rpm.release);
+        }
+        m_settings.observed(newest);
+    }
 
     // Icons first: a store told of a new time stamp fetches the new picture at once.
     copyIcons(catalog.icons());

@@ -27,6 +27,8 @@ public:
         QString overrides; // empty: none
         QString locale = QStringLiteral("zh_CN");
         QString files; // HTTP file area for icons, empty: none
+        // Each package's newest version-release, once the repository has been read.
+        std::function<void(const QHash<QString, QString> &newest)> observed;
         int pollMs = 1000;
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
         RepositoryChecks checks;

@@ -7,6 +7,7 @@
 #include "groupdesktops.h"
 #include "records/paths.h"
 #include "repositorysignature.h"
+#include "rolloutservice.h"
 #include "serversettings.h"
 #include "sync/framesigner.h"
 
@@ -295,6 +296,7 @@ ServerOptions::ServerOptions()
                          reportDir,
                          reportInterval,
                          format});
+    m_parser.addOptions(RolloutService::options());
 }
 
 ServerOptions::~ServerOptions() = default;
@@ -365,6 +367,10 @@ int ServerOptions::check()
         return 2;
     }
     checks.maxPackages = int(maxPackages);
+    if (QString wrong; !RolloutService::policy(m_parser, &rollout, &wrong)) {
+        complain(wrong);
+        return 2;
+    }
     return repository && !loadRepositoryKey() ? 2 : 0;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "repositorychecks.h"
+#include "rolloutpolicy.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -46,6 +47,7 @@ public:
     qint64 reportInterval = 0; // seconds
     RepositoryChecks checks;   // with --repository
     QString unsignedWarning;   // a line for the log once the server prints
+    RolloutPolicy rollout;
 
 private:
     bool loadRepositoryKey();

@@ -26,6 +26,9 @@ const char *const ServerSettings::Syntax =
     "  result-days = DAYS    how long results are kept (default 90)\n"
     "  report-dir = DIR      where the status page fleet.html goes\n"
     "  report-interval = S   seconds between two writes of the page at most (default 60)\n"
+    "  rollout-pilot = GROUP...  the groups a new version reaches first\n"
+    "  stage-delay = TIME    until the others get it (default 24h)\n"
+    "  halt-failures = N|P%  pilot failures that halt a rollout (default 10%)\n"
     "A key may be spelt with \"_\" for \"-\" (max_group_desktops).";
 
 namespace
@@ -64,7 +67,10 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"fleet-db", "--fleet-db", false},
                     {"result-days", "--result-days", false},
                     {"report-dir", "--report-dir", false},
-                    {"report-interval", "--report-interval", false}};
+                    {"report-interval", "--report-interval", false},
+                    {"rollout-pilot", "--rollout-pilot", false},
+                    {"stage-delay", "--stage-delay", false},
+                    {"halt-failures", "--halt-failures", false}};
 
 } // namespace
 
