@@ -1,7 +1,8 @@
 #include "shell/catalogpage.h"
 
-#include "facade/clientdemon.h"
+#include "facade/catalogreader.h"
 #include "records/category.h"
+#include "records/codes.h"
 #include "records/operationword.h"
 #include "records/paths.h"
 #include "shell/packagetable.h"
@@ -64,9 +65,9 @@ void CatalogPage::setUpTable(QTableWidget *table)
     table->hideColumn(PackageTable::ColumnCheck);
 }
 
-CatalogPage::CatalogPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+CatalogPage::CatalogPage(const Widgets &widgets, CatalogReader &reader, const RowFactory &rows,
                          SearchBox &search, PageState &state)
-    : m_widgets(widgets), m_demon(demon), m_rows(rows), m_search(search), m_state(state),
+    : m_widgets(widgets), m_reader(reader), m_rows(rows), m_search(search), m_state(state),
       m_table(widgets.table, widgets.selectAll,
               "***********allPackageScrollChangedSlot***************value=%d,m_allPackage_max=%d,"
               "all_data.size=%d")
@@ -86,7 +87,7 @@ int CatalogPage::categoryRow(QListWidgetItem *item) const
 int CatalogPage::appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable)
 {
     const int row = m_rows.appendRow(table(), data, checked);
-    if (trackUpgradable && data.m_state == 1)
+    if (trackUpgradable && data.m_state == StateUpgradable)
         m_upgradableRows.append(row);
     m_matchingRows.append(row);
     return row;
@@ -117,7 +118,7 @@ void CatalogPage::loadCatalog()
     table()->hideColumn(PackageTable::ColumnSpacer);
     table()->hideColumn(PackageTable::ColumnCheck);
     table()->clearContents();
-    m_table.setWaiting(m_demon->selectSoftware(0, QString(), QString()));
+    m_table.setWaiting(m_reader.list(QueryMode::Everything, QString(), QString()));
     syslog(LOG_ERR, "************************** getAllPackage***********   size=%d\n",
            waiting().size());
     m_widgets.categories->item(0)->setText(
@@ -127,13 +128,11 @@ void CatalogPage::loadCatalog()
 
 void CatalogPage::writeFirstBatch()
 {
-    LazyTable::Taking taking(m_table);
-    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
-        const RpmData record = waiting().at(i);
+    m_table.takeWaiting(FirstBatch, {}, [this](const RpmData &record) {
         appendCatalogRow(record, false, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon;
-        taking.take(i);
-    }
+        return true;
+    });
 }
 
 void CatalogPage::showCurrentCategory()
@@ -151,7 +150,8 @@ void CatalogPage::showCurrentCategory()
 void CatalogPage::showCategory(const QString &itemText)
 {
     const QString category = itemText.section(QLatin1Char(' '), 0, 0);
-    const QVector<RpmData> records = m_demon->selectSoftware(0, category, m_search.text());
+    const QVector<RpmData> records =
+        m_reader.list(QueryMode::Everything, category, m_search.text());
     int row = 1;
     for (int i = 0; i <= Category::Count; ++i) {
         if (itemText.contains(ShellTexts::categoryName(i))) {
@@ -230,10 +230,11 @@ void CatalogPage::search(const QString &text)
         return;
     m_state.setCurrentTable(table());
     if (m_state.page() == PageState::Home)
-        showResults(m_demon->selectSoftware(
-            0, ShellTexts::categoryName(m_widgets.categories->currentRow()), text));
+        showResults(m_reader.list(QueryMode::Everything,
+                                  ShellTexts::categoryName(m_widgets.categories->currentRow()),
+                                  text));
     else if (m_state.page() == PageState::Upgrade)
-        showResults(m_demon->selectSoftware(1, QString(), text));
+        showResults(m_reader.list(QueryMode::Upgradable, QString(), text));
 }
 
 void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
@@ -241,7 +242,7 @@ void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
     m_rows.rewriteRow(table, row, data);
 }
 
-void CatalogPage::loadMore()
+int CatalogPage::loadMore()
 {
     m_table.keepScrollPosition();
     int row = m_widgets.categories->currentRow();
@@ -253,21 +254,17 @@ void CatalogPage::loadMore()
     const QString code =
         (row == 0 || upgradePage || !item) ? QString() : QString::number(item->type());
     const QString text = m_search.text();
-    int added = 0;
-    LazyTable::Taking taking(m_table);
-    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
-        const RpmData record = waiting().at(i);
-        const bool qualifies = (text.isEmpty() || record.m_name.contains(text)) &&
-                               (code.isEmpty() || record.m_type == code) &&
-                               (!upgradePage || record.m_state == 1);
-        if (!qualifies)
-            continue;
-        appendRow(record);
-        if (upgradePage)
-            emit upgradableRowLoaded();
-        taking.take(i);
-        ++added;
-    }
+    return m_table.takeWaiting(
+        ScrollBatch,
+        [&](const RpmData &record) {
+            return (text.isEmpty() || record.m_name.contains(text)) &&
+                   (code.isEmpty() || record.m_type == code) &&
+                   (!upgradePage || record.m_state == StateUpgradable);
+        },
+        [this](const RpmData &record) {
+            appendRow(record);
+            return true;
+        });
 }
 
 void CatalogPage::loadOneMore()
@@ -277,7 +274,7 @@ void CatalogPage::loadOneMore()
     for (int i = 0; i < waiting().size(); ++i) {
         const RpmData record = waiting().at(i);
         if ((text.isEmpty() || record.m_name.contains(text)) &&
-            (!upgradePage || record.m_state == 1)) {
+            (!upgradePage || record.m_state == StateUpgradable)) {
             appendRow(record);
             m_table.removeWaitingAt(i);
             return;
@@ -344,8 +341,8 @@ void CatalogPage::updateCategoryCounts()
 {
     for (int code = 1; code <= Category::Count; ++code) {
         const QString name = Category::name(code);
-        m_widgets.categories->item(code)->setText(
-            ShellTexts::countText(name, m_demon->selectSoftware(0, name, QString()).size()));
+        m_widgets.categories->item(code)->setText(ShellTexts::countText(
+            name, m_reader.list(QueryMode::Everything, name, QString()).size()));
     }
 }
 
@@ -359,7 +356,7 @@ void CatalogPage::refreshWaitingRecords()
     for (int row = 0; row < widget->rowCount(); ++row)
         shown.insert(PackageTable::text(widget, row, PackageTable::ColumnDisplayName));
     QVector<RpmData> records;
-    for (const RpmData &record : m_demon->selectSoftware(0, QString(), QString()))
+    for (const RpmData &record : m_reader.list(QueryMode::Everything, QString(), QString()))
         if (!shown.contains(record.m_name))
             records.append(record);
     m_table.setWaiting(records);
@@ -385,7 +382,7 @@ void CatalogPage::applyChangedPackages(const QStringList &packages)
     if (packages.isEmpty())
         return;
     // The list names package strings; the record of each is found by its package string.
-    const QVector<RpmData> catalog = m_demon->selectSoftware(0, QString(), QString());
+    const QVector<RpmData> catalog = m_reader.list(QueryMode::Everything, QString(), QString());
     QTableWidget *widget = table();
     for (const QString &package : packages) {
         auto found = std::find_if(catalog.cbegin(), catalog.cend(),
@@ -424,7 +421,7 @@ RpmData CatalogPage::catalogRecord(const QString &name)
 {
     // The list query gives the install state as the pages show it (upgradable, downloaded);
     // a lookup by name only tells installed from not installed.
-    const QVector<RpmData> records = m_demon->selectSoftware(0, QString(), QString());
+    const QVector<RpmData> records = m_reader.list(QueryMode::Everything, QString(), QString());
     for (const RpmData &record : records)
         if (record.m_name == name)
             return record;
@@ -445,7 +442,7 @@ RpmData CatalogPage::recordFromRow(const QTableWidget *widget, int row)
 
 void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, const QString &word)
 {
-    RpmData record = m_demon->selectNameSoftware(0, name);
+    RpmData record = m_reader.record(name);
     int row = PackageTable::findRow(widget, PackageTable::ColumnDisplayName, name);
     if (record.m_name.isEmpty()) {
         // The catalog dropped the package meanwhile: the row keeps what it shows.

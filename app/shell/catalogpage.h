@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <QVector>
 
-class ClientDemon;
+class CatalogReader;
 class PageState;
 class QCheckBox;
 class QLabel;
@@ -44,7 +44,7 @@ public:
         QLabel *emptyText;
     };
 
-    CatalogPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+    CatalogPage(const Widgets &widgets, CatalogReader &reader, const RowFactory &rows,
                 SearchBox &search, PageState &state);
 
     // The fourteen category items, "全部软件" first; an item's type is its category code.
@@ -72,8 +72,9 @@ public:
     void showResults(const QVector<RpmData> &results);
     void search(const QString &text);
     void rewriteRow(QTableWidget *table, int row, const RpmData &data);
-    // The next batch of waiting records that match the category, the search and the page.
-    void loadMore();
+    // The next batch of waiting records that match the category, the search and the page;
+    // returns how many rows it added.
+    int loadMore();
     // Adds one more waiting record that the search and the page let through.
     void loadOneMore();
     void scrolled(int value);
@@ -107,8 +108,6 @@ public:
 signals:
     // The home view replaces the upgrade view.
     void homeViewShown();
-    // The loader added a row while the upgrade page is shown.
-    void upgradableRowLoaded();
 
 private:
     int appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable);
@@ -116,7 +115,7 @@ private:
     static RpmData recordFromRow(const QTableWidget *table, int row);
 
     Widgets m_widgets;
-    ClientDemon *m_demon;
+    CatalogReader &m_reader;
     const RowFactory &m_rows;
     SearchBox &m_search;
     PageState &m_state;

@@ -105,7 +105,7 @@ void PageNavigator::catalogArrived()
 {
     qDebug() << "**********************  getUpdateNum";
     m_catalog.updateCategoryCounts();
-    m_upgrade.showBadge(m_demon->selectSoftware(1, QString(), QString()).size());
+    m_upgrade.showBadge(m_demon->list(QueryMode::Upgradable, QString(), QString()).size());
     if (!m_catalog.lazyTable().isBuilt()) {
         buildCatalog();
         m_catalog.lazyTable().setBuilt();

@@ -1,6 +1,6 @@
 #include "shell/upgradepage.h"
 
-#include "facade/clientdemon.h"
+#include "facade/catalogreader.h"
 #include "records/operationword.h"
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
@@ -18,10 +18,10 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-UpgradePage::UpgradePage(const Widgets &widgets, ClientDemon *demon, CatalogPage &catalog,
+UpgradePage::UpgradePage(const Widgets &widgets, CatalogReader &reader, CatalogPage &catalog,
                          SearchBox &search, PageState &state, DialogPresenter &dialogs,
                          OperationController &operations)
-    : m_widgets(widgets), m_demon(demon), m_catalog(catalog), m_search(search), m_state(state),
+    : m_widgets(widgets), m_reader(reader), m_catalog(catalog), m_search(search), m_state(state),
       m_dialogs(dialogs), m_operations(operations)
 {
 }
@@ -53,7 +53,7 @@ void UpgradePage::loadList()
     qDebug() << "********************  getUpdatePackage()";
     m_state.setCurrentTable(m_catalog.table());
     const QVector<RpmData> list =
-        m_demon->selectSoftware(1, QString(), m_search.savedText(PageState::Upgrade));
+        m_reader.list(QueryMode::Upgradable, QString(), m_search.savedText(PageState::Upgrade));
     showCount(list.size());
     m_catalog.showResults(list);
 }
@@ -77,7 +77,7 @@ void UpgradePage::showBadge(int count)
 
 void UpgradePage::refreshCount()
 {
-    showCount(m_demon->selectSoftware(1, QString(), QString()).size());
+    showCount(m_reader.list(QueryMode::Upgradable, QString(), QString()).size());
 }
 
 void UpgradePage::selectAllClicked()
@@ -144,11 +144,12 @@ void UpgradePage::upgradeSelected()
 void UpgradePage::runBatch()
 {
     const int total = m_widgets.badge->isHidden() ? 0 : m_widgets.badge->text().toInt();
+    // Rows the loader adds count only on the upgrade page, where it adds upgradable ones.
     while (m_rowsPresent != total) {
-        const int before = m_rowsPresent;
-        m_catalog.loadMore();
-        if (m_rowsPresent == before)
+        const int added = m_catalog.loadMore();
+        if (added == 0 || m_state.page() != PageState::Upgrade)
             break;
+        m_rowsPresent += added;
     }
     m_batchIndex = 0;
     QTableWidget *table = m_catalog.table();

@@ -11,6 +11,7 @@ QObject *createCatalogTests();
 QObject *createSearchTests();
 QObject *createOperationTests();
 QObject *createSafeguardTests();
+QObject *createPartTests();
 
 namespace
 {
@@ -37,6 +38,7 @@ int main(int argc, char **argv)
     tests.emplace_back(createSearchTests());
     tests.emplace_back(createOperationTests());
     tests.emplace_back(createSafeguardTests());
+    tests.emplace_back(createPartTests());
 
     QList<QByteArray> options;
     QList<QByteArray> functions;

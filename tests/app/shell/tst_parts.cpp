@@ -1,0 +1,186 @@
+#include "records/operationword.h"
+#include "shell/dialogpresenter.h"
+#include "shell/lazytable.h"
+#include "shell/operationcontroller.h"
+#include "shell/queueworkers.h"
+#include "shell/taskrequests.h"
+
+#include <QCheckBox>
+#include <QTableWidget>
+#include <QTest>
+#include <QWidget>
+
+#include <optional>
+
+namespace
+{
+
+// A page as the controller sees it: answers as told and keeps what it was asked.
+struct RecordingPage : TaskRequests {
+    bool answer = false;
+    QList<std::tuple<int, Operation, QString, bool>> asked;
+
+    bool request(int row, Operation operation, const QString &rpm, bool mayProceed) override
+    {
+        asked.append({row, operation, rpm, mayProceed});
+        return answer;
+    }
+};
+
+RpmData record(const QString &name)
+{
+    RpmData data;
+    data.m_name = name;
+    data.m_rpm = name + QStringLiteral("-1.0-1");
+    return data;
+}
+
+QStringList namesOf(const QVector<RpmData> &records)
+{
+    QStringList names;
+    for (const RpmData &data : records)
+        names << data.m_name;
+    return names;
+}
+
+} // namespace
+
+// The window's parts one at a time, without a window: fast, offscreen.
+class TestParts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestsGoToTheirTablesPage_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<bool>("forgotten");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("catalog row, accepted")
+            << "catalog"
+            << "一键安装" << false << false << "catalog" << false;
+        QTest::newRow("catalog row, refused") << "catalog"
+                                              << "升级" << false << true << "catalog" << true;
+        QTest::newRow("uninstall row, confirmed") << "uninstall"
+                                                  << "卸载" << false << true << "uninstall" << true;
+        QTest::newRow("uninstall row, declined")
+            << "uninstall"
+            << "卸载" << false << false << "uninstall" << false;
+        QTest::newRow("table without a page") << "stray"
+                                              << "下载" << false << true << "" << false;
+        QTest::newRow("page gone") << "catalog"
+                                   << "安装" << true << true << "" << false;
+        QTest::newRow("opening asks nobody") << "catalog"
+                                             << "打开软件" << false << true << "" << false;
+        QTest::newRow("word of no operation") << "catalog"
+                                              << "" << false << true << "" << false;
+        QTest::newRow("word of a newer version") << "uninstall"
+                                                 << "卸载所选软件" << false << true << "" << false;
+    }
+
+    void requestsGoToTheirTablesPage()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, word);
+        QFETCH(bool, forgotten);
+        QFETCH(bool, answer);
+        QFETCH(QString, asked);
+        QWidget window;
+        DialogPresenter dialogs(&window);
+        OperationController controller(QueueWorkers{}, nullptr, dialogs);
+        QTableWidget catalog, uninstall, stray;
+        const QHash<QString, QTableWidget *> tables{
+            {"catalog", &catalog}, {"uninstall", &uninstall}, {"stray", &stray}};
+        RecordingPage replaced, catalogPage, uninstallPage;
+        // A page registered again replaces the first: one table, one answer.
+        controller.setRequests(&catalog, &replaced);
+        controller.setRequests(&catalog, &catalogPage);
+        controller.setRequests(&uninstall, &uninstallPage);
+        if (forgotten)
+            controller.setRequests(&catalog, nullptr);
+        const QHash<QString, RecordingPage *> pages{{"catalog", &catalogPage},
+                                                    {"uninstall", &uninstallPage}};
+        for (RecordingPage *page : pages)
+            page->answer = answer;
+
+        const QString rpm = QStringLiteral("cv-a-1.0-1");
+        QTEST(controller.request(4, tables.value(table), word, rpm, false), "expected");
+        QVERIFY(replaced.asked.isEmpty());
+        for (auto page = pages.cbegin(); page != pages.cend(); ++page) {
+            if (page.key() != asked) {
+                QVERIFY2(page.value()->asked.isEmpty(), qPrintable(page.key()));
+                continue;
+            }
+            QCOMPARE(page.value()->asked.size(), 1);
+            const auto &[row, operation, askedRpm, mayProceed] = page.value()->asked.first();
+            QCOMPARE(row, 4);
+            QCOMPARE(OperationWord::of(operation), word);
+            QCOMPARE(askedRpm, rpm);
+            QCOMPARE(mayProceed, false);
+        }
+    }
+
+    void batchesTakeWaitingRecordsOnce_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QStringList>("refused");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("left");
+        const QStringList none;
+        QTest::newRow("up to the limit, in order")
+            << 3 << "" << none << QStringList{"a1", "b1", "a2"} << QStringList{"b2", "a3"};
+        QTest::newRow("filter skips, order kept")
+            << 2 << "a" << none << QStringList{"a1", "a2"} << QStringList{"b1", "b2", "a3"};
+        QTest::newRow("refused leave, not counted")
+            << 2 << "a" << QStringList{"a1"} << QStringList{"a2", "a3"} << QStringList{"b1", "b2"};
+        QTest::newRow("limit past the list")
+            << 10 << "b" << none << QStringList{"b1", "b2"} << QStringList{"a1", "a2", "a3"};
+        QTest::newRow("nothing passes")
+            << 5 << "z" << none << none << QStringList{"a1", "b1", "a2", "b2", "a3"};
+    }
+
+    void batchesTakeWaitingRecordsOnce()
+    {
+        QFETCH(int, limit);
+        QFETCH(QString, prefix);
+        QFETCH(QStringList, refused);
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, left);
+        QTableWidget widget;
+        QCheckBox box;
+        LazyTable table(&widget, &box, "%d %d %d");
+        QVector<RpmData> records;
+        for (const char *name : {"a1", "b1", "a2", "b2", "a3"})
+            records << record(QString::fromLatin1(name));
+        table.setWaiting(records);
+
+        QStringList took;
+        const int count = table.takeWaiting(
+            limit,
+            prefix.isEmpty() ? LazyTable::Filter()
+                             : [&](const RpmData &r) { return r.m_name.startsWith(prefix); },
+            [&](const RpmData &r) {
+                if (refused.contains(r.m_name))
+                    return false;
+                took << r.m_name;
+                return true;
+            });
+        QCOMPARE(took, added);
+        QCOMPARE(count, added.size());
+        QCOMPARE(namesOf(table.waiting()), left);
+        // Taken and refused records are gone for the look-ups too; the others are found.
+        for (const RpmData &r : records)
+            QCOMPARE(table.findWaiting(r.m_name, r.m_rpm) >= 0, left.contains(r.m_name));
+    }
+};
+
+QObject *createPartTests()
+{
+    return new TestParts;
+}
+
+#include "tst_parts.moc"
