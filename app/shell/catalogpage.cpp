@@ -5,6 +5,7 @@
 #include "records/codes.h"
 #include "records/operationword.h"
 #include "records/paths.h"
+#include "shell/packagecolumns.h"
 #include "shell/packagetable.h"
 #include "shell/pagestate.h"
 #include "shell/rowfactory.h"
@@ -53,16 +54,8 @@ void CatalogPage::setUpCategories(QListWidget *list)
 
 void CatalogPage::setUpTable(QTableWidget *table)
 {
-    PackageTable::configure(table,
-                            {QString(), QString(), QString(), QStringLiteral("软件名称"),
-                             QStringLiteral("版本"), QStringLiteral("大小"),
-                             QStringLiteral("        操作"), QStringLiteral("rpm"),
-                             QStringLiteral("icon"), QStringLiteral("exe"), QStringLiteral("type"),
-                             QStringLiteral("name"), QStringLiteral("state")},
-                            {20, 40, 80, 220, 150, 80, 140});
+    PackageColumns::configure(table, PackageColumns::View::Home);
     table->setStyleSheet(ShellTexts::homeTableStyle());
-    table->hideColumn(PackageTable::ColumnSpacer);
-    table->hideColumn(PackageTable::ColumnCheck);
 }
 
 CatalogPage::CatalogPage(const Widgets &widgets, CatalogReader &reader, const RowFactory &rows,
@@ -115,8 +108,7 @@ void CatalogPage::loadCatalog()
 {
     qDebug() << "************************** getAllPackage()";
     emit homeViewShown();
-    table()->hideColumn(PackageTable::ColumnSpacer);
-    table()->hideColumn(PackageTable::ColumnCheck);
+    PackageColumns::showColumns(table(), PackageColumns::View::Home);
     table()->clearContents();
     m_table.setWaiting(m_reader.list(QueryMode::Everything, QString(), QString()));
     syslog(LOG_ERR, "************************** getAllPackage***********   size=%d\n",
@@ -290,11 +282,7 @@ void CatalogPage::scrolled(int value)
 void CatalogPage::enter()
 {
     QTableWidget *widget = table();
-    widget->hideColumn(PackageTable::ColumnSpacer);
-    widget->hideColumn(PackageTable::ColumnCheck);
-    widget->setColumnWidth(PackageTable::ColumnName, 220);
-    widget->setColumnWidth(PackageTable::ColumnVersion, 150);
-    widget->setColumnWidth(PackageTable::ColumnSize, 80);
+    PackageColumns::apply(widget, PackageColumns::View::Home);
     widget->setStyleSheet(ShellTexts::homeTableStyle());
     emit homeViewShown();
     m_widgets.categories->show();
@@ -317,11 +305,7 @@ void CatalogPage::showUpgradeView()
     m_widgets.pages->setCurrentWidget(m_widgets.page);
     m_widgets.content->setCurrentWidget(m_widgets.contentPage);
     QTableWidget *widget = table();
-    widget->showColumn(PackageTable::ColumnSpacer);
-    widget->showColumn(PackageTable::ColumnCheck);
-    widget->setColumnWidth(PackageTable::ColumnName, 280);
-    widget->setColumnWidth(PackageTable::ColumnVersion, 170);
-    widget->setColumnWidth(PackageTable::ColumnSize, 140);
+    PackageColumns::apply(widget, PackageColumns::View::Upgrade);
     widget->setStyleSheet(ShellTexts::upgradeTableStyle());
     m_widgets.categories->hide();
 }
@@ -428,18 +412,6 @@ RpmData CatalogPage::catalogRecord(const QString &name)
     return RpmData();
 }
 
-RpmData CatalogPage::recordFromRow(const QTableWidget *widget, int row)
-{
-    RpmData data;
-    data.m_rpm = PackageTable::text(widget, row, PackageTable::ColumnRpm);
-    data.m_icon = PackageTable::text(widget, row, PackageTable::ColumnKey);
-    data.m_exec = PackageTable::text(widget, row, PackageTable::ColumnExec);
-    data.m_type = PackageTable::text(widget, row, PackageTable::ColumnType);
-    data.m_name = PackageTable::text(widget, row, PackageTable::ColumnDisplayName);
-    data.m_version = PackageTable::text(widget, row, PackageTable::ColumnVersion);
-    return data;
-}
-
 void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, const QString &word)
 {
     RpmData record = m_reader.record(name);
@@ -448,7 +420,7 @@ void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, con
         // The catalog dropped the package meanwhile: the row keeps what it shows.
         if (row < 0)
             return;
-        record = recordFromRow(widget, row);
+        record = PackageColumns::recordAt(widget, row);
     }
     if (row < 0)
         row = appendRow(record);

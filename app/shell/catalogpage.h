@@ -112,7 +112,6 @@ signals:
 private:
     int appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable);
     RpmData catalogRecord(const QString &name);
-    static RpmData recordFromRow(const QTableWidget *table, int row);
 
     Widgets m_widgets;
     CatalogReader &m_reader;

@@ -7,6 +7,7 @@
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
 #include "shell/operationcontroller.h"
+#include "shell/packagecolumns.h"
 #include "shell/packagetable.h"
 #include "shell/pagestate.h"
 #include "shell/rowfactory.h"
@@ -52,13 +53,7 @@ UninstallPage::~UninstallPage()
 
 void UninstallPage::setUpTable(QTableWidget *table, QCheckBox *selectAll)
 {
-    PackageTable::configure(table,
-                            {QString(), QString(), QStringLiteral("软件名称"), QString(),
-                             QStringLiteral("版本"), QStringLiteral("大小"),
-                             QStringLiteral("        操作"), QStringLiteral("rpm"),
-                             QStringLiteral("icon"), QStringLiteral("exe"), QStringLiteral("type"),
-                             QStringLiteral("name"), QStringLiteral("state")},
-                            {20, 40, 80, 280, 170, 140, 120});
+    PackageColumns::configure(table, PackageColumns::View::Uninstall);
     table->setFocusPolicy(Qt::NoFocus);
     selectAll->setCheckState(Qt::Unchecked);
 }

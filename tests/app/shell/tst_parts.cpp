@@ -2,6 +2,8 @@
 #include "shell/dialogpresenter.h"
 #include "shell/lazytable.h"
 #include "shell/operationcontroller.h"
+#include "shell/packagecolumns.h"
+#include "shell/packagetable.h"
 #include "shell/queueworkers.h"
 #include "shell/taskrequests.h"
 
@@ -175,6 +177,78 @@ private slots:
         // Taken and refused records are gone for the look-ups too; the others are found.
         for (const RpmData &r : records)
             QCOMPARE(table.findWaiting(r.m_name, r.m_rpm) >= 0, left.contains(r.m_name));
+    }
+
+    void rowsGiveBackTheirRecord_data()
+    {
+        QTest::addColumn<QStringList>("fields"); // rpm, key, exec, type, name, version
+        QTest::newRow("plain") << QStringList{"cv-a-1.0-1", "a", "/usr/bin/a", "3", "甲", "1.0"};
+        QTest::newRow("markup and quotes")
+            << QStringList{"cv-b'-1-1", "b", "sh -c 'x' \"$(y)\"", "13", "<b>乙</b>", "2:1.0"};
+        QTest::newRow("empty cells") << QStringList{"", "", "", "", "", ""};
+        QTest::newRow("long version")
+            << QStringList{"cv-c-1-1", "c", "c", "1", "丙", QString(40, QLatin1Char('9'))};
+    }
+
+    void rowsGiveBackTheirRecord()
+    {
+        QFETCH(QStringList, fields);
+        RpmData data;
+        QString RpmData::*const order[] = {&RpmData::m_rpm,  &RpmData::m_icon, &RpmData::m_exec,
+                                           &RpmData::m_type, &RpmData::m_name, &RpmData::m_version};
+        for (int i = 0; i < fields.size(); ++i)
+            data.*order[i] = fields.at(i);
+        data.m_size = QStringLiteral("2500000");
+        data.m_description = QStringLiteral("说明");
+        QTableWidget table;
+        PackageColumns::configure(&table, PackageColumns::View::Home);
+        table.insertRow(0);
+        table.insertRow(1);
+        PackageTable::fillRow(&table, 1, data, nullptr);
+
+        const RpmData back = PackageColumns::recordAt(&table, 1);
+        for (int i = 0; i < fields.size(); ++i)
+            QCOMPARE(back.*order[i], fields.at(i));
+        // What a row shows is not the record's: the size is shown as megabytes.
+        QCOMPARE(back.m_size, QString());
+        QCOMPARE(PackageTable::text(&table, 1, PackageTable::ColumnSize), QStringLiteral("2.50M"));
+        QCOMPARE(PackageColumns::recordAt(&table, 0).m_rpm, QString());
+    }
+
+    void viewsShowTheirColumns_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<QList<int>>("shown");
+        QTest::addColumn<QList<int>>("widths"); // name, version, size
+        QTest::newRow("home") << int(PackageColumns::View::Home) << QList<int>{2, 3, 4, 5, 6}
+                              << QList<int>{220, 150, 80};
+        QTest::newRow("upgrade") << int(PackageColumns::View::Upgrade)
+                                 << QList<int>{0, 1, 2, 3, 4, 5, 6} << QList<int>{280, 170, 140};
+        QTest::newRow("uninstall") << int(PackageColumns::View::Uninstall)
+                                   << QList<int>{0, 1, 2, 3, 4, 5, 6} << QList<int>{280, 170, 140};
+    }
+
+    void viewsShowTheirColumns()
+    {
+        QFETCH(int, view);
+        QFETCH(QList<int>, shown);
+        QFETCH(QList<int>, widths);
+        QTableWidget table;
+        // From the other views to this one, as the pages switch.
+        PackageColumns::configure(&table, PackageColumns::View::Uninstall);
+        PackageColumns::apply(&table, PackageColumns::View::Home);
+        PackageColumns::apply(&table, PackageColumns::View::Upgrade);
+        PackageColumns::apply(&table, PackageColumns::View(view));
+        QList<int> visible;
+        for (int column = 0; column < table.columnCount(); ++column)
+            if (!table.isColumnHidden(column))
+                visible << column;
+        QCOMPARE(table.columnCount(), int(PackageTable::ColumnCount));
+        QCOMPARE(visible, shown);
+        QCOMPARE((QList<int>{table.columnWidth(PackageTable::ColumnName),
+                             table.columnWidth(PackageTable::ColumnVersion),
+                             table.columnWidth(PackageTable::ColumnSize)}),
+                 widths);
     }
 };
 
