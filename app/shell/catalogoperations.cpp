@@ -29,7 +29,7 @@ public:
 
     bool request(int row, Operation operation, const QString &, bool mayProceed) override
     {
-        const bool restarted = row >= 0 && m_catalog.rowOfKey(m_key) == row;
+        const bool restarted = m_catalog.cell(row, PackageTable::ColumnKey) == m_key;
         return m_operations.queue(row, operation, mayProceed,
                                   restarted ? CatalogOperations::Listing::Kept
                                             : CatalogOperations::Listing::New);
@@ -74,17 +74,16 @@ bool CatalogOperations::queue(int row, Operation operation, bool mayProceed, Lis
         // A catalog row offers neither as a task.
         return false;
     }
-    m_catalog.lazyTable().keepScrollPosition();
-    QTableWidget *catalog = m_catalog.table();
-    if (row < 0 || row >= catalog->rowCount())
+    m_catalog.keepScrollPosition();
+    if (row < 0 || row >= m_catalog.rowCount())
         return false;
     const QString oper = OperationWord::of(operation);
-    const OperInfo task{oper, PackageTable::text(catalog, row, PackageTable::ColumnType),
-                        PackageTable::text(catalog, row, PackageTable::ColumnRpm),
-                        PackageTable::text(catalog, row, PackageTable::ColumnKey)};
-    const QString name = PackageTable::text(catalog, row, PackageTable::ColumnDisplayName);
-    const QString size = PackageTable::text(catalog, row, PackageTable::ColumnSize);
-    PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::busy());
+    const OperInfo task{oper, m_catalog.cell(row, PackageTable::ColumnType),
+                        m_catalog.cell(row, PackageTable::ColumnRpm),
+                        m_catalog.cell(row, PackageTable::ColumnKey)};
+    const QString name = m_catalog.cell(row, PackageTable::ColumnDisplayName);
+    const QString size = m_catalog.cell(row, PackageTable::ColumnSize);
+    m_catalog.markBusy(row);
 
     if (operation == Operation::Upgrade && !mayProceed) {
         emit upgradeRefused(task.m_rpmname);
@@ -100,14 +99,12 @@ void CatalogOperations::taskStarted(const QString &oper)
 {
     if (OperationWord::parse(oper) == Operation::Uninstall)
         return;
-    LazyTable &catalog = m_catalog.lazyTable();
-    qDebug() << "m_allPackage_valuem_allPackage_value = " << catalog.scrollValue();
-    catalog.restoreScrollPosition();
+    m_catalog.restoreScrollPosition();
 }
 
 void CatalogOperations::taskFinished(const QString &oper, int res, const QString &key)
 {
-    m_catalog.lazyTable().keepScrollPosition();
+    m_catalog.keepScrollPosition();
     const std::optional<Operation> operation = OperationWord::parse(oper);
     if (!operation)
         return;
@@ -131,13 +128,12 @@ void CatalogOperations::taskFinished(const QString &oper, int res, const QString
 
 void CatalogOperations::installResult(const QString &oper, int res, const QString &key, int row)
 {
-    QTableWidget *catalog = m_catalog.table();
     const QString name =
-        row >= 0 ? PackageTable::text(catalog, row, PackageTable::ColumnDisplayName) : QString();
+        row >= 0 ? m_catalog.cell(row, PackageTable::ColumnDisplayName) : QString();
     if (res == 0) {
         if (row >= 0) {
             m_catalog.markIdle(row);
-            m_catalog.setRowOperation(catalog, name, OperationWord::openApp());
+            m_catalog.setRowOperation(name, OperationWord::openApp());
             emit installed(name);
         }
         // Installed: the package is no longer a download waiting to be installed.
@@ -147,19 +143,18 @@ void CatalogOperations::installResult(const QString &oper, int res, const QStrin
     m_operations.reportFailure(QStringLiteral("安装软件失败！"), key);
     if (row >= 0) {
         m_catalog.markIdle(row);
-        m_catalog.setRowOperation(catalog, name, OperationWord::quickInstall());
+        m_catalog.setRowOperation(name, OperationWord::quickInstall());
     }
     m_operations.failed(m_catalog.failedPackage(row, key), res);
 }
 
 void CatalogOperations::downloadResult(int res, const QString &key, int row)
 {
-    QTableWidget *catalog = m_catalog.table();
     if (row >= 0) {
         m_catalog.markIdle(row);
-        m_catalog.setRowOperation(
-            catalog, PackageTable::text(catalog, row, PackageTable::ColumnDisplayName),
-            res == 0 ? OperationWord::install() : OperationWord::quickInstall());
+        m_catalog.setRowOperation(m_catalog.cell(row, PackageTable::ColumnDisplayName),
+                                  res == 0 ? OperationWord::install()
+                                           : OperationWord::quickInstall());
     }
     if (res == 0) {
         m_operations.downloadCompleted(key);
@@ -171,13 +166,12 @@ void CatalogOperations::downloadResult(int res, const QString &key, int row)
 
 void CatalogOperations::downloadFinished(const QString &oper, const QString &key)
 {
-    QTableWidget *table = m_catalog.table();
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const QString rowKey = PackageTable::text(table, row, PackageTable::ColumnKey);
+    for (int row = 0; row < m_catalog.rowCount(); ++row) {
+        const QString rowKey = m_catalog.cell(row, PackageTable::ColumnKey);
         qDebug() << "tableWidget->item(i,8)->text()=" << rowKey;
         if (rowKey != key)
             continue;
-        if (InstallItem *item = RowFactory::controllerAt(table, row))
+        if (InstallItem *item = m_catalog.controllerAt(row))
             item->downLoadEnd(oper);
         break;
     }
@@ -201,12 +195,11 @@ void CatalogOperations::cancelFromManager(int row, const QString &oper, const QS
         return;
     }
     const bool upgrade = *operation == Operation::Upgrade;
-    QTableWidget *catalog = m_catalog.table();
     if (!upgrade)
-        qDebug() << catalog->rowCount();
+        qDebug() << m_catalog.rowCount();
     int found = -1;
-    for (int r = 0; r < catalog->rowCount(); ++r) {
-        const QString rowKey = PackageTable::text(catalog, r, PackageTable::ColumnKey);
+    for (int r = 0; r < m_catalog.rowCount(); ++r) {
+        const QString rowKey = m_catalog.cell(r, PackageTable::ColumnKey);
         if (!upgrade)
             qDebug() << rowKey << "testddd";
         if (rowKey == key) {
@@ -217,13 +210,12 @@ void CatalogOperations::cancelFromManager(int row, const QString &oper, const QS
     }
     if (found < 0 && !upgrade)
         found = row;
-    if (found < 0 || found >= catalog->rowCount())
+    if (found < 0 || found >= m_catalog.rowCount())
         return;
     m_catalog.markIdle(found);
-    if (InstallItem *item = RowFactory::controllerAt(catalog, found))
+    if (InstallItem *item = m_catalog.controllerAt(found))
         item->cancelDownloadSlot();
-    m_catalog.setRowOperation(catalog,
-                              PackageTable::text(catalog, found, PackageTable::ColumnDisplayName),
+    m_catalog.setRowOperation(m_catalog.cell(found, PackageTable::ColumnDisplayName),
                               upgrade ? OperationWord::upgrade() : OperationWord::quickInstall());
 }
 
@@ -236,19 +228,17 @@ void CatalogOperations::restart(int row, const QString &key, const QString &oper
     m_operations.setRequests(m_table, &restarting);
     const auto done = qScopeGuard([&] { m_operations.setRequests(m_table, previous); });
     qDebug() << "row=" << row << "   name=" << key;
-    QTableWidget *catalog = m_catalog.table();
-    if (row >= 0 && row < catalog->rowCount() &&
-        PackageTable::hasItem(catalog, row, PackageTable::ColumnKey)) {
+    if (row >= 0 && row < m_catalog.rowCount() && m_catalog.hasCell(row, PackageTable::ColumnKey)) {
         qDebug() << "********  oper=" << oper;
-        InstallItem *item = RowFactory::controllerAt(catalog, row);
-        if (item && PackageTable::text(catalog, row, PackageTable::ColumnKey) == key)
+        InstallItem *item = m_catalog.controllerAt(row);
+        if (item && m_catalog.cell(row, PackageTable::ColumnKey) == key)
             item->execTask(oper);
         return;
     }
     int found = m_catalog.rowOfKey(key);
     if (found < 0)
         found = m_catalog.rowForWaitingKey(key);
-    InstallItem *item = RowFactory::controllerAt(catalog, found);
+    InstallItem *item = m_catalog.controllerAt(found);
     if (!item)
         return;
     if (OperationWord::parse(oper) == Operation::Upgrade) {
@@ -263,17 +253,16 @@ void CatalogOperations::restart(int row, const QString &key, const QString &oper
 
 void CatalogOperations::packageUninstalled(const QString &name)
 {
-    QTableWidget *catalog = m_catalog.table();
     bool inCatalog = false;
-    for (int r = 0; r < catalog->rowCount(); ++r) {
-        if (PackageTable::text(catalog, r, PackageTable::ColumnDisplayName) != name)
+    for (int r = 0; r < m_catalog.rowCount(); ++r) {
+        if (m_catalog.cell(r, PackageTable::ColumnDisplayName) != name)
             continue;
         m_catalog.markIdle(r);
         m_catalog.hideUpgradedRow(r);
         inCatalog = true;
     }
     if (inCatalog)
-        m_catalog.setRowOperation(catalog, name, OperationWord::quickInstall());
+        m_catalog.setRowOperation(name, OperationWord::quickInstall());
     // A record still waiting for its catalog row would make that row offer the package as
     // installed.
     m_catalog.refreshWaitingRecord(name);

@@ -457,6 +457,67 @@ void CatalogPage::markIdle(int row)
     PackageTable::setText(table(), row, PackageTable::ColumnState, ShellTexts::idle());
 }
 
+int CatalogPage::rowCount() const
+{
+    return table()->rowCount();
+}
+
+QString CatalogPage::cell(int row, int column) const
+{
+    return PackageTable::text(table(), row, column);
+}
+
+bool CatalogPage::hasCell(int row, int column) const
+{
+    return PackageTable::hasItem(table(), row, column);
+}
+
+bool CatalogPage::isRowHidden(int row) const
+{
+    return table()->isRowHidden(row);
+}
+
+bool CatalogPage::isChecked(int row) const
+{
+    return PackageTable::isChecked(table(), row);
+}
+
+void CatalogPage::setChecked(int row, bool checked)
+{
+    PackageTable::setCheckItem(table(), row, checked);
+}
+
+void CatalogPage::markBusy(int row)
+{
+    PackageTable::setText(table(), row, PackageTable::ColumnState, ShellTexts::busy());
+}
+
+InstallItem *CatalogPage::controllerAt(int row) const
+{
+    return RowFactory::controllerAt(table(), row);
+}
+
+bool CatalogPage::pressIdleRow(const QString &rpm, bool withHidden)
+{
+    return RowFactory::pressIdleRow(table(), rpm, withHidden);
+}
+
+void CatalogPage::makeCurrent()
+{
+    m_state.setCurrentTable(table());
+}
+
+Qt::CheckState CatalogPage::selectAllState() const
+{
+    return m_widgets.selectAll->checkState();
+}
+
+void CatalogPage::restoreScrollPosition()
+{
+    qDebug() << "m_allPackage_valuem_allPackage_value = " << m_table.scrollValue();
+    m_table.restoreScrollPosition();
+}
+
 QString CatalogPage::failedPackage(int row, const QString &key) const
 {
     if (row < 0)

@@ -1,13 +1,25 @@
+#include "facade/catalogreader.h"
+#include "records/codes.h"
 #include "records/operationword.h"
+#include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
 #include "shell/lazytable.h"
+#include "shell/loadinganimation.h"
 #include "shell/operationcontroller.h"
 #include "shell/packagecolumns.h"
 #include "shell/packagetable.h"
+#include "shell/pagestate.h"
 #include "shell/queueworkers.h"
+#include "shell/rowfactory.h"
+#include "shell/searchbox.h"
 #include "shell/taskrequests.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QWidget>
@@ -26,6 +38,35 @@ struct RecordingPage : TaskRequests {
     {
         asked.append({row, operation, rpm, mayProceed});
         return answer;
+    }
+};
+
+// The catalog a page reads, held in memory: the page's own filters are what is tested.
+struct MemoryCatalog : CatalogReader {
+    QVector<RpmData> rows;
+
+    QVector<RpmData> list(QueryMode mode, const QString &, const QString &keyword) override
+    {
+        QVector<RpmData> kept;
+        for (const RpmData &row : qAsConst(rows))
+            if ((mode != QueryMode::Upgradable || row.m_state == StateUpgradable) &&
+                row.m_name.contains(keyword))
+                kept << row;
+        return kept;
+    }
+    RpmData record(const QString &name) override
+    {
+        for (const RpmData &row : qAsConst(rows))
+            if (row.m_name == name)
+                return row;
+        return RpmData();
+    }
+    QHash<QString, RpmData> records(const QSet<QString> &names) override
+    {
+        QHash<QString, RpmData> found;
+        for (const QString &name : names)
+            found.insert(name, record(name));
+        return found;
     }
 };
 
@@ -249,6 +290,75 @@ private slots:
                              table.columnWidth(PackageTable::ColumnVersion),
                              table.columnWidth(PackageTable::ColumnSize)}),
                  widths);
+    }
+
+    void loadMoreSaysWhatItAdded_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QList<int>>("added"); // by each loadMore until none is left
+        // Every third record is upgradable; the first batch takes 16 whatever they are.
+        QTest::newRow("home") << 50 << int(PageState::Home) << "" << QList<int>{11, 11, 11, 1, 0};
+        QTest::newRow("home, short catalog") << 10 << int(PageState::Home) << "" << QList<int>{0};
+        QTest::newRow("upgrade page, upgradable only")
+            << 80 << int(PageState::Upgrade) << "" << QList<int>{11, 10, 0};
+        QTest::newRow("search") << 50 << int(PageState::Home) << "pkg-4" << QList<int>{10, 0};
+    }
+
+    void loadMoreSaysWhatItAdded()
+    {
+        QFETCH(int, records);
+        QFETCH(int, page);
+        QFETCH(QString, search);
+        QFETCH(QList<int>, added);
+        MemoryCatalog catalog;
+        for (int i = 0; i < records; ++i) {
+            RpmData data = record(QStringLiteral("pkg-%1").arg(i));
+            data.m_icon = QStringLiteral("key-%1").arg(i);
+            data.m_state = i % 3 == 0 ? StateUpgradable : StateNotInstalled;
+            catalog.rows << data;
+        }
+        QWidget window;
+        QStackedWidget pages, content;
+        QWidget homePage, loading, contentPage;
+        QListWidget categories;
+        QTableWidget table, uninstallTable;
+        QCheckBox selectAll;
+        QPushButton batch;
+        QLabel empty, picture, hint;
+        QLineEdit edit;
+        CatalogPage::setUpCategories(&categories);
+        CatalogPage::setUpTable(&table);
+        DialogPresenter dialogs(&window);
+        OperationController controller(QueueWorkers{}, nullptr, dialogs);
+        RowFactory rows(nullptr, controller, &uninstallTable);
+        LoadingAnimation animation(&picture, &window);
+        SearchBox box(&edit, &hint, &window, animation);
+        PageState state;
+        CatalogPage catalogPage({&pages, &homePage, &content, &loading, &contentPage, &categories,
+                                 &table, &selectAll, &batch, &empty},
+                                catalog, rows, box, state);
+        catalogPage.build(-1);
+        const int first = qMin(records, 16);
+        QCOMPARE(catalogPage.rowCount(), first);
+        state.setPage(page);
+        edit.setText(search);
+
+        QList<int> counts;
+        int before = catalogPage.rowCount();
+        do {
+            counts << catalogPage.loadMore();
+            QCOMPARE(catalogPage.rowCount(), before + counts.last());
+            before = catalogPage.rowCount();
+        } while (counts.last() > 0 && counts.size() < 20);
+        QCOMPARE(counts, added);
+        for (int row = first; row < catalogPage.rowCount(); ++row) {
+            const QString name = catalogPage.cell(row, PackageTable::ColumnDisplayName);
+            QVERIFY(name.contains(search));
+            if (page == PageState::Upgrade)
+                QCOMPARE(name.mid(4).toInt() % 3, 0);
+        }
     }
 };
 
