@@ -52,8 +52,6 @@ public:
 
     static void setUpTable(QTableWidget *table, QCheckBox *selectAll);
 
-    LazyTable &lazyTable() { return m_table; }
-    QTableWidget *table() const { return m_table.table(); }
     const QVector<RpmData> &waiting() const { return m_table.waiting(); }
 
     bool isShown() const;
@@ -88,6 +86,7 @@ signals:
     void uninstalled(const QString &name);
 
 private:
+    QTableWidget *table() const { return m_table.table(); }
     // A package of the batch that will not be uninstalled.
     void dropFromBatch(const QString &rpm);
     // Uninstalled: counted, out of the batch; true when it was the batch's last one.
