@@ -17,76 +17,123 @@
 namespace
 {
 
-const QString OpenApp = OperationWord::openApp();
-const QString Install = OperationWord::install();
-const QString QuickInstall = OperationWord::quickInstall();
-const QString Download = OperationWord::download();
-const QString Upgrade = OperationWord::upgrade();
-const QString Uninstall = OperationWord::uninstall();
+// The download manager's restart of one task: the request of the row with that key, made
+// while the restart runs, queues the task the manager lists already; any other is as usual.
+class RestartRequests : public TaskRequests
+{
+public:
+    RestartRequests(CatalogOperations &operations, const CatalogPage &catalog, const QString &key)
+        : m_operations(operations), m_catalog(catalog), m_key(key)
+    {
+    }
+
+    bool request(int row, Operation operation, const QString &, bool mayProceed) override
+    {
+        const bool restarted = m_catalog.cell(row, PackageTable::ColumnKey) == m_key;
+        return m_operations.queue(row, operation, mayProceed,
+                                  restarted ? CatalogOperations::Listing::Kept
+                                            : CatalogOperations::Listing::New);
+    }
+
+private:
+    CatalogOperations &m_operations;
+    const CatalogPage &m_catalog;
+    const QString m_key;
+};
 
 } // namespace
 
-CatalogOperations::CatalogOperations(CatalogPage &catalog, OperationController &operations,
-                                     DialogPresenter &dialogs)
-    : m_catalog(catalog), m_operations(operations), m_dialogs(dialogs)
+CatalogOperations::CatalogOperations(CatalogPage &catalog, const QTableWidget *table,
+                                     OperationController &operations, DialogPresenter &dialogs)
+    : m_catalog(catalog), m_table(table), m_operations(operations), m_dialogs(dialogs)
 {
+    m_operations.setRequests(m_table, this);
 }
 
-bool CatalogOperations::request(int row, const QString &oper, bool mayProceed)
+CatalogOperations::~CatalogOperations()
 {
-    m_catalog.lazyTable().keepScrollPosition();
-    QTableWidget *catalog = m_catalog.table();
-    if (row < 0 || row >= catalog->rowCount())
-        return false;
-    const OperInfo task{oper, PackageTable::text(catalog, row, PackageTable::ColumnType),
-                        PackageTable::text(catalog, row, PackageTable::ColumnRpm),
-                        PackageTable::text(catalog, row, PackageTable::ColumnKey)};
-    const QString name = PackageTable::text(catalog, row, PackageTable::ColumnDisplayName);
-    const QString size = PackageTable::text(catalog, row, PackageTable::ColumnSize);
-    PackageTable::setText(catalog, row, PackageTable::ColumnState, ShellTexts::busy());
+    if (m_operations.requests(m_table) == this)
+        m_operations.setRequests(m_table, nullptr);
+}
 
-    if (oper == Upgrade && !mayProceed) {
+bool CatalogOperations::request(int row, Operation operation, const QString &, bool mayProceed)
+{
+    return queue(row, operation, mayProceed, Listing::New);
+}
+
+bool CatalogOperations::queue(int row, Operation operation, bool mayProceed, Listing listing)
+{
+    switch (operation) {
+    case Operation::QuickInstall:
+    case Operation::Download:
+    case Operation::Upgrade:
+    case Operation::Install:
+        break;
+    case Operation::Uninstall:
+    case Operation::OpenApp:
+        // A catalog row offers neither as a task.
+        return false;
+    }
+    m_catalog.keepScrollPosition();
+    if (row < 0 || row >= m_catalog.rowCount())
+        return false;
+    const QString oper = OperationWord::of(operation);
+    const OperInfo task{oper, m_catalog.cell(row, PackageTable::ColumnType),
+                        m_catalog.cell(row, PackageTable::ColumnRpm),
+                        m_catalog.cell(row, PackageTable::ColumnKey)};
+    const QString name = m_catalog.cell(row, PackageTable::ColumnDisplayName);
+    const QString size = m_catalog.cell(row, PackageTable::ColumnSize);
+    m_catalog.markBusy(row);
+
+    if (operation == Operation::Upgrade && !mayProceed) {
         emit upgradeRefused(task.m_rpmname);
         m_catalog.markIdle(row);
         m_dialogs.showMessage(name + QStringLiteral("正在运行！"));
         return true;
     }
-    // The task the download manager restarts is listed there already; any other is not.
-    m_operations.submit(task, name, size, row, task.m_key != m_restarting);
+    m_operations.submit(operation, task, name, size, row, listing == Listing::New);
     return false;
 }
 
 void CatalogOperations::taskStarted(const QString &oper)
 {
-    if (oper == Uninstall)
+    if (OperationWord::parse(oper) == Operation::Uninstall)
         return;
-    LazyTable &catalog = m_catalog.lazyTable();
-    qDebug() << "m_allPackage_valuem_allPackage_value = " << catalog.scrollValue();
-    catalog.restoreScrollPosition();
+    m_catalog.restoreScrollPosition();
 }
 
 void CatalogOperations::taskFinished(const QString &oper, int res, const QString &key)
 {
-    m_catalog.lazyTable().keepScrollPosition();
-    if (oper != QuickInstall && oper != Install && oper != Download)
+    m_catalog.keepScrollPosition();
+    const std::optional<Operation> operation = OperationWord::parse(oper);
+    if (!operation)
         return;
     const int row = m_catalog.rowOfKey(key);
-    if (oper == Download)
+    switch (*operation) {
+    case Operation::Download:
         downloadResult(res, key, row);
-    else
+        break;
+    case Operation::QuickInstall:
+    case Operation::Install:
         installResult(oper, res, key, row);
+        break;
+    case Operation::Upgrade:
+    case Operation::Uninstall:
+    case Operation::OpenApp:
+        // The upgrade and uninstall pages' results; opening changes no catalog row.
+        return;
+    }
     m_catalog.refreshStaleRow(row);
 }
 
 void CatalogOperations::installResult(const QString &oper, int res, const QString &key, int row)
 {
-    QTableWidget *catalog = m_catalog.table();
     const QString name =
-        row >= 0 ? PackageTable::text(catalog, row, PackageTable::ColumnDisplayName) : QString();
+        row >= 0 ? m_catalog.cell(row, PackageTable::ColumnDisplayName) : QString();
     if (res == 0) {
         if (row >= 0) {
             m_catalog.markIdle(row);
-            m_catalog.setRowOperation(catalog, name, OpenApp);
+            m_catalog.setRowOperation(name, OperationWord::openApp());
             emit installed(name);
         }
         // Installed: the package is no longer a download waiting to be installed.
@@ -96,19 +143,18 @@ void CatalogOperations::installResult(const QString &oper, int res, const QStrin
     m_operations.reportFailure(QStringLiteral("安装软件失败！"), key);
     if (row >= 0) {
         m_catalog.markIdle(row);
-        m_catalog.setRowOperation(catalog, name, QuickInstall);
+        m_catalog.setRowOperation(name, OperationWord::quickInstall());
     }
     m_operations.failed(m_catalog.failedPackage(row, key), res);
 }
 
 void CatalogOperations::downloadResult(int res, const QString &key, int row)
 {
-    QTableWidget *catalog = m_catalog.table();
     if (row >= 0) {
         m_catalog.markIdle(row);
-        m_catalog.setRowOperation(catalog,
-                                  PackageTable::text(catalog, row, PackageTable::ColumnDisplayName),
-                                  res == 0 ? Install : QuickInstall);
+        m_catalog.setRowOperation(m_catalog.cell(row, PackageTable::ColumnDisplayName),
+                                  res == 0 ? OperationWord::install()
+                                           : OperationWord::quickInstall());
     }
     if (res == 0) {
         m_operations.downloadCompleted(key);
@@ -120,13 +166,12 @@ void CatalogOperations::downloadResult(int res, const QString &key, int row)
 
 void CatalogOperations::downloadFinished(const QString &oper, const QString &key)
 {
-    QTableWidget *table = m_catalog.table();
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const QString rowKey = PackageTable::text(table, row, PackageTable::ColumnKey);
+    for (int row = 0; row < m_catalog.rowCount(); ++row) {
+        const QString rowKey = m_catalog.cell(row, PackageTable::ColumnKey);
         qDebug() << "tableWidget->item(i,8)->text()=" << rowKey;
         if (rowKey != key)
             continue;
-        if (InstallItem *item = RowFactory::controllerAt(table, row))
+        if (InstallItem *item = m_catalog.controllerAt(row))
             item->downLoadEnd(oper);
         break;
     }
@@ -135,15 +180,27 @@ void CatalogOperations::downloadFinished(const QString &oper, const QString &key
 void CatalogOperations::cancelFromManager(int row, const QString &oper, const QString &key)
 {
     qDebug() << "###############  row=" << row << "   oper=" << oper << "   name=" << key;
-    if (oper != QuickInstall && oper != Download && oper != Upgrade)
+    const std::optional<Operation> operation = OperationWord::parse(oper);
+    if (!operation)
         return;
-    QTableWidget *catalog = m_catalog.table();
-    if (oper != Upgrade)
-        qDebug() << catalog->rowCount();
+    switch (*operation) {
+    case Operation::QuickInstall:
+    case Operation::Download:
+    case Operation::Upgrade:
+        break;
+    case Operation::Install:
+    case Operation::Uninstall:
+    case Operation::OpenApp:
+        // Not cancelled from the manager: nothing of theirs is downloading.
+        return;
+    }
+    const bool upgrade = *operation == Operation::Upgrade;
+    if (!upgrade)
+        qDebug() << m_catalog.rowCount();
     int found = -1;
-    for (int r = 0; r < catalog->rowCount(); ++r) {
-        const QString rowKey = PackageTable::text(catalog, r, PackageTable::ColumnKey);
-        if (oper != Upgrade)
+    for (int r = 0; r < m_catalog.rowCount(); ++r) {
+        const QString rowKey = m_catalog.cell(r, PackageTable::ColumnKey);
+        if (!upgrade)
             qDebug() << rowKey << "testddd";
         if (rowKey == key) {
             found = r;
@@ -151,44 +208,44 @@ void CatalogOperations::cancelFromManager(int row, const QString &oper, const QS
             break;
         }
     }
-    if (found < 0 && oper != Upgrade)
+    if (found < 0 && !upgrade)
         found = row;
-    if (found < 0 || found >= catalog->rowCount())
+    if (found < 0 || found >= m_catalog.rowCount())
         return;
     m_catalog.markIdle(found);
-    if (InstallItem *item = RowFactory::controllerAt(catalog, found))
+    if (InstallItem *item = m_catalog.controllerAt(found))
         item->cancelDownloadSlot();
-    m_catalog.setRowOperation(catalog,
-                              PackageTable::text(catalog, found, PackageTable::ColumnDisplayName),
-                              oper == Upgrade ? Upgrade : QuickInstall);
+    m_catalog.setRowOperation(m_catalog.cell(found, PackageTable::ColumnDisplayName),
+                              upgrade ? OperationWord::upgrade() : OperationWord::quickInstall());
 }
 
 void CatalogOperations::restart(int row, const QString &key, const QString &oper)
 {
-    // Only for the request the restart makes now: a row that went meanwhile makes none.
-    m_restarting = key;
-    const auto done = qScopeGuard([this] { m_restarting.clear(); });
+    // Only for the requests the restart makes now: a row that went meanwhile makes none, and a
+    // restart nested in this one's wait gives the table back to this one when it ends.
+    TaskRequests *previous = m_operations.requests(m_table);
+    RestartRequests restarting(*this, m_catalog, key);
+    m_operations.setRequests(m_table, &restarting);
+    const auto done = qScopeGuard([&] { m_operations.setRequests(m_table, previous); });
     qDebug() << "row=" << row << "   name=" << key;
-    QTableWidget *catalog = m_catalog.table();
-    if (row >= 0 && row < catalog->rowCount() &&
-        PackageTable::hasItem(catalog, row, PackageTable::ColumnKey)) {
+    if (row >= 0 && row < m_catalog.rowCount() && m_catalog.hasCell(row, PackageTable::ColumnKey)) {
         qDebug() << "********  oper=" << oper;
-        InstallItem *item = RowFactory::controllerAt(catalog, row);
-        if (item && PackageTable::text(catalog, row, PackageTable::ColumnKey) == key)
+        InstallItem *item = m_catalog.controllerAt(row);
+        if (item && m_catalog.cell(row, PackageTable::ColumnKey) == key)
             item->execTask(oper);
         return;
     }
     int found = m_catalog.rowOfKey(key);
     if (found < 0)
         found = m_catalog.rowForWaitingKey(key);
-    InstallItem *item = RowFactory::controllerAt(catalog, found);
+    InstallItem *item = m_catalog.controllerAt(found);
     if (!item)
         return;
-    if (oper == Upgrade) {
+    if (OperationWord::parse(oper) == Operation::Upgrade) {
         item->execTask(oper);
     } else if (item->getOperSign()) {
-        m_operations.retarget(key, found, Upgrade);
-        item->execTask(Upgrade);
+        m_operations.retarget(key, found, OperationWord::upgrade());
+        item->execTask(OperationWord::upgrade());
     } else {
         item->execTask(oper);
     }
@@ -196,17 +253,16 @@ void CatalogOperations::restart(int row, const QString &key, const QString &oper
 
 void CatalogOperations::packageUninstalled(const QString &name)
 {
-    QTableWidget *catalog = m_catalog.table();
     bool inCatalog = false;
-    for (int r = 0; r < catalog->rowCount(); ++r) {
-        if (PackageTable::text(catalog, r, PackageTable::ColumnDisplayName) != name)
+    for (int r = 0; r < m_catalog.rowCount(); ++r) {
+        if (m_catalog.cell(r, PackageTable::ColumnDisplayName) != name)
             continue;
         m_catalog.markIdle(r);
         m_catalog.hideUpgradedRow(r);
         inCatalog = true;
     }
     if (inCatalog)
-        m_catalog.setRowOperation(catalog, name, QuickInstall);
+        m_catalog.setRowOperation(name, OperationWord::quickInstall());
     // A record still waiting for its catalog row would make that row offer the package as
     // installed.
     m_catalog.refreshWaitingRecord(name);

@@ -1,25 +1,35 @@
 #pragma once
 
+#include "shell/taskrequests.h"
+
 #include <QObject>
 #include <QString>
 
 class CatalogPage;
 class DialogPresenter;
 class OperationController;
+class QTableWidget;
 
 // The catalog rows' side of package operations: a row's request becomes a task, a result
 // becomes the row's next state and controller; the download manager's cancel and restart find
 // their rows here. Upgrade results are the upgrade page's.
-class CatalogOperations : public QObject
+class CatalogOperations : public QObject, public TaskRequests
 {
     Q_OBJECT
 
 public:
-    CatalogOperations(CatalogPage &catalog, OperationController &operations,
-                      DialogPresenter &dialogs);
+    // Answers the requests of the catalog table's rows from now on.
+    CatalogOperations(CatalogPage &catalog, const QTableWidget *table,
+                      OperationController &operations, DialogPresenter &dialogs);
+    ~CatalogOperations() override;
+
+    // Whether the download manager gets a new entry for a queued task.
+    enum class Listing { New, Kept };
 
     // The row's task queued, or refused (true: the row is told it may not proceed).
-    bool request(int row, const QString &oper, bool mayProceed);
+    bool request(int row, Operation operation, const QString &rpm, bool mayProceed) override;
+    // The same, the download manager's entry as given.
+    bool queue(int row, Operation operation, bool mayProceed, Listing listing);
     void taskStarted(const QString &oper);
     void taskFinished(const QString &oper, int res, const QString &key);
     void downloadFinished(const QString &oper, const QString &key);
@@ -39,9 +49,7 @@ private:
     void downloadResult(int res, const QString &key, int row);
 
     CatalogPage &m_catalog;
+    const QTableWidget *m_table;
     OperationController &m_operations;
     DialogPresenter &m_dialogs;
-    // The key of the task the download manager restarts, while it does: registered there
-    // already.
-    QString m_restarting;
 };

@@ -1,9 +1,11 @@
 #include "shell/catalogpage.h"
 
-#include "facade/clientdemon.h"
+#include "facade/catalogreader.h"
 #include "records/category.h"
+#include "records/codes.h"
 #include "records/operationword.h"
 #include "records/paths.h"
+#include "shell/packagecolumns.h"
 #include "shell/packagetable.h"
 #include "shell/pagestate.h"
 #include "shell/rowfactory.h"
@@ -52,21 +54,13 @@ void CatalogPage::setUpCategories(QListWidget *list)
 
 void CatalogPage::setUpTable(QTableWidget *table)
 {
-    PackageTable::configure(table,
-                            {QString(), QString(), QString(), QStringLiteral("软件名称"),
-                             QStringLiteral("版本"), QStringLiteral("大小"),
-                             QStringLiteral("        操作"), QStringLiteral("rpm"),
-                             QStringLiteral("icon"), QStringLiteral("exe"), QStringLiteral("type"),
-                             QStringLiteral("name"), QStringLiteral("state")},
-                            {20, 40, 80, 220, 150, 80, 140});
+    PackageColumns::configure(table, PackageColumns::View::Home);
     table->setStyleSheet(ShellTexts::homeTableStyle());
-    table->hideColumn(PackageTable::ColumnSpacer);
-    table->hideColumn(PackageTable::ColumnCheck);
 }
 
-CatalogPage::CatalogPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+CatalogPage::CatalogPage(const Widgets &widgets, CatalogReader &reader, const RowFactory &rows,
                          SearchBox &search, PageState &state)
-    : m_widgets(widgets), m_demon(demon), m_rows(rows), m_search(search), m_state(state),
+    : m_widgets(widgets), m_reader(reader), m_rows(rows), m_search(search), m_state(state),
       m_table(widgets.table, widgets.selectAll,
               "***********allPackageScrollChangedSlot***************value=%d,m_allPackage_max=%d,"
               "all_data.size=%d")
@@ -86,7 +80,7 @@ int CatalogPage::categoryRow(QListWidgetItem *item) const
 int CatalogPage::appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable)
 {
     const int row = m_rows.appendRow(table(), data, checked);
-    if (trackUpgradable && data.m_state == 1)
+    if (trackUpgradable && data.m_state == StateUpgradable)
         m_upgradableRows.append(row);
     m_matchingRows.append(row);
     return row;
@@ -114,10 +108,9 @@ void CatalogPage::loadCatalog()
 {
     qDebug() << "************************** getAllPackage()";
     emit homeViewShown();
-    table()->hideColumn(PackageTable::ColumnSpacer);
-    table()->hideColumn(PackageTable::ColumnCheck);
+    PackageColumns::showColumns(table(), PackageColumns::View::Home);
     table()->clearContents();
-    m_table.setWaiting(m_demon->selectSoftware(0, QString(), QString()));
+    m_table.setWaiting(m_reader.list(QueryMode::Everything, QString(), QString()));
     syslog(LOG_ERR, "************************** getAllPackage***********   size=%d\n",
            waiting().size());
     m_widgets.categories->item(0)->setText(
@@ -127,13 +120,11 @@ void CatalogPage::loadCatalog()
 
 void CatalogPage::writeFirstBatch()
 {
-    LazyTable::Taking taking(m_table);
-    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
-        const RpmData record = waiting().at(i);
+    m_table.takeWaiting(FirstBatch, {}, [this](const RpmData &record) {
         appendCatalogRow(record, false, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon;
-        taking.take(i);
-    }
+        return true;
+    });
 }
 
 void CatalogPage::showCurrentCategory()
@@ -151,7 +142,8 @@ void CatalogPage::showCurrentCategory()
 void CatalogPage::showCategory(const QString &itemText)
 {
     const QString category = itemText.section(QLatin1Char(' '), 0, 0);
-    const QVector<RpmData> records = m_demon->selectSoftware(0, category, m_search.text());
+    const QVector<RpmData> records =
+        m_reader.list(QueryMode::Everything, category, m_search.text());
     int row = 1;
     for (int i = 0; i <= Category::Count; ++i) {
         if (itemText.contains(ShellTexts::categoryName(i))) {
@@ -230,10 +222,11 @@ void CatalogPage::search(const QString &text)
         return;
     m_state.setCurrentTable(table());
     if (m_state.page() == PageState::Home)
-        showResults(m_demon->selectSoftware(
-            0, ShellTexts::categoryName(m_widgets.categories->currentRow()), text));
+        showResults(m_reader.list(QueryMode::Everything,
+                                  ShellTexts::categoryName(m_widgets.categories->currentRow()),
+                                  text));
     else if (m_state.page() == PageState::Upgrade)
-        showResults(m_demon->selectSoftware(1, QString(), text));
+        showResults(m_reader.list(QueryMode::Upgradable, QString(), text));
 }
 
 void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
@@ -241,7 +234,7 @@ void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
     m_rows.rewriteRow(table, row, data);
 }
 
-void CatalogPage::loadMore()
+int CatalogPage::loadMore()
 {
     m_table.keepScrollPosition();
     int row = m_widgets.categories->currentRow();
@@ -253,21 +246,17 @@ void CatalogPage::loadMore()
     const QString code =
         (row == 0 || upgradePage || !item) ? QString() : QString::number(item->type());
     const QString text = m_search.text();
-    int added = 0;
-    LazyTable::Taking taking(m_table);
-    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
-        const RpmData record = waiting().at(i);
-        const bool qualifies = (text.isEmpty() || record.m_name.contains(text)) &&
-                               (code.isEmpty() || record.m_type == code) &&
-                               (!upgradePage || record.m_state == 1);
-        if (!qualifies)
-            continue;
-        appendRow(record);
-        if (upgradePage)
-            emit upgradableRowLoaded();
-        taking.take(i);
-        ++added;
-    }
+    return m_table.takeWaiting(
+        ScrollBatch,
+        [&](const RpmData &record) {
+            return (text.isEmpty() || record.m_name.contains(text)) &&
+                   (code.isEmpty() || record.m_type == code) &&
+                   (!upgradePage || record.m_state == StateUpgradable);
+        },
+        [this](const RpmData &record) {
+            appendRow(record);
+            return true;
+        });
 }
 
 void CatalogPage::loadOneMore()
@@ -277,7 +266,7 @@ void CatalogPage::loadOneMore()
     for (int i = 0; i < waiting().size(); ++i) {
         const RpmData record = waiting().at(i);
         if ((text.isEmpty() || record.m_name.contains(text)) &&
-            (!upgradePage || record.m_state == 1)) {
+            (!upgradePage || record.m_state == StateUpgradable)) {
             appendRow(record);
             m_table.removeWaitingAt(i);
             return;
@@ -293,11 +282,7 @@ void CatalogPage::scrolled(int value)
 void CatalogPage::enter()
 {
     QTableWidget *widget = table();
-    widget->hideColumn(PackageTable::ColumnSpacer);
-    widget->hideColumn(PackageTable::ColumnCheck);
-    widget->setColumnWidth(PackageTable::ColumnName, 220);
-    widget->setColumnWidth(PackageTable::ColumnVersion, 150);
-    widget->setColumnWidth(PackageTable::ColumnSize, 80);
+    PackageColumns::apply(widget, PackageColumns::View::Home);
     widget->setStyleSheet(ShellTexts::homeTableStyle());
     emit homeViewShown();
     m_widgets.categories->show();
@@ -320,11 +305,7 @@ void CatalogPage::showUpgradeView()
     m_widgets.pages->setCurrentWidget(m_widgets.page);
     m_widgets.content->setCurrentWidget(m_widgets.contentPage);
     QTableWidget *widget = table();
-    widget->showColumn(PackageTable::ColumnSpacer);
-    widget->showColumn(PackageTable::ColumnCheck);
-    widget->setColumnWidth(PackageTable::ColumnName, 280);
-    widget->setColumnWidth(PackageTable::ColumnVersion, 170);
-    widget->setColumnWidth(PackageTable::ColumnSize, 140);
+    PackageColumns::apply(widget, PackageColumns::View::Upgrade);
     widget->setStyleSheet(ShellTexts::upgradeTableStyle());
     m_widgets.categories->hide();
 }
@@ -344,8 +325,8 @@ void CatalogPage::updateCategoryCounts()
 {
     for (int code = 1; code <= Category::Count; ++code) {
         const QString name = Category::name(code);
-        m_widgets.categories->item(code)->setText(
-            ShellTexts::countText(name, m_demon->selectSoftware(0, name, QString()).size()));
+        m_widgets.categories->item(code)->setText(ShellTexts::countText(
+            name, m_reader.list(QueryMode::Everything, name, QString()).size()));
     }
 }
 
@@ -359,7 +340,7 @@ void CatalogPage::refreshWaitingRecords()
     for (int row = 0; row < widget->rowCount(); ++row)
         shown.insert(PackageTable::text(widget, row, PackageTable::ColumnDisplayName));
     QVector<RpmData> records;
-    for (const RpmData &record : m_demon->selectSoftware(0, QString(), QString()))
+    for (const RpmData &record : m_reader.list(QueryMode::Everything, QString(), QString()))
         if (!shown.contains(record.m_name))
             records.append(record);
     m_table.setWaiting(records);
@@ -385,7 +366,7 @@ void CatalogPage::applyChangedPackages(const QStringList &packages)
     if (packages.isEmpty())
         return;
     // The list names package strings; the record of each is found by its package string.
-    const QVector<RpmData> catalog = m_demon->selectSoftware(0, QString(), QString());
+    const QVector<RpmData> catalog = m_reader.list(QueryMode::Everything, QString(), QString());
     QTableWidget *widget = table();
     for (const QString &package : packages) {
         auto found = std::find_if(catalog.cbegin(), catalog.cend(),
@@ -424,34 +405,22 @@ RpmData CatalogPage::catalogRecord(const QString &name)
 {
     // The list query gives the install state as the pages show it (upgradable, downloaded);
     // a lookup by name only tells installed from not installed.
-    const QVector<RpmData> records = m_demon->selectSoftware(0, QString(), QString());
+    const QVector<RpmData> records = m_reader.list(QueryMode::Everything, QString(), QString());
     for (const RpmData &record : records)
         if (record.m_name == name)
             return record;
     return RpmData();
 }
 
-RpmData CatalogPage::recordFromRow(const QTableWidget *widget, int row)
-{
-    RpmData data;
-    data.m_rpm = PackageTable::text(widget, row, PackageTable::ColumnRpm);
-    data.m_icon = PackageTable::text(widget, row, PackageTable::ColumnKey);
-    data.m_exec = PackageTable::text(widget, row, PackageTable::ColumnExec);
-    data.m_type = PackageTable::text(widget, row, PackageTable::ColumnType);
-    data.m_name = PackageTable::text(widget, row, PackageTable::ColumnDisplayName);
-    data.m_version = PackageTable::text(widget, row, PackageTable::ColumnVersion);
-    return data;
-}
-
 void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, const QString &word)
 {
-    RpmData record = m_demon->selectNameSoftware(0, name);
+    RpmData record = m_reader.record(name);
     int row = PackageTable::findRow(widget, PackageTable::ColumnDisplayName, name);
     if (record.m_name.isEmpty()) {
         // The catalog dropped the package meanwhile: the row keeps what it shows.
         if (row < 0)
             return;
-        record = recordFromRow(widget, row);
+        record = PackageColumns::recordAt(widget, row);
     }
     if (row < 0)
         row = appendRow(record);
@@ -486,6 +455,67 @@ int CatalogPage::rowOfKey(const QString &key) const
 void CatalogPage::markIdle(int row)
 {
     PackageTable::setText(table(), row, PackageTable::ColumnState, ShellTexts::idle());
+}
+
+int CatalogPage::rowCount() const
+{
+    return table()->rowCount();
+}
+
+QString CatalogPage::cell(int row, int column) const
+{
+    return PackageTable::text(table(), row, column);
+}
+
+bool CatalogPage::hasCell(int row, int column) const
+{
+    return PackageTable::hasItem(table(), row, column);
+}
+
+bool CatalogPage::isRowHidden(int row) const
+{
+    return table()->isRowHidden(row);
+}
+
+bool CatalogPage::isChecked(int row) const
+{
+    return PackageTable::isChecked(table(), row);
+}
+
+void CatalogPage::setChecked(int row, bool checked)
+{
+    PackageTable::setCheckItem(table(), row, checked);
+}
+
+void CatalogPage::markBusy(int row)
+{
+    PackageTable::setText(table(), row, PackageTable::ColumnState, ShellTexts::busy());
+}
+
+InstallItem *CatalogPage::controllerAt(int row) const
+{
+    return RowFactory::controllerAt(table(), row);
+}
+
+bool CatalogPage::pressIdleRow(const QString &rpm, bool withHidden)
+{
+    return RowFactory::pressIdleRow(table(), rpm, withHidden);
+}
+
+void CatalogPage::makeCurrent()
+{
+    m_state.setCurrentTable(table());
+}
+
+Qt::CheckState CatalogPage::selectAllState() const
+{
+    return m_widgets.selectAll->checkState();
+}
+
+void CatalogPage::restoreScrollPosition()
+{
+    qDebug() << "m_allPackage_valuem_allPackage_value = " << m_table.scrollValue();
+    m_table.restoreScrollPosition();
 }
 
 QString CatalogPage::failedPackage(int row, const QString &key) const

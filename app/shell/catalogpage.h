@@ -10,7 +10,8 @@
 #include <QStringList>
 #include <QVector>
 
-class ClientDemon;
+class CatalogReader;
+class InstallItem;
 class PageState;
 class QCheckBox;
 class QLabel;
@@ -19,6 +20,7 @@ class QListWidgetItem;
 class QPushButton;
 class QStackedWidget;
 class QTableWidget;
+class QTableWidgetItem;
 class QWidget;
 class RowFactory;
 class SearchBox;
@@ -44,16 +46,46 @@ public:
         QLabel *emptyText;
     };
 
-    CatalogPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+    CatalogPage(const Widgets &widgets, CatalogReader &reader, const RowFactory &rows,
                 SearchBox &search, PageState &state);
 
     // The fourteen category items, "全部软件" first; an item's type is its category code.
     static void setUpCategories(QListWidget *list);
     static void setUpTable(QTableWidget *table);
 
-    LazyTable &lazyTable() { return m_table; }
-    QTableWidget *table() const { return m_table.table(); }
     const QVector<RpmData> &waiting() const { return m_table.waiting(); }
+
+    // The rows as the other pages act on them: by index, what a cell keeps, busy or idle,
+    // ticked, the controller in the operation cell.
+    int rowCount() const;
+    QString cell(int row, int column) const;
+    bool hasCell(int row, int column) const;
+    bool isRowHidden(int row) const;
+    bool isChecked(int row) const;
+    void setChecked(int row, bool checked);
+    void markBusy(int row);
+    InstallItem *controllerAt(int row) const;
+    // Presses the operation of the lowest idle row of the package (see RowFactory).
+    bool pressIdleRow(const QString &rpm, bool withHidden);
+    // The table is the one the search and the window act on.
+    void makeCurrent();
+
+    // "全选" and the ticks (see LazyTable).
+    Qt::CheckState selectAllState() const;
+    void setSelectAllState(Qt::CheckState state) { m_table.setSelectAllState(state); }
+    void applySelectAll(bool visibleOnly) { m_table.applySelectAll(visibleOnly); }
+    void checkItemChanged(QTableWidgetItem *item) { m_table.checkItemChanged(item); }
+    Qt::CheckState selectionState(bool visibleOnly, Qt::CheckState empty) const
+    {
+        return m_table.selectionState(visibleOnly, empty);
+    }
+
+    // Built once, at the first catalog.
+    bool isBuilt() const { return m_table.isBuilt(); }
+    void setBuilt() { m_table.setBuilt(); }
+    // The next scroll move is taken back; the user's position is put back.
+    void keepScrollPosition() { m_table.keepScrollPosition(); }
+    void restoreScrollPosition();
     bool isShown() const;
     int categoryRow(QListWidgetItem *item) const;
 
@@ -72,8 +104,9 @@ public:
     void showResults(const QVector<RpmData> &results);
     void search(const QString &text);
     void rewriteRow(QTableWidget *table, int row, const RpmData &data);
-    // The next batch of waiting records that match the category, the search and the page.
-    void loadMore();
+    // The next batch of waiting records that match the category, the search and the page;
+    // returns how many rows it added.
+    int loadMore();
     // Adds one more waiting record that the search and the page let through.
     void loadOneMore();
     void scrolled(int value);
@@ -96,6 +129,10 @@ public:
     // Gives the row of a name a new controller for the operation word; a record without a
     // row gets a catalog row.
     void setRowOperation(QTableWidget *table, const QString &name, const QString &word);
+    void setRowOperation(const QString &name, const QString &word)
+    {
+        setRowOperation(table(), name, word);
+    }
     void hideUpgradedRow(int row);
     // Makes a row for the waiting record of a task key; -1 when none waits.
     int rowForWaitingKey(const QString &key);
@@ -107,16 +144,14 @@ public:
 signals:
     // The home view replaces the upgrade view.
     void homeViewShown();
-    // The loader added a row while the upgrade page is shown.
-    void upgradableRowLoaded();
 
 private:
+    QTableWidget *table() const { return m_table.table(); }
     int appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable);
     RpmData catalogRecord(const QString &name);
-    static RpmData recordFromRow(const QTableWidget *table, int row);
 
     Widgets m_widgets;
-    ClientDemon *m_demon;
+    CatalogReader &m_reader;
     const RowFactory &m_rows;
     SearchBox &m_search;
     PageState &m_state;

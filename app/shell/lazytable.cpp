@@ -88,6 +88,23 @@ LazyTable::Taking::~Taking()
     taken.clear();
 }
 
+int LazyTable::takeWaiting(int limit, const Filter &filter,
+                           const std::function<bool(const RpmData &)> &add)
+{
+    int added = 0;
+    Taking taking(*this);
+    for (int i = 0; i < m_waiting.size() && added < limit; ++i) {
+        // A copy: add may read the waiting list.
+        const RpmData record = m_waiting.at(i);
+        if (filter && !filter(record))
+            continue;
+        if (add(record))
+            ++added;
+        taking.take(i);
+    }
+    return added;
+}
+
 void LazyTable::restoreScrollPosition()
 {
     m_table->verticalScrollBar()->setValue(m_scrollValue);

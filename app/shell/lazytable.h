@@ -50,6 +50,13 @@ public:
         LazyTable &m_table;
     };
 
+    // Takes up to limit waiting records that pass the filter (all when it is empty), front to
+    // back, and hands each to add. A record add refuses (false) leaves the list all the same
+    // but does not count. Returns how many add took.
+    using Filter = std::function<bool(const RpmData &)>;
+    int takeWaiting(int limit, const Filter &filter,
+                    const std::function<bool(const RpmData &)> &add);
+
     bool isBuilt() const { return m_built; }
     void setBuilt() { m_built = true; }
 

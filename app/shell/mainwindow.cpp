@@ -101,17 +101,17 @@ void MainWindow::createParts()
                              ui->page_loading, ui->page_content, ui->listWidget,
                              ui->tableWidget_allPackage, ui->checkBox_update, ui->btn_update_soft,
                              ui->label_allPackage},
-        m_demon, *m_rows, *m_searchBox, *m_state);
-    m_catalogOperations =
-        std::make_unique<CatalogOperations>(*m_catalogPage, *m_operations, *m_dialogs);
+        *m_demon, *m_rows, *m_searchBox, *m_state);
+    m_catalogOperations = std::make_unique<CatalogOperations>(
+        *m_catalogPage, ui->tableWidget_allPackage, *m_operations, *m_dialogs);
     m_upgradePage = std::make_unique<UpgradePage>(
         UpgradePage::Widgets{ui->frame, ui->label_update_info, ui->pushButton_update, ui->btn_num},
-        m_demon, *m_catalogPage, *m_searchBox, *m_state, *m_dialogs, *m_operations);
+        *m_demon, *m_catalogPage, *m_searchBox, *m_state, *m_dialogs, *m_operations);
     m_uninstallPage = std::make_unique<UninstallPage>(
         UninstallPage::Widgets{ui->stackedWidget, ui->page_packageDelete, ui->tableWidget_delete,
                                ui->checkBox_delete, ui->btn_delete_soft, ui->label_delete_info,
                                ui->label_delPackage},
-        m_demon, *m_rows, *m_searchBox, *m_state, *m_dialogs, *m_operations, *m_catalogPage);
+        *m_demon, *m_rows, *m_searchBox, *m_state, *m_dialogs, *m_operations, *m_catalogPage);
     m_navigator = std::make_unique<PageNavigator>(
         PageNavigator::Buttons{ui->btn_allPackage, ui->btn_packageUpdate, ui->btn_packageDelete},
         *m_state, *m_searchBox, *m_loading, m_demon, *m_catalogPage, *m_upgradePage,
@@ -171,7 +171,6 @@ void MainWindow::connectParts()
 
     // Between the pages.
     connect(catalog, &CatalogPage::homeViewShown, upgrade, &UpgradePage::hideHeader);
-    connect(catalog, &CatalogPage::upgradableRowLoaded, upgrade, &UpgradePage::countRowAdded);
     connect(catalogOperations, &CatalogOperations::upgradeRefused, upgrade,
             &UpgradePage::forgetPending);
     connect(catalogOperations, &CatalogOperations::installed, uninstall,
@@ -191,11 +190,6 @@ void MainWindow::connectParts()
             &OperationController::downloadPhaseEnded);
     connect(m_workers->upgrade, &UpdateRpmThread::downloadExecEnd, operations,
             &OperationController::downloadPhaseEnded);
-    // A row reads the answer to its request back, so the calls are direct.
-    connect(operations, &OperationController::catalogTaskRequested, catalogOperations,
-            &CatalogOperations::request, Qt::DirectConnection);
-    connect(operations, &OperationController::uninstallRequested, uninstall,
-            &UninstallPage::request, Qt::DirectConnection);
     connect(operations, &OperationController::taskStarted, catalogOperations,
             &CatalogOperations::taskStarted);
     connect(operations, &OperationController::taskStarted, uninstall, &UninstallPage::taskStarted);

@@ -1,23 +1,13 @@
 #include "shell/operationcontroller.h"
 
 #include "records/operationword.h"
+#include "records/operinfo.h"
 #include "shell/dialogpresenter.h"
+#include "shell/taskrequests.h"
 #include "tasks/datathread.h"
 #include "tasks/loaddialog.h"
 
 #include <QDebug>
-
-namespace
-{
-
-const QString OpenApp = OperationWord::openApp();
-const QString Install = OperationWord::install();
-const QString QuickInstall = OperationWord::quickInstall();
-const QString Download = OperationWord::download();
-const QString Upgrade = OperationWord::upgrade();
-const QString Uninstall = OperationWord::uninstall();
-
-} // namespace
 
 OperationController::OperationController(const QueueWorkers &workers, LoadDialog *downloadManager,
                                          DialogPresenter &dialogs)
@@ -25,28 +15,48 @@ OperationController::OperationController(const QueueWorkers &workers, LoadDialog
 {
 }
 
-bool OperationController::request(int row, QTableWidget *, const QString &oper, const QString &rpm,
-                                  bool mayProceed)
+void OperationController::setRequests(const QTableWidget *table, TaskRequests *requests)
 {
-    qDebug() << "*************************isRunningSlot****************  " << row;
-    if (oper == QuickInstall || oper == Download || oper == Upgrade || oper == Install)
-        return emit catalogTaskRequested(row, oper, mayProceed);
-    if (oper == Uninstall)
-        return emit uninstallRequested(row, rpm, mayProceed);
-    return false;
+    if (requests)
+        m_requests.insert(table, requests);
+    else
+        m_requests.remove(table);
 }
 
-void OperationController::submit(const OperInfo &task, const QString &name, const QString &size,
-                                 int row, bool registerDownload)
+bool OperationController::request(int row, QTableWidget *table, const QString &oper,
+                                  const QString &rpm, bool mayProceed)
 {
-    if (task.m_oper == QuickInstall)
+    qDebug() << "*************************isRunningSlot****************  " << row;
+    const std::optional<Operation> operation = OperationWord::parse(oper);
+    TaskRequests *requests = m_requests.value(table);
+    // Opening an application asks nobody; a word of no operation is nobody's to queue.
+    if (!operation || *operation == Operation::OpenApp || !requests)
+        return false;
+    return requests->request(row, *operation, rpm, mayProceed);
+}
+
+void OperationController::submit(Operation operation, const OperInfo &task, const QString &name,
+                                 const QString &size, int row, bool registerDownload)
+{
+    switch (operation) {
+    case Operation::QuickInstall:
         m_workers.quickInstall->insertQueue(task);
-    else if (task.m_oper == Download)
+        break;
+    case Operation::Download:
         m_workers.download->insertQueue(task);
-    else if (task.m_oper == Upgrade)
+        break;
+    case Operation::Upgrade:
         m_workers.upgrade->insertQueue(task);
-    else
+        break;
+    case Operation::Install:
         m_workers.install->insertQueue(task);
+        break;
+    case Operation::Uninstall:
+    case Operation::OpenApp:
+        // Not a catalog task: the uninstall has its own call, opening runs no queue.
+        qWarning() << "not a catalog task:" << task.m_oper;
+        return;
+    }
     if (registerDownload)
         m_downloadManager->addDatatotable(row, name, task.m_key, size, task.m_oper, 0);
 }
@@ -77,7 +87,7 @@ void OperationController::taskEnded(const QString &oper, int res, const QString 
                                     const QString &key)
 {
     qDebug() << oper << res << third << "******************" << key;
-    if (oper == OpenApp) {
+    if (OperationWord::parse(oper) == Operation::OpenApp) {
         emit taskFinished(oper, res, key);
         launch(third);
         return;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "records/operationword.h"
 #include "shell/queueworkers.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -9,6 +11,7 @@
 class DialogPresenter;
 class LoadDialog;
 class QTableWidget;
+class TaskRequests;
 struct OperInfo;
 
 // The traffic between the rows, the five queue workers and the download manager, by task key:
@@ -21,10 +24,15 @@ public:
     OperationController(const QueueWorkers &workers, LoadDialog *downloadManager,
                         DialogPresenter &dialogs);
 
+    // The page that answers the requests of a table's rows; null forgets it. A row of a
+    // table without one is refused.
+    void setRequests(const QTableWidget *table, TaskRequests *requests);
+    TaskRequests *requests(const QTableWidget *table) const { return m_requests.value(table); }
+
     // Queues a task of the catalog table; a new one is registered with the download manager
     // under the row given.
-    void submit(const OperInfo &task, const QString &name, const QString &size, int row,
-                bool registerDownload);
+    void submit(Operation operation, const OperInfo &task, const QString &name, const QString &size,
+                int row, bool registerDownload);
     void submitUninstall(const OperInfo &task);
 
     // Failure messages of downloads, installs and upgrades: shown unless the download
@@ -40,7 +48,8 @@ public:
     void retarget(const QString &key, int row, const QString &oper);
 
 public slots:
-    // A row asks before its operation runs; the answer is the row's to read back.
+    // A row asks before its operation runs; the page of its table answers, and the answer is
+    // the row's to read back.
     bool request(int row, QTableWidget *table, const QString &oper, const QString &rpm,
                  bool mayProceed);
     void taskStarting(const QString &oper);
@@ -53,10 +62,6 @@ public slots:
     void progress(const QString &key, int percent);
 
 signals:
-    // Requests of the rows: the catalog's operations and the uninstall. The page turns the row
-    // into a task; true goes back to the row.
-    bool catalogTaskRequested(int row, const QString &oper, bool mayProceed);
-    bool uninstallRequested(int row, const QString &rpm, bool mayProceed);
     // A task of that operation word is about to start.
     void taskStarted(const QString &oper);
     void taskFinished(const QString &oper, int res, const QString &key);
@@ -70,6 +75,7 @@ private:
     QueueWorkers m_workers;
     LoadDialog *m_downloadManager;
     DialogPresenter &m_dialogs;
+    QHash<const QTableWidget *, TaskRequests *> m_requests;
     // Running tasks cancelled by the user: the failure they end with is theirs, not news.
     QSet<QString> m_cancelled;
 };

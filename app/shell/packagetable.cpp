@@ -1,4 +1,5 @@
 #include "shell/packagetable.h"
+#include "shell/packagecolumns.h"
 #include "widgets/iconlabel.h"
 #include "widgets/richtextlabel.h"
 
@@ -47,8 +48,7 @@ PackageTable::OutOfSight::~OutOfSight()
     m_table->show();
 }
 
-void PackageTable::configure(QTableWidget *table, const QStringList &headers,
-                             const QVector<int> &widths)
+void PackageTable::configure(QTableWidget *table, const QStringList &headers)
 {
     table->setColumnCount(ColumnCount);
     table->setHorizontalHeaderLabels(headers);
@@ -61,15 +61,6 @@ void PackageTable::configure(QTableWidget *table, const QStringList &headers,
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(RowHeight);
     table->setShowGrid(false);
-    setWidths(table, widths);
-    for (int column = ColumnRpm; column < ColumnCount; ++column)
-        table->hideColumn(column);
-}
-
-void PackageTable::setWidths(QTableWidget *table, const QVector<int> &widths)
-{
-    for (int column = 0; column < widths.size(); ++column)
-        table->setColumnWidth(column, widths.at(column));
 }
 
 void PackageTable::setCellWidget(QTableWidget *table, int row, int column, QWidget *widget)
@@ -111,11 +102,7 @@ void PackageTable::fillRow(QTableWidget *table, int row, const RpmData &data, QW
     else
         table->removeCellWidget(row, ColumnOperation);
 
-    setText(table, row, ColumnRpm, data.m_rpm);
-    setText(table, row, ColumnKey, data.m_icon);
-    setText(table, row, ColumnExec, data.m_exec);
-    setText(table, row, ColumnType, data.m_type);
-    setText(table, row, ColumnDisplayName, data.m_name);
+    PackageColumns::fillTexts(table, row, data);
     setText(table, row, ColumnState, QStringLiteral("0"));
 }
 

@@ -50,10 +50,9 @@ public:
         ColumnCount = 13,
     };
 
-    // Columns, header, row height and the fixed look both tables share; widths of columns 0..6.
-    static void configure(QTableWidget *table, const QStringList &headers,
-                          const QVector<int> &widths);
-    static void setWidths(QTableWidget *table, const QVector<int> &widths);
+    // Columns, header, row height and the fixed look both tables share (PackageColumns gives
+    // the headers, widths and shown columns).
+    static void configure(QTableWidget *table, const QStringList &headers);
 
     // A widget into a cell, sized as the cell.
     static void setCellWidget(QTableWidget *table, int row, int column, QWidget *widget);

@@ -105,10 +105,10 @@ void PageNavigator::catalogArrived()
 {
     qDebug() << "**********************  getUpdateNum";
     m_catalog.updateCategoryCounts();
-    m_upgrade.showBadge(m_demon->selectSoftware(1, QString(), QString()).size());
-    if (!m_catalog.lazyTable().isBuilt()) {
+    m_upgrade.showBadge(m_demon->list(QueryMode::Upgradable, QString(), QString()).size());
+    if (!m_catalog.isBuilt()) {
         buildCatalog();
-        m_catalog.lazyTable().setBuilt();
+        m_catalog.setBuilt();
     } else {
         // Rows are made only from waiting records: without this, software the server pushed
         // after the first build would never get a row, and a package changed or removed

@@ -1,7 +1,7 @@
 #include "shell/removalquestion.h"
 
 #include "engine/removalcheck.h"
-#include "facade/clientdemon.h"
+#include "facade/catalogreader.h"
 #include "records/version.h"
 
 #include <QHash>
@@ -47,7 +47,7 @@ QString RemovalQuestion::text(const QString &question, const QStringList &depend
 
     // The catalog's name of a dependant when the store knows it, else its package name.
     QHash<QString, QString> catalogNames;
-    for (const RpmData &record : m_demon->selectSoftware(2, QString(), QString()))
+    for (const RpmData &record : m_reader.list(QueryMode::Installed, QString(), QString()))
         catalogNames.insert(packageName(record.m_rpm, false), record.m_name);
     QStringList shown;
     for (const QString &dependant : dependants) {

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-class ClientDemon;
+class CatalogReader;
 class QObject;
 
 // The question asked before packages are uninstalled. Packages are removed without rpm's
@@ -15,7 +15,7 @@ class QObject;
 class RemovalQuestion
 {
 public:
-    explicit RemovalQuestion(ClientDemon *demon) : m_demon(demon) {}
+    explicit RemovalQuestion(CatalogReader &reader) : m_reader(reader) {}
 
     // packages: the package strings removed together; several: a batch rather than one.
     // rpm is asked off the GUI thread; ready(text) runs on it later, only while asker exists.
@@ -25,5 +25,5 @@ public:
 private:
     QString text(const QString &question, const QStringList &dependants, bool several) const;
 
-    ClientDemon *m_demon;
+    CatalogReader &m_reader;
 };

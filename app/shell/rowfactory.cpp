@@ -1,5 +1,6 @@
 #include "shell/rowfactory.h"
 
+#include "records/codes.h"
 #include "records/operationword.h"
 #include "shell/operationcontroller.h"
 #include "shell/packagetable.h"
@@ -37,18 +38,18 @@ InstallItem *RowFactory::controllerFor(const RpmData &data, int row, QTableWidge
 {
     if (table == m_uninstallTable)
         return createController(data, {}, OperationWord::uninstall(), row, table);
-    switch (data.m_state) {
-    case 0:
+    // Any other value (a row of a category look-up says -1) gets no controller.
+    switch (static_cast<InstallState>(data.m_state)) {
+    case StateNotInstalled:
         return controllerForWord(data, OperationWord::quickInstall(), row, table);
-    case 1:
+    case StateUpgradable:
         return controllerForWord(data, OperationWord::upgrade(), row, table);
-    case 2:
+    case StateInstalled:
         return controllerForWord(data, OperationWord::openApp(), row, table);
-    case 3:
+    case StateDownloaded:
         return controllerForWord(data, OperationWord::install(), row, table);
-    default:
-        return nullptr;
     }
+    return nullptr;
 }
 
 InstallItem *RowFactory::controllerForWord(const RpmData &data, const QString &word, int row,

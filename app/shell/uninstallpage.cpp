@@ -1,12 +1,13 @@
 #include "shell/uninstallpage.h"
 
-#include "facade/clientdemon.h"
+#include "facade/catalogreader.h"
 #include "records/operationword.h"
 #include "records/operinfo.h"
 #include "records/paths.h"
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
 #include "shell/operationcontroller.h"
+#include "shell/packagecolumns.h"
 #include "shell/packagetable.h"
 #include "shell/pagestate.h"
 #include "shell/rowfactory.h"
@@ -32,26 +33,27 @@ constexpr int ResultRows = 15;
 
 } // namespace
 
-UninstallPage::UninstallPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+UninstallPage::UninstallPage(const Widgets &widgets, CatalogReader &reader, const RowFactory &rows,
                              SearchBox &search, PageState &state, DialogPresenter &dialogs,
                              OperationController &operations, const CatalogPage &catalog)
-    : m_widgets(widgets), m_demon(demon), m_rows(rows), m_search(search), m_state(state),
-      m_dialogs(dialogs), m_operations(operations), m_catalog(catalog), m_removalQuestion(demon),
+    : m_widgets(widgets), m_reader(reader), m_rows(rows), m_search(search), m_state(state),
+      m_dialogs(dialogs), m_operations(operations), m_catalog(catalog), m_removalQuestion(reader),
       m_table(widgets.table, widgets.selectAll,
               "***********delPackageScrollChangedSlot***************value=%d,m_delPackage_max=%d,"
               "del_data.size=%d")
 {
+    m_operations.setRequests(m_widgets.table, this);
+}
+
+UninstallPage::~UninstallPage()
+{
+    if (m_operations.requests(m_widgets.table) == this)
+        m_operations.setRequests(m_widgets.table, nullptr);
 }
 
 void UninstallPage::setUpTable(QTableWidget *table, QCheckBox *selectAll)
 {
-    PackageTable::configure(table,
-                            {QString(), QString(), QStringLiteral("软件名称"), QString(),
-                             QStringLiteral("版本"), QStringLiteral("大小"),
-                             QStringLiteral("        操作"), QStringLiteral("rpm"),
-                             QStringLiteral("icon"), QStringLiteral("exe"), QStringLiteral("type"),
-                             QStringLiteral("name"), QStringLiteral("state")},
-                            {20, 40, 80, 280, 170, 140, 120});
+    PackageColumns::configure(table, PackageColumns::View::Uninstall);
     table->setFocusPolicy(Qt::NoFocus);
     selectAll->setCheckState(Qt::Unchecked);
 }
@@ -76,7 +78,7 @@ void UninstallPage::enter()
 
     QTableWidget *widget = table();
     m_state.setCurrentTable(widget);
-    const QVector<RpmData> list = m_demon->selectSoftware(2, QString(), QString());
+    const QVector<RpmData> list = m_reader.list(QueryMode::Installed, QString(), QString());
     showInstalledCount(list.size());
     if (!m_table.isBuilt()) {
         build();
@@ -111,7 +113,7 @@ void UninstallPage::search(const QString &text)
     if (!isShown())
         return;
     m_state.setCurrentTable(table());
-    const QVector<RpmData> results = m_demon->selectSoftware(2, QString(), text);
+    const QVector<RpmData> results = m_reader.list(QueryMode::Installed, QString(), text);
     const bool found = !results.isEmpty();
     if (!found)
         m_widgets.emptyText->setText(ShellTexts::noResult());
@@ -133,7 +135,7 @@ void UninstallPage::loadAllWaiting()
     QSet<QString> names;
     for (const RpmData &record : qAsConst(waiting()))
         names.insert(record.m_name);
-    m_prefetched = m_demon->selectNamesSoftware(0, names);
+    m_prefetched = m_reader.records(names);
     // Everything that waits becomes a row now, batch by batch as the scroll loader does.
     while (!waiting().isEmpty()) {
         const int before = waiting().size();
@@ -148,21 +150,19 @@ void UninstallPage::build()
 {
     qDebug() << "**************************  getDeletePackage()";
     table()->clearContents();
-    m_table.setWaiting(m_demon->selectSoftware(2, QString(), QString()));
+    m_table.setWaiting(m_reader.list(QueryMode::Installed, QString(), QString()));
     showInstalledCount(waiting().size());
     writeFirstBatch();
 }
 
 void UninstallPage::writeFirstBatch()
 {
-    LazyTable::Taking taking(m_table);
-    for (int i = 0; i < FirstBatch && i < waiting().size(); ++i) {
-        const RpmData record = waiting().at(i);
+    m_table.takeWaiting(FirstBatch, {}, [this](const RpmData &record) {
         m_rows.appendRow(table(), record, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon
                  << "  icon star = " << record.m_star;
-        taking.take(i);
-    }
+        return true;
+    });
 }
 
 int UninstallPage::appendRow(const QString &name, QTableWidget *widget)
@@ -170,8 +170,7 @@ int UninstallPage::appendRow(const QString &name, QTableWidget *widget)
     qDebug() << "inserDeleteContent " << name;
     const bool checked = m_selectAll || m_widgets.selectAll->checkState() == Qt::Checked;
     const auto prefetched = m_prefetched.constFind(name);
-    const RpmData record =
-        prefetched != m_prefetched.cend() ? *prefetched : m_demon->selectNameSoftware(0, name);
+    const RpmData record = prefetched != m_prefetched.cend() ? *prefetched : m_reader.record(name);
     if (record.m_name.isEmpty())
         return -1;
     return m_rows.appendRow(widget, record, checked);
@@ -181,17 +180,11 @@ void UninstallPage::loadMore()
 {
     m_table.keepScrollPosition();
     const QString text = m_search.text();
-    int added = 0;
-    LazyTable::Taking taking(m_table);
-    for (int i = 0; i < waiting().size() && added < ScrollBatch; ++i) {
-        const QString name = waiting().at(i).m_name;
-        if (!text.isEmpty() && !name.contains(text))
-            continue;
+    m_table.takeWaiting(
+        ScrollBatch,
+        [&](const RpmData &record) { return text.isEmpty() || record.m_name.contains(text); },
         // A name the catalog no longer knows leaves the waiting list without a row.
-        if (appendRow(name, table()) >= 0)
-            ++added;
-        taking.take(i);
-    }
+        [this](const RpmData &record) { return appendRow(record.m_name, table()) >= 0; });
 }
 
 void UninstallPage::showResults(const QVector<RpmData> &results)
@@ -339,8 +332,10 @@ void UninstallPage::selectAllFollowsRows()
     m_table.setSelectAllState(m_table.selectionState(false, Qt::Checked));
 }
 
-bool UninstallPage::request(int row, const QString &rpm, bool mayProceed)
+bool UninstallPage::request(int row, Operation operation, const QString &rpm, bool mayProceed)
 {
+    if (operation != Operation::Uninstall)
+        return false;
     m_table.keepScrollPosition();
     // A package of a confirmed batch was asked for with the batch.
     if (m_pending.contains(rpm) && !m_batchAsked)

@@ -3,6 +3,7 @@
 #include "records/rpmdata.h"
 #include "shell/lazytable.h"
 #include "shell/removalquestion.h"
+#include "shell/taskrequests.h"
 
 #include <QHash>
 #include <QObject>
@@ -11,7 +12,7 @@
 #include <QVector>
 
 class CatalogPage;
-class ClientDemon;
+class CatalogReader;
 class DialogPresenter;
 class OperationController;
 class PageState;
@@ -27,7 +28,7 @@ class SearchBox;
 
 // The uninstall page: the installed catalog packages in their own lazily filled table, one
 // "卸载" each, and the confirmed batch "卸载所选软件".
-class UninstallPage : public QObject
+class UninstallPage : public QObject, public TaskRequests
 {
     Q_OBJECT
 
@@ -42,15 +43,15 @@ public:
         QLabel *emptyText;
     };
 
-    // catalog: read only for the log lines that give its waiting records.
-    UninstallPage(const Widgets &widgets, ClientDemon *demon, const RowFactory &rows,
+    // catalog: read only for the log lines that give its waiting records. Answers the
+    // requests of its table's rows from now on.
+    UninstallPage(const Widgets &widgets, CatalogReader &reader, const RowFactory &rows,
                   SearchBox &search, PageState &state, DialogPresenter &dialogs,
                   OperationController &operations, const CatalogPage &catalog);
+    ~UninstallPage() override;
 
     static void setUpTable(QTableWidget *table, QCheckBox *selectAll);
 
-    LazyTable &lazyTable() { return m_table; }
-    QTableWidget *table() const { return m_table.table(); }
     const QVector<RpmData> &waiting() const { return m_table.waiting(); }
 
     bool isShown() const;
@@ -73,8 +74,9 @@ public:
     void confirmationAnswered(int result);
 
     // A row's "卸载": queued when part of a confirmed batch, else asked once rpm has named
-    // what needs it; true goes back to the row, which shows it waits.
-    bool request(int row, const QString &rpm, bool mayProceed);
+    // what needs it; true goes back to the row, which shows it waits. Nothing else is
+    // queued from this table.
+    bool request(int row, Operation operation, const QString &rpm, bool mayProceed) override;
     void taskStarted(const QString &oper);
     void taskFinished(const QString &oper, int res, const QString &key);
     // Installed from the catalog: its row here is made anew and counted.
@@ -84,6 +86,7 @@ signals:
     void uninstalled(const QString &name);
 
 private:
+    QTableWidget *table() const { return m_table.table(); }
     // A package of the batch that will not be uninstalled.
     void dropFromBatch(const QString &rpm);
     // Uninstalled: counted, out of the batch; true when it was the batch's last one.
@@ -104,7 +107,7 @@ private:
     void dispatchBatch();
 
     Widgets m_widgets;
-    ClientDemon *m_demon;
+    CatalogReader &m_reader;
     const RowFactory &m_rows;
     SearchBox &m_search;
     PageState &m_state;

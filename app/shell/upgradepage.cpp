@@ -1,6 +1,6 @@
 #include "shell/upgradepage.h"
 
-#include "facade/clientdemon.h"
+#include "facade/catalogreader.h"
 #include "records/operationword.h"
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
@@ -18,10 +18,10 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-UpgradePage::UpgradePage(const Widgets &widgets, ClientDemon *demon, CatalogPage &catalog,
+UpgradePage::UpgradePage(const Widgets &widgets, CatalogReader &reader, CatalogPage &catalog,
                          SearchBox &search, PageState &state, DialogPresenter &dialogs,
                          OperationController &operations)
-    : m_widgets(widgets), m_demon(demon), m_catalog(catalog), m_search(search), m_state(state),
+    : m_widgets(widgets), m_reader(reader), m_catalog(catalog), m_search(search), m_state(state),
       m_dialogs(dialogs), m_operations(operations)
 {
 }
@@ -36,9 +36,9 @@ void UpgradePage::enter()
     m_search.empty();
     m_search.run();
 
-    const Qt::CheckState state = m_catalog.lazyTable().selectAllBox()->checkState();
+    const Qt::CheckState state = m_catalog.selectAllState();
     loadList();
-    m_catalog.lazyTable().setSelectAllState(state);
+    m_catalog.setSelectAllState(state);
 }
 
 void UpgradePage::hideHeader()
@@ -51,9 +51,9 @@ void UpgradePage::hideHeader()
 void UpgradePage::loadList()
 {
     qDebug() << "********************  getUpdatePackage()";
-    m_state.setCurrentTable(m_catalog.table());
+    m_catalog.makeCurrent();
     const QVector<RpmData> list =
-        m_demon->selectSoftware(1, QString(), m_search.savedText(PageState::Upgrade));
+        m_reader.list(QueryMode::Upgradable, QString(), m_search.savedText(PageState::Upgrade));
     showCount(list.size());
     m_catalog.showResults(list);
 }
@@ -77,40 +77,39 @@ void UpgradePage::showBadge(int count)
 
 void UpgradePage::refreshCount()
 {
-    showCount(m_demon->selectSoftware(1, QString(), QString()).size());
+    showCount(m_reader.list(QueryMode::Upgradable, QString(), QString()).size());
 }
 
 void UpgradePage::selectAllClicked()
 {
-    m_catalog.lazyTable().applySelectAll(true);
+    m_catalog.applySelectAll(true);
 }
 
 void UpgradePage::checkItemChanged(QTableWidgetItem *item)
 {
-    m_catalog.lazyTable().checkItemChanged(item);
+    m_catalog.checkItemChanged(item);
 }
 
 void UpgradePage::cellClicked(int row, int column)
 {
-    m_catalog.lazyTable().keepScrollPosition();
-    QTableWidget *table = m_catalog.table();
-    if (column != PackageTable::ColumnCheck || table->isRowHidden(row))
+    m_catalog.keepScrollPosition();
+    if (column != PackageTable::ColumnCheck || m_catalog.isRowHidden(row))
         return;
     int visible = 0;
     int unchecked = 0;
-    for (int r = 0; r < table->rowCount(); ++r) {
-        if (table->isRowHidden(r))
+    for (int r = 0; r < m_catalog.rowCount(); ++r) {
+        if (m_catalog.isRowHidden(r))
             continue;
         ++visible;
-        if (!PackageTable::isChecked(table, r))
+        if (!m_catalog.isChecked(r))
             ++unchecked;
     }
     if (unchecked != visible && (visible == 0 || unchecked != 0))
         return;
     const bool check = unchecked != visible;
-    for (int r = 0; r < table->rowCount(); ++r)
-        if (table->isRowHidden(r))
-            PackageTable::setCheckItem(table, r, check);
+    for (int r = 0; r < m_catalog.rowCount(); ++r)
+        if (m_catalog.isRowHidden(r))
+            m_catalog.setChecked(r, check);
 }
 
 void UpgradePage::upgradeSelected()
@@ -124,14 +123,13 @@ void UpgradePage::upgradeSelected()
         m_running = false;
         return;
     }
-    QTableWidget *table = m_catalog.table();
     m_rowsPresent = 0;
-    for (int row = table->rowCount() - 1; row >= 0; --row) {
-        if (table->isRowHidden(row))
+    for (int row = m_catalog.rowCount() - 1; row >= 0; --row) {
+        if (m_catalog.isRowHidden(row))
             continue;
         ++m_rowsPresent;
-        if (PackageTable::isChecked(table, row))
-            m_pending.append(PackageTable::text(table, row, PackageTable::ColumnRpm));
+        if (m_catalog.isChecked(row))
+            m_pending.append(m_catalog.cell(row, PackageTable::ColumnRpm));
     }
     if (m_pending.isEmpty()) {
         m_dialogs.showMessage(QStringLiteral("请选择升级的软件！"));
@@ -144,21 +142,21 @@ void UpgradePage::upgradeSelected()
 void UpgradePage::runBatch()
 {
     const int total = m_widgets.badge->isHidden() ? 0 : m_widgets.badge->text().toInt();
+    // Rows the loader adds count only on the upgrade page, where it adds upgradable ones.
     while (m_rowsPresent != total) {
-        const int before = m_rowsPresent;
-        m_catalog.loadMore();
-        if (m_rowsPresent == before)
+        const int added = m_catalog.loadMore();
+        if (added == 0 || m_state.page() != PageState::Upgrade)
             break;
+        m_rowsPresent += added;
     }
     m_batchIndex = 0;
-    QTableWidget *table = m_catalog.table();
     QStringList undispatched;
     // A refused upgrade leaves the list while this loop runs.
     const QVector<QString> batch = m_pending;
     for (const QString &rpm : batch) {
         ++m_batchIndex;
         qDebug() << "update :rpm_name" << rpm;
-        if (!RowFactory::pressIdleRow(table, rpm, false))
+        if (!m_catalog.pressIdleRow(rpm, false))
             undispatched << rpm;
     }
     // No result will come for a package whose row was not there to press.
@@ -182,8 +180,7 @@ void UpgradePage::upgradeFinished(const QString &rpm)
         return;
     dropFromBatch(rpm);
     if (m_batchIndex == 0)
-        m_catalog.lazyTable().setSelectAllState(
-            m_catalog.lazyTable().selectionState(true, Qt::Unchecked));
+        m_catalog.setSelectAllState(m_catalog.selectionState(true, Qt::Unchecked));
 }
 
 void UpgradePage::taskFinished(const QString &oper, int res, const QString &key)
@@ -195,17 +192,15 @@ void UpgradePage::taskFinished(const QString &oper, int res, const QString &key)
 void UpgradePage::upgradeResult(int res, const QString &key)
 {
     const QString upgrade = OperationWord::upgrade();
-    QTableWidget *catalog = m_catalog.table();
     const int row = m_catalog.rowOfKey(key);
-    const QString rpm =
-        row >= 0 ? PackageTable::text(catalog, row, PackageTable::ColumnRpm) : QString();
+    const QString rpm = row >= 0 ? m_catalog.cell(row, PackageTable::ColumnRpm) : QString();
     const QString name =
-        row >= 0 ? PackageTable::text(catalog, row, PackageTable::ColumnDisplayName) : QString();
+        row >= 0 ? m_catalog.cell(row, PackageTable::ColumnDisplayName) : QString();
     if (res != 0) {
         m_operations.reportFailure(QStringLiteral("升级软件失败！"), key);
         if (row >= 0) {
             m_catalog.markIdle(row);
-            m_catalog.setRowOperation(catalog, name, upgrade);
+            m_catalog.setRowOperation(name, upgrade);
             dropFromBatch(rpm);
         }
         m_operations.failed(m_catalog.failedPackage(row, key), res);
@@ -215,10 +210,10 @@ void UpgradePage::upgradeResult(int res, const QString &key)
         m_catalog.markIdle(row);
         refreshCount();
         m_catalog.hideUpgradedRow(row);
-        m_catalog.setRowOperation(catalog, name, OperationWord::openApp());
+        m_catalog.setRowOperation(name, OperationWord::openApp());
         emit upgraded(name);
         m_catalog.loadOneMore();
-        m_catalog.lazyTable().setSelectAllState(Qt::Unchecked);
+        m_catalog.setSelectAllState(Qt::Unchecked);
         m_catalog.loadMore();
         upgradeFinished(rpm);
     }
@@ -231,14 +226,14 @@ void UpgradePage::taskCancelled(const QString &key, bool dequeued)
     if (dequeued) {
         // It never started: no failure follows to end the cancel, so it ends here.
         if (row >= 0) {
-            dropFromBatch(PackageTable::text(m_catalog.table(), row, PackageTable::ColumnRpm));
+            dropFromBatch(m_catalog.cell(row, PackageTable::ColumnRpm));
             m_catalog.markIdle(row);
         }
         return;
     }
     if (m_state.page() != PageState::Upgrade || row < 0)
         return;
-    dropFromBatch(PackageTable::text(m_catalog.table(), row, PackageTable::ColumnRpm));
+    dropFromBatch(m_catalog.cell(row, PackageTable::ColumnRpm));
     qDebug() << key << "dddd";
     m_catalog.markIdle(row);
 }

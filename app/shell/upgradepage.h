@@ -5,7 +5,7 @@
 #include <QVector>
 
 class CatalogPage;
-class ClientDemon;
+class CatalogReader;
 class DialogPresenter;
 class OperationController;
 class PageState;
@@ -30,8 +30,9 @@ public:
         QPushButton *badge;
     };
 
-    UpgradePage(const Widgets &widgets, ClientDemon *demon, CatalogPage &catalog, SearchBox &search,
-                PageState &state, DialogPresenter &dialogs, OperationController &operations);
+    UpgradePage(const Widgets &widgets, CatalogReader &reader, CatalogPage &catalog,
+                SearchBox &search, PageState &state, DialogPresenter &dialogs,
+                OperationController &operations);
 
     void enter();
     // The home view's header: no batch bar, no count line.
@@ -49,8 +50,6 @@ public:
 
     void upgradeSelected();
     void runBatch();
-    // A row of an upgradable record was added by the loader.
-    void countRowAdded() { ++m_rowsPresent; }
 
     // Refused before it started: out of the batch, the counts left as they are.
     void forgetPending(const QString &rpm) { m_pending.removeAll(rpm); }
@@ -69,7 +68,7 @@ private:
     void upgradeResult(int res, const QString &key);
 
     Widgets m_widgets;
-    ClientDemon *m_demon;
+    CatalogReader &m_reader;
     CatalogPage &m_catalog;
     SearchBox &m_search;
     PageState &m_state;

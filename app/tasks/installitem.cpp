@@ -19,6 +19,7 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <climits>
 
 int InstallItem::m_cmd_count = 0;
@@ -26,12 +27,12 @@ int InstallItem::m_cmd_count = 0;
 namespace
 {
 
-const QString OpenApp = OperationWord::openApp();
-const QString Install = OperationWord::install();
-const QString QuickInstall = OperationWord::quickInstall();
-const QString Download = OperationWord::download();
-const QString Upgrade = OperationWord::upgrade();
-const QString Uninstall = OperationWord::uninstall();
+bool names(const QString &word, std::initializer_list<Operation> operations)
+{
+    const std::optional<Operation> operation = OperationWord::parse(word);
+    return operation &&
+           std::find(operations.begin(), operations.end(), *operation) != operations.end();
+}
 
 constexpr int ProgressInterval = 50;
 constexpr int SpinnerInterval = 30;
@@ -225,7 +226,7 @@ void InstallItem::execTask(QString str)
     qDebug() << "************  str= " << str;
     m_type = str;
     m_busy = true;
-    if (str == OpenApp) {
+    if (names(str, {Operation::OpenApp})) {
         emit execTaskSignal(str, 0, m_exec, m_icon);
         m_busy = false;
         return;
@@ -237,7 +238,7 @@ void InstallItem::execTask(QString str)
     // arriving meanwhile can replace this row.
     const QPointer<InstallItem> alive(this);
     bool mayProceed = true;
-    if (str == Uninstall || str == Upgrade)
+    if (names(str, {Operation::Uninstall, Operation::Upgrade}))
         mayProceed = !isApplicationRunning();
     if (!alive)
         return;
@@ -248,9 +249,9 @@ void InstallItem::execTask(QString str)
     qDebug() << "operate ************  s_rpm  = " << m_rpm;
     qDebug() << "operate ************  str    = " << str
              << "    removepkg = " << (confirmed ? "true" : "false");
-    if (str == Download || str == QuickInstall || str == Upgrade) {
+    if (names(str, {Operation::Download, Operation::QuickInstall, Operation::Upgrade})) {
         showDownloading();
-    } else if (str == Install || confirmed) {
+    } else if (names(str, {Operation::Install}) || confirmed) {
         showWorking();
     }
 }
@@ -324,7 +325,7 @@ void InstallItem::applyReading(const ProgressReading &reading)
 
     if (percent == 100) {
         m_timer.stop();
-        if (m_type == QuickInstall || m_type == Upgrade)
+        if (names(m_type, {Operation::QuickInstall, Operation::Upgrade}))
             showInstallPhase();
     }
     emit progressSignal(m_icon, percent);
@@ -338,7 +339,7 @@ void InstallItem::downLoadEnd(QString str)
     progressBar()->setValue(100);
     QThread::sleep(1);
     qDebug() << "*******************************8";
-    if (str == QuickInstall || str == Upgrade)
+    if (names(str, {Operation::QuickInstall, Operation::Upgrade}))
         showInstallPhase();
     emit progressSignal(m_icon, 100);
 }
@@ -363,9 +364,9 @@ void InstallItem::cancelDownloadSlot()
         connect(killer, &QThread::finished, killer, &QObject::deleteLater);
         killer->start();
 
-        if (m_type == Upgrade || m_type == Uninstall || m_type == Install)
+        if (names(m_type, {Operation::Upgrade, Operation::Uninstall, Operation::Install}))
             showButton(m_type);
-        else if (m_type == QuickInstall || m_type == Download)
+        else if (names(m_type, {Operation::QuickInstall, Operation::Download}))
             comboBox()->show();
     }
     emit cancelDownLoadSignal(m_icon);
@@ -380,35 +381,46 @@ void InstallItem::execTaskSlot(QString type, int res, QString cmd, QString name)
     hideIndicators();
 
     const bool success = res == 0;
-    if (type == Upgrade) {
-        showButton(success ? OpenApp : Upgrade);
-    } else if (type == Uninstall) {
-        if (!success)
-            showButton(Uninstall);
-    } else if (type == QuickInstall) {
-        if (success) {
+    const QString openApp = OperationWord::openApp();
+    // A result of no operation of ours changes nothing on the row.
+    if (const std::optional<Operation> operation = OperationWord::parse(type)) {
+        switch (*operation) {
+        case Operation::Upgrade:
+            showButton(success ? openApp : type);
+            break;
+        case Operation::Uninstall:
+            if (!success)
+                showButton(type);
+            break;
+        case Operation::QuickInstall:
+            if (success) {
+                hideChild(m_comboBox);
+                showButton(openApp);
+            } else {
+                hideChild(m_operButton);
+                ComBoBox *selector = comboBox();
+                selector->clear();
+                selector->addItem(OperationWord::quickInstall());
+                selector->addItem(OperationWord::download());
+                selector->show();
+                qDebug() << "*********** count=" << selector->count() << "  str1=" << m_str1;
+            }
+            break;
+        case Operation::Download:
+            if (success) {
+                emit progressSignal(m_icon, 100);
+                showButton(OperationWord::install());
+            }
+            break;
+        case Operation::Install:
             hideChild(m_comboBox);
-            showButton(OpenApp);
-        } else {
-            hideChild(m_operButton);
-            ComBoBox *selector = comboBox();
-            selector->clear();
-            selector->addItem(QuickInstall);
-            selector->addItem(Download);
-            selector->show();
-            qDebug() << "*********** count=" << selector->count() << "  str1=" << m_str1;
+            showButton(success ? openApp : type);
+            break;
+        case Operation::OpenApp:
+            hideChild(m_comboBox);
+            showButton(openApp);
+            break;
         }
-    } else if (type == Download) {
-        if (success) {
-            emit progressSignal(m_icon, 100);
-            showButton(Install);
-        }
-    } else if (type == Install) {
-        hideChild(m_comboBox);
-        showButton(success ? OpenApp : Install);
-    } else if (type == OpenApp) {
-        hideChild(m_comboBox);
-        showButton(OpenApp);
     }
 
     m_busy = false;

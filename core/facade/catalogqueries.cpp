@@ -8,31 +8,55 @@
 #include <QDebug>
 
 #include <functional>
+#include <iterator>
 
 namespace
 {
 
-const char *const SelectColumns =
-    "select s_name,s_icon,s_exec,s_rpm,s_version,s_size,s_description,s_star,type,sign,s_rpmdeps "
-    "from softwares";
+// The catalog's columns as a record reads them, in the order every select lists them; the
+// install state (sign) is the one that is not text. A new field is one entry here.
+const struct {
+    const char *column;
+    QString RpmData::*field; // null: the install state
+} RecordColumns[] = {
+    {"s_name", &RpmData::m_name},
+    {"s_icon", &RpmData::m_icon},
+    {"s_exec", &RpmData::m_exec},
+    {"s_rpm", &RpmData::m_rpm},
+    {"s_version", &RpmData::m_version},
+    {"s_size", &RpmData::m_size},
+    {"s_description", &RpmData::m_description},
+    {"s_star", &RpmData::m_star},
+    {"type", &RpmData::m_type},
+    {"sign", nullptr},
+    {"s_rpmdeps", &RpmData::m_rpmdeps},
+};
+
+const QString &selectColumns()
+{
+    static const QString sql = [] {
+        QStringList names;
+        for (const auto &entry : RecordColumns)
+            names << QLatin1String(entry.column);
+        return QStringLiteral("select ") + names.join(QLatin1Char(',')) +
+               QStringLiteral(" from softwares");
+    }();
+    return sql;
+}
 
 const char *const InstalledVersionSql = "select version,release_ver from software where name=?";
 
 // Below SQLite's smallest limit of host parameters in one statement.
 constexpr int NamesPerQuery = 500;
 
-// The columns in the order of SelectColumns; a shorter select fills the leading fields.
+// A shorter select fills the leading fields.
 RpmData recordFrom(const QueryResult &result, int row)
 {
-    QString RpmData::*const fields[] = {
-        &RpmData::m_name,    &RpmData::m_icon, &RpmData::m_exec,        &RpmData::m_rpm,
-        &RpmData::m_version, &RpmData::m_size, &RpmData::m_description, &RpmData::m_star,
-        &RpmData::m_type,    nullptr,          &RpmData::m_rpmdeps};
     RpmData record;
-    const int count = qMin(result.columns(), int(sizeof(fields) / sizeof(fields[0])));
+    const int count = qMin(result.columns(), int(std::size(RecordColumns)));
     for (int column = 0; column < count; ++column) {
-        if (fields[column])
-            record.*fields[column] = result.text(row, column);
+        if (QString RpmData::*field = RecordColumns[column].field)
+            record.*field = result.text(row, column);
         else
             record.m_state = result.text(row, column).toInt();
     }
@@ -128,7 +152,7 @@ QVector<RpmData> CatalogQueries::search(QueryMode mode, const QString &category,
         conditions << QStringLiteral("sign='1'");
     else if (mode == QueryMode::Installed)
         conditions << QStringLiteral("sign in ('1','2')");
-    QString sql = QString::fromUtf8(SelectColumns);
+    QString sql = selectColumns();
     if (!conditions.isEmpty())
         sql += QStringLiteral(" where ") + conditions.join(QStringLiteral(" and "));
     return select(mode, sql, parameters);
@@ -184,8 +208,7 @@ RpmData CatalogQueries::byName(QueryMode mode, const QString &name)
 {
     Q_UNUSED(mode); // see nameRecord: no mode changes a single record
     const QueryResult result(Paths::catalogDatabase(),
-                             QString::fromUtf8(SelectColumns) + QStringLiteral(" where s_name=?;"),
-                             {name});
+                             selectColumns() + QStringLiteral(" where s_name=?;"), {name});
     RpmData record;
     for (int row = 0; row < result.rows(); ++row)
         record = nameRecord(recordFrom(result, row),
@@ -196,7 +219,7 @@ RpmData CatalogQueries::byName(QueryMode mode, const QString &name)
 QHash<QString, RpmData> CatalogQueries::byNames(QueryMode mode, const QSet<QString> &names)
 {
     Q_UNUSED(mode);
-    const QueryResult result(Paths::catalogDatabase(), QString::fromUtf8(SelectColumns));
+    const QueryResult result(Paths::catalogDatabase(), selectColumns());
     QVector<RpmData> rows;
     QSet<QString> upgradable;
     for (int row = 0; row < result.rows(); ++row) {

@@ -70,6 +70,21 @@ void ClientDemon::getDataSlot(int flag)
     m_operations->setDownloadFlag(flag);
 }
 
+QVector<RpmData> ClientDemon::list(QueryMode mode, const QString &category, const QString &keyword)
+{
+    return CatalogQueries::search(mode, category, keyword);
+}
+
+RpmData ClientDemon::record(const QString &name)
+{
+    return CatalogQueries::byName(QueryMode::Everything, name);
+}
+
+QHash<QString, RpmData> ClientDemon::records(const QSet<QString> &names)
+{
+    return CatalogQueries::byNames(QueryMode::Everything, names);
+}
+
 QVector<RpmData> ClientDemon::selectSoftware(int mode, const QString &category,
                                              const QString &keyword)
 {

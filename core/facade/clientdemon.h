@@ -1,5 +1,6 @@
 #pragma once
 
+#include "facade/catalogreader.h"
 #include "records/rpmdata.h"
 
 #include <QHash>
@@ -15,7 +16,7 @@ class PackageOperations;
 // The one object through which the application reaches the core, a facade over three parts:
 // the catalog synchronisation (CatalogSync), the catalog queries (CatalogQueries) and the
 // blocking package operations (PackageOperations).
-class ClientDemon : public QObject
+class ClientDemon : public QObject, public CatalogReader
 {
     Q_OBJECT
 
@@ -29,6 +30,11 @@ public:
     void create_database();
     // Rewrites the installed-package table synchronously, from info.txt in the working directory.
     void initDatabaseData();
+
+    // What the pages read, by query mode.
+    QVector<RpmData> list(QueryMode mode, const QString &category, const QString &keyword) override;
+    RpmData record(const QString &name) override;
+    QHash<QString, RpmData> records(const QSet<QString> &names) override;
 
     // Mode 0 every row, 1 upgradable rows, 2 installed rows with the installed version.
     QVector<RpmData> selectSoftware(int mode, const QString &category, const QString &keyword);

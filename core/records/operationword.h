@@ -2,6 +2,12 @@
 
 #include <QString>
 
+#include <optional>
+
+// The package operations a row starts, queued, reported and listed. Inside the program they
+// are this enum, so a switch without a default names every place a new one must be handled.
+enum class Operation { Install, QuickInstall, Download, Upgrade, Uninstall, OpenApp };
+
 // The operation words: the Chinese button texts that name each operation everywhere — in
 // rows, signals, queued tasks and download records.
 namespace OperationWord
@@ -30,6 +36,36 @@ inline QString uninstall()
 inline QString openApp()
 {
     return QStringLiteral("打开软件");
+}
+
+inline QString of(Operation operation)
+{
+    switch (operation) {
+    case Operation::Install:
+        return install();
+    case Operation::QuickInstall:
+        return quickInstall();
+    case Operation::Download:
+        return download();
+    case Operation::Upgrade:
+        return upgrade();
+    case Operation::Uninstall:
+        return uninstall();
+    case Operation::OpenApp:
+        return openApp();
+    }
+    return QString();
+}
+
+// The operation a word names; none for any other text (an empty button, a word of a newer
+// version), which no caller may take for one of ours.
+inline std::optional<Operation> parse(const QString &word)
+{
+    for (Operation operation : {Operation::Install, Operation::QuickInstall, Operation::Download,
+                                Operation::Upgrade, Operation::Uninstall, Operation::OpenApp})
+        if (word == of(operation))
+            return operation;
+    return std::nullopt;
 }
 
 } // namespace OperationWord

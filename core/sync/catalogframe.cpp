@@ -86,7 +86,7 @@ bool CatalogFrame::isForThisArchitecture() const
 bool CatalogFrame::isCatalogPart() const
 {
     return m_partAttributes &&
-           (action() == FrameAction::DataResponse || m_action == QLatin1String(ContinuedAction));
+           (action() == FrameAction::DataResponse || action() == FrameAction::CatalogPart);
 }
 
 FrameAction CatalogFrame::actionOf(const QString &text)
@@ -99,6 +99,7 @@ FrameAction CatalogFrame::actionOf(const QString &text)
         {"join_resp", FrameAction::JoinResponse},
         {"data_requ", FrameAction::DataRequest},
         {"data_resp", FrameAction::DataResponse},
+        {ContinuedAction, FrameAction::CatalogPart},
         {"data_add_push", FrameAction::AddPush},
         {"data_update_push", FrameAction::UpdatePush},
         {"data_delete_push", FrameAction::DeletePush},

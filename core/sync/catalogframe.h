@@ -11,11 +11,12 @@ enum class FrameAction {
     JoinResponse, // "join_resp": logged, nothing else
     DataRequest,  // "data_requ", client to server
     DataResponse, // "data_resp": the whole catalog
+    CatalogPart,  // "data_resp_cont": a further part of a whole catalog, stored as it comes
     AddPush,      // "data_add_push"
     UpdatePush,   // "data_update_push"
     DeletePush,   // "data_delete_push"
     Heartbeat,    // "heartbeat": signed news that the server is heard, nothing to store
-    Other,        // anything else: stored like an add push, without a notification
+    Other,        // anything else: a store keeps nothing of its packages
 };
 
 // One catalog frame: an XML document on one line, root frame with an action, its child datas

@@ -27,6 +27,30 @@ QStringList selectColumn(const char *sql, const QString &parameter)
     return QueryResult(Paths::catalogDatabase(), QString::fromUtf8(sql), {parameter}).column(0);
 }
 
+// What a frame does to the rows of the packages it carries.
+enum class RowEffect { Store, Delete, Nothing };
+
+RowEffect rowEffectOf(FrameAction action)
+{
+    switch (action) {
+    case FrameAction::DataResponse:
+    case FrameAction::CatalogPart:
+    case FrameAction::AddPush:
+    case FrameAction::UpdatePush:
+        return RowEffect::Store;
+    case FrameAction::DeletePush:
+        return RowEffect::Delete;
+    case FrameAction::JoinRequest:
+    case FrameAction::JoinResponse:
+    case FrameAction::DataRequest:
+    case FrameAction::Heartbeat:
+    case FrameAction::Other:
+        // Not a store's to apply: its packages are kept out of the catalog.
+        return RowEffect::Nothing;
+    }
+    return RowEffect::Nothing;
+}
+
 } // namespace
 
 std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const PackageSeen &seen,
@@ -55,8 +79,13 @@ std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const
         m_lookup.exec(QStringLiteral("PRAGMA busy_timeout=8000"));
 
     QStringList changed;
-    const bool deleting = frame.action() == FrameAction::DeletePush;
-    for (const CatalogPackage &package : frame.packages()) {
+    const RowEffect effect = rowEffectOf(frame.action());
+    const bool deleting = effect == RowEffect::Delete;
+    if (effect == RowEffect::Nothing && !frame.packages().isEmpty())
+        qWarning() << "packages of a frame not stored:" << frame.actionText();
+    const QVector<CatalogPackage> packages =
+        effect == RowEffect::Nothing ? QVector<CatalogPackage>() : frame.packages();
+    for (const CatalogPackage &package : packages) {
         seen(package);
         const int state = rowState(package.name, package.rpm);
 

@@ -9,11 +9,22 @@ void FrameNotifier::notifyAbout(const CatalogFrame &frame)
 {
     const QString body = QStringLiteral("请前往Corvane刷新或重启以获取更新数据并查看");
     QString title;
-    if (frame.action() == FrameAction::AddPush)
+    switch (frame.action()) {
+    case FrameAction::AddPush:
         title = QStringLiteral("Corvane有新增软件! ");
-    else if (frame.action() == FrameAction::UpdatePush)
+        break;
+    case FrameAction::UpdatePush:
         title = QStringLiteral("Corvane有更新! ");
-    else
+        break;
+    case FrameAction::JoinRequest:
+    case FrameAction::JoinResponse:
+    case FrameAction::DataRequest:
+    case FrameAction::DataResponse:
+    case FrameAction::CatalogPart:
+    case FrameAction::DeletePush:
+    case FrameAction::Heartbeat:
+    case FrameAction::Other:
         return;
+    }
     runShell(QStringLiteral("notify-send -t 5000 ") + title + body);
 }

@@ -109,13 +109,24 @@ void HeartThread::pigxmlData(const QString &data)
     qDebug() << ">>>>> str = " << frame.actionText();
 
     const FrameAction action = frame.action();
-    if (action == FrameAction::JoinResponse)
+    switch (action) {
+    case FrameAction::JoinResponse:
         return;
-    // Only its sequence and its freshness count; the window has nothing to redraw.
-    if (action == FrameAction::Heartbeat) {
+    case FrameAction::Heartbeat:
+        // Only its sequence and its freshness count; the window has nothing to redraw.
         if (m_sequence != 0 && !m_writer.storeSequence(m_sequence))
             qCWarning(syncLog) << "frame sequence not stored: heartbeat";
         return;
+    case FrameAction::DataResponse:
+    case FrameAction::CatalogPart:
+    case FrameAction::AddPush:
+    case FrameAction::UpdatePush:
+    case FrameAction::DeletePush:
+    // The writer stores none of their packages; the sequence and the refresh still count.
+    case FrameAction::JoinRequest:
+    case FrameAction::DataRequest:
+    case FrameAction::Other:
+        break;
     }
     const bool ours = frame.isForThisArchitecture();
     const bool wholeCatalog =

@@ -7,6 +7,7 @@ QObject *createCatalogTests();
 QObject *createSearchTests();
 QObject *createOperationTests();
 QObject *createSafeguardTests();
+QObject *createPartTests();
 
 // One executable for the folder, one test class per topic.
 int main(int argc, char **argv)
@@ -18,5 +19,6 @@ int main(int argc, char **argv)
     tests.emplace_back(createSearchTests());
     tests.emplace_back(createOperationTests());
     tests.emplace_back(createSafeguardTests());
+    tests.emplace_back(createPartTests());
     return runTestClasses(argc, argv, tests);
 }

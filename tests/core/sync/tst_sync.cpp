@@ -409,6 +409,10 @@ private slots:
             << "data_delete_push" << QStringList{"Z"} << QStringList{"A", "B"} << none;
         QTest::newRow("other action stores quietly")
             << "data_resp_cont" << QStringList{"C"} << QStringList{"A", "B", "C"} << none;
+        QTest::newRow("unknown action stores nothing")
+            << "data_move_push" << QStringList{"C"} << QStringList{"A", "B"} << none;
+        QTest::newRow("request sent to a store stores nothing")
+            << "data_requ" << QStringList{"C"} << QStringList{"A", "B"} << none;
     }
 
     void actionsOnStoredRows()
