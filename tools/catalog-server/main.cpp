@@ -4,6 +4,7 @@
 #include "catalogoverrides.h"
 #include "catalogserver.h"
 #include "clienttable.h"
+#include "desktopgroups.h"
 #include "filearea.h"
 #include "fleetingest.h"
 #include "fleetreport.h"
@@ -121,7 +122,8 @@ int main(int argc, char **argv)
                        "connection came from, whatever the frame names.\n") +
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
         QLatin1String(Commands) + QStringLiteral("\n\n") + QLatin1String(CatalogOverrides::Syntax) +
-        QStringLiteral("\n\n") + QLatin1String(ServerSettings::Syntax));
+        QStringLiteral("\n\n") + QLatin1String(ServerSettings::Syntax) + QStringLiteral("\n") +
+        QLatin1String(DesktopGroups::Syntax));
     parser.addHelpOption();
     const QCommandLineOption catalog(QStringLiteral("catalog"), QStringLiteral("Catalog to serve."),
                                      QStringLiteral("file"));
@@ -300,7 +302,14 @@ int main(int argc, char **argv)
         QStringLiteral("format"),
         QStringLiteral("Output of the report sub-command: text, csv or json (default text)."),
         QStringLiteral("format"), QStringLiteral("text"));
+    const QCommandLineOption desktopGroup(
+        QStringLiteral("desktop-group"),
+        QStringLiteral("A group of desktops with a catalog and pushes of its own: \"NAME "
+                       "MEMBER...\", each MEMBER an address, ADDRESS/BITS or account:ACCOUNT; "
+                       "once per group, the first that matches wins (default: \"default\")."),
+        QStringLiteral("definition"));
     parser.addOptions({catalog,
+                       desktopGroup,
                        files,
                        bind,
                        port,
@@ -397,6 +406,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "catalog-server: --group-desktop-interval must be seconds\n");
         return 2;
     }
+    DesktopGroups desktopGroups;
+    for (const QString &definition : parser.values(desktopGroup)) {
+        QString error;
+        if (!desktopGroups.add(definition, &error)) {
+            std::fprintf(stderr, "catalog-server: %s\n", error.toUtf8().constData());
+            return 2;
+        }
+    }
     RepositoryChecks checks;
     QString unsignedWarning;
     if (parser.isSet(repository) && !repositoryChecks(parser, &checks, &unsignedWarning))
@@ -427,6 +444,7 @@ int main(int argc, char **argv)
     CatalogServer *server = new CatalogServer(
         parser.value(files), maxBytes, !parser.isSet(filesOnly), parser.isSet(verbose), clientLimit,
         GroupDesktops(groupLimit, groupInterval));
+    server->setDesktopGroups(desktopGroups);
     QString error;
     if (parser.isSet(key)) {
         SigningKey signing = SigningKey::loadPrivate(parser.value(key), &error);
@@ -483,6 +501,7 @@ int main(int argc, char **argv)
         settings.locale = parser.value(locale);
         settings.files = parser.value(files);
         settings.settleMs = qMax(0, parser.value(settle).toInt());
+        settings.groups = desktopGroups.names().mid(1);
         bool archiveOk = false;
         bool memberOk = false;
         settings.checks.icons.archive = parser.value(maxIconArchive).toLongLong(&archiveOk);

@@ -2,6 +2,7 @@
 
 #include "catalogdiff.h"
 #include "catalogserver.h"
+#include "desktopgroups.h"
 #include "filearea.h"
 #include "repositorycatalog.h"
 #include "repositorysnapshot.h"
@@ -11,6 +12,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -38,8 +40,27 @@ QByteArray RepositoryFollower::overridesDigest() const
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
 }
 
+void RepositoryFollower::setHolds(const VersionHolds &holds)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_holds = holds;
+}
+
+bool RepositoryFollower::republish(QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return publish(false, error);
+}
+
+QHash<QString, QStringList> RepositoryFollower::versionReleases() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_versionReleases;
+}
+
 bool RepositoryFollower::publishFirst(QString *error)
 {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_seenRepomd = RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks);
     m_seenSince = QDateTime::currentMSecsSinceEpoch();
     return publish(true, error);
@@ -70,6 +91,7 @@ bool RepositoryFollower::check()
     if (repomd == m_failedRepomd && now < m_retryAt && !overridesChanged)
         return false;
     QString error;
+    std::lock_guard<std::mutex> guard(m_lock);
     if (publish(false, &error)) {
         m_lastFailure.clear();
         m_failedRepomd.clear();
@@ -101,55 +123,86 @@ bool RepositoryFollower::publish(bool first, QString *error)
     if (checks.signature)
         checks.notBefore = m_publishedTimestamp;
     RepositoryCatalog catalog(m_overrides, m_settings.locale, checks);
-    if (!catalog.read(m_settings.repository, error))
+    if (!catalog.read(m_settings.repository, m_settings.groups, m_holds, error))
         return false;
     for (const QString &note : catalog.notes())
         log(ServiceLog::Priority::Warning, QStringLiteral("repository: ") + note);
+    for (const QString &group : m_overrides.groups())
+        if (!m_settings.groups.contains(group))
+            log(ServiceLog::Priority::Warning,
+                QStringLiteral("overrides name group %1, which the configuration does not")
+                    .arg(group));
 
     // Icons first: a store told of a new time stamp fetches the new picture at once.
     copyIcons(catalog.icons());
-    const CatalogDiff diff = CatalogDiff::between(m_published, catalog.packages());
-    m_server->setPackages(catalog.packages());
+    const QHash<QString, QVector<CatalogPackage>> before = m_published;
+    m_server->setCatalogs(catalog.catalogs());
     if (!m_server->writeCatalogFile(error))
         return false;
-    m_published = catalog.packages();
+    m_published = catalog.catalogs();
+    m_versionReleases = catalog.versionReleases();
     m_publishedRepomd = m_seenRepomd;
     m_publishedTimestamp = catalog.timestamp();
     // Once no catalog names them: a store told of the deletion no longer fetches them.
     removeStaleIcons(catalog.icons());
     if (first) {
         log(ServiceLog::Priority::Info, QStringLiteral("repository published: %1 packages from %2")
-                                            .arg(m_published.size())
+                                            .arg(catalog.packages().size())
                                             .arg(m_settings.repository));
         return true;
     }
-    // Deletions before additions: a renamed application is one of each.
-    const struct {
-        const char *action;
-        const QVector<CatalogPackage> &packages;
-    } pushes[] = {{"data_delete_push", diff.deleted},
-                  {"data_add_push", diff.added},
-                  {"data_update_push", diff.updated}};
-    for (const auto &push : pushes) {
-        if (push.packages.isEmpty())
-            continue;
-        QString failure;
-        const int sent =
-            m_server->pushEverywhere(QLatin1String(push.action), push.packages, &failure);
-        if (sent < 0)
-            log(ServiceLog::Priority::Error, failure);
-        QStringList names;
-        for (const CatalogPackage &package : push.packages)
-            names << package.rpm;
-        log(ServiceLog::Priority::Info, QStringLiteral("repository %1 %2 (%3 message(s)): %4")
-                                            .arg(QLatin1String(push.action))
-                                            .arg(push.packages.size())
-                                            .arg(qMax(sent, 0))
-                                            .arg(names.join(QLatin1Char(' '))));
-    }
-    if (diff.isEmpty())
-        log(ServiceLog::Priority::Info, QStringLiteral("repository changed, catalog unchanged"));
+    pushChanges(before);
     return true;
+}
+
+void RepositoryFollower::pushChanges(const QHash<QString, QVector<CatalogPackage>> &before)
+{
+    // Every group's diff alike (no group has a catalog of its own): one push for all, as
+    // without groups; otherwise each group its own.
+    QHash<QString, CatalogDiff> diffs;
+    for (const QString &group : QStringList{DesktopGroups::Default} + m_settings.groups)
+        diffs.insert(group,
+                     CatalogDiff::between(before.value(group, before.value(DesktopGroups::Default)),
+                                          m_published.value(group)));
+    const CatalogDiff &all = diffs[DesktopGroups::Default];
+    const bool alike = std::all_of(diffs.cbegin(), diffs.cend(),
+                                   [&](const CatalogDiff &diff) { return diff == all; });
+    bool unchanged = true;
+    for (auto it = diffs.cbegin(); it != diffs.cend(); ++it) {
+        if (alike && it.key() != DesktopGroups::Default)
+            continue;
+        unchanged = unchanged && it->isEmpty();
+        // Deletions before additions: a renamed application is one of each.
+        const struct {
+            const char *action;
+            const QVector<CatalogPackage> &packages;
+        } pushes[] = {{"data_delete_push", it->deleted},
+                      {"data_add_push", it->added},
+                      {"data_update_push", it->updated}};
+        for (const auto &push : pushes) {
+            if (push.packages.isEmpty())
+                continue;
+            QString failure;
+            const QLatin1String action(push.action);
+            const int sent = alike
+                                 ? m_server->pushEverywhere(action, push.packages, &failure)
+                                 : m_server->pushToGroup(it.key(), action, push.packages, &failure);
+            if (sent < 0)
+                log(ServiceLog::Priority::Error, failure);
+            QStringList names;
+            for (const CatalogPackage &package : push.packages)
+                names << package.rpm;
+            log(ServiceLog::Priority::Info,
+                QStringLiteral("repository %1%2 %3 (%4 message(s)): %5")
+                    .arg(action)
+                    .arg(alike ? QString() : QStringLiteral(" to group ") + it.key())
+                    .arg(push.packages.size())
+                    .arg(qMax(sent, 0))
+                    .arg(names.join(QLatin1Char(' '))));
+        }
+    }
+    if (unchanged)
+        log(ServiceLog::Priority::Info, QStringLiteral("repository changed, catalog unchanged"));
 }
 
 void RepositoryFollower::log(ServiceLog::Priority priority, const QString &text)

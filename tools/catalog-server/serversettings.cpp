@@ -26,6 +26,7 @@ const char *const ServerSettings::Syntax =
     "  result-days = DAYS    how long results are kept (default 90)\n"
     "  report-dir = DIR      where the status page fleet.html goes\n"
     "  report-interval = S   seconds between two writes of the page at most (default 60)\n"
+    "  desktop-group = NAME MEMBER...   a group of desktops with a catalog of its own (below)\n"
     "A key may be spelt with \"_\" for \"-\" (max_group_desktops).";
 
 namespace
@@ -64,7 +65,8 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"fleet-db", "--fleet-db", false},
                     {"result-days", "--result-days", false},
                     {"report-dir", "--report-dir", false},
-                    {"report-interval", "--report-interval", false}};
+                    {"report-interval", "--report-interval", false},
+                    {"desktop-group", "--desktop-group", false}};
 
 } // namespace
 
