@@ -179,6 +179,7 @@ private slots:
         QFETCH(bool, broker);
         Sandbox sandbox(&TestRepository::shared());
         QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
         QVERIFY(TestKey::catalog().trust());
         QString client = QStringLiteral("127.0.0.1");
         const QString other = broker ? m_broker->freshAddress() : QStringLiteral("127.0.0.5");
