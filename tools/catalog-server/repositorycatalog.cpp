@@ -108,7 +108,7 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
         holdForAll = holdForAll || hold.group.isEmpty();
     }
     QHash<QString, QStringList> iconSources; // icon file name -> "WxW/NAME" to look for
-    QHash<QString, CatalogPackage> bases;    // name-version-release -> its entry
+    QHash<const RepositoryPackage *, CatalogPackage> bases; // each version's entry
     QStringList notes;
     QHash<QString, QVector<CatalogPackage>> catalogs;
     catalogs.insert(DesktopGroups::Default,
@@ -164,10 +164,22 @@ QHash<QString, QStringList> RepositoryCatalog::versionReleases() const
     return kept;
 }
 
-CatalogPackage RepositoryCatalog::entryOf(const RepositoryPackage &rpm) const
+CatalogPackage RepositoryCatalog::entryOf(const RepositoryPackage &rpm, QStringList *notes) const
 {
-    const AppStreamApplication app = m_applications.value(rpm.name);
     CatalogPackage package;
+    // The name becomes a file name in the stores' icon folder and in rpm commands.
+    if (!PackageName.match(rpm.name).hasMatch()) {
+        *notes << QStringLiteral("\"%1\" left out: not a usable package name")
+                      .arg(plainText(rpm.name, MaxNameLength));
+        return package;
+    }
+    if (!RpmWord.match(rpm.version).hasMatch() || !RpmWord.match(rpm.release).hasMatch()) {
+        *notes << QStringLiteral("%1 left out: version \"%2-%3\" is not one rpm makes")
+                      .arg(rpm.name, plainText(rpm.version, MaxNameLength),
+                           plainText(rpm.release, MaxNameLength));
+        return package;
+    }
+    const AppStreamApplication app = m_applications.value(rpm.name);
     package.name = plainText(app.name, MaxNameLength);
     if (package.name.isEmpty())
         package.name = rpm.name;
@@ -187,10 +199,10 @@ CatalogPackage RepositoryCatalog::entryOf(const RepositoryPackage &rpm) const
     return package;
 }
 
-QVector<CatalogPackage> RepositoryCatalog::compose(const QString &group, const VersionHolds &holds,
-                                                   QHash<QString, CatalogPackage> *bases,
-                                                   QHash<QString, QStringList> *iconSources,
-                                                   QStringList *notes) const
+QVector<CatalogPackage>
+RepositoryCatalog::compose(const QString &group, const VersionHolds &holds,
+                           QHash<const RepositoryPackage *, CatalogPackage> *bases,
+                           QHash<QString, QStringList> *iconSources, QStringList *notes) const
 {
     // The version each package is held to in this group: its own hold before one for all.
     QHash<QString, QString> heldTo;
@@ -200,6 +212,8 @@ QVector<CatalogPackage> RepositoryCatalog::compose(const QString &group, const V
                 !heldTo.contains(hold.package))
                 heldTo.insert(hold.package, hold.versionRelease);
 
+    const QStringList addedList = m_overrides.added(group);
+    const QSet<QString> added(addedList.cbegin(), addedList.cend());
     QVector<CatalogPackage> packages;
     QSet<QString> namedByOverride;
     for (int i = 0; i < m_all.size(); ++i) {
@@ -207,48 +221,41 @@ QVector<CatalogPackage> RepositoryCatalog::compose(const QString &group, const V
         int end = i + 1;
         while (end < m_all.size() && m_all[end].name == m_all[i].name)
             ++end;
-        const RepositoryPackage *chosen = &m_all[i];
-        const auto held = heldTo.constFind(m_all[i].name);
+        const int first = i;
+        i = end - 1;
+        const auto app = m_applications.constFind(m_all[first].name);
+        if (app == m_applications.cend() && !added.contains(m_all[first].name))
+            continue;
+        const RepositoryPackage *chosen = &m_all[first];
+        const auto held = heldTo.constFind(m_all[first].name);
         if (held != heldTo.cend()) {
-            for (int v = i; v < end; ++v)
+            for (int v = first; v < end; ++v)
                 if (m_all[v].version + QLatin1Char('-') + m_all[v].release == *held)
                     chosen = &m_all[v];
-            if (chosen == &m_all[i] &&
+            if (chosen == &m_all[first] &&
                 *held != chosen->version + QLatin1Char('-') + chosen->release)
                 *notes << QStringLiteral("%1 in group %2 is held to %3, which the repository no "
                                          "longer keeps: serving %4")
-                              .arg(m_all[i].name, group, *held,
+                              .arg(m_all[first].name, group, *held,
                                    chosen->version + QLatin1Char('-') + chosen->release);
         }
-        i = end - 1;
         const RepositoryPackage &rpm = *chosen;
         const PackageOverride change = m_overrides.of(rpm.name, group);
-        const bool application = m_applications.contains(rpm.name);
-        if (change.hide || (!application && !change.add))
+        if (change.hide)
             continue;
-        // The name becomes a file name in the stores' icon folder and in rpm commands.
-        if (!PackageName.match(rpm.name).hasMatch()) {
-            *notes << QStringLiteral("\"%1\" left out: not a usable package name")
-                          .arg(plainText(rpm.name, MaxNameLength));
-            continue;
-        }
-        if (!RpmWord.match(rpm.version).hasMatch() || !RpmWord.match(rpm.release).hasMatch()) {
-            *notes << QStringLiteral("%1 left out: version \"%2-%3\" is not one rpm makes")
-                          .arg(rpm.name, plainText(rpm.version, MaxNameLength),
-                               plainText(rpm.release, MaxNameLength));
-            continue;
-        }
         // Made once for all groups: the texts are the same whoever gets them.
-        auto base = bases->find(rpm.nameVersionRelease());
+        auto base = bases->find(chosen);
         if (base == bases->end())
-            base = bases->insert(rpm.nameVersionRelease(), entryOf(rpm));
+            base = bases->insert(chosen, entryOf(rpm, notes));
+        if (base->rpm.isEmpty()) // left out, said once
+            continue;
         CatalogPackage package = *base;
-        const AppStreamApplication &app = m_applications[rpm.name];
-        if (change.exec.isEmpty() && !app.desktopId.isEmpty() &&
-            !DesktopId.match(app.desktopId).hasMatch())
+        // Launched by its package name: the launchable, if any, was no desktop-id.
+        if (change.exec.isEmpty() && package.exec == rpm.name && app != m_applications.cend() &&
+            !app->desktopId.isEmpty())
             *notes << QStringLiteral("%1: launchable \"%2\" is not a desktop-id, launched as "
                                      "\"%1\"")
-                          .arg(rpm.name, plainText(app.desktopId, MaxNameLength));
+                          .arg(rpm.name, plainText(app->desktopId, MaxNameLength));
         if (!change.name.isEmpty()) {
             package.name = change.name;
             namedByOverride.insert(rpm.name);
@@ -260,8 +267,8 @@ QVector<CatalogPackage> RepositoryCatalog::compose(const QString &group, const V
             package.star = change.star;
         if (!change.klass.isEmpty())
             package.klass = change.klass;
-        if (!app.cachedIcons.isEmpty())
-            iconSources->insert(package.icon, app.cachedIcons);
+        if (app != m_applications.cend() && !app->cachedIcons.isEmpty())
+            iconSources->insert(package.icon, app->cachedIcons);
         packages.append(package);
     }
     separateNames(packages, namedByOverride, notes);

@@ -52,11 +52,12 @@ public:
 private:
     // The catalog of one group, its icons wanted added to *iconSources.
     QVector<CatalogPackage> compose(const QString &group, const VersionHolds &holds,
-                                    QHash<QString, CatalogPackage> *bases,
+                                    QHash<const RepositoryPackage *, CatalogPackage> *bases,
                                     QHash<QString, QStringList> *iconSources,
                                     QStringList *notes) const;
-    // The entry of one package as its AppStream data makes it, overrides aside.
-    CatalogPackage entryOf(const RepositoryPackage &rpm) const;
+    // The entry of one package as its AppStream data makes it, overrides aside; without rpm
+    // when it is left out (said in *notes).
+    CatalogPackage entryOf(const RepositoryPackage &rpm, QStringList *notes) const;
     // Makes the display names unique; the notes say which override settles each clash.
     static void separateNames(QVector<CatalogPackage> &packages, const QSet<QString> &fixed,
                               QStringList *notes);
