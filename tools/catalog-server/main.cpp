@@ -445,6 +445,11 @@ int main(int argc, char **argv)
         parser.value(files), maxBytes, !parser.isSet(filesOnly), parser.isSet(verbose), clientLimit,
         GroupDesktops(groupLimit, groupInterval));
     server->setDesktopGroups(desktopGroups);
+    if (!desktopGroups.isEmpty() && parser.isSet(filesOnly))
+        // The file area carries the default catalog alone.
+        server->print(ServiceLog::line(ServiceLog::Priority::Warning,
+                                       QStringLiteral("files-only: every group's desktops get "
+                                                      "the default catalog from the file area")));
     QString error;
     if (parser.isSet(key)) {
         SigningKey signing = SigningKey::loadPrivate(parser.value(key), &error);
