@@ -102,8 +102,12 @@ void CatalogServer::setCatalogs(const QHash<QString, QVector<CatalogPackage>> &c
 {
     // Composed once per group: every request of its desktops is answered with the same frames.
     QHash<QString, QStringList> frames;
+    const QVector<CatalogPackage> all = catalogs.value(DesktopGroups::Default);
+    const QStringList allFrames = framesOf(QStringLiteral("data_resp"), all);
+    // A group with nothing of its own shares the default catalog, and its frames.
     for (auto it = catalogs.cbegin(); it != catalogs.cend(); ++it)
-        frames.insert(it.key(), framesOf(QStringLiteral("data_resp"), *it));
+        frames.insert(it.key(), it->isSharedWith(all) ? allFrames
+                                                      : framesOf(QStringLiteral("data_resp"), *it));
     std::lock_guard<std::mutex> guard(m_lock);
     m_catalogFrames = frames;
     m_catalogChanged = true;

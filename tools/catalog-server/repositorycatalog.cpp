@@ -114,10 +114,8 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
     catalogs.insert(DesktopGroups::Default,
                     compose(DesktopGroups::Default, holds, &bases, &iconSources, &notes));
     for (const QString &group : groups)
-        if (group != DesktopGroups::Default)
-            catalogs.insert(group, own.contains(group) || holdForAll
-                                       ? compose(group, holds, &bases, &iconSources, &notes)
-                                       : catalogs.value(DesktopGroups::Default));
+        if (group != DesktopGroups::Default && (own.contains(group) || holdForAll))
+            catalogs.insert(group, compose(group, holds, &bases, &iconSources, &notes));
     for (auto it = catalogs.cbegin(); it != catalogs.cend(); ++it)
         if (it->size() > m_checks.maxPackages) {
             *error = QStringLiteral("%1 packages would enter the catalog, more than %2")
@@ -146,6 +144,10 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
     for (QVector<CatalogPackage> &catalog : catalogs)
         for (CatalogPackage &package : catalog)
             package.time = times.value(package.icon);
+    // Shared, not copied: the server composes the frames of a shared catalog once.
+    for (const QString &group : groups)
+        if (!catalogs.contains(group))
+            catalogs.insert(group, catalogs.value(DesktopGroups::Default));
     notes.removeDuplicates();
     m_digest = snapshot.repomdDigest();
     m_timestamp = snapshot.timestamp();

@@ -76,6 +76,8 @@ void RepositoryFollower::follow()
 
 bool RepositoryFollower::check()
 {
+    // A republish from the command input may run meanwhile: one look or publish at a time.
+    std::lock_guard<std::mutex> guard(m_lock);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QByteArray repomd =
         RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks);
@@ -91,7 +93,6 @@ bool RepositoryFollower::check()
     if (repomd == m_failedRepomd && now < m_retryAt && !overridesChanged)
         return false;
     QString error;
-    std::lock_guard<std::mutex> guard(m_lock);
     if (publish(false, &error)) {
         m_lastFailure.clear();
         m_failedRepomd.clear();
