@@ -143,14 +143,26 @@ int CatalogServer::pushToGroup(const QString &group, const QString &action,
                                const QVector<CatalogPackage> &packages, QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    const QStringList frames = sealed(framesOf(action, packages));
+    // The file area is open to whoever reaches it: it carries the default catalog alone.
+    const bool toPushFile = group == DesktopGroups::Default;
+    if (m_groupStreams && vqs_broadcast_address()) {
+        if (toPushFile && !m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
+            return -1;
+        int sent = 0;
+        for (const QString &frame : frames)
+            sent +=
+                vqs_broker_push_group(groupKey(group).constData(), frame.toUtf8().constData()) == 0
+                    ? 1
+                    : 0;
+        return sent;
+    }
     // One at a time, also through the broker: the broadcast reaches every group.
     QStringList targets;
     for (const QString &client : m_clients.addresses())
         if (m_clientGroups.value(client) == group)
             targets << client;
-    // The file area is open to whoever reaches it: it carries the default catalog alone.
-    return pushFrames(group == DesktopGroups::Default, targets, sealed(framesOf(action, packages)),
-                      error);
+    return pushFrames(toPushFile, targets, frames, error);
 }
 
 int CatalogServer::sendHeartbeat(QString *error)
@@ -227,8 +239,18 @@ bool CatalogServer::writeLines(const QString &relative, const QStringList &frame
     return m_area.write(relative, data, error);
 }
 
+QByteArray CatalogServer::groupKey(const QString &group)
+{
+    return QByteArrayLiteral("group.") + group.toUtf8();
+}
+
 bool CatalogServer::send(const QString &address, const QString &text)
 {
+    // After the last push into the stream the desktop reads: its group's.
+    const auto group = m_clientGroups.constFind(address);
+    if (m_groupStreams && group != m_clientGroups.cend())
+        return vqs_message_send_member(address.toUtf8().constData(), text.toUtf8().constData(),
+                                       groupKey(*group).constData()) == 0;
     return vqs_message_send(address.toUtf8().constData(), text.toUtf8().constData()) == 0;
 }
 

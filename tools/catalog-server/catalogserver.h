@@ -50,6 +50,9 @@ public:
     // The groups desktops are in from now on, each answered with its own catalog.
     void setDesktopGroups(const DesktopGroups &groups);
     const DesktopGroups &desktopGroups() const { return m_desktopGroups; }
+    // Through the broker, each group has a stream of its own ("group.NAME" on the exchange,
+    // scripts/broker --desktop-group): a group's push is one message there.
+    void setGroupStreams(bool on) { m_groupStreams = on; }
 
     bool setCatalog(const QString &path, QString *error);
     // Serves these packages to every group from now on (writeCatalogFile writes them).
@@ -62,7 +65,8 @@ public:
     int pushEverywhere(const QString &action, const QVector<CatalogPackage> &packages,
                        QString *error);
     // The same to the desktops of one group only: over direct TCP to its clients, through the
-    // broker to each of its desktops' queues heard from; the push file is "default"'s.
+    // broker into the group's stream, or without group streams to each of its desktops' queues
+    // heard from; the push file is "default"'s.
     int pushToGroup(const QString &group, const QString &action,
                     const QVector<CatalogPackage> &packages, QString *error);
     // Writes the catalog file below the files directory (when one is set). After a new
@@ -101,6 +105,8 @@ private:
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
     bool send(const QString &address, const QString &text);
+    // The routing key of a group's stream.
+    static QByteArray groupKey(const QString &group);
     QStringList sealed(const QStringList &frames);
     bool writeLines(const QString &relative, const QStringList &frames, bool append,
                     QString *error);
@@ -122,6 +128,7 @@ private:
     FleetIngest *m_fleet = nullptr;
     ClientTable m_clients;
     QHash<QString, QString> m_clientGroups; // a client's address -> its group
+    bool m_groupStreams = false;
     DesktopGroups m_desktopGroups;
     GroupDesktops m_groups;
     BrokerSetup m_broker; // makes a group account's desktops' queues

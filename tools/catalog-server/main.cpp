@@ -308,41 +308,19 @@ int main(int argc, char **argv)
                        "MEMBER...\", each MEMBER an address, ADDRESS/BITS or account:ACCOUNT; "
                        "once per group, the first that matches wins (default: \"default\")."),
         QStringLiteral("definition"));
-    parser.addOptions({catalog,
-                       desktopGroup,
-                       files,
-                       bind,
-                       port,
-                       config,
-                       maxFrame,
-                       commands,
-                       noServe,
-                       filesOnly,
-                       verbose,
-                       maxClients,
-                       key,
-                       makeKey,
-                       repository,
-                       overrides,
-                       locale,
-                       settle,
-                       serverConfig,
-                       repositoryKey,
-                       allowUnsigned,
-                       maxRepomd,
-                       maxMetadata,
-                       maxUnpacked,
-                       maxCatalog,
-                       maxIconArchive,
-                       maxIcon,
-                       frameValidity,
-                       heartbeat,
-                       maxGroupDesktops,
-                       groupDesktopInterval,
-                       fleetDb,
-                       resultDays,
-                       reportDir,
-                       reportInterval,
+    const QCommandLineOption groupStreams(
+        QStringLiteral("group-streams"),
+        QStringLiteral("Through the broker, push a group's own changes into its stream "
+                       "(scripts/broker accounts --desktop-group, with the same groups)."));
+    parser.addOptions({catalog,       desktopGroup,  groupStreams,     files,
+                       bind,          port,          config,           maxFrame,
+                       commands,      noServe,       filesOnly,        verbose,
+                       maxClients,    key,           makeKey,          repository,
+                       overrides,     locale,        settle,           serverConfig,
+                       repositoryKey, allowUnsigned, maxRepomd,        maxMetadata,
+                       maxUnpacked,   maxCatalog,    maxIconArchive,   maxIcon,
+                       frameValidity, heartbeat,     maxGroupDesktops, groupDesktopInterval,
+                       fleetDb,       resultDays,    reportDir,        reportInterval,
                        format});
     parser.process(app);
     if (parser.isSet(serverConfig)) {
@@ -445,6 +423,7 @@ int main(int argc, char **argv)
         parser.value(files), maxBytes, !parser.isSet(filesOnly), parser.isSet(verbose), clientLimit,
         GroupDesktops(groupLimit, groupInterval));
     server->setDesktopGroups(desktopGroups);
+    server->setGroupStreams(parser.isSet(groupStreams));
     if (!desktopGroups.isEmpty() && parser.isSet(filesOnly))
         // The file area carries the default catalog alone.
         server->print(ServiceLog::line(ServiceLog::Priority::Warning,

@@ -27,6 +27,7 @@ const char *const ServerSettings::Syntax =
     "  report-dir = DIR      where the status page fleet.html goes\n"
     "  report-interval = S   seconds between two writes of the page at most (default 60)\n"
     "  desktop-group = NAME MEMBER...   a group of desktops with a catalog of its own (below)\n"
+    "  group-streams = true|false   through the broker, a stream per group (scripts/broker)\n"
     "A key may be spelt with \"_\" for \"-\" (max_group_desktops).";
 
 namespace
@@ -66,7 +67,8 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"result-days", "--result-days", false},
                     {"report-dir", "--report-dir", false},
                     {"report-interval", "--report-interval", false},
-                    {"desktop-group", "--desktop-group", false}};
+                    {"desktop-group", "--desktop-group", false},
+                    {"group-streams", "--group-streams", true}};
 
 } // namespace
 

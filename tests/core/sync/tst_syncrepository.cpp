@@ -185,12 +185,21 @@ private slots:
         const QString other = broker ? m_broker->freshAddress() : QStringLiteral("127.0.0.5");
         QStringList serverArguments;
         qunsetenv("VQS_CONFIG");
+        QTemporaryDir work;
         if (broker) {
+            // pilot's stream, which this desktop's account alone may read.
             client = m_broker->freshAddress();
-            qputenv("VQS_CONFIG", m_broker->settingsFor(client).toUtf8());
+            const ProcessResult set =
+                m_broker->addAccounts({"--server", BrokerNode::ServerAddress, "--client", client,
+                                       "--desktop-group", "pilot " + client},
+                                      work.path());
+            QVERIFY2(set.exitCode == 0, qPrintable(set.output));
+            qputenv("VQS_CONFIG",
+                    m_broker->settingsFor(client, {"stream = corvane.broadcast.pilot"}).toUtf8());
             sandbox.setConfig("localip", client);
             sandbox.setConfig("serverip", BrokerNode::ServerAddress);
-            serverArguments << "--config" << m_broker->settingsFor(BrokerNode::ServerAddress);
+            serverArguments << "--config" << m_broker->settingsFor(BrokerNode::ServerAddress)
+                            << "--group-streams";
         }
         TestRepository repository(
             {rpm("cv-alpha", "1.0"), rpm("cv-alpha", "1.1"), rpm("cv-beta", "1.0")});
@@ -199,7 +208,6 @@ private slots:
         QVERIFY2(AppStreamFile(applications()).addTo(repository.directory(), &error),
                  qPrintable(error));
         QTemporaryDir files;
-        QTemporaryDir work;
         const QString overrides = work.path() + "/overrides";
         QVERIFY(writeFile(overrides, "hide cv-beta for pilot\npin cv-alpha 1.0-1 for pilot\n"));
         serverArguments << "--repository" << repository.directory() << "--files" << files.path()
@@ -244,6 +252,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Gamma"}), 60000);
         QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
         QCOMPARE(receiver.recorder.countStartingWith("<frame action='data_update_push'"), 0);
+        if (broker) {
+            // The default group's pushes went into its stream, one message each, though none of
+            // its desktops asked: a stream this account may not read.
+            QVERIFY(!server
+                         ->waitForLine(
+                             QRegularExpression("data_update_push to group default 2 \\(1 message"),
+                             lines)
+                         .isEmpty());
+            AmqpClient desk(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                            m_broker->account(client), m_broker->password(client));
+            const QString said = desk.readStream("corvane.broadcast", "any");
+            QVERIFY2(said.startsWith("ACCESS_REFUSED"), qPrintable(said));
+        }
 
         // Out of the group: the next join brings the default catalog.
         server = std::make_unique<CatalogServerProcess>();
