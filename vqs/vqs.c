@@ -36,16 +36,23 @@ static int is_self(const struct vqs_settings *s, struct in_addr addr)
     return s->address[0] && inet_pton(AF_INET, s->address, &own) == 1 && own.s_addr == addr.s_addr;
 }
 
-int vqs_message_send(const char *dest, const char *text)
+/* A group's routing key: "group." and a name of A-Z a-z 0-9 _ . - (64 at most). */
+static int is_group_key(const char *key)
 {
-    struct in_addr addr;
+    static const char prefix[] = "group.";
+    if (!key || strncmp(key, prefix, sizeof prefix - 1) != 0)
+        return 0;
+    size_t n = strlen(key + sizeof prefix - 1);
+    return n > 0 && n <= 64 &&
+           strspn(key + sizeof prefix - 1, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                           "0123456789_.-") == n;
+}
+
+/* text's length, or -1 (said on standard error) when it cannot go out to dest. */
+static long checked_length(const char *dest, const char *text)
+{
     if (!text) {
         fprintf(stderr, "vqs: message refused: no text\n");
-        return -1;
-    }
-    if (!dest || inet_pton(AF_INET, dest, &addr) != 1) {
-        fprintf(stderr, "vqs: message refused: destination \"%s\" is not an IPv4 address\n",
-                dest ? dest : "");
         return -1;
     }
     size_t len = strnlen(text, VQS_MAX_MESSAGE + 1);
@@ -54,6 +61,20 @@ int vqs_message_send(const char *dest, const char *text)
                 VQS_MAX_MESSAGE);
         return -1;
     }
+    return (long)len;
+}
+
+static int send_grouped(const char *dest, const char *text, const char *group)
+{
+    struct in_addr addr;
+    if (!dest || inet_pton(AF_INET, dest, &addr) != 1) {
+        fprintf(stderr, "vqs: message refused: destination \"%s\" is not an IPv4 address\n",
+                dest ? dest : "");
+        return -1;
+    }
+    long len = checked_length(dest, text);
+    if (len < 0)
+        return -1;
     const struct vqs_settings *s = vqs_settings();
     if (s->refused && !is_self(s, addr)) {
         fprintf(stderr, "vqs: message to %s refused: the settings file %s was refused\n", dest,
@@ -61,12 +82,34 @@ int vqs_message_send(const char *dest, const char *text)
         return -1;
     }
     if (!s->broker && !s->refused)
-        return vqs_tcp_send(addr, text, len);
+        return vqs_tcp_send(addr, text, (size_t)len);
     if (is_self(s, addr))
-        return vqs_inbox_put(text, len, s->backlog);
+        return vqs_inbox_put(text, (size_t)len, s->backlog);
     char key[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &addr, key, sizeof key);
-    return vqs_broker_send(s, key, text, len);
+    return vqs_broker_send_grouped(s, key, text, (size_t)len, group);
+}
+
+int vqs_message_send(const char *dest, const char *text)
+{
+    return send_grouped(dest, text, NULL);
+}
+
+int vqs_message_send_member(const char *dest, const char *text, const char *key)
+{
+    return send_grouped(dest, text, is_group_key(key) ? key : NULL);
+}
+
+int vqs_broker_push_group(const char *key, const char *text)
+{
+    const struct vqs_settings *s = vqs_settings();
+    if (!s->broker || s->refused || !is_group_key(key)) {
+        fprintf(stderr, "vqs: push to \"%s\" refused: %s\n", key ? key : "",
+                s->broker && !s->refused ? "not a group's key" : "no broker");
+        return -1;
+    }
+    long len = checked_length(key, text);
+    return len < 0 ? -1 : vqs_broker_send_grouped(s, key, text, (size_t)len, key);
 }
 
 /* Called with g_receiving held. */

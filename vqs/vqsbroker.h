@@ -12,6 +12,20 @@
 extern "C" {
 #endif
 
+/* Room for the routing key of one group's stream, "group.NAME" (NAME: at most 64 of
+ * A-Z a-z 0-9 _ . -), its NUL included. */
+#define VQS_GROUP_KEY_SIZE 72
+
+/* For the catalog server with a stream per group of desktops. A push to the group whose
+ * stream is bound to key ("group.NAME"), published to the exchange as a push to everyone is.
+ * 0 when queued; -1 without the broker, for a key of another form or text as
+ * vqs_message_send refuses it. */
+VQS_EXPORT int vqs_broker_push_group(const char *key, const char *text);
+/* vqs_message_send to the desktop at dest, which reads the stream of group key: a message
+ * that follows a push to that group waits for it there as after a push to everyone. Without
+ * the broker, vqs_message_send. */
+VQS_EXPORT int vqs_message_send_member(const char *dest, const char *text, const char *key);
+
 /* Connects to the configured broker and opens channel 1, as the transport does. NULL when
  * the broker transport is not chosen. Otherwise the connection, also when *reply is not
  * normal (its text lives in the connection); end it with amqp_destroy_connection. */

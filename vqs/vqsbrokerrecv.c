@@ -33,12 +33,13 @@ static char g_sender[VQS_TEXT_SETTING]; /* the validated user-id of that message
 static long long g_next_attempt;
 static struct vqs_retry g_retry = VQS_RETRY_INIT;
 /* The stream of pushes, when the settings name one. */
-static char g_stream_tag[256];   /* its consumer; "": not consuming it */
-static long long g_offset = -1;  /* the last push the caller came back from; -1: none yet */
-static long long g_pending = -1; /* the offset of the push handed out last; -1: none */
-static long long g_since = -1;   /* before the first push: attach from then, in seconds */
-static long long g_started;      /* when recv_init was called, in seconds */
-static int g_initial;            /* in recv_init's own attempt */
+static char g_stream_tag[256];          /* its consumer; "": not consuming it */
+static long long g_offset = -1;         /* the last push the caller came back from; -1: none yet */
+static long long g_pending = -1;        /* the offset of the push handed out last; -1: none */
+static long long g_since = -1;          /* before the first push: attach from then, in seconds */
+static char g_stream[VQS_TEXT_SETTING]; /* the stream g_offset and g_since are places in */
+static long long g_started;             /* when recv_init was called, in seconds */
+static int g_initial;                   /* in recv_init's own attempt */
 /* With the stream: the desktop's queue could not be consumed (not made yet, or its node is
  * down); the stream is read meanwhile and the queue asked for again from time to time. */
 static int g_queue_missing;
@@ -243,6 +244,13 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
     vqs_retry_reset(&g_retry);
     /* A second before the call: the broker's clock is another machine's. */
     g_started = (long long)time(NULL) - 1;
+    /* A place in one stream means nothing in another (a desktop moved to another group's). */
+    if (strcmp(g_stream, s->stream) != 0) {
+        g_offset = -1;
+        g_pending = -1;
+        g_since = -1;
+        snprintf(g_stream, sizeof g_stream, "%s", s->stream);
+    }
     /* Once handled, a push is not handed out again, whatever the file says. */
     long long kept = -1;
     if (s->stream[0] && s->offset_file[0] &&

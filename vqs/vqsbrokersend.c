@@ -2,6 +2,7 @@
  * publishes persistent messages and forgets each only when the broker has confirmed it. */
 
 #include "vqsbrokersend.h"
+#include "vqsbroker.h"
 #include "vqslink.h"
 #include "vqsmark.h"
 #include "vqsnodes.h"
@@ -30,9 +31,9 @@
 struct item {
     struct item *next;
     unsigned long long seq;
-    unsigned long long after; /* the last push to the broadcast address before it; 0: none */
+    unsigned long long after; /* the last push it follows (see vqs_broker_send_grouped); 0: none */
     uint64_t tag;             /* delivery tag on the current channel; 0 while not published there */
-    char dest[INET_ADDRSTRLEN];
+    char dest[VQS_GROUP_KEY_SIZE];
     size_t len;
     char text[];
 };
@@ -45,6 +46,15 @@ static struct item *g_tail;
 static long g_count;
 static unsigned long long g_next_seq;
 static unsigned long long g_last_push;
+/* The last push to each group's stream, for the messages to its desktops; beyond GROUP_KEYS
+ * groups a message to one desktop names the latest push of all. */
+#define GROUP_KEYS 256
+static struct {
+    char key[VQS_GROUP_KEY_SIZE];
+    unsigned long long seq;
+} g_group_pushes[GROUP_KEYS];
+static int g_group_count;
+static unsigned long long g_latest_push;
 static unsigned long g_failures; /* connection attempts that failed */
 static int g_hurry;              /* the program ends: try now instead of after the pause */
 static const struct vqs_settings *g_settings;
@@ -454,6 +464,25 @@ static int start_once(void)
 
 int vqs_broker_send(const struct vqs_settings *s, const char *dest, const char *text, size_t len)
 {
+    return vqs_broker_send_grouped(s, dest, text, len, NULL);
+}
+
+/* Called with g_lock held: the entry of key, made when there is room; NULL otherwise. */
+static unsigned long long *group_push(const char *key)
+{
+    for (int i = 0; i < g_group_count; i++)
+        if (strcmp(g_group_pushes[i].key, key) == 0)
+            return &g_group_pushes[i].seq;
+    if (g_group_count == GROUP_KEYS)
+        return NULL;
+    snprintf(g_group_pushes[g_group_count].key, sizeof g_group_pushes[0].key, "%s", key);
+    g_group_pushes[g_group_count].seq = 0;
+    return &g_group_pushes[g_group_count++].seq;
+}
+
+int vqs_broker_send_grouped(const struct vqs_settings *s, const char *dest, const char *text,
+                            size_t len, const char *group)
+{
     struct item *it = malloc(sizeof *it + len);
     if (!it)
         return -1;
@@ -473,10 +502,21 @@ int vqs_broker_send(const struct vqs_settings *s, const char *dest, const char *
         return -1;
     }
     it->seq = ++g_next_seq;
-    if (strcmp(dest, s->broadcast) == 0)
+    if (strcmp(dest, s->broadcast) == 0) {
+        /* Every group's stream is bound to the broadcast address too. */
         g_last_push = it->seq;
-    else
+        g_latest_push = it->seq;
+    } else if (group && strcmp(dest, group) == 0) {
+        unsigned long long *last = group_push(group);
+        if (last)
+            *last = it->seq;
+        g_latest_push = it->seq;
+    } else if (group) {
+        unsigned long long *last = group_push(group);
+        it->after = !last ? g_latest_push : *last > g_last_push ? *last : g_last_push;
+    } else {
         it->after = g_last_push;
+    }
     if (g_tail)
         g_tail->next = it;
     else

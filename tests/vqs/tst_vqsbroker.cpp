@@ -368,6 +368,38 @@ private slots:
                  qPrintable(got.join(", ")));
     }
 
+    // With a stream per group of desktops: an answer to a desktop of the group waits for the
+    // group's push before it, which the stream of everyone never carries.
+    void answerWaitsForItsGroupsPush()
+    {
+        const QString desk = m_broker->freshAddress();
+        QTemporaryDir out;
+        const ProcessResult set =
+            m_broker->addAccounts({"--server", BrokerNode::ServerAddress, "--client", desk,
+                                   "--desktop-group", "late " + desk},
+                                  out.path());
+        QVERIFY2(set.exitCode == 0, qPrintable(set.output));
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(
+            desk, {"stream = " + m_broker->setting(desk, "stream") + ".late"})));
+        peer.start(VQS_PEER_PROGRAM, {"recv", "3"});
+        QVERIFY(peer.waitForReadyRead(kWaitMs));
+        QCOMPARE(peer.readLine(), QByteArray("init 0\n"));
+        const QString member = desk + "@group.late";
+        QCOMPARE(runPeer({"pairs", member, "first", "group.default", "elsewhere", "group.late",
+                          "push", member, "answer"},
+                         withSettings(m_server))
+                     .exitCode,
+                 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        const QStringList got =
+            QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(got.size(), 3);
+        QVERIFY(got.contains("5 first"));
+        QVERIFY2(got.indexOf("4 push") >= 0 && got.indexOf("4 push") < got.indexOf("6 answer"),
+                 qPrintable(got.join(", ")));
+    }
+
     void oldSetUpKeepsItsQueue_data()
     {
         QTest::addColumn<QStringList>("extra");

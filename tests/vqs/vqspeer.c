@@ -1,7 +1,9 @@
 /* A second process on the transport for the tests.
  *   vqspeer send DEST TEXT...          queues every TEXT for DEST and returns from main at once
  *                                      (status 1 when any was refused)
- *   vqspeer pairs DEST TEXT [DEST TEXT]...  queues each TEXT for the DEST before it
+ *   vqspeer pairs DEST TEXT [DEST TEXT]...  queues each TEXT for the DEST before it; a DEST
+ *                                      "group.NAME" is a push to that group's stream, and
+ *                                      "ADDRESS@group.NAME" a message to a desktop of the group
  *   vqspeer threads DEST SENDERS EACH  SENDERS threads each queue "sender S I" for I < EACH
  *   vqspeer recv COUNT                 prints "init RESULT", then "LENGTH TEXT" for COUNT
  *                                      receives, and ends without coming back for more
@@ -163,8 +165,15 @@ int main(int argc, char **argv)
     }
     if (argc >= 4 && argc % 2 == 0 && strcmp(argv[1], "pairs") == 0) {
         int failures = 0;
-        for (int i = 2; i + 1 < argc; i += 2)
-            failures += vqs_message_send(argv[i], argv[i + 1]) != 0;
+        for (int i = 2; i + 1 < argc; i += 2) {
+            char *group = strchr(argv[i], '@');
+            if (group)
+                *group++ = '\0';
+            failures +=
+                (strncmp(argv[i], "group.", 6) == 0 ? vqs_broker_push_group(argv[i], argv[i + 1])
+                 : group ? vqs_message_send_member(argv[i], argv[i + 1], group)
+                         : vqs_message_send(argv[i], argv[i + 1])) != 0;
+        }
         return failures == 0 ? 0 : 1;
     }
     if (argc == 3 && strcmp(argv[1], "queue") == 0)

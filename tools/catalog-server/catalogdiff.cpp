@@ -13,7 +13,22 @@ bool same(const CatalogPackage &a, const CatalogPackage &b)
     return true;
 }
 
+bool same(const QVector<CatalogPackage> &a, const QVector<CatalogPackage> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i)
+        if (!same(a[i], b[i]))
+            return false;
+    return true;
+}
+
 } // namespace
+
+bool CatalogDiff::operator==(const CatalogDiff &other) const
+{
+    return same(added, other.added) && same(updated, other.updated) && same(deleted, other.deleted);
+}
 
 CatalogDiff CatalogDiff::between(const QVector<CatalogPackage> &before,
                                  const QVector<CatalogPackage> &after)

@@ -12,5 +12,7 @@ struct CatalogDiff {
 
     static CatalogDiff between(const QVector<CatalogPackage> &before,
                                const QVector<CatalogPackage> &after);
+    // The same packages in the same order, attribute for attribute.
+    bool operator==(const CatalogDiff &other) const;
     bool isEmpty() const { return added.isEmpty() && updated.isEmpty() && deleted.isEmpty(); }
 };

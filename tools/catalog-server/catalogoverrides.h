@@ -1,6 +1,7 @@
 #pragma once
 
 #include "categorytable.h"
+#include "versionhold.h"
 
 #include <QHash>
 #include <QString>
@@ -24,6 +25,9 @@ struct PackageOverride {
 //   fallback CODE                    code of an application no category line matches
 //   hide PACKAGE | add PACKAGE
 //   name|exec|rpmdeps PACKAGE TEXT... | star PACKAGE 0-5 | class PACKAGE CODE
+//   pin PACKAGE VERSION-RELEASE
+// Each per-package statement may be limited to one group of desktops: "hide PACKAGE for GROUP",
+// "pin PACKAGE VERSION-RELEASE for GROUP", "name PACKAGE for GROUP TEXT...".
 class CatalogOverrides
 {
 public:
@@ -35,10 +39,18 @@ public:
     bool parse(const QString &text, const QString &fileName, QString *error);
 
     const CategoryTable &categories() const { return m_categories; }
-    PackageOverride of(const QString &package) const { return m_packages.value(package); }
-    QStringList added() const;
+    // What applies to package in group: the statements for everyone, then the group's own.
+    PackageOverride of(const QString &package, const QString &group = QString()) const;
+    // Packages added for everyone or for group.
+    QStringList added(const QString &group = QString()) const;
+    // The pins; a pin for everyone has an empty group.
+    const VersionHolds &pins() const { return m_pins; }
+    // The groups the statements name.
+    QStringList groups() const;
 
 private:
     CategoryTable m_categories;
     QHash<QString, PackageOverride> m_packages;
+    QHash<QString, QHash<QString, PackageOverride>> m_groupPackages;
+    VersionHolds m_pins;
 };

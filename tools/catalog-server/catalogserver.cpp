@@ -89,10 +89,27 @@ bool CatalogServer::setCatalog(const QString &path, QString *error)
     return true;
 }
 
+void CatalogServer::setDesktopGroups(const DesktopGroups &groups)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_desktopGroups = groups;
+}
+
 void CatalogServer::setPackages(const QVector<CatalogPackage> &packages)
 {
-    // Composed once: every desktop's request is answered with the same frames.
-    const QStringList frames = framesOf(QStringLiteral("data_resp"), packages);
+    setCatalogs({{DesktopGroups::Default, packages}});
+}
+
+void CatalogServer::setCatalogs(const QHash<QString, QVector<CatalogPackage>> &catalogs)
+{
+    // Composed once per group: every request of its desktops is answered with the same frames.
+    QHash<QString, QStringList> frames;
+    const QVector<CatalogPackage> all = catalogs.value(DesktopGroups::Default);
+    const QStringList allFrames = framesOf(QStringLiteral("data_resp"), all);
+    // A group with nothing of its own shares the default catalog, and its frames.
+    for (auto it = catalogs.cbegin(); it != catalogs.cend(); ++it)
+        frames.insert(it.key(), it->isSharedWith(all) ? allFrames
+                                                      : framesOf(QStringLiteral("data_resp"), *it));
     std::lock_guard<std::mutex> guard(m_lock);
     m_catalogFrames = frames;
     m_catalogChanged = true;
@@ -105,18 +122,49 @@ QStringList CatalogServer::pushTargets() const
     return everyone ? QStringList{QString::fromLatin1(everyone)} : m_clients.addresses();
 }
 
+int CatalogServer::pushFrames(bool toPushFile, const QStringList &targets,
+                              const QStringList &frames, QString *error)
+{
+    if (toPushFile && !m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
+        return -1;
+    int sent = 0;
+    for (const QString &target : targets)
+        for (const QString &frame : frames)
+            sent += send(target, frame) ? 1 : 0;
+    return sent;
+}
+
 int CatalogServer::pushEverywhere(const QString &action, const QVector<CatalogPackage> &packages,
                                   QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    return pushFrames(true, pushTargets(), sealed(framesOf(action, packages)), error);
+}
+
+int CatalogServer::pushToGroup(const QString &group, const QString &action,
+                               const QVector<CatalogPackage> &packages, QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
     const QStringList frames = sealed(framesOf(action, packages));
-    if (!m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
-        return -1;
-    int sent = 0;
-    for (const QString &target : pushTargets())
+    // The file area is open to whoever reaches it: it carries the default catalog alone.
+    const bool toPushFile = group == DesktopGroups::Default;
+    if (m_groupStreams && vqs_broadcast_address()) {
+        if (toPushFile && !m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
+            return -1;
+        int sent = 0;
         for (const QString &frame : frames)
-            sent += send(target, frame) ? 1 : 0;
-    return sent;
+            sent +=
+                vqs_broker_push_group(groupKey(group).constData(), frame.toUtf8().constData()) == 0
+                    ? 1
+                    : 0;
+        return sent;
+    }
+    // One at a time, also through the broker: the broadcast reaches every group.
+    QStringList targets;
+    for (const QString &client : m_clients.addresses())
+        if (m_clientGroups.value(client) == group)
+            targets << client;
+    return pushFrames(toPushFile, targets, frames, error);
 }
 
 int CatalogServer::sendHeartbeat(QString *error)
@@ -151,7 +199,8 @@ bool CatalogServer::writeCatalogFile(QString *error)
     if (m_files.isEmpty())
         return true;
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!writeLines(CatalogFile, sealed(m_catalogFrames), false, error))
+    if (!writeLines(CatalogFile, sealed(m_catalogFrames.value(DesktopGroups::Default)), false,
+                    error))
         return false;
     // Written again unchanged (signed anew), the catalog covers no more than before.
     if (!m_catalogChanged)
@@ -192,8 +241,18 @@ bool CatalogServer::writeLines(const QString &relative, const QStringList &frame
     return m_area.write(relative, data, error);
 }
 
+QByteArray CatalogServer::groupKey(const QString &group)
+{
+    return QByteArrayLiteral("group.") + group.toUtf8();
+}
+
 bool CatalogServer::send(const QString &address, const QString &text)
 {
+    // After the last push into the stream the desktop reads: its group's.
+    const auto group = m_clientGroups.constFind(address);
+    if (m_groupStreams && group != m_clientGroups.cend())
+        return vqs_message_send_member(address.toUtf8().constData(), text.toUtf8().constData(),
+                                       groupKey(*group).constData()) == 0;
     return vqs_message_send(address.toUtf8().constData(), text.toUtf8().constData()) == 0;
 }
 
@@ -235,8 +294,13 @@ void CatalogServer::stop()
     vqs_message_send(local ? "127.0.0.1" : bind.constData(), "<frame action='stop'/>");
 }
 
+QString CatalogServer::groupNote(const QString &group) const
+{
+    return m_desktopGroups.isEmpty() ? QString() : QStringLiteral(" (group %1)").arg(group);
+}
+
 QString CatalogServer::requester(const CatalogFrame &frame, const QString &account,
-                                 const QString &peer)
+                                 const QString &peer, QString *desktopGroup)
 {
     QString refusal;
     const QString address = m_origin.answerAddress(account, frame.client(), peer, &refusal);
@@ -252,10 +316,15 @@ QString CatalogServer::requester(const CatalogFrame &frame, const QString &accou
             print(QStringLiteral("cannot make the queue of %1: %2").arg(address, error));
     }
     const QString dropped = m_clients.note(address);
-    if (!dropped.isEmpty())
+    if (!dropped.isEmpty()) {
+        m_clientGroups.remove(dropped);
         print(QStringLiteral("client table full (%1): %2 dropped")
                   .arg(m_clients.limit())
                   .arg(dropped));
+    }
+    // Decided anew at each request: a desktop that moved gets its new group's catalog.
+    *desktopGroup = m_desktopGroups.of(account, address);
+    m_clientGroups.insert(address, *desktopGroup);
     return address;
 }
 
@@ -274,16 +343,18 @@ bool CatalogServer::handle(const QString &text, const QString &account, const QS
     std::lock_guard<std::mutex> guard(m_lock);
     switch (frame.action()) {
     case FrameAction::JoinRequest: {
-        const QString client = requester(frame, account, peer);
+        QString group;
+        const QString client = requester(frame, account, peer, &group);
         if (client.isEmpty())
             break;
         send(client,
              m_signer.seal(CatalogFrame::composeAddressed(QStringLiteral("join_resp"), client)));
-        print(QStringLiteral("join_requ from ") + client);
+        print(QStringLiteral("join_requ from ") + client + groupNote(group));
         break;
     }
     case FrameAction::DataRequest: {
-        const QString client = requester(frame, account, peer);
+        QString group;
+        const QString client = requester(frame, account, peer, &group);
         if (client.isEmpty())
             break;
         if (!m_answerDataRequests) {
@@ -291,10 +362,14 @@ bool CatalogServer::handle(const QString &text, const QString &account, const QS
             break;
         }
         int sent = 0;
+        const auto own = m_catalogFrames.constFind(group);
+        const QStringList &frames =
+            own != m_catalogFrames.cend() ? *own : m_catalogFrames[DesktopGroups::Default];
         // Signed as sent, so a desktop that restarts takes the catalog as newer than what it has.
-        for (const QString &data : sealed(m_catalogFrames))
+        for (const QString &data : sealed(frames))
             sent += send(client, data) ? 1 : 0;
-        print(QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(sent));
+        print(QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(sent) +
+              groupNote(group));
         break;
     }
     default:

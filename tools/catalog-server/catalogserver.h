@@ -2,6 +2,7 @@
 
 #include "brokersetup.h"
 #include "clienttable.h"
+#include "desktopgroups.h"
 #include "filearea.h"
 #include "groupdesktops.h"
 #include "reporteridentity.h"
@@ -10,6 +11,7 @@
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -49,14 +51,28 @@ public:
     // Acknowledges reports to the desktop that sent them (from the fleet's writer thread).
     void acknowledgeReports(const QString &desktop, const QStringList &ids);
 
+    // The groups desktops are in from now on, each answered with its own catalog.
+    void setDesktopGroups(const DesktopGroups &groups);
+    const DesktopGroups &desktopGroups() const { return m_desktopGroups; }
+    // Through the broker, each group has a stream of its own ("group.NAME" on the exchange,
+    // scripts/broker --desktop-group): a group's push is one message there.
+    void setGroupStreams(bool on) { m_groupStreams = on; }
+
     bool setCatalog(const QString &path, QString *error);
-    // Serves these packages from now on (writeCatalogFile writes them).
+    // Serves these packages to every group from now on (writeCatalogFile writes them).
     void setPackages(const QVector<CatalogPackage> &packages);
+    // Serves each group its catalog from now on; a group without one gets "default"'s.
+    void setCatalogs(const QHash<QString, QVector<CatalogPackage>> &catalogs);
     // The packages as ACTION frames to every desktop a push without address reaches, and
     // appended to the push file when there is a files directory. The number of messages sent;
     // -1 with *error set when the push file cannot be written.
     int pushEverywhere(const QString &action, const QVector<CatalogPackage> &packages,
                        QString *error);
+    // The same to the desktops of one group only: over direct TCP to its clients, through the
+    // broker into the group's stream, or without group streams to each of its desktops' queues
+    // heard from; the push file is "default"'s.
+    int pushToGroup(const QString &group, const QString &action,
+                    const QVector<CatalogPackage> &packages, QString *error);
     // Writes the catalog file below the files directory (when one is set). After a new
     // catalog the push file restarts empty: every push in it was sealed before the catalog
     // just written, whose packages already hold what they did.
@@ -88,13 +104,21 @@ private:
     // database. peer: the TCP peer address, empty when the transport does not say.
     void report(const QString &text, const CatalogFrame &frame, const QString &account,
                 const QString &peer);
-    // The desktop a request is answered at, noted among the clients; empty when it is refused
-    // (said in one line). Called with m_lock held.
-    QString requester(const CatalogFrame &frame, const QString &account, const QString &peer);
+    // The desktop a request is answered at, noted among the clients with its group (*group);
+    // empty when it is refused (said in one line). Called with m_lock held.
+    QString requester(const CatalogFrame &frame, const QString &account, const QString &peer,
+                      QString *group);
+    // " (group NAME)" for the log once groups are configured.
+    QString groupNote(const QString &group) const;
+    // Sends frames to targets and, for "default", appends them to the push file.
+    int pushFrames(bool toPushFile, const QStringList &targets, const QStringList &frames,
+                   QString *error);
     // A "data_resp" is a whole catalog (in parts when it needs several frames); any other
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
     bool send(const QString &address, const QString &text);
+    // The routing key of a group's stream.
+    static QByteArray groupKey(const QString &group);
     QStringList sealed(const QStringList &frames);
     bool writeLines(const QString &relative, const QStringList &frames, bool append,
                     QString *error);
@@ -114,13 +138,16 @@ private:
     const bool m_answerDataRequests;
     const bool m_verbose;
     std::mutex m_outputLock;
-    std::mutex m_lock; // guards the catalog and the clients
-    QStringList m_catalogFrames;
-    bool m_catalogChanged = false; // since the catalog file was last written
+    std::mutex m_lock;                           // guards the catalog and the clients
+    QHash<QString, QStringList> m_catalogFrames; // per group; "default" for any other
+    bool m_catalogChanged = false;               // since the catalog file was last written
     const RequestOrigin m_origin;
     const ReporterIdentity m_identity{m_origin};
     FleetIngest *m_fleet = nullptr;
     ClientTable m_clients;
+    QHash<QString, QString> m_clientGroups; // a client's address -> its group
+    bool m_groupStreams = false;
+    DesktopGroups m_desktopGroups;
     GroupDesktops m_groups;
     BrokerSetup m_broker; // makes a group account's desktops' queues
     std::atomic<bool> m_stopping{false};

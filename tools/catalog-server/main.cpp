@@ -67,6 +67,7 @@ makeFollower(const ServerOptions &options, const RolloutService &rollouts, Catal
     settings.locale = options.value("locale");
     settings.files = options.value("files");
     settings.settleMs = int(options.settleMs);
+    settings.groups = options.desktopGroups.names().mid(1);
     return std::make_unique<RepositoryFollower>(server, settings);
 }
 
@@ -108,6 +109,13 @@ int main(int argc, char **argv)
         files, int(options.maxFrame), !options.isSet("files-only"), options.isSet("verbose"),
         int(options.maxClients),
         GroupDesktops(int(options.maxGroupDesktops), options.groupDesktopInterval));
+    server.setDesktopGroups(options.desktopGroups);
+    server.setGroupStreams(options.isSet("group-streams"));
+    if (!options.desktopGroups.isEmpty() && options.isSet("files-only"))
+        // The file area carries the default catalog alone.
+        server.print(ServiceLog::line(ServiceLog::Priority::Warning,
+                                      QStringLiteral("files-only: every group's desktops get "
+                                                     "the default catalog from the file area")));
     QString error;
     if (!key.isEmpty()) {
         SigningKey signing = SigningKey::loadPrivate(key, &error);
@@ -129,8 +137,11 @@ int main(int argc, char **argv)
         return 1;
     }
     RolloutService rollouts;
-    if (!rollouts.start(options.rollout, {}, nullptr, options.fleetDatabase(), &server, fleet.get(),
-                        &error)) {
+    const auto groupOf = [&server](const QString &address, const QString &account) {
+        return server.desktopGroups().of(account, address);
+    };
+    if (!rollouts.start(options.rollout, options.desktopGroups.names(), groupOf,
+                        options.fleetDatabase(), &server, fleet.get(), &error)) {
         complain(error);
         return 1;
     }
@@ -181,7 +192,17 @@ int main(int argc, char **argv)
             if (server.sendHeartbeat(&error) < 0)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
-    threads.every(1, [&rollouts]() { rollouts.look({}); });
+    // New holds (a stage passed, a halt, a command) reach the groups' catalogs at once.
+    threads.every(1, [&rollouts, &server, follower = follower.get()]() {
+        rollouts.look([&server, follower](const VersionHolds &holds) {
+            if (!follower)
+                return;
+            follower->setHolds(holds);
+            QString error;
+            if (!follower->republish(&error))
+                server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
+        });
+    });
     // Without a command input the server keeps answering until it is stopped.
     threads.startConsole(&server.console());
     threads.waitForStopRequest();

@@ -1,7 +1,5 @@
 #include "primarypackages.h"
 
-#include <QMap>
-
 extern "C" {
 #include <solv/evr.h>
 #include <solv/knownid.h>
@@ -10,7 +8,9 @@ extern "C" {
 #include <solv/repo_rpmmd.h>
 }
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace
@@ -27,8 +27,8 @@ QString text(const char *value)
 
 } // namespace
 
-bool PrimaryPackages::newest(const QByteArray &primaryXml, QVector<RepositoryPackage> *packages,
-                             QString *error)
+bool PrimaryPackages::all(const QByteArray &primaryXml, QVector<RepositoryPackage> *packages,
+                          QString *error)
 {
     std::unique_ptr<Pool, PoolDeleter> pool(pool_create());
     Repo *repo = repo_create(pool.get(), "primary");
@@ -43,31 +43,38 @@ bool PrimaryPackages::newest(const QByteArray &primaryXml, QVector<RepositoryPac
     }
 
     const Id x86 = pool_str2id(pool.get(), "x86_64", 1);
-    QMap<QString, Solvable *> chosen;
+    QVector<Solvable *> solvables;
     Id p;
     Solvable *s;
     FOR_REPO_SOLVABLES(repo, p, s)
     {
-        if (s->arch != x86 && s->arch != ARCH_NOARCH)
-            continue;
-        const QString name = text(pool_id2str(pool.get(), s->name));
-        Solvable *&best = chosen[name];
-        if (!best) {
-            best = s;
-            continue;
-        }
-        const int order = pool_evrcmp(pool.get(), s->evr, best->evr, EVRCMP_COMPARE);
-        if (order > 0 || (order == 0 && s->arch == x86))
-            best = s;
+        if (s->arch == x86 || s->arch == ARCH_NOARCH)
+            solvables << s;
     }
+    // By name, newest first, x86_64 before noarch of one version: the first of a version wins.
+    Pool *const solv = pool.get();
+    std::sort(solvables.begin(), solvables.end(), [solv, x86](Solvable *a, Solvable *b) {
+        const int names = std::strcmp(pool_id2str(solv, a->name), pool_id2str(solv, b->name));
+        if (names != 0)
+            return names < 0;
+        const int order = pool_evrcmp(solv, a->evr, b->evr, EVRCMP_COMPARE);
+        if (order != 0)
+            return order > 0;
+        return a->arch == x86 && b->arch != x86;
+    });
 
     packages->clear();
-    packages->reserve(chosen.size());
-    for (Solvable *solvable : chosen) {
+    packages->reserve(solvables.size());
+    const Solvable *previous = nullptr;
+    for (Solvable *solvable : solvables) {
+        if (previous && previous->name == solvable->name &&
+            pool_evrcmp(solv, previous->evr, solvable->evr, EVRCMP_COMPARE) == 0)
+            continue;
+        previous = solvable;
         RepositoryPackage package;
-        package.name = text(pool_id2str(pool.get(), solvable->name));
-        package.arch = text(pool_id2str(pool.get(), solvable->arch));
-        const QString evr = text(pool_id2str(pool.get(), solvable->evr));
+        package.name = text(pool_id2str(solv, solvable->name));
+        package.arch = text(pool_id2str(solv, solvable->arch));
+        const QString evr = text(pool_id2str(solv, solvable->evr));
         // The epoch is not part of name-version-release as rpm -q prints it.
         const int colon = evr.indexOf(QLatin1Char(':'));
         const QString versionRelease = colon >= 0 ? evr.mid(colon + 1) : evr;
@@ -79,5 +86,24 @@ bool PrimaryPackages::newest(const QByteArray &primaryXml, QVector<RepositoryPac
         package.installSize = qint64(solvable_lookup_num(solvable, SOLVABLE_INSTALLSIZE, 0));
         packages->append(package);
     }
+    return true;
+}
+
+QVector<RepositoryPackage> PrimaryPackages::newestOf(const QVector<RepositoryPackage> &packages)
+{
+    QVector<RepositoryPackage> newest;
+    for (const RepositoryPackage &package : packages)
+        if (newest.isEmpty() || newest.constLast().name != package.name)
+            newest << package;
+    return newest;
+}
+
+bool PrimaryPackages::newest(const QByteArray &primaryXml, QVector<RepositoryPackage> *packages,
+                             QString *error)
+{
+    QVector<RepositoryPackage> every;
+    if (!all(primaryXml, &every, error))
+        return false;
+    *packages = newestOf(every);
     return true;
 }

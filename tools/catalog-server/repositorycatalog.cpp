@@ -1,6 +1,7 @@
 #include "repositorycatalog.h"
 
 #include "appstreamcollection.h"
+#include "desktopgroups.h"
 #include "primarypackages.h"
 #include "repositorysnapshot.h"
 #include "tararchive.h"
@@ -69,6 +70,12 @@ RepositoryCatalog::RepositoryCatalog(const CatalogOverrides &overrides, const QS
 
 bool RepositoryCatalog::read(const QString &directory, QString *error)
 {
+    return read(directory, {}, {}, error);
+}
+
+bool RepositoryCatalog::read(const QString &directory, const QStringList &groups,
+                             const VersionHolds &holds, QString *error)
+{
     RepositorySnapshot snapshot(m_checks);
     QStringList types{Primary, AppStream, AppStreamIcons};
     for (const QString &size : IconSizes)
@@ -80,105 +87,194 @@ bool RepositoryCatalog::read(const QString &directory, QString *error)
         return false;
     }
     QByteArray xml;
-    QVector<RepositoryPackage> newest;
-    if (!snapshot.uncompressed(Primary, &xml, error) ||
-        !PrimaryPackages::newest(xml, &newest, error))
+    QVector<RepositoryPackage> all;
+    if (!snapshot.uncompressed(Primary, &xml, error) || !PrimaryPackages::all(xml, &all, error))
         return false;
     QHash<QString, AppStreamApplication> applications;
     if (snapshot.has(AppStream) &&
         (!snapshot.uncompressed(AppStream, &xml, error) ||
          !AppStreamCollection::applications(xml, m_locale, &applications, error)))
         return false;
+    m_all = all;
+    m_applications = applications;
 
-    QVector<CatalogPackage> packages;
+    // A group no statement or hold names gets the default catalog as it is.
+    QSet<QString> own;
+    for (const QString &group : m_overrides.groups())
+        own.insert(group);
+    bool holdForAll = false;
+    for (const VersionHold &hold : holds + m_overrides.pins()) {
+        own.insert(hold.group);
+        holdForAll = holdForAll || hold.group.isEmpty();
+    }
     QHash<QString, QStringList> iconSources; // icon file name -> "WxW/NAME" to look for
+    QHash<const RepositoryPackage *, CatalogPackage> bases; // each version's entry
     QStringList notes;
-    QSet<QString> namedByOverride;
-    for (const RepositoryPackage &rpm : newest) {
-        const PackageOverride change = m_overrides.of(rpm.name);
-        const auto found = applications.constFind(rpm.name);
-        const bool application = found != applications.cend();
-        if (change.hide || (!application && !change.add))
-            continue;
-        // The name becomes a file name in the stores' icon folder and in rpm commands.
-        if (!PackageName.match(rpm.name).hasMatch()) {
-            notes << QStringLiteral("\"%1\" left out: not a usable package name")
-                         .arg(plainText(rpm.name, MaxNameLength));
-            continue;
+    QHash<QString, QVector<CatalogPackage>> catalogs;
+    catalogs.insert(DesktopGroups::Default,
+                    compose(DesktopGroups::Default, holds, &bases, &iconSources, &notes));
+    for (const QString &group : groups)
+        if (group != DesktopGroups::Default && (own.contains(group) || holdForAll))
+            catalogs.insert(group, compose(group, holds, &bases, &iconSources, &notes));
+    for (auto it = catalogs.cbegin(); it != catalogs.cend(); ++it)
+        if (it->size() > m_checks.maxPackages) {
+            *error = QStringLiteral("%1 packages would enter the catalog, more than %2")
+                         .arg(it->size())
+                         .arg(m_checks.maxPackages);
+            return false;
         }
-        if (!RpmWord.match(rpm.version).hasMatch() || !RpmWord.match(rpm.release).hasMatch()) {
-            notes << QStringLiteral("%1 left out: version \"%2-%3\" is not one rpm makes")
-                         .arg(rpm.name, plainText(rpm.version, MaxNameLength),
-                              plainText(rpm.release, MaxNameLength));
-            continue;
-        }
-        const AppStreamApplication app = application ? *found : AppStreamApplication();
-        CatalogPackage package;
-        package.name = plainText(app.name, MaxNameLength);
-        if (!change.name.isEmpty()) {
-            package.name = change.name;
-            namedByOverride.insert(rpm.name);
-        } else if (package.name.isEmpty()) {
-            package.name = rpm.name;
-        }
-        package.icon = rpm.name + QStringLiteral(".png");
-        if (!change.exec.isEmpty()) {
-            package.exec = change.exec;
-        } else if (DesktopId.match(app.desktopId).hasMatch()) {
-            package.exec = QStringLiteral("gtk-launch ") + app.desktopId.chopped(8);
-        } else {
-            if (!app.desktopId.isEmpty())
-                notes << QStringLiteral("%1: launchable \"%2\" is not a desktop-id, launched as "
-                                        "\"%1\"")
-                             .arg(rpm.name, plainText(app.desktopId, MaxNameLength));
-            package.exec = rpm.name;
-        }
-        package.rpm = rpm.nameVersionRelease();
-        package.version = rpm.version;
-        package.size = QString::number(rpm.installSize);
-        package.desc = plainText(!app.summary.isEmpty()       ? app.summary
-                                 : !rpm.description.isEmpty() ? rpm.description
-                                                              : rpm.summary,
-                                 MaxDescriptionLength);
-        package.rpmdeps = change.rpmdeps;
-        package.star = change.star.isEmpty() ? QStringLiteral("3") : change.star;
-        package.klass = !change.klass.isEmpty()
-                            ? change.klass
-                            : QString::number(m_overrides.categories().codeFor(app.categories));
-        if (!app.cachedIcons.isEmpty())
-            iconSources.insert(package.icon, app.cachedIcons);
-        packages.append(package);
-    }
-    if (packages.size() > m_checks.maxPackages) {
-        *error = QStringLiteral("%1 packages would enter the catalog, more than %2")
-                     .arg(packages.size())
-                     .arg(m_checks.maxPackages);
-        return false;
-    }
-    separateNames(packages, namedByOverride, &notes);
-    for (const QString &added : m_overrides.added())
-        if (std::none_of(newest.cbegin(), newest.cend(),
-                         [&](const RepositoryPackage &p) { return p.name == added; }))
-            notes << added + QStringLiteral(": added by the overrides but not in the repository");
+    const QVector<RepositoryPackage> newest = PrimaryPackages::newestOf(all);
+    for (const QString &group : catalogs.keys())
+        for (const QString &added : m_overrides.added(group))
+            if (std::none_of(newest.cbegin(), newest.cend(),
+                             [&](const RepositoryPackage &p) { return p.name == added; }))
+                notes << added +
+                             QStringLiteral(": added by the overrides but not in the repository");
 
     QHash<QString, QByteArray> icons;
     if (!readIcons(snapshot, iconSources, &icons, &notes, error))
         return false;
-    for (CatalogPackage &package : packages) {
-        const auto icon = icons.constFind(package.icon);
+    QHash<QString, QString> times;
+    for (auto icon = icons.cbegin(); icon != icons.cend(); ++icon)
         // A new picture makes the stores fetch it again; no picture, nothing to fetch.
-        package.time =
-            icon == icons.cend()
-                ? QString()
-                : QString::fromLatin1(
-                      QCryptographicHash::hash(*icon, QCryptographicHash::Sha256).toHex().left(12));
-    }
+        times.insert(
+            icon.key(),
+            QString::fromLatin1(
+                QCryptographicHash::hash(*icon, QCryptographicHash::Sha256).toHex().left(12)));
+    for (QVector<CatalogPackage> &catalog : catalogs)
+        for (CatalogPackage &package : catalog)
+            package.time = times.value(package.icon);
+    // Shared, not copied: the server composes the frames of a shared catalog once.
+    for (const QString &group : groups)
+        if (!catalogs.contains(group))
+            catalogs.insert(group, catalogs.value(DesktopGroups::Default));
+    notes.removeDuplicates();
     m_digest = snapshot.repomdDigest();
     m_timestamp = snapshot.timestamp();
-    m_packages = packages;
+    m_catalogs = catalogs;
+    m_packages = catalogs.value(DesktopGroups::Default);
     m_icons = icons;
     m_notes = notes;
     return true;
+}
+
+QHash<QString, QStringList> RepositoryCatalog::versionReleases() const
+{
+    QHash<QString, QStringList> kept;
+    for (const RepositoryPackage &package : m_all)
+        kept[package.name] << package.version + QLatin1Char('-') + package.release;
+    return kept;
+}
+
+CatalogPackage RepositoryCatalog::entryOf(const RepositoryPackage &rpm, QStringList *notes) const
+{
+    CatalogPackage package;
+    // The name becomes a file name in the stores' icon folder and in rpm commands.
+    if (!PackageName.match(rpm.name).hasMatch()) {
+        *notes << QStringLiteral("\"%1\" left out: not a usable package name")
+                      .arg(plainText(rpm.name, MaxNameLength));
+        return package;
+    }
+    if (!RpmWord.match(rpm.version).hasMatch() || !RpmWord.match(rpm.release).hasMatch()) {
+        *notes << QStringLiteral("%1 left out: version \"%2-%3\" is not one rpm makes")
+                      .arg(rpm.name, plainText(rpm.version, MaxNameLength),
+                           plainText(rpm.release, MaxNameLength));
+        return package;
+    }
+    const AppStreamApplication app = m_applications.value(rpm.name);
+    package.name = plainText(app.name, MaxNameLength);
+    if (package.name.isEmpty())
+        package.name = rpm.name;
+    package.icon = rpm.name + QStringLiteral(".png");
+    package.exec = DesktopId.match(app.desktopId).hasMatch()
+                       ? QStringLiteral("gtk-launch ") + app.desktopId.chopped(8)
+                       : rpm.name;
+    package.rpm = rpm.nameVersionRelease();
+    package.version = rpm.version;
+    package.size = QString::number(rpm.installSize);
+    package.desc = plainText(!app.summary.isEmpty()       ? app.summary
+                             : !rpm.description.isEmpty() ? rpm.description
+                                                          : rpm.summary,
+                             MaxDescriptionLength);
+    package.star = QStringLiteral("3");
+    package.klass = QString::number(m_overrides.categories().codeFor(app.categories));
+    return package;
+}
+
+QVector<CatalogPackage>
+RepositoryCatalog::compose(const QString &group, const VersionHolds &holds,
+                           QHash<const RepositoryPackage *, CatalogPackage> *bases,
+                           QHash<QString, QStringList> *iconSources, QStringList *notes) const
+{
+    // The version each package is held to in this group: its own hold before one for all.
+    QHash<QString, QString> heldTo;
+    for (const bool ownGroup : {true, false})
+        for (const VersionHold &hold : m_overrides.pins() + holds)
+            if ((ownGroup ? hold.group == group : hold.group.isEmpty()) &&
+                !heldTo.contains(hold.package))
+                heldTo.insert(hold.package, hold.versionRelease);
+
+    const QStringList addedList = m_overrides.added(group);
+    const QSet<QString> added(addedList.cbegin(), addedList.cend());
+    QVector<CatalogPackage> packages;
+    QSet<QString> namedByOverride;
+    for (int i = 0; i < m_all.size(); ++i) {
+        // The versions of one name follow each other, newest first.
+        int end = i + 1;
+        while (end < m_all.size() && m_all[end].name == m_all[i].name)
+            ++end;
+        const int first = i;
+        i = end - 1;
+        const auto app = m_applications.constFind(m_all[first].name);
+        if (app == m_applications.cend() && !added.contains(m_all[first].name))
+            continue;
+        const RepositoryPackage *chosen = &m_all[first];
+        const auto held = heldTo.constFind(m_all[first].name);
+        if (held != heldTo.cend()) {
+            for (int v = first; v < end; ++v)
+                if (m_all[v].version + QLatin1Char('-') + m_all[v].release == *held)
+                    chosen = &m_all[v];
+            if (chosen == &m_all[first] &&
+                *held != chosen->version + QLatin1Char('-') + chosen->release)
+                *notes << QStringLiteral("%1 in group %2 is held to %3, which the repository no "
+                                         "longer keeps: serving %4")
+                              .arg(m_all[first].name, group, *held,
+                                   chosen->version + QLatin1Char('-') + chosen->release);
+        }
+        const RepositoryPackage &rpm = *chosen;
+        const PackageOverride change = m_overrides.of(rpm.name, group);
+        if (change.hide)
+            continue;
+        // Made once for all groups: the texts are the same whoever gets them.
+        auto base = bases->find(chosen);
+        if (base == bases->end())
+            base = bases->insert(chosen, entryOf(rpm, notes));
+        if (base->rpm.isEmpty()) // left out, said once
+            continue;
+        CatalogPackage package = *base;
+        // Launched by its package name: the launchable, if any, was no desktop-id.
+        if (change.exec.isEmpty() && package.exec == rpm.name && app != m_applications.cend() &&
+            !app->desktopId.isEmpty())
+            *notes << QStringLiteral("%1: launchable \"%2\" is not a desktop-id, launched as "
+                                     "\"%1\"")
+                          .arg(rpm.name, plainText(app->desktopId, MaxNameLength));
+        if (!change.name.isEmpty()) {
+            package.name = change.name;
+            namedByOverride.insert(rpm.name);
+        }
+        if (!change.exec.isEmpty())
+            package.exec = change.exec;
+        package.rpmdeps = change.rpmdeps;
+        if (!change.star.isEmpty())
+            package.star = change.star;
+        if (!change.klass.isEmpty())
+            package.klass = change.klass;
+        if (app != m_applications.cend() && !app->cachedIcons.isEmpty())
+            iconSources->insert(package.icon, app->cachedIcons);
+        packages.append(package);
+    }
+    separateNames(packages, namedByOverride, notes);
+    return packages;
 }
 
 void RepositoryCatalog::separateNames(QVector<CatalogPackage> &packages, const QSet<QString> &fixed,

@@ -2,6 +2,7 @@
 
 #include "catalogdiff.h"
 #include "catalogserver.h"
+#include "desktopgroups.h"
 #include "filearea.h"
 #include "queues/taskpackage.h"
 #include "repositorycatalog.h"
@@ -12,8 +13,34 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace
 {
+
+// Each package a group's catalog carries, at the newest version-release the repository keeps.
+QHash<QString, QString> newestOf(const RepositoryCatalog &catalog)
+{
+    const QHash<QString, QStringList> kept = catalog.versionReleases();
+    QHash<QString, QString> newest;
+    for (const QVector<CatalogPackage> &packages : catalog.catalogs())
+        for (const CatalogPackage &package : packages) {
+            const QString name = TaskPackage(package.rpm).name;
+            if (!kept.value(name).isEmpty())
+                newest.insert(name, kept.value(name).first());
+        }
+    return newest;
+}
+
+bool sameHolds(const VersionHolds &a, const VersionHolds &b)
+{
+    const auto same = [](const VersionHold &x, const VersionHold &y) {
+        return x.package == y.package && x.group == y.group && x.versionRelease == y.versionRelease;
+    };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), same);
+}
 
 constexpr qint64 MaxRetryMs = 60000;
 // The icons the service put in the file area, one name a line.
@@ -36,8 +63,27 @@ QByteArray RepositoryFollower::overridesDigest() const
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
 }
 
+void RepositoryFollower::setHolds(const VersionHolds &holds)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_holds = holds;
+}
+
+bool RepositoryFollower::republish(QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return publish(false, error);
+}
+
+QHash<QString, QStringList> RepositoryFollower::versionReleases() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_versionReleases;
+}
+
 bool RepositoryFollower::publishFirst(QString *error)
 {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_seenRepomd = RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks);
     m_seenSince = QDateTime::currentMSecsSinceEpoch();
     return publish(true, error);
@@ -51,6 +97,8 @@ void RepositoryFollower::follow(const std::function<bool(int ms)> &rest)
 
 bool RepositoryFollower::check()
 {
+    // A republish from the command input may run meanwhile: one look or publish at a time.
+    std::lock_guard<std::mutex> guard(m_lock);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QByteArray repomd =
         RepositorySnapshot::currentDigest(m_settings.repository, m_settings.checks);
@@ -96,64 +144,98 @@ bool RepositoryFollower::publish(bool first, QString *error)
     // Signed: the network path must not take the catalog back to an older signed state.
     if (checks.signature)
         checks.notBefore = m_publishedTimestamp;
-    RepositoryCatalog catalog(m_overrides, m_settings.locale, checks);
-    if (!catalog.read(m_settings.repository, error))
+    auto catalog = std::make_unique<RepositoryCatalog>(m_overrides, m_settings.locale, checks);
+    if (!catalog->read(m_settings.repository, m_settings.groups, m_holds, error))
         return false;
-    for (const QString &note : catalog.notes())
-        log(ServiceLog::Priority::Warning, QStringLiteral("repository: ") + note);
+    // A rollout learns of a new version before any group is served it: a store never
+    // downgrades, so a version given too early cannot be taken back.
     if (m_settings.observed) {
-        QHash<QString, QString> newest;
-        for (const CatalogPackage &package : catalog.packages()) {
-            const TaskPackage rpm(package.rpm);
-            newest.insert(rpm.name, rpm.version + QLatin1Char('-') + rpm.release);
+        const VersionHolds holds = m_settings.observed(newestOf(*catalog));
+        if (!sameHolds(holds, m_holds)) {
+            m_holds = holds;
+            catalog = std::make_unique<RepositoryCatalog>(m_overrides, m_settings.locale, checks);
+            if (!catalog->read(m_settings.repository, m_settings.groups, m_holds, error))
+                return false;
         }
-        m_settings.observed(newest);
     }
+    for (const QString &note : catalog->notes())
+        log(ServiceLog::Priority::Warning, QStringLiteral("repository: ") + note);
+    for (const QString &group : m_overrides.groups())
+        if (!m_settings.groups.contains(group))
+            log(ServiceLog::Priority::Warning,
+                QStringLiteral("overrides name group %1, which the configuration does not")
+                    .arg(group));
 
     // Icons first: a store told of a new time stamp fetches the new picture at once.
-    copyIcons(catalog.icons());
-    const CatalogDiff diff = CatalogDiff::between(m_published, catalog.packages());
-    m_server->setPackages(catalog.packages());
+    copyIcons(catalog->icons());
+    const QHash<QString, QVector<CatalogPackage>> before = m_published;
+    m_server->setCatalogs(catalog->catalogs());
     if (!m_server->writeCatalogFile(error))
         return false;
-    m_published = catalog.packages();
+    m_published = catalog->catalogs();
+    m_versionReleases = catalog->versionReleases();
     m_publishedRepomd = m_seenRepomd;
-    m_publishedTimestamp = catalog.timestamp();
+    m_publishedTimestamp = catalog->timestamp();
     // Once no catalog names them: a store told of the deletion no longer fetches them.
-    removeStaleIcons(catalog.icons());
+    removeStaleIcons(catalog->icons());
     if (first) {
         log(ServiceLog::Priority::Info, QStringLiteral("repository published: %1 packages from %2")
-                                            .arg(m_published.size())
+                                            .arg(catalog->packages().size())
                                             .arg(m_settings.repository));
         return true;
     }
-    // Deletions before additions: a renamed application is one of each.
-    const struct {
-        const char *action;
-        const QVector<CatalogPackage> &packages;
-    } pushes[] = {{"data_delete_push", diff.deleted},
-                  {"data_add_push", diff.added},
-                  {"data_update_push", diff.updated}};
-    for (const auto &push : pushes) {
-        if (push.packages.isEmpty())
-            continue;
-        QString failure;
-        const int sent =
-            m_server->pushEverywhere(QLatin1String(push.action), push.packages, &failure);
-        if (sent < 0)
-            log(ServiceLog::Priority::Error, failure);
-        QStringList names;
-        for (const CatalogPackage &package : push.packages)
-            names << package.rpm;
-        log(ServiceLog::Priority::Info, QStringLiteral("repository %1 %2 (%3 message(s)): %4")
-                                            .arg(QLatin1String(push.action))
-                                            .arg(push.packages.size())
-                                            .arg(qMax(sent, 0))
-                                            .arg(names.join(QLatin1Char(' '))));
-    }
-    if (diff.isEmpty())
-        log(ServiceLog::Priority::Info, QStringLiteral("repository changed, catalog unchanged"));
+    pushChanges(before);
     return true;
+}
+
+void RepositoryFollower::pushChanges(const QHash<QString, QVector<CatalogPackage>> &before)
+{
+    // Every group's diff alike (no group has a catalog of its own): one push for all, as
+    // without groups; otherwise each group its own.
+    QHash<QString, CatalogDiff> diffs;
+    for (const QString &group : QStringList{DesktopGroups::Default} + m_settings.groups)
+        diffs.insert(group,
+                     CatalogDiff::between(before.value(group, before.value(DesktopGroups::Default)),
+                                          m_published.value(group)));
+    const CatalogDiff &all = diffs[DesktopGroups::Default];
+    const bool alike = std::all_of(diffs.cbegin(), diffs.cend(),
+                                   [&](const CatalogDiff &diff) { return diff == all; });
+    bool unchanged = true;
+    for (auto it = diffs.cbegin(); it != diffs.cend(); ++it) {
+        if (alike && it.key() != DesktopGroups::Default)
+            continue;
+        unchanged = unchanged && it->isEmpty();
+        // Deletions before additions: a renamed application is one of each.
+        const struct {
+            const char *action;
+            const QVector<CatalogPackage> &packages;
+        } pushes[] = {{"data_delete_push", it->deleted},
+                      {"data_add_push", it->added},
+                      {"data_update_push", it->updated}};
+        for (const auto &push : pushes) {
+            if (push.packages.isEmpty())
+                continue;
+            QString failure;
+            const QLatin1String action(push.action);
+            const int sent = alike
+                                 ? m_server->pushEverywhere(action, push.packages, &failure)
+                                 : m_server->pushToGroup(it.key(), action, push.packages, &failure);
+            if (sent < 0)
+                log(ServiceLog::Priority::Error, failure);
+            QStringList names;
+            for (const CatalogPackage &package : push.packages)
+                names << package.rpm;
+            log(ServiceLog::Priority::Info,
+                QStringLiteral("repository %1%2 %3 (%4 message(s)): %5")
+                    .arg(action)
+                    .arg(alike ? QString() : QStringLiteral(" to group ") + it.key())
+                    .arg(push.packages.size())
+                    .arg(qMax(sent, 0))
+                    .arg(names.join(QLatin1Char(' '))));
+        }
+    }
+    if (unchanged)
+        log(ServiceLog::Priority::Info, QStringLiteral("repository changed, catalog unchanged"));
 }
 
 void RepositoryFollower::log(ServiceLog::Priority priority, const QString &text)

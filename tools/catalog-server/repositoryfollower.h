@@ -4,13 +4,16 @@
 #include "repositorychecks.h"
 #include "servicelog.h"
 #include "sync/catalogpackage.h"
+#include "versionhold.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
+#include <mutex>
 
 class CatalogServer;
 
@@ -18,7 +21,7 @@ class CatalogServer;
 // repodata/repomd.xml (and of the override file), waits until a rewrite has settled, reads the
 // repository and pushes what changed since the catalog it last published; the catalog file,
 // the push file and the icons of the file area follow. Whatever fails to read leaves the last
-// published catalog in place.
+// published catalog in place. Each group of desktops gets its own catalog and pushes.
 class RepositoryFollower
 {
 public:
@@ -27,11 +30,13 @@ public:
         QString overrides; // empty: none
         QString locale = QStringLiteral("zh_CN");
         QString files; // HTTP file area for icons, empty: none
-        // Each package's newest version-release, once the repository has been read.
-        std::function<void(const QHash<QString, QString> &newest)> observed;
+        // Told each package's newest version-release once the repository has been read;
+        // answers the versions groups are held to then (a rollout's), in place of setHolds'.
+        std::function<VersionHolds(const QHash<QString, QString> &newest)> observed;
         int pollMs = 1000;
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
         RepositoryChecks checks;
+        QStringList groups; // the groups of desktops besides "default"
     };
 
     RepositoryFollower(CatalogServer *server, Settings settings);
@@ -43,6 +48,15 @@ public:
     // One look at the repository; true when a new catalog was published.
     bool check();
 
+    // The versions groups are held to besides the pins of the overrides (a rollout's), from the
+    // next publish on.
+    void setHolds(const VersionHolds &holds);
+    // Reads the repository now and pushes to each group what changed of its catalog (after
+    // setHolds, say); false with *error set when it cannot be read.
+    bool republish(QString *error);
+    // Per package, the version-releases the repository kept at the last publish, newest first.
+    QHash<QString, QStringList> versionReleases() const;
+
 private:
     QByteArray overridesDigest() const;
     bool publish(bool first, QString *error);
@@ -50,11 +64,17 @@ private:
     void copyIcons(const QHash<QString, QByteArray> &icons);
     void removeStaleIcons(const QHash<QString, QByteArray> &icons);
 
+    // Pushes to each group what changed of its catalog.
+    void pushChanges(const QHash<QString, QVector<CatalogPackage>> &catalogs);
+
     CatalogServer *const m_server;
     const Settings m_settings;
+    mutable std::mutex m_lock; // one publish at a time; guards the holds and what was published
+    VersionHolds m_holds;
+    QHash<QString, QStringList> m_versionReleases;
     CatalogOverrides m_overrides;
     QByteArray m_loadedOverrides; // digest of the override file last loaded, good or not
-    QVector<CatalogPackage> m_published;
+    QHash<QString, QVector<CatalogPackage>> m_published; // per group
     QByteArray m_publishedRepomd;
     qint64 m_publishedTimestamp = 0;
     QByteArray m_seenRepomd; // last digest seen, and since when unchanged

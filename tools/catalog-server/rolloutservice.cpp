@@ -93,9 +93,11 @@ bool RolloutService::start(const RolloutPolicy &policy, const QStringList &group
 
 void RolloutService::follow(RepositoryFollower::Settings *settings) const
 {
-    if (RolloutBook *book = m_book.get())
-        settings->observed = [book](const QHash<QString, QString> &newest) {
-            book->observe(newest, now());
+    if (m_book)
+        settings->observed = [this](const QHash<QString, QString> &newest) {
+            m_book->observe(newest, now());
+            bool changed = false;
+            return takeHolds(&changed);
         };
 }
 
@@ -113,18 +115,12 @@ VersionHolds RolloutService::holds() const
     return m_book ? m_book->holds() : VersionHolds();
 }
 
-void RolloutService::look(const std::function<void(const VersionHolds &holds)> &apply) const
+VersionHolds RolloutService::takeHolds(bool *changed) const
 {
-    if (!m_book)
-        return;
-    const bool changed = m_book->poll(now());
-    if (m_fleet && (changed || m_book->changes() != m_paged)) {
-        m_paged = m_book->changes();
-        m_fleet->refreshPage();
-    }
-    if (!changed)
-        return;
+    *changed = m_book->poll(now());
     const VersionHolds holds = m_book->holds();
+    if (!*changed)
+        return holds;
     QStringList held;
     for (const VersionHold &hold : holds)
         held << QStringLiteral("%1 %2 for %3").arg(hold.package, hold.versionRelease, hold.group);
@@ -132,7 +128,20 @@ void RolloutService::look(const std::function<void(const VersionHolds &holds)> &
         ServiceLog::Priority::Info,
         QStringLiteral("rollout holds now: ") +
             (held.isEmpty() ? QStringLiteral("none") : held.join(QStringLiteral(", ")))));
-    if (apply)
+    return holds;
+}
+
+void RolloutService::look(const std::function<void(const VersionHolds &holds)> &apply) const
+{
+    if (!m_book)
+        return;
+    bool changed = false;
+    const VersionHolds holds = takeHolds(&changed);
+    if (m_fleet && (changed || m_book->changes() != m_paged)) {
+        m_paged = m_book->changes();
+        m_fleet->refreshPage();
+    }
+    if (changed && apply)
         apply(holds);
 }
 

@@ -52,6 +52,9 @@ public:
     void addCommands(ServerConsole *console) const;
 
 private:
+    // The holds now; *changed, said in a line, when they differ from those last taken.
+    VersionHolds takeHolds(bool *changed) const;
+
     CatalogServer *m_server = nullptr;
     FleetIngest *m_fleet = nullptr;
     std::unique_ptr<RolloutBook> m_book;

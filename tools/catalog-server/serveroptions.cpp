@@ -4,6 +4,7 @@
 #include "catalogoverrides.h"
 #include "catalogserver.h"
 #include "clienttable.h"
+#include "desktopgroups.h"
 #include "groupdesktops.h"
 #include "records/paths.h"
 #include "repositorysignature.h"
@@ -82,7 +83,8 @@ ServerOptions::ServerOptions()
         QLatin1String(CatalogServer::CatalogProtocol) + QStringLiteral("\n\n") +
         QLatin1String(CatalogServer::CommandsHelp) + QStringLiteral("\n\n") +
         QLatin1String(CatalogOverrides::Syntax) + QStringLiteral("\n\n") +
-        QLatin1String(ServerSettings::Syntax));
+        QLatin1String(ServerSettings::Syntax) + QStringLiteral("\n") +
+        QLatin1String(DesktopGroups::Syntax));
     m_parser.addHelpOption();
     const QCommandLineOption catalog(QStringLiteral("catalog"), QStringLiteral("Catalog to serve."),
                                      QStringLiteral("file"));
@@ -296,6 +298,15 @@ ServerOptions::ServerOptions()
                          reportDir,
                          reportInterval,
                          format});
+    m_parser.addOptions(
+        {{QStringLiteral("desktop-group"),
+          QStringLiteral("A group of desktops with a catalog and pushes of its own: \"NAME "
+                         "MEMBER...\", each MEMBER an address, ADDRESS/BITS or account:ACCOUNT; "
+                         "once per group, the first that matches wins (default: \"default\")."),
+          QStringLiteral("definition")},
+         {QStringLiteral("group-streams"),
+          QStringLiteral("Through the broker, push a group's own changes into its stream "
+                         "(scripts/broker accounts --desktop-group, with the same groups).")}});
     m_parser.addOptions(RolloutService::options());
 }
 
@@ -367,6 +378,12 @@ int ServerOptions::check()
         return 2;
     }
     checks.maxPackages = int(maxPackages);
+    for (const QString &definition : m_parser.values(QStringLiteral("desktop-group"))) {
+        if (QString wrong; !desktopGroups.add(definition, &wrong)) {
+            complain(wrong);
+            return 2;
+        }
+    }
     if (QString wrong; !RolloutService::policy(m_parser, &rollout, &wrong)) {
         complain(wrong);
         return 2;

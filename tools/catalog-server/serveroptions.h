@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktopgroups.h"
 #include "repositorychecks.h"
 #include "rolloutpolicy.h"
 
@@ -48,6 +49,7 @@ public:
     RepositoryChecks checks;   // with --repository
     QString unsignedWarning;   // a line for the log once the server prints
     RolloutPolicy rollout;
+    DesktopGroups desktopGroups;
 
 private:
     bool loadRepositoryKey();

@@ -29,6 +29,8 @@ const char *const ServerSettings::Syntax =
     "  rollout-pilot = GROUP...  the groups a new version reaches first\n"
     "  stage-delay = TIME    until the others get it (default 24h)\n"
     "  halt-failures = N|P%  pilot failures that halt a rollout (default 10%)\n"
+    "  desktop-group = NAME MEMBER...   a group of desktops with a catalog of its own (below)\n"
+    "  group-streams = true|false   through the broker, a stream per group (scripts/broker)\n"
     "A key may be spelt with \"_\" for \"-\" (max_group_desktops).";
 
 namespace
@@ -70,7 +72,9 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"report-interval", "--report-interval", false},
                     {"rollout-pilot", "--rollout-pilot", false},
                     {"stage-delay", "--stage-delay", false},
-                    {"halt-failures", "--halt-failures", false}};
+                    {"halt-failures", "--halt-failures", false},
+                    {"desktop-group", "--desktop-group", false},
+                    {"group-streams", "--group-streams", true}};
 
 } // namespace
 

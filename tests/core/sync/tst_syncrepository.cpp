@@ -1,7 +1,9 @@
 #include "catalogfixture.h"
 #include "catalogserverprocess.h"
 #include "framereceiver.h"
+#include "sync/catalogframe.h"
 #include "sync/catalogrequest.h"
+#include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
@@ -157,6 +159,117 @@ private slots:
         QTRY_COMPARE(pushes("data_add_push"), 3);
         QCOMPARE(pushes("data_delete_push"), 1);
         QCOMPARE(pushes("data_update_push"), 1);
+    }
+
+    void groupsGetTheirOwnCatalog_data()
+    {
+        QTest::addColumn<bool>("broker");
+        QTest::newRow("tcp") << false;
+        QTest::newRow("broker") << true;
+    }
+
+    // A store in the pilot group, whose overrides hide one package and pin another: neither its
+    // catalog, nor a request naming a default desktop's address, nor a push brings it what the
+    // group does not get; configured out of the group, it gets the default catalog at its next
+    // join.
+    void groupsGetTheirOwnCatalog()
+    {
+        QFETCH(bool, broker);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        QVERIFY(TestKey::catalog().trust());
+        QString client = QStringLiteral("127.0.0.1");
+        const QString other = broker ? m_broker->freshAddress() : QStringLiteral("127.0.0.5");
+        QStringList serverArguments;
+        qunsetenv("VQS_CONFIG");
+        QTemporaryDir work;
+        if (broker) {
+            // pilot's stream, which this desktop's account alone may read.
+            client = m_broker->freshAddress();
+            const ProcessResult set =
+                m_broker->addAccounts({"--server", BrokerNode::ServerAddress, "--client", client,
+                                       "--desktop-group", "pilot " + client},
+                                      work.path());
+            QVERIFY2(set.exitCode == 0, qPrintable(set.output));
+            qputenv("VQS_CONFIG",
+                    m_broker->settingsFor(client, {"stream = corvane.broadcast.pilot"}).toUtf8());
+            sandbox.setConfig("localip", client);
+            sandbox.setConfig("serverip", BrokerNode::ServerAddress);
+            serverArguments << "--config" << m_broker->settingsFor(BrokerNode::ServerAddress)
+                            << "--group-streams";
+        }
+        TestRepository repository(
+            {rpm("cv-alpha", "1.0"), rpm("cv-alpha", "1.1"), rpm("cv-beta", "1.0")});
+        QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
+        QString error;
+        QVERIFY2(AppStreamFile(applications()).addTo(repository.directory(), &error),
+                 qPrintable(error));
+        QTemporaryDir files;
+        const QString overrides = work.path() + "/overrides";
+        QVERIFY(writeFile(overrides, "hide cv-beta for pilot\npin cv-alpha 1.0-1 for pilot\n"));
+        serverArguments << "--repository" << repository.directory() << "--files" << files.path()
+                        << "--settle"
+                        << "100"
+                        << "--overrides" << overrides;
+        auto server = std::make_unique<CatalogServerProcess>();
+        QVERIFY(server->start(serverArguments + QStringList{"--desktop-group", "pilot " + client}));
+        FrameReceiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList{"Alpha"}, 60000);
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
+
+        // Naming a default desktop: answered at this one, with its own group's catalog.
+        int lines = server->output().size();
+        const QByteArray ask = CatalogFrame::dataRequest(other).toUtf8();
+        if (broker) {
+            AmqpClient desk(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                            m_broker->account(client), m_broker->password(client));
+            QCOMPARE(desk.publish("corvane.server", BrokerNode::ServerAddress, ask,
+                                  m_broker->account(client)),
+                     QStringLiteral("ok"));
+        } else {
+            QVERIFY(CatalogServerProcess::sendFrom(client, {QString::fromUtf8(ask)}));
+        }
+        QVERIFY(!server
+                     ->waitForLine(QRegularExpression("^data_requ from " +
+                                                      QRegularExpression::escape(client) +
+                                                      ": \\d+ frame\\(s\\) \\(group pilot\\)$"),
+                                   lines)
+                     .isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.recorder.countStartingWith("<frame action='data_resp'"),
+                                  2, 60000);
+
+        // Newer versions of both and a new package: the group is told of the new package alone.
+        lines = server->output().size();
+        QVERIFY(repository.add(
+            {rpm("cv-alpha", "1.2"), rpm("cv-beta", "1.1"), rpm("cv-gamma", "1.0")}));
+        QVERIFY(!server->waitForLine(QRegularExpression("data_add_push to group pilot 1 "), lines)
+                     .isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Gamma"}), 60000);
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
+        QCOMPARE(receiver.recorder.countStartingWith("<frame action='data_update_push'"), 0);
+        if (broker) {
+            // The default group's pushes went into its stream, one message each, though none of
+            // its desktops asked: a stream this account may not read.
+            QVERIFY(!server
+                         ->waitForLine(
+                             QRegularExpression("data_update_push to group default 2 \\(1 message"),
+                             lines)
+                         .isEmpty());
+            AmqpClient desk(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                            m_broker->account(client), m_broker->password(client));
+            const QString said = desk.readStream("corvane.broadcast", "any");
+            QVERIFY2(said.startsWith("ACCESS_REFUSED"), qPrintable(said));
+        }
+
+        // Out of the group: the next join brings the default catalog.
+        server = std::make_unique<CatalogServerProcess>();
+        QVERIFY(server->start(serverArguments));
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Beta", "Gamma"}), 60000);
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.2-1"));
     }
 
 private:

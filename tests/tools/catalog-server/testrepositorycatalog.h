@@ -25,6 +25,10 @@ private slots:
     void categoryTable();
     void wrongOverrideLine_data();
     void wrongOverrideLine();
+    void groupCatalogs_data();
+    void groupCatalogs();
+    void desktopGroups_data();
+    void desktopGroups();
     void repositoryMidUpdate_data();
     void repositoryMidUpdate();
     void iconArchiveTakesRegularFilesOnly();

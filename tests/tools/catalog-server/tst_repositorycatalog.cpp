@@ -3,6 +3,7 @@
 #include "repositoryfixture.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/processrunner.h"
+#include "tools/catalog-server/desktopgroups.h"
 #include "tools/catalog-server/repositorycatalog.h"
 #include "tools/catalog-server/tararchive.h"
 
@@ -142,6 +143,16 @@ void TestRepositoryCatalog::wrongOverrideLine_data()
                                 << "f.conf:1: name needs a value";
     QTest::newRow("hide with a value") << "hide a b\n"
                                        << "f.conf:1: hide takes only";
+    QTest::newRow("pin without a release") << "pin a 1.0\n"
+                                           << "f.conf:1: expected: pin";
+    QTest::newRow("pin with shell text") << "pin a 1.0-1;id for g\n"
+                                         << "f.conf:1: expected: pin";
+    QTest::newRow("group that is a path") << "hide a for ../g\n"
+                                          << "f.conf:1: \"../g\" is not a group";
+    QTest::newRow("words after the group") << "hide a for g h\n"
+                                           << "f.conf:1: hide: nothing may follow";
+    QTest::newRow("group statement without a value") << "star a for g\n"
+                                                     << "f.conf:1: star needs a value";
 }
 
 void TestRepositoryCatalog::wrongOverrideLine()
@@ -155,6 +166,197 @@ void TestRepositoryCatalog::wrongOverrideLine()
     // The overrides loaded before stay in force.
     QCOMPARE(loaded.categories().codeFor({QStringLiteral("Office")}), 7);
     QVERIFY(loaded.of(QStringLiteral("cv-kept")).hide);
+}
+
+void TestRepositoryCatalog::groupCatalogs_data()
+{
+    QTest::addColumn<QString>("overrideText");
+    QTest::addColumn<QString>("held"); // "PACKAGE GROUP VERSION-RELEASE" a rollout hands in
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<QString>("expected"); // name|rpm, or "-" when absent
+    QTest::addColumn<QString>("note");     // a log note expected, or ""
+    const QString pinned = QStringLiteral("pin cv-office 1.0-1 for pilot\n");
+    QTest::newRow("pin keeps the group on the older version")
+        << pinned << ""
+        << "pilot"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.0-1") << "";
+    QTest::newRow("another group's pin leaves the newest")
+        << pinned << ""
+        << "default"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.2-1") << "";
+    QTest::newRow("a group no statement names gets the newest")
+        << pinned << ""
+        << "rest"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.2-1") << "";
+    QTest::newRow("pin to a version the repository no longer keeps")
+        << "pin cv-office 0.9-1 for pilot\n"
+        << ""
+        << "pilot"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.2-1")
+        << "cv-office in group pilot is held to 0.9-1, which the repository no longer keeps: "
+           "serving 1.2-1";
+    QTest::newRow("pin for every group")
+        << "pin cv-office 1.0-1\n"
+        << ""
+        << "default"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.0-1") << "";
+    QTest::newRow("a rollout's hold")
+        << ""
+        << "cv-office rest 1.0-1"
+        << "rest"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.0-1") << "";
+    QTest::newRow("the administrator's pin wins over a rollout's hold")
+        << "pin cv-office 1.2-1 for rest\n"
+        << "cv-office rest 1.0-1"
+        << "rest"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.2-1") << "";
+    QTest::newRow("hidden for the group") << "hide cv-music for pilot\n"
+                                          << ""
+                                          << "pilot"
+                                          << "cv-music"
+                                          << "-"
+                                          << "";
+    QTest::newRow("hidden for another group") << "hide cv-music for pilot\n"
+                                              << ""
+                                              << "rest"
+                                              << "cv-music"
+                                              << "Music|cv-music-1.0-1"
+                                              << "";
+    QTest::newRow("hidden for all, added for the group")
+        << "hide cv-music\nadd cv-music for pilot\n"
+        << ""
+        << "pilot"
+        << "cv-music"
+        << "-"
+        << "";
+    QTest::newRow("added for the group") << "add cv-tool for pilot\n"
+                                         << ""
+                                         << "pilot"
+                                         << "cv-tool"
+                                         << "cv-tool|cv-tool-1.0-1"
+                                         << "";
+    QTest::newRow("added for another group") << "add cv-tool for pilot\n"
+                                             << ""
+                                             << "default"
+                                             << "cv-tool"
+                                             << "-"
+                                             << "";
+    QTest::newRow("named for the group")
+        << "name cv-music Music for all\nname cv-music for pilot 试点 音乐\n"
+        << ""
+        << "pilot"
+        << "cv-music" << QStringLiteral("试点 音乐|cv-music-1.0-1") << "";
+    QTest::newRow("named for all") << "name cv-music Music for all\nname cv-music for pilot X\n"
+                                   << ""
+                                   << "default"
+                                   << "cv-music"
+                                   << "Music for all|cv-music-1.0-1"
+                                   << "";
+}
+
+void TestRepositoryCatalog::groupCatalogs()
+{
+    QFETCH(QString, overrideText);
+    QFETCH(QString, held);
+    QFETCH(QString, group);
+    QFETCH(QString, package);
+    QFETCH(QString, expected);
+    QFETCH(QString, note);
+    VersionHolds holds;
+    if (!held.isEmpty())
+        holds << VersionHold{held.section(' ', 0, 0), held.section(' ', 1, 1),
+                             held.section(' ', 2, 2)};
+    RepositoryCatalog catalog(overrides(overrideText), QStringLiteral("zh_CN"));
+    QString error;
+    QVERIFY2(catalog.read(m_repository->directory(), {"pilot", "rest"}, holds, &error),
+             qPrintable(error));
+    QCOMPARE(catalog.catalogs().keys().size(), 3);
+    QString found = QStringLiteral("-");
+    for (const CatalogPackage &entry : catalog.catalogs().value(group))
+        if (entry.icon == package + QStringLiteral(".png"))
+            found = entry.name + QLatin1Char('|') + entry.rpm;
+    QCOMPARE(found, expected);
+    if (!note.isEmpty())
+        QVERIFY2(catalog.notes().contains(note), qPrintable(catalog.notes().join('\n')));
+    // Every version primary keeps, newest first; the other architecture's build is not one.
+    QCOMPARE(catalog.versionReleases().value("cv-office"), QStringList({"1.2-1", "1.0-1"}));
+    QCOMPARE(catalog.versionReleases().value("cv-arch"), QStringList{"2.0-1"});
+}
+
+void TestRepositoryCatalog::desktopGroups_data()
+{
+    QTest::addColumn<QStringList>("definitions");
+    QTest::addColumn<QString>("account"); // the broker's user-id; empty over direct TCP
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("group"); // or "error: ..." when a definition is refused
+    const QStringList two{"pilot 10.1.2.0/24 10.1.9.7", "rest 10.1.0.0/16 account:desk-10.9.0.1"};
+    QTest::newRow("in a range") << two << ""
+                                << "10.1.2.40"
+                                << "pilot";
+    QTest::newRow("one address") << two << ""
+                                 << "10.1.9.7"
+                                 << "pilot";
+    QTest::newRow("first line that matches wins") << two << ""
+                                                  << "10.1.3.4"
+                                                  << "rest";
+    QTest::newRow("in no group") << two << ""
+                                 << "10.2.0.1"
+                                 << "default";
+    QTest::newRow("the account, whatever the address") << two << "desk-10.9.0.1"
+                                                       << "10.9.0.1"
+                                                       << "rest";
+    QTest::newRow("a desktop account by its address") << two << "desk-10.1.2.5"
+                                                      << "10.1.2.5"
+                                                      << "pilot";
+    QTest::newRow("a group account inside a range") << two << "group-10.1.2"
+                                                    << "10.1.2.9"
+                                                    << "pilot";
+    // Its desktops choose their address within 10.1: naming one in pilot's range gets nothing.
+    QTest::newRow("a group account wider than the range") << two << "group-10.1"
+                                                          << "10.1.2.9"
+                                                          << "rest";
+    QTest::newRow("a group account wider than every range") << two << "group-10"
+                                                            << "10.1.2.9"
+                                                            << "default";
+    QTest::newRow("not an address") << two << ""
+                                    << "10.1.2.300"
+                                    << "default";
+    QTest::newRow("bits beyond the prefix")
+        << QStringList{"pilot 10.1.2.1/24"} << ""
+        << "10.1.2.1"
+        << "error: desktop-group pilot: 10.1.2.1/24 has bits set beyond /24";
+    QTest::newRow("named default") << QStringList{"default 10.1.2.0/24"} << ""
+                                   << "10.1.2.1"
+                                   << "error: desktop-group: \"default\" is not a group name";
+    QTest::newRow("named twice") << QStringList{"a 10.1.2.0/24", "a 10.1.3.0/24"} << ""
+                                 << "10.1.2.1"
+                                 << "error: desktop-group: a is named twice";
+    QTest::newRow("no member") << QStringList{"a"} << ""
+                               << "10.1.2.1"
+                               << "error: desktop-group a: no member";
+    QTest::newRow("a host name") << QStringList{"a pc1.example.org"} << ""
+                                 << "10.1.2.1"
+                                 << "error: desktop-group a: \"pc1.example.org\" is neither";
+}
+
+void TestRepositoryCatalog::desktopGroups()
+{
+    QFETCH(QStringList, definitions);
+    QFETCH(QString, account);
+    QFETCH(QString, address);
+    QFETCH(QString, group);
+    DesktopGroups groups;
+    QString error;
+    for (const QString &definition : definitions)
+        if (!groups.add(definition, &error))
+            break;
+    if (group.startsWith("error: ")) {
+        QVERIFY2(error.startsWith(group.mid(7)), qPrintable(error));
+        return;
+    }
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(groups.of(account, address), group);
 }
 
 void TestRepositoryCatalog::repositoryMidUpdate_data()
