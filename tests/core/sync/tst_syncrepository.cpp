@@ -272,6 +272,72 @@ private slots:
         QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.2-1"));
     }
 
+    void rolloutReachesThePilotFirst_data()
+    {
+        QTest::addColumn<bool>("pilotFails");
+        QTest::newRow("promoted") << false;
+        QTest::newRow("halted by a pilot's failure") << true;
+    }
+
+    // A store outside the pilot group keeps the version it has while a new one reaches the
+    // pilot: promote brings it the new one; a pilot desktop's failed upgrade halts the rollout,
+    // and the store is still served the old version when it asks again.
+    void rolloutReachesThePilotFirst()
+    {
+        QFETCH(bool, pilotFails);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        QVERIFY(TestKey::catalog().trust());
+        qunsetenv("VQS_CONFIG");
+        TestRepository repository({rpm("cv-alpha", "1.0")});
+        QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
+        QString error;
+        QVERIFY2(AppStreamFile(applications()).addTo(repository.directory(), &error),
+                 qPrintable(error));
+        QTemporaryDir work;
+        const QString pilot = QStringLiteral("127.0.0.9");
+        CatalogServerProcess server;
+        QVERIFY(server.start({"--repository", repository.directory(), "--files",
+                              work.filePath("www"), "--settle", "100", "--desktop-group",
+                              "pilot " + pilot, "--rollout-pilot", "pilot", "--halt-failures", "1",
+                              "--fleet-db", work.filePath("fleet.db")}));
+        FrameReceiver receiver;
+        QVERIFY(receiver.start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"),
+                                  60000);
+
+        int lines = server.output().size();
+        QVERIFY(repository.add({rpm("cv-alpha", "1.1")}));
+        QVERIFY(!server.waitForLine(QRegularExpression("rollout of cv-alpha 1.1-1 started"), lines)
+                     .isEmpty());
+        if (pilotFails) {
+            lines = server.output().size();
+            QVERIFY(CatalogServerProcess::sendFrom(
+                pilot, {"<frame action='report_result'><datas client='127.0.0.9' "
+                        "architecture='x86_64'><report id='00000000000000b1-1' time='1700000000' "
+                        "oper='升级' rpm='cv-alpha-1.1-1' code='-2' echo='scriptlet failed'/>"
+                        "</datas></frame>"}));
+            QVERIFY(
+                !server.waitForLine(QRegularExpression("rollout of cv-alpha 1.1-1 halted"), lines)
+                     .isEmpty());
+            QVERIFY(server.command("promote cv-alpha").startsWith("error"));
+        } else {
+            QVERIFY(server.command("promote cv-alpha").startsWith("ok"));
+            QTRY_COMPARE_WITH_TIMEOUT(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.1-1"),
+                                      60000);
+            return;
+        }
+        // Asked again, the catalog still holds the version the pilot's failures stopped at.
+        const int answers = receiver.recorder.countStartingWith("<frame action='data_resp'");
+        CatalogRequest::send();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            receiver.recorder.countStartingWith("<frame action='data_resp'") > answers, 60000);
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
+        QCOMPARE(receiver.recorder.countStartingWith("<frame action='data_update_push'"), 0);
+    }
+
 private:
     std::unique_ptr<BrokerNode> m_broker;
 };
