@@ -106,8 +106,10 @@ private slots:
         window->findChild<QPushButton *>(QStringLiteral("pushButton_update"))->click();
         QVERIFY(withoutStalling([&] { return m_broker->start(); }));
 
+        // Answered at start and again once the broker is back (the store may have asked more
+        // than once meanwhile: it asks again for a catalog that does not come).
         const QString answered = QStringLiteral("data_requ from %1: 1 frame(s)").arg(m_client);
-        QTRY_COMPARE_WITH_TIMEOUT(server.output().filter(answered).size(), 2, Long);
+        QTRY_VERIFY_WITH_TIMEOUT(server.output().filter(answered).size() >= 2, Long);
         QTRY_VERIFY_WITH_TIMEOUT(
             !window->isLoading() && h.rowOf(h.catalogTable(), player.name) >= 0, Long);
         QCOMPARE(notificationTitles(h.sandbox()), QStringList{AddTitle});
