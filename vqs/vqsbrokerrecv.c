@@ -120,7 +120,7 @@ static amqp_rpc_reply_t consume_stream(void)
         if (g_offset < 0 && g_since < 0) {
             g_since = g_started;
             if (g_settings->offset_file[0])
-                vqs_offset_save(g_settings->offset_file, g_since, 1);
+                vqs_offset_save(g_settings->offset_file, g_settings->stream, g_since, 1);
         }
     }
     return reply;
@@ -254,7 +254,7 @@ int vqs_broker_recv_init(const struct vqs_settings *s)
     /* Once handled, a push is not handed out again, whatever the file says. */
     long long kept = -1;
     if (s->stream[0] && s->offset_file[0] &&
-        vqs_offset_load(s->offset_file, &kept, &g_since) == 0 && kept > g_offset)
+        vqs_offset_load(s->offset_file, s->stream, &kept, &g_since) == 0 && kept > g_offset)
         g_offset = kept;
     if (!s->address[0]) {
         fprintf(stderr, "vqs: no address in %s: nothing can be received through the broker\n",
@@ -536,7 +536,7 @@ int vqs_broker_recv(char *buffer)
     if (g_pending >= 0) {
         g_offset = g_pending;
         if (g_settings->offset_file[0])
-            vqs_offset_save(g_settings->offset_file, g_offset, 0);
+            vqs_offset_save(g_settings->offset_file, g_settings->stream, g_offset, 0);
     }
     g_pending = -1;
     if (g_link.conn && g_unacked &&

@@ -32,7 +32,7 @@ static int trusted_folder(const char *path)
     return 1;
 }
 
-int vqs_offset_load(const char *path, long long *offset, long long *since)
+int vqs_offset_load(const char *path, const char *stream, long long *offset, long long *since)
 {
     if (!trusted_folder(path))
         return -1;
@@ -42,7 +42,7 @@ int vqs_offset_load(const char *path, long long *offset, long long *since)
             fprintf(stderr, "vqs: cannot read %s: %s\n", path, strerror(errno));
         return -1;
     }
-    char text[32];
+    char text[64 + VQS_OFFSET_STREAM_MAX];
     struct stat st;
     ssize_t n = -1;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
@@ -58,16 +58,26 @@ int vqs_offset_load(const char *path, long long *offset, long long *since)
     char *end = NULL;
     errno = 0;
     const long long value = strtoll(number, &end, 10);
-    if (errno != 0 || end == number || (*end != '\n' && *end != '\0') || value < 0 ||
+    if (errno != 0 || end == number || (*end != '\n' && *end != '\0' && *end != ' ') || value < 0 ||
         !isdigit((unsigned char)*number)) {
         fprintf(stderr, "vqs: %s refused: not a place in the stream\n", path);
         return -1;
+    }
+    /* A place in one stream means nothing in another (a desktop moved to another group's). */
+    if (*end == ' ') {
+        const char *name = end + 1;
+        const size_t len = strcspn(name, "\n");
+        if (strlen(stream) != len || strncmp(name, stream, len) != 0) {
+            fprintf(stderr, "vqs: %s refused: a place in stream %.*s, not in %s\n", path, (int)len,
+                    name, stream);
+            return -1;
+        }
     }
     *(time ? since : offset) = value;
     return 0;
 }
 
-int vqs_offset_save(const char *path, long long value, int since)
+int vqs_offset_save(const char *path, const char *stream, long long value, int since)
 {
     char temporary[PATH_MAX];
     if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= (int)sizeof temporary ||
@@ -78,8 +88,14 @@ int vqs_offset_save(const char *path, long long value, int since)
         fprintf(stderr, "vqs: cannot write %s: %s\n", path, strerror(errno));
         return -1;
     }
-    char text[32];
-    const int n = snprintf(text, sizeof text, "%s%lld\n", since ? "@" : "", value);
+    char text[64 + VQS_OFFSET_STREAM_MAX];
+    const int n = snprintf(text, sizeof text, "%s%lld %s\n", since ? "@" : "", value, stream);
+    if (n < 0 || n >= (int)sizeof text) {
+        fprintf(stderr, "vqs: cannot write %s: the stream's name is too long\n", path);
+        close(fd);
+        unlink(temporary);
+        return -1;
+    }
     /* Synced before the rename: a crash leaves the old offset or the new one, never none. */
     const int ok = write(fd, text, (size_t)n) == n && fsync(fd) == 0;
     close(fd);

@@ -301,6 +301,10 @@ private slots:
         // Another user could choose where the store attaches, past every push to come.
         QTest::newRow("in a folder others may change")
             << QByteArray("999999999\n") << true << "refused for the stream offset";
+        // Kept before the desktop moved to another group's stream: no place in this one.
+        QTest::newRow("a place in another stream")
+            << QByteArray("999999999 corvane.broadcast.elsewhere\n") << false
+            << "refused: a place in stream corvane.broadcast.elsewhere, not in";
     }
 
     // A desktop that was off gets the pushes it missed, from the place it kept, in order; the
@@ -337,7 +341,7 @@ private slots:
             QCOMPARE(run.lines.size(), 4);
             // Kept once the caller came back from it: not the one handed out last.
             const qint64 back = run.lines.last() == "6 answer" ? handled + 2 : handled + 1;
-            QCOMPARE(readFile(offsetFile), QByteArray::number(back) + '\n');
+            QCOMPARE(readFile(offsetFile), QByteArray::number(back) + ' ' + stream.toUtf8() + '\n');
         } else {
             QVERIFY2(run.errors.contains(refusal), qPrintable(run.errors));
             QCOMPARE(run.lines, QStringList{"init 0"});
