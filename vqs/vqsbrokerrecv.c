@@ -298,66 +298,10 @@ static int other_frame(const amqp_frame_t *frame)
     }
 }
 
-/* The broker refuses a user-id other than the publisher's login, so it names the sender.
- * Copied out of the header at once: reading the body may release the memory it is in. */
-static void sender_of(const amqp_basic_properties_t *props, char *sender, size_t size)
-{
-    sender[0] = '\0';
-    if (!(props->_flags & AMQP_BASIC_USER_ID_FLAG) || props->user_id.len == 0 ||
-        props->user_id.len >= size || memchr(props->user_id.bytes, '\0', props->user_id.len))
-        return;
-    memcpy(sender, props->user_id.bytes, props->user_id.len);
-    sender[props->user_id.len] = '\0';
-}
-
 void vqs_broker_recv_sender(char *sender, size_t size)
 {
     if (size > strlen(g_sender))
         strcpy(sender, g_sender);
-}
-
-/* The ids handed out last, from the queue or the stream: a push still bound to both (an old
- * set-up moving) comes twice, in no order relative to the other path's messages, so the
- * sequence of the queue's sender cannot tell; its id can. */
-#define RECENT 256
-#define RECENT_ID 64
-static char g_recent[RECENT][RECENT_ID];
-static unsigned g_recent_next;
-
-static int handed_out(const char *id, size_t len)
-{
-    for (size_t i = 0; len && len < RECENT_ID && i < RECENT; i++) {
-        if (memcmp(g_recent[i], id, len) == 0 && g_recent[i][len] == '\0')
-            return 1;
-    }
-    return 0;
-}
-
-static void remember(const char *id, size_t len)
-{
-    if (!len || len >= RECENT_ID)
-        return;
-    memcpy(g_recent[g_recent_next], id, len);
-    g_recent[g_recent_next][len] = '\0';
-    g_recent_next = (g_recent_next + 1) % RECENT;
-}
-
-/* A number in the headers: the place of a delivery from the stream, which the broker puts
- * there, or the push a message of the queue follows; -1: none. */
-static long long header_number(const amqp_basic_properties_t *props, const char *name)
-{
-    if (!(props->_flags & AMQP_BASIC_HEADERS_FLAG))
-        return -1;
-    for (int i = 0; i < props->headers.num_entries; i++) {
-        const amqp_table_entry_t *e = &props->headers.entries[i];
-        if (e->key.len != strlen(name) || memcmp(e->key.bytes, name, e->key.len) != 0)
-            continue;
-        if (e->value.kind == AMQP_FIELD_KIND_I64)
-            return e->value.value.i64 < 0 ? -1 : e->value.value.i64;
-        if (e->value.kind == AMQP_FIELD_KIND_U64)
-            return e->value.value.u64 > INT64_MAX ? -1 : (long long)e->value.value.u64;
-    }
-    return -1;
 }
 
 /* The next frame of the delivery being taken, of type: the broker sends a delivery's frames
@@ -393,7 +337,7 @@ static int release(char *buffer)
     const int len = g_held.len;
     g_held.len = -1;
     if (g_held.idlen &&
-        (vqs_mark_seen(g_held.id, g_held.idlen) || handed_out(g_held.id, g_held.idlen))) {
+        (vqs_mark_seen(g_held.id, g_held.idlen) || vqs_mark_handed_out(g_held.id, g_held.idlen))) {
         if (amqp_basic_ack(g_link.conn, g_link.channel, g_held.tag, 0) == AMQP_STATUS_OK)
             return -1;
         report("lost the connection: ", "acknowledging");
@@ -402,7 +346,7 @@ static int release(char *buffer)
     memcpy(buffer, g_held.text, (size_t)len + 1);
     g_unacked = g_held.tag;
     g_pending = -1;
-    remember(g_held.id, g_held.idlen);
+    vqs_mark_remember(g_held.id, g_held.idlen);
     memcpy(g_sender, g_held.sender, sizeof g_sender);
     return len;
 }
@@ -473,10 +417,10 @@ static int take_delivery(char *buffer)
         memcpy(id, props->message_id.bytes, idlen);
     }
     char sender[VQS_TEXT_SETTING];
-    sender_of(props, sender, sizeof sender);
+    vqs_link_sender(props, sender, sizeof sender);
     /* A stream delivery without its place could be handed out again after every reconnect. */
-    const long long offset = from_stream ? header_number(props, "x-stream-offset") : -1;
-    const long long after = from_stream ? -1 : header_number(props, "x-vqs-after");
+    const long long offset = from_stream ? vqs_link_header_number(props, "x-stream-offset") : -1;
+    const long long after = from_stream ? -1 : vqs_link_header_number(props, "x-vqs-after");
     if (from_stream && idlen)
         vqs_order_pushed(id, idlen);
     const int repeated = from_stream && (offset < 0 || offset <= g_offset);
@@ -510,15 +454,16 @@ static int take_delivery(char *buffer)
         ok = amqp_basic_reject(g_link.conn, g_link.channel, tag, 0);
     } else if (!from_stream && g_stream_tag[0] && must_hold(id, idlen, after)) {
         return hold(buffer, (int)size, tag, sender, id, idlen, (unsigned long long)after);
-    } else if (from_stream ? repeated || handed_out(id, idlen)
-                           : idlen && (vqs_mark_seen(id, idlen) || handed_out(id, idlen))) {
+    } else if (from_stream
+                   ? repeated || vqs_mark_handed_out(id, idlen)
+                   : idlen && (vqs_mark_seen(id, idlen) || vqs_mark_handed_out(id, idlen))) {
         /* Already handed out once: published again or delivered again. */
         ok = amqp_basic_ack(g_link.conn, g_link.channel, tag, 0);
     } else {
         len = (int)size;
         g_unacked = tag;
         g_pending = offset;
-        remember(id, idlen);
+        vqs_mark_remember(id, idlen);
         memcpy(g_sender, sender, sizeof g_sender);
     }
     buffer[len < 0 ? 0 : len] = '\0';

@@ -5,6 +5,7 @@
 #include <openssl/crypto.h>
 
 #include <pthread.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/time.h>
@@ -337,4 +338,34 @@ void vqs_link_report_clear(void)
     pthread_mutex_lock(&g_report_lock);
     g_reported[0] = '\0';
     pthread_mutex_unlock(&g_report_lock);
+}
+
+/* The broker refuses a user-id other than the publisher's login, so it names the sender.
+ * Copied out of the header at once: reading the body may release the memory it is in. */
+void vqs_link_sender(const amqp_basic_properties_t *props, char *sender, size_t size)
+{
+    sender[0] = '\0';
+    if (!(props->_flags & AMQP_BASIC_USER_ID_FLAG) || props->user_id.len == 0 ||
+        props->user_id.len >= size || memchr(props->user_id.bytes, '\0', props->user_id.len))
+        return;
+    memcpy(sender, props->user_id.bytes, props->user_id.len);
+    sender[props->user_id.len] = '\0';
+}
+
+/* A number in the headers: the place of a delivery from the stream, which the broker puts
+ * there, or the push a message of the queue follows; -1: none. */
+long long vqs_link_header_number(const amqp_basic_properties_t *props, const char *name)
+{
+    if (!(props->_flags & AMQP_BASIC_HEADERS_FLAG))
+        return -1;
+    for (int i = 0; i < props->headers.num_entries; i++) {
+        const amqp_table_entry_t *e = &props->headers.entries[i];
+        if (e->key.len != strlen(name) || memcmp(e->key.bytes, name, e->key.len) != 0)
+            continue;
+        if (e->value.kind == AMQP_FIELD_KIND_I64)
+            return e->value.value.i64 < 0 ? -1 : e->value.value.i64;
+        if (e->value.kind == AMQP_FIELD_KIND_U64)
+            return e->value.value.u64 > INT64_MAX ? -1 : (long long)e->value.value.u64;
+    }
+    return -1;
 }

@@ -49,6 +49,13 @@ void vqs_link_report(const struct vqs_settings *s, const char *what, const char 
 /* A working connection again: the next failure is reported anew. */
 void vqs_link_report_clear(void);
 
+/* A delivery's user-id, which the broker checks against the publisher's login; "" when it
+ * has none that fits size. Copied out at once: reading the body may release its memory. */
+void vqs_link_sender(const amqp_basic_properties_t *props, char *sender, size_t size);
+/* A non-negative number in a delivery's headers (the broker's "x-stream-offset", the sender's
+ * "x-vqs-after"); -1: none. */
+long long vqs_link_header_number(const amqp_basic_properties_t *props, const char *name);
+
 #ifdef __cplusplus
 }
 #endif

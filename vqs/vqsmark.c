@@ -83,3 +83,29 @@ int vqs_mark_seen(const char *id, size_t len)
     slot->last = seq;
     return 0;
 }
+
+/* The ids handed out last, from the queue or the stream: a push still bound to both (an old
+ * set-up moving) comes twice, in no order relative to the other path's messages, so the
+ * sequence of the queue's sender cannot tell; its id can. */
+#define RECENT 256
+#define RECENT_ID 64
+static char g_recent[RECENT][RECENT_ID];
+static unsigned g_recent_next;
+
+int vqs_mark_handed_out(const char *id, size_t len)
+{
+    for (size_t i = 0; len && len < RECENT_ID && i < RECENT; i++) {
+        if (memcmp(g_recent[i], id, len) == 0 && g_recent[i][len] == '\0')
+            return 1;
+    }
+    return 0;
+}
+
+void vqs_mark_remember(const char *id, size_t len)
+{
+    if (!len || len >= RECENT_ID)
+        return;
+    memcpy(g_recent[g_recent_next], id, len);
+    g_recent[g_recent_next][len] = '\0';
+    g_recent_next = (g_recent_next + 1) % RECENT;
+}

@@ -19,6 +19,13 @@ void vqs_mark_make(unsigned long long seq, char *out, size_t size);
  * publishers are never taken for repeats. For the receiving thread only. */
 int vqs_mark_seen(const char *id, size_t len);
 
+/* Whether a message of this id (len bytes, of any publisher) was among the last handed out,
+ * and remembering one handed out now: a push still bound to both the queue and the stream
+ * (an old set-up moving) comes twice, in no order between the two paths. For the receiving
+ * thread only. */
+int vqs_mark_handed_out(const char *id, size_t len);
+void vqs_mark_remember(const char *id, size_t len);
+
 #ifdef __cplusplus
 }
 #endif
