@@ -358,18 +358,21 @@ void InstallItem::cancelDownloadSlot()
 
         ++m_cmd_count;
         qDebug() << "********** m_cmd_count=" << m_cmd_count << " " << m_icon;
-        // The killer switches to root and kills on its own thread.
-        auto *killer = new KillThread(m_icon);
-        // Nobody else holds it: it goes once its passes are done.
-        connect(killer, &QThread::finished, killer, &QObject::deleteLater);
-        killer->start();
 
         if (names(m_type, {Operation::Upgrade, Operation::Uninstall, Operation::Install}))
             showButton(m_type);
         else if (names(m_type, {Operation::QuickInstall, Operation::Download}))
             comboBox()->show();
     }
-    emit cancelDownLoadSignal(m_icon);
+    // The row may go with the cancel: nothing of it is used after.
+    const QString key = m_icon;
+    // First the queues learn it: the killer looks only while the cancelled task runs.
+    emit cancelDownLoadSignal(key);
+    // The killer switches to root and kills on its own thread.
+    auto *killer = new KillThread(key);
+    // Nobody else holds it: it goes once its passes are done.
+    QObject::connect(killer, &QThread::finished, killer, &QObject::deleteLater);
+    killer->start();
 }
 
 void InstallItem::execTaskSlot(QString type, int res, QString cmd, QString name)

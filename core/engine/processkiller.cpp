@@ -8,7 +8,10 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextStream>
 
 #include <cstdio>
@@ -19,6 +22,19 @@ namespace
 constexpr int MaxPasses = 1000;
 // One yum download shows as two processes: the shell that runs it and yum itself.
 constexpr int KillsWanted = 2;
+
+QMutex cancelledLock;
+QSet<QString> &cancelledRunning()
+{
+    static QSet<QString> keys;
+    return keys;
+}
+
+bool isCancelledRunning(const QString &key)
+{
+    QMutexLocker locker(&cancelledLock);
+    return cancelledRunning().contains(key);
+}
 
 // A process line that downloads exactly this package: the download directory
 // pkgpath/NAME-VERSION-RELEASE names it. A plain search for the name would also find
@@ -47,7 +63,8 @@ void ProcessKiller::killDownloads()
     const QRegularExpression ours = downloadOf(m_match);
 
     int killed = 0;
-    for (int pass = 0; pass < MaxPasses && killed != KillsWanted; ++pass) {
+    for (int pass = 0; pass < MaxPasses && killed != KillsWanted && isCancelledRunning(m_match);
+         ++pass) {
         // Someone else's file at the name is never read as a list of processes to kill.
         const bool fresh = ScratchFiles::createFresh(m_processFile);
         if (fresh)
@@ -80,4 +97,16 @@ void ProcessKiller::killDownloads()
         QFile::remove(m_processFile);
     }
     std::fflush(stdout);
+}
+
+void ProcessKiller::runningCancelled(const QString &key)
+{
+    QMutexLocker locker(&cancelledLock);
+    cancelledRunning().insert(key);
+}
+
+void ProcessKiller::runningEnded(const QString &key)
+{
+    QMutexLocker locker(&cancelledLock);
+    cancelledRunning().remove(key);
 }

@@ -10,8 +10,14 @@ public:
     // match: the package name (a row's task key) whose download is stopped.
     explicit ProcessKiller(QString match);
 
-    // Blocks until two processes are killed or 1000 passes over the process list are done.
+    // Blocks until two processes are killed, 1000 passes over the process list are done, or
+    // the cancelled task has ended: a later download of the same package is not its to kill.
     void killDownloads();
+
+    // The task of key is running and the user cancelled it; until runningEnded, killers of
+    // that key look for its download.
+    static void runningCancelled(const QString &key);
+    static void runningEnded(const QString &key);
 
 private:
     QString m_match;

@@ -1,6 +1,7 @@
 #include "queues/queueworker.h"
 
 #include "engine/privileges.h"
+#include "engine/processkiller.h"
 #include "engine/rpmlock.h"
 #include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
@@ -42,8 +43,10 @@ bool QueueWorker::deleteQueue(const QString &key)
             return true;
         }
     }
-    if (!m_runningKey.isNull() && m_runningKey == key)
+    if (!m_runningKey.isNull() && m_runningKey == key) {
         m_runningCancelled = true;
+        ProcessKiller::runningCancelled(key);
+    }
     return false;
 }
 
@@ -123,6 +126,8 @@ void QueueWorker::run()
         }
         {
             QMutexLocker locker(&m_queueLock);
+            if (m_runningCancelled)
+                ProcessKiller::runningEnded(m_runningKey);
             m_runningKey = QString();
         }
         if (succeeded || m_pause == Pause::AfterEveryTask)

@@ -434,6 +434,19 @@ private slots:
             QVERIFY2(!call.contains(QLatin1String("cv-editor")), qPrintable(call));
         QVERIFY(h.dialogs().messages().isEmpty());
         QVERIFY(!manager->itemOf("cv-hello"));
+
+        // Cancelled while queued and asked for again at once, the download runs to its end:
+        // the cancel kills only what its own task started.
+        yum.hold(true);
+        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
+        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
+        ShellHarness::choose(h.controllerOf(table, Editor), ShellHarness::DownloadEntry);
+        h.controllerOf(table, Editor)->cancelButton()->click();
+        ShellHarness::choose(h.controllerOf(table, Editor), ShellHarness::DownloadEntry);
+        yum.hold(false);
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 4, 120000);
+        QCOMPARE(results.at(3).at(3).toString(), QStringLiteral("cv-editor"));
+        QCOMPARE(results.at(3).at(1).toInt(), 0);
     }
 
     // The batch presses idle rows only, and what it could not press leaves it: the next batch
@@ -467,7 +480,7 @@ private slots:
             h.controllerOf(table, h.cell(table, rows.at(1), PackageTable::ColumnDisplayName))
                 ->operationButton()
                 ->click();
-            QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 240000);
         }
         for (int row : rows)
             PackageTable::setCheckItem(table, row, true);
