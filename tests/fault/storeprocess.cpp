@@ -2,6 +2,7 @@
 
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QTest>
 
 #ifndef CORVANE_PROGRAM
 #error "CORVANE_PROGRAM must name the corvane program"
@@ -22,6 +23,12 @@ StoreProcess::StoreProcess(const QString &transportSettings)
 StoreProcess::~StoreProcess()
 {
     kill();
+    // A failed test keeps what the store said: the order it took frames in, its transport.
+    if (!QTest::currentTestFailed())
+        return;
+    const QStringList lines = errorLines();
+    qInfo("the store's last standard error lines:\n%s",
+          qPrintable(lines.mid(qMax(0, lines.size() - KeptLines)).join('\n')));
 }
 
 void StoreProcess::kill()
@@ -32,9 +39,13 @@ void StoreProcess::kill()
     m_process.waitForFinished();
 }
 
-QStringList StoreProcess::transportLines()
+QStringList StoreProcess::errorLines()
 {
     m_errors += QString::fromUtf8(m_process.readAllStandardError());
-    return m_errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-        .filter(QRegularExpression(QStringLiteral("^vqs: ")));
+    return m_errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList StoreProcess::transportLines()
+{
+    return errorLines().filter(QRegularExpression(QStringLiteral("^vqs: ")));
 }

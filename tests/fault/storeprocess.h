@@ -19,8 +19,11 @@ public:
     void kill();
     // The lines the transport has written on standard error so far ("vqs: ...").
     QStringList transportLines();
+    // Every line it has written on standard error so far.
+    QStringList errorLines();
 
 private:
+    static const int KeptLines = 200;
     QTemporaryDir m_tmp; // its single-instance socket
     QProcess m_process;
     QString m_errors;
