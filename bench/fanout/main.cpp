@@ -8,6 +8,7 @@
 #include "bench/support/benchpackages.h"
 #include "brokerconsumers.h"
 #include "confirmedpublisher.h"
+#include "grouppush.h"
 #include "idlecost.h"
 #include "nodefootprint.h"
 #include "stampingpeer.h"
@@ -425,6 +426,8 @@ int main(int argc, char **argv)
         return streamFigures(file, frame);
     if (app.arguments().contains(QStringLiteral("--idle")))
         return IdleCost::run();
+    if (app.arguments().contains(QStringLiteral("--groups")))
+        return GroupPush::run(frame);
     // One node with classic queues, and a cluster of three with quorum queues.
     BrokerNode node;
     BrokerNode cluster(3);
