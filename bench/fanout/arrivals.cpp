@@ -29,3 +29,12 @@ Arrivals::Clock::time_point Arrivals::lastOf(int n) const
             last = times[size_t(n) - 1];
     return last;
 }
+
+long long Arrivals::received() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    long long count = 0;
+    for (const auto &times : m_times)
+        count += (long long)times.size();
+    return count;
+}

@@ -20,6 +20,8 @@ public:
     bool waitForAll(int n, int timeoutMs);
     // The latest time at which a receiver got its n-th message (all have it).
     Clock::time_point lastOf(int n) const;
+    // Every message noted, all receivers together.
+    long long received() const;
 
 private:
     mutable std::mutex m_lock;

@@ -70,8 +70,10 @@ amqp_connection_state_t BrokerConsumers::connectAs(const QString &settings)
 
 BrokerConsumers::BrokerConsumers(const std::vector<QString> &addresses,
                                  const std::vector<QString> &others, Arrivals *arrivals,
-                                 const QString &serverSettings, const QString &groupSettings)
-    : m_arrivals(arrivals), m_queues(addresses), m_serverSettings(serverSettings)
+                                 const QString &serverSettings, const QString &groupSettings,
+                                 int firstNode)
+    : m_arrivals(arrivals), m_queues(addresses), m_serverSettings(serverSettings),
+      m_firstNode(firstNode)
 {
     // With a stream only the others' queues are made: the receivers read the stream.
     const QString stream = settingOf(serverSettings, QStringLiteral("stream"));
@@ -132,8 +134,8 @@ void BrokerConsumers::consumeStream(int receivers, const QString &stream, const 
     next.value.value.bytes = amqp_cstring_bytes("next");
     const amqp_table_t arguments{1, &next};
     for (int first = 0; first < receivers; first += ChannelsPerConnection) {
-        amqp_connection_state_t connection =
-            login(settings, int(m_streamConnections.size()), ChannelsPerConnection + 1);
+        amqp_connection_state_t connection = login(
+            settings, m_firstNode + int(m_streamConnections.size()), ChannelsPerConnection + 1);
         if (!connection) {
             m_error = QStringLiteral("no connection to the broker for the stream");
             return;

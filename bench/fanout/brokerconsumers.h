@@ -19,15 +19,16 @@
 // made as well, for receivers of their own. When serverSettings name a stream, each address
 // is instead one consumer of the stream (attached at "next", prefetch 10, manual
 // acknowledgements) on a channel of its own, ChannelsPerConnection channels a connection, the
-// connections spread over the nodes the settings list, one thread each.
+// connections spread over the nodes the settings list (the first on the firstNode-th), one
+// thread each.
 class BrokerConsumers
 {
 public:
     static const int ChannelsPerConnection = 500;
 
     BrokerConsumers(const std::vector<QString> &addresses, const std::vector<QString> &others,
-                    Arrivals *arrivals, const QString &serverSettings,
-                    const QString &groupSettings);
+                    Arrivals *arrivals, const QString &serverSettings, const QString &groupSettings,
+                    int firstNode = 0);
     // Deletes every queue it made: the broadcast would still fill them while a later run is
     // measured.
     ~BrokerConsumers();
@@ -49,6 +50,7 @@ private:
     Arrivals *m_arrivals;
     std::vector<QString> m_queues; // every queue made
     QString m_serverSettings;
+    int m_firstNode;
     amqp_connection_state_t m_connection = nullptr;
     QString m_error;
     std::map<std::string, int> m_receivers; // consumer tag to receiver

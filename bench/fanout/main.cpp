@@ -7,8 +7,11 @@
 #include "arrivals.h"
 #include "bench/support/benchpackages.h"
 #include "brokerconsumers.h"
+#include "confirmedpublisher.h"
+#include "grouppush.h"
 #include "idlecost.h"
 #include "nodefootprint.h"
+#include "stampingpeer.h"
 #include "sync/catalogframe.h"
 #include "tcpreceivers.h"
 #include "tests/core/sync/catalogserverprocess.h"
@@ -16,12 +19,9 @@
 #include "tests/support/brokernode.h"
 #include "tools/catalog-server/catalogdocument.h"
 #include "vqs.h"
-#include "vqsbroker.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -33,7 +33,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <map>
 #include <vector>
 
 namespace
@@ -49,30 +48,11 @@ double msBetween(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
 double threadCpuMs()
 {
     timespec ts;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-// Time on a CPU of each thread of a process, in nanoseconds, by thread id.
-std::map<QString, long long> cpuByThread(qint64 pid)
-{
-    std::map<QString, long long> result;
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString &tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + '/' + tid + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            result[tid] = stat.readAll().split(' ').value(0).toLongLong();
-    }
-    return result;
 }
 
 struct Load {
@@ -128,38 +108,6 @@ QString writeUpdate(const QString &path, QString *frame)
     return path;
 }
 
-// The real libvqs receiver: vqspeer noting when each message came.
-class StampingPeer
-{
-public:
-    StampingPeer(const QProcessEnvironment &env, int messages)
-    {
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(VQS_PEER_PROGRAM, {"stamp", QString::number(messages)});
-        m_ready = m_process.waitForReadyRead(WaitMs) && m_process.readLine() == "init 0\n";
-    }
-    ~StampingPeer()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    bool isReady() const { return m_ready; }
-    // When its next message came; a default time when it does not come.
-    Clock::time_point next()
-    {
-        while (!m_process.canReadLine())
-            if (!m_process.waitForReadyRead(WaitMs))
-                return {};
-        const long long ns = m_process.readLine().split(' ').value(0).toLongLong();
-        return Clock::time_point(std::chrono::nanoseconds(ns));
-    }
-
-private:
-    QProcess m_process;
-    bool m_ready = false;
-};
-
 struct Figures {
     double lastMs = -1;
     Load server;
@@ -178,10 +126,10 @@ Figures measurePushes(CatalogServerProcess &server, const QString &file, Arrival
 {
     std::vector<double> last, cpu, working, threads, nodeCpu;
     for (int r = 1; r <= Repetitions; ++r) {
-        const auto load = cpuByThread(server.processId());
-        std::vector<decltype(cpuByThread(0))> nodeLoads;
+        const auto load = NodeFootprint::cpuByThread(server.processId());
+        std::vector<decltype(NodeFootprint::cpuByThread(0))> nodeLoads;
         for (qint64 node : nodes)
-            nodeLoads.push_back(cpuByThread(node));
+            nodeLoads.push_back(NodeFootprint::cpuByThread(node));
         const Clock::time_point start = Clock::now();
         if (!server.command("push data_update_push " + file).startsWith("ok push"))
             return {};
@@ -189,20 +137,21 @@ Figures measurePushes(CatalogServerProcess &server, const QString &file, Arrival
         if (!arrivals.waitForAll(before + r, WaitMs) || peerTime == Clock::time_point{})
             return {};
         last.push_back(msBetween(start, std::max(arrivals.lastOf(before + r), peerTime)));
-        const Load pushLoad = loadBetween(load, cpuByThread(server.processId()));
+        const Load pushLoad = loadBetween(load, NodeFootprint::cpuByThread(server.processId()));
         cpu.push_back(pushLoad.cpuMs);
         working.push_back(pushLoad.working);
         threads.push_back(pushLoad.threads);
         double nodesMs = 0;
         for (size_t i = 0; i < nodes.size(); ++i)
-            nodesMs += loadBetween(nodeLoads[i], cpuByThread(nodes[i])).cpuMs;
+            nodesMs += loadBetween(nodeLoads[i], NodeFootprint::cpuByThread(nodes[i])).cpuMs;
         nodeCpu.push_back(nodesMs);
     }
     Figures figures;
-    figures.lastMs = median(last);
+    figures.lastMs = BenchPackages::median(last);
     if (!nodes.empty())
-        figures.nodeCpuMs = median(nodeCpu);
-    figures.server = {median(cpu), int(median(working)), int(median(threads))};
+        figures.nodeCpuMs = BenchPackages::median(nodeCpu);
+    figures.server = {BenchPackages::median(cpu), int(BenchPackages::median(working)),
+                      int(BenchPackages::median(threads))};
     return figures;
 }
 
@@ -223,8 +172,8 @@ void measureFloor(Figures *figures, Arrivals &arrivals, StampingPeer &peer, int 
         last.push_back(msBetween(start, std::max(arrivals.lastOf(before + r), peerTime)));
         cpu.push_back(cpuUsed);
     }
-    figures->floorLastMs = median(last);
-    figures->floorCpuMs = median(cpu);
+    figures->floorLastMs = BenchPackages::median(last);
+    figures->floorCpuMs = BenchPackages::median(cpu);
 }
 
 QString tcpAddress(int i)
@@ -357,29 +306,12 @@ Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const
     figures.idleKib = (busy.first - idle.first) / (desktops - 1);
     figures.idleFiles = (busy.second - idle.second) / (desktops - 1);
 
-    qputenv("VQS_CONFIG", node.settingsFor(BrokerNode::ServerAddress).toUtf8());
-    amqp_rpc_reply_t reply;
-    amqp_connection_state_t publisher = vqs_broker_connect(&reply);
-    if (!publisher || reply.reply_type != AMQP_RESPONSE_NORMAL ||
-        !amqp_confirm_select(publisher, 1))
+    ConfirmedPublisher publisher(node.settingsFor(BrokerNode::ServerAddress));
+    if (!publisher.isValid())
         return figures;
     const QByteArray body = frame.toUtf8();
-    measureFloor(&figures, arrivals, peer, Repetitions, [&] {
-        amqp_basic_properties_t props;
-        props._flags = AMQP_BASIC_DELIVERY_MODE_FLAG;
-        props.delivery_mode = AMQP_DELIVERY_PERSISTENT;
-        if (amqp_basic_publish(
-                publisher, 1, amqp_cstring_bytes(vqs_broker_exchange()),
-                amqp_cstring_bytes(vqs_broadcast_address()), 0, 0, &props,
-                amqp_bytes_t{size_t(body.size()), const_cast<char *>(body.constData())}) != 0)
-            return false;
-        amqp_frame_t confirm;
-        return amqp_simple_wait_frame(publisher, &confirm) == AMQP_STATUS_OK &&
-               confirm.frame_type == AMQP_FRAME_METHOD &&
-               confirm.payload.method.id == AMQP_BASIC_ACK_METHOD;
-    });
-    amqp_connection_close(publisher, AMQP_REPLY_SUCCESS);
-    amqp_destroy_connection(publisher);
+    measureFloor(&figures, arrivals, peer, Repetitions,
+                 [&] { return publisher.publish(vqs_broadcast_address(), body); });
     return figures;
 }
 
@@ -407,36 +339,22 @@ std::pair<double, double> offDesktop(BrokerNode &node, const QString &frame, int
 {
     const QString desk = node.freshAddress();
     const QString stream = node.setting(BrokerNode::ServerAddress, "stream");
-    qputenv("VQS_CONFIG", node.settingsFor(BrokerNode::ServerAddress).toUtf8());
-    amqp_rpc_reply_t reply;
-    amqp_connection_state_t publisher = vqs_broker_connect(&reply);
-    if (!publisher || reply.reply_type != AMQP_RESPONSE_NORMAL ||
-        !amqp_confirm_select(publisher, 1))
-        return {-1, -1};
+    ConfirmedPublisher publisher(node.settingsFor(BrokerNode::ServerAddress));
     auto publish = [&](const QByteArray &body) {
-        amqp_basic_properties_t props;
-        props._flags = AMQP_BASIC_DELIVERY_MODE_FLAG;
-        props.delivery_mode = AMQP_DELIVERY_PERSISTENT;
-        amqp_frame_t confirm;
-        return amqp_basic_publish(
-                   publisher, 1, amqp_cstring_bytes(vqs_broker_exchange()),
-                   amqp_cstring_bytes(vqs_broadcast_address()), 0, 0, &props,
-                   amqp_bytes_t{size_t(body.size()), const_cast<char *>(body.constData())}) == 0 &&
-               amqp_simple_wait_frame(publisher, &confirm) == AMQP_STATUS_OK;
+        return publisher.publish(vqs_broadcast_address(), body);
     };
     const QByteArray marker = "handled before the desktop went off " + desk.toUtf8();
     AmqpClient reader(node.value(QStringLiteral("AMQP_PORT")).toInt(), QStringLiteral("corvane"),
                       node.account(desk), node.password(desk));
     qint64 offset = -1;
     QFile kept(node.setting(desk, "offset_file"));
-    bool ready = publish(marker) && reader.readStream(stream, marker, &offset) == "ok" &&
+    bool ready = publisher.isValid() && publish(marker) &&
+                 reader.readStream(stream, marker, &offset) == "ok" &&
                  kept.open(QIODevice::WriteOnly) &&
                  kept.write(QByteArray::number(offset) + '\n') > 0;
     kept.close();
     for (int i = 0; i < missed && ready; ++i)
         ready = publish(frame.toUtf8());
-    amqp_connection_close(publisher, AMQP_REPLY_SUCCESS);
-    amqp_destroy_connection(publisher);
     if (!ready)
         return {-1, -1};
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -508,6 +426,8 @@ int main(int argc, char **argv)
         return streamFigures(file, frame);
     if (app.arguments().contains(QStringLiteral("--idle")))
         return IdleCost::run();
+    if (app.arguments().contains(QStringLiteral("--groups")))
+        return GroupPush::run(frame);
     // One node with classic queues, and a cluster of three with quorum queues.
     BrokerNode node;
     BrokerNode cluster(3);

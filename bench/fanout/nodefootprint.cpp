@@ -29,3 +29,24 @@ std::pair<double, double> NodeFootprint::now() const
     }
     return {kib, files};
 }
+
+std::map<QString, long long> NodeFootprint::cpuByThread(qint64 pid)
+{
+    std::map<QString, long long> result;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + '/' + tid + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            result[tid] = stat.readAll().split(' ').value(0).toLongLong();
+    }
+    return result;
+}
+
+double NodeFootprint::cpuMs() const
+{
+    long long ns = 0;
+    for (qint64 pid : m_pids)
+        for (const auto &thread : cpuByThread(pid))
+            ns += thread.second;
+    return ns / 1e6;
+}

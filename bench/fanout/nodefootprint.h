@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
+
+#include <map>
 
 #include <utility>
 #include <vector>
@@ -13,7 +16,12 @@ class NodeFootprint
 public:
     explicit NodeFootprint(const BrokerNode &node);
 
+    // Time on a CPU of each thread of a process, in nanoseconds, by thread id.
+    static std::map<QString, long long> cpuByThread(qint64 pid);
+
     const std::vector<qint64> &pids() const { return m_pids; }
+    // Their CPU time so far (ms), every thread.
+    double cpuMs() const;
     // Their resident memory (KiB) and open files, summed, from /proc.
     std::pair<double, double> now() const;
 
