@@ -258,7 +258,6 @@ void CatalogOperations::packageUninstalled(const QString &name)
         if (m_catalog.cell(r, PackageTable::ColumnDisplayName) != name)
             continue;
         m_catalog.markIdle(r);
-        m_catalog.hideUpgradedRow(r);
         inCatalog = true;
     }
     if (inCatalog)

@@ -35,7 +35,8 @@ public:
     void downloadFinished(const QString &oper, const QString &key);
     void cancelFromManager(int row, const QString &oper, const QString &key);
     void restart(int row, const QString &key, const QString &oper);
-    // Uninstalled elsewhere: its catalog rows offer the install again.
+    // Uninstalled elsewhere: its catalog rows offer the install again (the upgrade page takes
+    // them out of its view).
     void packageUninstalled(const QString &name);
 
 signals:

@@ -77,11 +77,9 @@ int CatalogPage::categoryRow(QListWidgetItem *item) const
     return m_widgets.categories->row(item);
 }
 
-int CatalogPage::appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable)
+int CatalogPage::appendCatalogRow(const RpmData &data, bool checked)
 {
     const int row = m_rows.appendRow(table(), data, checked);
-    if (trackUpgradable && data.m_state == StateUpgradable)
-        m_upgradableRows.append(row);
     m_matchingRows.append(row);
     return row;
 }
@@ -90,7 +88,8 @@ int CatalogPage::appendRow(const RpmData &data)
 {
     qDebug() << "****** insertAllPackageContent  start***************";
     const bool checked = m_widgets.selectAll->checkState() == Qt::Checked;
-    const int row = appendCatalogRow(data, checked, true);
+    const int row = appendCatalogRow(data, checked);
+    emit rowAdded(row, data);
     qDebug() << "****** insertAllPackageContent  end***************";
     return row;
 }
@@ -121,7 +120,7 @@ void CatalogPage::loadCatalog()
 void CatalogPage::writeFirstBatch()
 {
     m_table.takeWaiting(FirstBatch, {}, [this](const RpmData &record) {
-        appendCatalogRow(record, false, false);
+        appendCatalogRow(record, false);
         qDebug() << "icon name=" << Paths::iconDirectory() + record.m_icon;
         return true;
     });
@@ -157,15 +156,13 @@ void CatalogPage::showCategory(const QString &itemText)
     showResults(records);
 }
 
-void CatalogPage::showResults(const QVector<RpmData> &results)
+QList<int> CatalogPage::showResults(const QVector<RpmData> &results)
 {
     QTableWidget *widget = table();
-    const int page = m_state.page();
+    const bool home = m_state.page() == PageState::Home;
     m_table.keepScrollPosition();
-    if (page == PageState::Home)
+    if (home)
         m_matchingRows.clear();
-    else if (page == PageState::Upgrade)
-        m_upgradableRows.clear();
     widget->show();
 
     if (results.isEmpty()) {
@@ -174,14 +171,14 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
         widget->hide();
         m_widgets.selectAll->hide();
         m_widgets.batchButton->hide();
-        return;
+        return {};
     }
     m_widgets.emptyText->hide();
     m_widgets.selectAll->show();
     m_widgets.batchButton->show();
     m_state.setCurrentTable(widget);
 
-    QList<int> &pageRows = page == PageState::Upgrade ? m_upgradableRows : m_matchingRows;
+    QList<int> listed;
     QHash<QString, QVector<int>> rowsByName =
         PackageTable::rowsByText(widget, PackageTable::ColumnDisplayName);
     QSet<int> shownRows;
@@ -190,7 +187,9 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
     int nextWaiting = 0;
     for (const RpmData &record : results) {
         for (int row : rowsByName.value(record.m_name)) {
-            pageRows.append(row);
+            listed.append(row);
+            if (home)
+                m_matchingRows.append(row);
             shownRows.insert(row);
             ++shown;
             if (PackageTable::text(widget, row, PackageTable::ColumnRpm) == record.m_rpm ||
@@ -207,12 +206,14 @@ void CatalogPage::showResults(const QVector<RpmData> &results)
             const int row = appendRow(waiting().at(index));
             rowsByName[PackageTable::text(widget, row, PackageTable::ColumnDisplayName)].append(
                 row);
+            listed.append(row);
             shownRows.insert(row);
             ++shown;
             taking.take(index);
         }
     }
     PackageTable::showOnly(widget, shownRows);
+    return listed;
 }
 
 void CatalogPage::search(const QString &text)
@@ -225,8 +226,6 @@ void CatalogPage::search(const QString &text)
         showResults(m_reader.list(QueryMode::Everything,
                                   ShellTexts::categoryName(m_widgets.categories->currentRow()),
                                   text));
-    else if (m_state.page() == PageState::Upgrade)
-        showResults(m_reader.list(QueryMode::Upgradable, QString(), text));
 }
 
 void CatalogPage::rewriteRow(QTableWidget *table, int row, const RpmData &data)
@@ -282,12 +281,8 @@ void CatalogPage::scrolled(int value)
 void CatalogPage::enter()
 {
     QTableWidget *widget = table();
-    PackageColumns::apply(widget, PackageColumns::View::Home);
-    widget->setStyleSheet(ShellTexts::homeTableStyle());
+    showView(PackageColumns::View::Home);
     emit homeViewShown();
-    m_widgets.categories->show();
-    m_widgets.pages->setCurrentWidget(m_widgets.page);
-    m_widgets.content->setCurrentWidget(m_widgets.contentPage);
 
     m_search.restore(m_search.savedText(PageState::Home));
 
@@ -300,14 +295,13 @@ void CatalogPage::enter()
     showCurrentCategory();
 }
 
-void CatalogPage::showUpgradeView()
+void CatalogPage::showView(PackageColumns::View view)
 {
-    m_widgets.pages->setCurrentWidget(m_widgets.page);
-    m_widgets.content->setCurrentWidget(m_widgets.contentPage);
-    QTableWidget *widget = table();
-    PackageColumns::apply(widget, PackageColumns::View::Upgrade);
-    widget->setStyleSheet(ShellTexts::upgradeTableStyle());
-    m_widgets.categories->hide();
+    const bool home = view == PackageColumns::View::Home;
+    PackageColumns::apply(table(), view);
+    table()->setStyleSheet(home ? ShellTexts::homeTableStyle() : ShellTexts::upgradeTableStyle());
+    m_widgets.categories->setVisible(home);
+    showContent();
 }
 
 void CatalogPage::showLoading()
@@ -428,13 +422,6 @@ void CatalogPage::setRowOperation(QTableWidget *widget, const QString &name, con
                           m_rows.controllerForWord(record, word, row, widget));
 }
 
-void CatalogPage::hideUpgradedRow(int row)
-{
-    m_upgradableRows.removeAll(row);
-    if (m_state.page() == PageState::Upgrade)
-        table()->hideRow(row);
-}
-
 int CatalogPage::rowForWaitingKey(const QString &key)
 {
     for (int i = 0; i < waiting().size(); ++i) {
@@ -475,6 +462,11 @@ bool CatalogPage::hasCell(int row, int column) const
 bool CatalogPage::isRowHidden(int row) const
 {
     return table()->isRowHidden(row);
+}
+
+void CatalogPage::hideRow(int row)
+{
+    table()->hideRow(row);
 }
 
 bool CatalogPage::isChecked(int row) const

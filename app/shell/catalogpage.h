@@ -2,6 +2,7 @@
 
 #include "records/rpmdata.h"
 #include "shell/lazytable.h"
+#include "shell/packagecolumns.h"
 
 #include <QList>
 #include <QMap>
@@ -61,6 +62,7 @@ public:
     QString cell(int row, int column) const;
     bool hasCell(int row, int column) const;
     bool isRowHidden(int row) const;
+    void hideRow(int row);
     bool isChecked(int row) const;
     void setChecked(int row, bool checked);
     void markBusy(int row);
@@ -100,8 +102,9 @@ public:
     void showCurrentCategory();
     // The records of the category an item text names, with the search text.
     void showCategory(const QString &itemText);
-    // Hides every row and shows the results, rows made for those still waiting.
-    void showResults(const QVector<RpmData> &results);
+    // Hides every row and shows the results, rows made for those still waiting; returns the
+    // rows shown.
+    QList<int> showResults(const QVector<RpmData> &results);
     void search(const QString &text);
     void rewriteRow(QTableWidget *table, int row, const RpmData &data);
     // The next batch of waiting records that match the category, the search and the page;
@@ -111,8 +114,8 @@ public:
     void loadOneMore();
     void scrolled(int value);
     void enter();
-    // The table as the upgrade page shows it: check column, wider columns, no categories.
-    void showUpgradeView();
+    // This page shown with the table as the view has it: columns, style, categories at home.
+    void showView(PackageColumns::View view);
     void showLoading();
     void showContent();
     void updateCategoryCounts();
@@ -133,7 +136,6 @@ public:
     {
         setRowOperation(table(), name, word);
     }
-    void hideUpgradedRow(int row);
     // Makes a row for the waiting record of a task key; -1 when none waits.
     int rowForWaitingKey(const QString &key);
     int rowOfKey(const QString &key) const;
@@ -144,10 +146,12 @@ public:
 signals:
     // The home view replaces the upgrade view.
     void homeViewShown();
+    // A row made for a record after the first batch, whichever page asked for it.
+    void rowAdded(int row, const RpmData &record);
 
 private:
     QTableWidget *table() const { return m_table.table(); }
-    int appendCatalogRow(const RpmData &data, bool checked, bool trackUpgradable);
+    int appendCatalogRow(const RpmData &data, bool checked);
     RpmData catalogRecord(const QString &name);
 
     Widgets m_widgets;
@@ -157,6 +161,5 @@ private:
     PageState &m_state;
     LazyTable m_table;
     QList<int> m_matchingRows;
-    QList<int> m_upgradableRows;
     QMap<QString, bool> m_staleRows;
 };

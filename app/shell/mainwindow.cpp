@@ -114,8 +114,8 @@ void MainWindow::createParts()
         *m_demon, *m_rows, *m_searchBox, *m_state, *m_dialogs, *m_operations, *m_catalogPage);
     m_navigator = std::make_unique<PageNavigator>(
         PageNavigator::Buttons{ui->btn_allPackage, ui->btn_packageUpdate, ui->btn_packageDelete},
-        *m_state, *m_searchBox, *m_loading, m_demon, *m_catalogPage, *m_upgradePage,
-        *m_uninstallPage, *m_dialogs, m_loadDialog);
+        *m_state, *m_searchBox, *m_loading, [demon = m_demon] { demon->updateData(); },
+        *m_catalogPage, *m_upgradePage, *m_uninstallPage, *m_dialogs, m_loadDialog);
     m_navigator->setNavigationStyle(PageHome);
 }
 
@@ -138,6 +138,7 @@ void MainWindow::connectParts()
     connect(ui->label_5, &Label::mouseRightSignal, search, &SearchBox::showContextMenu);
     // The catalog table first: it is shown again whichever page searches.
     connect(search, &SearchBox::searchRequested, catalog, &CatalogPage::search);
+    connect(search, &SearchBox::searchRequested, upgrade, &UpgradePage::search);
     connect(search, &SearchBox::searchRequested, uninstall, &UninstallPage::search);
     connect(ui->listWidget, &QListWidget::itemClicked, catalog,
             [navigator](QListWidgetItem *item) { navigator->showCategoryItem(item); });
@@ -171,15 +172,17 @@ void MainWindow::connectParts()
 
     // Between the pages.
     connect(catalog, &CatalogPage::homeViewShown, upgrade, &UpgradePage::hideHeader);
+    connect(catalog, &CatalogPage::rowAdded, upgrade, &UpgradePage::rowAdded);
     connect(catalogOperations, &CatalogOperations::upgradeRefused, upgrade,
             &UpgradePage::forgetPending);
     connect(catalogOperations, &CatalogOperations::installed, uninstall,
             &UninstallPage::packageInstalled);
     connect(upgrade, &UpgradePage::upgraded, uninstall, &UninstallPage::refreshRow);
-    // The catalog rows first, then the count: as the catalog has the package now.
+    // The catalog rows first, then the upgrade view and its count: as the catalog has the
+    // package now.
     connect(uninstall, &UninstallPage::uninstalled, catalogOperations,
             &CatalogOperations::packageUninstalled);
-    connect(uninstall, &UninstallPage::uninstalled, upgrade, &UpgradePage::refreshCount);
+    connect(uninstall, &UninstallPage::uninstalled, upgrade, &UpgradePage::packageUninstalled);
 
     // Package operations: the rows and the workers report to the controller, the controller to
     // the pages.

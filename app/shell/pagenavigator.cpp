@@ -1,6 +1,5 @@
 #include "shell/pagenavigator.h"
 
-#include "facade/clientdemon.h"
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
 #include "shell/loadinganimation.h"
@@ -12,6 +11,8 @@
 
 #include <QDebug>
 #include <QPushButton>
+
+#include <utility>
 
 namespace
 {
@@ -26,12 +27,12 @@ QString navigationStyle(const char *image, bool selected)
 } // namespace
 
 PageNavigator::PageNavigator(const Buttons &buttons, PageState &state, SearchBox &search,
-                             LoadingAnimation &loading, ClientDemon *demon, CatalogPage &catalog,
-                             UpgradePage &upgrade, UninstallPage &uninstall,
+                             LoadingAnimation &loading, std::function<void()> fetchCatalog,
+                             CatalogPage &catalog, UpgradePage &upgrade, UninstallPage &uninstall,
                              DialogPresenter &dialogs, LoadDialog *downloadManager)
-    : m_buttons(buttons), m_state(state), m_search(search), m_loading(loading), m_demon(demon),
-      m_catalog(catalog), m_upgrade(upgrade), m_uninstall(uninstall), m_dialogs(dialogs),
-      m_downloadManager(downloadManager)
+    : m_buttons(buttons), m_state(state), m_search(search), m_loading(loading),
+      m_fetchCatalog(std::move(fetchCatalog)), m_catalog(catalog), m_upgrade(upgrade),
+      m_uninstall(uninstall), m_dialogs(dialogs), m_downloadManager(downloadManager)
 {
 }
 
@@ -105,7 +106,7 @@ void PageNavigator::catalogArrived()
 {
     qDebug() << "**********************  getUpdateNum";
     m_catalog.updateCategoryCounts();
-    m_upgrade.showBadge(m_demon->list(QueryMode::Upgradable, QString(), QString()).size());
+    m_upgrade.refreshBadge();
     if (!m_catalog.isBuilt()) {
         buildCatalog();
         m_catalog.setBuilt();
@@ -130,7 +131,7 @@ void PageNavigator::reloadCatalog()
 {
     m_loading.start(loadingPosition(m_state.page()));
     m_catalog.showLoading();
-    m_demon->updateData();
+    m_fetchCatalog();
 }
 
 void PageNavigator::showDownloadManager()

@@ -2,8 +2,9 @@
 
 #include <QPoint>
 
+#include <functional>
+
 class CatalogPage;
-class ClientDemon;
 class DialogPresenter;
 class LoadDialog;
 class LoadingAnimation;
@@ -26,9 +27,9 @@ public:
     };
 
     PageNavigator(const Buttons &buttons, PageState &state, SearchBox &search,
-                  LoadingAnimation &loading, ClientDemon *demon, CatalogPage &catalog,
-                  UpgradePage &upgrade, UninstallPage &uninstall, DialogPresenter &dialogs,
-                  LoadDialog *downloadManager);
+                  LoadingAnimation &loading, std::function<void()> fetchCatalog,
+                  CatalogPage &catalog, UpgradePage &upgrade, UninstallPage &uninstall,
+                  DialogPresenter &dialogs, LoadDialog *downloadManager);
 
     // Where the loading picture turns on a page.
     static QPoint loadingPosition(int page);
@@ -55,7 +56,8 @@ private:
     PageState &m_state;
     SearchBox &m_search;
     LoadingAnimation &m_loading;
-    ClientDemon *m_demon;
+    // Asks for the catalog again; its arrival comes back as catalogArrived.
+    std::function<void()> m_fetchCatalog;
     CatalogPage &m_catalog;
     UpgradePage &m_upgrade;
     UninstallPage &m_uninstall;

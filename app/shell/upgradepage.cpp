@@ -1,10 +1,12 @@
 #include "shell/upgradepage.h"
 
 #include "facade/catalogreader.h"
+#include "records/codes.h"
 #include "records/operationword.h"
 #include "shell/catalogpage.h"
 #include "shell/dialogpresenter.h"
 #include "shell/operationcontroller.h"
+#include "shell/packagecolumns.h"
 #include "shell/packagetable.h"
 #include "shell/pagestate.h"
 #include "shell/rowfactory.h"
@@ -18,6 +20,9 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include <algorithm>
+#include <functional>
+
 UpgradePage::UpgradePage(const Widgets &widgets, CatalogReader &reader, CatalogPage &catalog,
                          SearchBox &search, PageState &state, DialogPresenter &dialogs,
                          OperationController &operations)
@@ -28,7 +33,7 @@ UpgradePage::UpgradePage(const Widgets &widgets, CatalogReader &reader, CatalogP
 
 void UpgradePage::enter()
 {
-    m_catalog.showUpgradeView();
+    m_catalog.showView(PackageColumns::View::Upgrade);
     m_widgets.batchBar->show();
     m_widgets.countLine->setVisible(true);
     m_widgets.reloadButton->setVisible(true);
@@ -55,7 +60,41 @@ void UpgradePage::loadList()
     const QVector<RpmData> list =
         m_reader.list(QueryMode::Upgradable, QString(), m_search.savedText(PageState::Upgrade));
     showCount(list.size());
-    m_catalog.showResults(list);
+    const QList<int> rows = m_catalog.showResults(list);
+    m_rows = QSet<int>(rows.cbegin(), rows.cend());
+}
+
+void UpgradePage::search(const QString &text)
+{
+    if (m_state.page() != PageState::Upgrade || !m_catalog.isShown())
+        return;
+    m_catalog.makeCurrent();
+    const QList<int> rows =
+        m_catalog.showResults(m_reader.list(QueryMode::Upgradable, QString(), text));
+    m_rows = QSet<int>(rows.cbegin(), rows.cend());
+}
+
+void UpgradePage::rowAdded(int row, const RpmData &record)
+{
+    if (record.m_state == StateUpgradable)
+        m_rows.insert(row);
+}
+
+void UpgradePage::dropRow(int row)
+{
+    m_rows.remove(row);
+    if (m_state.page() == PageState::Upgrade)
+        m_catalog.hideRow(row);
+}
+
+QList<int> UpgradePage::shownRows() const
+{
+    QList<int> rows;
+    for (int row : m_rows)
+        if (!m_catalog.isRowHidden(row))
+            rows.append(row);
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    return rows;
 }
 
 void UpgradePage::showCount(int count)
@@ -75,9 +114,19 @@ void UpgradePage::showBadge(int count)
     }
 }
 
+int UpgradePage::upgradableCount() const
+{
+    return m_reader.list(QueryMode::Upgradable, QString(), QString()).size();
+}
+
 void UpgradePage::refreshCount()
 {
-    showCount(m_reader.list(QueryMode::Upgradable, QString(), QString()).size());
+    showCount(upgradableCount());
+}
+
+void UpgradePage::refreshBadge()
+{
+    showBadge(upgradableCount());
 }
 
 void UpgradePage::selectAllClicked()
@@ -123,14 +172,12 @@ void UpgradePage::upgradeSelected()
         m_running = false;
         return;
     }
-    m_rowsPresent = 0;
-    for (int row = m_catalog.rowCount() - 1; row >= 0; --row) {
-        if (m_catalog.isRowHidden(row))
-            continue;
-        ++m_rowsPresent;
+    // Only the view's rows: a row the table shows for another reason is not upgraded.
+    const QList<int> rows = shownRows();
+    m_rowsPresent = rows.size();
+    for (int row : rows)
         if (m_catalog.isChecked(row))
             m_pending.append(m_catalog.cell(row, PackageTable::ColumnRpm));
-    }
     if (m_pending.isEmpty()) {
         m_dialogs.showMessage(QStringLiteral("请选择升级的软件！"));
         m_running = false;
@@ -209,7 +256,7 @@ void UpgradePage::upgradeResult(int res, const QString &key)
     if (row >= 0) {
         m_catalog.markIdle(row);
         refreshCount();
-        m_catalog.hideUpgradedRow(row);
+        dropRow(row);
         m_catalog.setRowOperation(name, OperationWord::openApp());
         emit upgraded(name);
         m_catalog.loadOneMore();
@@ -236,4 +283,12 @@ void UpgradePage::taskCancelled(const QString &key, bool dequeued)
     dropFromBatch(m_catalog.cell(row, PackageTable::ColumnRpm));
     qDebug() << key << "dddd";
     m_catalog.markIdle(row);
+}
+
+void UpgradePage::packageUninstalled(const QString &name)
+{
+    for (int row = 0; row < m_catalog.rowCount(); ++row)
+        if (m_catalog.cell(row, PackageTable::ColumnDisplayName) == name)
+            dropRow(row);
+    refreshCount();
 }

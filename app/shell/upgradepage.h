@@ -1,6 +1,9 @@
 #pragma once
 
+#include "records/rpmdata.h"
+
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -17,7 +20,8 @@ class SearchBox;
 
 // The upgrade page: the upgradable rows of the catalog table with their check column, the
 // count in its header line and on the badge, and the batch "升级所选软件"; the results of
-// upgrades, whichever page started them.
+// upgrades, whichever page started them. It keeps which rows its view lists; the catalog
+// page keeps the table.
 class UpgradePage : public QObject
 {
     Q_OBJECT
@@ -39,10 +43,16 @@ public:
     void hideHeader();
     // The upgradable records of the saved search, into the catalog table.
     void loadList();
+    // The upgradable records of a search typed while this page is shown.
+    void search(const QString &text);
+    // A catalog row made after the list: an upgradable one is the view's too.
+    void rowAdded(int row, const RpmData &record);
     // Header line and badge.
     void showCount(int count);
     void showBadge(int count);
     void refreshCount();
+    // The badge alone, as the catalog has it now.
+    void refreshBadge();
 
     void selectAllClicked();
     void checkItemChanged(QTableWidgetItem *item);
@@ -56,11 +66,18 @@ public:
 
     void taskFinished(const QString &oper, int res, const QString &key);
     void taskCancelled(const QString &key, bool dequeued);
+    // Uninstalled elsewhere: no longer upgradable, out of the view; the count follows.
+    void packageUninstalled(const QString &name);
 
 signals:
     void upgraded(const QString &name);
 
 private:
+    int upgradableCount() const;
+    // Out of the view's rows, and out of sight when the view is shown.
+    void dropRow(int row);
+    // The view's rows still shown, from the bottom row up.
+    QList<int> shownRows() const;
     // A package of the batch that will not be upgraded: out of the batch and its counts.
     void dropFromBatch(const QString &rpm);
     // Upgraded: out of the batch; after the batch's last one "全选" follows the rows.
@@ -76,6 +93,7 @@ private:
     OperationController &m_operations;
     bool m_running = false;
     QVector<QString> m_pending;
+    QSet<int> m_rows;
     int m_rowsPresent = 0;
     int m_batchIndex = 0;
 };

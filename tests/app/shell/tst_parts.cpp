@@ -13,6 +13,7 @@
 #include "shell/rowfactory.h"
 #include "shell/searchbox.h"
 #include "shell/taskrequests.h"
+#include "shell/upgradepage.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,6 +25,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
 #include <optional>
 
 namespace
@@ -77,6 +79,46 @@ RpmData record(const QString &name)
     data.m_rpm = name + QStringLiteral("-1.0-1");
     return data;
 }
+
+// The catalog page on a catalog of pkg-0 … pkg-(n-1), every third upgradable, built as at
+// start-up: the first batch of rows, the rest waiting.
+struct CatalogParts {
+    explicit CatalogParts(int records)
+    {
+        for (int i = 0; i < records; ++i) {
+            RpmData data = record(QStringLiteral("pkg-%1").arg(i));
+            data.m_icon = QStringLiteral("key-%1").arg(i);
+            data.m_state = i % 3 == 0 ? StateUpgradable : StateNotInstalled;
+            catalog.rows << data;
+        }
+        CatalogPage::setUpCategories(&categories);
+        CatalogPage::setUpTable(&table);
+        page.build(-1);
+    }
+
+    MemoryCatalog catalog;
+    QWidget window;
+    QStackedWidget pages, content;
+    QWidget homePage, loading, contentPage;
+    QListWidget categories;
+    QTableWidget table, uninstallTable;
+    QCheckBox selectAll;
+    QPushButton batch;
+    QLabel empty, picture, hint;
+    QLineEdit edit;
+    DialogPresenter dialogs{&window};
+    OperationController controller{QueueWorkers{}, nullptr, dialogs};
+    RowFactory rows{nullptr, controller, &uninstallTable};
+    LoadingAnimation animation{&picture, &window};
+    SearchBox box{&edit, &hint, &window, animation};
+    PageState state;
+    CatalogPage page{{&pages, &homePage, &content, &loading, &contentPage, &categories, &table,
+                      &selectAll, &batch, &empty},
+                     catalog,
+                     rows,
+                     box,
+                     state};
+};
 
 QStringList namesOf(const QVector<RpmData> &records)
 {
@@ -312,38 +354,12 @@ private slots:
         QFETCH(int, page);
         QFETCH(QString, search);
         QFETCH(QList<int>, added);
-        MemoryCatalog catalog;
-        for (int i = 0; i < records; ++i) {
-            RpmData data = record(QStringLiteral("pkg-%1").arg(i));
-            data.m_icon = QStringLiteral("key-%1").arg(i);
-            data.m_state = i % 3 == 0 ? StateUpgradable : StateNotInstalled;
-            catalog.rows << data;
-        }
-        QWidget window;
-        QStackedWidget pages, content;
-        QWidget homePage, loading, contentPage;
-        QListWidget categories;
-        QTableWidget table, uninstallTable;
-        QCheckBox selectAll;
-        QPushButton batch;
-        QLabel empty, picture, hint;
-        QLineEdit edit;
-        CatalogPage::setUpCategories(&categories);
-        CatalogPage::setUpTable(&table);
-        DialogPresenter dialogs(&window);
-        OperationController controller(QueueWorkers{}, nullptr, dialogs);
-        RowFactory rows(nullptr, controller, &uninstallTable);
-        LoadingAnimation animation(&picture, &window);
-        SearchBox box(&edit, &hint, &window, animation);
-        PageState state;
-        CatalogPage catalogPage({&pages, &homePage, &content, &loading, &contentPage, &categories,
-                                 &table, &selectAll, &batch, &empty},
-                                catalog, rows, box, state);
-        catalogPage.build(-1);
+        CatalogParts parts(records);
+        CatalogPage &catalogPage = parts.page;
         const int first = qMin(records, 16);
         QCOMPARE(catalogPage.rowCount(), first);
-        state.setPage(page);
-        edit.setText(search);
+        parts.state.setPage(page);
+        parts.edit.setText(search);
 
         QList<int> counts;
         int before = catalogPage.rowCount();
@@ -359,6 +375,72 @@ private slots:
             if (page == PageState::Upgrade)
                 QCOMPARE(name.mid(4).toInt() % 3, 0);
         }
+    }
+
+    // "升级所选软件" presses the rows the upgrade view lists, whatever else the table shows.
+    void upgradeBatchTakesTheViewsRows_data()
+    {
+        QTest::addColumn<int>("scrolls");
+        QTest::addColumn<QString>("planted"); // a downloaded package's row, made by another part
+        QTest::addColumn<QString>("uninstalled"); // goes while the view is shown
+        const QString none;
+        QTest::newRow("the list") << 0 << none << none;
+        QTest::newRow("rows loaded by scrolling") << 2 << none << none;
+        QTest::newRow("a row another part made") << 0 << QStringLiteral("pkg-79") << none;
+        QTest::newRow("scrolled, then a row made") << 1 << QStringLiteral("pkg-77") << none;
+        QTest::newRow("an uninstalled row") << 1 << none << QStringLiteral("pkg-3");
+    }
+
+    void upgradeBatchTakesTheViewsRows()
+    {
+        QFETCH(int, scrolls);
+        QFETCH(QString, planted);
+        QFETCH(QString, uninstalled);
+        CatalogParts parts(120);
+        QWidget bar;
+        QLabel countLine;
+        QPushButton reload, badge;
+        UpgradePage upgrade({&bar, &countLine, &reload, &badge}, parts.catalog, parts.page,
+                            parts.box, parts.state, parts.dialogs, parts.controller);
+        QObject::connect(&parts.page, &CatalogPage::rowAdded, &upgrade, &UpgradePage::rowAdded);
+        RecordingPage requests;
+        parts.controller.setRequests(&parts.table, &requests);
+        parts.state.setPage(PageState::Upgrade);
+        upgrade.loadList();
+        for (int i = 0; i < scrolls; ++i)
+            QVERIFY(parts.page.loadMore() > 0);
+        if (!planted.isEmpty())
+            parts.page.setRowOperation(planted, OperationWord::install());
+        if (!uninstalled.isEmpty())
+            upgrade.packageUninstalled(uninstalled);
+
+        // The case's own row is there, shown or gone as the case has it.
+        for (const QString &name : {planted, uninstalled}) {
+            if (name.isEmpty())
+                continue;
+            const int row =
+                PackageTable::findRow(&parts.table, PackageTable::ColumnDisplayName, name);
+            QVERIFY(row >= 0);
+            QCOMPARE(parts.page.isRowHidden(row), name == uninstalled);
+        }
+        QStringList due;
+        for (int row = 0; row < parts.page.rowCount(); ++row) {
+            parts.page.setChecked(row, true);
+            const QString name = parts.page.cell(row, PackageTable::ColumnDisplayName);
+            if (!parts.page.isRowHidden(row) && name.mid(4).toInt() % 3 == 0)
+                due << parts.page.cell(row, PackageTable::ColumnRpm);
+        }
+        QVERIFY(due.size() > 5);
+        upgrade.upgradeSelected();
+
+        QStringList pressed;
+        for (const auto &[row, operation, rpm, mayProceed] : requests.asked) {
+            QCOMPARE(operation, Operation::Upgrade);
+            pressed << rpm;
+        }
+        std::sort(due.begin(), due.end());
+        std::sort(pressed.begin(), pressed.end());
+        QCOMPARE(pressed, due);
     }
 };
 
