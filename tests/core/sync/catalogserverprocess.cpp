@@ -22,12 +22,18 @@ bool CatalogServerProcess::start(const QStringList &arguments)
 
 CatalogServerProcess::~CatalogServerProcess()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.write("quit\n");
-    if (!m_process.waitForFinished(15000))
-        m_process.kill();
-    m_process.waitForFinished();
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.write("quit\n");
+        if (!m_process.waitForFinished(15000))
+            m_process.kill();
+        m_process.waitForFinished();
+    }
+    // A failed test keeps what the server said last: what it sent, and its transport.
+    if (QTest::currentTestFailed()) {
+        const QStringList lines = output();
+        qInfo("the catalog server's last lines:\n%s",
+              qPrintable(lines.mid(qMax(0, lines.size() - 200)).join('\n')));
+    }
 }
 
 QString CatalogServerProcess::waitForLine(const QRegularExpression &pattern, int from,
