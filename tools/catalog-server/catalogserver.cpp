@@ -128,9 +128,11 @@ int CatalogServer::pushFrames(bool toPushFile, const QStringList &targets,
     if (toPushFile && !m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
         return -1;
     int sent = 0;
-    for (const QString &target : targets)
+    for (const QString &target : targets) {
         for (const QString &frame : frames)
             sent += send(target, frame) ? 1 : 0;
+        noteStreamPush(target);
+    }
     return sent;
 }
 
@@ -157,6 +159,7 @@ int CatalogServer::pushToGroup(const QString &group, const QString &action,
                 vqs_broker_push_group(groupKey(group).constData(), frame.toUtf8().constData()) == 0
                     ? 1
                     : 0;
+        m_nudge.written(groupKey(group), QDateTime::currentMSecsSinceEpoch());
         return sent;
     }
     // One at a time, also through the broker: the broadcast reaches every group.
@@ -192,6 +195,29 @@ int CatalogServer::sendHeartbeat(QString *error)
     for (const QString &target : pushTargets())
         sent += send(target, beat) ? 1 : 0;
     return sent;
+}
+
+int CatalogServer::nudgeStreams()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const QList<QByteArray> due = m_nudge.due(QDateTime::currentMSecsSinceEpoch());
+    if (due.isEmpty())
+        return 0;
+    const QByteArray beat = m_signer.seal(QStringLiteral("<frame action='heartbeat'/>")).toUtf8();
+    int sent = 0;
+    for (const QByteArray &key : due) {
+        const int rc = key.isEmpty() ? vqs_message_send(vqs_broadcast_address(), beat.constData())
+                                     : vqs_broker_push_group(key.constData(), beat.constData());
+        sent += rc == 0 ? 1 : 0;
+    }
+    return sent;
+}
+
+void CatalogServer::noteStreamPush(const QString &target)
+{
+    const char *everyone = vqs_broadcast_address();
+    if (everyone && target == QLatin1String(everyone))
+        m_nudge.written(QByteArray(), QDateTime::currentMSecsSinceEpoch());
 }
 
 bool CatalogServer::writeCatalogFile(QString *error)
@@ -500,9 +526,11 @@ bool CatalogServer::pushCommand(const ServerConsole::Line &line)
         return true;
     const QStringList targets = line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets();
     int sent = 0;
-    for (const QString &target : targets)
+    for (const QString &target : targets) {
         for (const QString &frame : qAsConst(frames))
             sent += send(target, frame) ? 1 : 0;
+        noteStreamPush(target);
+    }
     print(QStringLiteral("ok push %1").arg(sent));
     return true;
 }

@@ -8,6 +8,7 @@
 #include "reporteridentity.h"
 #include "requestorigin.h"
 #include "serverconsole.h"
+#include "streamnudge.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
 
@@ -80,6 +81,9 @@ public:
     // A signed heartbeat to every desktop a push reaches and in the push file, in place of
     // the one before. The number of messages sent; -1 with *error set as pushEverywhere.
     int sendHeartbeat(QString *error);
+    // A heartbeat into each of the broker's streams pushed to and quiet since (StreamNudge);
+    // the number of messages sent.
+    int nudgeStreams();
 
     // Prepares the transport's receiver, on the thread that then serves; false when it
     // cannot receive.
@@ -117,6 +121,8 @@ private:
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
     bool send(const QString &address, const QString &text);
+    // A push sent to target: noted for the nudge when it went into the broadcast stream.
+    void noteStreamPush(const QString &target);
     // The routing key of a group's stream.
     static QByteArray groupKey(const QString &group);
     QStringList sealed(const QStringList &frames);
@@ -150,6 +156,7 @@ private:
     DesktopGroups m_desktopGroups;
     GroupDesktops m_groups;
     BrokerSetup m_broker; // makes a group account's desktops' queues
+    StreamNudge m_nudge;
     std::atomic<bool> m_stopping{false};
     ServerConsole m_console{[this](const QString &line) { print(line); }};
 };

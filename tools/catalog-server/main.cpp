@@ -192,6 +192,8 @@ int main(int argc, char **argv)
             if (server.sendHeartbeat(&error) < 0)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
+    // The last push reaches the desktops on a restarted stream replica too.
+    threads.every(1, [&server]() { server.nudgeStreams(); });
     // New holds (a stage passed, a halt, a command) reach the groups' catalogs at once.
     threads.every(1, [&rollouts, &server, follower = follower.get()]() {
         rollouts.look([&server, follower](const VersionHolds &holds) {

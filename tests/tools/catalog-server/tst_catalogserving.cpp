@@ -5,6 +5,7 @@
 #include "tools/catalog-server/catalogdiff.h"
 #include "tools/catalog-server/requestorigin.h"
 #include "tools/catalog-server/serverconsole.h"
+#include "tools/catalog-server/streamnudge.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -29,6 +30,8 @@ private slots:
     void serverCommands();
     void quitEndsEveryThread_data();
     void quitEndsEveryThread();
+    void streamNudge_data();
+    void streamNudge();
 };
 
 namespace
@@ -377,6 +380,43 @@ void TestCatalogServing::quitEndsEveryThread()
     QCOMPARE(said("ok quit"), !input.isEmpty());
     QCOMPARE(server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.exitCode(), 0);
+}
+
+void TestCatalogServing::streamNudge_data()
+{
+    QTest::addColumn<QStringList>("writes"); // "MS KEY": a push into stream KEY ("-": broadcast)
+    QTest::addColumn<qint64>("now");
+    QTest::addColumn<QStringList>("due");
+    const qint64 quiet = StreamNudge::QuietMs;
+    QTest::newRow("nothing pushed") << QStringList{} << quiet * 10 << QStringList{};
+    QTest::newRow("still pushing") << QStringList{"0 -"} << quiet - 1 << QStringList{};
+    QTest::newRow("quiet since") << QStringList{"0 -"} << quiet << QStringList{""};
+    // Each stream once, after the last push to any.
+    QTest::newRow("two streams") << QStringList{"0 group.a", "0 -", "500 group.a"} << quiet + 499
+                                 << QStringList{};
+    QTest::newRow("two streams, quiet") << QStringList{"0 group.a", "0 -", "500 group.a"}
+                                        << quiet + 500 << QStringList{"", "group.a"};
+}
+
+void TestCatalogServing::streamNudge()
+{
+    QFETCH(QStringList, writes);
+    QFETCH(qint64, now);
+    QFETCH(QStringList, due);
+    StreamNudge nudge;
+    for (const QString &write : writes) {
+        const QString key = write.section(' ', 1);
+        nudge.written(key == "-" ? QByteArray() : key.toUtf8(),
+                      write.section(' ', 0, 0).toLongLong());
+    }
+    QStringList given;
+    for (const QByteArray &key : nudge.due(now))
+        given << QString::fromUtf8(key);
+    given.sort();
+    QCOMPARE(given, due);
+    // Given once: nothing more until the next push.
+    if (!due.isEmpty())
+        QVERIFY(nudge.due(now + StreamNudge::QuietMs * 10).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCatalogServing)

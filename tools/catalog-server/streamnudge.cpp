@@ -1,0 +1,16 @@
+#include "streamnudge.h"
+
+void StreamNudge::written(const QByteArray &key, qint64 nowMs)
+{
+    m_written.insert(key);
+    m_lastWriteMs = nowMs;
+}
+
+QList<QByteArray> StreamNudge::due(qint64 nowMs)
+{
+    if (m_written.isEmpty() || nowMs - m_lastWriteMs < QuietMs)
+        return {};
+    const QList<QByteArray> keys = m_written.values();
+    m_written.clear();
+    return keys;
+}
