@@ -264,6 +264,20 @@ private slots:
             QVERIFY2(said.startsWith("ACCESS_REFUSED"), qPrintable(said));
         }
 
+        // The console's push to one group: default's never reaches this pilot desktop, pilot's
+        // does; a group nobody configured sends nothing.
+        QVERIFY(writeCatalog(work.path() + "/omega.xml", {package("Omega", "cv-omega-1.0-1")}));
+        QVERIFY(writeCatalog(work.path() + "/zeta.xml", {package("Zeta", "cv-zeta-1.0-1")}));
+        QVERIFY(server->command("push data_add_push " + work.path() + "/omega.xml group Pilot")
+                    .startsWith("error unknown group"));
+        QVERIFY(server->command("push data_add_push " + work.path() + "/omega.xml group default")
+                    .startsWith("ok push "));
+        QCOMPARE(server->command("push data_add_push " + work.path() + "/zeta.xml group pilot"),
+                 QStringLiteral("ok push 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Gamma", "Zeta"}), 60000);
+        QVERIFY(receiver.drain("after-group-pushes"));
+        QCOMPARE(names(), QStringList({"Alpha", "Gamma", "Zeta"}));
+
         // Out of the group: the next join brings the default catalog.
         server = std::make_unique<CatalogServerProcess>();
         QVERIFY(server->start(serverArguments));
