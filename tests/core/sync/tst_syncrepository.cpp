@@ -450,6 +450,29 @@ private slots:
         QVERIFY(receiver->drain("after-the-answer"));
         QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
         QCOMPARE(receiver->recorder.countStartingWith("<frame action='data_update_push'"), 0);
+
+        // Nor by naming the pilot desktop: answered here, with its own group's catalog.
+        const int lines = server.output().size();
+        const QString ask = CatalogFrame::dataRequest(pilot);
+        if (broker) {
+            AmqpClient desk(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                            m_broker->account(other), m_broker->password(other));
+            QCOMPARE(desk.publish("corvane.server", BrokerNode::ServerAddress, ask.toUtf8(),
+                                  m_broker->account(other)),
+                     QStringLiteral("ok"));
+        } else {
+            QVERIFY(CatalogServerProcess::sendFrom(other, {ask}));
+        }
+        QVERIFY(!server
+                     .waitForLine(QRegularExpression("^data_requ from " +
+                                                     QRegularExpression::escape(other) +
+                                                     ": .*\\(group default\\)$"),
+                                  lines)
+                     .isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(receiver->recorder.countStartingWith("<frame action='data_resp'"),
+                                  2, 60000);
+        QVERIFY(receiver->drain("after-the-second-answer"));
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
     }
 
 private:
