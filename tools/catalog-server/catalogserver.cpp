@@ -147,9 +147,14 @@ int CatalogServer::pushToGroup(const QString &group, const QString &action,
                                const QVector<CatalogPackage> &packages, QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    const QStringList frames = sealed(framesOf(action, packages));
     // The file area is open to whoever reaches it: it carries the default catalog alone.
-    const bool toPushFile = group == DesktopGroups::Default;
+    return groupFrames(group, sealed(framesOf(action, packages)), group == DesktopGroups::Default,
+                       error);
+}
+
+int CatalogServer::groupFrames(const QString &group, const QStringList &frames, bool toPushFile,
+                               QString *error)
+{
     if (m_groupStreams && vqs_broadcast_address()) {
         if (toPushFile && !m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
             return -1;
@@ -450,6 +455,8 @@ const char *const CatalogServer::CommandsHelp =
     "  push ACTION FILE [ADDRESS]  send the packages of catalog FILE as ACTION frames to\n"
     "                              ADDRESS, or to every client that has joined (through\n"
     "                              the broker: once, to the broadcast address)\n"
+    "  push ACTION FILE group NAME the same to the desktops of group NAME only, as the\n"
+    "                              group's own pushes go\n"
     "  publish ACTION FILE         append them as ACTION frames to the push file\n"
     "  unpublish                   empty the push file\n"
     "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
@@ -500,7 +507,7 @@ void CatalogServer::addCommands()
                   (m_files.isEmpty() ? QStringLiteral("no --files") : error));
         return true;
     });
-    m_console.add(QStringLiteral("push"), 3, 4,
+    m_console.add(QStringLiteral("push"), 3, 5,
                   [this](const ServerConsole::Line &line) { return pushCommand(line); });
     m_console.add(QStringLiteral("publish"), 3, 3,
                   [this](const ServerConsole::Line &line) { return publishCommand(line); });
@@ -521,15 +528,31 @@ bool CatalogServer::commandFrames(const QString &action, const QString &file, QS
 bool CatalogServer::pushCommand(const ServerConsole::Line &line)
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    const bool toGroup = line.words.size() == 5;
+    if (toGroup && line.words[3] != QLatin1String("group")) {
+        print(QStringLiteral("error unknown command: ") + line.text);
+        return true;
+    }
+    // Checked before the file is read: a name no group has sends nothing anywhere.
+    if (toGroup && !m_desktopGroups.names().contains(line.words[4])) {
+        print(QStringLiteral("error unknown group: ") + line.words[4]);
+        return true;
+    }
     QStringList frames;
     if (!commandFrames(line.words[1], line.words[2], &frames))
         return true;
-    const QStringList targets = line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets();
     int sent = 0;
-    for (const QString &target : targets) {
-        for (const QString &frame : qAsConst(frames))
-            sent += send(target, frame) ? 1 : 0;
-        noteStreamPush(target);
+    if (toGroup) {
+        // As the follower's own pushes to a group go; the push file stays "publish"'s.
+        sent = groupFrames(line.words[4], frames, false, nullptr);
+    } else {
+        const QStringList targets =
+            line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets();
+        for (const QString &target : targets) {
+            for (const QString &frame : qAsConst(frames))
+                sent += send(target, frame) ? 1 : 0;
+            noteStreamPush(target);
+        }
     }
     print(QStringLiteral("ok push %1").arg(sent));
     return true;

@@ -114,6 +114,10 @@ private:
                       QString *group);
     // " (group NAME)" for the log once groups are configured.
     QString groupNote(const QString &group) const;
+    // Sends sealed frames to the desktops of group as pushToGroup does, appending them to the
+    // push file when toPushFile; called with m_lock held.
+    int groupFrames(const QString &group, const QStringList &frames, bool toPushFile,
+                    QString *error);
     // Sends frames to targets and, for "default", appends them to the push file.
     int pushFrames(bool toPushFile, const QStringList &targets, const QStringList &frames,
                    QString *error);

@@ -113,8 +113,10 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
     QHash<QString, QVector<CatalogPackage>> catalogs;
     catalogs.insert(DesktopGroups::Default,
                     compose(DesktopGroups::Default, holds, &bases, &iconSources, &notes));
+    // A rollout holds "default" itself back: its catalog is then no other group's to share.
+    const bool defaultOwn = own.contains(DesktopGroups::Default);
     for (const QString &group : groups)
-        if (group != DesktopGroups::Default && (own.contains(group) || holdForAll))
+        if (group != DesktopGroups::Default && (own.contains(group) || holdForAll || defaultOwn))
             catalogs.insert(group, compose(group, holds, &bases, &iconSources, &notes));
     for (auto it = catalogs.cbegin(); it != catalogs.cend(); ++it)
         if (it->size() > m_checks.maxPackages) {

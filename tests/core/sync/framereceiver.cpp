@@ -33,7 +33,7 @@ void FrameRecorder::recordDropped(const QString &data)
     dropped << data;
 }
 
-FrameReceiver::FrameReceiver()
+FrameReceiver::FrameReceiver(const QString &self) : m_self(self)
 {
     QObject::connect(&m_thread, &HeartThread::recvServerData, &recorder, &FrameRecorder::record,
                      Qt::QueuedConnection);
@@ -50,7 +50,7 @@ bool FrameReceiver::start()
 {
     m_thread.start();
     for (int attempt = 0; attempt < 60; ++attempt) {
-        vqs_message_send("127.0.0.1", Probe.toUtf8().constData());
+        vqs_message_send(m_self.toLatin1().constData(), Probe.toUtf8().constData());
         if (QTest::qWaitFor([&]() { return handled(Probe); }, 500))
             return true;
     }
@@ -62,14 +62,14 @@ bool FrameReceiver::stop()
     if (!m_thread.isRunning())
         return true;
     m_thread.expectStop();
-    vqs_message_send("127.0.0.1", "process-run-end");
+    vqs_message_send(m_self.toLatin1().constData(), "process-run-end");
     return m_thread.wait(30000);
 }
 
 bool FrameReceiver::drain(const QString &tag)
 {
     const QString marker = QStringLiteral("<frame action='%1'/>").arg(tag);
-    vqs_message_send("127.0.0.1", marker.toUtf8().constData());
+    vqs_message_send(m_self.toLatin1().constData(), marker.toUtf8().constData());
     return QTest::qWaitFor([&]() { return handled(marker); }, 60000) && iconFetchesEnded(m_thread);
 }
 

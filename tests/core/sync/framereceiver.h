@@ -33,7 +33,9 @@ bool iconFetchesEnded(HeartThread &receiver);
 class FrameReceiver
 {
 public:
-    FrameReceiver();
+    // self: where the probes go, the address this desktop receives at (its VQS_BIND over
+    // direct TCP; through the broker 127.0.0.1 reaches the process's own receiver).
+    explicit FrameReceiver(const QString &self = QStringLiteral("127.0.0.1"));
     ~FrameReceiver();
 
     // Starts it and waits until it handles messages: probes are sent until one comes back.
@@ -51,5 +53,6 @@ public:
 private:
     bool handled(const QString &marker) const;
 
+    const QString m_self;
     HeartThread m_thread;
 };

@@ -1,8 +1,10 @@
 #include "catalogfixture.h"
 #include "catalogserverprocess.h"
 #include "framereceiver.h"
+#include "queues/updaterpmthread.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogrequest.h"
+#include "sync/reportsender.h"
 #include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
 #include "tests/support/httpserver.h"
@@ -13,6 +15,8 @@
 #include "tools/demo-catalog/appstreamfile.h"
 
 #include <QDir>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -264,6 +268,20 @@ private slots:
             QVERIFY2(said.startsWith("ACCESS_REFUSED"), qPrintable(said));
         }
 
+        // The console's push to one group: default's never reaches this pilot desktop, pilot's
+        // does; a group nobody configured sends nothing.
+        QVERIFY(writeCatalog(work.path() + "/omega.xml", {package("Omega", "cv-omega-1.0-1")}));
+        QVERIFY(writeCatalog(work.path() + "/zeta.xml", {package("Zeta", "cv-zeta-1.0-1")}));
+        QVERIFY(server->command("push data_add_push " + work.path() + "/omega.xml group Pilot")
+                    .startsWith("error unknown group"));
+        QVERIFY(server->command("push data_add_push " + work.path() + "/omega.xml group default")
+                    .startsWith("ok push "));
+        QCOMPARE(server->command("push data_add_push " + work.path() + "/zeta.xml group pilot"),
+                 QStringLiteral("ok push 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Gamma", "Zeta"}), 60000);
+        QVERIFY(receiver.drain("after-group-pushes"));
+        QCOMPARE(names(), QStringList({"Alpha", "Gamma", "Zeta"}));
+
         // Out of the group: the next join brings the default catalog.
         server = std::make_unique<CatalogServerProcess>();
         QVERIFY(server->start(serverArguments));
@@ -338,7 +356,143 @@ private slots:
         QCOMPARE(receiver.recorder.countStartingWith("<frame action='data_update_push'"), 0);
     }
 
+    void pilotStoresFailedUpgradeHaltsTheRollout_data()
+    {
+        QTest::addColumn<bool>("broker");
+        QTest::newRow("tcp") << false;
+        QTest::newRow("broker") << true;
+    }
+
+    // Two stores of their own: the pilot's receives the new version, its upgrade fails in the
+    // package's scriptlet and its report halts the rollout; the other, switched off meanwhile,
+    // finds nothing of the new version when it is back, nor when it asks again.
+    void pilotStoresFailedUpgradeHaltsTheRollout()
+    {
+        QFETCH(bool, broker);
+        const TestPackage old = rpm("cv-alpha", "1.0");
+        TestPackage refused = rpm("cv-alpha", "1.1");
+        refused.preScript = QStringLiteral("error(\"pilot upgrade refused\")");
+        TestRepository repository({old});
+        QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
+        QString error;
+        QVERIFY2(AppStreamFile(applications()).addTo(repository.directory(), &error),
+                 qPrintable(error));
+        const QString pilot = broker ? m_broker->freshAddress() : QStringLiteral("127.0.0.9");
+        const QString other = broker ? m_broker->freshAddress() : QStringLiteral("127.0.0.1");
+        const auto bound = qScopeGuard([] { qputenv("VQS_BIND", "127.0.0.1"); });
+        QTemporaryDir work;
+        QStringList serverArguments;
+        if (broker)
+            serverArguments << "--config" << m_broker->settingsFor(BrokerNode::ServerAddress);
+        CatalogServerProcess server;
+        QVERIFY(server.start(
+            serverArguments +
+            QStringList{"--repository", repository.directory(), "--files", work.filePath("www"),
+                        "--settle", "100", "--desktop-group", "pilot " + pilot, "--rollout-pilot",
+                        "pilot", "--halt-failures", "1", "--fleet-db", work.filePath("fleet.db")}));
+
+        Sandbox otherDesk(&repository);
+        QVERIFY2(setUpDesktop(otherDesk, old, other, broker), qPrintable(otherDesk.errorString()));
+        auto receiver = std::make_unique<FrameReceiver>(broker ? "127.0.0.1" : other);
+        QVERIFY(receiver->start());
+        CatalogRequest::send();
+        QTRY_COMPARE_WITH_TIMEOUT(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"),
+                                  60000);
+        receiver.reset();
+        {
+            Sandbox pilotDesk(&repository);
+            QVERIFY2(setUpDesktop(pilotDesk, old, pilot, broker),
+                     qPrintable(pilotDesk.errorString()));
+            FrameReceiver pilotReceiver(broker ? "127.0.0.1" : pilot);
+            QVERIFY(pilotReceiver.start());
+            ReportSender sender;
+            sender.start();
+            CatalogRequest::send();
+            QTRY_COMPARE_WITH_TIMEOUT(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"),
+                                      60000);
+
+            const int lines = server.output().size();
+            QVERIFY(repository.add({refused}));
+            QTRY_COMPARE_WITH_TIMEOUT(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.1-1"),
+                                      60000);
+            // What the window queues when the user presses 升级 on the row.
+            UpdateRpmThread upgrade;
+            QSignalSpy ended(&upgrade, &UpdateRpmThread::updateRpmExecEnd);
+            upgrade.insertQueue({"升级", "0", row("Alpha").value("s_rpm"), "cv-alpha"});
+            upgrade.start();
+            QVERIFY(ended.wait(120000));
+            upgrade.stop();
+            QVERIFY(upgrade.wait(60000));
+            QCOMPARE(ended.first().at(1).toInt(), -2);
+            QVERIFY(pilotDesk.isInstalled("cv-alpha-1.0-1"));
+            QVERIFY(!server
+                         .waitForLine(QRegularExpression("rollout of cv-alpha 1.1-1 halted"), lines,
+                                      60000)
+                         .isEmpty());
+            QCOMPARE(
+                query(work.filePath("fleet.db"), "select address, rpm, code from results").value(0),
+                Row({{"address", pilot}, {"rpm", "cv-alpha-1.1-1"}, {"code", "-2"}}));
+            QVERIFY(query(work.filePath("fleet.db"), "select echo from results")
+                        .value(0)
+                        .value("echo")
+                        .contains("pilot upgrade refused"));
+        }
+        QVERIFY(server.command("promote cv-alpha").startsWith("error"));
+
+        // Back on, then asking again: still the version the pilot's failure stopped at.
+        if (!broker)
+            qputenv("VQS_BIND", other.toLatin1());
+        receiver = std::make_unique<FrameReceiver>(broker ? "127.0.0.1" : other);
+        QVERIFY(receiver->start());
+        CatalogRequest::send();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            receiver->recorder.countStartingWith("<frame action='data_resp'") > 0, 60000);
+        QVERIFY(receiver->drain("after-the-answer"));
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
+        QCOMPARE(receiver->recorder.countStartingWith("<frame action='data_update_push'"), 0);
+
+        // Nor by naming the pilot desktop: answered here, with its own group's catalog.
+        const int lines = server.output().size();
+        const QString ask = CatalogFrame::dataRequest(pilot);
+        if (broker) {
+            AmqpClient desk(m_broker->value("AMQP_PORT").toInt(), "corvane",
+                            m_broker->account(other), m_broker->password(other));
+            QCOMPARE(desk.publish("corvane.server", BrokerNode::ServerAddress, ask.toUtf8(),
+                                  m_broker->account(other)),
+                     QStringLiteral("ok"));
+        } else {
+            QVERIFY(CatalogServerProcess::sendFrom(other, {ask}));
+        }
+        QVERIFY(!server
+                     .waitForLine(QRegularExpression("^data_requ from " +
+                                                     QRegularExpression::escape(other) +
+                                                     ": .*\\(group default\\)$"),
+                                  lines)
+                     .isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(receiver->recorder.countStartingWith("<frame action='data_resp'"),
+                                  2, 60000);
+        QVERIFY(receiver->drain("after-the-second-answer"));
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
+    }
+
 private:
+    // The store of the current sandbox as the desktop at address, package installed: its
+    // client configuration and the transport it receives and sends on.
+    bool setUpDesktop(Sandbox &desk, const TestPackage &package, const QString &address,
+                      bool broker)
+    {
+        if (!desk.isValid() || !desk.install(package) || !TestKey::catalog().trust())
+            return false;
+        desk.setConfig("localip", address);
+        if (broker) {
+            qputenv("VQS_CONFIG", m_broker->settingsFor(address).toUtf8());
+            desk.setConfig("serverip", BrokerNode::ServerAddress);
+        } else {
+            qputenv("VQS_BIND", address.toLatin1());
+        }
+        return true;
+    }
+
     std::unique_ptr<BrokerNode> m_broker;
 };
 

@@ -206,6 +206,11 @@ void TestRepositoryCatalog::groupCatalogs_data()
         << "cv-office rest 1.0-1"
         << "rest"
         << "cv-office" << QStringLiteral("文思办公|cv-office-1.0-1") << "";
+    QTest::newRow("a rollout's hold on default leaves a pilot the newest")
+        << ""
+        << "cv-office default 1.0-1"
+        << "pilot"
+        << "cv-office" << QStringLiteral("文思办公|cv-office-1.2-1") << "";
     QTest::newRow("the administrator's pin wins over a rollout's hold")
         << "pin cv-office 1.2-1 for rest\n"
         << "cv-office rest 1.0-1"
