@@ -15,6 +15,7 @@ class Sandbox;
 enum class Kind { Uninstall, Install, QuickInstall, Download, Upgrade };
 Q_DECLARE_METATYPE(Kind)
 
+// The bound of every wait on a worker (ms), generous for a busy machine.
 const int Long = 120000;
 
 struct KindInfo {
