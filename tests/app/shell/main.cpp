@@ -6,6 +6,8 @@ QObject *createStartupTests();
 QObject *createCatalogTests();
 QObject *createSearchTests();
 QObject *createOperationTests();
+QObject *createDownloadTests();
+QObject *createUninstallTests();
 QObject *createSafeguardTests();
 QObject *createPartTests();
 
@@ -18,6 +20,8 @@ int main(int argc, char **argv)
     tests.emplace_back(createCatalogTests());
     tests.emplace_back(createSearchTests());
     tests.emplace_back(createOperationTests());
+    tests.emplace_back(createDownloadTests());
+    tests.emplace_back(createUninstallTests());
     tests.emplace_back(createSafeguardTests());
     tests.emplace_back(createPartTests());
     return runTestClasses(argc, argv, tests);

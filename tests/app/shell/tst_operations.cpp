@@ -1,12 +1,8 @@
-#include "facade/clientdemon.h"
-#include "queues/downloadthread.h"
-#include "queues/getauththread.h"
-#include "queues/quitinstallthread.h"
 #include "queues/updaterpmthread.h"
 #include "shell/mainwindow.h"
 #include "shell/packagetable.h"
 #include "shellharness.h"
-#include "tasks/combobox.h"
+#include "shownnames.h"
 #include "tasks/installitem.h"
 #include "tasks/items.h"
 #include "tasks/loaddialog.h"
@@ -14,14 +10,12 @@
 #include "tests/support/testrepository.h"
 #include "ui_items.h"
 #include "ui_loaddialog.h"
-#include "widgets/cycloprogress.h"
 #include "yumcontrol.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -36,10 +30,6 @@
 
 namespace
 {
-
-const QString Hello = QStringLiteral("你好世界");
-const QString Editor = QStringLiteral("文本编辑器");
-const QString Player = QStringLiteral("影音播放器");
 
 // The standard packages installed, then a push that offers upgrades of two; null when that
 // failed.
@@ -60,6 +50,7 @@ MainWindow *startWithTwoUpgrades(ShellHarness &h)
 
 } // namespace
 
+// Upgrades, and opening the applications installed.
 class TestOperations : public QObject
 {
     Q_OBJECT
@@ -69,81 +60,6 @@ private slots:
     {
         QVERIFY2(TestRepository::shared().isValid(),
                  qPrintable(TestRepository::shared().errorString()));
-    }
-
-    void oneClickInstall()
-    {
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
-                                            ShellHarness::packageEntry("cv-editor", "2.0")});
-        QVERIFY(window);
-        YumControl &yum = h.yum();
-        yum.hold(true);
-        QTableWidget *table = h.catalogTable();
-        const int row = h.rowOf(table, Hello);
-        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::QuickInstallEntry);
-        QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
-        Items *entry = window->downloadManager()->itemOf(QStringLiteral("cv-hello"));
-        QVERIFY(entry);
-        QCOMPARE(entry->state(), QStringLiteral("正在下载"));
-        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
-        QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
-
-        yum.hold(false);
-        QTRY_VERIFY_WITH_TIMEOUT(h.sandbox().isInstalled("cv-hello-1.0-1") &&
-                                     h.cell(table, row, PackageTable::ColumnState) == "0",
-                                 120000);
-        InstallItem *item = window->controllerAt(table, row);
-        QVERIFY(item->getOperSign());
-        QCOMPARE(item->operationButton()->text(), QStringLiteral("打开软件"));
-        QVERIFY(h.dialogs().messages().isEmpty());
-        QCOMPARE(window->downloadManager()->itemOf(QStringLiteral("cv-hello"))->state(),
-                 QStringLiteral("安装成功"));
-
-        // It is at the bottom of the uninstall table, and the catalog knows it as installed.
-        QTableWidget *uninstall = h.uninstallTable();
-        QVERIFY(uninstall->rowCount() >= 1);
-        QCOMPARE(h.cell(uninstall, uninstall->rowCount() - 1, PackageTable::ColumnDisplayName),
-                 Hello);
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
-        QCOMPARE(h.visibleRows(uninstall).size(), 1);
-        QCOMPARE(
-            h.cell(uninstall, h.visibleRows(uninstall).first(), PackageTable::ColumnDisplayName),
-            Hello);
-    }
-
-    void downloadThenInstallFromTheSameRow()
-    {
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0")});
-        QVERIFY(window);
-        QTableWidget *table = h.catalogTable();
-        const int row = h.rowOf(table, Hello);
-        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
-        QTRY_VERIFY_WITH_TIMEOUT(h.cell(table, row, PackageTable::ColumnState) == "0", 120000);
-        InstallItem *item = window->controllerAt(table, row);
-        QCOMPARE(item->operationButton()->text(), QStringLiteral("安装"));
-        QVERIFY(!h.sandbox().isInstalled("cv-hello-1.0-1"));
-        QVERIFY(QFile::exists(h.sandbox().packageDirectory() +
-                              "/cv-hello-1.0-1/cv-hello-1.0-1.x86_64.rpm"));
-        QCOMPARE(window->downloadManager()->itemOf("cv-hello")->state(),
-                 QStringLiteral("下载成功"));
-
-        item->operationButton()->click();
-        QCOMPARE(h.cell(table, row, PackageTable::ColumnState), QStringLiteral("1"));
-        QTRY_VERIFY_WITH_TIMEOUT(h.cell(table, row, PackageTable::ColumnState) == "0", 120000);
-        QVERIFY(h.sandbox().isInstalled("cv-hello-1.0-1"));
-        QCOMPARE(window->controllerAt(table, row)->operationButton()->text(),
-                 QStringLiteral("打开软件"));
-        // No longer a download waiting to be installed: the pages see it installed.
-        const QVector<RpmData> records =
-            window->clientDemon()->selectSoftware(0, QString(), QString());
-        QCOMPARE(records.size(), 1);
-        QCOMPARE(records.first().m_state, 2);
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
-        QCOMPARE(h.visibleRows(h.uninstallTable()).size(), 1);
     }
 
     void upgradeSelectedRows()
@@ -203,270 +119,6 @@ private slots:
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_update_info"))->text(),
                  QStringLiteral("     总共0款软件可更新"));
         QCOMPARE(h.dialogs().messages().size(), 1);
-    }
-
-    void singleUninstall_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("close button") << int(DialogWatcher::CloseButton) << false;
-        QTest::newRow("cancel") << int(DialogWatcher::Cancel) << false;
-        QTest::newRow("Escape") << int(DialogWatcher::Escape) << false;
-        QTest::newRow("window close") << int(DialogWatcher::WindowClose) << false;
-        QTest::newRow("OK") << int(DialogWatcher::Ok) << true;
-    }
-
-    void singleUninstall()
-    {
-        QFETCH(int, answer);
-        QFETCH(bool, removed);
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-player", "3.2"),
-                                            ShellHarness::packageEntry("cv-editor", "2.0"),
-                                            ShellHarness::packageEntry("cv-hello", "1.0")},
-                                           {TestRepository::standardPackage("cv-player", "3.2"),
-                                            TestRepository::standardPackage("cv-editor", "2.0")});
-        QVERIFY(window);
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
-        auto *info = window->findChild<QLabel *>(QStringLiteral("label_delete_info"));
-        QCOMPARE(info->text(), QStringLiteral("总共2款软件可卸载"));
-        QTableWidget *table = h.uninstallTable();
-        QCOMPARE(table->rowCount(), 2);
-        // Built out of sight, shown once built.
-        QVERIFY(table->isVisible());
-
-        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
-        h.dialogs().queue(DialogWatcher::Answer(answer));
-        InstallItem *item = h.controllerOf(table, Player);
-        item->operationButton()->click();
-        QTRY_COMPARE_WITH_TIMEOUT(h.dialogs().messages(),
-                                  QStringList{QStringLiteral("确定要卸载吗？")}, 60000);
-        if (!removed) {
-            QCOMPARE(h.cell(table, h.rowOf(table, Player), PackageTable::ColumnState),
-                     QStringLiteral("0"));
-            QVERIFY(!item->operationButton()->isHidden());
-            QVERIFY(item->cycloProgress()->isHidden());
-            QCOMPARE(results.count(), 0);
-            QVERIFY(h.sandbox().isInstalled("cv-player-3.2-4"));
-            QCOMPARE(info->text(), QStringLiteral("总共2款软件可卸载"));
-            return;
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
-        QCOMPARE(results.first().at(1).toInt(), 0);
-        QTRY_COMPARE(h.rowOf(table, Player), -1);
-        QVERIFY(!h.sandbox().isInstalled("cv-player-3.2-4"));
-        QVERIFY(h.sandbox().isInstalled("cv-editor-2.0-1"));
-        QCOMPARE(table->rowCount(), 1);
-        QCOMPARE(info->text(), QStringLiteral("总共1款软件可卸载"));
-        // Its catalog row offers the package again.
-        InstallItem *catalogRow = h.controllerOf(h.catalogTable(), Player);
-        QVERIFY(!catalogRow->getOperSign());
-        QCOMPARE(h.dialogs().messages().size(), 1);
-    }
-
-    void batchUninstall_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("OK") << int(DialogWatcher::Ok) << true;
-        QTest::newRow("close button") << int(DialogWatcher::CloseButton) << false;
-        QTest::newRow("Escape") << int(DialogWatcher::Escape) << false;
-        QTest::newRow("window close") << int(DialogWatcher::WindowClose) << false;
-    }
-
-    void batchUninstall()
-    {
-        QFETCH(int, answer);
-        QFETCH(bool, removed);
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startOnUninstallPage();
-        QVERIFY(window);
-        QTableWidget *table = h.uninstallTable();
-        QCOMPARE(table->rowCount(), 3);
-        auto *uninstallSelected =
-            window->findChild<QPushButton *>(QStringLiteral("btn_delete_soft"));
-        uninstallSelected->click();
-        QCOMPARE(h.dialogs().messages(), QStringList{QStringLiteral("请选择卸载的软件！")});
-
-        window->findChild<QCheckBox *>(QStringLiteral("checkBox_delete"))->click();
-        for (int row = 0; row < table->rowCount(); ++row)
-            QVERIFY(PackageTable::isChecked(table, row));
-        h.dialogs().clear();
-        h.dialogs().queue(DialogWatcher::Answer(answer));
-        uninstallSelected->click();
-        const QString question = QStringLiteral("确定要卸载所有已勾选软件吗？");
-        QTRY_COMPARE_WITH_TIMEOUT(h.dialogs().messages(), QStringList{question}, 60000);
-        if (!removed) {
-            QCOMPARE(h.sandbox().installedPackages().size(), 4);
-            QCOMPARE(table->rowCount(), 3);
-            // Nothing is left running: the next press asks again.
-            h.dialogs().queue(DialogWatcher::CloseButton);
-            uninstallSelected->click();
-            QTRY_COMPARE_WITH_TIMEOUT(h.dialogs().messages(), (QStringList{question, question}),
-                                      60000);
-            return;
-        }
-        // One question for the whole batch, none per package.
-        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 0, 240000);
-        QCOMPARE(h.sandbox().installedPackages(), QStringList{"cv-base-1.0-1.x86_64"});
-        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_delete_info"))->text(),
-                 QStringLiteral("总共0款软件可卸载"));
-        QCOMPARE(h.dialogs().messages(), QStringList{question});
-    }
-
-    void batchOfSomeRowsEndsPartlyChecked()
-    {
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startOnUninstallPage();
-        QVERIFY(window);
-        QTableWidget *table = h.uninstallTable();
-        auto *selectAll = window->findChild<QCheckBox *>(QStringLiteral("checkBox_delete"));
-        for (const QString &name : {Hello, Editor})
-            PackageTable::setCheckItem(table, h.rowOf(table, name), true);
-        QCOMPARE(selectAll->checkState(), Qt::PartiallyChecked);
-        window->findChild<QPushButton *>(QStringLiteral("btn_delete_soft"))->click();
-        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 240000);
-        // Taken from the rows while the batch's last one was still among them.
-        QCOMPARE(selectAll->checkState(), Qt::PartiallyChecked);
-        QVERIFY(h.sandbox().isInstalled("cv-player-3.2-4"));
-    }
-
-    void uninstallWithoutACatalogRowYet()
-    {
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        // Past the first sixteen rows, alone in its category.
-        QVector<CatalogEntry> catalog = generatedCatalog(20, [](int) { return 1; });
-        catalog << ShellHarness::packageEntry("cv-player", "3.2", "6");
-        MainWindow *window =
-            h.startLoaded(catalog, {TestRepository::standardPackage("cv-player", "3.2")});
-        QVERIFY(window);
-        QCOMPARE(h.rowOf(h.catalogTable(), Player), -1);
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
-        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
-        h.controllerOf(h.uninstallTable(), Player)->operationButton()->click();
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
-        QTRY_COMPARE(h.rowOf(h.uninstallTable(), Player), -1);
-
-        // Its row, made after the uninstall, offers it for installing.
-        window->findChild<QPushButton *>(QStringLiteral("btn_allPackage"))->click();
-        auto *list = window->findChild<QListWidget *>(QStringLiteral("listWidget"));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          list->visualItemRect(list->item(6)).center());
-        InstallItem *row = h.controllerOf(h.catalogTable(), Player);
-        QVERIFY(row);
-        QVERIFY(!row->getOperSign());
-    }
-
-    void uninstallingAnUpgradablePackage_data()
-    {
-        QTest::addColumn<bool>("upgradeShown"); // while the uninstall runs, else its own page
-        QTest::newRow("uninstall page shown") << false;
-        QTest::newRow("upgrade page shown") << true;
-    }
-
-    void uninstallingAnUpgradablePackage()
-    {
-        QFETCH(bool, upgradeShown);
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.1"),
-                                            ShellHarness::packageEntry("cv-editor", "2.1")},
-                                           {TestRepository::standardPackage("cv-hello", "1.0"),
-                                            TestRepository::standardPackage("cv-editor", "2.0")});
-        QVERIFY(window);
-        auto *badge = window->findChild<QPushButton *>(QStringLiteral("btn_num"));
-        QCOMPARE(badge->text(), QStringLiteral("2"));
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
-        QCOMPARE(h.visibleRows(h.catalogTable()).size(), 2);
-
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageDelete"))->click();
-        QSignalSpy results(window->uninstallWorker(), &GetAuthThread::uninstallExecEnd);
-        h.controllerOf(h.uninstallTable(), Hello)->operationButton()->click();
-        // The removal check and the question come first: nothing is removed before the view
-        // is shown.
-        if (upgradeShown) {
-            window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
-            QCOMPARE(h.visibleRows(h.catalogTable()).size(), 2);
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
-        QTRY_COMPARE(badge->text(), QStringLiteral("1"));
-        QVERIFY(!badge->isHidden());
-        // The shown view loses the row as the result comes, not only when entered again.
-        if (upgradeShown) {
-            QTRY_COMPARE(h.visibleRows(h.catalogTable()).size(), 1);
-            QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_update_info"))->text(),
-                     QStringLiteral("     总共1款软件可更新"));
-        }
-
-        window->findChild<QPushButton *>(QStringLiteral("btn_packageUpdate"))->click();
-        const QVector<int> rows = h.visibleRows(h.catalogTable());
-        QCOMPARE(rows.size(), 1);
-        QCOMPARE(h.cell(h.catalogTable(), rows.first(), PackageTable::ColumnDisplayName), Editor);
-        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_update_info"))->text(),
-                 QStringLiteral("     总共1款软件可更新"));
-    }
-
-    void cancellingDownloads()
-    {
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0"),
-                                            ShellHarness::packageEntry("cv-editor", "2.0"),
-                                            ShellHarness::packageEntry("cv-player", "3.2")});
-        QVERIFY(window);
-        QTableWidget *table = h.catalogTable();
-        LoadDialog *manager = window->downloadManager();
-        YumControl &yum = h.yum();
-        yum.hold(true);
-        QSignalSpy results(window->downloadWorker(), &DownloadThread::downloadExecEnd);
-
-        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
-        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
-        // Queued behind the running one.
-        ShellHarness::choose(h.controllerOf(table, Editor), ShellHarness::DownloadEntry);
-        QVERIFY(manager->itemOf("cv-hello") && manager->itemOf("cv-editor"));
-
-        h.controllerOf(table, Editor)->cancelButton()->click();
-        QVERIFY(!manager->itemOf("cv-editor"));
-        h.controllerOf(table, Hello)->cancelButton()->click();
-        QVERIFY(!manager->itemOf("cv-hello"));
-
-        // Whatever the stopped download ends with, nothing is reported and nothing re-listed.
-        yum.hold(false);
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
-        QCOMPARE(results.first().at(3).toString(), QStringLiteral("cv-hello"));
-        QTRY_COMPARE(h.cell(table, h.rowOf(table, Hello), PackageTable::ColumnState),
-                     QStringLiteral("0"));
-        QVERIFY(h.dialogs().messages().isEmpty());
-        QVERIFY(!manager->itemOf("cv-hello"));
-
-        // The cancelled queued task never runs: the next download follows at once.
-        ShellHarness::choose(h.controllerOf(table, Player), ShellHarness::DownloadEntry);
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 120000);
-        QCOMPARE(results.at(1).at(3).toString(), QStringLiteral("cv-player"));
-        QTRY_COMPARE(h.cell(table, h.rowOf(table, Player), PackageTable::ColumnState),
-                     QStringLiteral("0"));
-        for (const QString &call : yum.calls())
-            QVERIFY2(!call.contains(QLatin1String("cv-editor")), qPrintable(call));
-        QVERIFY(h.dialogs().messages().isEmpty());
-        QVERIFY(!manager->itemOf("cv-hello"));
-
-        // Cancelled while queued and asked for again at once, the download runs to its end:
-        // the cancel kills only what its own task started.
-        yum.hold(true);
-        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
-        QTRY_VERIFY_WITH_TIMEOUT(yum.waiting() == 1, 60000);
-        ShellHarness::choose(h.controllerOf(table, Editor), ShellHarness::DownloadEntry);
-        h.controllerOf(table, Editor)->cancelButton()->click();
-        ShellHarness::choose(h.controllerOf(table, Editor), ShellHarness::DownloadEntry);
-        yum.hold(false);
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 4, 120000);
-        QCOMPARE(results.at(3).at(3).toString(), QStringLiteral("cv-editor"));
-        QCOMPARE(results.at(3).at(1).toInt(), 0);
     }
 
     // The batch presses idle rows only, and what it could not press leaves it: the next batch
@@ -554,37 +206,6 @@ private slots:
         h.controllerOf(table, Editor)->operationButton()->click();
         QVERIFY(manager->itemOf("cv-editor"));
         QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 120000);
-    }
-
-    void downloadAgainAfterAFailure()
-    {
-        ShellHarness h;
-        QVERIFY(h.isValid());
-        MainWindow *window = h.startLoaded({ShellHarness::packageEntry("cv-hello", "1.0")});
-        QVERIFY(window);
-        QTableWidget *table = h.catalogTable();
-        LoadDialog *manager = window->downloadManager();
-        YumControl &yum = h.yum();
-        yum.fail(true);
-        QSignalSpy results(window->downloadWorker(), &DownloadThread::downloadExecEnd);
-        ShellHarness::choose(h.controllerOf(table, Hello), ShellHarness::DownloadEntry);
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 1, 120000);
-        QTRY_COMPARE(h.dialogs().messages(), QStringList{QStringLiteral("下载软件失败！")});
-        Items *entry = manager->itemOf("cv-hello");
-        QVERIFY(entry);
-        QCOMPARE(entry->state(), QStringLiteral("下载失败"));
-        QCOMPARE(entry->ui->pushButton_reload->text(), QStringLiteral("重新下载"));
-
-        yum.fail(false);
-        entry->ui->pushButton_reload->click();
-        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 120000);
-        QCOMPARE(results.at(1).at(1).toInt(), 0);
-        QTRY_COMPARE(h.cell(table, h.rowOf(table, Hello), PackageTable::ColumnState),
-                     QStringLiteral("0"));
-        QCOMPARE(manager->ui->tableWidget_load->rowCount(), 1);
-        QCOMPARE(manager->itemOf("cv-hello")->state(), QStringLiteral("下载成功"));
-        QCOMPARE(h.controllerOf(table, Hello)->operationButton()->text(), QStringLiteral("安装"));
-        QCOMPARE(h.dialogs().messages().size(), 1);
     }
 
     void openingAnApplicationWithoutCommand()
