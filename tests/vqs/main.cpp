@@ -6,6 +6,7 @@
 // Defined with the test classes.
 QObject *makeTransportTest(BrokerNode *broker);
 QObject *makeBrokerTest(BrokerNode *broker);
+QObject *makeBrokerTlsTest(BrokerNode *broker);
 QObject *makeBrokerAccountsTest(BrokerNode *broker);
 QObject *makeLanesTest(BrokerNode *broker);
 
@@ -17,6 +18,7 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<QObject>> tests;
     tests.emplace_back(makeTransportTest(&broker));
     tests.emplace_back(makeBrokerTest(&broker));
+    tests.emplace_back(makeBrokerTlsTest(&broker));
     tests.emplace_back(makeBrokerAccountsTest(&broker));
     tests.emplace_back(makeLanesTest(&broker));
     return runTestClasses(argc, argv, tests);
