@@ -247,7 +247,7 @@ Figures overTcp(int desktops, const QString &settings, const QString &file, cons
     env.insert("VQS_BIND", real);
     StampingPeer peer(env, 1 + 2 * Repetitions);
     CatalogServerProcess server;
-    if (!receivers.isValid() || !peer.isReady() || !server.start({}))
+    if (!receivers.isValid() || !peer.isReady() || !server.start({"--stream-nudge", "0"}))
         return {};
 
     for (const QString &address : addresses) {
@@ -298,7 +298,8 @@ Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const
     env.insert("VQS_CONFIG", node.settingsFor(real, design));
     StampingPeer peer(env, 2 * Repetitions);
     CatalogServerProcess server;
-    if (!consumers.isValid() || !peer.isReady() || !server.start({"--config", serverSettings})) {
+    if (!consumers.isValid() || !peer.isReady() ||
+        !server.start({"--config", serverSettings, "--stream-nudge", "0"})) {
         std::fprintf(stderr, "fanout: %s\n", qPrintable(consumers.errorString()));
         return {};
     }

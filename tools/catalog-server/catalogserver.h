@@ -58,6 +58,8 @@ public:
     // Through the broker, each group has a stream of its own ("group.NAME" on the exchange,
     // scripts/broker --desktop-group): a group's push is one message there.
     void setGroupStreams(bool on) { m_groupStreams = on; }
+    // Before any push: how long pushes into a stream pause before a heartbeat follows (0: never).
+    void setStreamNudge(qint64 quietMs) { m_nudge = StreamNudge(quietMs); }
 
     bool setCatalog(const QString &path, QString *error);
     // Serves these packages to every group from now on (writeCatalogFile writes them).

@@ -111,6 +111,7 @@ int main(int argc, char **argv)
         GroupDesktops(int(options.maxGroupDesktops), options.groupDesktopInterval));
     server.setDesktopGroups(options.desktopGroups);
     server.setGroupStreams(options.isSet("group-streams"));
+    server.setStreamNudge(options.streamNudgeMs);
     if (!options.desktopGroups.isEmpty() && options.isSet("files-only"))
         // The file area carries the default catalog alone.
         server.print(ServiceLog::line(ServiceLog::Priority::Warning,
@@ -193,7 +194,8 @@ int main(int argc, char **argv)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
     // The last push reaches the desktops on a restarted stream replica too.
-    threads.every(1, [&server]() { server.nudgeStreams(); });
+    if (options.streamNudgeMs > 0)
+        threads.every(1, [&server]() { server.nudgeStreams(); });
     // New holds (a stage passed, a halt, a command) reach the groups' catalogs at once.
     threads.every(1, [&rollouts, &server, follower = follower.get()]() {
         rollouts.look([&server, follower](const VersionHolds &holds) {

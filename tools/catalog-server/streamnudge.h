@@ -11,15 +11,19 @@
 class StreamNudge
 {
 public:
-    // How long the pushes to a stream pause before it is nudged.
+    // How long the pushes to a stream pause before it is nudged, by default.
     static constexpr qint64 QuietMs = 2000;
+
+    // quietMs 0: never nudged.
+    explicit StreamNudge(qint64 quietMs = QuietMs) : m_quietMs(quietMs) {}
 
     // key: the routing key of a group's stream; empty for the broadcast one.
     void written(const QByteArray &key, qint64 nowMs);
-    // The streams written to and quiet for QuietMs since; each is forgotten once given.
+    // The streams written to and quiet since; each is forgotten once given.
     QList<QByteArray> due(qint64 nowMs);
 
 private:
+    qint64 m_quietMs;
     QSet<QByteArray> m_written;
     qint64 m_lastWriteMs = 0;
 };

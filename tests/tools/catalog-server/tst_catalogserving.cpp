@@ -387,15 +387,17 @@ void TestCatalogServing::streamNudge_data()
     QTest::addColumn<QStringList>("writes"); // "MS KEY": a push into stream KEY ("-": broadcast)
     QTest::addColumn<qint64>("now");
     QTest::addColumn<QStringList>("due");
+    QTest::addColumn<qint64>("quiet");
     const qint64 quiet = StreamNudge::QuietMs;
-    QTest::newRow("nothing pushed") << QStringList{} << quiet * 10 << QStringList{};
-    QTest::newRow("still pushing") << QStringList{"0 -"} << quiet - 1 << QStringList{};
-    QTest::newRow("quiet since") << QStringList{"0 -"} << quiet << QStringList{""};
+    QTest::newRow("nothing pushed") << QStringList{} << quiet * 10 << QStringList{} << quiet;
+    QTest::newRow("still pushing") << QStringList{"0 -"} << quiet - 1 << QStringList{} << quiet;
+    QTest::newRow("quiet since") << QStringList{"0 -"} << quiet << QStringList{""} << quiet;
+    QTest::newRow("switched off") << QStringList{"0 -"} << quiet * 10 << QStringList{} << 0LL;
     // Each stream once, after the last push to any.
     QTest::newRow("two streams") << QStringList{"0 group.a", "0 -", "500 group.a"} << quiet + 499
-                                 << QStringList{};
+                                 << QStringList{} << quiet;
     QTest::newRow("two streams, quiet") << QStringList{"0 group.a", "0 -", "500 group.a"}
-                                        << quiet + 500 << QStringList{"", "group.a"};
+                                        << quiet + 500 << QStringList{"", "group.a"} << quiet;
 }
 
 void TestCatalogServing::streamNudge()
@@ -403,7 +405,8 @@ void TestCatalogServing::streamNudge()
     QFETCH(QStringList, writes);
     QFETCH(qint64, now);
     QFETCH(QStringList, due);
-    StreamNudge nudge;
+    QFETCH(qint64, quiet);
+    StreamNudge nudge(quiet);
     for (const QString &write : writes) {
         const QString key = write.section(' ', 1);
         nudge.written(key == "-" ? QByteArray() : key.toUtf8(),
