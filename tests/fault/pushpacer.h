@@ -17,6 +17,8 @@ public:
 
     void start();
     void stop();
+    // The next push, now.
+    void pushNext();
     // Pushes sent to each address so far.
     int sent() const { return m_sent; }
     // The server's first answer that was not one push sent; empty while there is none.
@@ -25,8 +27,6 @@ public:
     static QString packageName(int push);
 
 private:
-    void pushNext();
-
     CatalogServerProcess &m_server;
     QString m_folder;
     QStringList m_addresses;

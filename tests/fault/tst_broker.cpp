@@ -118,46 +118,6 @@ private slots:
         QVERIFY(watch.responsive());
     }
 
-    // A desktop that is off while three pushes go out gets all three, in order, when it
-    // starts: an add, an update of the same package, another add.
-    void offDesktopGetsThreePushesInOrder()
-    {
-        Sandbox sandbox(&TestRepository::shared());
-        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
-        QVERIFY(sandbox.install(Hello10));
-        const QString settings = useBroker(sandbox);
-        CatalogServerProcess server;
-        QVERIFY(server.start(serverArguments() << "--files-only"));
-        {
-            StoreProcess store(settings);
-            // Its queue exists once its first request has gone out.
-            QVERIFY(server.waitFor("join_requ from " + m_client, Long));
-            // It keeps its place in the stream once it has handled a push there: a store that
-            // has handled none attaches by time, and the broker starts such a consumer at the
-            // stream's last chunk however old (a push of an earlier test here).
-            QCOMPARE(server.command("push data_add_push " +
-                                    catalogFile(*m_files, "p0.xml", {package("O", "cv-o-1.0-1")})),
-                     QStringLiteral("ok push 1"));
-            const QString offsetFile = m_broker->setting(m_client, "offset_file");
-            // "@TIME STREAM" before the first push, "OFFSET STREAM" after.
-            QTRY_VERIFY_WITH_TIMEOUT(QChar(readFile(offsetFile).append('@').at(0)).isDigit(), Long);
-        }
-        const QStringList pushes{
-            "data_add_push " + catalogFile(*m_files, "p1.xml", {package("P", "cv-p-1.0-1")}),
-            "data_update_push " + catalogFile(*m_files, "p2.xml", {package("P", "cv-p-2.0-1")}),
-            "data_add_push " + catalogFile(*m_files, "p3.xml", {package("Q", "cv-q-1.0-1")})};
-        for (const QString &push : pushes)
-            QCOMPARE(server.command("push " + push + ' ' + m_client), QStringLiteral("ok push 1"));
-
-        StoreProcess store(settings);
-        // At least, not exactly: one more than awaited fails at once instead of at the timeout.
-        QTRY_VERIFY_WITH_TIMEOUT(sandbox.notifications().size() >= 4, Long);
-        QCOMPARE(notificationTitles(sandbox),
-                 (QStringList{AddTitle, AddTitle, UpdateTitle, AddTitle}));
-        QCOMPARE(row("P").value("s_rpm"), QStringLiteral("cv-p-2.0-1"));
-        QCOMPARE(names(), (QStringList{"O", "P", "Q"}));
-    }
-
     void killedInTheMiddleOfAFrame_data()
     {
         QTest::addColumn<QString>("tool");
@@ -303,6 +263,48 @@ private slots:
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines[0].contains("login of user \"" + account + "\" refused: ACCESS_REFUSED"),
                  qPrintable(lines[0]));
+    }
+
+    // A desktop that is off while three pushes go out gets all three, in order, when it
+    // starts: an add, an update of the same package, another add. Last: its push to everyone
+    // would come to the desktops of the tests after it, whose receivers in this process attach
+    // after the place the process kept.
+    void offDesktopGetsThreePushesInOrder()
+    {
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+        QVERIFY(sandbox.install(Hello10));
+        const QString settings = useBroker(sandbox);
+        CatalogServerProcess server;
+        QVERIFY(server.start(serverArguments() << "--files-only"));
+        {
+            StoreProcess store(settings);
+            // Its queue exists once its first request has gone out.
+            QVERIFY(server.waitFor("join_requ from " + m_client, Long));
+            // It keeps its place in the stream once it has handled a push there: a store that
+            // has handled none attaches by time, and the broker starts such a consumer at the
+            // stream's last chunk however old (a push of an earlier test here).
+            QCOMPARE(server.command("push data_add_push " +
+                                    catalogFile(*m_files, "p0.xml", {package("O", "cv-o-1.0-1")})),
+                     QStringLiteral("ok push 1"));
+            const QString offsetFile = m_broker->setting(m_client, "offset_file");
+            // "@TIME STREAM" before the first push, "OFFSET STREAM" after.
+            QTRY_VERIFY_WITH_TIMEOUT(QChar(readFile(offsetFile).append('@').at(0)).isDigit(), Long);
+        }
+        const QStringList pushes{
+            "data_add_push " + catalogFile(*m_files, "p1.xml", {package("P", "cv-p-1.0-1")}),
+            "data_update_push " + catalogFile(*m_files, "p2.xml", {package("P", "cv-p-2.0-1")}),
+            "data_add_push " + catalogFile(*m_files, "p3.xml", {package("Q", "cv-q-1.0-1")})};
+        for (const QString &push : pushes)
+            QCOMPARE(server.command("push " + push + ' ' + m_client), QStringLiteral("ok push 1"));
+
+        StoreProcess store(settings);
+        // At least, not exactly: one more than awaited fails at once instead of at the timeout.
+        QTRY_VERIFY_WITH_TIMEOUT(sandbox.notifications().size() >= 4, Long);
+        QCOMPARE(notificationTitles(sandbox),
+                 (QStringList{AddTitle, AddTitle, UpdateTitle, AddTitle}));
+        QCOMPARE(row("P").value("s_rpm"), QStringLiteral("cv-p-2.0-1"));
+        QCOMPARE(names(), (QStringList{"O", "P", "Q"}));
     }
 
 private:

@@ -1,3 +1,4 @@
+#include "engine/processkiller.h"
 #include "queues/getauththread.h"
 #include "queues/installrpmthread.h"
 #include "records/paths.h"
@@ -15,6 +16,7 @@
 
 #include <QtWidgets>
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -270,6 +272,9 @@ private:
         }
         case Step::KillDownload: {
             auto first = sleeper(downloadLine(m_key)), second = sleeper(downloadLine(m_key));
+            // As the queue marks its running task when the user cancels it.
+            ProcessKiller::runningCancelled(m_key);
+            const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(m_key); });
             KillThread thread(m_key);
             thread.start();
             QVERIFY(first->waitForFinished(Long) && second->waitForFinished(Long));

@@ -46,10 +46,10 @@ void StallWatch::tick()
     m_longest = qMax(m_longest, gap - m_paceLate.exchange(0));
 }
 
-bool StallWatch::responsive(const char *during) const
+bool StallWatch::responsive(const char *during, qint64 limitMs) const
 {
     qInfo("longest time the GUI thread was kept from its events%s%s: %lld ms (%lld ms with the "
           "machine's own delays)",
           during ? " " : "", during ? during : "", m_longest, m_longestRaw);
-    return m_longest < LimitMs;
+    return m_longest < limitMs;
 }

@@ -23,8 +23,8 @@ public:
     void restart();
     // The longest gap the watched thread alone was kept from its events.
     qint64 longestGapMs() const { return m_longest; }
-    // Whether the longest gap stayed under LimitMs; says how close it came, and during what.
-    bool responsive(const char *during = nullptr) const;
+    // Whether the longest gap stayed under limitMs; says how close it came, and during what.
+    bool responsive(const char *during = nullptr, qint64 limitMs = LimitMs) const;
 
 private:
     void tick();

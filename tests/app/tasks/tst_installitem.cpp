@@ -1,3 +1,4 @@
+#include "engine/processkiller.h"
 #include "fakedownload.h"
 #include "tasks/combobox.h"
 #include "tasks/installitem.h"
@@ -8,6 +9,7 @@
 
 #include <QtWidgets>
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyledItemDelegate>
 #include <QTest>
@@ -271,6 +273,10 @@ void TestInstallItem::cancelSwallowsOneResult()
                      selector ? QStringList{"一键安装", "下载"} : QStringList{},
                      selector ? QString() : operation, 3, nullptr);
     QSignalSpy cancelled(&item, &InstallItem::cancelDownLoadSignal);
+    // As the queue marks its running task when it learns of the cancel.
+    connect(&item, &InstallItem::cancelDownLoadSignal, this,
+            [](const QString &cancelledKey) { ProcessKiller::runningCancelled(cancelledKey); });
+    const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(key); });
     item.show();
     item.execTask(operation);
     QVERIFY(item.isMeasuring());

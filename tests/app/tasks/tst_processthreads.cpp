@@ -1,4 +1,5 @@
 #include "engine/privileges.h"
+#include "engine/processkiller.h"
 #include "fakedownload.h"
 #include "tasks/datathread.h"
 #include "tasks/killthread.h"
@@ -7,6 +8,7 @@
 #include "tests/support/testfiles.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,6 +65,7 @@ private slots:
     void killThreadKillsBothProcesses_data();
     void killThreadKillsBothProcesses();
     void killThreadSparesOtherPackages();
+    void killThreadLeavesALaterDownload();
 };
 
 void TestProcessThreads::dataThreadRunsAsLoginUserWhileCommandRuns()
@@ -195,6 +198,9 @@ void TestProcessThreads::killThreadKillsBothProcesses()
 
     FakeDownload download(match, 2);
     QVERIFY(download.started());
+    // As the queue marks its running task when the user cancels it.
+    ProcessKiller::runningCancelled(match);
+    const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(match); });
     KillThread thread(match);
     thread.start();
     QVERIFY(download.waitKilled());
@@ -211,11 +217,29 @@ void TestProcessThreads::killThreadSparesOtherPackages()
     // Names that begin with the cancelled one, and its own download.
     FakeDownload longer(key + "-bar", 1), joined(key + "bar", 1), own(key, 2);
     QVERIFY(longer.started() && joined.started() && own.started());
+    ProcessKiller::runningCancelled(key);
+    const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(key); });
     KillThread thread(key);
     thread.start();
     QVERIFY(own.waitKilled());
     QVERIFY(thread.wait(60000));
     QVERIFY(longer.running() && joined.running());
+}
+
+// The cancelled task has ended: a download of the same package now is another request's, and
+// the killer leaves it.
+void TestProcessThreads::killThreadLeavesALaterDownload()
+{
+    Sandbox sandbox;
+    const QString key = "cv-later" + QString::number(getpid());
+    FakeDownload later(key, 2);
+    QVERIFY(later.started());
+    ProcessKiller::runningCancelled(key);
+    ProcessKiller::runningEnded(key);
+    KillThread thread(key);
+    thread.start();
+    QVERIFY(thread.wait(60000));
+    QVERIFY(later.running());
 }
 
 QObject *createProcessThreadTests()
