@@ -412,6 +412,39 @@ private slots:
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     }
 
+    // An answer naming a push its stream never brings (another group's) goes out after the
+    // wait; the stream is then read anew from another node, said once, and the receiver goes on.
+    void streamBehindIsReadAgain()
+    {
+        const QString desk = m_broker->freshAddress();
+        const QString other = m_broker->freshAddress();
+        QTemporaryDir out;
+        const ProcessResult set = m_broker->addAccounts(
+            {"--server", BrokerNode::ServerAddress, "--client", desk, "--client", other,
+             "--desktop-group", "late " + desk, "--desktop-group", "other " + other},
+            out.path());
+        QVERIFY2(set.exitCode == 0, qPrintable(set.output));
+        QProcess peer;
+        peer.setProcessEnvironment(withSettings(m_broker->settingsFor(
+            desk, {"stream = " + m_broker->setting(desk, "stream") + ".late"})));
+        peer.start(VQS_PEER_PROGRAM, {"recv", "3"});
+        QVERIFY(peer.waitForReadyRead(kWaitMs) && peer.readLine() == "init 0\n");
+        const QString member = desk + "@group.other";
+        QCOMPARE(runPeer({"pairs", member, "first", "group.other", "push", member, "answer"},
+                         withSettings(m_server))
+                     .exitCode,
+                 0);
+        // Once the answer is out, the next receive reads the stream anew.
+        QString errors;
+        const QString said = "did not bring a push the server sent";
+        QTRY_VERIFY_WITH_TIMEOUT((errors += peer.readAllStandardError()).contains(said), kWaitMs);
+        QCOMPARE(runPeer({"send", desk, "later"}, withSettings(m_server)).exitCode, 0);
+        QVERIFY(peer.waitForFinished(kWaitMs));
+        QCOMPARE(QString::fromUtf8(peer.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"5 first", "6 answer", "5 later"}));
+        QCOMPARE((errors + peer.readAllStandardError()).count(said), 1);
+    }
+
     void oldSetUpKeepsItsQueue_data()
     {
         QTest::addColumn<QStringList>("extra");
