@@ -413,7 +413,7 @@ private slots:
     }
 
     // An answer naming a push its stream never brings (another group's) goes out after the
-    // wait; the stream is then read anew from another node, said once, and the receiver goes on.
+    // wait; the stream (a group's no other test pushes to) is read anew, said once.
     void streamBehindIsReadAgain()
     {
         const QString desk = m_broker->freshAddress();
@@ -421,12 +421,12 @@ private slots:
         QTemporaryDir out;
         const ProcessResult set = m_broker->addAccounts(
             {"--server", BrokerNode::ServerAddress, "--client", desk, "--client", other,
-             "--desktop-group", "late " + desk, "--desktop-group", "other " + other},
+             "--desktop-group", "behind " + desk, "--desktop-group", "other " + other},
             out.path());
         QVERIFY2(set.exitCode == 0, qPrintable(set.output));
         QProcess peer;
         peer.setProcessEnvironment(withSettings(m_broker->settingsFor(
-            desk, {"stream = " + m_broker->setting(desk, "stream") + ".late"})));
+            desk, {"stream = " + m_broker->setting(desk, "stream") + ".behind"})));
         peer.start(VQS_PEER_PROGRAM, {"recv", "3"});
         QVERIFY(peer.waitForReadyRead(kWaitMs) && peer.readLine() == "init 0\n");
         const QString member = desk + "@group.other";
