@@ -27,12 +27,18 @@
 #define WINDOW 256
 /* At exit, the messages that could not go out are named up to this many. */
 #define NAMED_AT_EXIT 10
+/* A message the broker has neither confirmed nor refused after this long goes out again: a
+ * stream whose leader moved drops what was written to the old one without a word (RabbitMQ
+ * 3.10). A healthy cluster confirms within milliseconds. */
+#define CONFIRM_WAIT_MS 5000
 
 struct item {
     struct item *next;
     unsigned long long seq;
     unsigned long long after; /* the last push it follows (see vqs_broker_send_grouped); 0: none */
     uint64_t tag;             /* delivery tag on the current channel; 0 while not published there */
+    long long published_ms;   /* when it went out on the current channel */
+    int push;                 /* to a stream: the broadcast address or a group's */
     char dest[VQS_GROUP_KEY_SIZE];
     size_t len;
     char text[];
@@ -176,25 +182,35 @@ static int connect_link(const struct vqs_settings *s)
     return 0;
 }
 
-/* Publishes what waits, within the window. 0, or -1 when the connection failed. */
+/* Publishes what waits, within the window. One push is open at a time: should the stream's
+ * leader move under it, it goes out again before any push after it is written, so the stream
+ * keeps the pushes in order. 0, or -1 when the connection failed. */
 static int publish_waiting(void)
 {
     struct item *batch[WINDOW];
     size_t n = 0;
     pthread_mutex_lock(&g_lock);
     size_t outstanding = 0;
+    int push_open = 0;
     struct item *first = NULL;
     for (struct item *it = g_head; it; it = it->next) {
-        if (it->tag)
+        if (it->tag) {
             outstanding++;
-        else if (!first)
+            push_open |= it->push;
+        } else if (!first) {
             first = it;
+        }
     }
     size_t window = first && first->seq <= t_careful_until ? 1 : WINDOW;
+    const long long now = vqs_now_ms();
     for (struct item *it = first; it && outstanding + n < window; it = it->next) {
         if (it->tag)
             continue;
+        if (it->push && push_open)
+            break;
+        push_open |= it->push;
         it->tag = ++t_next_tag;
+        it->published_ms = now;
         batch[n++] = it;
     }
     pthread_mutex_unlock(&g_lock);
@@ -324,6 +340,23 @@ static int handle_frame(const amqp_frame_t *frame)
     }
 }
 
+/* Milliseconds until the oldest message out is overdue for its confirm (0: it is); -1: none
+ * is out. */
+static long long until_overdue(void)
+{
+    long long oldest = -1;
+    pthread_mutex_lock(&g_lock);
+    for (const struct item *it = g_head; it; it = it->next) {
+        if (it->tag && (oldest < 0 || it->published_ms < oldest))
+            oldest = it->published_ms;
+    }
+    pthread_mutex_unlock(&g_lock);
+    if (oldest < 0)
+        return -1;
+    const long long left = oldest + CONFIRM_WAIT_MS - vqs_now_ms();
+    return left > 0 ? left : 0;
+}
+
 /* Waits for the broker, new messages or the next heartbeat and handles what came. 0, or -1
  * when the connection has to be made again. */
 static int service(void)
@@ -331,7 +364,11 @@ static int service(void)
     if (!amqp_frames_enqueued(t_link.conn) && !amqp_data_in_buffer(t_link.conn)) {
         struct pollfd fds[2] = {{.fd = amqp_get_sockfd(t_link.conn), .events = POLLIN},
                                 {.fd = g_wake, .events = POLLIN}};
-        if (poll(fds, 2, VQS_HEARTBEAT_S * 1000 / 2) < 0 && errno != EINTR)
+        long long wait = VQS_HEARTBEAT_S * 1000 / 2;
+        const long long overdue = until_overdue();
+        if (overdue >= 0 && overdue < wait)
+            wait = overdue;
+        if (poll(fds, 2, (int)wait) < 0 && errno != EINTR)
             return 0;
         if (fds[1].revents)
             drain_wake();
@@ -398,7 +435,14 @@ static void *sender_main(void *arg)
             drop_link(1);
             continue;
         }
-        service();
+        if (service() == 0 && until_overdue() == 0) {
+            /* As for a nack: it and all still open after it go out again, in order, on a new
+             * connection, after a pause that grows while the broker stays silent. */
+            vqs_link_report(t_used, "",
+                            "the broker confirmed no message for 5 s; they go out again");
+            drop_link(0);
+            t_next_attempt = vqs_retry_next(&t_retry);
+        }
     }
     return NULL;
 }
@@ -504,9 +548,11 @@ int vqs_broker_send_grouped(const struct vqs_settings *s, const char *dest, cons
     it->seq = ++g_next_seq;
     if (strcmp(dest, s->broadcast) == 0) {
         /* Every group's stream is bound to the broadcast address too. */
+        it->push = 1;
         g_last_push = it->seq;
         g_latest_push = it->seq;
     } else if (group && strcmp(dest, group) == 0) {
+        it->push = 1;
         unsigned long long *last = group_push(group);
         if (last)
             *last = it->seq;
