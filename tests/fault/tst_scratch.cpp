@@ -1,4 +1,3 @@
-#include "engine/processkiller.h"
 #include "queues/getauththread.h"
 #include "queues/installrpmthread.h"
 #include "records/paths.h"
@@ -11,12 +10,12 @@
 #include "tests/core/queues/toolbox.h"
 #include "tests/core/sync/catalogfixture.h"
 #include "tests/core/sync/framereceiver.h"
+#include "tests/support/cancelledrun.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
 
 #include <QtWidgets>
 
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -272,9 +271,7 @@ private:
         }
         case Step::KillDownload: {
             auto first = sleeper(downloadLine(m_key)), second = sleeper(downloadLine(m_key));
-            // As the queue marks its running task when the user cancels it.
-            ProcessKiller::runningCancelled(m_key);
-            const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(m_key); });
+            const CancelledRun cancelled(m_key);
             KillThread thread(m_key);
             thread.start();
             QVERIFY(first->waitForFinished(Long) && second->waitForFinished(Long));

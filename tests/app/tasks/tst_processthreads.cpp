@@ -1,14 +1,13 @@
 #include "engine/privileges.h"
-#include "engine/processkiller.h"
 #include "fakedownload.h"
 #include "tasks/datathread.h"
 #include "tasks/killthread.h"
 #include "tests/support/accountaccess.h"
+#include "tests/support/cancelledrun.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testfiles.h"
 
 #include <QFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -198,9 +197,7 @@ void TestProcessThreads::killThreadKillsBothProcesses()
 
     FakeDownload download(match, 2);
     QVERIFY(download.started());
-    // As the queue marks its running task when the user cancels it.
-    ProcessKiller::runningCancelled(match);
-    const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(match); });
+    const CancelledRun cancelled(match);
     KillThread thread(match);
     thread.start();
     QVERIFY(download.waitKilled());
@@ -217,8 +214,7 @@ void TestProcessThreads::killThreadSparesOtherPackages()
     // Names that begin with the cancelled one, and its own download.
     FakeDownload longer(key + "-bar", 1), joined(key + "bar", 1), own(key, 2);
     QVERIFY(longer.started() && joined.started() && own.started());
-    ProcessKiller::runningCancelled(key);
-    const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(key); });
+    const CancelledRun cancelled(key);
     KillThread thread(key);
     thread.start();
     QVERIFY(own.waitKilled());
@@ -234,8 +230,9 @@ void TestProcessThreads::killThreadLeavesALaterDownload()
     const QString key = "cv-later" + QString::number(getpid());
     FakeDownload later(key, 2);
     QVERIFY(later.started());
-    ProcessKiller::runningCancelled(key);
-    ProcessKiller::runningEnded(key);
+    {
+        const CancelledRun endedBeforeTheKiller(key);
+    }
     KillThread thread(key);
     thread.start();
     QVERIFY(thread.wait(60000));
