@@ -546,13 +546,9 @@ bool CatalogServer::pushCommand(const ServerConsole::Line &line)
         // As the follower's own pushes to a group go; the push file stays "publish"'s.
         sent = groupFrames(line.words[4], frames, false, nullptr);
     } else {
-        const QStringList targets =
-            line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets();
-        for (const QString &target : targets) {
-            for (const QString &frame : qAsConst(frames))
-                sent += send(target, frame) ? 1 : 0;
-            noteStreamPush(target);
-        }
+        // The push file stays "publish"'s.
+        sent = pushFrames(false, line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets(),
+                          frames, nullptr);
     }
     print(QStringLiteral("ok push %1").arg(sent));
     return true;
