@@ -547,8 +547,9 @@ bool CatalogServer::pushCommand(const ServerConsole::Line &line)
         sent = groupFrames(line.words[4], frames, false, nullptr);
     } else {
         // The push file stays "publish"'s.
-        sent = pushFrames(false, line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets(),
-                          frames, nullptr);
+        sent =
+            pushFrames(false, line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets(),
+                       frames, nullptr);
     }
     print(QStringLiteral("ok push %1").arg(sent));
     return true;
