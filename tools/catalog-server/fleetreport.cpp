@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <sqlite3.h>
@@ -15,12 +16,16 @@ namespace
 
 constexpr qint64 Day = 86400;
 
+// Cells carry desktops' text, and a spreadsheet runs a cell that starts like a formula: such
+// a cell starts with a quote mark instead (a negative number stays one).
 QString csvCell(const QString &cell)
 {
-    if (!cell.contains(QLatin1Char(',')) && !cell.contains(QLatin1Char('"')) &&
-        !cell.contains(QLatin1Char('\n')))
-        return cell;
-    return QLatin1Char('"') + QString(cell).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+    static const QRegularExpression formula(QStringLiteral("^([=+@\\t\\r]|-(?![0-9]))"));
+    const QString text = formula.match(cell).hasMatch() ? QLatin1Char('\'') + cell : cell;
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
            QLatin1Char('"');
 }
 

@@ -68,7 +68,8 @@ bool fillFleet(const QString &database)
         inventory("127.0.0.3", "00000000000000a3-1", {"cv-hello-1.1-1"}, 5),
         QString(result("00000000000000a3-2", "cv-hello-1.1-1"))
             .replace("127.0.0.1", "127.0.0.3")
-            .replace("code='0' echo='done'", "code='-2' echo='error: scriptlet &lt;failed&gt;'"),
+            .replace("code='0' echo='done'",
+                     "code='-2' echo='=HYPERLINK(\"http://x\",1) scriptlet &lt;failed&gt;'"),
     };
     // Each from its own desktop's address: the server keeps a report as its connection's.
     for (const QString &text : texts)
@@ -308,7 +309,7 @@ private slots:
             << QStringList{"total  seen today  seen this week  not for a week",
                            "2      2           2               0",
                            "127.0.0.3  2023-11-14 22:13:20  安装         cv-hello-1.1-1  -2    "
-                           "error: scriptlet <failed>",
+                           "=HYPERLINK(\"http://x\",1) scriptlet <failed>",
                            "cv-editor  1         2.0-1 1",
                            "cv-hello   2         1.0-1 1, 1.1-1 1",
                            "127.0.0.3  5         7"};
@@ -316,8 +317,9 @@ private slots:
             << QStringList{"report", "package", "cv-hello", "--format", "csv"}
             << QStringList{"versions of cv-hello,1.0-1,1", "versions of cv-hello,1.1-1,1",
                            "desktops,127.0.0.1,1.0-1", "desktops,127.0.0.3,1.1-1",
+                           // What a desktop wrote never reads as a formula.
                            "results,127.0.0.3,2023-11-14 22:13:20,安装,cv-hello-1.1-1,-2,"
-                           "error: scriptlet <failed>"};
+                           "\"'=HYPERLINK(\"\"http://x\"\",1) scriptlet <failed>\""};
         QTest::newRow("one desktop, json")
             << QStringList{"report", "desktop", "127.0.0.1", "--format", "json"}
             << QStringList{"            \"package\": \"cv-editor\",",
@@ -393,7 +395,7 @@ private slots:
         }
         QCOMPARE(bars, column(fleet, "select name||' '||version||' '||count(*) from installed "
                                      "group by name, version order by name, version"));
-        QVERIFY(dom.contains("<td>error: scriptlet &lt;failed&gt;</td>"));
+        QVERIFY(dom.contains("<td>=HYPERLINK(\"http://x\",1) scriptlet &lt;failed&gt;</td>"));
 
         QProcess picture;
         picture.start("chromium",
