@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <utility>
+
 // While it lives, the task of key is running and cancelled, as the queue marks it when the
 // user cancels a running download: a killer of that key looks for its processes.
 class CancelledRun
