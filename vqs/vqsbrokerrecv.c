@@ -57,9 +57,8 @@ static struct {
     long long until;
 } g_held = {.len = -1};
 static char *g_spare; /* a message changing places with the held one */
-/* A held message went out without the push it follows: the stream is behind what the server
- * sent (a replica that came back may not hand out its last writes), so it is read anew from
- * another node once the caller is back. */
+/* A held message went out without the push it follows: the node read is behind what the
+ * server sent, so the stream is read anew from another node once the caller is back. */
 static int g_stream_behind;
 
 static void report(const char *what, const char *why)

@@ -341,13 +341,13 @@ static int handle_frame(const amqp_frame_t *frame)
 }
 
 /* Milliseconds until the oldest message out is overdue for its confirm (0: it is); -1: none
- * is out. */
+ * is out. Messages go out in the queue's order, so the first one out is the oldest. */
 static long long until_overdue(void)
 {
     long long oldest = -1;
     pthread_mutex_lock(&g_lock);
-    for (const struct item *it = g_head; it; it = it->next) {
-        if (it->tag && (oldest < 0 || it->published_ms < oldest))
+    for (const struct item *it = g_head; it && oldest < 0; it = it->next) {
+        if (it->tag)
             oldest = it->published_ms;
     }
     pthread_mutex_unlock(&g_lock);

@@ -213,9 +213,9 @@ private slots:
         pacer.stop();
         const int sent = pacer.sent();
         QCOMPARE(pacer.failure(), QString());
-        // A replica that came back may learn of the stream's last write only with the next one
-        // (RabbitMQ 3.10); the server's heartbeat after the pushes pause is that write. Should
-        // it not come, one more push is: said, as it is the broker's.
+        // The last push may be one the broker dropped with a lost leader, sent again after the
+        // confirm wait; should it still not come, one more write to the stream is pushed (said,
+        // as the broker's): it tells a replica that was behind of the writes before it.
         if (!QTest::qWaitFor([&] { return bothHave(sent); }, Long / 3)) {
             qInfo("the last push came with a closing push, not with the heartbeat");
             pacer.pushNext();

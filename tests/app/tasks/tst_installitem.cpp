@@ -1,7 +1,7 @@
-#include "engine/processkiller.h"
 #include "fakedownload.h"
 #include "tasks/combobox.h"
 #include "tasks/installitem.h"
+#include "tests/support/cancelledrun.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
@@ -9,11 +9,11 @@
 
 #include <QtWidgets>
 
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyledItemDelegate>
 #include <QTest>
 
+#include <optional>
 #include <unistd.h>
 
 namespace
@@ -274,9 +274,9 @@ void TestInstallItem::cancelSwallowsOneResult()
                      selector ? QString() : operation, 3, nullptr);
     QSignalSpy cancelled(&item, &InstallItem::cancelDownLoadSignal);
     // As the queue marks its running task when it learns of the cancel.
+    std::optional<CancelledRun> cancelledRun;
     connect(&item, &InstallItem::cancelDownLoadSignal, this,
-            [](const QString &cancelledKey) { ProcessKiller::runningCancelled(cancelledKey); });
-    const auto ended = qScopeGuard([&] { ProcessKiller::runningEnded(key); });
+            [&](const QString &cancelledKey) { cancelledRun.emplace(cancelledKey); });
     item.show();
     item.execTask(operation);
     QVERIFY(item.isMeasuring());
