@@ -11,13 +11,13 @@
 #include "grouppush.h"
 #include "idlecost.h"
 #include "nodefootprint.h"
+#include "server/repository/catalogdocument.h"
 #include "stampingpeer.h"
 #include "sync/catalogframe.h"
 #include "tcpreceivers.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
-#include "tools/catalog-server/catalogdocument.h"
 #include "vqs.h"
 
 #include <QCoreApplication>

@@ -4,10 +4,10 @@
 // their texts; the transport is left out. Floor: SQLite inserting the same rows in one
 // transaction. (2) The report and the status page over 10,000 desktops, 500,000 installed
 // rows and 1,000,000 results (median of 5).
-#include "fleetdatabase.h"
-#include "fleetingest.h"
-#include "fleetpage.h"
-#include "fleetreport.h"
+#include "fleet/fleetdatabase.h"
+#include "fleet/fleetingest.h"
+#include "fleet/fleetpage.h"
+#include "fleet/fleetreport.h"
 #include "sync/reportframe.h"
 
 #include <QCoreApplication>

@@ -5,6 +5,7 @@
 #include "bench/support/benchpackages.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "server/repository/catalogdocument.h"
 #include "storage/database.h"
 #include "sync/catalogframe.h"
 #include "sync/framegate.h"
@@ -16,7 +17,6 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/testkey.h"
 #include "tests/support/testpackage.h"
-#include "tools/catalog-server/catalogdocument.h"
 #include "vqs.h"
 
 #include <sqlite3.h>

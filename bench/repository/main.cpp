@@ -7,14 +7,14 @@
 // time (--settle 0) are part of it.
 #include "bench/fanout/arrivals.h"
 #include "bench/fanout/brokerconsumers.h"
+#include "server/repository/catalogoverrides.h"
+#include "server/repository/repositorycatalog.h"
+#include "server/repository/repositorysignature.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/brokernode.h"
 #include "tests/support/openpgptestkey.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/testrepository.h"
-#include "tools/catalog-server/catalogoverrides.h"
-#include "tools/catalog-server/repositorycatalog.h"
-#include "tools/catalog-server/repositorysignature.h"
 #include "tools/demo-catalog/appstreamfile.h"
 
 extern "C" {

@@ -4,12 +4,12 @@
 #include "bench/support/benchcatalog.h"
 #include "bench/support/benchpackages.h"
 #include "records/paths.h"
+#include "server/repository/catalogdocument.h"
 #include "storage/database.h"
 #include "sync/catalogpackage.h"
 #include "tests/support/freeport.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/sandbox.h"
-#include "tools/catalog-server/catalogdocument.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-// tools/catalog-server on 127.0.0.2 (or on the broker, given --config), signing with the
+// server/ on 127.0.0.2 (or on the broker, given --config), signing with the
 // tests' catalog key, driven through its command input. Waits spin the event loop.
 class CatalogServerProcess
 {

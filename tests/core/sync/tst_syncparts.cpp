@@ -1,13 +1,13 @@
 #include "catalogfixture.h"
 #include "framereceiver.h"
 #include "records/paths.h"
+#include "server/repository/catalogdocument.h"
 #include "sync/catalogframe.h"
 #include "sync/heartthread.h"
 #include "sync/iconfetchpool.h"
 #include "tests/support/httpserver.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/testrepository.h"
-#include "tools/catalog-server/catalogdocument.h"
 
 #include <QSet>
 #include <QSignalSpy>

@@ -1,0 +1,215 @@
+// corvane-catalog-server: the organisation's catalog service (a systemd service; the tests
+// and the demo run it too). See --help.
+#include "fleet/fleetingest.h"
+#include "fleet/fleetreport.h"
+#include "rollout/rolloutservice.h"
+#include "serveroptions.h"
+#include "serving/catalogserver.h"
+#include "serving/filearea.h"
+#include "serving/repositoryfollower.h"
+#include "serving/servicelog.h"
+#include "serving/servingthreads.h"
+#include "sync/signingkey.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <memory>
+
+namespace
+{
+
+void complain(const QString &text)
+{
+    std::fprintf(stderr, "catalog-server: %s\n", text.toUtf8().constData());
+}
+
+int makeKey(const QString &directory)
+{
+    QString error;
+    const SigningKey made = SigningKey::generate();
+    if (!made.saveKeyPair(directory, &error)) {
+        complain(error);
+        return 1;
+    }
+    std::printf("key %s\n", made.id().constData());
+    return 0;
+}
+
+std::unique_ptr<FleetIngest> startFleet(const ServerOptions &options, CatalogServer *server,
+                                        QString *error)
+{
+    FleetIngest::Settings settings;
+    settings.database = options.fleetDatabase();
+    settings.resultDays = int(options.resultDays);
+    settings.reportDir = options.value("report-dir");
+    settings.reportIntervalMs = int(options.reportInterval * 1000);
+    auto fleet = std::make_unique<FleetIngest>(
+        settings,
+        [server](const QString &desktop, const QStringList &ids) {
+            server->acknowledgeReports(desktop, ids);
+        },
+        [server](const QString &line) { server->print(line); });
+    if (!fleet->start(error))
+        return nullptr;
+    server->setFleet(fleet.get());
+    return fleet;
+}
+
+std::unique_ptr<RepositoryFollower>
+makeFollower(const ServerOptions &options, const RolloutService &rollouts, CatalogServer *server)
+{
+    RepositoryFollower::Settings settings;
+    rollouts.follow(&settings);
+    settings.checks = options.checks;
+    settings.repository = options.value("repository");
+    settings.overrides = options.value("overrides");
+    settings.locale = options.value("locale");
+    settings.files = options.value("files");
+    settings.settleMs = int(options.settleMs);
+    settings.groups = options.desktopGroups.names().mid(1);
+    return std::make_unique<RepositoryFollower>(server, settings);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvane-catalog-server"));
+    ServerOptions options;
+    if (const int status = options.parse(app))
+        return status;
+    const QStringList positional = options.positional();
+    if (positional.value(0) == QLatin1String("report"))
+        return FleetReport::run(options.fleetDatabase(), positional.mid(1),
+                                options.value("format"));
+    if (const int status = RolloutService::subcommand(positional, options.fleetDatabase());
+        status >= 0)
+        return status;
+    if (options.isSet("make-key"))
+        return makeKey(options.value("make-key"));
+    if (const int status = options.check())
+        return status;
+    options.prepareTransport();
+
+    const QString files = options.value("files");
+    const QString key = options.value("key");
+    const QString sequence = key.isEmpty() ? QString() : key + QStringLiteral(".sequence");
+    if (!files.isEmpty()) {
+        const QString refusal = FileArea::refusal(files, {key, sequence});
+        if (!refusal.isEmpty()) {
+            complain(refusal);
+            return 1;
+        }
+    }
+
+    // Declared before the threads, which use them until stopped.
+    CatalogServer server(
+        files, int(options.maxFrame), !options.isSet("files-only"), options.isSet("verbose"),
+        int(options.maxClients),
+        GroupDesktops(int(options.maxGroupDesktops), options.groupDesktopInterval));
+    server.setDesktopGroups(options.desktopGroups);
+    server.setGroupStreams(options.isSet("group-streams"));
+    server.setStreamNudge(options.streamNudgeMs);
+    if (!options.desktopGroups.isEmpty() && options.isSet("files-only"))
+        // The file area carries the default catalog alone.
+        server.print(ServiceLog::line(ServiceLog::Priority::Warning,
+                                      QStringLiteral("files-only: every group's desktops get "
+                                                     "the default catalog from the file area")));
+    QString error;
+    if (!key.isEmpty()) {
+        SigningKey signing = SigningKey::loadPrivate(key, &error);
+        if (signing.isNull()) {
+            complain(error);
+            return 1;
+        }
+        server.setSigningKey(std::move(signing), sequence);
+        server.setFrameValidity(options.frameValidity);
+    }
+    if (options.isSet("catalog") && (!server.setCatalog(options.value("catalog"), &error) ||
+                                     !server.writeCatalogFile(&error))) {
+        complain(error);
+        return 1;
+    }
+    std::unique_ptr<FleetIngest> fleet;
+    if (!options.fleetDatabase().isEmpty() && !(fleet = startFleet(options, &server, &error))) {
+        complain(error);
+        return 1;
+    }
+    RolloutService rollouts;
+    const auto groupOf = [&server](const QString &address, const QString &account) {
+        return server.desktopGroups().of(account, address);
+    };
+    if (!rollouts.start(options.rollout, options.desktopGroups.names(), groupOf,
+                        options.fleetDatabase(), &server, fleet.get(), &error)) {
+        complain(error);
+        return 1;
+    }
+    rollouts.addCommands(&server.console());
+    std::unique_ptr<RepositoryFollower> follower;
+    if (options.isSet("repository")) {
+        if (!options.unsignedWarning.isEmpty())
+            server.print(ServiceLog::line(ServiceLog::Priority::Warning, options.unsignedWarning));
+        follower = makeFollower(options, rollouts, &server);
+        // Unreadable now: serve an empty catalog and publish once the repository reads.
+        if (!follower->publishFirst(&error)) {
+            server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
+            if (options.isSet("no-serve"))
+                return 1;
+        }
+    }
+
+    if (options.isSet("commands")) {
+        bool stopped = false;
+        if (!server.console().runFile(options.value("commands"), &stopped, &error)) {
+            complain(error);
+            return 1;
+        }
+        if (stopped)
+            return 0;
+    }
+    if (options.isSet("no-serve"))
+        return 0;
+
+    ServingThreads threads(&server);
+    if (!threads.startReceiver()) {
+        complain(QStringLiteral("cannot receive on the transport"));
+        return 1;
+    }
+    if (follower)
+        threads.startFollower(follower.get());
+    if (!key.isEmpty() && options.frameValidity > 0)
+        // Signed anew before half its validity has passed: a store fetching it late still
+        // gets a catalog it takes.
+        threads.every(qMax<qint64>(1, options.frameValidity / 2), [&server]() {
+            QString error;
+            if (!server.writeCatalogFile(&error))
+                server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
+        });
+    if (!key.isEmpty() && options.heartbeat > 0)
+        threads.every(options.heartbeat, [&server]() {
+            QString error;
+            if (server.sendHeartbeat(&error) < 0)
+                server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
+        });
+    // The last push reaches the desktops on a restarted stream replica too.
+    if (options.streamNudgeMs > 0)
+        threads.every(1, [&server]() { server.nudgeStreams(); });
+    // New holds (a stage passed, a halt, a command) reach the groups' catalogs at once.
+    threads.every(1, [&rollouts, &server, follower = follower.get()]() {
+        rollouts.look([&server, follower](const VersionHolds &holds) {
+            if (!follower)
+                return;
+            follower->setHolds(holds);
+            QString error;
+            if (!follower->republish(&error))
+                server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
+        });
+    });
+    // Without a command input the server keeps answering until it is stopped.
+    threads.startConsole(&server.console());
+    threads.waitForStopRequest();
+    threads.stop();
+    return 0;
+}

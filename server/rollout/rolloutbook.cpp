@@ -1,0 +1,341 @@
+#include "rollout/rolloutbook.h"
+
+#include "fleet/fleetstatement.h"
+#include "queues/taskpackage.h"
+#include "records/operationword.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+#include <unistd.h>
+
+namespace
+{
+
+const QString Pilot = QStringLiteral("pilot");
+const QString Promoted = QStringLiteral("promoted");
+const QString Halted = QStringLiteral("halted");
+const QString Resumed = QStringLiteral("resumed");
+const QString Pulled = QStringLiteral("pulled");
+const QString Superseded = QStringLiteral("superseded");
+const QString DefaultGroup = QStringLiteral("default");
+
+QString holdText(const VersionHold &hold)
+{
+    return hold.package + QLatin1Char(' ') + hold.group + QLatin1Char(' ') + hold.versionRelease;
+}
+
+// A transaction taken at once: the ingest and a command write the same file.
+class Transaction
+{
+public:
+    explicit Transaction(sqlite3 *db) : m_db(db)
+    {
+        m_open = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~Transaction()
+    {
+        if (m_open)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    bool isOpen() const { return m_open; }
+    bool commit()
+    {
+        m_open = false;
+        return sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+private:
+    sqlite3 *const m_db;
+    bool m_open = false;
+};
+
+} // namespace
+
+RolloutBook::RolloutBook(RolloutPolicy policy, QStringList groups, GroupOf groupOf, Log log)
+    : m_policy(std::move(policy)), m_groups(groups + QStringList{DefaultGroup}),
+      m_groupOf(std::move(groupOf)), m_log(std::move(log))
+{
+}
+
+bool RolloutBook::open(const QString &database, QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_db.open(database, false, error);
+}
+
+QVector<RolloutBook::Rollout> RolloutBook::underWay() const
+{
+    QVector<Rollout> rollouts;
+    FleetStatement select(m_db.handle(),
+                          "SELECT package, version, previous, pilots, groups, started, state"
+                          " FROM rollouts WHERE state IN ('pilot', 'halted') ORDER BY package");
+    while (select.next())
+        rollouts << Rollout{select.textAt(0),
+                            select.textAt(1),
+                            select.textAt(2),
+                            select.textAt(3).split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                            select.textAt(4).split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                            select.integerAt(5),
+                            select.textAt(6)};
+    return rollouts;
+}
+
+void RolloutBook::start(const QString &package, const QString &previous, const QString &version,
+                        qint64 now)
+{
+    QStringList held;
+    for (const QString &group : m_groups)
+        if (!m_policy.pilots().contains(group) && !held.contains(group))
+            held << group;
+    FleetStatement insert(m_db.handle(),
+                          "INSERT OR REPLACE INTO rollouts(package, version, previous, pilots,"
+                          " groups, started, state, changed, reason)"
+                          " VALUES(?1, ?2, ?3, ?4, ?5, ?6, 'pilot', ?6, 'new in the repository')");
+    insert.text(1, package)
+        .text(2, version)
+        .text(3, previous)
+        .text(4, m_policy.pilots().join(QLatin1Char(' ')))
+        .text(5, held.join(QLatin1Char(' ')))
+        .integer(6, now)
+        .run();
+    ++m_changes;
+    m_log(false, QStringLiteral("rollout of %1 %2 started: %3 get it, %4 stay on %5")
+                     .arg(package, version, m_policy.pilots().join(QLatin1Char(' ')),
+                          held.join(QLatin1Char(' ')), previous));
+}
+
+void RolloutBook::setState(const Rollout &rollout, const QString &state, const QString &reason,
+                           qint64 now)
+{
+    FleetStatement update(m_db.handle(), "UPDATE rollouts SET state = ?3, changed = ?4,"
+                                         " reason = ?5 WHERE package = ?1 AND version = ?2");
+    update.text(1, rollout.package)
+        .text(2, rollout.version)
+        .text(3, state)
+        .integer(4, now)
+        .text(5, reason)
+        .run();
+    ++m_changes;
+    m_log(state == Halted || state == Pulled,
+          QStringLiteral("rollout of %1 %2 %3: %4")
+              .arg(rollout.package, rollout.version, state, reason));
+}
+
+void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    sqlite3 *const db = m_db.handle();
+    Transaction transaction(db);
+    if (!transaction.isOpen())
+        return;
+    QHash<QString, QString> seen;
+    FleetStatement select(db, "SELECT package, version FROM repository_versions");
+    while (select.next())
+        seen.insert(select.textAt(0), select.textAt(1));
+    QHash<QString, Rollout> running;
+    for (const Rollout &rollout : underWay())
+        running.insert(rollout.package, rollout);
+    FleetStatement note(db, "INSERT OR REPLACE INTO repository_versions(package, version)"
+                            " VALUES(?1, ?2)");
+    for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
+        const QString before = seen.value(it.key());
+        if (before == it.value())
+            continue;
+        note.text(1, it.key()).text(2, it.value()).run();
+        const auto rollout = running.constFind(it.key());
+        if (rollout != running.cend()) {
+            if (it.value() == rollout->previous) {
+                setState(*rollout, Pulled,
+                         QStringLiteral("%1 no longer in the repository, every group back on %2")
+                             .arg(rollout->version, it.value()),
+                         now);
+                continue;
+            }
+            // The others still have the version before the one superseded.
+            setState(*rollout, Superseded, QStringLiteral("%1 followed").arg(it.value()), now);
+            start(it.key(), rollout->previous, it.value(), now);
+        } else if (!before.isEmpty() && m_policy.isSet()) {
+            // A package new to the repository has nothing to hold the others to.
+            start(it.key(), before, it.value(), now);
+        }
+    }
+    FleetStatement forget(db, "DELETE FROM repository_versions WHERE package = ?1");
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
+        if (newest.contains(it.key()))
+            continue;
+        forget.text(1, it.key()).run();
+        const auto rollout = running.constFind(it.key());
+        if (rollout != running.cend())
+            setState(*rollout, Pulled, QStringLiteral("no longer in the repository"), now);
+    }
+    transaction.commit();
+    m_due = true;
+}
+
+void RolloutBook::pilotResults(const Rollout &rollout, int *tried, int *failed) const
+{
+    const QStringList operations{OperationWord::install(), OperationWord::quickInstall(),
+                                 OperationWord::upgrade()};
+    FleetStatement select(m_db.handle(),
+                          "SELECT r.address, ifnull(d.account, ''), r.oper, r.rpm, r.code"
+                          " FROM results r LEFT JOIN desktops d ON d.address = r.address"
+                          " WHERE r.name = ?1 AND r.received >= ?2"
+                          " ORDER BY r.received, r.rowid");
+    select.text(1, rollout.package).integer(2, rollout.started);
+    // A desktop counts once, by its last try: one desktop failing again and again is one
+    // failure, and one that failed and then succeeded has the version.
+    QHash<QString, bool> lastFailed;
+    while (select.next()) {
+        const TaskPackage package(select.textAt(3));
+        if (!operations.contains(select.textAt(2)) ||
+            package.version + QLatin1Char('-') + package.release != rollout.version)
+            continue;
+        if (rollout.pilots.contains(m_groupOf(select.textAt(0), select.textAt(1))))
+            lastFailed.insert(select.textAt(0), select.integerAt(4) != 0);
+    }
+    *tried = lastFailed.size();
+    *failed = 0;
+    for (const bool failure : qAsConst(lastFailed))
+        *failed += failure ? 1 : 0;
+}
+
+qint64 RolloutBook::dataVersion() const
+{
+    FleetStatement pragma(m_db.handle(), "PRAGMA data_version");
+    const qint64 version = pragma.next() ? pragma.integerAt(0) : -1;
+    while (pragma.next()) {
+    }
+    return version;
+}
+
+bool RolloutBook::poll(qint64 now)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const qint64 version = dataVersion();
+    const bool delayOver = m_nextDelayEnd > 0 && now >= m_nextDelayEnd;
+    if (version != m_dataVersion || m_due || delayOver) {
+        m_dataVersion = version;
+        m_due = false;
+        Transaction transaction(m_db.handle());
+        if (!transaction.isOpen()) {
+            m_due = true; // busy for longer than the timeout: again at the next look
+            return false;
+        }
+        m_nextDelayEnd = 0;
+        for (const Rollout &rollout : underWay()) {
+            if (rollout.state != Pilot)
+                continue;
+            int tried = 0;
+            int failed = 0;
+            pilotResults(rollout, &tried, &failed);
+            const qint64 end = rollout.started + m_policy.stageDelay();
+            if (m_policy.halts(failed, tried))
+                setState(rollout, Halted,
+                         QStringLiteral("%1 of %2 pilot desktops failed to install it "
+                                        "(halt-failures %3); the others stay on %4")
+                             .arg(failed)
+                             .arg(tried)
+                             .arg(m_policy.threshold(), rollout.previous),
+                         now);
+            else if (now >= end)
+                setState(rollout, Promoted,
+                         QStringLiteral("the stage delay has passed, every group gets it"), now);
+            else
+                m_nextDelayEnd = m_nextDelayEnd ? qMin(m_nextDelayEnd, end) : end;
+        }
+        transaction.commit();
+    }
+    QStringList current;
+    for (const VersionHold &hold : load())
+        current << holdText(hold);
+    return current != m_given;
+}
+
+VersionHolds RolloutBook::load() const
+{
+    VersionHolds holds;
+    for (const Rollout &rollout : underWay())
+        for (const QString &group : rollout.groups)
+            holds << VersionHold{rollout.package, group, rollout.previous};
+    return holds;
+}
+
+VersionHolds RolloutBook::holds()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const VersionHolds holds = load();
+    m_given.clear();
+    for (const VersionHold &hold : holds)
+        m_given << holdText(hold);
+    return holds;
+}
+
+QString RolloutBook::change(sqlite3 *db, const QString &verb, const QString &package, qint64 now)
+{
+    const bool promote = verb == QLatin1String("promote");
+    if (!promote && verb != QLatin1String("resume"))
+        return QStringLiteral("error unknown rollout command %1").arg(verb);
+    Transaction transaction(db);
+    if (!transaction.isOpen())
+        return QStringLiteral("error %1: %2").arg(verb, QString::fromUtf8(sqlite3_errmsg(db)));
+    FleetStatement select(db, "SELECT version, state FROM rollouts WHERE package = ?1"
+                              " AND state IN ('pilot', 'halted')");
+    select.text(1, package);
+    if (!select.next())
+        return QStringLiteral("error %1 %2: no rollout of it under way").arg(verb, package);
+    const QString version = select.textAt(0);
+    const QString state = select.textAt(1);
+    while (select.next()) {
+    }
+    if (promote && state == Halted)
+        return QStringLiteral("error promote %1: %2 is halted, resume %1 releases it")
+            .arg(package, version);
+    if (!promote && state != Halted)
+        return QStringLiteral("error resume %1: %2 is not halted").arg(package, version);
+    FleetStatement update(db, "UPDATE rollouts SET state = ?3, changed = ?4, reason = ?5"
+                              " WHERE package = ?1 AND version = ?2");
+    update.text(1, package)
+        .text(2, version)
+        .text(3, promote ? Promoted : Resumed)
+        .integer(4, now)
+        .text(5, promote ? QStringLiteral("promoted by the administrator")
+                         : QStringLiteral("resumed by the administrator"));
+    if (update.run() != 1 || !transaction.commit())
+        return QStringLiteral("error %1: %2").arg(verb, QString::fromUtf8(sqlite3_errmsg(db)));
+    return QStringLiteral("ok %1 %2 %3: every group gets it").arg(verb, package, version);
+}
+
+QString RolloutBook::command(const QString &verb, const QString &package, qint64 now)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_due = true;
+    return change(m_db.handle(), verb, package, now);
+}
+
+QString RolloutBook::command(const QString &database, const QString &verb, const QString &package,
+                             qint64 now)
+{
+    // SQLite would open a file it may not write read-only and fail later: say why first. The
+    // folder too, where the journal files are made.
+    const QFileInfo file(database);
+    if (!file.exists())
+        return QStringLiteral("error %1: no fleet database %2").arg(verb, database);
+    if (::access(QFile::encodeName(database).constData(), W_OK) != 0 ||
+        ::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0)
+        return QStringLiteral("error %1: only the service's account may change rollouts, and "
+                              "this account cannot write %2")
+            .arg(verb, database);
+    sqlite3 *db = nullptr;
+    QString answer;
+    if (sqlite3_open_v2(QFile::encodeName(database).constData(), &db, SQLITE_OPEN_READWRITE,
+                        nullptr) != SQLITE_OK ||
+        sqlite3_db_readonly(db, "main") != 0) {
+        answer = QStringLiteral("error %1: %2 cannot be written").arg(verb, database);
+    } else {
+        sqlite3_busy_timeout(db, 10000);
+        answer = change(db, verb, package, now);
+    }
+    sqlite3_close(db);
+    return answer;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "fleet/fleetdatabase.h"
+#include "repository/versionhold.h"
+#include "rollout/rolloutpolicy.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+
+// The staged rollouts, kept in the fleet database so a restart and the report see them. A
+// package whose newest version-release changes starts one: the pilot groups get the new
+// version, every other group is held to the previous one until the stage delay has passed or
+// an administrator promotes it. The pilot desktops' failures with the new version halt it
+// (the others stay held) until it is resumed. A version the repository takes back ends it.
+// Every call takes the clock as now, so the stages are tested without waiting.
+class RolloutBook
+{
+public:
+    // The group of a desktop, as the server decides it from who speaks.
+    using GroupOf = std::function<QString(const QString &address, const QString &account)>;
+    // warning: a halt or a version taken back, which the administrator should see.
+    using Log = std::function<void(bool warning, const QString &line)>;
+
+    // groups: the groups the configuration names; "default" is always among them.
+    RolloutBook(RolloutPolicy policy, QStringList groups, GroupOf groupOf, Log log);
+
+    // A connection of its own to the fleet database, created when missing.
+    bool open(const QString &database, QString *error);
+
+    // The newest version-release of each package in the repository, as just read.
+    void observe(const QHash<QString, QString> &newest, qint64 now);
+    // Halts on pilot failures and promotes after the stage delay, when results came in, a
+    // command changed the database or a delay ran out since the last look. True when the
+    // holds now differ from those holds() last gave.
+    bool poll(qint64 now);
+    VersionHolds holds();
+    // How many rollouts this book started or changed (a page to write again).
+    quint64 changes() const { return m_changes; }
+
+    // "promote PACKAGE" or "resume PACKAGE" on the service's own connection: one line,
+    // "ok ..." or "error ...".
+    QString command(const QString &verb, const QString &package, qint64 now);
+    // The same from another process. Only an account that may write the database (the
+    // service's) changes anything; any other is told so.
+    static QString command(const QString &database, const QString &verb, const QString &package,
+                           qint64 now);
+
+private:
+    struct Rollout {
+        QString package;
+        QString version;
+        QString previous;
+        QStringList pilots;
+        QStringList groups; // held while the rollout is under way
+        qint64 started = 0;
+        QString state;
+    };
+    static QString change(sqlite3 *db, const QString &verb, const QString &package, qint64 now);
+    QVector<Rollout> underWay() const;
+    void start(const QString &package, const QString &previous, const QString &version, qint64 now);
+    void setState(const Rollout &rollout, const QString &state, const QString &reason, qint64 now);
+    // Pilot desktops that tried the rollout's version, and those whose last try failed.
+    void pilotResults(const Rollout &rollout, int *tried, int *failed) const;
+    VersionHolds load() const;
+    qint64 dataVersion() const;
+
+    const RolloutPolicy m_policy;
+    const QStringList m_groups;
+    const GroupOf m_groupOf;
+    const Log m_log;
+    FleetDatabase m_db;
+    std::mutex m_lock;
+    qint64 m_dataVersion = -1;
+    qint64 m_nextDelayEnd = 0; // when a pilot stage ends next; 0: none under way
+    bool m_due = true;         // the service's own command changed the database
+    QStringList m_given;       // the holds last given, as text
+    std::atomic<quint64> m_changes{0};
+};

@@ -1,0 +1,426 @@
+#include "server/groups/requestorigin.h"
+#include "server/repository/catalogdiff.h"
+#include "server/serving/serverconsole.h"
+#include "server/serving/streamnudge.h"
+#include "tests/core/sync/catalogfixture.h"
+#include "tests/support/freeport.h"
+#include "tests/support/processrunner.h"
+#include "tests/support/testkey.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <climits>
+
+// The catalog server's serving parts on their own: whom a request is answered at, what a
+// change of catalog pushes, the command lines, and the process ending on "quit" or SIGTERM.
+class TestCatalogServing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answerAddress_data();
+    void answerAddress();
+    void catalogDiff_data();
+    void catalogDiff();
+    void console_data();
+    void console();
+    void serverCommands_data();
+    void serverCommands();
+    void quitEndsEveryThread_data();
+    void quitEndsEveryThread();
+    void streamNudge_data();
+    void streamNudge();
+};
+
+namespace
+{
+
+const QString Broadcast = QStringLiteral("10.1.255.255");
+const QString BrokerOwn = QStringLiteral("10.1.0.1");
+const QString TcpOwn = QStringLiteral("127.0.0.2");
+
+// Packages "a".."z" by display name; an attribute changed with "name:attribute".
+QVector<CatalogPackage> packages(const QStringList &names)
+{
+    QVector<CatalogPackage> result;
+    for (const QString &spec : names) {
+        CatalogPackage package;
+        for (const CatalogPackage::Column &column : CatalogPackage::columns())
+            package.*column.field = spec.section(QLatin1Char(':'), 0, 0) + column.attribute;
+        package.name = spec.section(QLatin1Char(':'), 0, 0);
+        const QString changed = spec.section(QLatin1Char(':'), 1);
+        for (const CatalogPackage::Column &column : CatalogPackage::columns())
+            if (changed == QLatin1String(column.attribute))
+                package.*column.field += QStringLiteral(" changed");
+        result << package;
+    }
+    return result;
+}
+
+QStringList names(const QVector<CatalogPackage> &list)
+{
+    QStringList result;
+    for (const CatalogPackage &package : list)
+        result << package.name;
+    return result;
+}
+
+} // namespace
+
+void TestCatalogServing::answerAddress_data()
+{
+    QTest::addColumn<bool>("broker");
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<QString>("frameClient");
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<QString>("answered"); // empty: refused
+    QTest::newRow("tcp: the peer, not the claim") << false << ""
+                                                  << "10.0.0.9"
+                                                  << "10.0.0.7"
+                                                  << "10.0.0.7";
+    QTest::newRow("tcp: an account claimed is no proof") << false << "desk-10.0.0.9"
+                                                         << "10.0.0.9"
+                                                         << "10.0.0.7"
+                                                         << "10.0.0.7";
+    QTest::newRow("tcp: no peer") << false << ""
+                                  << "10.0.0.9"
+                                  << ""
+                                  << "";
+    QTest::newRow("tcp: own address") << false << ""
+                                      << "" << TcpOwn << "";
+    QTest::newRow("tcp: any address") << false << ""
+                                      << ""
+                                      << "0.0.0.0"
+                                      << "";
+    QTest::newRow("tcp: limited broadcast") << false << ""
+                                            << ""
+                                            << "255.255.255.255"
+                                            << "";
+    QTest::newRow("tcp: multicast") << false << ""
+                                    << ""
+                                    << "224.0.0.1"
+                                    << "";
+    QTest::newRow("tcp: leading zero") << false << ""
+                                       << ""
+                                       << "010.0.0.7"
+                                       << "";
+    QTest::newRow("broker: desktop account, not the claim") << true << "desk-10.1.2.3"
+                                                            << "10.1.2.4"
+                                                            << ""
+                                                            << "10.1.2.3";
+    QTest::newRow("broker: no account") << true << ""
+                                        << "10.1.2.3"
+                                        << ""
+                                        << "";
+    QTest::newRow("broker: peer is no proof") << true << ""
+                                              << "10.1.2.3"
+                                              << "10.1.2.3"
+                                              << "";
+    QTest::newRow("broker: desktop account of the broadcast") << true << "desk-" + Broadcast << ""
+                                                              << ""
+                                                              << "";
+    QTest::newRow("broker: desktop account of the server") << true << "desk-" + BrokerOwn << ""
+                                                           << ""
+                                                           << "";
+    QTest::newRow("broker: desktop account, malformed") << true << "desk-10.1.2"
+                                                        << "10.1.2.3"
+                                                        << ""
+                                                        << "";
+    QTest::newRow("broker: desktop account, trailing text") << true << "desk-10.1.2.3 "
+                                                            << "10.1.2.3"
+                                                            << ""
+                                                            << "";
+    QTest::newRow("broker: other account") << true << "admin"
+                                           << "10.1.2.3"
+                                           << ""
+                                           << "";
+    QTest::newRow("broker: group names within") << true << "group-10.1"
+                                                << "10.1.2.3"
+                                                << ""
+                                                << "10.1.2.3";
+    QTest::newRow("broker: group of one octet") << true << "group-10"
+                                                << "10.9.2.3"
+                                                << ""
+                                                << "10.9.2.3";
+    QTest::newRow("broker: group names beyond") << true << "group-10.1"
+                                                << "10.10.2.3"
+                                                << ""
+                                                << "";
+    QTest::newRow("broker: group names the broadcast") << true << "group-10.1" << Broadcast << ""
+                                                       << "";
+    QTest::newRow("broker: group names the server") << true << "group-10.1" << BrokerOwn << ""
+                                                    << "";
+    QTest::newRow("broker: group names nothing") << true << "group-10.1"
+                                                 << ""
+                                                 << ""
+                                                 << "";
+    QTest::newRow("broker: group of four octets") << true << "group-10.1.2.3"
+                                                  << "10.1.2.3"
+                                                  << ""
+                                                  << "";
+    QTest::newRow("broker: group prefix malformed") << true << "group-10..1"
+                                                    << "10.1.2.3"
+                                                    << ""
+                                                    << "";
+    QTest::newRow("broker: group prefix empty") << true << "group-"
+                                                << "10.1.2.3"
+                                                << ""
+                                                << "";
+}
+
+void TestCatalogServing::answerAddress()
+{
+    QFETCH(bool, broker);
+    QFETCH(QString, account);
+    QFETCH(QString, frameClient);
+    QFETCH(QString, peer);
+    QFETCH(QString, answered);
+    const RequestOrigin origin(broker ? Broadcast : QString(), broker ? BrokerOwn : TcpOwn);
+    QString refusal;
+    QCOMPARE(origin.answerAddress(account, frameClient, peer, &refusal), answered);
+    QCOMPARE(refusal.isEmpty(), !answered.isEmpty());
+}
+
+void TestCatalogServing::catalogDiff_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("updated");
+    QTest::addColumn<QStringList>("deleted");
+    QTest::newRow("same") << QStringList{"a", "b"} << QStringList{"a", "b"} << QStringList()
+                          << QStringList() << QStringList();
+    QTest::newRow("only the order") << QStringList{"a", "b"} << QStringList{"b", "a"}
+                                    << QStringList() << QStringList() << QStringList();
+    QTest::newRow("added and deleted, in each catalog's order")
+        << QStringList{"c", "a", "b"} << QStringList{"b", "e", "d"} << QStringList{"e", "d"}
+        << QStringList() << QStringList{"c", "a"};
+    QTest::newRow("from nothing") << QStringList() << QStringList{"a", "b"} << QStringList{"a", "b"}
+                                  << QStringList() << QStringList();
+    QTest::newRow("to nothing") << QStringList{"a", "b"} << QStringList() << QStringList()
+                                << QStringList() << QStringList{"a", "b"};
+    // Every attribute a store keeps is compared.
+    for (const CatalogPackage::Column &column : CatalogPackage::columns()) {
+        if (QLatin1String(column.attribute) == QLatin1String("name"))
+            continue;
+        QTest::addRow("%s changed", column.attribute)
+            << QStringList{"a", "b"} << QStringList{"a", QStringLiteral("b:") + column.attribute}
+            << QStringList() << QStringList{"b"} << QStringList();
+    }
+}
+
+void TestCatalogServing::catalogDiff()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, updated);
+    QFETCH(QStringList, deleted);
+    const CatalogDiff diff = CatalogDiff::between(packages(before), packages(after));
+    QCOMPARE(names(diff.added), added);
+    QCOMPARE(names(diff.updated), updated);
+    QCOMPARE(names(diff.deleted), deleted);
+    QCOMPARE(diff.isEmpty(), added.isEmpty() && updated.isEmpty() && deleted.isEmpty());
+    // An update carries the new package whole.
+    if (!updated.isEmpty())
+        QCOMPARE(diff.updated.first().desc, packages(after).last().desc);
+}
+
+void TestCatalogServing::console_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("outcome"); // what the verb saw, the line said, or "stop"
+    QTest::newRow("text after the address") << "send 10.0.0.1 a  b"
+                                            << "send:a  b";
+    QTest::newRow("address inside the verb") << "send e hi"
+                                             << "send:hi";
+    QTest::newRow("address repeated in the text") << "send 1 x1 1"
+                                                  << "send:x1 1";
+    QTest::newRow("leading spaces") << "   send 10.0.0.1 hi"
+                                    << "send:hi";
+    QTest::newRow("spaces kept after the first") << "send 10.0.0.1   hi"
+                                                 << "send:  hi";
+    QTest::newRow("least words") << "push a f"
+                                 << "push:push|a|f";
+    QTest::newRow("most words") << "push a f 10.0.0.1"
+                                << "push:push|a|f|10.0.0.1";
+    QTest::newRow("too many words") << "push a f 10.0.0.1 x"
+                                    << "error unknown command: push a f 10.0.0.1 x";
+    QTest::newRow("too few words") << "push a"
+                                   << "error unknown command: push a";
+    QTest::newRow("unknown verb") << "pull a f"
+                                  << "error unknown command: pull a f";
+    QTest::newRow("verb in capitals") << "PUSH a f"
+                                      << "error unknown command: PUSH a f";
+    QTest::newRow("tab is no separator") << "push\ta f"
+                                         << "error unknown command: push\ta f";
+    QTest::newRow("comment") << "#push a f"
+                             << "";
+    QTest::newRow("blank") << "   "
+                           << "";
+    QTest::newRow("quit") << "quit"
+                          << "stop";
+    QTest::newRow("quit with a word") << "quit now"
+                                      << "error unknown command: quit now";
+}
+
+void TestCatalogServing::console()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, outcome);
+    QString seen;
+    ServerConsole console([&seen](const QString &text) { seen += text; });
+    console.add("send", 3, INT_MAX, [&seen](const ServerConsole::Line &command) {
+        seen += "send:" + command.rest(2);
+        return true;
+    });
+    console.add("push", 3, 4, [&seen](const ServerConsole::Line &command) {
+        seen += "push:" + command.words.join('|');
+        return true;
+    });
+    console.add("quit", 1, 1, [](const ServerConsole::Line &) { return false; });
+    if (!console.run(line))
+        seen += "stop";
+    QCOMPARE(seen, outcome);
+}
+
+void TestCatalogServing::serverCommands_data()
+{
+    QTest::addColumn<QString>("commands"); // %1: a catalog file of one package
+    QTest::addColumn<bool>("files");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<int>("pushed"); // lines in the push file; -1: none
+    QTest::newRow("publish appends") << "publish data_add_push %1\npublish data_update_push %1\n"
+                                     << true << "ok publish 1\nok publish 1\n"
+                                     << 2;
+    QTest::newRow("unpublish empties") << "publish data_add_push %1\nunpublish\n"
+                                       << true << "ok publish 1\nok unpublish\n"
+                                       << 0;
+    QTest::newRow("publish without files") << "publish data_add_push %1\n"
+                                           << false << "error no --files\n"
+                                           << -1;
+    QTest::newRow("catalog that reads not") << "publish data_add_push %1.missing\n"
+                                            << true << "error " << -1;
+    QTest::newRow("wrong word counts")
+        << "publish data_add_push\nunpublish now\nheartbeat now\ncatalog\n"
+        << true
+        << "error unknown command: publish data_add_push\n"
+           "error unknown command: unpublish now\nerror unknown command: heartbeat now\n"
+           "error unknown command: catalog\n"
+        << -1;
+    QTest::newRow("nothing after quit") << "quit\npublish data_add_push %1\n"
+                                        << true << "ok quit\n"
+                                        << -1;
+}
+
+void TestCatalogServing::serverCommands()
+{
+    QFETCH(QString, commands);
+    QFETCH(bool, files);
+    QFETCH(QString, answers);
+    QFETCH(int, pushed);
+    QTemporaryDir work;
+    const QString catalog = work.filePath("one.xml");
+    QVERIFY(CatalogFixture::writeCatalog(catalog, {CatalogFixture::package("One", "one-1-1")}));
+    QVERIFY(CatalogFixture::writeFile(work.filePath("commands"), commands.arg(catalog).toUtf8()));
+    const QString area = work.filePath("www");
+    QStringList arguments{"--no-serve", "--commands", work.filePath("commands")};
+    if (files)
+        arguments << "--files" << area;
+    const ProcessResult result = ProcessRunner::run(CORVANE_CATALOG_SERVER, arguments);
+    QVERIFY2(result.exitCode == 0, qPrintable(result.output));
+    QVERIFY2(result.output.startsWith(answers), qPrintable(result.output));
+    const QString push = area + "/.cv_data/push_x86_64";
+    QCOMPARE(QFile::exists(push) ? CatalogFixture::readLines(push).size() : -1, pushed);
+}
+
+void TestCatalogServing::quitEndsEveryThread_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("input"); // empty: SIGTERM, as the service is stopped
+    const QStringList everyThread{"--key",
+                                  TestKey::catalog().privateKeyFile(),
+                                  "--frame-validity",
+                                  "2",
+                                  "--heartbeat",
+                                  "1",
+                                  "--repository",
+                                  "/nonexistent",
+                                  "--settle",
+                                  "0"};
+    QTest::newRow("quit, receiving") << QStringList() << QByteArray("quit\n");
+    QTest::newRow("quit, signing anew, beating, following") << everyThread << QByteArray("quit\n");
+    QTest::newRow("quit as the input's last line, without its newline")
+        << QStringList() << QByteArray("# last\nquit");
+    QTest::newRow("SIGTERM, signing anew, beating, following") << everyThread << QByteArray();
+}
+
+void TestCatalogServing::quitEndsEveryThread()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, input);
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(CORVANE_CATALOG_SERVER, options << "--port" << QString::number(freePort())
+                                                 << "--bind"
+                                                 << "127.0.0.2");
+    QString output;
+    const auto said = [&](const char *text) {
+        output += QString::fromUtf8(server.readAll());
+        return output.contains(QLatin1String(text));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(said("ready"), 30000);
+    if (input.isEmpty())
+        server.terminate();
+    server.write(input);
+    server.closeWriteChannel();
+    QVERIFY2(server.waitForFinished(60000), qPrintable(output));
+    QCOMPARE(said("ok quit"), !input.isEmpty());
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
+}
+
+void TestCatalogServing::streamNudge_data()
+{
+    QTest::addColumn<QStringList>("writes"); // "MS KEY": a push into stream KEY ("-": broadcast)
+    QTest::addColumn<qint64>("now");
+    QTest::addColumn<QStringList>("due");
+    QTest::addColumn<qint64>("quiet");
+    const qint64 quiet = StreamNudge::QuietMs;
+    QTest::newRow("nothing pushed") << QStringList{} << quiet * 10 << QStringList{} << quiet;
+    QTest::newRow("still pushing") << QStringList{"0 -"} << quiet - 1 << QStringList{} << quiet;
+    QTest::newRow("quiet since") << QStringList{"0 -"} << quiet << QStringList{""} << quiet;
+    QTest::newRow("switched off") << QStringList{"0 -"} << quiet * 10 << QStringList{} << 0LL;
+    // Each stream once, after the last push to any.
+    QTest::newRow("two streams") << QStringList{"0 group.a", "0 -", "500 group.a"} << quiet + 499
+                                 << QStringList{} << quiet;
+    QTest::newRow("two streams, quiet") << QStringList{"0 group.a", "0 -", "500 group.a"}
+                                        << quiet + 500 << QStringList{"", "group.a"} << quiet;
+}
+
+void TestCatalogServing::streamNudge()
+{
+    QFETCH(QStringList, writes);
+    QFETCH(qint64, now);
+    QFETCH(QStringList, due);
+    QFETCH(qint64, quiet);
+    StreamNudge nudge(quiet);
+    for (const QString &write : writes) {
+        const QString key = write.section(' ', 1);
+        nudge.written(key == "-" ? QByteArray() : key.toUtf8(),
+                      write.section(' ', 0, 0).toLongLong());
+    }
+    QStringList given;
+    for (const QByteArray &key : nudge.due(now))
+        given << QString::fromUtf8(key);
+    given.sort();
+    QCOMPARE(given, due);
+    // Given once: nothing more until the next push.
+    if (!due.isEmpty())
+        QVERIFY(nudge.due(now + StreamNudge::QuietMs * 10).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCatalogServing)
+#include "tst_catalogserving.moc"
