@@ -17,11 +17,14 @@ namespace
 constexpr qint64 Day = 86400;
 
 // Cells carry desktops' text, and a spreadsheet runs a cell that starts like a formula: such
-// a cell starts with a quote mark instead (a negative number stays one).
+// a cell starts with a quote mark instead, unless the whole cell is a number ("-1+HYPERLINK"
+// is not).
 QString csvCell(const QString &cell)
 {
-    static const QRegularExpression formula(QStringLiteral("^([=+@\\t\\r]|-(?![0-9]))"));
-    const QString text = formula.match(cell).hasMatch() ? QLatin1Char('\'') + cell : cell;
+    static const QRegularExpression formula(QStringLiteral("^[=+\\-@\\t\\r]"));
+    static const QRegularExpression number(QStringLiteral("^[-+]?[0-9]+(\\.[0-9]+)?$"));
+    const bool quoted = formula.match(cell).hasMatch() && !number.match(cell).hasMatch();
+    const QString text = quoted ? QLatin1Char('\'') + cell : cell;
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
