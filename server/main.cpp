@@ -8,6 +8,7 @@
 #include "serving/filearea.h"
 #include "serving/repositoryfollower.h"
 #include "serving/servicelog.h"
+#include "serving/servicenotify.h"
 #include "serving/servingthreads.h"
 #include "sync/signingkey.h"
 
@@ -148,12 +149,13 @@ int main(int argc, char **argv)
     }
     rollouts.addCommands(&server.console());
     std::unique_ptr<RepositoryFollower> follower;
+    bool published = true;
     if (options.isSet("repository")) {
         if (!options.unsignedWarning.isEmpty())
             server.print(ServiceLog::line(ServiceLog::Priority::Warning, options.unsignedWarning));
         follower = makeFollower(options, rollouts, &server);
         // Unreadable now: serve an empty catalog and publish once the repository reads.
-        if (!follower->publishFirst(&error)) {
+        if (!(published = follower->publishFirst(&error))) {
             server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
             if (options.isSet("no-serve"))
                 return 1;
@@ -209,7 +211,13 @@ int main(int argc, char **argv)
     });
     // Without a command input the server keeps answering until it is stopped.
     threads.startConsole(&server.console());
+    // Ready: the first catalog is published (or, with the repository unreadable, the empty
+    // one is served and its line logged) and the transport answers.
+    ServiceNotify::send(published ? QByteArray("READY=1\nSTATUS=serving")
+                                  : QByteArray("READY=1\nSTATUS=repository unreadable; "
+                                               "serving no catalog yet"));
     threads.waitForStopRequest();
+    ServiceNotify::send("STOPPING=1");
     threads.stop();
     return 0;
 }

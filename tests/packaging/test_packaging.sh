@@ -73,6 +73,15 @@ unit=$root/usr/lib/systemd/system/corvane-catalog-server.service
 grep -qx 'ExecStart=/usr/bin/corvane-catalog-server --server-config /etc/corvane/catalog-server.conf' "$unit" ||
     fail "the unit does not start the server on its configuration"
 grep -qx 'User=corvane-catalog' "$unit" || fail "the service runs as root"
+# Confined: systemd's own rating of the unit, and the unit as systemd would load it (the
+# targets it names come from the host's systemd).
+exposure=$(systemd-analyze security --offline=true "$unit" 2>&1 |
+    sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+[ -n "$exposure" ] || fail "systemd-analyze security gave no rating"
+awk -v e="$exposure" 'BEGIN { exit !(e <= 2.5) }' || fail "the unit's exposure is $exposure (over 2.5)"
+cp -rn /usr/lib/systemd/system/. "$root/usr/lib/systemd/system/" 2>/dev/null || true
+systemd-analyze verify --root="$root" corvane-catalog-server.service ||
+    fail "systemd-analyze verify refuses the installed unit"
 serverconfigs=$(/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm -qc corvane-catalog-server)
 for file in /etc/corvane/catalog-server.conf /etc/corvane/catalog-overrides.conf; do
     echo "$serverconfigs" | grep -qx "$file" || fail "$file is not marked as configuration"

@@ -7,11 +7,15 @@
 #include "tests/support/processrunner.h"
 #include "tests/support/testkey.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <climits>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // The catalog server's serving parts on their own: whom a request is answered at, what a
 // change of catalog pushes, the command lines, and the process ending on "quit" or SIGTERM.
@@ -58,6 +62,44 @@ QVector<CatalogPackage> packages(const QStringList &names)
     }
     return result;
 }
+
+// The service manager's end of NOTIFY_SOCKET: the states the server sends, as they come.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString &path) : m_path(path)
+    {
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~NotifySocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isOpen() const { return m_fd >= 0; }
+    QString path() const { return m_path; }
+    // Every state received so far, one a datagram.
+    QStringList states()
+    {
+        char buffer[4096];
+        ssize_t size;
+        while ((size = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0)
+            m_states << QString::fromUtf8(buffer, int(size));
+        return m_states;
+    }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+    QStringList m_states;
+};
 
 QStringList names(const QVector<CatalogPackage> &list)
 {
@@ -340,6 +382,7 @@ void TestCatalogServing::quitEndsEveryThread_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QByteArray>("input"); // empty: SIGTERM, as the service is stopped
+    QTest::addColumn<QString>("status");   // what it tells the service manager once ready
     const QStringList everyThread{"--key",
                                   TestKey::catalog().privateKeyFile(),
                                   "--frame-validity",
@@ -350,19 +393,30 @@ void TestCatalogServing::quitEndsEveryThread_data()
                                   "/nonexistent",
                                   "--settle",
                                   "0"};
-    QTest::newRow("quit, receiving") << QStringList() << QByteArray("quit\n");
-    QTest::newRow("quit, signing anew, beating, following") << everyThread << QByteArray("quit\n");
+    const QString serving = "READY=1\nSTATUS=serving";
+    const QString unread = "READY=1\nSTATUS=repository unreadable; serving no catalog yet";
+    QTest::newRow("quit, receiving") << QStringList() << QByteArray("quit\n") << serving;
+    QTest::newRow("quit, signing anew, beating, following")
+        << everyThread << QByteArray("quit\n") << unread;
     QTest::newRow("quit as the input's last line, without its newline")
-        << QStringList() << QByteArray("# last\nquit");
-    QTest::newRow("SIGTERM, signing anew, beating, following") << everyThread << QByteArray();
+        << QStringList() << QByteArray("# last\nquit") << serving;
+    QTest::newRow("SIGTERM, signing anew, beating, following")
+        << everyThread << QByteArray() << unread;
 }
 
 void TestCatalogServing::quitEndsEveryThread()
 {
     QFETCH(QStringList, options);
     QFETCH(QByteArray, input);
+    QFETCH(QString, status);
+    QTemporaryDir folder;
+    NotifySocket manager(folder.filePath("notify"));
+    QVERIFY(manager.isOpen());
     QProcess server;
     server.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("NOTIFY_SOCKET", manager.path());
+    server.setProcessEnvironment(environment);
     server.start(CORVANE_CATALOG_SERVER, options << "--port" << QString::number(freePort())
                                                  << "--bind"
                                                  << "127.0.0.2");
@@ -372,6 +426,7 @@ void TestCatalogServing::quitEndsEveryThread()
         return output.contains(QLatin1String(text));
     };
     QTRY_VERIFY_WITH_TIMEOUT(said("ready"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(manager.states(), QStringList{status}, 30000);
     if (input.isEmpty())
         server.terminate();
     server.write(input);
@@ -380,6 +435,7 @@ void TestCatalogServing::quitEndsEveryThread()
     QCOMPARE(said("ok quit"), !input.isEmpty());
     QCOMPARE(server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.exitCode(), 0);
+    QCOMPARE(manager.states(), (QStringList{status, "STOPPING=1"}));
 }
 
 void TestCatalogServing::streamNudge_data()
