@@ -17,9 +17,10 @@ namespace
 const char *const Palette[] = {"#2f6db5", "#e07b24", "#3a9a4a", "#b8403a", "#7b5cb0",
                                "#8c6a4f", "#c85ca0", "#6f7378", "#a7a02c", "#2aa3b3"};
 
+// Attributes are single-quoted too, which toHtmlEscaped leaves open.
 QString escaped(const QString &text)
 {
-    return text.toHtmlEscaped();
+    return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
 }
 
 QString tableHtml(const FleetReport::Table &table, const QString &id)
