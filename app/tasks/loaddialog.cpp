@@ -4,11 +4,9 @@
 
 #include "engine/shellfunctions.h"
 #include "records/clientconfig.h"
-#include "records/paths.h"
 #include "records/quoting.h"
 #include "records/version.h"
-#include "storage/database.h"
-#include "storage/queryresult.h"
+#include "storage/downloadrecords.h"
 #include "tasks/items.h"
 #include "ui_loaddialog.h"
 
@@ -25,17 +23,6 @@ namespace
 const QString ClearFinished = QStringLiteral("清除已下载");
 
 constexpr int RowHeight = 75;
-
-QByteArray localDatabase()
-{
-    return Paths::localDatabase().toUtf8();
-}
-
-// Runs one statement with the key as its only parameter.
-void execWithKey(const char *sql, const QString &key)
-{
-    exec_sql(localDatabase().constData(), sql, key.toUtf8().constData());
-}
 
 // Removes the download directories of the package named key below pkgpath: exactly the
 // entries named key-VERSION-RELEASE, so that clearing foo leaves foo-bar's downloads alone.
@@ -110,38 +97,18 @@ Items *LoadDialog::appendRow(const QString &key)
     return items;
 }
 
-void LoadDialog::updateState(const QString &key, const QString &state, bool bothTables)
-{
-    const QByteArray sql = QStringLiteral("update  loadrecord set state='%1' where name=?")
-                               .arg(Quoting::sqlLiteral(state))
-                               .toUtf8();
-    execWithKey(sql.constData(), key);
-    if (!bothTables)
-        return;
-    const QByteArray manage = QStringLiteral("update  loadmanage set state='%1' where name=?")
-                                  .arg(Quoting::sqlLiteral(state))
-                                  .toUtf8();
-    execWithKey(manage.constData(), key);
-}
-
 void LoadDialog::initContent()
 {
     qDebug() << "initcontent:::::::::::::";
-    const QueryResult records(Paths::localDatabase(), QStringLiteral("select * from loadrecord"));
-    if (records.columns() < 6)
-        return;
-    for (int r = 0; r < records.rows(); ++r) {
-        const QString key = records.text(r, 1);
-        QString state = records.text(r, 3);
-        m_map.insert(key, records.text(r, 5).toInt());
-        Items *items = appendRow(key);
+    for (DownloadRecords::Record record : DownloadRecords::all()) {
+        m_map.insert(record.key, record.number);
+        Items *items = appendRow(record.key);
         // A download still marked as running was cut off when the store last ended.
-        if (state == DownloadState::downloading()) {
-            state = DownloadState::downloadFailed();
-            updateState(key, DownloadState::downloadFailed(), false);
+        if (record.state == DownloadState::downloading()) {
+            record.state = DownloadState::downloadFailed();
+            DownloadRecords::setListedState(record.key, record.state);
         }
-        items->setItemValues(records.text(r, 0), key, records.text(r, 2), 0, records.text(r, 4),
-                             state);
+        items->setItemValues(record.display, record.key, record.size, 0, record.oper, record.state);
     }
 }
 
@@ -154,27 +121,14 @@ void LoadDialog::addDatatotable(int number, QString display, QString key, QStrin
         m_map.remove(key);
         qDebug() << "#############  row=" << ui->tableWidget_load->rowCount();
     }
-    // One record per key, or the replaced row would come back at the next start.
-    execWithKey("delete  from loadrecord where name=?", key);
-    execWithKey("delete  from loadmanage where name=?", key);
-
     m_map.insert(key, number);
     Items *items = appendRow(key);
     if (oper == OperationWord::install())
         items->setItemValues(display, key, size, 99, oper, DownloadState::installing());
     else
         items->setItemValues(display, key, size, progress, oper, DownloadState::downloading());
-
-    const QByteArray d = display.toUtf8();
-    const QByteArray k = key.toUtf8();
-    const QByteArray s = size.toUtf8();
-    const QByteArray state = DownloadState::downloading().toUtf8();
-    const QByteArray o = oper.toUtf8();
-    const QByteArray n = QByteArray::number(number);
-    for (const char *sql : {"insert into loadrecord values(?,?,?,?,?,?)",
-                            "insert into loadmanage values(?,?,?,?,?,?)"})
-        exec_sql(localDatabase().constData(), sql, d.constData(), k.constData(), s.constData(),
-                 state.constData(), o.constData(), n.constData());
+    // Stored as running also for an install.
+    DownloadRecords::add({display, key, size, DownloadState::downloading(), oper, number});
 }
 
 void LoadDialog::progressSlot(QString key, int percent)
@@ -184,7 +138,7 @@ void LoadDialog::progressSlot(QString key, int percent)
         return;
     items->setProgressValue(percent);
     if (percent == 100)
-        updateState(key, DownloadState::downloaded(), true);
+        DownloadRecords::setState(key, DownloadState::downloaded());
 }
 
 void LoadDialog::downLoadFail(QString rpmname, int flag)
@@ -201,9 +155,9 @@ void LoadDialog::downLoadFail(QString rpmname, int flag)
         return;
     items->setReloadButtonShow(flag);
     if (flag == -1)
-        updateState(key, DownloadState::downloadFailed(), true);
+        DownloadRecords::setState(key, DownloadState::downloadFailed());
     else if (flag == -2)
-        updateState(key, DownloadState::installFailed(), true);
+        DownloadRecords::setState(key, DownloadState::installFailed());
 }
 
 void LoadDialog::installSuccess(QString key, QString)
@@ -212,8 +166,8 @@ void LoadDialog::installSuccess(QString key, QString)
     if (!items)
         return;
     items->installSuccessShow();
-    updateState(key, DownloadState::installed(), true);
-    execWithKey("delete from loadmanage where name=?", key);
+    DownloadRecords::setState(key, DownloadState::installed());
+    DownloadRecords::release(key);
 }
 
 void LoadDialog::modifyparament(QString key, int number, QString oper)
@@ -231,8 +185,7 @@ void LoadDialog::delDatafromtable(QString key)
     qDebug() << " del table name=" << key;
     m_map.remove(key);
     ui->tableWidget_load->removeRow(row);
-    execWithKey("delete  from loadrecord where name=?", key);
-    execWithKey("delete  from loadmanage where name=?", key);
+    DownloadRecords::remove(key);
 }
 
 void LoadDialog::cancelLoadSlot(QString key, QString oper)
@@ -244,7 +197,7 @@ void LoadDialog::cancelLoadSlot(QString key, QString oper)
 
 void LoadDialog::reLoadSlot(QString key, QString oper)
 {
-    updateState(key, DownloadState::downloading(), true);
+    DownloadRecords::setState(key, DownloadState::downloading());
     const int number = m_map.value(key, 0);
     qDebug() << "reLoadSlot 000000000row" << number;
     qDebug() << "name::" << key;
@@ -265,8 +218,7 @@ void LoadDialog::cleanTableList(QString linkText)
         const QString key = keyItem ? keyItem->text() : QString();
         m_map.remove(key);
         ui->tableWidget_load->removeRow(row);
-        execWithKey("delete from loadrecord where name=?", key);
-        execWithKey("delete from loadmanage where name=?", key);
+        DownloadRecords::clear(key);
         // Without a package directory there is nothing of the record's to remove; its paths
         // would be taken relative to "/".
         if (!pkgpath.isEmpty() && !key.isEmpty())

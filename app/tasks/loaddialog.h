@@ -56,7 +56,6 @@ protected:
 private:
     int findRow(const QString &key) const;
     Items *appendRow(const QString &key);
-    void updateState(const QString &key, const QString &state, bool bothTables);
 
     QMap<QString, int> m_map;
 };

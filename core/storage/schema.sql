@@ -1,6 +1,8 @@
 -- The two databases of the store. Each section starts with a "-- database: FILE" line naming
 -- the file below /opt/corvane/db/ that its statements create. The store never creates
--- tables itself: the files are installed with them.
+-- tables itself: the files are installed with them. Each file is numbered with its layout in
+-- PRAGMA user_version, and the store migrates a file of an earlier layout when it first opens
+-- it: a change here is a new layout, with its number and its step in storeschema.cpp.
 
 -- database: server_software.db
 CREATE TABLE IF NOT EXISTS softwares (

@@ -1,5 +1,7 @@
 #include "storage/sqlconnection.h"
 
+#include "storage/storeschema.h"
+
 #include <sqlite3.h>
 
 SqlConnection::~SqlConnection()
@@ -10,6 +12,8 @@ SqlConnection::~SqlConnection()
 bool SqlConnection::open(const QString &path)
 {
     close();
+    if (!StoreSchema::admits(path.toUtf8().constData()))
+        return false;
     if (sqlite3_open(path.toUtf8().constData(), &m_db) != SQLITE_OK) {
         close();
         return false;

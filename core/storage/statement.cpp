@@ -1,5 +1,7 @@
 #include "storage/statement.h"
 
+#include "storage/storeschema.h"
+
 #include <sqlite3.h>
 
 #include <cstring>
@@ -16,6 +18,8 @@ constexpr int LockAttempts = 8;
 
 Statement::Statement(const char *database, const char *sql)
 {
+    if (!StoreSchema::admits(database))
+        return;
     if (sqlite3_open(database, &m_db) != SQLITE_OK) {
         sqlite3_close(m_db);
         m_db = nullptr;

@@ -5,7 +5,8 @@ struct sqlite3_stmt;
 
 // One statement on a connection of its own, as every access to the store's files is made: a
 // file locked by a writer is waited for at most eight seconds, at prepare and at step
-// together. Closed with the object.
+// together. A database of the store in a layout newer than the store's is not opened. Closed
+// with the object.
 class Statement
 {
 public:

@@ -1,6 +1,6 @@
 #include "schemainstaller.h"
 
-#include <sqlite3.h>
+#include "storage/storeschema.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,19 +57,21 @@ bool SchemaInstaller::createDatabases(const QString &directory, QString *error)
         return false;
     }
     for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
-        const QByteArray path = QDir(directory).filePath(it.key()).toUtf8();
-        sqlite3 *db = nullptr;
-        char *message = nullptr;
-        const bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK &&
-                        sqlite3_exec(db, it.value().toUtf8().constData(), nullptr, nullptr,
-                                     &message) == SQLITE_OK;
-        if (!ok && error)
-            *error = QStringLiteral("%1: %2").arg(
-                QString::fromUtf8(path), QString::fromUtf8(message ? message : sqlite3_errmsg(db)));
-        sqlite3_free(message);
-        sqlite3_close(db);
-        if (!ok)
-            return false;
+        const QString path = QDir(directory).filePath(it.key());
+        const QByteArray statements = it.value().toUtf8();
+        // A new file gets the whole schema; one of an earlier release is migrated as the
+        // store would, its rows kept.
+        QString why;
+        const SchemaVersion::Outcome outcome =
+            StoreSchema::upgrade(path, &why, [&statements](sqlite3 *db, QString *) {
+                return SchemaVersion::exec(db, statements.constData());
+            });
+        if (outcome == SchemaVersion::Outcome::Current ||
+            outcome == SchemaVersion::Outcome::Upgraded)
+            continue;
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, why);
+        return false;
     }
     return true;
 }

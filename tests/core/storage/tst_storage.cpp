@@ -1,14 +1,23 @@
 #include "records/paths.h"
 #include "storage/database.h"
 #include "storage/queryresult.h"
+#include "storage/sqlconnection.h"
+#include "storage/storeschema.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/sqlrows.h"
 
 #include <sqlite3.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <thread>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -47,6 +56,59 @@ int countRows(const QByteArray &db, const char *sql)
     const int count = result ? QByteArray(result[0]).toInt() : -1;
     free_result(result);
     return count;
+}
+
+// The catalog database as the first release installed it.
+const char *const CatalogLayout1 =
+    "CREATE TABLE softwares (s_name TEXT, s_icon TEXT, s_exec TEXT, s_rpm TEXT, s_version TEXT,"
+    " s_size TEXT, s_description TEXT, s_rpmdeps TEXT, s_star TEXT, type TEXT, time TEXT,"
+    " sign TEXT);"
+    "CREATE INDEX softwares_s_name ON softwares(s_name);"
+    "CREATE INDEX softwares_s_rpm ON softwares(s_rpm);"
+    "CREATE INDEX softwares_s_icon ON softwares(s_icon);"
+    "CREATE INDEX softwares_type ON softwares(type);"
+    "INSERT INTO softwares(s_name, s_rpm, sign) VALUES('播放器', 'player-1.0-1', '2');";
+
+// Runs sql on a connection of its own, outside the store's functions.
+bool rawExec(const QString &path, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+int userVersion(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *statement = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr);
+    const int version =
+        sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return version;
+}
+
+// Replaces the sandbox's database with one made by statements of an earlier release.
+bool makeDatabase(const QString &path, const char *statements)
+{
+    return QFile::remove(path) && rawExec(path, statements);
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
 }
 
 } // namespace
@@ -230,6 +292,152 @@ private slots:
         QVERIFY(exec_select(m_catalog.constData(), &rows, &columns,
                             "select s_name from softwares") == nullptr);
         QCOMPARE(rows, 0);
+    }
+
+    // A file installed by an earlier release is brought to the current layout at its first
+    // open, its rows kept; the catalog's frame sequence moves in from its old file.
+    void earlierLayoutsComeUpToDate_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("statements");
+        QTest::addColumn<QByteArray>("sequenceFile"); // null: none
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<QStringList>("rows");
+
+        const QByteArray catalogRows =
+            "select s_name, sign from softwares union all select 'sequence', last from "
+            "frame_sequence";
+        QTest::newRow("catalog 1")
+            << "server_software.db" << QByteArray(CatalogLayout1) << QByteArray() << catalogRows
+            << QStringList{"播放器|2", "sequence|0"};
+        QTest::newRow("catalog 1, sequence file")
+            << "server_software.db" << QByteArray(CatalogLayout1) << QByteArray("41\n")
+            << catalogRows << QStringList{"播放器|2", "sequence|41"};
+        QTest::newRow("catalog 2, unnumbered")
+            << "server_software.db"
+            << QByteArray(CatalogLayout1) +
+                   "CREATE TABLE frame_sequence (id INTEGER PRIMARY KEY CHECK (id = 1),"
+                   " last TEXT NOT NULL, at TEXT NOT NULL DEFAULT '0');"
+                   "INSERT INTO frame_sequence (id, last) VALUES (1, '7');"
+            << QByteArray() << catalogRows << QStringList{"播放器|2", "sequence|7"};
+        QTest::newRow("local 1, unnumbered")
+            << "software.db"
+            << QByteArray("CREATE TABLE software (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT,"
+                          " version TEXT, release_ver TEXT);"
+                          "CREATE INDEX software_name ON software(name);"
+                          "CREATE TABLE loadmanage (display_name TEXT, name TEXT, size TEXT,"
+                          " state TEXT, operation TEXT, number TEXT);"
+                          "CREATE TABLE loadrecord (display_name TEXT, name TEXT, size TEXT,"
+                          " state TEXT, operation TEXT, number TEXT);"
+                          "INSERT INTO software(name, version, release_ver)"
+                          " VALUES('cv-hello', '1.0', '1.x86_64');"
+                          "INSERT INTO loadrecord VALUES('你好', 'cv-hello', '1M', '下载成功',"
+                          " '下载', '2');")
+            << QByteArray()
+            << QByteArray("select name, version from software union all"
+                          " select name, state from loadrecord")
+            << QStringList{"cv-hello|1.0", "cv-hello|下载成功"};
+    }
+    void earlierLayoutsComeUpToDate()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, statements);
+        QFETCH(QByteArray, sequenceFile);
+        QFETCH(QByteArray, query);
+        QFETCH(QStringList, rows);
+        const QString path = m_sandbox->path("/opt/corvane/db/") + file;
+        QVERIFY(makeDatabase(path, statements.constData()));
+        if (!sequenceFile.isNull())
+            writeFile(Paths::frameSequenceFile(), sequenceFile);
+
+        QCOMPARE(rowsOf(path.toUtf8(), query.constData()), rows);
+        QCOMPARE(userVersion(path), StoreSchema::of(file)->current());
+        QVERIFY(!QFileInfo::exists(Paths::frameSequenceFile()));
+    }
+
+    // A file of a later release is neither read nor written.
+    void newerLayoutIsRefused_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("catalog") << "server_software.db";
+        QTest::newRow("local") << "software.db";
+    }
+    void newerLayoutIsRefused()
+    {
+        QFETCH(QString, file);
+        const QString path = m_sandbox->path("/opt/corvane/db/") + file;
+        const int current = StoreSchema::of(file)->current();
+        QCOMPARE(userVersion(path), current);
+        const QByteArray pragma = "PRAGMA user_version=" + QByteArray::number(current + 1);
+        QVERIFY(rawExec(path, pragma.constData()));
+        const QByteArray before = contents(path);
+
+        QCOMPARE(exec_sql(path.toUtf8().constData(), "create table added(x)"), 1);
+        int rows = 0, columns = 0;
+        QVERIFY(exec_select(path.toUtf8().constData(), &rows, &columns,
+                            "select count(*) from sqlite_master") == nullptr);
+        SqlConnection connection;
+        QVERIFY(!connection.open(path));
+        QCOMPARE(contents(path), before);
+    }
+
+    // A migration cut off (the process killed in it, or a step that fails) leaves the file as
+    // it was, still usable; the next start completes it.
+    void interruptedMigrationIsTakenUpLater_data()
+    {
+        QTest::addColumn<bool>("kill");
+        QTest::addColumn<QByteArray>("sequenceFile");
+        QTest::addColumn<QByteArray>("sequenceLater");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("killed") << true << QByteArray() << QByteArray() << "0";
+        QTest::newRow("unreadable sequence file")
+            << false << QByteArray("12x") << QByteArray("41") << "41";
+    }
+    void interruptedMigrationIsTakenUpLater()
+    {
+        QFETCH(bool, kill);
+        QFETCH(QByteArray, sequenceFile);
+        QFETCH(QByteArray, sequenceLater);
+        QFETCH(QString, last);
+        const QString path = Paths::catalogDatabase();
+        QVERIFY(makeDatabase(path, CatalogLayout1));
+        if (!sequenceFile.isNull())
+            writeFile(Paths::frameSequenceFile(), sequenceFile);
+        const QByteArray names = "select s_name from softwares";
+
+        if (kill) {
+            // A reader keeps the migration from committing while the process is killed in it.
+            sqlite3 *reader = nullptr;
+            sqlite3_open(m_catalog.constData(), &reader);
+            QVERIFY(sqlite3_exec(reader, "BEGIN; select count(*) from softwares;", nullptr, nullptr,
+                                 nullptr) == SQLITE_OK);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                rowsOf(m_catalog, names.constData());
+                ::_exit(0);
+            }
+            const QString journal = path + QStringLiteral("-journal");
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(journal), 1500);
+            ::kill(child, SIGKILL);
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFSIGNALED(status));
+            sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(reader);
+        } else {
+            QCOMPARE(rowsOf(m_catalog, names.constData()), QStringList{"播放器"});
+        }
+        // Read past the store's functions, which would migrate it.
+        QCOMPARE(userVersion(path), 0);
+        QVERIFY(!rawExec(path, "select * from frame_sequence"));
+        QVERIFY(rawExec(path, "select s_name from softwares"));
+
+        if (!sequenceLater.isNull())
+            writeFile(Paths::frameSequenceFile(), sequenceLater);
+        QCOMPARE(StoreSchema::upgrade(path), SchemaVersion::Outcome::Upgraded);
+        QCOMPARE(userVersion(path), 2);
+        QCOMPARE(rowsOf(m_catalog, "select s_name, last from softwares, frame_sequence"),
+                 QStringList{"播放器|" + last});
     }
 
 private:
