@@ -2,6 +2,7 @@
 
 #include "fleet/fleetstatement.h"
 #include "queues/taskpackage.h"
+#include "storage/schemaversion.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -31,6 +32,26 @@ const char *const Schema =
     "CREATE INDEX IF NOT EXISTS results_received ON results(received);"
     "CREATE INDEX IF NOT EXISTS results_name ON results(name);";
 
+// 1: desktops, installed and results; 2: rollouts and repository_versions added.
+const SchemaVersion &layouts()
+{
+    static const SchemaVersion layouts(
+        [](sqlite3 *db) {
+            if (!SchemaVersion::hasTable(db, "desktops"))
+                return 0;
+            return SchemaVersion::hasTable(db, "rollouts") ? 2 : 1;
+        },
+        {[](sqlite3 *db, QString *) {
+            return SchemaVersion::exec(
+                db, "CREATE TABLE IF NOT EXISTS rollouts(package TEXT, version TEXT, previous TEXT,"
+                    " pilots TEXT, groups TEXT, started INTEGER, state TEXT, changed INTEGER,"
+                    " reason TEXT, PRIMARY KEY(package, version));"
+                    "CREATE TABLE IF NOT EXISTS repository_versions(package TEXT PRIMARY KEY,"
+                    " version TEXT) WITHOUT ROWID;");
+        }});
+    return layouts;
+}
+
 } // namespace
 
 FleetDatabase::~FleetDatabase()
@@ -58,10 +79,27 @@ bool FleetDatabase::open(const QString &path, bool readOnly, QString *error)
         return false;
     }
     sqlite3_busy_timeout(m_db, 10000);
+    // Before anything else writes: a file of a later server stays exactly as it is.
+    QString why;
+    SchemaVersion::Outcome outcome = SchemaVersion::Outcome::Current;
+    if (!readOnly) {
+        outcome = layouts().bringUp(
+            m_db, [](sqlite3 *db, QString *) { return SchemaVersion::exec(db, Schema); }, &why);
+    } else if (const int found = SchemaVersion::version(m_db); found > layouts().current()) {
+        outcome = SchemaVersion::Outcome::Newer;
+        why = QStringLiteral("layout %1 is newer than this program's %2")
+                  .arg(found)
+                  .arg(layouts().current());
+    }
+    if (outcome != SchemaVersion::Outcome::Current && outcome != SchemaVersion::Outcome::Upgraded) {
+        *error = path + QStringLiteral(": ") + why;
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return false;
+    }
     if (readOnly)
         return true;
-    return exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error) &&
-           exec(Schema, error);
+    return exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error);
 }
 
 bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString *error)

@@ -25,8 +25,9 @@ public:
     FleetDatabase(const FleetDatabase &) = delete;
     FleetDatabase &operator=(const FleetDatabase &) = delete;
 
-    // Creates the file and its tables when missing. readOnly: for the report, while the
-    // service writes.
+    // Creates the file and its tables when missing and brings a file of an earlier server up to
+    // date; a file of a later server is refused and left as it is. readOnly: for the report,
+    // while the service writes.
     bool open(const QString &path, bool readOnly, QString *error);
     sqlite3 *handle() const { return m_db; }
 
