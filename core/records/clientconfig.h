@@ -33,5 +33,9 @@ inline QString iconurl()
 {
     return value("iconurl");
 }
+inline QString group()
+{
+    return value("group");
+}
 
 } // namespace ClientConfig

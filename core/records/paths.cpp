@@ -47,6 +47,10 @@ QString frameSequenceFile()
 {
     return underRoot(QStringLiteral("/opt/corvane/db/frame-sequence"));
 }
+QString catalogGroupFile()
+{
+    return underRoot(QStringLiteral("/opt/corvane/db/catalog-group"));
+}
 QString reportOutbox()
 {
     return underRoot(QStringLiteral("/opt/corvane/db/outbox.db"));

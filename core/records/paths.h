@@ -22,6 +22,8 @@ QString catalogServerConfig();
 QString frameSequenceFile();
 // The store's reports to its catalog server until the server acknowledges them.
 QString reportOutbox();
+// The group the catalog server last said this store is in, kept across restarts.
+QString catalogGroupFile();
 // The catalog server's fleet database (fleet_db), in its state folder.
 QString fleetDatabase();
 

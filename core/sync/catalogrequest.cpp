@@ -1,11 +1,14 @@
 #include "sync/catalogrequest.h"
 
+#include "sync/cataloggroup.h"
+
 #include "engine/scratchfiles.h"
 #include "engine/shellfunctions.h"
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
 #include "sync/catalogframe.h"
+#include "sync/cataloggroup.h"
 #include "sync/framefile.h"
 #include "sync/httpfetch.h"
 #include "sync/installedpackages.h"
@@ -70,9 +73,10 @@ void replayCatalogFile()
         qDebug() << "open file " + dataFile + " failed";
         return;
     }
-    const QString command =
-        HttpFetch::command(dataFile, base + QStringLiteral(".cv_data/data_x86_64"),
-                           HttpFetch::configuredBound("max_catalog_file"));
+    const QString command = HttpFetch::command(
+        dataFile,
+        base + CatalogGroup::folder(CatalogGroup::current()) + QStringLiteral("data_x86_64"),
+        HttpFetch::configuredBound("max_catalog_file"));
     qDebug() << command;
     HttpFetch::run(command, dataFile);
     FrameFile::replay(dataFile, "send message to localhost, mesg : ");

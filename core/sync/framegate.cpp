@@ -1,6 +1,8 @@
 #include "sync/framegate.h"
 
+#include "records/clientconfig.h"
 #include "sync/acceptedsequence.h"
+#include "sync/cataloggroup.h"
 #include "sync/framesignature.h"
 
 #include <QDateTime>
@@ -33,6 +35,8 @@ const char *FrameGate::reasonOf(Verdict verdict)
         return "expired";
     case Verdict::SequenceUnreadable:
         return "the sequence of the last frame accepted cannot be read";
+    case Verdict::OtherGroup:
+        return "made for another group of desktops";
     }
     return "";
 }
@@ -69,6 +73,17 @@ FrameGate::Verdict FrameGate::admit(const QByteArray &text)
     return verdict;
 }
 
+bool FrameGate::isAddressedHere(const QByteArray &frame)
+{
+    static const QByteArray ClientStart = QByteArrayLiteral(" client='");
+    const int start = frame.indexOf(ClientStart);
+    const int end = frame.indexOf('\'', start + ClientStart.size());
+    const QString local = ClientConfig::localip();
+    return start >= 0 && end >= 0 && !local.isEmpty() &&
+           frame.mid(start + ClientStart.size(), end - start - ClientStart.size()) ==
+               local.toUtf8();
+}
+
 FrameGate::Verdict FrameGate::judge(const QByteArray &text)
 {
     if (!m_keys.isConfigured())
@@ -86,9 +101,15 @@ FrameGate::Verdict FrameGate::judge(const QByteArray &text)
     if (qint64(envelope.expires()) + ClockSkewSeconds < QDateTime::currentSecsSinceEpoch())
         return Verdict::Expired;
     // A join_resp changes nothing and comes before the catalog file a store fetches at
-    // start-up: it neither needs the sequence nor moves it.
-    if (envelope.isJoinResponse())
+    // start-up: it neither needs the sequence nor moves it. The answer to this store's own
+    // join says which group the server counts it in.
+    if (envelope.isJoinResponse()) {
+        if (!envelope.group().isEmpty() && isAddressedHere(envelope.frame()))
+            CatalogGroup::learn(envelope.group(), envelope.sequence());
         return Verdict::Accepted;
+    }
+    if (!envelope.group().isEmpty() && envelope.group() != CatalogGroup::current())
+        return Verdict::OtherGroup;
     // Read anew for every frame: only what a committed frame left counts.
     const std::optional<quint64> last = AcceptedSequence::load(m_database, m_legacySequenceFile);
     if (!last)

@@ -23,6 +23,7 @@ public:
         FolderRefused,      // the key folder may be changed by others: nothing is trusted
         SequenceUnreadable, // the last sequence accepted cannot be read: nothing is newer
         Expired,            // past its expiry, or signed without one
+        OtherGroup,         // made for a group of desktops this store is not in
     };
 
     // How far the store's clock may run ahead of the server's before a frame about to expire
@@ -45,6 +46,8 @@ public:
 
 private:
     Verdict judge(const QByteArray &text);
+    // A join answer names the store it answers in its client attribute.
+    static bool isAddressedHere(const QByteArray &frame);
     void reloadKeys();
 
     QString m_keyDirectory;

@@ -2,6 +2,8 @@
 
 #include "sync/signingkey.h"
 
+#include <QRegularExpression>
+
 namespace
 {
 
@@ -9,6 +11,7 @@ const QByteArray Root = QByteArrayLiteral("<frame");
 const QByteArray SignatureStart = QByteArrayLiteral("<frame signature='");
 const QByteArray SequenceStart = QByteArrayLiteral(" sequence='");
 const QByteArray ExpiresStart = QByteArrayLiteral(" expires='");
+const QByteArray GroupStart = QByteArrayLiteral(" group='");
 // Keeps a signature over a frame from ever verifying as a signature over anything else.
 const QByteArray Domain = QByteArrayLiteral("corvane catalog frame\n");
 
@@ -35,16 +38,30 @@ bool readSequence(const QByteArray &digits, quint64 *value)
 
 } // namespace
 
+bool FrameSignature::isGroupName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,63}$"));
+    return pattern.match(name).hasMatch();
+}
+
 QByteArray FrameSignature::seal(const QByteArray &frame, quint64 sequence, quint64 expires,
-                                const SigningKey &key)
+                                const SigningKey &key, const QString &group)
 {
     if (!frame.startsWith(Root) || frame.size() == Root.size())
         return QByteArray();
     const char next = frame.at(Root.size());
     if (next != ' ' && next != '>' && next != '/')
         return QByteArray();
+    QByteArray own = frame.mid(Root.size());
+    if (!group.isEmpty()) {
+        const int tagEnd = own.indexOf('>');
+        if (!isGroupName(group) || tagEnd < 0 || own.left(tagEnd).contains(GroupStart))
+            return QByteArray();
+        own.insert(tagEnd > 0 && own.at(tagEnd - 1) == '/' ? tagEnd - 1 : tagEnd,
+                   GroupStart + group.toLatin1() + '\'');
+    }
     const QByteArray body = SequenceStart + QByteArray::number(sequence) + '\'' + ExpiresStart +
-                            QByteArray::number(expires) + '\'' + frame.mid(Root.size());
+                            QByteArray::number(expires) + '\'' + own;
     const QByteArray signature = key.sign(Domain + body);
     if (signature.isEmpty())
         return QByteArray();
@@ -89,6 +106,17 @@ bool FrameSignature::read(const QByteArray &received)
             m_expires == 0)
             return false;
         m_frameStart = expiresEnd + 1;
+    }
+    // The group, among the root's attributes (none of which holds a '>').
+    m_group.clear();
+    const int tagEnd = m_body.indexOf('>', m_frameStart);
+    const int groupAt = m_body.indexOf(GroupStart, m_frameStart);
+    if (groupAt >= 0 && groupAt < tagEnd) {
+        const int valueStart = groupAt + GroupStart.size();
+        const int groupEnd = m_body.indexOf('\'', valueStart);
+        m_group = QString::fromLatin1(m_body.mid(valueStart, groupEnd - valueStart));
+        if (groupEnd < 0 || groupEnd > tagEnd || !isGroupName(m_group))
+            return false;
     }
     m_wellFormed = true;
     return true;

@@ -31,16 +31,17 @@ quint64 FrameSigner::nextSequence()
     return m_last;
 }
 
-QByteArray FrameSigner::seal(const QByteArray &frame)
+QByteArray FrameSigner::seal(const QByteArray &frame, const QString &group)
 {
     if (m_key.isNull())
         return frame;
     std::lock_guard<std::mutex> guard(m_lock);
     const qint64 expires = QDateTime::currentSecsSinceEpoch() + m_validity;
-    return FrameSignature::seal(frame, nextSequence(), quint64(qMax<qint64>(1, expires)), m_key);
+    return FrameSignature::seal(frame, nextSequence(), quint64(qMax<qint64>(1, expires)), m_key,
+                                group);
 }
 
-QString FrameSigner::seal(const QString &frame)
+QString FrameSigner::seal(const QString &frame, const QString &group)
 {
-    return m_key.isNull() ? frame : QString::fromUtf8(seal(frame.toUtf8()));
+    return m_key.isNull() ? frame : QString::fromUtf8(seal(frame.toUtf8(), group));
 }

@@ -30,8 +30,9 @@ public:
     QByteArray keyId() const { return m_key.id(); }
     // The frame signed (empty when it does not start as a frame does), or unchanged without
     // a key. Safe from several threads.
-    QByteArray seal(const QByteArray &frame);
-    QString seal(const QString &frame);
+    // group: the group of desktops it is made for, named in the signed bytes; empty for all.
+    QByteArray seal(const QByteArray &frame, const QString &group = QString());
+    QString seal(const QString &frame, const QString &group = QString());
 
 private:
     quint64 nextSequence();

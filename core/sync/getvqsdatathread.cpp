@@ -5,6 +5,7 @@
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "sync/cataloggroup.h"
 #include "sync/catalogrequest.h"
 #include "sync/framefile.h"
 #include "sync/httpfetch.h"
@@ -81,11 +82,15 @@ void GetVQSDataThread::run()
     md5value_now.clear();
     cycleDelay(QStringLiteral("60"));
 
-    const QString url = ClientConfig::iconurl() + QStringLiteral("/.cv_data/push_x86_64");
     const QString refresh = ClientConfig::refresh();
     const QString pushFile = Paths::pushDataFile();
     for (;;) {
         cycleDelay(refresh);
+        // The group's own folder, as the server last named it: a catalog made for another
+        // group never reaches this store, from any folder.
+        const QString url = ClientConfig::iconurl() + QLatin1Char('/') +
+                            CatalogGroup::folder(CatalogGroup::current()) +
+                            QStringLiteral("push_x86_64");
         // Made again when /tmp was cleaned (wget -O does not create directories); someone
         // else's directory or file there is never written through or read: the cycle then
         // fetches nothing and keeps the previous digest, as an unreadable download does.

@@ -35,9 +35,6 @@ const char *const CatalogServer::CatalogProtocol =
 namespace
 {
 
-const QString CatalogFile = QStringLiteral(".cv_data/data_x86_64");
-const QString PushFile = QStringLiteral(".cv_data/push_x86_64");
-
 QString brokerBroadcast()
 {
     const char *broadcast = vqs_broadcast_address();
@@ -71,13 +68,24 @@ void CatalogServer::setSigningKey(SigningKey key, const QString &sequenceFile)
     m_signer.setKey(std::move(key), sequenceFile);
 }
 
-QStringList CatalogServer::sealed(const QStringList &frames)
+QStringList CatalogServer::sealed(const QStringList &frames, const QString &group)
 {
     QStringList out;
     out.reserve(frames.size());
     for (const QString &frame : frames)
-        out << m_signer.seal(frame);
+        out << m_signer.seal(frame, group);
     return out;
+}
+
+const QStringList &CatalogServer::catalogFramesOf(const QString &group)
+{
+    const auto own = m_catalogFrames.constFind(group);
+    return own != m_catalogFrames.cend() ? *own : m_catalogFrames[DesktopGroups::Default];
+}
+
+QStringList CatalogServer::fileGroups() const
+{
+    return m_catalogFiles.isSet() ? m_desktopGroups.names() : QStringList();
 }
 
 bool CatalogServer::setCatalog(const QString &path, QString *error)
@@ -122,10 +130,10 @@ QStringList CatalogServer::pushTargets() const
     return everyone ? QStringList{QString::fromLatin1(everyone)} : m_clients.addresses();
 }
 
-int CatalogServer::pushFrames(bool toPushFile, const QStringList &targets,
+int CatalogServer::pushFrames(const QStringList &fileGroups, const QStringList &targets,
                               const QStringList &frames, QString *error)
 {
-    if (toPushFile && !m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
+    if (!m_catalogFiles.appendPush(fileGroups, frames, error))
         return -1;
     int sent = 0;
     for (const QString &target : targets) {
@@ -140,23 +148,23 @@ int CatalogServer::pushEverywhere(const QString &action, const QVector<CatalogPa
                                   QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return pushFrames(true, pushTargets(), sealed(framesOf(action, packages)), error);
+    // Alike for every group: the frames name none, and go into every group's push file.
+    return pushFrames(fileGroups(), pushTargets(), sealed(framesOf(action, packages)), error);
 }
 
 int CatalogServer::pushToGroup(const QString &group, const QString &action,
                                const QVector<CatalogPackage> &packages, QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    // The file area is open to whoever reaches it: it carries the default catalog alone.
-    return groupFrames(group, sealed(framesOf(action, packages)), group == DesktopGroups::Default,
-                       error);
+    return groupFrames(group, sealed(framesOf(action, packages), group),
+                       m_catalogFiles.isSet() ? QStringList{group} : QStringList(), error);
 }
 
-int CatalogServer::groupFrames(const QString &group, const QStringList &frames, bool toPushFile,
-                               QString *error)
+int CatalogServer::groupFrames(const QString &group, const QStringList &frames,
+                               const QStringList &fileGroups, QString *error)
 {
     if (m_groupStreams && vqs_broadcast_address()) {
-        if (toPushFile && !m_files.isEmpty() && !writeLines(PushFile, frames, true, error))
+        if (!m_catalogFiles.appendPush(fileGroups, frames, error))
             return -1;
         int sent = 0;
         for (const QString &frame : frames)
@@ -172,30 +180,16 @@ int CatalogServer::groupFrames(const QString &group, const QStringList &frames, 
     for (const QString &client : m_clients.addresses())
         if (m_clientGroups.value(client) == group)
             targets << client;
-    return pushFrames(toPushFile, targets, frames, error);
+    return pushFrames(fileGroups, targets, frames, error);
 }
 
 int CatalogServer::sendHeartbeat(QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     const QString beat = m_signer.seal(QStringLiteral("<frame action='heartbeat'/>"));
-    if (!m_files.isEmpty()) {
-        // Only the latest heartbeat counts, and an expired push no store takes any more: the
-        // push file keeps what a store may still take.
-        QByteArray current;
-        if (!m_area.read(PushFile, &current, error))
-            return -1;
-        QStringList lines;
-        const qint64 now = QDateTime::currentSecsSinceEpoch();
-        for (const QByteArray &line : current.split('\n')) {
-            FrameSignature envelope;
-            const bool expired = envelope.read(line) && qint64(envelope.expires()) < now;
-            if (!line.isEmpty() && !expired && !line.contains(" action='heartbeat'"))
-                lines << QString::fromUtf8(line);
-        }
-        if (!writeLines(PushFile, lines << beat, false, error))
-            return -1;
-    }
+    if (!m_catalogFiles.replaceHeartbeat(fileGroups(), beat, QDateTime::currentSecsSinceEpoch(),
+                                         error))
+        return -1;
     int sent = 0;
     for (const QString &target : pushTargets())
         sent += send(target, beat) ? 1 : 0;
@@ -227,17 +221,19 @@ void CatalogServer::noteStreamPush(const QString &target)
 
 bool CatalogServer::writeCatalogFile(QString *error)
 {
-    if (m_files.isEmpty())
+    if (!m_catalogFiles.isSet())
         return true;
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!writeLines(CatalogFile, sealed(m_catalogFrames.value(DesktopGroups::Default)), false,
-                    error))
-        return false;
+    // Each group its own file, signed for it: a store of one group takes no other's catalog.
+    const QStringList groups = fileGroups();
+    for (const QString &group : groups)
+        if (!m_catalogFiles.writeCatalog(group, sealed(catalogFramesOf(group), group), error))
+            return false;
     // Written again unchanged (signed anew), the catalog covers no more than before.
     if (!m_catalogChanged)
         return true;
     m_catalogChanged = false;
-    return writeLines(PushFile, {}, false, error);
+    return m_catalogFiles.cutPush(groups, error);
 }
 
 QStringList CatalogServer::framesOf(const QString &action, const QVector<CatalogPackage> &listed)
@@ -258,18 +254,6 @@ QStringList CatalogServer::framesOf(const QString &action, const QVector<Catalog
         std::fprintf(stderr, "catalog-server: package \"%s\" does not fit in a frame, left out\n",
                      name.toUtf8().constData());
     return frames;
-}
-
-bool CatalogServer::writeLines(const QString &relative, const QStringList &frames, bool append,
-                               QString *error)
-{
-    // Appending is writing the whole file anew: a store never fetches half of it.
-    QByteArray data;
-    if (append && !m_area.read(relative, &data, error))
-        return false;
-    for (const QString &frame : frames)
-        data += frame.toUtf8() + '\n';
-    return m_area.write(relative, data, error);
 }
 
 QByteArray CatalogServer::groupKey(const QString &group)
@@ -378,8 +362,10 @@ bool CatalogServer::handle(const QString &text, const QString &account, const QS
         const QString client = requester(frame, account, peer, &group);
         if (client.isEmpty())
             break;
+        // Names the group: the store fetches that group's files from now on.
         send(client,
-             m_signer.seal(CatalogFrame::composeAddressed(QStringLiteral("join_resp"), client)));
+             m_signer.seal(CatalogFrame::composeAddressed(QStringLiteral("join_resp"), client),
+                           group));
         print(QStringLiteral("join_requ from ") + client + groupNote(group));
         break;
     }
@@ -393,11 +379,8 @@ bool CatalogServer::handle(const QString &text, const QString &account, const QS
             break;
         }
         int sent = 0;
-        const auto own = m_catalogFrames.constFind(group);
-        const QStringList &frames =
-            own != m_catalogFrames.cend() ? *own : m_catalogFrames[DesktopGroups::Default];
         // Signed as sent, so a desktop that restarts takes the catalog as newer than what it has.
-        for (const QString &data : sealed(frames))
+        for (const QString &data : sealed(catalogFramesOf(group), group))
             sent += send(client, data) ? 1 : 0;
         print(QStringLiteral("data_requ from %1: %2 frame(s)").arg(client).arg(sent) +
               groupNote(group));
@@ -500,7 +483,7 @@ void CatalogServer::addCommands()
     m_console.add(QStringLiteral("unpublish"), 1, 1, [this](const ServerConsole::Line &) {
         QString error;
         std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_files.isEmpty() && writeLines(PushFile, {}, false, &error))
+        if (m_catalogFiles.isSet() && m_catalogFiles.cutPush({DesktopGroups::Default}, &error))
             print(QStringLiteral("ok unpublish"));
         else
             print(QStringLiteral("error ") +
@@ -513,7 +496,8 @@ void CatalogServer::addCommands()
                   [this](const ServerConsole::Line &line) { return publishCommand(line); });
 }
 
-bool CatalogServer::commandFrames(const QString &action, const QString &file, QStringList *frames)
+bool CatalogServer::commandFrames(const QString &action, const QString &file, const QString &group,
+                                  QStringList *frames)
 {
     QVector<CatalogPackage> packages;
     QString error;
@@ -521,7 +505,7 @@ bool CatalogServer::commandFrames(const QString &action, const QString &file, QS
         print(QStringLiteral("error ") + error);
         return false;
     }
-    *frames = sealed(framesOf(action, packages));
+    *frames = sealed(framesOf(action, packages), group);
     return true;
 }
 
@@ -539,17 +523,16 @@ bool CatalogServer::pushCommand(const ServerConsole::Line &line)
         return true;
     }
     QStringList frames;
-    if (!commandFrames(line.words[1], line.words[2], &frames))
+    if (!commandFrames(line.words[1], line.words[2], toGroup ? line.words[4] : QString(), &frames))
         return true;
     int sent = 0;
     if (toGroup) {
         // As the follower's own pushes to a group go; the push file stays "publish"'s.
-        sent = groupFrames(line.words[4], frames, false, nullptr);
+        sent = groupFrames(line.words[4], frames, {}, nullptr);
     } else {
         // The push file stays "publish"'s.
-        sent =
-            pushFrames(false, line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets(),
-                       frames, nullptr);
+        sent = pushFrames({}, line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets(),
+                          frames, nullptr);
     }
     print(QStringLiteral("ok push %1").arg(sent));
     return true;
@@ -559,10 +542,11 @@ bool CatalogServer::publishCommand(const ServerConsole::Line &line)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     QStringList frames;
-    if (!commandFrames(line.words[1], line.words[2], &frames))
+    if (!commandFrames(line.words[1], line.words[2], DesktopGroups::Default, &frames))
         return true;
     QString error;
-    if (!m_files.isEmpty() && writeLines(PushFile, frames, true, &error))
+    if (m_catalogFiles.isSet() &&
+        m_catalogFiles.appendPush({DesktopGroups::Default}, frames, &error))
         print(QStringLiteral("ok publish %1").arg(frames.size()));
     else
         print(QStringLiteral("error ") +

@@ -5,6 +5,7 @@
 #include "groups/reporteridentity.h"
 #include "groups/requestorigin.h"
 #include "serving/brokersetup.h"
+#include "serving/catalogfiles.h"
 #include "serving/clienttable.h"
 #include "serving/filearea.h"
 #include "serving/serverconsole.h"
@@ -73,12 +74,12 @@ public:
                        QString *error);
     // The same to the desktops of one group only: over direct TCP to its clients, through the
     // broker into the group's stream, or without group streams to each of its desktops' queues
-    // heard from; the push file is "default"'s.
+    // heard from; sealed for the group and appended to the group's own push file.
     int pushToGroup(const QString &group, const QString &action,
                     const QVector<CatalogPackage> &packages, QString *error);
-    // Writes the catalog file below the files directory (when one is set). After a new
-    // catalog the push file restarts empty: every push in it was sealed before the catalog
-    // just written, whose packages already hold what they did.
+    // Writes each group's catalog file below the files directory (when one is set). After a
+    // new catalog the push files restart empty: every push in them was sealed before the
+    // catalog just written, whose packages already hold what they did.
     bool writeCatalogFile(QString *error);
     // A signed heartbeat to every desktop a push reaches and in the push file, in place of
     // the one before. The number of messages sent; -1 with *error set as pushEverywhere.
@@ -117,12 +118,16 @@ private:
     // " (group NAME)" for the log once groups are configured.
     QString groupNote(const QString &group) const;
     // Sends sealed frames to the desktops of group as pushToGroup does, appending them to the
-    // push file when toPushFile; called with m_lock held.
-    int groupFrames(const QString &group, const QStringList &frames, bool toPushFile,
+    // push files of fileGroups; called with m_lock held.
+    int groupFrames(const QString &group, const QStringList &frames, const QStringList &fileGroups,
                     QString *error);
-    // Sends frames to targets and, for "default", appends them to the push file.
-    int pushFrames(bool toPushFile, const QStringList &targets, const QStringList &frames,
-                   QString *error);
+    // Sends frames to targets and appends them to the push files of fileGroups.
+    int pushFrames(const QStringList &fileGroups, const QStringList &targets,
+                   const QStringList &frames, QString *error);
+    // The groups with files of their own: every group, once there is a file area.
+    QStringList fileGroups() const;
+    // The unsealed catalog frames a group's desktops are served; called with m_lock held.
+    const QStringList &catalogFramesOf(const QString &group);
     // A "data_resp" is a whole catalog (in parts when it needs several frames); any other
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
@@ -131,20 +136,22 @@ private:
     void noteStreamPush(const QString &target);
     // The routing key of a group's stream.
     static QByteArray groupKey(const QString &group);
-    QStringList sealed(const QStringList &frames);
-    bool writeLines(const QString &relative, const QStringList &frames, bool append,
-                    QString *error);
+    // Signed for group's desktops (named in the signed bytes); for every group when empty.
+    QStringList sealed(const QStringList &frames, const QString &group = QString());
     // Where a push without address goes; called with m_lock held.
     QStringList pushTargets() const;
     // The command verbs; each says its one answer line.
     void addCommands();
     bool pushCommand(const ServerConsole::Line &line);
     bool publishCommand(const ServerConsole::Line &line);
-    // The frames of catalog file for action (sealed), after saying the error when it reads not.
-    bool commandFrames(const QString &action, const QString &file, QStringList *frames);
+    // The frames of catalog file for action (sealed for group), after saying the error when it
+    // reads not.
+    bool commandFrames(const QString &action, const QString &file, const QString &group,
+                       QStringList *frames);
 
     const QString m_files;
     const FileArea m_area;
+    const CatalogFiles m_catalogFiles{m_area};
     const int m_maxFrameBytes;
     FrameSigner m_signer;
     const bool m_answerDataRequests;

@@ -36,12 +36,12 @@ bool TestKey::trust(const QString &fileName) const
                                              QFile::ReadOther);
 }
 
-QByteArray TestKey::seal(const QByteArray &frame)
+QByteArray TestKey::seal(const QByteArray &frame, const QString &group)
 {
-    return m_signer.seal(frame);
+    return m_signer.seal(frame, group);
 }
 
-QString TestKey::seal(const QString &frame)
+QString TestKey::seal(const QString &frame, const QString &group)
 {
-    return m_signer.seal(frame);
+    return m_signer.seal(frame, group);
 }

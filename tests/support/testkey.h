@@ -22,8 +22,9 @@ public:
     // Copies the public key into the current root's key folder as fileName.
     bool trust(const QString &fileName = QStringLiteral("catalog.pub")) const;
     // The frame signed under the next sequence.
-    QByteArray seal(const QByteArray &frame);
-    QString seal(const QString &frame);
+    // Sealed for group's desktops, or for every group.
+    QByteArray seal(const QByteArray &frame, const QString &group = QString());
+    QString seal(const QString &frame, const QString &group = QString());
 
 private:
     TestKey();

@@ -2,8 +2,10 @@
 #include "catalogserverprocess.h"
 #include "framereceiver.h"
 #include "queues/updaterpmthread.h"
+#include "records/paths.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogrequest.h"
+#include "sync/framefile.h"
 #include "sync/reportsender.h"
 #include "tests/support/amqpclient.h"
 #include "tests/support/brokernode.h"
@@ -268,6 +270,22 @@ private slots:
             QVERIFY2(said.startsWith("ACCESS_REFUSED"), qPrintable(said));
         }
 
+        // A version for default alone: pilot is sent nothing, so default's catalog file, signed
+        // after all pilot was sent, is the newest frame a file holds; it names default and is
+        // refused. Pilot's own folder holds pilot's catalog, and the store keeps its group.
+        lines = server->output().size();
+        QVERIFY(repository.add({rpm("cv-alpha", "1.3")}));
+        QVERIFY(
+            !server->waitForLine(QRegularExpression("data_update_push to group default 1 "), lines)
+                 .isEmpty());
+        const QString area = files.path() + "/.cv_data/";
+        QVERIFY(FrameFile::replay(area + "data_x86_64", "replayed: "));
+        QVERIFY(receiver.drain("after-default-catalog-file"));
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.0-1"));
+        QCOMPARE(names(), QStringList({"Alpha", "Gamma"}));
+        QVERIFY(readFile(area + "groups/pilot/data_x86_64").contains(" group='pilot'>"));
+        QCOMPARE(readFile(Paths::catalogGroupFile()).split(' ').value(0), QByteArray("pilot"));
+
         // The console's push to one group: default's never reaches this pilot desktop, pilot's
         // does; a group nobody configured sends nothing.
         QVERIFY(writeCatalog(work.path() + "/omega.xml", {package("Omega", "cv-omega-1.0-1")}));
@@ -287,7 +305,7 @@ private slots:
         QVERIFY(server->start(serverArguments));
         CatalogRequest::send();
         QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"Alpha", "Beta", "Gamma"}), 60000);
-        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.2-1"));
+        QCOMPARE(row("Alpha").value("s_rpm"), QStringLiteral("cv-alpha-1.3-1"));
     }
 
     void rolloutReachesThePilotFirst_data()

@@ -150,6 +150,66 @@ private slots:
         QCOMPARE(take(restarted, TestKey::catalog().seal(Push)), Verdict::Accepted);
     }
 
+    // A frame made for another group of desktops is refused from anywhere; the group is the
+    // one the server named in its answer to this store's own join, else the configured one.
+    void groups_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QStringList>("joins"); // answers taken first: "ADDRESS GROUP"
+        QTest::addColumn<QString>("group");     // of the frame; empty: for every group
+        QTest::addColumn<Verdict>("verdict");
+        QTest::newRow("nothing known, default's")
+            << "" << QStringList() << "default" << Verdict::Accepted;
+        QTest::newRow("nothing known, finance's")
+            << "" << QStringList() << "finance" << Verdict::OtherGroup;
+        QTest::newRow("for every group") << "finance" << QStringList() << "" << Verdict::Accepted;
+        QTest::newRow("configured, default's")
+            << "finance" << QStringList() << "default" << Verdict::OtherGroup;
+        QTest::newRow("configured, its own")
+            << "finance" << QStringList() << "finance" << Verdict::Accepted;
+        QTest::newRow("joined, default's")
+            << "" << QStringList{"127.0.0.1 finance"} << "default" << Verdict::OtherGroup;
+        QTest::newRow("joined, over the configured")
+            << "default" << QStringList{"127.0.0.1 finance"} << "finance" << Verdict::Accepted;
+        QTest::newRow("another desktop's answer")
+            << "" << QStringList{"127.0.0.9 finance"} << "default" << Verdict::Accepted;
+        QTest::newRow("a later answer moves it")
+            << "" << QStringList{"127.0.0.1 finance", "127.0.0.1 pilot"} << "pilot"
+            << Verdict::Accepted;
+        QTest::newRow("an earlier answer sent again")
+            << "" << QStringList{"127.0.0.1 pilot", "127.0.0.1 finance", "replay 0"} << "pilot"
+            << Verdict::OtherGroup;
+    }
+
+    void groups()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QStringList, joins);
+        QFETCH(QString, group);
+        QFETCH(Verdict, verdict);
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        sandbox.setConfig("group", configured);
+        FrameGate check = gate();
+        QByteArrayList answers;
+        for (const QString &join : joins) {
+            const QStringList words = join.split(' ');
+            answers << (words[0] == "replay"
+                            ? answers[words[1].toInt()]
+                            : TestKey::catalog().seal(
+                                  CatalogFrame::composeAddressed("join_resp", words[0]).toUtf8(),
+                                  words[1]));
+            QCOMPARE(check.admit(answers.last()), Verdict::Accepted);
+        }
+        QCOMPARE(take(check, TestKey::catalog().seal(Push, group)), verdict);
+        // The group is named in the signed bytes: another name is a forgery.
+        const QByteArray sealed = TestKey::catalog().seal(Push, "finance");
+        QCOMPARE(check.admit(replaced(sealed, "group='finance'", "group='default'")),
+                 Verdict::Forged);
+        QCOMPARE(check.admit(replaced(sealed, "group='finance'", "group='../x'")),
+                 Verdict::Unsigned);
+    }
+
     // The last sequence accepted lives in the catalog database; one that cannot be read
     // refuses frames instead of starting from 0, and the file it lived in before is moved in.
     void sequenceStore_data()
