@@ -142,6 +142,7 @@ void HeartThread::pigxmlData(const QString &data)
         const auto stored = m_writer.store(
             frame,
             [this](const CatalogPackage &package) {
+                m_icons.note(package.icon, package.time, package.iconDigest, m_iconsChecked);
                 checkIconDownload(package.icon, package.time, package.iconDigest);
             },
             m_sequence);
@@ -212,6 +213,11 @@ void HeartThread::checkIconDownload(const QString &icon, const QString &time, co
 void HeartThread::checkSignedIcon(const QString &icon, const QString &digest)
 {
     m_icons.checkSigned(icon, digest);
+}
+
+void HeartThread::downLoadIcons()
+{
+    m_icons.fetchAll();
 }
 
 bool HeartThread::removeDirectory(const QString &path)

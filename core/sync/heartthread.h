@@ -35,6 +35,8 @@ public:
     // With the frame's signature checked, an icon is kept only when its SHA-256 is digest
     // (the signed iconsha256).
     void checkIconDownload(const QString &icon, const QString &time, const QString &digest);
+    // Fetches every icon of the icon list (every package of every frame stored) again.
+    void downLoadIcons();
     // Removes the directory with everything in it, as the other copies do.
     bool removeDirectory(const QString &path);
 

@@ -3,6 +3,7 @@
 #include "records/clientconfig.h"
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "sync/httpfetch.h"
 #include "sync/icondigest.h"
 #include "sync/synclog.h"
 
@@ -31,6 +32,11 @@ QString IconKeeper::iconBase()
     return ClientConfig::iconurl() + QLatin1Char('/');
 }
 
+QString IconKeeper::command(const QString &target, const QString &url)
+{
+    return HttpFetch::command(target, url, HttpFetch::MaxIconBytes);
+}
+
 bool IconKeeper::isCurrent(const QString &icon, const QString &time) const
 {
     return m_storedTimes(icon).contains(time);
@@ -43,13 +49,13 @@ void IconKeeper::checkUnsigned(const QString &icon, const QString &time)
         return;
     const QString target = Paths::iconDirectory() + icon;
     if (!QFileInfo::exists(target)) {
-        qDebug() << "[01] download cmd : " << base + icon;
+        qDebug() << "[01] download cmd : " << command(target, base + icon);
         m_pool.fetch(base + icon, target);
         return;
     }
     if (isCurrent(icon, time))
         return;
-    qDebug() << "[02] download cmd : " << base + icon;
+    qDebug() << "[02] download cmd : " << command(target, base + icon);
     m_pool.fetch(base + icon, target);
 }
 
@@ -72,8 +78,36 @@ void IconKeeper::checkSigned(const QString &icon, const QString &digest)
     }
     // Fetched beside the icon and renamed over it once checked: what the icon cells read is
     // never an unchecked file.
-    qDebug() << "[01] download cmd : " << iconBase() + icon;
+    qDebug() << "[01] download cmd : " << command(target, iconBase() + icon);
     m_pool.fetchChecked(iconBase() + icon, target, digest);
+}
+
+void IconKeeper::note(const QString &icon, const QString &time, const QString &digest, bool checked)
+{
+    std::lock_guard<std::mutex> guard(m_listLock);
+    m_iconList.insert(icon, {time, digest, checked});
+}
+
+void IconKeeper::fetchAll()
+{
+    const QString base = iconBase();
+    QMap<QString, Noted> icons;
+    {
+        std::lock_guard<std::mutex> guard(m_listLock);
+        icons = m_iconList;
+    }
+    qDebug() << "iconList=" << icons.size();
+    for (auto it = icons.cbegin(); it != icons.cend(); ++it) {
+        // Nothing signed to check the picture against: a signed frame keeps none.
+        if (!isFetchableIcon(it.key()) || (it->checked && it->digest.isEmpty()))
+            continue;
+        const QString target = Paths::iconDirectory() + it.key();
+        qDebug() << "[03] download cmd=" << command(target, base + it.key());
+        if (it->checked)
+            m_pool.fetchChecked(base + it.key(), target, it->digest);
+        else
+            m_pool.fetch(base + it.key(), target);
+    }
 }
 
 bool IconKeeper::waitForIdle(int timeoutMs)

@@ -2,10 +2,12 @@
 
 #include "sync/iconfetchpool.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <mutex>
 
 // Keeps the package icons below the icon directory current: decides which ones to fetch for
 // a frame's packages and hands them to a pool of fetching threads.
@@ -19,6 +21,12 @@ public:
     explicit IconKeeper(StoredTimes storedTimes);
     ~IconKeeper();
 
+    // Sets the icon's entry in the icon list, which is never emptied: the time stamp, and for
+    // a signed frame (checked) the digest its picture must have.
+    void note(const QString &icon, const QString &time, const QString &digest, bool checked);
+    // Fetches every icon of the list again, each as its last frame asks: a signed one only
+    // kept when it matches its digest, one signed without a digest not at all.
+    void fetchAll();
     // Fetches the icon when it is missing or its time stamp changed.
     void checkUnsigned(const QString &icon, const QString &time);
     // For a signed frame: an icon is kept only when its SHA-256 is digest; a file on disk that
@@ -34,9 +42,19 @@ public:
     static bool isFetchableIcon(const QString &icon);
 
 private:
+    struct Noted {
+        QString time;
+        QString digest;
+        bool checked = false;
+    };
+
     bool isCurrent(const QString &icon, const QString &time) const;
     static QString iconBase();
+    // The one-icon command the log shows; the pool fetches icons in batches.
+    static QString command(const QString &target, const QString &url);
 
     StoredTimes m_storedTimes;
+    std::mutex m_listLock; // fetchAll may run on another thread than the frames
+    QMap<QString, Noted> m_iconList;
     IconFetchPool m_pool;
 };

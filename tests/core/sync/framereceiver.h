@@ -44,6 +44,7 @@ public:
     bool stop();
     bool isRunning() const { return m_thread.isRunning(); }
     const HeartThread &thread() const { return m_thread; }
+    HeartThread &thread() { return m_thread; }
     // Everything sent to this client before now has been handled, icons fetched included,
     // once this returns true.
     bool drain(const QString &tag);

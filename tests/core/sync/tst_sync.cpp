@@ -477,11 +477,13 @@ private slots:
         QTest::addColumn<QString>("storedTime"); // "-": no stored row
         QTest::addColumn<bool>("present");
         QTest::addColumn<QString>("frameTime");
+        QTest::addColumn<bool>("fetchAll"); // then every icon of the list fetched again
         QTest::addColumn<bool>("fetched");
-        QTest::newRow("missing") << "-" << false << "t1" << true;
-        QTest::newRow("unchanged time") << "t1" << true << "t1" << false;
-        QTest::newRow("changed time") << "t1" << true << "t2" << true;
-        QTest::newRow("present, no stored row") << "-" << true << "t1" << true;
+        QTest::newRow("missing") << "-" << false << "t1" << false << true;
+        QTest::newRow("unchanged time") << "t1" << true << "t1" << false << false;
+        QTest::newRow("changed time") << "t1" << true << "t2" << false << true;
+        QTest::newRow("present, no stored row") << "-" << true << "t1" << false << true;
+        QTest::newRow("unchanged time, all fetched") << "t1" << true << "t1" << true << true;
     }
 
     void iconFetchedWhenMissingOrChanged()
@@ -489,6 +491,7 @@ private slots:
         QFETCH(QString, storedTime);
         QFETCH(bool, present);
         QFETCH(QString, frameTime);
+        QFETCH(bool, fetchAll);
         QFETCH(bool, fetched);
         SANDBOX_WITH_HELLO(sandbox);
         QTemporaryDir served;
@@ -509,6 +512,8 @@ private slots:
         HeartThread receiver;
         receiver.pigxmlData(frame("data_update_push", "x86_64",
                                   {package("Hello", "cv-hello-1.0-1", "cv-hello.png", frameTime)}));
+        if (fetchAll)
+            receiver.downLoadIcons();
         QVERIFY(iconFetchesEnded(receiver));
         QCOMPARE(readFile(icon), fetched ? QByteArray("served icon") : QByteArray("kept icon"));
         QCOMPARE(row("Hello").value("time"), frameTime);

@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -231,6 +232,7 @@ private slots:
         const QString wgetrc = tls.path() + "/wgetrc";
         QVERIFY(writeFile(wgetrc, ("ca_certificate = " + tls.path() + "/ca.pem\n").toUtf8()));
         qputenv("WGETRC", (https == QLatin1String("trusted CA") ? wgetrc : QString()).toUtf8());
+        const auto unsetWgetrc = qScopeGuard([] { qunsetenv("WGETRC"); });
         const QString icon = Paths::iconDirectory() + "cv-icon.png";
         if (!onDisk.isEmpty()) {
             QVERIFY(writeFile(icon, onDisk));
@@ -247,12 +249,19 @@ private slots:
         const QByteArray sent = trusted ? TestKey::catalog().seal(text.toUtf8()) : text.toUtf8();
         QCOMPARE(vqs_message_send("127.0.0.1", sent.constData()), 0);
         QVERIFY(receiver.drain("done"));
-        qunsetenv("WGETRC");
         QCOMPARE(names(), QStringList{"图标"});
-        QCOMPARE(QFileInfo::exists(icon), !kept.isEmpty());
-        if (!kept.isEmpty())
-            QCOMPARE(readFile(icon), kept);
-        QCOMPARE(QDir(Paths::iconDirectory()).entryList(QDir::Files).filter("~"), QStringList());
+        // Fetching every icon of the list again keeps to the same rule.
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 1) {
+                receiver.thread().downLoadIcons();
+                QVERIFY(iconFetchesEnded(receiver.thread()));
+            }
+            QCOMPARE(QFileInfo::exists(icon), !kept.isEmpty());
+            if (!kept.isEmpty())
+                QCOMPARE(readFile(icon), kept);
+            QCOMPARE(QDir(Paths::iconDirectory()).entryList(QDir::Files).filter("~"),
+                     QStringList());
+        }
     }
 
     // A fetch of an older frame still running when a newer frame finds its own picture on disk
