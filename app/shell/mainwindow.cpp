@@ -1,5 +1,6 @@
 #include "shell/mainwindow.h"
 
+#include "facade/catalogsync.h"
 #include "facade/clientdemon.h"
 #include "shell/catalogoperations.h"
 #include "shell/catalogpage.h"
@@ -148,11 +149,11 @@ void MainWindow::connectParts()
             [navigator] { navigator->catalogArrived(); });
     connect(m_demon, &ClientDemon::updateAppVersion, catalog, &CatalogPage::applyChangedPackages);
     // A catalog not current is said where the category list leaves room.
-    connect(m_demon, &ClientDemon::catalogStale, new StaleNotice(ui->listWidget),
+    connect(m_demon->catalogSync(), &CatalogSync::catalogStale, new StaleNotice(ui->listWidget),
             &StaleNotice::setStale);
     connect(m_demon, &ClientDemon::updateEnd, this, &MainWindow::updateEndSlot);
     // Icons come beside the catalog: rows drawn before theirs arrived draw it now.
-    connect(m_demon, &ClientDemon::iconsFetched, this, [this] {
+    connect(m_demon->catalogSync(), &CatalogSync::iconsFetched, this, [this] {
         IconLabel::imagesChanged();
         ui->tableWidget_allPackage->viewport()->update();
         ui->tableWidget_delete->viewport()->update();
@@ -343,7 +344,11 @@ void MainWindow::getTypePackage(QTableWidget *, QString text)
 }
 void MainWindow::searchAllTable(QVector<RpmData> results)
 {
-    m_catalogPage->showResults(results);
+    // On the upgrade page the rows shown are that page's list.
+    if (m_state->page() == PageState::Upgrade)
+        m_upgradePage->showResults(results);
+    else
+        m_catalogPage->showResults(results);
 }
 void MainWindow::modifyTypeTableContent(RpmData data, int row)
 {

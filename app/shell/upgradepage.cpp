@@ -60,8 +60,7 @@ void UpgradePage::loadList()
     const QVector<RpmData> list =
         m_reader.list(QueryMode::Upgradable, QString(), m_search.savedText(PageState::Upgrade));
     showCount(list.size());
-    const QList<int> rows = m_catalog.showResults(list);
-    m_rows = QSet<int>(rows.cbegin(), rows.cend());
+    showResults(list);
 }
 
 void UpgradePage::search(const QString &text)
@@ -69,8 +68,12 @@ void UpgradePage::search(const QString &text)
     if (m_state.page() != PageState::Upgrade || !m_catalog.isShown())
         return;
     m_catalog.makeCurrent();
-    const QList<int> rows =
-        m_catalog.showResults(m_reader.list(QueryMode::Upgradable, QString(), text));
+    showResults(m_reader.list(QueryMode::Upgradable, QString(), text));
+}
+
+void UpgradePage::showResults(const QVector<RpmData> &results)
+{
+    const QList<int> rows = m_catalog.showResults(results);
     m_rows = QSet<int>(rows.cbegin(), rows.cend());
 }
 

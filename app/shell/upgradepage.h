@@ -45,6 +45,8 @@ public:
     void loadList();
     // The upgradable records of a search typed while this page is shown.
     void search(const QString &text);
+    // Shows the records in the catalog table; the rows shown become this view's rows.
+    void showResults(const QVector<RpmData> &results);
     // A catalog row made after the list: an upgradable one is the view's too.
     void rowAdded(int row, const RpmData &record);
     // Header line and badge.

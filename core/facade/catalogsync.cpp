@@ -34,20 +34,22 @@ CatalogSync::~CatalogSync()
 
 void CatalogSync::start()
 {
-    // Connected before they start, so that nothing they emit early is lost.
+    // The load never emits recvServerData, and a frame reaches the receiver only over the
+    // transport: recvServerData is connected right after each start.
     m_initThread = new InitDataThread;
-    connect(m_initThread, &InitDataThread::recvServerData, this, &CatalogSync::catalogChanged);
     m_initThread->start();
     qDebug() << "************************22222";
+    connect(m_initThread, &InitDataThread::recvServerData, this, &CatalogSync::catalogChanged);
 
     m_heartThread = new HeartThread;
-    connect(m_heartThread, &HeartThread::recvServerData, this, &CatalogSync::catalogChanged);
+    // These come early: connected before the start, so that none is lost.
     connect(m_heartThread, &HeartThread::iconFetched, this, &CatalogSync::iconsFetched);
     // Asked once the receiver can take the answer, not after a guessed pause.
     connect(m_heartThread, &HeartThread::receiverOpened, this, &CatalogSync::requestCatalog);
     connect(m_heartThread, &HeartThread::catalogAnswered, m_request,
             &CatalogRequestRetry::answered);
     m_heartThread->start();
+    connect(m_heartThread, &HeartThread::recvServerData, this, &CatalogSync::catalogChanged);
     m_freshness = new CatalogFreshness(
         [this] { return m_heartThread ? m_heartThread->lastFreshFrame() : 0; }, this);
     connect(m_freshness, &CatalogFreshness::staleChanged, this, &CatalogSync::catalogStale);

@@ -19,9 +19,7 @@ ClientDemon::ClientDemon()
     createDirectory(pkgpath + QLatin1Char('/'));
 
     connect(m_sync, &CatalogSync::catalogChanged, this, &ClientDemon::recvServerDataSlot);
-    connect(m_sync, &CatalogSync::iconsFetched, this, &ClientDemon::iconsFetched);
     connect(m_sync, &CatalogSync::refreshEnded, this, &ClientDemon::updateEnd);
-    connect(m_sync, &CatalogSync::catalogStale, this, &ClientDemon::catalogStale);
     // The first catalog request goes as soon as the receiver is attached.
     m_sync->start();
 

@@ -61,15 +61,15 @@ public:
     bool createDirectory(const QString &path);
     bool removeDirectory(const QString &path);
 
+    // The synchronisation's own signals, iconsFetched and catalogStale. They stay off this
+    // class: moc numbers every signal before the slots, so one more signal here would move
+    // the index of every slot that callers reach by number.
+    const CatalogSync *catalogSync() const { return m_sync; }
+
 signals:
     void recvUpdateAppSignal(int value);
     void updateAppVersion(QStringList packages);
     void updateEnd(int value);
-    // After the established signals, whose meta-object indices stay as they were.
-    // An icon fetch of the frame receiver has ended; pictures shown before it may be out of date.
-    void iconsFetched();
-    // No fresh signed catalog frame for max_catalog_age (true), or one came again (false).
-    void catalogStale(bool stale);
 
 public slots:
     void recvServerDataSlot(const QString &data, const QStringList &packages);

@@ -102,8 +102,13 @@ private slots:
         QTest::newRow("updateAppVersion")
             << true << QByteArray("updateAppVersion(QStringList)") << 1 << signal;
         QTest::newRow("updateEnd") << true << QByteArray("updateEnd(int)") << 2 << signal;
+        const int slot = QMetaMethod::Slot;
+        QTest::newRow("recvServerDataSlot")
+            << true << QByteArray("recvServerDataSlot(QString,QStringList)") << 3 << slot;
+        QTest::newRow("sendMessageSlot") << true << QByteArray("sendMessageSlot()") << 4 << slot;
+        QTest::newRow("getDataSlot") << true << QByteArray("getDataSlot(int)") << 5 << slot;
         QTest::newRow("newLocalConnection")
-            << false << QByteArray("newLocalConnection()") << -1 << int(QMetaMethod::Slot);
+            << false << QByteArray("newLocalConnection()") << -1 << slot;
     }
 
     void establishedMetaMethods()
