@@ -202,15 +202,25 @@ bool QueueWorker::downloadWithRetry(const OperInfo &task, bool traceEnd)
 bool QueueWorker::checkInstallation(const QString &text, int upgradeResult,
                                     const LineObserver &lineRead)
 {
+    return readInstallation(text, upgradeResult, listInstalled(text), lineRead);
+}
+
+bool QueueWorker::listInstalled(const QString &text)
+{
     const QString findFile = Paths::findRpmFile();
     // What another user left at the name is never read.
-    const bool fresh = ScratchFiles::createFresh(findFile);
-    if (fresh)
-        runShell(QStringLiteral("rpm -qa|grep ") + Quoting::shell(text) + QLatin1Char('>') +
-                 Quoting::shell(findFile));
+    if (!ScratchFiles::createFresh(findFile))
+        return false;
+    runShell(QStringLiteral("rpm -qa|grep ") + Quoting::shell(text) + QLatin1Char('>') +
+             Quoting::shell(findFile));
+    return true;
+}
 
-    QFile file(findFile);
-    if (!fresh || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+bool QueueWorker::readInstallation(const QString &text, int upgradeResult, bool listed,
+                                   const LineObserver &lineRead)
+{
+    QFile file(Paths::findRpmFile());
+    if (!listed || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         if (upgradeResult != ResultFailure)
             return true;
         qDebug() << "system error!";

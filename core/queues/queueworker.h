@@ -87,6 +87,11 @@ protected:
     using LineObserver = std::function<void(const QString &line)>;
     static bool checkInstallation(const QString &text, int upgradeResult,
                                   const LineObserver &lineRead = LineObserver());
+    // The two halves of checkInstallation, for a worker that logs between them. listInstalled
+    // is false when the find file could not be made afresh (then nothing is read from it).
+    static bool listInstalled(const QString &text);
+    static bool readInstallation(const QString &text, int upgradeResult, bool listed,
+                                 const LineObserver &lineRead = LineObserver());
 
     // The installed-package row and the catalog state of a fresh installation.
     static void recordInstallation(const OperInfo &task);

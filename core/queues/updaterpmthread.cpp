@@ -50,16 +50,18 @@ bool UpdateRpmThread::runTask(const OperInfo &task)
     removeDirectory(directory);
     createDirectory(directory);
     if (!download(directory, task.m_rpmname)) {
+        logDownloadFailure(task);
         removeDirectory(directory);
-        reportFailure(task);
+        endTask(task, ResultFailure);
         return false;
     }
     emit downloadExecEnd(operationWord(), ResultSuccess, task.m_echo, task.m_key);
 
     lockRpm();
     const int result = runEvaluated(upgradeCommand(directory));
+    const bool listed = listInstalled(task.m_rpmname);
     qDebug() << "**********************  software.m_rpmname=" << task.m_rpmname;
-    const bool upgraded = checkInstallation(task.m_rpmname, result);
+    const bool upgraded = readInstallation(task.m_rpmname, result, listed);
     unlockRpm();
 
     // A failed upgrade keeps nothing: the next attempt downloads afresh.
@@ -76,10 +78,15 @@ bool UpdateRpmThread::runTask(const OperInfo &task)
     return true;
 }
 
-void UpdateRpmThread::reportFailure(const OperInfo &task)
+void UpdateRpmThread::logDownloadFailure(const OperInfo &task)
 {
     syslog(LOG_ERR, "***************update software  download %s is fail\n",
            task.m_key.toUtf8().constData());
+}
+
+void UpdateRpmThread::reportFailure(const OperInfo &task)
+{
+    logDownloadFailure(task);
     endTask(task, ResultFailure);
 }
 

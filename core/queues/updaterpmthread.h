@@ -27,6 +27,7 @@ protected:
 
 private:
     bool download(const QString &directory, const QString &rpmname);
+    static void logDownloadFailure(const OperInfo &task);
 
     QString m_pkgpath; // read once when the thread starts
 };
