@@ -123,7 +123,9 @@ bool dropToLoginUser(const LoginAccount &account)
         return false;
     if (setgid(account.gid) != 0 || setuid(account.uid) != 0)
         return false;
-    if (setegid(account.gid) != 0 || seteuid(account.uid) != 0)
+    // setgid and setuid have set the real and saved ids as well: setegid after seteuid only
+    // confirms the real group, which needs no privilege.
+    if (seteuid(account.uid) != 0 || setegid(account.gid) != 0)
         return false;
     // A drop from root that could be undone is no drop.
     if (setuid(0) == 0 || geteuid() != account.uid)
