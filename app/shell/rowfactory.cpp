@@ -86,7 +86,8 @@ InstallItem *RowFactory::controllerAt(const QTableWidget *table, int row)
     return qobject_cast<InstallItem *>(table->cellWidget(row, PackageTable::ColumnOperation));
 }
 
-bool RowFactory::pressIdleRow(QTableWidget *table, const QString &rpm, bool withHidden)
+bool RowFactory::pressIdleRow(QTableWidget *table, const QString &rpm, bool withHidden,
+                              QString *pressed)
 {
     int row = table->rowCount() - 1;
     while (row >= 0 &&
@@ -97,6 +98,9 @@ bool RowFactory::pressIdleRow(QTableWidget *table, const QString &rpm, bool with
     InstallItem *item = controllerAt(table, row);
     if (!item)
         return false;
+    // Taken first: the press may end in a result that replaces the controller.
+    if (pressed)
+        *pressed = item->objectName();
     item->installAppSlot();
     return true;
 }

@@ -37,7 +37,9 @@ public:
     // A batch's press: the operation of the lowest idle row showing the package string (of a
     // row in sight only, unless withHidden). False when there was no such row to press: no
     // result will come for it. A busy row is not pressed again, its task is queued already.
-    static bool pressIdleRow(QTableWidget *table, const QString &rpm, bool withHidden);
+    // pressed, when given, gets the object name of the controller pressed.
+    static bool pressIdleRow(QTableWidget *table, const QString &rpm, bool withHidden,
+                             QString *pressed = nullptr);
     // True when a row of the table shows an operation at work; rows marked busy that show
     // none are marked idle again on the way.
     static bool showsOperation(QTableWidget *table);

@@ -303,7 +303,10 @@ void UninstallPage::dispatchBatch()
     const QVector<QString> batch = m_pending;
     for (const QString &rpm : batch) {
         ++m_batchIndex;
-        if (!RowFactory::pressIdleRow(widget, rpm, true))
+        QString pressed;
+        if (RowFactory::pressIdleRow(widget, rpm, true, &pressed))
+            qDebug() << "item object=" << pressed;
+        else
             undispatched << rpm;
     }
     // No result will come for a package whose row was not there to press.
@@ -337,6 +340,8 @@ bool UninstallPage::request(int row, Operation operation, const QString &rpm, bo
     if (operation != Operation::Uninstall)
         return false;
     m_table.keepScrollPosition();
+    qDebug() << "[oper==卸载] delete_select_num = " << m_pending.size()
+             << (isBatchRunning() ? "true" : "false");
     // A package of a confirmed batch was asked for with the batch.
     if (m_pending.contains(rpm) && !m_batchAsked)
         return proceed(row, rpm, mayProceed);
@@ -347,6 +352,7 @@ bool UninstallPage::request(int row, Operation operation, const QString &rpm, bo
     if (target < 0)
         return false;
     m_selectAll = false;
+    qDebug() << "******* dialog->exec() == QDialog::Accepted    delete_soft = ";
     m_asking.insert(rpm);
     // Busy while rpm is asked: the batch leaves the row alone, the row shows it waits.
     PackageTable::setText(table(), target, PackageTable::ColumnState, ShellTexts::busy());
@@ -386,6 +392,8 @@ void UninstallPage::backToIdle(const QString &rpm)
 
 bool UninstallPage::proceed(int row, const QString &rpm, bool mayProceed)
 {
+    qDebug() << "[oper==卸载] delete_soft =" << (isBatchRunning() ? "true" : "false")
+             << m_pending.size();
     const int target = rowOf(row, rpm);
     if (target < 0)
         return false;

@@ -87,6 +87,8 @@ signals:
 
 private:
     QTableWidget *table() const { return m_table.table(); }
+    // A confirmed batch whose results have not all come.
+    bool isBatchRunning() const { return !m_pending.isEmpty() && !m_batchAsked; }
     // A package of the batch that will not be uninstalled.
     void dropFromBatch(const QString &rpm);
     // Uninstalled: counted, out of the batch; true when it was the batch's last one.
