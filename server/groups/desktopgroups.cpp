@@ -66,7 +66,15 @@ bool DesktopGroups::add(const QString &definition, QString *error)
     }
     for (const QString &member : words.mid(1)) {
         if (member.startsWith(AccountMember) && member.size() > AccountMember.size()) {
-            group.accounts << member.mid(AccountMember.size());
+            const QString account = member.mid(AccountMember.size());
+            const QString overlapped = overlappingAccount(account, group.accounts);
+            if (!overlapped.isEmpty()) {
+                *error = QStringLiteral("desktop-group %1: account:%2 overlaps account:%3 (one "
+                                        "account would speak for the other's desktops)")
+                             .arg(group.name, account, overlapped);
+                return false;
+            }
+            group.accounts << account;
             continue;
         }
         const QString address = member.section(QLatin1Char('/'), 0, 0);
@@ -94,6 +102,24 @@ bool DesktopGroups::add(const QString &definition, QString *error)
     }
     m_groups << group;
     return true;
+}
+
+QString DesktopGroups::overlappingAccount(const QString &account, const QStringList &more) const
+{
+    const QString prefix = RequestOrigin::groupPrefix(account);
+    if (prefix.isEmpty())
+        return QString();
+    QStringList known = more;
+    for (const Group &group : m_groups)
+        known << group.accounts;
+    for (const QString &other : known) {
+        const QString otherPrefix = RequestOrigin::groupPrefix(other);
+        if (!otherPrefix.isEmpty() &&
+            (otherPrefix == prefix || prefix.startsWith(otherPrefix + QLatin1Char('.')) ||
+             otherPrefix.startsWith(prefix + QLatin1Char('.'))))
+            return other;
+    }
+    return QString();
 }
 
 QString DesktopGroups::of(const QString &account, const QString &address) const

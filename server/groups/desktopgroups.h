@@ -31,6 +31,10 @@ public:
     static bool isName(const QString &text);
 
 private:
+    // A group account among more and the groups' members whose prefix holds account's prefix
+    // or lies within it; empty when none does.
+    QString overlappingAccount(const QString &account, const QStringList &more) const;
+
     struct Range {
         quint32 network = 0;
         quint32 mask = 0;

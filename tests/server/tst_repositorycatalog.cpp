@@ -340,6 +340,18 @@ void TestRepositoryCatalog::desktopGroups_data()
     QTest::newRow("no member") << QStringList{"a"} << ""
                                << "10.1.2.1"
                                << "error: desktop-group a: no member";
+    QTest::newRow("group accounts overlapping")
+        << QStringList{"a account:group-10", "b account:group-10.1"} << ""
+        << "10.1.2.1"
+        << "error: desktop-group b: account:group-10.1 overlaps account:group-10";
+    QTest::newRow("group accounts overlapping in one group")
+        << QStringList{"a account:group-10.1.2 account:group-10.1"} << ""
+        << "10.1.2.1"
+        << "error: desktop-group a: account:group-10.1 overlaps account:group-10.1.2";
+    QTest::newRow("group accounts side by side")
+        << QStringList{"a account:group-10.1", "b account:group-10.10"} << "group-10.10"
+        << "10.10.0.1"
+        << "b";
     QTest::newRow("a host name") << QStringList{"a pc1.example.org"} << ""
                                  << "10.1.2.1"
                                  << "error: desktop-group a: \"pc1.example.org\" is neither";

@@ -226,6 +226,18 @@ private slots:
         QCOMPARE(readFile(victim), QByteArray("victim\n"));
     }
 
+    // One group account would read the queues of the other's desktops: neither is made.
+    void brokerScriptRefusesOverlappingGroups()
+    {
+        QTemporaryDir scratch;
+        const ProcessResult run = m_broker->addAccounts(
+            {"--server", BrokerNode::ServerAddress, "--group", "10.79", "--group", "10.79.3"},
+            scratch.path());
+        QVERIFY2(run.exitCode > 0 && run.output.contains("overlap"), qPrintable(run.output));
+        const QString users = m_broker->ctl({"list_users"}).output;
+        QVERIFY2(!users.contains("group-10.79"), qPrintable(users));
+    }
+
 private:
     enum Plant {
         ForeignFolder,
