@@ -67,6 +67,7 @@ makeFollower(const ServerOptions &options, const RolloutService &rollouts, Catal
     settings.overrides = options.value("overrides");
     settings.locale = options.value("locale");
     settings.files = options.value("files");
+    settings.publishedState = options.value("repository-state");
     settings.settleMs = int(options.settleMs);
     settings.groups = options.desktopGroups.names().mid(1);
     return std::make_unique<RepositoryFollower>(server, settings);
@@ -98,7 +99,8 @@ int main(int argc, char **argv)
     const QString key = options.value("key");
     const QString sequence = key.isEmpty() ? QString() : key + QStringLiteral(".sequence");
     if (!files.isEmpty()) {
-        const QString refusal = FileArea::refusal(files, {key, sequence});
+        const QString refusal =
+            FileArea::refusal(files, {key, sequence, options.value("repository-state")});
         if (!refusal.isEmpty()) {
             complain(refusal);
             return 1;

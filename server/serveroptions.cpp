@@ -192,6 +192,12 @@ ServerOptions::ServerOptions()
                        "repodata/repomd.xml after createrepo_c and modifyrepo_c). Required for "
                        "an http:// or https:// repository."),
         QStringLiteral("file"));
+    const QCommandLineOption repositoryState(
+        QStringLiteral("repository-state"),
+        QStringLiteral("Keep the time stamp of the newest signed repository state published in "
+                       "this file, so that an older one, validly signed, is refused after a "
+                       "restart too (remove the file to go back on purpose)."),
+        QStringLiteral("file"));
     const QCommandLineOption allowUnsigned(
         QStringLiteral("allow-unsigned-repository"),
         QStringLiteral("Follow an http:// or https:// repository without --repository-key: "
@@ -289,6 +295,7 @@ ServerOptions::ServerOptions()
                          settle,
                          serverConfig,
                          repositoryKey,
+                         repositoryState,
                          allowUnsigned,
                          maxRepomd,
                          maxMetadata,

@@ -12,6 +12,7 @@ const char *const ServerSettings::Syntax =
     "  transport = FILE      libvqs settings (the broker)\n"
     "  locale = NAME         settle = MS    files-only = true|false    max-frame = BYTES\n"
     "  repository-key = FILE the OpenPGP key repodata/repomd.xml.asc must be made with\n"
+    "  repository-state = FILE  the newest signed repository state published, kept\n"
     "  allow-unsigned-repository = true|false   follow an http(s) repository without one\n"
     "  max-repomd = BYTES    max-metadata = BYTES (as fetched)    max-unpacked = BYTES\n"
     "  max-catalog = PACKAGES\n"
@@ -54,6 +55,7 @@ const Key Keys[] = {{"repository", "--repository", false},
                     {"files-only", "--files-only", true},
                     {"max-frame", "--max-frame", false},
                     {"repository-key", "--repository-key", false},
+                    {"repository-state", "--repository-state", false},
                     {"allow-unsigned-repository", "--allow-unsigned-repository", true},
                     {"max-repomd", "--max-repomd", false},
                     {"max-metadata", "--max-metadata", false},

@@ -158,7 +158,8 @@ bool RepositorySnapshot::read(const QString &directory, const QStringList &types
     if (m_timestamp < m_checks.notBefore) {
         *error = repomdPath(directory) +
                  QStringLiteral(": older than the repository already published (%1 < %2); "
-                                "restart the server to go back to it")
+                                "to go back to it, stop the server and remove its "
+                                "repository-state file")
                      .arg(m_timestamp)
                      .arg(m_checks.notBefore);
         return false;

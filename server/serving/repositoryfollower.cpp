@@ -51,6 +51,10 @@ const QString IconList = QStringLiteral(".cv_data/icons");
 RepositoryFollower::RepositoryFollower(CatalogServer *server, Settings settings)
     : m_server(server), m_settings(std::move(settings))
 {
+    if (!m_settings.publishedState.isEmpty()) {
+        m_publishedState = std::make_unique<FrameSequence>(m_settings.publishedState, true);
+        m_publishedTimestamp = qint64(m_publishedState->last());
+    }
 }
 
 QByteArray RepositoryFollower::overridesDigest() const
@@ -175,7 +179,11 @@ bool RepositoryFollower::publish(bool first, QString *error)
     m_published = catalog->catalogs();
     m_versionReleases = catalog->versionReleases();
     m_publishedRepomd = m_seenRepomd;
-    m_publishedTimestamp = catalog->timestamp();
+    if (checks.signature && catalog->timestamp() > m_publishedTimestamp && m_publishedState &&
+        !m_publishedState->advance(quint64(catalog->timestamp())))
+        log(ServiceLog::Priority::Error,
+            m_settings.publishedState + QStringLiteral(": cannot be written"));
+    m_publishedTimestamp = qMax(m_publishedTimestamp, catalog->timestamp());
     // Once no catalog names them: a store told of the deletion no longer fetches them.
     removeStaleIcons(catalog->icons());
     if (first) {

@@ -5,6 +5,7 @@
 #include "repository/versionhold.h"
 #include "serving/servicelog.h"
 #include "sync/catalogpackage.h"
+#include "sync/framesequence.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -13,6 +14,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 
 class CatalogServer;
@@ -37,6 +39,9 @@ public:
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
         RepositoryChecks checks;
         QStringList groups; // the groups of desktops besides "default"
+        // Keeps the time stamp of the newest signed state published across restarts; empty:
+        // kept while the service runs only.
+        QString publishedState;
     };
 
     RepositoryFollower(CatalogServer *server, Settings settings);
@@ -77,6 +82,7 @@ private:
     QHash<QString, QVector<CatalogPackage>> m_published; // per group
     QByteArray m_publishedRepomd;
     qint64 m_publishedTimestamp = 0;
+    std::unique_ptr<FrameSequence> m_publishedState;
     QByteArray m_seenRepomd; // last digest seen, and since when unchanged
     qint64 m_seenSince = 0;
     QString m_lastFailure; // logged once until something else happens

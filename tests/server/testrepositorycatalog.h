@@ -42,6 +42,7 @@ private slots:
     void repositoryBounds();
     void repositoryAtStart_data();
     void repositoryAtStart();
+    void olderStateAfterRestart();
     void signatureWrittenLater();
 
 private:

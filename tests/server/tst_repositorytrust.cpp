@@ -315,6 +315,33 @@ void TestRepositoryCatalog::repositoryAtStart()
     QCOMPARE(QFile::exists(work.filePath("www/.cv_data/data_x86_64")), exitCode == 0);
 }
 
+// The newest signed state published is kept: after a restart an older one, validly signed,
+// is refused as it is while the server runs.
+void TestRepositoryCatalog::olderStateAfterRestart()
+{
+    HttpServer http(m_repository->directory());
+    QVERIFY(http.isRunning());
+    QTemporaryDir work;
+    const QString state = work.filePath("repository.state");
+    const auto run = [&](const QString &files) {
+        return ProcessRunner::run(CORVANE_CATALOG_SERVER,
+                                  {"--repository", http.url().chopped(1), "--repository-key",
+                                   m_key.publicKeyFile(), "--repository-state", state, "--files",
+                                   work.filePath(files), "--no-serve"});
+    };
+    ProcessResult result = run("first");
+    QVERIFY2(result.exitCode == 0, qPrintable(result.output));
+    const qint64 published = readFile(state).trimmed().toLongLong();
+    QVERIFY(published > 0);
+    // What the server last published is newer than what the network path serves now.
+    QVERIFY(writeFile(state, QByteArray::number(published + 1) + '\n'));
+    result = run("second");
+    QVERIFY2(result.exitCode == 1 &&
+                 result.output.contains("older than the repository already published"),
+             qPrintable(result.output));
+    QVERIFY(!QFile::exists(work.filePath("second/.cv_data/data_x86_64")));
+}
+
 void TestRepositoryCatalog::signatureWrittenLater()
 {
     // createrepo_c, then gpg a moment later: the server waits for the signature, and publishes
