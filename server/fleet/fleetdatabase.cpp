@@ -18,9 +18,10 @@ const char *const Schema =
     "CREATE TABLE IF NOT EXISTS installed(address TEXT, name TEXT, version TEXT,"
     " PRIMARY KEY(address, name)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS installed_name ON installed(name, version);"
+    // account: who sent the result (a desktop's address may be reported from two accounts).
     "CREATE TABLE IF NOT EXISTS results(address TEXT, report TEXT, time INTEGER,"
     " received INTEGER, oper TEXT, rpm TEXT, name TEXT, code INTEGER, echo TEXT,"
-    " PRIMARY KEY(address, report));"
+    " account TEXT, PRIMARY KEY(address, report));"
     // A staged rollout per package and new version; state: pilot, promoted, halted, resumed,
     // pulled (the repository took it back) or superseded (a newer one followed).
     "CREATE TABLE IF NOT EXISTS rollouts(package TEXT, version TEXT, previous TEXT,"
@@ -32,7 +33,8 @@ const char *const Schema =
     "CREATE INDEX IF NOT EXISTS results_received ON results(received);"
     "CREATE INDEX IF NOT EXISTS results_name ON results(name);";
 
-// 1: desktops, installed and results; 2: rollouts and repository_versions added.
+// 1: desktops, installed and results; 2: rollouts and repository_versions added; 3: the
+// account of each result.
 const SchemaVersion &layouts()
 {
     static const SchemaVersion layouts(
@@ -42,13 +44,21 @@ const SchemaVersion &layouts()
             return SchemaVersion::hasTable(db, "rollouts") ? 2 : 1;
         },
         {[](sqlite3 *db, QString *) {
-            return SchemaVersion::exec(
-                db, "CREATE TABLE IF NOT EXISTS rollouts(package TEXT, version TEXT, previous TEXT,"
-                    " pilots TEXT, groups TEXT, started INTEGER, state TEXT, changed INTEGER,"
-                    " reason TEXT, PRIMARY KEY(package, version));"
-                    "CREATE TABLE IF NOT EXISTS repository_versions(package TEXT PRIMARY KEY,"
-                    " version TEXT) WITHOUT ROWID;");
-        }});
+             return SchemaVersion::exec(
+                 db,
+                 "CREATE TABLE IF NOT EXISTS rollouts(package TEXT, version TEXT, previous TEXT,"
+                 " pilots TEXT, groups TEXT, started INTEGER, state TEXT, changed INTEGER,"
+                 " reason TEXT, PRIMARY KEY(package, version));"
+                 "CREATE TABLE IF NOT EXISTS repository_versions(package TEXT PRIMARY KEY,"
+                 " version TEXT) WITHOUT ROWID;");
+         },
+         [](sqlite3 *db, QString *) {
+             // Results before: counted under the account that reported their desktop last.
+             return SchemaVersion::exec(
+                 db, "ALTER TABLE results ADD COLUMN account TEXT;"
+                     "UPDATE results SET account = (SELECT d.account FROM desktops d"
+                     " WHERE d.address = results.address);");
+         }});
     return layouts;
 }
 
@@ -112,7 +122,7 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
                         " UPDATE SET last_seen = max(last_seen, ?3), account = ?2");
     FleetStatement result(m_db,
                           "INSERT OR IGNORE INTO results(address, report, time, received, oper,"
-                          " rpm, name, code, echo) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                          " rpm, name, code, echo, account) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     FleetStatement fresher(m_db, "UPDATE desktops SET sequence = ?2, inventory_time = ?3"
                                  " WHERE address = ?1 AND inventory_time <= ?3");
     FleetStatement forget(m_db, "DELETE FROM installed WHERE address = ?");
@@ -143,6 +153,7 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
                      .text(7, TaskPackage(r.rpm).name)
                      .integer(8, r.code)
                      .text(9, r.echo)
+                     .text(10, report.account)
                      .run() >= 0;
             continue;
         }

@@ -178,9 +178,9 @@ void RolloutBook::pilotResults(const Rollout &rollout, int *tried, int *failed) 
     const QStringList operations{OperationWord::install(), OperationWord::quickInstall(),
                                  OperationWord::upgrade()};
     FleetStatement select(m_db.handle(),
-                          "SELECT r.address, ifnull(d.account, ''), r.oper, r.rpm, r.code"
-                          " FROM results r LEFT JOIN desktops d ON d.address = r.address"
-                          " WHERE r.name = ?1 AND r.received >= ?2"
+                          // The account that sent each result, not the one heard from last.
+                          "SELECT r.address, ifnull(r.account, ''), r.oper, r.rpm, r.code"
+                          " FROM results r WHERE r.name = ?1 AND r.received >= ?2"
                           " ORDER BY r.received, r.rowid");
     select.text(1, rollout.package).integer(2, rollout.started);
     // A desktop counts once, by its last try: one desktop failing again and again is one

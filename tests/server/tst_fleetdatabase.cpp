@@ -88,6 +88,9 @@ private slots:
                                   << "";
         QTest::newRow("layout 2, unnumbered") << QByteArray(Layout1) + Layout2 << "10.0.0.5"
                                               << "cv-hello";
+        QTest::newRow("layout 2") << QByteArray(Layout1) + Layout2 + "PRAGMA user_version=2;"
+                                  << "10.0.0.5"
+                                  << "cv-hello";
     }
     void earlierLayoutsComeUpToDate()
     {
@@ -103,8 +106,11 @@ private slots:
             QString error;
             QVERIFY2(db.open(path, false, &error), qPrintable(error));
         }
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("2"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("3"));
         QCOMPARE(column(path, "select address from desktops"), desktops);
+        // A result before layout 3 counts under the account its desktop last reported from.
+        QCOMPARE(column(path, "select account from results"),
+                 desktops.isEmpty() ? QString() : QStringLiteral("li"));
         QCOMPARE(column(path, "select count(*) from installed natural join results"),
                  desktops.isEmpty() ? QStringLiteral("0") : QStringLiteral("1"));
         QCOMPARE(column(path, "select package from repository_versions"), versions);
@@ -122,7 +128,7 @@ private slots:
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("fleet.db"));
-        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=3;"));
+        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=4;"));
         const QByteArray before = contents(path);
         FleetDatabase db;
         QString error;
@@ -154,7 +160,7 @@ private slots:
         FleetDatabase db;
         QString error;
         QVERIFY2(db.open(path, false, &error), qPrintable(error));
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("2"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("3"));
         QCOMPARE(column(path, "select address from desktops"), QStringLiteral("10.0.0.5"));
     }
 };

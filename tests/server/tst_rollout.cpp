@@ -25,9 +25,13 @@ namespace
 const QString Package = QStringLiteral("cv-hello");
 const int Long = 60000;
 
-// Pilot desktops speak from 10.1.x.x; every other one is in "default".
-QString groupOf(const QString &address, const QString &)
+// Pilot desktops speak from 10.1.x.x, or through the account group-10.1; every other one is
+// in "default".
+QString groupOf(const QString &address, const QString &account)
 {
+    if (account.startsWith(QLatin1String("group-")))
+        return account == QLatin1String("group-10.1") ? QStringLiteral("pilot")
+                                                      : QStringLiteral("default");
     return address.startsWith(QLatin1String("10.1.")) ? QStringLiteral("pilot")
                                                       : QStringLiteral("default");
 }
@@ -68,7 +72,8 @@ struct Fleet {
         return ingest->start(&error) && book->open(path, &error);
     }
     // A store's report of one operation, stored as the server stores it.
-    void report(const QString &desktop, const QString &oper, const QString &version, int code)
+    void report(const QString &desktop, const QString &oper, const QString &version, int code,
+                const QString &account)
     {
         ReportFrame::Result result;
         result.id = QStringLiteral("00000000000000a1-%1").arg(++reports);
@@ -81,10 +86,11 @@ struct Fleet {
         QString error;
         QVERIFY2(frame.parse(ReportFrame::composeResult(desktop, result), &error),
                  qPrintable(error));
-        ingest->submit({desktop, QStringLiteral("desk-") + desktop, now, frame});
+        ingest->submit({desktop, account, now, frame});
         ingest->flush();
     }
-    void inventory(const QString &desktop, const QString &version)
+    void inventory(const QString &desktop, const QString &version,
+                   const QString &account = QString())
     {
         ReportFrame::Inventory inventory;
         inventory.id = QStringLiteral("00000000000000b1-%1").arg(++reports);
@@ -94,11 +100,12 @@ struct Fleet {
         ReportFrame frame;
         QString error;
         QVERIFY(frame.parse(ReportFrame::composeInventory(desktop, inventory, 65535), &error));
-        ingest->submit({desktop, QString(), now, frame});
+        ingest->submit({desktop, account, now, frame});
         ingest->flush();
     }
-    // One step: "repo V" (or "repo -": gone), "fail|ok ADDRESS [VERSION [OPER]]",
-    // "wait SECONDS", "promote|resume ok|error", "restart"; then the service's look.
+    // One step: "repo V" (or "repo -": gone), "fail|ok ADDRESS [VERSION [OPER [ACCOUNT]]]",
+    // "seen ADDRESS ACCOUNT" (an inventory from that account), "wait SECONDS",
+    // "promote|resume ok|error", "restart"; then the service's look.
     void step(const QString &text)
     {
         const QStringList words = text.split(QLatin1Char(' '));
@@ -111,7 +118,10 @@ struct Fleet {
             book->observe(newest, now);
         } else if (verb == QLatin1String("fail") || verb == QLatin1String("ok")) {
             report(words[1], words.value(3, OperationWord::upgrade()),
-                   words.value(2, QStringLiteral("1.1-1")), verb == QLatin1String("ok") ? 0 : -1);
+                   words.value(2, QStringLiteral("1.1-1")), verb == QLatin1String("ok") ? 0 : -1,
+                   words.value(4, QStringLiteral("desk-") + words[1]));
+        } else if (verb == QLatin1String("seen")) {
+            inventory(words[1], QStringLiteral("1.0-1"), words[2]);
         } else if (verb == QLatin1String("wait")) {
             now += words[1].toLongLong();
         } else if (verb == QLatin1String("restart")) {
@@ -204,6 +214,12 @@ private slots:
             << QStringList{"1.1-1 pilot"} << Held << QString();
         QTest::newRow("failed, then installed")
             << "2" << Started + QStringList{"fail 10.1.0.1", "ok 10.1.0.1", "fail 10.1.0.2"}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("counted under the account that sent it")
+            << "1"
+            << Started +
+                   QStringList{"fail 10.1.0.1 1.1-1 " + OperationWord::upgrade() + " group-10.9",
+                               "seen 10.1.0.1 group-10.1"}
             << QStringList{"1.1-1 pilot"} << Held << QString();
         QTest::newRow("failures outside the pilot")
             << "1" << Started + QStringList{"fail 10.2.0.1", "fail 10.2.0.2"}
