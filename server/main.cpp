@@ -13,6 +13,7 @@
 #include "sync/signingkey.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
@@ -137,6 +138,14 @@ int main(int argc, char **argv)
     }
     std::unique_ptr<FleetIngest> fleet;
     if (!options.fleetDatabase().isEmpty() && !(fleet = startFleet(options, &server, &error))) {
+        complain(error);
+        return 1;
+    }
+    // Beside the reports they bound: whom each group account speaks for.
+    if (!options.fleetDatabase().isEmpty() &&
+        !server.keepGroupDesktops(QFileInfo(options.fleetDatabase()).absolutePath() +
+                                      QStringLiteral("/group-desktops"),
+                                  &error)) {
         complain(error);
         return 1;
     }

@@ -18,6 +18,7 @@ public:
         QString account;
         qint64 received = 0; // the server's clock
         ReportFrame frame;
+        int bytes = 0; // of the frame as received: what it holds in the ingest's queue
     };
 
     FleetDatabase() = default;

@@ -11,8 +11,6 @@ namespace
 {
 // Most reports stored in one transaction.
 constexpr int BatchLimit = 5000;
-// Buckets of desktops not heard from for this long are forgotten (they are full again).
-constexpr qint64 BucketIdleMs = 10 * 60 * 1000;
 } // namespace
 
 FleetIngest::FleetIngest(const Settings &settings, Acknowledge acknowledge, Log log)
@@ -50,13 +48,18 @@ bool FleetIngest::allow(const QString &desktop)
 {
     const qint64 now = nowMs();
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_buckets.size() > 100000)
-        for (auto it = m_buckets.begin(); it != m_buckets.end();)
-            it = now - it->lastMs > BucketIdleMs ? m_buckets.erase(it) : std::next(it);
-    auto found = m_buckets.find(desktop);
-    if (found == m_buckets.end())
-        found = m_buckets.insert(desktop, Bucket{double(m_settings.burst), now});
-    Bucket &bucket = *found;
+    auto found = m_bucketOf.find(desktop);
+    if (found != m_bucketOf.end()) {
+        m_buckets.splice(m_buckets.end(), m_buckets, *found);
+    } else {
+        if (int(m_buckets.size()) >= qMax(1, m_settings.maxBuckets)) {
+            m_bucketOf.remove(m_buckets.front().desktop);
+            m_buckets.pop_front();
+        }
+        m_buckets.push_back(Bucket{desktop, double(m_settings.burst), now});
+        found = m_bucketOf.insert(desktop, std::prev(m_buckets.end()));
+    }
+    Bucket &bucket = **found;
     bucket.tokens = qMin(double(m_settings.burst),
                          bucket.tokens + (now - bucket.lastMs) * m_settings.perSecond / 1000.0);
     bucket.lastMs = now;
@@ -79,7 +82,8 @@ bool FleetIngest::submit(FleetDatabase::Report report)
 {
     const qint64 now = nowMs();
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_queue.size() >= m_settings.queueLimit) {
+    if (m_queue.size() >= m_settings.queueLimit ||
+        m_queuedBytes + report.bytes > m_settings.queueBytes) {
         if (now - m_fullSaidMs >= 60000) {
             m_log(QStringLiteral("report queue full (%1): reports dropped")
                       .arg(m_settings.queueLimit));
@@ -87,6 +91,7 @@ bool FleetIngest::submit(FleetDatabase::Report report)
         }
         return false;
     }
+    m_queuedBytes += report.bytes;
     m_queue.append(std::move(report));
     ++m_submitted;
     m_changed.notify_all();
@@ -138,6 +143,8 @@ void FleetIngest::write()
             const int taken = qMin(int(m_queue.size()), BatchLimit);
             batch = m_queue.mid(0, taken);
             m_queue.remove(0, taken);
+            for (const FleetDatabase::Report &report : batch)
+                m_queuedBytes -= report.bytes;
         }
         if (!batch.isEmpty()) {
             QString error;

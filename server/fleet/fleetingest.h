@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <thread>
 
@@ -24,9 +25,11 @@ public:
         QString database;
         int resultDays = 90;
         int queueLimit = 20000;
-        int burst = 200;        // reports a desktop may send at once
-        double perSecond = 2.0; // and then on average
-        QString reportDir;      // where fleet.html goes; none when empty
+        qint64 queueBytes = 64 * 1024 * 1024; // of the reports queued, as received
+        int maxBuckets = 100000; // desktops whose rate is kept; the one idle longest goes
+        int burst = 200;         // reports a desktop may send at once
+        double perSecond = 2.0;  // and then on average
+        QString reportDir;       // where fleet.html goes; none when empty
         int reportIntervalMs = 60000;
     };
     // Called on the writer thread once a batch is committed: a desktop and the ids to
@@ -52,6 +55,7 @@ public:
 
 private:
     struct Bucket {
+        QString desktop;
         double tokens = 0;
         qint64 lastMs = 0;
         qint64 saidMs = -1000000;
@@ -68,13 +72,16 @@ private:
     std::mutex m_lock;
     std::condition_variable m_changed;
     QVector<FleetDatabase::Report> m_queue; // guarded by m_lock
-    QHash<QString, Bucket> m_buckets;       // guarded by m_lock
-    qint64 m_fullSaidMs = -1000000;         // guarded by m_lock
-    bool m_stop = false;                    // guarded by m_lock
-    bool m_pageOwed = false;                // guarded by m_lock: refreshPage was called
-    bool m_pageDue = false;                 // the writer's own: stored since the last page
-    qint64 m_pageWrittenMs = 0;             // the writer's own
-    quint64 m_submitted = 0;                // guarded by m_lock
-    quint64 m_stored = 0;                   // guarded by m_lock
+    // Least recently charged first: finding, charging and forgetting one is O(1).
+    std::list<Bucket> m_buckets;                            // guarded by m_lock
+    QHash<QString, std::list<Bucket>::iterator> m_bucketOf; // guarded by m_lock
+    qint64 m_queuedBytes = 0;                               // guarded by m_lock
+    qint64 m_fullSaidMs = -1000000;                         // guarded by m_lock
+    bool m_stop = false;                                    // guarded by m_lock
+    bool m_pageOwed = false;    // guarded by m_lock: refreshPage was called
+    bool m_pageDue = false;     // the writer's own: stored since the last page
+    qint64 m_pageWrittenMs = 0; // the writer's own
+    quint64 m_submitted = 0;    // guarded by m_lock
+    quint64 m_stored = 0;       // guarded by m_lock
     std::thread m_writer;
 };

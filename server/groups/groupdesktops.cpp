@@ -1,5 +1,12 @@
 #include "groups/groupdesktops.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 GroupDesktops::GroupDesktops(int limit, double intervalSeconds)
@@ -34,5 +41,48 @@ bool GroupDesktops::admit(const QString &account, const QString &address, QStrin
     }
     group.credit -= 1;
     group.addresses.insert(address);
+    if (!m_file.isEmpty()) {
+        // One line appended, never through a link planted at the name.
+        const QByteArray line = account.toUtf8() + ' ' + address.toUtf8() + '\n';
+        const int fd = ::open(QFile::encodeName(m_file).constData(),
+                              O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            (void)!::write(fd, line.constData(), size_t(line.size()));
+            ::close(fd);
+        }
+    }
+    return true;
+}
+
+bool GroupDesktops::isAdmitted(const QString &account, const QString &address) const
+{
+    const auto group = m_groups.constFind(account);
+    return group != m_groups.cend() && group->addresses.contains(address);
+}
+
+bool GroupDesktops::keepIn(const QString &file, QString *error)
+{
+    m_file = file;
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return true;
+        *error = file + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    QFile input;
+    if (!input.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = file + QStringLiteral(": cannot be read");
+        return false;
+    }
+    while (!input.atEnd()) {
+        const QList<QByteArray> words = input.readLine(256).trimmed().split(' ');
+        if (words.size() != 2)
+            continue;
+        Group &group = m_groups[QString::fromUtf8(words[0])];
+        if (group.addresses.size() < m_limit)
+            group.addresses.insert(QString::fromUtf8(words[1]));
+    }
     return true;
 }

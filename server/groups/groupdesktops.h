@@ -22,6 +22,12 @@ public:
     // True when the queue of address may be made (or was already) for account; false with
     // *refusal saying why not.
     bool admit(const QString &account, const QString &address, QString *refusal);
+    // True when address was admitted for account: a group account speaks for no other.
+    bool isAdmitted(const QString &account, const QString &address) const;
+    // Keeps the addresses admitted in file ("ACCOUNT ADDRESS" a line) and reads those kept
+    // before, so that a restart neither forgets whom an account speaks for nor gives it a
+    // fresh bound. False with *error set when the file cannot be read.
+    bool keepIn(const QString &file, QString *error);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -33,5 +39,6 @@ private:
 
     const int m_limit;
     const double m_interval;
+    QString m_file;
     QHash<QString, Group> m_groups;
 };

@@ -97,6 +97,12 @@ bool CatalogServer::setCatalog(const QString &path, QString *error)
     return true;
 }
 
+bool CatalogServer::keepGroupDesktops(const QString &file, QString *error)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_groups.keepIn(file, error);
+}
+
 void CatalogServer::setDesktopGroups(const DesktopGroups &groups)
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -404,7 +410,15 @@ void CatalogServer::report(const QString &text, const CatalogFrame &frame, const
     if (!m_fleet)
         return;
     QString refusal;
-    const QString desktop = m_identity.desktop(account, peer, frame.client(), &refusal);
+    QString desktop = m_identity.desktop(account, peer, frame.client(), &refusal);
+    // A group account speaks only for the desktops it was answered for.
+    if (!desktop.isEmpty() && !RequestOrigin::groupPrefix(account).isEmpty()) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_groups.isAdmitted(account, desktop)) {
+            refusal = QStringLiteral("account %1 was never answered at %2").arg(account, desktop);
+            desktop.clear();
+        }
+    }
     // Refused senders share one rate, so that even their log lines are bounded.
     if (!m_fleet->allow(desktop.isEmpty() ? QStringLiteral("(refused)") : desktop))
         return;
@@ -420,6 +434,7 @@ void CatalogServer::report(const QString &text, const CatalogFrame &frame, const
     }
     report.desktop = desktop;
     report.account = account;
+    report.bytes = text.size();
     report.received = QDateTime::currentSecsSinceEpoch();
     m_fleet->submit(std::move(report));
 }

@@ -53,6 +53,9 @@ public:
     // Acknowledges reports to the desktop that sent them (from the fleet's writer thread).
     void acknowledgeReports(const QString &desktop, const QStringList &ids);
 
+    // Keeps the desktops admitted for group accounts in file across restarts (see
+    // GroupDesktops::keepIn).
+    bool keepGroupDesktops(const QString &file, QString *error);
     // The groups desktops are in from now on, each answered with its own catalog.
     void setDesktopGroups(const DesktopGroups &groups);
     const DesktopGroups &desktopGroups() const { return m_desktopGroups; }

@@ -1,3 +1,5 @@
+#include "server/fleet/fleetingest.h"
+#include "server/groups/groupdesktops.h"
 #include "server/groups/requestorigin.h"
 #include "server/repository/catalogdiff.h"
 #include "server/serving/serverconsole.h"
@@ -36,6 +38,7 @@ private slots:
     void quitEndsEveryThread();
     void streamNudge_data();
     void streamNudge();
+    void groupDesktopsKeptAcrossRestarts();
 };
 
 namespace
@@ -479,4 +482,34 @@ void TestCatalogServing::streamNudge()
 }
 
 QTEST_GUILESS_MAIN(TestCatalogServing)
+// Whom a group account speaks for survives a restart, and so does its bound; the reports
+// queued are bounded in bytes too.
+void TestCatalogServing::groupDesktopsKeptAcrossRestarts()
+{
+    QTemporaryDir folder;
+    const QString file = folder.filePath("group-desktops");
+    QString error;
+    {
+        GroupDesktops groups(2, 0);
+        QVERIFY2(groups.keepIn(file, &error), qPrintable(error));
+        QVERIFY(groups.admit("group-10.1", "10.1.0.1", &error));
+        QVERIFY(groups.admit("group-10.1", "10.1.0.2", &error));
+    }
+    GroupDesktops restarted(2, 0);
+    QVERIFY2(restarted.keepIn(file, &error), qPrintable(error));
+    QVERIFY(restarted.isAdmitted("group-10.1", "10.1.0.2"));
+    QVERIFY(!restarted.isAdmitted("group-10.2", "10.1.0.2"));
+    QVERIFY(!restarted.admit("group-10.1", "10.1.0.3", &error));
+    QVERIFY(!restarted.isAdmitted("group-10.1", "10.1.0.3"));
+
+    FleetIngest::Settings settings;
+    settings.queueBytes = 1000;
+    FleetIngest ingest(
+        settings, [](const QString &, const QStringList &) {}, [](const QString &) {});
+    FleetDatabase::Report report;
+    report.bytes = 600;
+    QVERIFY(ingest.submit(report));
+    QVERIFY(!ingest.submit(report));
+}
+
 #include "tst_catalogserving.moc"
