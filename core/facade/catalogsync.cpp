@@ -46,6 +46,8 @@ void CatalogSync::start()
     connect(m_heartThread, &HeartThread::iconFetched, this, &CatalogSync::iconsFetched);
     // Asked once the receiver can take the answer, not after a guessed pause.
     connect(m_heartThread, &HeartThread::receiverOpened, this, &CatalogSync::requestCatalog);
+    // A heartbeat naming a push this store never took: the catalog is asked for again.
+    connect(m_heartThread, &HeartThread::catalogBehind, this, &CatalogSync::requestCatalog);
     connect(m_heartThread, &HeartThread::catalogAnswered, m_request,
             &CatalogRequestRetry::answered);
     m_heartThread->start();

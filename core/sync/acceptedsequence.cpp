@@ -84,6 +84,12 @@ int record(SqlConnection &db, quint64 sequence)
         {QString::number(sequence), QString::number(QDateTime::currentSecsSinceEpoch())});
 }
 
+int recordFresh(SqlConnection &db)
+{
+    return db.execBound(QStringLiteral("update frame_sequence set at=? where id=1;"),
+                        {QString::number(QDateTime::currentSecsSinceEpoch())});
+}
+
 qint64 acceptedAt(const QString &database)
 {
     SqlConnection db;

@@ -21,6 +21,9 @@ std::optional<quint64> load(const QString &database, const QString &legacyFile);
 
 // Within db's open transaction: sequence becomes the last accepted, now. SQLite's result code.
 int record(SqlConnection &db, quint64 sequence);
+// The catalog was found current now (a heartbeat naming nothing newer): the freshness moves,
+// the sequence does not.
+int recordFresh(SqlConnection &db);
 
 // When the last sequence was recorded (Unix seconds); 0 when never or unreadable.
 qint64 acceptedAt(const QString &database);

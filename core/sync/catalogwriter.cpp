@@ -146,6 +146,15 @@ bool CatalogWriter::storeSequence(quint64 sequence)
     return AcceptedSequence::record(db, sequence) == 0;
 }
 
+bool CatalogWriter::storeFreshness()
+{
+    SqlConnection db;
+    if (!db.open(Paths::catalogDatabase()))
+        return false;
+    db.exec(QStringLiteral("PRAGMA busy_timeout=1000"));
+    return AcceptedSequence::recordFresh(db) == 0;
+}
+
 bool CatalogWriter::reconcile(const CatalogFrame &frame)
 {
     if (frame.isCatalogPart()) {

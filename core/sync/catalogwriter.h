@@ -29,6 +29,8 @@ public:
                                      quint64 sequence = 0);
     // For a frame that stores no rows: its sequence alone. False when it was not committed.
     bool storeSequence(quint64 sequence);
+    // The catalog was found current (a heartbeat): the freshness alone.
+    bool storeFreshness();
     // A whole catalog in one frame is reconciled at once, one in parts when its last part is
     // in. False only when the database cannot be opened.
     bool reconcile(const CatalogFrame &frame);

@@ -66,6 +66,7 @@ FrameGate::Verdict FrameGate::admit(const QByteArray &text)
 {
     reloadKeys();
     m_accepted = 0;
+    m_heartbeatBehind = false;
     const Verdict verdict = judge(text);
     if (verdict != Verdict::Unchecked && verdict != Verdict::Accepted)
         qWarning().noquote() << QStringLiteral("catalog frame dropped: ") +
@@ -116,6 +117,12 @@ FrameGate::Verdict FrameGate::judge(const QByteArray &text)
         return Verdict::SequenceUnreadable;
     if (envelope.sequence() <= *last)
         return Verdict::Replayed;
+    // A heartbeat says the catalog is current only when this store has what it names; it moves
+    // no sequence, so a push held back while heartbeats pass is still taken when it comes.
+    if (envelope.isHeartbeat()) {
+        m_heartbeatBehind = envelope.heartbeatLast() > *last;
+        return Verdict::Accepted;
+    }
     m_accepted = envelope.sequence();
     return Verdict::Accepted;
 }

@@ -42,6 +42,9 @@ public:
     // The sequence of the frame admit accepted last, for the writer to commit with its rows;
     // 0 when it moves no sequence (unchecked, a join_resp, or not accepted).
     quint64 acceptedSequence() const { return m_accepted; }
+    // The heartbeat admit accepted last names a frame newer than any this store took: a push
+    // was lost on the way, and the catalog must be asked for again.
+    bool heartbeatBehind() const { return m_heartbeatBehind; }
     static const char *reasonOf(Verdict verdict);
 
 private:
@@ -55,6 +58,7 @@ private:
     QString m_database;
     QString m_legacySequenceFile;
     quint64 m_accepted = 0;
+    bool m_heartbeatBehind = false;
     QStringList m_saidProblems;
     bool m_saidUnchecked = false;
 };

@@ -132,6 +132,26 @@ bool FrameSignature::isJoinResponse() const
     return m_body.mid(m_frameStart).startsWith(" action='join_resp'");
 }
 
+bool FrameSignature::isHeartbeat() const
+{
+    return m_body.mid(m_frameStart).startsWith(" action='heartbeat'");
+}
+
+quint64 FrameSignature::heartbeatLast() const
+{
+    static const QByteArray LastStart = QByteArrayLiteral(" last='");
+    const int tagEnd = m_body.indexOf('>', m_frameStart);
+    const int at = m_body.indexOf(LastStart, m_frameStart);
+    if (at < 0 || at > tagEnd)
+        return 0;
+    const int valueStart = at + LastStart.size();
+    const int end = m_body.indexOf('\'', valueStart);
+    quint64 last = 0;
+    return end > 0 && end < tagEnd && readSequence(m_body.mid(valueStart, end - valueStart), &last)
+               ? last
+               : 0;
+}
+
 QByteArray FrameSignature::signedBytes() const
 {
     return Domain + m_body;

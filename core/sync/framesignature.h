@@ -43,6 +43,9 @@ public:
     // The frame as it was before it was sealed.
     QByteArray frame() const;
     bool isJoinResponse() const;
+    bool isHeartbeat() const;
+    // The sequence a heartbeat names: the last frame its group was sent (0: none named).
+    quint64 heartbeatLast() const;
     // The group the frame was made for; empty for every group.
     QString group() const { return m_group; }
     // What the signature covers.

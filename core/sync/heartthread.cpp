@@ -66,6 +66,11 @@ void HeartThread::run()
         if (acknowledged(text))
             continue;
         m_iconsChecked = verdict == FrameGate::Verdict::Accepted;
+        if (gate.heartbeatBehind()) {
+            qCWarning(syncLog) << "heartbeat names a frame this store lacks: catalog asked again";
+            emit catalogBehind();
+            continue;
+        }
         if (m_iconsChecked)
             m_lastFresh = QDateTime::currentSecsSinceEpoch();
         m_sequence = gate.acceptedSequence();
@@ -113,9 +118,9 @@ void HeartThread::pigxmlData(const QString &data)
     case FrameAction::JoinResponse:
         return;
     case FrameAction::Heartbeat:
-        // Only its sequence and its freshness count; the window has nothing to redraw.
-        if (m_sequence != 0 && !m_writer.storeSequence(m_sequence))
-            qCWarning(syncLog) << "frame sequence not stored: heartbeat";
+        // Only its freshness counts; the window has nothing to redraw.
+        if (m_iconsChecked && !m_writer.storeFreshness())
+            qCWarning(syncLog) << "freshness not stored: heartbeat";
         return;
     case FrameAction::DataResponse:
     case FrameAction::CatalogPart:

@@ -65,6 +65,9 @@ signals:
     void receiverOpened();
     // A whole catalog answering a data request was applied.
     void catalogAnswered();
+    // A signed heartbeat named a frame this store never took: the catalog is to be asked for
+    // again, and the store is not current until it comes.
+    void catalogBehind();
 
 protected:
     void run() override;

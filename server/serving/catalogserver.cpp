@@ -20,18 +20,6 @@
 #include <climits>
 #include <cstdio>
 
-const char *const CatalogServer::CatalogProtocol =
-    "A whole catalog is one data_resp frame when it fits (--max-frame, newline included).\n"
-    "Otherwise it is sent, and written to the catalog file, as several frames, the first\n"
-    "data_resp and the others data_resp_cont, whose datas says which part of how many each\n"
-    "is and which catalog it belongs to:\n"
-    "  <datas architecture='x86_64' catalog='ID' part='2' parts='9'>\n"
-    "ID is made from the packages and the split, so two deliveries of one catalog share it.\n"
-    "The store keeps each part's rows as it comes and deletes the rows the catalog lacks only\n"
-    "when all parts of one ID have arrived; a lost part means nothing is deleted. A store\n"
-    "that knows no parts takes the first for the whole catalog and adds the others.\n"
-    "push and publish with the action data_resp send a whole catalog the same way.";
-
 namespace
 {
 
@@ -155,15 +143,19 @@ int CatalogServer::pushEverywhere(const QString &action, const QVector<CatalogPa
 {
     std::lock_guard<std::mutex> guard(m_lock);
     // Alike for every group: the frames name none, and go into every group's push file.
-    return pushFrames(fileGroups(), pushTargets(), sealed(framesOf(action, packages)), error);
+    const QStringList frames = sealed(framesOf(action, packages));
+    notePushed(m_desktopGroups.names(), frames);
+    return pushFrames(fileGroups(), pushTargets(), frames, error);
 }
 
 int CatalogServer::pushToGroup(const QString &group, const QString &action,
                                const QVector<CatalogPackage> &packages, QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return groupFrames(group, sealed(framesOf(action, packages), group),
-                       m_catalogFiles.isSet() ? QStringList{group} : QStringList(), error);
+    const QStringList frames = sealed(framesOf(action, packages), group);
+    notePushed({group}, frames);
+    return groupFrames(group, frames, m_catalogFiles.isSet() ? QStringList{group} : QStringList(),
+                       error);
 }
 
 int CatalogServer::groupFrames(const QString &group, const QStringList &frames,
@@ -189,16 +181,51 @@ int CatalogServer::groupFrames(const QString &group, const QStringList &frames,
     return pushFrames(fileGroups, targets, frames, error);
 }
 
+void CatalogServer::notePushed(const QStringList &groups, const QStringList &frames)
+{
+    FrameSignature envelope;
+    if (frames.isEmpty() || !envelope.read(frames.last().toUtf8()))
+        return;
+    for (const QString &group : groups)
+        m_lastPushed[group] = envelope.sequence();
+}
+
+QString CatalogServer::heartbeatFor(const QString &group)
+{
+    // Names the last push the group was sent: a store without it lost it on the way.
+    return m_signer.seal(
+        QStringLiteral("<frame action='heartbeat' last='%1'/>").arg(m_lastPushed.value(group)),
+        group);
+}
+
 int CatalogServer::sendHeartbeat(QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    const QString beat = m_signer.seal(QStringLiteral("<frame action='heartbeat'/>"));
-    if (!m_catalogFiles.replaceHeartbeat(fileGroups(), beat, QDateTime::currentSecsSinceEpoch(),
-                                         error))
-        return -1;
+    QHash<QString, QString> beats;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const QString &group : m_desktopGroups.names()) {
+        beats.insert(group, heartbeatFor(group));
+        if (m_catalogFiles.isSet() &&
+            !m_catalogFiles.replaceHeartbeat({group}, beats[group], now, error))
+            return -1;
+    }
     int sent = 0;
-    for (const QString &target : pushTargets())
-        sent += send(target, beat) ? 1 : 0;
+    const char *everyone = vqs_broadcast_address();
+    if (everyone && m_groupStreams) {
+        for (auto it = beats.cbegin(); it != beats.cend(); ++it)
+            sent += vqs_broker_push_group(groupKey(it.key()).constData(),
+                                          it->toUtf8().constData()) == 0;
+    } else if (everyone) {
+        // One stream for all: every group's beat, each store takes its own group's.
+        for (const QString &beat : qAsConst(beats))
+            sent += send(QString::fromLatin1(everyone), beat) ? 1 : 0;
+    } else {
+        for (const QString &client : m_clients.addresses())
+            sent += send(client, beats.value(m_clientGroups.value(client, DesktopGroups::Default),
+                                             beats[DesktopGroups::Default]))
+                        ? 1
+                        : 0;
+    }
     return sent;
 }
 
@@ -208,12 +235,17 @@ int CatalogServer::nudgeStreams()
     const QList<QByteArray> due = m_nudge.due(QDateTime::currentMSecsSinceEpoch());
     if (due.isEmpty())
         return 0;
-    const QByteArray beat = m_signer.seal(QStringLiteral("<frame action='heartbeat'/>")).toUtf8();
     int sent = 0;
     for (const QByteArray &key : due) {
-        const int rc = key.isEmpty() ? vqs_message_send(vqs_broadcast_address(), beat.constData())
-                                     : vqs_broker_push_group(key.constData(), beat.constData());
-        sent += rc == 0 ? 1 : 0;
+        if (!key.isEmpty()) {
+            const QString group = QString::fromUtf8(key.mid(groupKey(QString()).size()));
+            sent += vqs_broker_push_group(key.constData(),
+                                          heartbeatFor(group).toUtf8().constData()) == 0;
+            continue;
+        }
+        for (const QString &group : m_desktopGroups.names())
+            sent += vqs_message_send(vqs_broadcast_address(),
+                                     heartbeatFor(group).toUtf8().constData()) == 0;
     }
     return sent;
 }
@@ -448,26 +480,6 @@ void CatalogServer::acknowledgeReports(const QString &desktop, const QStringList
         send(desktop, m_signer.seal(ReportFrame::composeAck(desktop, ids.mid(at, Chunk))));
 }
 
-const char *const CatalogServer::CommandsHelp =
-    "Commands, one per line, from --commands and then from standard input:\n"
-    "  push ACTION FILE [ADDRESS]  send the packages of catalog FILE as ACTION frames to\n"
-    "                              ADDRESS, or to every client that has joined (through\n"
-    "                              the broker: once, to the broadcast address)\n"
-    "  push ACTION FILE group NAME the same to the desktops of group NAME only, as the\n"
-    "                              group's own pushes go\n"
-    "  publish ACTION FILE         append them as ACTION frames to the push file\n"
-    "  unpublish                   empty the push file\n"
-    "  catalog FILE                serve catalog FILE from now on (rewrites the catalog file)\n"
-    "  send ADDRESS TEXT           send the rest of the line as one message\n"
-    "  heartbeat                   send a signed heartbeat now, as --heartbeat does\n"
-    "  promote PACKAGE             give a rollout's new version to every group\n"
-    "  resume PACKAGE              the same for a halted rollout\n"
-    "  quit                        stop (queued messages are still delivered); SIGTERM and\n"
-    "                              SIGINT stop the same way\n"
-    "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
-    "A catalog FILE is XML: a root element with one element per package carrying the\n"
-    "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";
-
 void CatalogServer::addCommands()
 {
     m_console.add(QStringLiteral("quit"), 1, 1, [this](const ServerConsole::Line &) {
@@ -543,8 +555,11 @@ bool CatalogServer::pushCommand(const ServerConsole::Line &line)
     int sent = 0;
     if (toGroup) {
         // As the follower's own pushes to a group go; the push file stays "publish"'s.
+        notePushed({line.words[4]}, frames);
         sent = groupFrames(line.words[4], frames, {}, nullptr);
     } else {
+        if (line.words.size() == 3)
+            notePushed(m_desktopGroups.names(), frames);
         // The push file stays "publish"'s.
         sent = pushFrames({}, line.words.size() == 4 ? QStringList{line.words[3]} : pushTargets(),
                           frames, nullptr);

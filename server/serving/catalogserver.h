@@ -141,6 +141,10 @@ private:
     static QByteArray groupKey(const QString &group);
     // Signed for group's desktops (named in the signed bytes); for every group when empty.
     QStringList sealed(const QStringList &frames, const QString &group = QString());
+    // The last of frames (sealed) is what groups were pushed last; called with m_lock held.
+    void notePushed(const QStringList &groups, const QStringList &frames);
+    // A signed heartbeat for group's desktops; called with m_lock held.
+    QString heartbeatFor(const QString &group);
     // Where a push without address goes; called with m_lock held.
     QStringList pushTargets() const;
     // The command verbs; each says its one answer line.
@@ -168,6 +172,7 @@ private:
     FleetIngest *m_fleet = nullptr;
     ClientTable m_clients;
     QHash<QString, QString> m_clientGroups; // a client's address -> its group
+    QHash<QString, quint64> m_lastPushed;   // a group -> the sequence of its last push
     bool m_groupStreams = false;
     DesktopGroups m_desktopGroups;
     GroupDesktops m_groups;

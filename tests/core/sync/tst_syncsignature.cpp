@@ -210,6 +210,42 @@ private slots:
                  Verdict::Unsigned);
     }
 
+    // A heartbeat names the last push its group was sent: a store that lacks it is behind,
+    // and takes the push when it comes after all (the heartbeat moved no sequence).
+    void heartbeats_data()
+    {
+        QTest::addColumn<bool>("taken"); // the push reached the store
+        QTest::addColumn<bool>("named"); // the heartbeat names it (an older server's names none)
+        QTest::addColumn<bool>("behind");
+        QTest::newRow("the push taken") << true << true << false;
+        QTest::newRow("the push held back on the way") << false << true << true;
+        QTest::newRow("a heartbeat naming nothing") << false << false << false;
+    }
+
+    void heartbeats()
+    {
+        QFETCH(bool, taken);
+        QFETCH(bool, named);
+        QFETCH(bool, behind);
+        Sandbox sandbox;
+        QVERIFY(TestKey::catalog().trust());
+        FrameGate check = gate();
+        const QByteArray push = TestKey::catalog().seal(Push, "default");
+        FrameSignature envelope;
+        QVERIFY(envelope.read(push));
+        if (taken)
+            QCOMPARE(take(check, push), Verdict::Accepted);
+        const QByteArray beat =
+            TestKey::catalog().seal(named ? "<frame action='heartbeat' last='" +
+                                                QByteArray::number(envelope.sequence()) + "'/>"
+                                          : QByteArray("<frame action='heartbeat'/>"),
+                                    "default");
+        QCOMPARE(take(check, beat), Verdict::Accepted);
+        QCOMPARE(check.heartbeatBehind(), behind);
+        QCOMPARE(check.acceptedSequence(), quint64(0));
+        QCOMPARE(take(check, push), taken ? Verdict::Replayed : Verdict::Accepted);
+    }
+
     // The last sequence accepted lives in the catalog database; one that cannot be read
     // refuses frames instead of starting from 0, and the file it lived in before is moved in.
     void sequenceStore_data()
