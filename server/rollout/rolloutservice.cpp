@@ -79,6 +79,13 @@ bool RolloutService::start(const RolloutPolicy &policy, const QStringList &group
         *error = QStringLiteral("--rollout-pilot needs the fleet database (--fleet-db)");
         return false;
     }
+    // A misspelt pilot would hold every group and promote what nobody tried.
+    for (const QString &pilot : policy.pilots())
+        if (!groups.contains(pilot)) {
+            *error = QStringLiteral("--rollout-pilot: no group is named %1 (groups: %2)")
+                         .arg(pilot, groups.join(QStringLiteral(", ")));
+            return false;
+        }
     m_server = server;
     m_fleet = fleet;
     if (!groupOf)

@@ -46,8 +46,14 @@ CatalogServer::CatalogServer(const QString &filesDirectory, int maxFrameBytes,
 
 void CatalogServer::print(const QString &line)
 {
+    // Lines carry desktops' text: one line stays one entry, whatever it holds ("&#10;<2>"
+    // would start a journal entry of its own, at another priority).
+    QString flat = line;
+    for (QChar &c : flat)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
     std::lock_guard<std::mutex> guard(m_outputLock);
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fprintf(stdout, "%s\n", flat.toUtf8().constData());
     std::fflush(stdout);
 }
 

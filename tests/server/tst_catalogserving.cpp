@@ -5,6 +5,7 @@
 #include "server/serving/serverconsole.h"
 #include "server/serving/streamnudge.h"
 #include "tests/core/sync/catalogfixture.h"
+#include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/freeport.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/testkey.h"
@@ -39,6 +40,7 @@ private slots:
     void streamNudge_data();
     void streamNudge();
     void groupDesktopsKeptAcrossRestarts();
+    void desktopTextStaysOnItsLine();
 };
 
 namespace
@@ -510,6 +512,20 @@ void TestCatalogServing::groupDesktopsKeptAcrossRestarts()
     report.bytes = 600;
     QVERIFY(ingest.submit(report));
     QVERIFY(!ingest.submit(report));
+}
+
+// What a desktop writes never starts a log line of its own.
+void TestCatalogServing::desktopTextStaysOnItsLine()
+{
+    qputenv("VQS_PORT", QByteArray::number(freePort()));
+    CatalogServerProcess server;
+    QVERIFY(server.start({}));
+    QVERIFY(CatalogServerProcess::sendFrom(
+        "127.0.0.3",
+        {"<frame action='bogus'><datas client='a&#10;&lt;2&gt;forged&#13;x'/></frame>"}));
+    QVERIFY(
+        !server.waitForLine(QRegularExpression("^ignored bogus from a <2>forged x$")).isEmpty());
+    QVERIFY(server.output().filter(QRegularExpression("^<2>|^forged|^x$")).isEmpty());
 }
 
 #include "tst_catalogserving.moc"

@@ -290,6 +290,8 @@ void TestRepositoryCatalog::repositoryAtStart_data()
     QTest::newRow("oversize repomd.xml") << "repository = %1\nrepository-key = %3\n"
                                             "max-repomd = 1024\n"
                                          << 1 << "larger than 1024 bytes";
+    QTest::newRow("a rollout pilot no group has") << "repository = %2\nrollout-pilot = pilto\n"
+                                                  << 1 << "no group is named pilto";
     QTest::newRow("bound out of range") << "repository = %2\nmax-unpacked = 3000000000\n"
                                         << 2 << "--max-unpacked must be";
 }

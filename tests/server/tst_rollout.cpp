@@ -394,7 +394,8 @@ private slots:
         QVERIFY(fleet.open("2"));
         QFile::setPermissions(fleet.dir.path(), QFile::permissions(fleet.dir.path()) |
                                                     QFile::ReadOther | QFile::ExeOther);
-        QStringList options{"--fleet-db", fleet.path, "--rollout-pilot", "pilot"};
+        QStringList options{"--fleet-db", fleet.path,        "--rollout-pilot",
+                            "pilot",      "--desktop-group", "pilot 10.1.0.0/16"};
         TestRepository packages({TestPackage{Package, "1.0", "1"}});
         if (repository) {
             // The service's configuration, as an administrator spells it.
@@ -402,7 +403,8 @@ private slots:
             QFile file(config);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("fleet_db = " + fleet.path.toUtf8() +
-                       "\nrollout_pilot = pilot, it-staff\nstage_delay = 2d\nhalt_failures = 3\n");
+                       "\nrollout_pilot = pilot, it-staff\nstage_delay = 2d\nhalt_failures = 3\n"
+                       "desktop_group = pilot 10.1.0.0/16\ndesktop_group = it-staff 10.2.0.0/16\n");
             file.close();
             options = QStringList{"--server-config", config} + followed(packages);
             QVERIFY(options.contains("--repository"));
