@@ -8,6 +8,7 @@
 #include "sync/synclog.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRandomGenerator>
@@ -16,6 +17,10 @@
 #include <sqlite3.h>
 
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -50,7 +55,15 @@ std::optional<QVector<QStringList>> readTogether(const QString &path, const QStr
 
 bool openOutbox(SqlConnection *db, const QString &path)
 {
-    if (!db->open(path))
+    // It holds the tails of root-run commands' output: root's alone from its creation on,
+    // and closed again where an earlier store left it readable.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool closed = ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    if (!closed || !db->open(path))
         return false;
     db->exec(QStringLiteral("PRAGMA busy_timeout=8000"));
     return db->exec(QStringLiteral(

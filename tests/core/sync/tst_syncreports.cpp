@@ -126,6 +126,10 @@ private slots:
         QVERIFY2(setUp(sandbox), qPrintable(sandbox.errorString()));
         ReportOutbox outbox;
         QVERIFY(outbox.recordInventory());
+        // Tails of root's command output: nobody else reads them.
+        QCOMPARE(QFile::permissions(Paths::reportOutbox()) &
+                     (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
+                 QFileDevice::Permissions());
         const QStringList rpms{"cv-hello-1.0-1", "cv-editor-2.1-1", "cv-player-3.2-4"};
         QVERIFY(outbox.recordResult("安装", rpms[0], 0, "Installed: cv-hello"));
         QVERIFY(outbox.recordResult("升级", rpms[1], -2, "error: %prein scriptlet failed"));
