@@ -95,27 +95,24 @@ bool CatalogOperations::queue(int row, Operation operation, bool mayProceed, Lis
     return false;
 }
 
-void CatalogOperations::taskStarted(const QString &oper)
+void CatalogOperations::taskStarted(Operation operation)
 {
-    if (OperationWord::parse(oper) == Operation::Uninstall)
+    if (operation == Operation::Uninstall)
         return;
     m_catalog.restoreScrollPosition();
 }
 
-void CatalogOperations::taskFinished(const QString &oper, int res, const QString &key)
+void CatalogOperations::taskFinished(Operation operation, int res, const QString &key)
 {
     m_catalog.keepScrollPosition();
-    const std::optional<Operation> operation = OperationWord::parse(oper);
-    if (!operation)
-        return;
     const int row = m_catalog.rowOfKey(key);
-    switch (*operation) {
+    switch (operation) {
     case Operation::Download:
         downloadResult(res, key, row);
         break;
     case Operation::QuickInstall:
     case Operation::Install:
-        installResult(oper, res, key, row);
+        installResult(OperationWord::of(operation), res, key, row);
         break;
     case Operation::Upgrade:
     case Operation::Uninstall:
@@ -164,7 +161,7 @@ void CatalogOperations::downloadResult(int res, const QString &key, int row)
     m_operations.failed(m_catalog.failedPackage(row, key), res);
 }
 
-void CatalogOperations::downloadFinished(const QString &oper, const QString &key)
+void CatalogOperations::downloadFinished(Operation operation, const QString &key)
 {
     for (int row = 0; row < m_catalog.rowCount(); ++row) {
         const QString rowKey = m_catalog.cell(row, PackageTable::ColumnKey);
@@ -172,7 +169,7 @@ void CatalogOperations::downloadFinished(const QString &oper, const QString &key
         if (rowKey != key)
             continue;
         if (InstallItem *item = m_catalog.controllerAt(row))
-            item->downLoadEnd(oper);
+            item->downLoadEnd(OperationWord::of(operation));
         break;
     }
 }

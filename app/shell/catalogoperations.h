@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/operationword.h"
 #include "shell/taskrequests.h"
 
 #include <QObject>
@@ -30,9 +31,9 @@ public:
     bool request(int row, Operation operation, const QString &rpm, bool mayProceed) override;
     // The same, the download manager's entry as given.
     bool queue(int row, Operation operation, bool mayProceed, Listing listing);
-    void taskStarted(const QString &oper);
-    void taskFinished(const QString &oper, int res, const QString &key);
-    void downloadFinished(const QString &oper, const QString &key);
+    void taskStarted(Operation operation);
+    void taskFinished(Operation operation, int res, const QString &key);
+    void downloadFinished(Operation operation, const QString &key);
     void cancelFromManager(int row, const QString &oper, const QString &key);
     void restart(int row, const QString &key, const QString &oper);
     // Uninstalled elsewhere: its catalog rows offer the install again (the upgrade page takes

@@ -68,7 +68,8 @@ void OperationController::submitUninstall(const OperInfo &task)
 
 void OperationController::taskStarting(const QString &oper)
 {
-    emit taskStarted(oper);
+    if (const std::optional<Operation> operation = OperationWord::parse(oper))
+        emit taskStarted(*operation);
 }
 
 void OperationController::launch(const QString &commandLine)
@@ -87,15 +88,20 @@ void OperationController::taskEnded(const QString &oper, int res, const QString 
                                     const QString &key)
 {
     qDebug() << oper << res << third << "******************" << key;
-    if (OperationWord::parse(oper) == Operation::OpenApp) {
-        emit taskFinished(oper, res, key);
+    const std::optional<Operation> operation = OperationWord::parse(oper);
+    if (!operation) {
+        qWarning() << "result of no operation:" << oper;
+        return;
+    }
+    if (*operation == Operation::OpenApp) {
+        emit taskFinished(*operation, res, key);
         launch(third);
         return;
     }
     // Any result of a task ends its cancel.
     if (res == 0)
         m_cancelled.remove(key);
-    emit taskFinished(oper, res, key);
+    emit taskFinished(*operation, res, key);
 }
 
 void OperationController::downloadPhaseEnded(const QString &oper, int res, const QString &,
@@ -103,8 +109,9 @@ void OperationController::downloadPhaseEnded(const QString &oper, int res, const
 {
     qDebug() << "************   MainWindow::downloadEndSlot*****************   flag=" << res
              << "   name=" << key;
-    if (res == 0)
-        emit downloadFinished(oper, key);
+    const std::optional<Operation> operation = OperationWord::parse(oper);
+    if (res == 0 && operation)
+        emit downloadFinished(*operation, key);
 }
 
 void OperationController::reportFailure(const QString &text, const QString &key)

@@ -62,10 +62,11 @@ public slots:
     void progress(const QString &key, int percent);
 
 signals:
-    // A task of that operation word is about to start.
-    void taskStarted(const QString &oper);
-    void taskFinished(const QString &oper, int res, const QString &key);
-    void downloadFinished(const QString &oper, const QString &key);
+    // The workers' words end here: the pages hear the operation itself.
+    // A task of that operation is about to start.
+    void taskStarted(Operation operation);
+    void taskFinished(Operation operation, int res, const QString &key);
+    void downloadFinished(Operation operation, const QString &key);
     // dequeued: it never started, so no failure follows.
     void taskCancelled(const QString &key, bool dequeued);
 

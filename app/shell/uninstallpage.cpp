@@ -416,15 +416,15 @@ bool UninstallPage::proceed(int row, const QString &rpm, bool mayProceed)
     return true;
 }
 
-void UninstallPage::taskStarted(const QString &oper)
+void UninstallPage::taskStarted(Operation operation)
 {
-    if (oper == OperationWord::uninstall())
+    if (operation == Operation::Uninstall)
         m_table.restoreScrollPosition();
 }
 
-void UninstallPage::taskFinished(const QString &oper, int res, const QString &key)
+void UninstallPage::taskFinished(Operation operation, int res, const QString &key)
 {
-    if (oper == OperationWord::uninstall())
+    if (operation == Operation::Uninstall)
         uninstallResult(res, key);
 }
 

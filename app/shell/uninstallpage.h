@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/operationword.h"
 #include "records/rpmdata.h"
 #include "shell/lazytable.h"
 #include "shell/removalquestion.h"
@@ -77,8 +78,8 @@ public:
     // what needs it; true goes back to the row, which shows it waits. Nothing else is
     // queued from this table.
     bool request(int row, Operation operation, const QString &rpm, bool mayProceed) override;
-    void taskStarted(const QString &oper);
-    void taskFinished(const QString &oper, int res, const QString &key);
+    void taskStarted(Operation operation);
+    void taskFinished(Operation operation, int res, const QString &key);
     // Installed from the catalog: its row here is made anew and counted.
     void packageInstalled(const QString &name);
 

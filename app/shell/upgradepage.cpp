@@ -233,9 +233,9 @@ void UpgradePage::upgradeFinished(const QString &rpm)
         m_catalog.setSelectAllState(m_catalog.selectionState(true, Qt::Unchecked));
 }
 
-void UpgradePage::taskFinished(const QString &oper, int res, const QString &key)
+void UpgradePage::taskFinished(Operation operation, int res, const QString &key)
 {
-    if (oper == OperationWord::upgrade())
+    if (operation == Operation::Upgrade)
         upgradeResult(res, key);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/operationword.h"
 #include "records/rpmdata.h"
 
 #include <QObject>
@@ -66,7 +67,7 @@ public:
     // Refused before it started: out of the batch, the counts left as they are.
     void forgetPending(const QString &rpm) { m_pending.removeAll(rpm); }
 
-    void taskFinished(const QString &oper, int res, const QString &key);
+    void taskFinished(Operation operation, int res, const QString &key);
     void taskCancelled(const QString &key, bool dequeued);
     // Uninstalled elsewhere: no longer upgradable, out of the view; the count follows.
     void packageUninstalled(const QString &name);
