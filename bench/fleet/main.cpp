@@ -3,11 +3,14 @@
 // frame's checks, the rate, the queue and the writer thread batching into SQLite WAL) from
 // their texts; the transport is left out. Floor: SQLite inserting the same rows in one
 // transaction. (2) The report and the status page over 10,000 desktops, 500,000 installed
-// rows and 1,000,000 results (median of 5).
+// rows and 1,000,000 results (median of 5). (3) The rollout poll over those results: its first
+// look, which reads the package's 20,000 results, and its look after each batch of 100 new
+// ones (median of 5). Floor: the same query alone, through the same index, in no transaction.
 #include "fleet/fleetdatabase.h"
 #include "fleet/fleetingest.h"
 #include "fleet/fleetpage.h"
 #include "fleet/fleetreport.h"
+#include "rollout/rolloutbook.h"
 #include "sync/reportframe.h"
 
 #include <QCoreApplication>
@@ -86,10 +89,14 @@ double floorInsert(const QString &path, double *cpu)
     const double cpuBefore = cpuSeconds();
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt *d = nullptr, *i = nullptr, *r = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO desktops VALUES(?, '', 1, 1, 5, 1)", -1, &d, nullptr);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO desktops(address, account, first_seen, last_seen, sequence,"
+                       " inventory_time) VALUES(?, '', 1, 1, 5, 1)",
+                       -1, &d, nullptr);
     sqlite3_prepare_v2(db, "INSERT INTO installed VALUES(?, ?, ?)", -1, &i, nullptr);
     sqlite3_prepare_v2(db,
-                       "INSERT INTO results VALUES(?, ?, 1, 1, 'x', 'cvb-a-1-1', 'cvb-a', 0, '')",
+                       "INSERT INTO results VALUES(?, ?, 1, 1, 'x', 'cvb-a-1-1', 'cvb-a', 0, '',"
+                       " '')",
                        -1, &r, nullptr);
     for (int k = 0; k < Desktops; ++k) {
         const QByteArray address = desktop(k).toUtf8();
@@ -118,6 +125,82 @@ double floorInsert(const QString &path, double *cpu)
     return clock.elapsed() / 1000.0;
 }
 
+// The rows the poll reads: the package's results after a rowid, stepped through bare (ms).
+double floorQuery(sqlite3 *db, qint64 after, qint64 started)
+{
+    QElapsedTimer clock;
+    clock.start();
+    sqlite3_stmt *select = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT rowid, address, ifnull(account, ''), oper, rpm, code FROM results"
+                       " WHERE name = 'cvb-pkg007' AND rowid > ?1 AND received >= ?2"
+                       " ORDER BY rowid",
+                       -1, &select, nullptr);
+    sqlite3_bind_int64(select, 1, after);
+    sqlite3_bind_int64(select, 2, started);
+    qint64 sum = 0;
+    while (sqlite3_step(select) == SQLITE_ROW)
+        sum += sqlite3_column_int64(select, 0) + sqlite3_column_bytes(select, 4);
+    sqlite3_finalize(select);
+    return sum >= 0 ? clock.nsecsElapsed() / 1e6 : 0;
+}
+
+// A rollout of cvb-pkg007 under way since before the oldest result, every desktop a pilot; the
+// ingest's connection stores 100 more results of it between looks.
+void rolloutPoll(const QString &storm, qint64 now)
+{
+    RolloutPolicy policy;
+    QString error;
+    RolloutPolicy::parse(QStringLiteral("default"), QStringLiteral("400d"),
+                         QStringLiteral("999999"), &policy, &error);
+    RolloutBook book(
+        policy, {}, [](const QString &, const QString &) { return QStringLiteral("default"); },
+        [](bool, const QString &) {});
+    book.open(storm, &error);
+    const qint64 started = now - 40 * 86400;
+    book.observe({{"cvb-pkg007", "1.0-1"}}, started);
+    book.observe({{"cvb-pkg007", "1.1-1"}}, started);
+    FleetDatabase writer;
+    writer.open(storm, false, &error);
+    FleetDatabase bare;
+    bare.open(storm, true, &error);
+    const auto newest = [&] {
+        sqlite3_stmt *select = nullptr;
+        sqlite3_prepare_v2(bare.handle(), "SELECT max(rowid) FROM results", -1, &select, nullptr);
+        sqlite3_step(select);
+        const qint64 last = sqlite3_column_int64(select, 0);
+        sqlite3_finalize(select);
+        return last;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    book.poll(now);
+    const double first = clock.nsecsElapsed() / 1e6;
+    const double firstFloor = floorQuery(bare.handle(), 0, started);
+    std::vector<double> looks, floors;
+    for (int i = 0; i < Repetitions; ++i) {
+        QVector<FleetDatabase::Report> batch;
+        for (int k = 0; k < 100; ++k) {
+            ReportFrame::Result result;
+            result.id = id(k, 100 + i);
+            result.time = now;
+            result.oper = QStringLiteral("升级");
+            result.rpm = QStringLiteral("cvb-pkg007-1.1-1");
+            FleetDatabase::Report report{desktop(k), QString(), now, {}};
+            report.frame.parse(ReportFrame::composeResult(desktop(k), result), &error);
+            batch << report;
+        }
+        const qint64 before = newest();
+        writer.store(batch, 90, &error);
+        clock.restart();
+        book.poll(now);
+        looks.push_back(clock.nsecsElapsed() / 1e6);
+        floors.push_back(floorQuery(bare.handle(), before, started));
+    }
+    row("rollout poll: first look, 20,000 results (ms)", first, firstFloor);
+    row("rollout poll: look after 100 new results (ms)", median(looks), median(floors));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -125,6 +208,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString storm = dir.path() + "/fleet.db";
+    QString error;
 
     // The texts as the stores send them, made before the clock starts.
     QStringList texts;
@@ -147,13 +231,22 @@ int main(int argc, char **argv)
         texts << ReportFrame::composeResult(desktop(k), result);
     }
 
+    // The repository offers the storm's packages, so each inventory's names are looked up.
+    {
+        FleetDatabase db;
+        db.open(storm, false, &error);
+        sqlite3_exec(db.handle(),
+                     "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE"
+                     " i < 49) INSERT INTO repository_versions SELECT printf('cvb-pkg%03d', i),"
+                     " '1.0-1' FROM n",
+                     nullptr, nullptr, nullptr);
+    }
     FleetIngest::Settings settings;
     settings.database = storm;
     settings.queueLimit = 2 * Desktops;
     FleetIngest ingest(
         settings, [](const QString &, const QStringList &) {},
         [](const QString &line) { std::fprintf(stderr, "%s\n", line.toUtf8().constData()); });
-    QString error;
     if (!ingest.start(&error)) {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
         return 1;
@@ -200,7 +293,7 @@ int main(int argc, char **argv)
                      " strftime('%s','now') - (i % 30) * 86400, '升级', 'cvb-pkg' ||"
                      " printf('%03d', i % 50) || '-1.1-1', 'cvb-pkg' || printf('%03d', i % 50),"
                      " CASE WHEN i % 20 = 0 THEN -2 ELSE 0 END, CASE WHEN i % 20 = 0 THEN"
-                     " 'error: %prein scriptlet failed' ELSE '' END FROM n; COMMIT;",
+                     " 'error: %prein scriptlet failed' ELSE '' END, '' FROM n; COMMIT;",
                      nullptr, nullptr, nullptr);
     }
     FleetDatabase reader;
@@ -226,5 +319,6 @@ int main(int argc, char **argv)
     row("fleet report: one package (ms)", median(onePackage), 0);
     row("fleet report: one desktop (ms)", median(oneDesktop), 0);
     row("fleet page: fleet.html written (ms)", median(page), 0);
+    rolloutPoll(storm, now);
     return 0;
 }
