@@ -13,8 +13,13 @@ namespace
 {
 
 const char *const Schema =
+    // results_day, results_today: the server's day (received / 86400) and the results kept of
+    // it; results_dropped: those over the bound since; unknown_packages: names of the last
+    // inventory the repository does not offer.
     "CREATE TABLE IF NOT EXISTS desktops(address TEXT PRIMARY KEY, account TEXT,"
-    " first_seen INTEGER, last_seen INTEGER, sequence INTEGER, inventory_time INTEGER);"
+    " first_seen INTEGER, last_seen INTEGER, sequence INTEGER, inventory_time INTEGER,"
+    " results_day INTEGER DEFAULT 0, results_today INTEGER DEFAULT 0,"
+    " results_dropped INTEGER DEFAULT 0, unknown_packages INTEGER DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS installed(address TEXT, name TEXT, version TEXT,"
     " PRIMARY KEY(address, name)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS installed_name ON installed(name, version);"
@@ -34,7 +39,7 @@ const char *const Schema =
     "CREATE INDEX IF NOT EXISTS results_name ON results(name);";
 
 // 1: desktops, installed and results; 2: rollouts and repository_versions added; 3: the
-// account of each result.
+// account of each result; 4: each desktop's bounds.
 const SchemaVersion &layouts()
 {
     static const SchemaVersion layouts(
@@ -58,6 +63,16 @@ const SchemaVersion &layouts()
                  db, "ALTER TABLE results ADD COLUMN account TEXT;"
                      "UPDATE results SET account = (SELECT d.account FROM desktops d"
                      " WHERE d.address = results.address);");
+         },
+         [](sqlite3 *db, QString *) {
+             // An inventory dated far ahead froze its desktop's: the next one counts again.
+             return SchemaVersion::exec(
+                 db, "ALTER TABLE desktops ADD COLUMN results_day INTEGER DEFAULT 0;"
+                     "ALTER TABLE desktops ADD COLUMN results_today INTEGER DEFAULT 0;"
+                     "ALTER TABLE desktops ADD COLUMN results_dropped INTEGER DEFAULT 0;"
+                     "ALTER TABLE desktops ADD COLUMN unknown_packages INTEGER DEFAULT 0;"
+                     "UPDATE desktops SET inventory_time = last_seen"
+                     " WHERE inventory_time > last_seen + 3600;");
          }});
     return layouts;
 }
@@ -109,7 +124,26 @@ bool FleetDatabase::open(const QString &path, bool readOnly, QString *error)
     }
     if (readOnly)
         return true;
-    return exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error);
+    // A checkpoint leaves the WAL file at most this large, however long a burst made it.
+    return exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+                " PRAGMA journal_size_limit=67108864;",
+                error);
+}
+
+const QSet<QString> &FleetDatabase::offered()
+{
+    FleetStatement version(m_db, "PRAGMA data_version");
+    const qint64 now = version.next() ? version.integerAt(0) : -1;
+    while (version.next()) {
+    }
+    if (now == m_offeredVersion && now >= 0)
+        return m_offered;
+    m_offered.clear();
+    FleetStatement select(m_db, "SELECT package FROM repository_versions");
+    while (select.next())
+        m_offered.insert(select.textAt(0));
+    m_offeredVersion = now;
+    return m_offered;
 }
 
 bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString *error)
@@ -120,17 +154,33 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
                         "INSERT INTO desktops(address, account, first_seen, last_seen, sequence,"
                         " inventory_time) VALUES(?1, ?2, ?3, ?3, NULL, 0) ON CONFLICT(address) DO"
                         " UPDATE SET last_seen = max(last_seen, ?3), account = ?2");
+    // Kept only while the desktop's day is under its bound.
     FleetStatement result(m_db,
-                          "INSERT OR IGNORE INTO results(address, report, time, received, oper,"
-                          " rpm, name, code, echo, account) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                          "INSERT OR IGNORE INTO results(address, report, time, received,"
+                          " oper, rpm, name, code, echo, account)"
+                          " SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10 FROM desktops"
+                          " WHERE address = ?1 AND (results_day <> ?11 OR results_today < ?12)");
+    FleetStatement kept(m_db, "UPDATE desktops SET results_today = CASE WHEN results_day = ?2"
+                              " THEN results_today + 1 ELSE 1 END, results_day = ?2"
+                              " WHERE address = ?1");
+    // A report sent again is not one more over the bound.
+    FleetStatement dropped(m_db, "UPDATE desktops SET results_dropped = results_dropped + 1"
+                                 " WHERE address = ?1 AND results_day = ?2 AND results_today >= ?3"
+                                 " AND NOT EXISTS(SELECT 1 FROM results WHERE address = ?1"
+                                 " AND report = ?4)");
     FleetStatement fresher(m_db, "UPDATE desktops SET sequence = ?2, inventory_time = ?3"
                                  " WHERE address = ?1 AND inventory_time <= ?3");
     FleetStatement forget(m_db, "DELETE FROM installed WHERE address = ?");
     FleetStatement installed(m_db, "INSERT OR REPLACE INTO installed(address, name, version)"
                                    " VALUES(?, ?, ?)");
+    FleetStatement unknown(m_db, "UPDATE desktops SET unknown_packages = ?2 WHERE address = ?1");
     FleetStatement expire(m_db, "DELETE FROM results WHERE received < ?");
-    bool ok = seen.isValid() && result.isValid() && fresher.isValid() && forget.isValid() &&
-              installed.isValid() && expire.isValid();
+    bool ok = seen.isValid() && result.isValid() && kept.isValid() && dropped.isValid() &&
+              fresher.isValid() && forget.isValid() && installed.isValid() && unknown.isValid() &&
+              expire.isValid();
+    const QSet<QString> &names = offered();
+    // A server that follows no repository cannot tell an invented name: it keeps them all.
+    const bool checkNames = !names.isEmpty();
     qint64 latest = 0;
     for (const Report &report : batch) {
         if (!ok)
@@ -144,36 +194,54 @@ bool FleetDatabase::store(const QVector<Report> &batch, int resultDays, QString 
             break;
         if (report.frame.kind() == ReportFrame::Kind::Result) {
             const ReportFrame::Result &r = report.frame.result();
-            ok = result.text(1, report.desktop)
-                     .text(2, r.id)
-                     .integer(3, r.time)
-                     .integer(4, report.received)
-                     .text(5, r.oper)
-                     .text(6, r.rpm)
-                     .text(7, TaskPackage(r.rpm).name)
-                     .integer(8, r.code)
-                     .text(9, r.echo)
-                     .text(10, report.account)
-                     .run() >= 0;
+            const qint64 day = report.received / 86400;
+            const int stored = result.text(1, report.desktop)
+                                   .text(2, r.id)
+                                   .integer(3, r.time)
+                                   .integer(4, report.received)
+                                   .text(5, r.oper)
+                                   .text(6, r.rpm)
+                                   .text(7, TaskPackage(r.rpm).name)
+                                   .integer(8, r.code)
+                                   .text(9, r.echo)
+                                   .text(10, report.account)
+                                   .integer(11, day)
+                                   .integer(12, ResultsPerDay)
+                                   .run();
+            if (stored > 0)
+                ok = kept.text(1, report.desktop).integer(2, day).run() >= 0;
+            else
+                ok = stored == 0 && dropped.text(1, report.desktop)
+                                            .integer(2, day)
+                                            .integer(3, ResultsPerDay)
+                                            .text(4, r.id)
+                                            .run() >= 0;
             continue;
         }
         const ReportFrame::Inventory &inventory = report.frame.inventory();
+        // Dated ahead of the server's clock, it would make every honest one after it "older".
+        const qint64 time =
+            inventory.time > report.received + ClockSkew ? report.received : inventory.time;
         // An inventory older than the one kept (sent again late) changes nothing.
         const int newer = fresher.text(1, report.desktop)
                               .integer(2, qint64(inventory.sequence))
-                              .integer(3, inventory.time)
+                              .integer(3, time)
                               .run();
         ok = newer >= 0;
         if (newer <= 0)
             continue;
         ok = forget.text(1, report.desktop).run() >= 0;
+        int unknownNames = 0;
         for (const QString &rpm : inventory.packages) {
             const TaskPackage package(rpm);
+            if (checkNames && !names.contains(package.name) && ++unknownNames > UnknownPackages)
+                continue;
             ok = ok && installed.text(1, report.desktop)
                                .text(2, package.name)
                                .text(3, package.version + QLatin1Char('-') + package.release)
                                .run() >= 0;
         }
+        ok = ok && unknown.text(1, report.desktop).integer(2, unknownNames).run() >= 0;
     }
     if (ok && resultDays > 0)
         ok = expire.integer(1, latest - qint64(resultDays) * 86400).run() >= 0;

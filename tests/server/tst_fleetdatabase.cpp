@@ -1,4 +1,5 @@
 #include "fleet/fleetdatabase.h"
+#include "fleet/fleetstatement.h"
 
 #include <sqlite3.h>
 
@@ -36,6 +37,13 @@ const char *const Layout2 =
     " WITHOUT ROWID;"
     "INSERT INTO repository_versions VALUES('cv-hello', '1.1-1');";
 
+// What layout 3 added: the account of each result; here, a desktop whose inventory came dated
+// 2^33 and froze it.
+const char *const Layout3 = "ALTER TABLE results ADD COLUMN account TEXT;"
+                            "UPDATE results SET account = 'li';"
+                            "UPDATE desktops SET inventory_time = 8589934592;"
+                            "PRAGMA user_version=3;";
+
 // The first column of every row, joined with ','; "error" when the query fails.
 QString column(const QString &path, const char *sql)
 {
@@ -68,6 +76,63 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// One desktop's reports stored as the ingest stores them, on a clock the test moves.
+struct Desktop {
+    QString path;
+    FleetDatabase db;
+    qint64 now = 1700000000;
+    int sent = 0;
+
+    bool store(const QString &text)
+    {
+        FleetDatabase::Report report{QStringLiteral("10.0.0.5"), QStringLiteral("li"), now, {}};
+        QString error;
+        return report.frame.parse(text, &error) && db.store({report}, 90, &error);
+    }
+    // "results N", "again N" (the first N ids once more), "wait SECONDS", "offer NAME" (the
+    // repository has it), "inventory TIME N" (cv-hello and N invented names; TIME: "now" or
+    // seconds).
+    bool step(const QString &text)
+    {
+        const QStringList words = text.split(QLatin1Char(' '));
+        const int count = words.value(words.size() - 1).toInt();
+        if (words[0] == QLatin1String("wait")) {
+            now += count;
+        } else if (words[0] == QLatin1String("offer")) {
+            // Written on a connection of its own, as the rollout book does.
+            FleetDatabase book;
+            QString error;
+            if (!book.open(path, false, &error))
+                return false;
+            FleetStatement offer(book.handle(),
+                                 "INSERT INTO repository_versions VALUES(?1, '1.0-1')");
+            return offer.text(1, words[1]).run() == 1;
+        } else if (words[0] == QLatin1String("inventory")) {
+            ReportFrame::Inventory inventory;
+            inventory.id = QStringLiteral("00000000000000b1-%1").arg(++sent);
+            inventory.time = words[1] == QLatin1String("now") ? now : words[1].toLongLong();
+            inventory.packages << QStringLiteral("cv-hello-1.0-1");
+            for (int i = 0; i < count; ++i)
+                inventory.packages << QStringLiteral("cv-made%1-1-1").arg(i);
+            return store(
+                ReportFrame::composeInventory(QStringLiteral("10.0.0.5"), inventory, 1 << 20));
+        } else {
+            const bool again = words[0] == QLatin1String("again");
+            for (int i = 0; i < count; ++i) {
+                ReportFrame::Result result;
+                result.id = QStringLiteral("00000000000000a1-%1").arg(again ? i + 1 : ++sent);
+                result.time = now;
+                result.oper = QStringLiteral("升级");
+                result.rpm = QStringLiteral("cv-hello-1.1-1");
+                result.echo = QString(1024, QLatin1Char('x'));
+                if (!store(ReportFrame::composeResult(QStringLiteral("10.0.0.5"), result)))
+                    return false;
+            }
+        }
+        return true;
+    }
+};
+
 } // namespace
 
 // The fleet database of every earlier server is brought up to date when the service opens it;
@@ -91,6 +156,9 @@ private slots:
         QTest::newRow("layout 2") << QByteArray(Layout1) + Layout2 + "PRAGMA user_version=2;"
                                   << "10.0.0.5"
                                   << "cv-hello";
+        QTest::newRow("layout 3, an inventory dated ahead")
+            << QByteArray(Layout1) + Layout2 + Layout3 << "10.0.0.5"
+            << "cv-hello";
     }
     void earlierLayoutsComeUpToDate()
     {
@@ -106,8 +174,11 @@ private slots:
             QString error;
             QVERIFY2(db.open(path, false, &error), qPrintable(error));
         }
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("3"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("4"));
         QCOMPARE(column(path, "select address from desktops"), desktops);
+        // Its next inventory counts again.
+        QCOMPARE(column(path, "select inventory_time from desktops"),
+                 desktops.isEmpty() ? QString() : QStringLiteral("2"));
         // A result before layout 3 counts under the account its desktop last reported from.
         QCOMPARE(column(path, "select account from results"),
                  desktops.isEmpty() ? QString() : QStringLiteral("li"));
@@ -128,7 +199,7 @@ private slots:
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("fleet.db"));
-        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=4;"));
+        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=5;"));
         const QByteArray before = contents(path);
         FleetDatabase db;
         QString error;
@@ -160,8 +231,51 @@ private slots:
         FleetDatabase db;
         QString error;
         QVERIFY2(db.open(path, false, &error), qPrintable(error));
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("3"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("4"));
         QCOMPARE(column(path, "select address from desktops"), QStringLiteral("10.0.0.5"));
+    }
+
+    void desktopBounds_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("kept"); // results or installed rows kept, and those counted
+        const QString results = "select count(*) || ' ' || results_dropped from results, desktops";
+        const QString installed =
+            "select count(*) || ' ' || unknown_packages from installed, desktops";
+        QTest::newRow("a flood of result ids")
+            << QStringList{"results 1000"} << results << "200 800";
+        QTest::newRow("sent again is not one more")
+            << QStringList{"results 200", "again 50", "results 10"} << results << "200 10";
+        QTest::newRow("the next day")
+            << QStringList{"results 300", "wait 86400", "results 300"} << results << "400 200";
+        QTest::newRow("invented names")
+            << QStringList{"inventory now 10", "offer cv-hello", "inventory now 2900"} << installed
+            << "51 2900";
+        QTest::newRow("no repository to tell them by")
+            << QStringList{"inventory now 100"} << installed << "101 0";
+        QTest::newRow("an inventory dated ahead does not freeze the next")
+            << QStringList{"inventory 8589934592 0", "wait 60", "inventory now 3"} << installed
+            << "4 0";
+        QTest::newRow("within the skew it does")
+            << QStringList{"inventory 1700003000 0", "wait 60", "inventory now 3"} << installed
+            << "1 0";
+    }
+    // Past its bounds, what a desktop sends is counted, not kept.
+    void desktopBounds()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, query);
+        QFETCH(QString, kept);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("fleet.db"));
+        Desktop desktop;
+        desktop.path = path;
+        QString error;
+        QVERIFY2(desktop.db.open(path, false, &error), qPrintable(error));
+        for (const QString &step : steps)
+            QVERIFY2(desktop.step(step), qPrintable(step));
+        QCOMPARE(column(path, query.toUtf8().constData()), kept);
     }
 };
 
