@@ -41,8 +41,8 @@ public:
     bool isOpen() const { return m_open; }
     bool commit()
     {
-        m_open = false;
-        return sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        m_open = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK;
+        return !m_open;
     }
 
 private:
@@ -105,21 +105,34 @@ void RolloutBook::start(const QString &package, const QString &previous, const Q
                           held.join(QLatin1Char(' ')), previous));
 }
 
-void RolloutBook::setState(const Rollout &rollout, const QString &state, const QString &reason,
+bool RolloutBook::setState(const Rollout &rollout, const QString &state, const QString &reason,
                            qint64 now)
 {
-    FleetStatement update(m_db.handle(), "UPDATE rollouts SET state = ?3, changed = ?4,"
-                                         " reason = ?5 WHERE package = ?1 AND version = ?2");
+    FleetStatement update(m_db.handle(), "UPDATE rollouts SET state = ?3, changed = ?4, reason = ?5"
+                                         " WHERE package = ?1 AND version = ?2 AND state = ?6");
     update.text(1, rollout.package)
         .text(2, rollout.version)
         .text(3, state)
         .integer(4, now)
         .text(5, reason)
-        .run();
+        .text(6, rollout.state);
+    if (update.run() != 1)
+        return false;
     ++m_changes;
     m_log(state == Halted || state == Pulled,
           QStringLiteral("rollout of %1 %2 %3: %4")
               .arg(rollout.package, rollout.version, state, reason));
+    return true;
+}
+
+bool RolloutBook::settle(const Rollout &rollout, const QString &state, const QString &reason,
+                         qint64 now)
+{
+    Transaction transaction(m_db.handle());
+    if (!transaction.isOpen())
+        return false;
+    // A command from another process may have changed it since it was read: that one stands.
+    return !setState(rollout, state, reason, now) || transaction.commit();
 }
 
 void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
@@ -173,31 +186,28 @@ void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
     m_due = true;
 }
 
-void RolloutBook::pilotResults(const Rollout &rollout, int *tried, int *failed) const
+void RolloutBook::pilotResults(const Rollout &rollout, Tally *tally) const
 {
     const QStringList operations{OperationWord::install(), OperationWord::quickInstall(),
                                  OperationWord::upgrade()};
+    // The package's results in the order they arrived, from the index on name (its rowids).
     FleetStatement select(m_db.handle(),
                           // The account that sent each result, not the one heard from last.
-                          "SELECT r.address, ifnull(r.account, ''), r.oper, r.rpm, r.code"
-                          " FROM results r WHERE r.name = ?1 AND r.received >= ?2"
-                          " ORDER BY r.received, r.rowid");
-    select.text(1, rollout.package).integer(2, rollout.started);
+                          "SELECT r.rowid, r.address, ifnull(r.account, ''), r.oper, r.rpm, r.code"
+                          " FROM results r WHERE r.name = ?1 AND r.rowid > ?2 AND r.received >= ?3"
+                          " ORDER BY r.rowid");
+    select.text(1, rollout.package).integer(2, tally->seen).integer(3, rollout.started);
     // A desktop counts once, by its last try: one desktop failing again and again is one
     // failure, and one that failed and then succeeded has the version.
-    QHash<QString, bool> lastFailed;
     while (select.next()) {
-        const TaskPackage package(select.textAt(3));
-        if (!operations.contains(select.textAt(2)) ||
+        tally->seen = select.integerAt(0);
+        const TaskPackage package(select.textAt(4));
+        if (!operations.contains(select.textAt(3)) ||
             package.version + QLatin1Char('-') + package.release != rollout.version)
             continue;
-        if (rollout.pilots.contains(m_groupOf(select.textAt(0), select.textAt(1))))
-            lastFailed.insert(select.textAt(0), select.integerAt(4) != 0);
+        if (rollout.pilots.contains(m_groupOf(select.textAt(1), select.textAt(2))))
+            tally->lastFailed.insert(select.textAt(1), select.integerAt(5) != 0);
     }
-    *tried = lastFailed.size();
-    *failed = 0;
-    for (const bool failure : qAsConst(lastFailed))
-        *failed += failure ? 1 : 0;
 }
 
 qint64 RolloutBook::dataVersion() const
@@ -217,34 +227,47 @@ bool RolloutBook::poll(qint64 now)
     if (version != m_dataVersion || m_due || delayOver) {
         m_dataVersion = version;
         m_due = false;
-        Transaction transaction(m_db.handle());
-        if (!transaction.isOpen()) {
-            m_due = true; // busy for longer than the timeout: again at the next look
-            return false;
-        }
         m_nextDelayEnd = 0;
+        // Rowids count up while a row is left; once every result expired they start again.
+        FleetStatement newest(m_db.handle(), "SELECT ifnull(max(rowid), 0) FROM results");
+        const qint64 last = newest.next() ? newest.integerAt(0) : 0;
+        while (newest.next()) {
+        }
+        QHash<QString, Tally> tallies;
         for (const Rollout &rollout : underWay()) {
             if (rollout.state != Pilot)
                 continue;
-            int tried = 0;
+            const QString key = rollout.package + QLatin1Char(' ') + rollout.version +
+                                QLatin1Char(' ') + QString::number(rollout.started);
+            Tally tally = m_tallies.value(key);
+            if (tally.seen > last)
+                tally = Tally();
+            pilotResults(rollout, &tally);
+            const int tried = tally.lastFailed.size();
             int failed = 0;
-            pilotResults(rollout, &tried, &failed);
+            for (const bool failure : qAsConst(tally.lastFailed))
+                failed += failure ? 1 : 0;
+            tallies.insert(key, tally);
             const qint64 end = rollout.started + m_policy.stageDelay();
+            bool settled = true;
             if (m_policy.halts(failed, tried))
-                setState(rollout, Halted,
-                         QStringLiteral("%1 of %2 pilot desktops failed to install it "
-                                        "(halt-failures %3); the others stay on %4")
-                             .arg(failed)
-                             .arg(tried)
-                             .arg(m_policy.threshold(), rollout.previous),
-                         now);
+                settled = settle(rollout, Halted,
+                                 QStringLiteral("%1 of %2 pilot desktops failed to install it "
+                                                "(halt-failures %3); the others stay on %4")
+                                     .arg(failed)
+                                     .arg(tried)
+                                     .arg(m_policy.threshold(), rollout.previous),
+                                 now);
             else if (now >= end)
-                setState(rollout, Promoted,
-                         QStringLiteral("the stage delay has passed, every group gets it"), now);
+                settled =
+                    settle(rollout, Promoted,
+                           QStringLiteral("the stage delay has passed, every group gets it"), now);
             else
                 m_nextDelayEnd = m_nextDelayEnd ? qMin(m_nextDelayEnd, end) : end;
+            // Busy for longer than the timeout: again at the next look.
+            m_due = m_due || !settled;
         }
-        transaction.commit();
+        m_tallies = tallies;
     }
     QStringList current;
     for (const VersionHold &hold : load())

@@ -60,12 +60,20 @@ private:
         qint64 started = 0;
         QString state;
     };
+    // The pilot desktops' last tries of a rollout's version, read up to a result's rowid.
+    struct Tally {
+        qint64 seen = 0;
+        QHash<QString, bool> lastFailed; // by desktop
+    };
     static QString change(sqlite3 *db, const QString &verb, const QString &package, qint64 now);
     QVector<Rollout> underWay() const;
     void start(const QString &package, const QString &previous, const QString &version, qint64 now);
-    void setState(const Rollout &rollout, const QString &state, const QString &reason, qint64 now);
-    // Pilot desktops that tried the rollout's version, and those whose last try failed.
-    void pilotResults(const Rollout &rollout, int *tried, int *failed) const;
+    // From the state the rollout was read in only; false when it was no longer in it.
+    bool setState(const Rollout &rollout, const QString &state, const QString &reason, qint64 now);
+    // The same in a transaction of its own.
+    bool settle(const Rollout &rollout, const QString &state, const QString &reason, qint64 now);
+    // Adds the results that arrived since the tally's last look.
+    void pilotResults(const Rollout &rollout, Tally *tally) const;
     VersionHolds load() const;
     qint64 dataVersion() const;
 
@@ -79,5 +87,8 @@ private:
     qint64 m_nextDelayEnd = 0; // when a pilot stage ends next; 0: none under way
     bool m_due = true;         // the service's own command changed the database
     QStringList m_given;       // the holds last given, as text
+    // Per rollout under way (package, version and start); read from the database once, then
+    // only what arrives, outside any write transaction.
+    QHash<QString, Tally> m_tallies;
     std::atomic<quint64> m_changes{0};
 };

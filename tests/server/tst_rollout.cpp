@@ -105,10 +105,11 @@ struct Fleet {
     }
     // One step: "repo V" (or "repo -": gone), "fail|ok ADDRESS [VERSION [OPER [ACCOUNT]]]",
     // "seen ADDRESS ACCOUNT" (an inventory from that account), "wait SECONDS",
-    // "promote|resume ok|error", "restart"; then the service's look.
+    // "promote|resume ok|error", "restart"; then the service's look, unless it starts with "~".
     void step(const QString &text)
     {
-        const QStringList words = text.split(QLatin1Char(' '));
+        const bool look = !text.startsWith(QLatin1Char('~'));
+        const QStringList words = text.mid(look ? 0 : 1).split(QLatin1Char(' '));
         const QString verb = words[0];
         if (verb == QLatin1String("repo")) {
             QHash<QString, QString> newest;
@@ -130,7 +131,8 @@ struct Fleet {
             const QString answer = book->command(verb, Package, now);
             QVERIFY2(answer.startsWith(words[1] + QLatin1Char(' ')), qPrintable(answer));
         }
-        book->poll(now);
+        if (look)
+            book->poll(now);
     }
     QStringList rollouts() const
     {
@@ -209,6 +211,22 @@ private slots:
             << "warning rollout of cv-hello 1.1-1 halted: 2 of 3 pilot desktops failed to install "
                "it "
                "(halt-failures 2)";
+        // The look reads what arrived since the last, and after a restart all again.
+        QTest::newRow("count: tries in several batches, one look")
+            << "2" << Started + QStringList{"~fail 10.1.0.1", "~ok 10.1.0.3", "fail 10.1.0.2"}
+            << QStringList{"1.1-1 halted"} << Held << "2 of 3 pilot desktops failed";
+        QTest::newRow("count: a failure before the restart")
+            << "2" << Started + QStringList{"fail 10.1.0.1", "restart", "fail 10.1.0.2"}
+            << QStringList{"1.1-1 halted"} << Held << "2 of 2 pilot desktops failed";
+        QTest::newRow("count: installed after the restart")
+            << "2"
+            << Started + QStringList{"fail 10.1.0.1", "restart", "ok 10.1.0.1", "fail 10.1.0.2"}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("share: the last try in a batch, the earlier batch kept")
+            << "50%"
+            << Started + QStringList{"~fail 10.1.0.1", "~ok 10.1.0.1", "ok 10.1.0.2",
+                                     "~fail 10.1.0.2", "fail 10.1.0.3"}
+            << QStringList{"1.1-1 halted"} << Held << "2 of 3 pilot desktops failed";
         QTest::newRow("one desktop failing again is one")
             << "2" << Started + QStringList{"fail 10.1.0.1", "fail 10.1.0.1"}
             << QStringList{"1.1-1 pilot"} << Held << QString();
