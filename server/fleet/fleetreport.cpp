@@ -111,10 +111,14 @@ QVector<FleetReport::Table> FleetReport::summary() const
               "SELECT address, datetime(last_seen, 'unixepoch') FROM desktops WHERE last_seen < ?1"
               " ORDER BY last_seen LIMIT ?2",
               {week, listed}),
+        // Newest: the sequence most desktops of the week have (the higher on a tie), so one
+        // desktop claiming a sequence cannot make every other look stale.
         table(QStringLiteral("stale catalogs"), {"desktop", "sequence", "newest"},
-              "SELECT address, sequence, (SELECT max(sequence) FROM desktops) AS newest"
-              " FROM desktops WHERE sequence < newest ORDER BY sequence LIMIT ?1",
-              {listed}),
+              "SELECT address, sequence, (SELECT sequence FROM desktops WHERE last_seen >= ?2"
+              " AND sequence IS NOT NULL GROUP BY sequence ORDER BY count(*) DESC, sequence DESC"
+              " LIMIT 1) AS newest FROM desktops WHERE sequence < newest ORDER BY sequence"
+              " LIMIT ?1",
+              {listed, week}),
     };
 }
 
@@ -141,9 +145,11 @@ QVector<FleetReport::Table> FleetReport::desktop(const QString &address) const
     const QString listed = QString::number(ListedRows);
     return {
         table(QStringLiteral("desktop ") + address,
-              {"account", "first seen", "last seen", "catalog sequence"},
+              {"account", "first seen", "last seen", "catalog sequence",
+               "results over the day's bound", "packages the repository does not offer"},
               "SELECT account, datetime(first_seen, 'unixepoch'), datetime(last_seen, 'unixepoch'),"
-              " ifnull(sequence, '') FROM desktops WHERE address = ?1",
+              " ifnull(sequence, ''), results_dropped, unknown_packages FROM desktops"
+              " WHERE address = ?1",
               {address}),
         table(QStringLiteral("installed"), {"package", "version"},
               "SELECT name, version FROM installed WHERE address = ?1 ORDER BY name", {address}),
