@@ -68,4 +68,35 @@ inline std::optional<Operation> parse(const QString &word)
     return std::nullopt;
 }
 
+// The operation's name past the window's edges (report frames, the fleet database): a word
+// that is no label, the same in every language.
+inline QString key(Operation operation)
+{
+    switch (operation) {
+    case Operation::Install:
+        return QStringLiteral("install");
+    case Operation::QuickInstall:
+        return QStringLiteral("quick-install");
+    case Operation::Download:
+        return QStringLiteral("download");
+    case Operation::Upgrade:
+        return QStringLiteral("upgrade");
+    case Operation::Uninstall:
+        return QStringLiteral("remove");
+    case Operation::OpenApp:
+        return QStringLiteral("open");
+    }
+    return QString();
+}
+
+// The operation a key names, or the label a store of an earlier version sent in its place.
+inline std::optional<Operation> fromKey(const QString &text)
+{
+    for (Operation operation : {Operation::Install, Operation::QuickInstall, Operation::Download,
+                                Operation::Upgrade, Operation::Uninstall, Operation::OpenApp})
+        if (text == key(operation))
+            return operation;
+    return parse(text);
+}
+
 } // namespace OperationWord

@@ -66,13 +66,6 @@ bool number(const QString &text, qint64 *value)
     return true;
 }
 
-bool isOperationWord(const QString &text)
-{
-    return text == OperationWord::install() || text == OperationWord::quickInstall() ||
-           text == OperationWord::download() || text == OperationWord::upgrade() ||
-           text == OperationWord::uninstall();
-}
-
 bool hasControl(const QString &text)
 {
     for (const QChar c : text)
@@ -262,9 +255,12 @@ bool ReportFrame::parse(const QString &text, QString *error)
             return fail(QStringLiteral("unexpected attribute or content"));
         m_result.id = id;
         m_result.time = time;
-        m_result.oper = attributeText(report, "oper");
-        if (!isOperationWord(m_result.oper))
+        // A key; the label an earlier store sent is read as the key it stands for.
+        const std::optional<Operation> operation =
+            OperationWord::fromKey(attributeText(report, "oper"));
+        if (!operation || *operation == Operation::OpenApp)
             return fail(QStringLiteral("bad oper"));
+        m_result.oper = OperationWord::key(*operation);
         m_result.rpm = attributeText(report, "rpm");
         if (!isPackageText(m_result.rpm))
             return fail(QStringLiteral("bad rpm"));

@@ -5,7 +5,7 @@
 
 // The store's reports to its catalog server and the server's acknowledgement, one frame each:
 //   <frame action='report_result'><datas client='L' architecture='x86_64'>
-//     <report id='INSTANCE-N' time='UNIX' oper='升级' rpm='NAME-V-R' code='-1' echo='TEXT'/>
+//     <report id='INSTANCE-N' time='UNIX' oper='upgrade' rpm='NAME-V-R' code='-1' echo='TEXT'/>
 //   <frame action='report_inventory'><datas client='L' architecture='x86_64'>
 //     <report id='INSTANCE-N' time='UNIX' sequence='S'><package rpm='NAME-V-R'/>...</report>
 //   <frame action='report_ack'><datas client='L' architecture=''><report id='...'/>...
@@ -29,7 +29,7 @@ public:
     struct Result {
         QString id;
         qint64 time = 0;
-        QString oper;
+        QString oper; // OperationWord::key: install, quick-install, download, upgrade, remove
         QString rpm;
         int code = 0;
         QString echo;

@@ -2,6 +2,7 @@
 
 #include "queues/taskpackage.h"
 #include "records/clientconfig.h"
+#include "records/operationword.h"
 #include "storage/sqlconnection.h"
 #include "sync/acceptedsequence.h"
 #include "sync/reportframe.h"
@@ -98,10 +99,15 @@ bool ReportOutbox::recordResult(const QString &oper, const QString &rpm, int cod
         qCWarning(syncLog) << "no report for a task on" << rpm << ": not a package string";
         return false;
     }
+    const std::optional<Operation> operation = OperationWord::parse(oper);
+    if (!operation) {
+        qCWarning(syncLog) << "no report for a task of" << oper << ": not an operation";
+        return false;
+    }
     ReportFrame::Result result;
     result.id = QLatin1String(IdMark);
     result.time = QDateTime::currentSecsSinceEpoch();
-    result.oper = oper;
+    result.oper = OperationWord::key(*operation);
     result.rpm = rpm;
     result.code = code;
     result.echo = echo;

@@ -39,7 +39,7 @@ const char *const Schema =
     "CREATE INDEX IF NOT EXISTS results_name ON results(name);";
 
 // 1: desktops, installed and results; 2: rollouts and repository_versions added; 3: the
-// account of each result; 4: each desktop's bounds.
+// account of each result; 4: each desktop's bounds; 5: operations by key, not by label.
 const SchemaVersion &layouts()
 {
     static const SchemaVersion layouts(
@@ -73,6 +73,13 @@ const SchemaVersion &layouts()
                      "ALTER TABLE desktops ADD COLUMN unknown_packages INTEGER DEFAULT 0;"
                      "UPDATE desktops SET inventory_time = last_seen"
                      " WHERE inventory_time > last_seen + 3600;");
+         },
+         [](sqlite3 *db, QString *) {
+             // Results stored before name their operation by the store's button label.
+             return SchemaVersion::exec(
+                 db, "UPDATE results SET oper = CASE oper WHEN '安装' THEN 'install'"
+                     " WHEN '一键安装' THEN 'quick-install' WHEN '下载' THEN 'download'"
+                     " WHEN '升级' THEN 'upgrade' WHEN '卸载' THEN 'remove' ELSE oper END;");
          }});
     return layouts;
 }

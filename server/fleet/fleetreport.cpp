@@ -1,6 +1,7 @@
 #include "fleet/fleetreport.h"
 
 #include "fleet/fleetdatabase.h"
+#include "records/operationword.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -73,12 +74,17 @@ FleetReport::Table FleetReport::table(const QString &name, const QStringList &co
         const QByteArray bytes = values[i].toUtf8();
         sqlite3_bind_text(statement, i + 1, bytes.constData(), bytes.size(), SQLITE_TRANSIENT);
     }
+    // The database names operations by key; people read the store's own word for them.
+    const int operation = int(columns.indexOf(QStringLiteral("operation")));
     while (sqlite3_step(statement) == SQLITE_ROW) {
         QStringList row;
         for (int c = 0; c < sqlite3_column_count(statement); ++c) {
             const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, c));
             row << QString::fromUtf8(text ? text : "");
         }
+        if (operation >= 0 && operation < row.size())
+            if (const std::optional<Operation> known = OperationWord::fromKey(row[operation]))
+                row[operation] = OperationWord::of(*known);
         result.rows << row;
     }
     sqlite3_finalize(statement);

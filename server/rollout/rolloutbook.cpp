@@ -188,8 +188,9 @@ void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
 
 void RolloutBook::pilotResults(const Rollout &rollout, Tally *tally) const
 {
-    const QStringList operations{OperationWord::install(), OperationWord::quickInstall(),
-                                 OperationWord::upgrade()};
+    const QStringList operations{OperationWord::key(Operation::Install),
+                                 OperationWord::key(Operation::QuickInstall),
+                                 OperationWord::key(Operation::Upgrade)};
     // The package's results in the order they arrived, from the index on name (its rowids).
     FleetStatement select(m_db.handle(),
                           // The account that sent each result, not the one heard from last.

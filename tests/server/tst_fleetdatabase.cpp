@@ -174,8 +174,11 @@ private slots:
             QString error;
             QVERIFY2(db.open(path, false, &error), qPrintable(error));
         }
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("4"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("5"));
         QCOMPARE(column(path, "select address from desktops"), desktops);
+        // The label an earlier store sent is its key now.
+        QCOMPARE(column(path, "select oper from results"),
+                 desktops.isEmpty() ? QString() : QStringLiteral("install"));
         // Its next inventory counts again.
         QCOMPARE(column(path, "select inventory_time from desktops"),
                  desktops.isEmpty() ? QString() : QStringLiteral("2"));
@@ -199,7 +202,7 @@ private slots:
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("fleet.db"));
-        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=5;"));
+        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=6;"));
         const QByteArray before = contents(path);
         FleetDatabase db;
         QString error;
@@ -231,7 +234,7 @@ private slots:
         FleetDatabase db;
         QString error;
         QVERIFY2(db.open(path, false, &error), qPrintable(error));
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("4"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("5"));
         QCOMPARE(column(path, "select address from desktops"), QStringLiteral("10.0.0.5"));
     }
 

@@ -156,10 +156,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(outbox.pending(10).isEmpty(), Long);
 
         QCOMPARE(column(fleet, "select rpm from results order by rowid"), rpms);
-        QCOMPARE(
-            column(fleet, "select oper||' '||code||' '||echo from results order by rowid"),
-            QStringList({"安装 0 Installed: cv-hello", "升级 -2 error: %prein scriptlet failed",
-                         "卸载 -1 卸载失败 <'&\">"}));
+        QCOMPARE(column(fleet, "select oper||' '||code||' '||echo from results order by rowid"),
+                 QStringList({"install 0 Installed: cv-hello",
+                              "upgrade -2 error: %prein scriptlet failed",
+                              "remove -1 卸载失败 <'&\">"}));
         QCOMPARE(column(fleet, "select address||' '||name||' '||version from installed"),
                  QStringList{"127.0.0.1 cv-hello 1.0-1"});
         QCOMPARE(column(fleet, "select address from desktops"), QStringList{"127.0.0.1"});
@@ -256,6 +256,10 @@ private slots:
             << QString(result(id)).replace("echo='done'", "echo='" + QString(1024, 'x') + "'") << 1;
         QTest::newRow("unknown operation")
             << QString(result(id)).replace("oper='安装'", "oper='rm'") << 0;
+        QTest::newRow("the operation's key")
+            << QString(result(id)).replace("oper='安装'", "oper='upgrade'") << 1;
+        QTest::newRow("opening an application")
+            << QString(result(id)).replace("oper='安装'", "oper='open'") << 0;
         QTest::newRow("code out of range")
             << QString(result(id)).replace("code='0'", "code='7'") << 0;
         QTest::newRow("time not a number")
