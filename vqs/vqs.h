@@ -8,6 +8,10 @@
  * the destination is loopback exactly when it is), so that an answer to the connection's
  * address reaches the receiver. Each destination has its own sender thread, at most
  * VQS_MAX_LANES (default 4096) of them; one idle for VQS_LANE_IDLE seconds (default 60) ends.
+ * The receiver holds VQS_MAX_CONNECTIONS connections, VQS_MAX_PER_ADDRESS (64) from one
+ * address, closing the one idle the longest to let a new one in, and closes a connection
+ * silent for VQS_CONNECTION_IDLE seconds (75) or slower than VQS_MESSAGE_TIMEOUT (10) to
+ * finish a message.
  * Broker: an address names a durable queue its receiver consumes; 127.0.0.1 and the host's
  * own address reach this process's own receiver without the broker. */
 

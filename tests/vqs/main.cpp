@@ -9,6 +9,7 @@ QObject *makeBrokerTest(BrokerNode *broker);
 QObject *makeBrokerTlsTest(BrokerNode *broker);
 QObject *makeBrokerAccountsTest(BrokerNode *broker);
 QObject *makeLanesTest(BrokerNode *broker);
+QObject *makeConnectionsTest();
 
 // One private broker node for all test classes.
 int main(int argc, char **argv)
@@ -21,5 +22,6 @@ int main(int argc, char **argv)
     tests.emplace_back(makeBrokerTlsTest(&broker));
     tests.emplace_back(makeBrokerAccountsTest(&broker));
     tests.emplace_back(makeLanesTest(&broker));
+    tests.emplace_back(makeConnectionsTest());
     return runTestClasses(argc, argv, tests);
 }
