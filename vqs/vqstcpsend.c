@@ -4,6 +4,7 @@
 
 #include "vqstcpsend.h"
 #include "vqsallow.h"
+#include "vqscontacts.h"
 #include "vqsenv.h"
 #include "vqsthread.h"
 #include "vqstime.h"
@@ -29,8 +30,8 @@
 /* Lanes at most (VQS_MAX_LANES) and the seconds an idle one lives (VQS_LANE_IDLE). */
 #define DEFAULT_MAX_LANES 4096
 #define DEFAULT_LANE_IDLE_S 60
-/* Addresses remembered as contacted; beyond, the one sent to longest ago is forgotten. */
-#define MAX_CONTACTED 4096
+/* Buckets of the lanes by destination, so that a fleet's sends find theirs at once. */
+#define LANE_BUCKETS 16384
 
 #ifndef IP_BIND_ADDRESS_NO_PORT
 #define IP_BIND_ADDRESS_NO_PORT 24
@@ -38,6 +39,7 @@
 
 struct item {
     struct item *next;
+    int retried; /* written once into a connection the receiver then reset */
     size_t size;
     unsigned char bytes[]; /* 4-byte big-endian length, then the text */
 };
@@ -45,22 +47,20 @@ struct item {
 /* One queue, thread and connection per destination: a destination that does not answer
  * holds back only its own messages. */
 struct lane {
-    struct lane *next;
+    struct lane *next, *prev;  /* in g_lanes */
+    struct lane *next_by_dest; /* in its bucket of g_by_dest */
     struct in_addr dest;
     unsigned short port;
     struct in_addr source; /* INADDR_ANY: the kernel chooses */
     int fd;                /* the lane's thread's while busy; whoever holds g_lock while idle */
     struct item *head;
     struct item *tail;
+    /* Written into fd since it was last found whole: a reset would have lost them. */
+    struct item *unsure;
     int busy;
     long long idle_since_ms;
     long long idle_ms;
     pthread_cond_t work;
-};
-
-struct contact {
-    struct in_addr addr;
-    unsigned long long seq; /* when last sent to */
 };
 
 /* g_lock guards the lanes' queues and states and the contacted addresses. */
@@ -70,9 +70,8 @@ static struct lane *g_lanes;
 static size_t g_nlanes;
 static pid_t g_owner;
 static pthread_condattr_t g_monotonic;
-static struct contact g_contacted[MAX_CONTACTED];
-static size_t g_ncontacted;
-static unsigned long long g_seq;
+static struct lane *g_by_dest[LANE_BUCKETS];
+static struct lane *g_spare; /* lanes whose threads ended, for reuse */
 
 static int wait_writable(int fd, int timeout_ms)
 {
@@ -134,11 +133,24 @@ static int open_link(struct in_addr dest, unsigned short port, struct in_addr so
     return fd;
 }
 
-/* The receiver never writes, so anything readable is its close or an error. */
-static int link_broken(int fd)
+enum link_state { LINK_OPEN, LINK_CLOSED, LINK_RESET };
+
+/* The receiver never writes, so anything readable is its close or an error. A reset (rather
+ * than a plain close) means it closed with bytes of ours unread, or they came after its close. */
+static enum link_state link_state(int fd)
 {
     struct pollfd p = {.fd = fd, .events = POLLIN | POLLRDHUP};
-    return poll(&p, 1, 0) != 0;
+    if (poll(&p, 1, 0) == 0)
+        return LINK_OPEN;
+    int soerr = 0;
+    socklen_t len = sizeof soerr;
+    if ((p.revents & POLLERR) ||
+        (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len) == 0 && soerr != 0))
+        return LINK_RESET;
+    char byte;
+    if (recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) < 0 && errno != EAGAIN && errno != EINTR)
+        return LINK_RESET;
+    return LINK_CLOSED;
 }
 
 static int send_all(int fd, const unsigned char *bytes, size_t size)
@@ -155,49 +167,145 @@ static int send_all(int fd, const unsigned char *bytes, size_t size)
     return 0;
 }
 
-static void drop(const struct lane *lane, int err)
+static void drop(const struct lane *lane, const char *why)
 {
     char addr[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &lane->dest, addr, sizeof addr);
-    fprintf(stderr, "vqs: message to %s:%u dropped: %s\n", addr, lane->port, strerror(err));
+    fprintf(stderr, "vqs: message to %s:%u dropped: %s\n", addr, lane->port, why);
 }
 
-static void deliver(struct lane *lane, const struct item *it)
+static void free_items(struct item *it)
 {
-    if (lane->fd >= 0 && link_broken(lane->fd)) {
-        close(lane->fd);
-        lane->fd = -1;
+    while (it) {
+        struct item *next = it->next;
+        free(it);
+        it = next;
     }
+}
+
+static void keep_unsure(struct lane *lane, struct item *it)
+{
+    struct item **at = &lane->unsure;
+    while (*at)
+        at = &(*at)->next;
+    it->next = NULL;
+    *at = it;
+}
+
+static void write_item(struct lane *lane, struct item *it);
+
+/* What a reset may have lost goes out once more, in order, on a new connection; what was
+ * lost twice is said dropped. */
+static void retry_lost(struct lane *lane, struct item *lost)
+{
+    while (lost) {
+        struct item *it = lost;
+        lost = it->next;
+        if (it->retried) {
+            drop(lane, "the receiver closed the connection with it unread");
+            free(it);
+            continue;
+        }
+        it->retried = 1;
+        write_item(lane, it);
+    }
+}
+
+/* Writes it, owned from here on: kept as unsure once written, else freed with a line. */
+static void write_item(struct lane *lane, struct item *it)
+{
     /* A connection that broke since the last message gets one fresh attempt. */
     for (int attempt = 0; attempt < 2; attempt++) {
         int err = 0;
         if (lane->fd < 0 &&
             (lane->fd = open_link(lane->dest, lane->port, lane->source, &err)) < 0) {
-            drop(lane, err);
+            drop(lane, strerror(err));
+            free(it);
             return;
         }
-        if (send_all(lane->fd, it->bytes, it->size) == 0)
+        if (send_all(lane->fd, it->bytes, it->size) == 0) {
+            keep_unsure(lane, it);
             return;
+        }
         err = errno;
         close(lane->fd);
         lane->fd = -1;
         if (attempt == 1 || (err != EPIPE && err != ECONNRESET)) {
-            drop(lane, err);
+            drop(lane, strerror(err));
+            free(it);
+            return;
+        }
+        /* The reset may have taken what was written there before it, too. */
+        struct item *lost = lane->unsure;
+        lane->unsure = NULL;
+        retry_lost(lane, lost);
+    }
+}
+
+/* Looks at the connection before it is used again or let go: what a reset lost goes out once
+ * more, and the connection is kept only while it is whole. */
+static void settle(struct lane *lane)
+{
+    if (!lane->unsure)
+        return;
+    enum link_state state = lane->fd < 0 ? LINK_CLOSED : link_state(lane->fd);
+    struct item *lost = lane->unsure;
+    lane->unsure = NULL;
+    if (state != LINK_OPEN && lane->fd >= 0) {
+        close(lane->fd);
+        lane->fd = -1;
+    }
+    if (state == LINK_RESET)
+        retry_lost(lane, lost);
+    else
+        free_items(lost);
+}
+
+static void deliver(struct lane *lane, struct item *it)
+{
+    if (lane->unsure) {
+        settle(lane);
+    } else if (lane->fd >= 0 && link_state(lane->fd) != LINK_OPEN) {
+        close(lane->fd);
+        lane->fd = -1;
+    }
+    write_item(lane, it);
+}
+
+/* Called with g_lock held, as are the three below. */
+static struct lane **dest_bucket(struct in_addr dest, unsigned short port)
+{
+    uint32_t h = ((uint32_t)dest.s_addr ^ ((uint32_t)port << 7)) * 2654435761u;
+    return &g_by_dest[(h >> 16) % LANE_BUCKETS];
+}
+
+static void hash_lane(struct lane *lane)
+{
+    struct lane **at = dest_bucket(lane->dest, lane->port);
+    lane->next_by_dest = *at;
+    *at = lane;
+}
+
+static void unhash_lane(struct lane *lane)
+{
+    for (struct lane **at = dest_bucket(lane->dest, lane->port); *at; at = &(*at)->next_by_dest) {
+        if (*at == lane) {
+            *at = lane->next_by_dest;
             return;
         }
     }
 }
 
-/* Called with g_lock held. */
 static void unlink_lane(struct lane *lane)
 {
-    for (struct lane **at = &g_lanes; *at; at = &(*at)->next) {
-        if (*at == lane) {
-            *at = lane->next;
-            g_nlanes--;
-            return;
-        }
-    }
+    unhash_lane(lane);
+    if (lane->prev)
+        lane->prev->next = lane->next;
+    else
+        g_lanes = lane->next;
+    if (lane->next)
+        lane->next->prev = lane->prev;
+    g_nlanes--;
 }
 
 static void *lane_main(void *arg)
@@ -216,13 +324,25 @@ static void *lane_main(void *arg)
                                         .tv_nsec = (long)(end % 1000) * 1000000L};
             if (pthread_cond_timedwait(&lane->work, &g_lock, &deadline) == ETIMEDOUT &&
                 !lane->head && vqs_now_ms() >= lane->idle_since_ms + lane->idle_ms) {
-                /* Idle long enough: the thread, queue and connection go. */
+                if (lane->unsure) {
+                    /* Not let go before what was written last is known not to be lost. */
+                    lane->busy = 1;
+                    pthread_mutex_unlock(&g_lock);
+                    settle(lane);
+                    pthread_mutex_lock(&g_lock);
+                    if (lane->head || lane->unsure)
+                        continue; /* wait again: for the new message, or for the retry */
+                }
+                /* Idle long enough: the thread and connection go; the lane is kept for the
+                 * next (a sender may still be signalling it). */
+                const int fd = lane->fd;
                 unlink_lane(lane);
+                lane->next = g_spare;
+                g_spare = lane;
+                pthread_cond_broadcast(&g_idle); /* it may have been busy settling */
                 pthread_mutex_unlock(&g_lock);
-                if (lane->fd >= 0)
-                    close(lane->fd);
-                pthread_cond_destroy(&lane->work);
-                free(lane);
+                if (fd >= 0)
+                    close(fd);
                 return NULL;
             }
         }
@@ -234,7 +354,6 @@ static void *lane_main(void *arg)
         pthread_mutex_unlock(&g_lock);
 
         deliver(lane, it);
-        free(it);
         pthread_mutex_lock(&g_lock);
     }
 }
@@ -293,7 +412,7 @@ static struct lane *oldest_idle(void)
 static struct lane *lane_for(struct in_addr dest, unsigned short port, struct in_addr source,
                              size_t max_lanes, long long idle_ms, int *full)
 {
-    for (struct lane *lane = g_lanes; lane; lane = lane->next)
+    for (struct lane *lane = *dest_bucket(dest, port); lane; lane = lane->next_by_dest)
         if (lane->dest.s_addr == dest.s_addr && lane->port == port &&
             lane->source.s_addr == source.s_addr)
             return lane;
@@ -307,63 +426,57 @@ static struct lane *lane_for(struct in_addr dest, unsigned short port, struct in
         if (lane->fd >= 0)
             close(lane->fd);
         lane->fd = -1;
+        free_items(lane->unsure);
+        lane->unsure = NULL;
+        unhash_lane(lane);
         lane->dest = dest;
         lane->port = port;
         lane->source = source;
         lane->idle_ms = idle_ms;
+        hash_lane(lane);
         return lane;
     }
-    lane = calloc(1, sizeof *lane);
-    if (!lane)
+    if (g_spare) {
+        /* Its condition variable stays as it is: a late signal may be on it. */
+        lane = g_spare;
+        g_spare = lane->next;
+        lane->head = lane->tail = lane->unsure = NULL;
+        lane->idle_since_ms = 0;
+    } else if ((lane = calloc(1, sizeof *lane))) {
+        pthread_cond_init(&lane->work, &g_monotonic);
+    } else {
         return NULL;
+    }
     lane->dest = dest;
     lane->port = port;
     lane->source = source;
     lane->fd = -1;
     lane->busy = 1; /* until its thread first waits */
     lane->idle_ms = idle_ms;
-    pthread_cond_init(&lane->work, &g_monotonic);
 
     int rc = vqs_start_thread(lane_main, lane);
     if (rc != 0) {
         fprintf(stderr, "vqs: cannot start a sender thread: %s\n", strerror(rc));
-        pthread_cond_destroy(&lane->work);
-        free(lane);
+        lane->next = g_spare;
+        g_spare = lane;
         return NULL;
     }
     lane->next = g_lanes;
+    lane->prev = NULL;
+    if (g_lanes)
+        g_lanes->prev = lane;
     g_lanes = lane;
+    hash_lane(lane);
     g_nlanes++;
     return lane;
-}
-
-/* Bounded: past MAX_CONTACTED the address sent to longest ago is forgotten. Called with
- * g_lock held. */
-static void remember(struct in_addr dest)
-{
-    size_t slot = g_ncontacted;
-    for (size_t i = 0; i < g_ncontacted; i++) {
-        if (g_contacted[i].addr.s_addr == dest.s_addr) {
-            slot = i;
-            break;
-        }
-        if (g_ncontacted == MAX_CONTACTED &&
-            (slot == g_ncontacted || g_contacted[i].seq < g_contacted[slot].seq))
-            slot = i;
-    }
-    if (slot == g_ncontacted)
-        g_ncontacted++;
-    g_contacted[slot].addr = dest;
-    g_contacted[slot].seq = ++g_seq;
 }
 
 int vqs_peer_accepted(struct in_addr peer, const char *allow)
 {
     struct in_addr found = {.s_addr = htonl(INADDR_ANY)};
     pthread_mutex_lock(&g_lock);
-    for (size_t i = 0; i < g_ncontacted; i++)
-        if (g_contacted[i].addr.s_addr == peer.s_addr)
-            found = peer;
+    if (vqs_contacts_has(peer))
+        found = peer;
     pthread_mutex_unlock(&g_lock);
     return vqs_peer_allowed(peer, &found, found.s_addr == htonl(INADDR_ANY) ? 0 : 1, allow);
 }
@@ -387,6 +500,7 @@ int vqs_tcp_send(struct in_addr addr, const char *text, size_t len)
     if (!it)
         return -1;
     it->next = NULL;
+    it->retried = 0;
     it->size = 4 + len;
     uint32_t wire = htonl((uint32_t)len);
     memcpy(it->bytes, &wire, 4);
@@ -412,13 +526,15 @@ int vqs_tcp_send(struct in_addr addr, const char *text, size_t len)
         return -1;
     }
     /* Recorded before delivery so that an answer racing the message is let in. */
-    remember(addr);
+    vqs_contacts_note(addr);
     if (lane->tail)
         lane->tail->next = it;
     else
         lane->head = it;
     lane->tail = it;
-    pthread_cond_signal(&lane->work);
     pthread_mutex_unlock(&g_lock);
+    /* Outside the lock, so the woken thread does not wait for it at once; a lane is never
+     * freed, so a late signal can at worst wake another lane's thread for nothing. */
+    pthread_cond_signal(&lane->work);
     return 0;
 }
