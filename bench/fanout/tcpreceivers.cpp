@@ -5,15 +5,28 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 TcpReceivers::TcpReceivers(const std::vector<QString> &addresses, unsigned short port,
                            Arrivals *arrivals)
-    : m_arrivals(arrivals)
+    : TcpReceivers(addresses, port, [arrivals](int receiver, Arrivals::Clock::time_point time) {
+          arrivals->note(receiver, time);
+      })
+{
+}
+
+TcpReceivers::TcpReceivers(const std::vector<QString> &addresses, unsigned short port, Note note)
+    : m_note(std::move(note))
 {
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     m_stop = eventfd(0, EFD_CLOEXEC);
@@ -33,6 +46,8 @@ TcpReceivers::TcpReceivers(const std::vector<QString> &addresses, unsigned short
         const int one = 1;
         if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
             bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd, 64) != 0) {
+            std::fprintf(stderr, "fanout: cannot listen on %s:%u: %s\n", qPrintable(addresses[i]),
+                         port, std::strerror(errno));
             if (fd >= 0)
                 close(fd);
             return;
@@ -103,7 +118,7 @@ bool TcpReceivers::read(Link &link)
             i += ssize_t(take);
         }
         if (link.got >= 4 && link.got == link.length + 4) {
-            m_arrivals->note(link.receiver, now);
+            m_note(link.receiver, now);
             link.got = 0;
         }
     }
@@ -124,5 +139,100 @@ void TcpReceivers::run()
             else if (!read(*link))
                 epoll_ctl(m_epoll, EPOLL_CTL_DEL, link->fd, nullptr);
         }
+    }
+}
+
+namespace
+{
+
+// One arrival as a child passes it on; receiver -1: the child is ready, -2: it could not listen.
+struct Record {
+    int32_t receiver;
+    int64_t ns;
+};
+
+bool writeRecord(int fd, int32_t receiver, Arrivals::Clock::time_point time)
+{
+    const Record record{
+        receiver,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
+    return write(fd, &record, sizeof record) == ssize_t(sizeof record);
+}
+
+} // namespace
+
+ForkedTcpReceivers::ForkedTcpReceivers(const std::vector<QString> &addresses, unsigned short port,
+                                       Arrivals *arrivals, int processes)
+{
+    const size_t share = (addresses.size() + size_t(processes) - 1) / size_t(processes);
+    bool ready = true;
+    for (size_t first = 0; first < addresses.size(); first += share) {
+        int notes[2], hold[2];
+        if (pipe2(notes, O_CLOEXEC) != 0)
+            return;
+        if (pipe2(hold, O_CLOEXEC) != 0) {
+            close(notes[0]);
+            close(notes[1]);
+            return;
+        }
+        const std::vector<QString> mine(addresses.begin() + long(first),
+                                        addresses.begin() +
+                                            long(std::min(addresses.size(), first + share)));
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // Plain sockets and a thread only; it ends with _exit, running nothing of the
+            // parent's at exit.
+            close(notes[0]);
+            close(hold[1]);
+            // The earlier children's pipes: held here, they would never see their end.
+            for (const Child &other : m_children) {
+                close(other.notes);
+                close(other.hold);
+            }
+            const int out = notes[1];
+            const int32_t offset = int32_t(first);
+            TcpReceivers receivers(mine, port, [out, offset](int r, Arrivals::Clock::time_point t) {
+                writeRecord(out, offset + r, t);
+            });
+            writeRecord(out, receivers.isValid() ? -1 : -2, Arrivals::Clock::now());
+            char byte;
+            while (read(hold[0], &byte, 1) < 0 && errno == EINTR) {
+            }
+            _exit(0);
+        }
+        close(notes[1]);
+        close(hold[0]);
+        Child child;
+        child.pid = pid;
+        child.notes = notes[0];
+        child.hold = hold[1];
+        // Read whatever came before: the reader below takes arrivals only.
+        Record record{};
+        const bool listening =
+            pid > 0 && read(child.notes, &record, sizeof record) == ssize_t(sizeof record) &&
+            record.receiver == -1;
+        ready = ready && listening;
+        const int count = int(addresses.size());
+        child.reader = std::thread([fd = child.notes, arrivals, count] {
+            Record r;
+            while (read(fd, &r, sizeof r) == ssize_t(sizeof r))
+                if (r.receiver >= 0 && r.receiver < count)
+                    arrivals->note(r.receiver,
+                                   Arrivals::Clock::time_point(std::chrono::nanoseconds(r.ns)));
+        });
+        m_children.push_back(std::move(child));
+    }
+    m_valid = ready && !m_children.empty();
+}
+
+ForkedTcpReceivers::~ForkedTcpReceivers()
+{
+    for (Child &child : m_children) {
+        close(child.hold);
+        if (child.pid > 0)
+            waitpid(child.pid, nullptr, 0);
+        if (child.reader.joinable())
+            child.reader.join();
+        close(child.notes);
     }
 }

@@ -5,8 +5,11 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
+
+#include <sys/types.h>
 
 // Lightweight receivers of the direct TCP transport: one listening socket for each address
 // 127.1.A.B on one port, all served by one thread with epoll, which notes every whole message
@@ -14,7 +17,9 @@
 class TcpReceivers
 {
 public:
+    using Note = std::function<void(int receiver, Arrivals::Clock::time_point time)>;
     TcpReceivers(const std::vector<QString> &addresses, unsigned short port, Arrivals *arrivals);
+    TcpReceivers(const std::vector<QString> &addresses, unsigned short port, Note note);
     ~TcpReceivers();
     TcpReceivers(const TcpReceivers &) = delete;
     TcpReceivers &operator=(const TcpReceivers &) = delete;
@@ -34,10 +39,37 @@ private:
     void accept(const Link &listener);
     bool read(Link &link); // false once the peer has closed
 
-    Arrivals *m_arrivals;
+    Note m_note;
     int m_epoll = -1;
     int m_stop = -1;
     bool m_valid = false;
     std::vector<Link *> m_links;
     std::thread m_thread;
+};
+
+// The same receivers in child processes, each serving a share of the addresses: one process's
+// open files would not hold them all at 10,000 (a listener and two connections each, the
+// server's and the floor's). Each child passes what arrives to this process through a pipe,
+// stamped on the monotonic clock every process shares.
+class ForkedTcpReceivers
+{
+public:
+    ForkedTcpReceivers(const std::vector<QString> &addresses, unsigned short port,
+                       Arrivals *arrivals, int processes);
+    ~ForkedTcpReceivers();
+    ForkedTcpReceivers(const ForkedTcpReceivers &) = delete;
+    ForkedTcpReceivers &operator=(const ForkedTcpReceivers &) = delete;
+
+    bool isValid() const { return m_valid; }
+
+private:
+    struct Child {
+        pid_t pid = -1;
+        int notes = -1; // what arrives, read here
+        int hold = -1;  // closed here to end the child
+        std::thread reader;
+    };
+
+    std::vector<Child> m_children;
+    bool m_valid = false;
 };
