@@ -102,7 +102,8 @@ public:
     {
         for (int i = 0; i < count; ++i) {
             const QString from = address("127.4", m_sources++);
-            // The receiver holds 256 connections at most and refuses those beyond.
+            // Joined a hundred at a time: the receiver closes the connection idle longest
+            // once its bounds are reached.
             if (!join(from, {from}) || (i % 100 == 99 && !waitForJoins()))
                 return false;
         }
