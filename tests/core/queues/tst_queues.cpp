@@ -1,5 +1,6 @@
 #include "queues/getauththread.h"
 #include "queues/installrpmthread.h"
+#include "records/operationword.h"
 #include "records/paths.h"
 #include "sync/reportframe.h"
 #include "sync/reportoutbox.h"
@@ -105,7 +106,8 @@ private slots:
         QString error;
         QVERIFY2(result.parse(sent[0].frame, &error), qPrintable(error));
         QVERIFY2(inventory.parse(sent[1].frame, &error), qPrintable(error));
-        QCOMPARE(result.result().oper, info(kind).word);
+        // Past the store the operation travels by key.
+        QCOMPARE(result.result().oper, OperationWord::key(*OperationWord::parse(info(kind).word)));
         QCOMPARE(result.result().rpm, rpmname);
         QCOMPARE(result.result().code, code);
         QVERIFY2(result.result().echo.contains(echo), qPrintable(result.result().echo));
