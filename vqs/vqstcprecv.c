@@ -75,7 +75,9 @@ static void forget_events(struct vqs_peer *p)
 static void close_peer(struct vqs_peer *p)
 {
     forget_events(p);
-    /* Closing deregisters it from epoll too. */
+    /* Taken out of epoll before the close: a child forked meanwhile holds the descriptor a
+     * while, and epoll would go on reporting it, with the peer's freed memory as its data. */
+    epoll_ctl(g_epoll, EPOLL_CTL_DEL, p->fd, NULL);
     close(p->fd);
     vqs_peers_remove(&g_peers, p);
 }
