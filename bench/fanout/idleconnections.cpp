@@ -2,6 +2,8 @@
 
 #include "arrivals.h"
 #include "bench/support/benchpackages.h"
+#include "bench/support/loopbackconnect.h"
+#include "bench/support/processstatus.h"
 #include "sync/catalogframe.h"
 #include "tcpreceivers.h"
 #include "tests/core/sync/catalogserverprocess.h"
@@ -25,41 +27,11 @@ namespace
 constexpr int Repetitions = 5;
 constexpr int WaitMs = 120000;
 
-double statusOf(qint64 pid, const char *key)
-{
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression line(QStringLiteral("^%1:\\s*(\\d+)").arg(QLatin1String(key)),
-                                  QRegularExpression::MultilineOption);
-    return line.match(QString::fromLatin1(file.readAll())).captured(1).toDouble();
-}
-
 double openFiles(qint64 pid)
 {
     return QDir(QStringLiteral("/proc/%1/fd").arg(pid))
         .entryList(QDir::NoDotAndDotDot | QDir::System)
         .size();
-}
-
-// A connection to the server (127.0.0.2) from the loopback address from.
-int connectFrom(const QString &from, unsigned short port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    inet_pton(AF_INET, from.toLatin1().constData(), &sa.sin_addr);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    sa.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0)
-        return fd;
-    close(fd);
-    return -1;
 }
 
 // The median time from a join's last byte written to its answer at the desktop, each join from

@@ -3,6 +3,8 @@
 // after 1,000, 5,000 and 10,000 connections from as many loopback addresses. Floor: the same
 // figures of the server that has answered one desktop.
 #include "bench/support/benchpackages.h"
+#include "bench/support/loopbackconnect.h"
+#include "bench/support/processstatus.h"
 #include "sync/catalogframe.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/freeport.h"
@@ -29,42 +31,11 @@ namespace
 constexpr int WaitMs = 600000;
 constexpr int Batch = 500;
 
-// A count from /proc/PID/status ("Threads", "VmRSS" in kB).
-double statusOf(qint64 pid, const char *key)
-{
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression line(QStringLiteral("^%1:\\s*(\\d+)").arg(QLatin1String(key)),
-                                  QRegularExpression::MultilineOption);
-    return line.match(QString::fromLatin1(file.readAll())).captured(1).toDouble();
-}
-
 QByteArray framed(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     const uint32_t length = htonl(uint32_t(bytes.size()));
     return QByteArray(reinterpret_cast<const char *>(&length), 4) + bytes;
-}
-
-// A connection to the server from the loopback address from.
-int connectFrom(const QString &from, unsigned short port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    inet_pton(AF_INET, from.toLatin1().constData(), &sa.sin_addr);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    sa.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0)
-        return fd;
-    close(fd);
-    return -1;
 }
 
 QString address(const char *prefix, int n)

@@ -30,30 +30,13 @@ QString legacySequenceFile(sqlite3 *db)
     return QFileInfo(database).dir().filePath(QFileInfo(Paths::frameSequenceFile()).fileName());
 }
 
-// Its value: 0 without the file, none when it holds anything but the digits of a number.
-std::optional<quint64> legacySequence(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? std::optional<quint64>(0) : std::nullopt;
-    char digits[32] = {};
-    const ssize_t length = ::read(fd, digits, sizeof digits - 1);
-    ::close(fd);
-    const QByteArray text = length > 0 ? QByteArray(digits, int(length)).trimmed() : QByteArray();
-    bool ok = !text.isEmpty() && text.size() <= 20;
-    for (char c : text)
-        ok = ok && c >= '0' && c <= '9';
-    const quint64 value = ok ? text.toULongLong(&ok) : 0;
-    return ok ? std::optional<quint64>(value) : std::nullopt;
-}
-
 // Layout 2 keeps the sequence of the last signed frame accepted in the database, committed
 // with the rows it brought. The value of the old file moves in: starting again from 0 would
 // take frames that were already refused as replays.
 bool addFrameSequence(sqlite3 *db, QString *error)
 {
     const QString file = legacySequenceFile(db);
-    const std::optional<quint64> last = legacySequence(file);
+    const std::optional<quint64> last = StoreSchema::legacySequence(file);
     if (!last) {
         *error = file + QStringLiteral(" holds no sequence");
         return false;
@@ -170,6 +153,22 @@ bool admits(const char *path)
     const bool admitted = outcome != SchemaVersion::Outcome::Newer;
     checked.insert(file, admitted);
     return admitted;
+}
+
+std::optional<quint64> legacySequence(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? std::optional<quint64>(0) : std::nullopt;
+    char digits[32] = {};
+    const ssize_t length = ::read(fd, digits, sizeof digits - 1);
+    ::close(fd);
+    const QByteArray text = length > 0 ? QByteArray(digits, int(length)).trimmed() : QByteArray();
+    bool ok = !text.isEmpty() && text.size() <= 20;
+    for (char c : text)
+        ok = ok && c >= '0' && c <= '9';
+    const quint64 value = ok ? text.toULongLong(&ok) : 0;
+    return ok ? std::optional<quint64>(value) : std::nullopt;
 }
 
 } // namespace StoreSchema

@@ -1,6 +1,7 @@
 #include "sync/acceptedsequence.h"
 
 #include "storage/sqlconnection.h"
+#include "storage/storeschema.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -32,18 +33,6 @@ std::optional<quint64> number(const QByteArray &digits)
     return ok ? std::optional<quint64>(value) : std::nullopt;
 }
 
-// The value of the file the sequence lived in before; 0 when there is none.
-std::optional<quint64> legacyValue(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? std::optional<quint64>(0) : std::nullopt;
-    char digits[32] = {};
-    const ssize_t length = ::read(fd, digits, sizeof digits - 1);
-    ::close(fd);
-    return length > 0 ? number(QByteArray(digits, int(length)).trimmed()) : std::nullopt;
-}
-
 } // namespace
 
 namespace AcceptedSequence
@@ -62,7 +51,7 @@ std::optional<quint64> load(const QString &database, const QString &legacyFile)
         QStringLiteral("select count(*) from sqlite_master where name='frame_sequence';"), {});
     if (tables.isEmpty())
         return std::nullopt;
-    const std::optional<quint64> migrated = legacyValue(legacyFile);
+    const std::optional<quint64> migrated = StoreSchema::legacySequence(legacyFile);
     if (!migrated)
         return std::nullopt;
     if (db.exec(QStringLiteral("begin immediate;")) != SQLITE_OK)
