@@ -184,7 +184,10 @@ static int connect_link(const struct vqs_settings *s)
 
 /* Publishes what waits, within the window. One push is open at a time: should the stream's
  * leader move under it, it goes out again before any push after it is written, so the stream
- * keeps the pushes in order. 0, or -1 when the connection failed. */
+ * keeps the pushes in order. A message to one desktop goes out only once the push it follows
+ * is confirmed: were it to overtake a push the broker dropped and that is still to go out
+ * again, the desktop would take it first and then drop the push as older. 0, or -1 when the
+ * connection failed. */
 static int publish_waiting(void)
 {
     struct item *batch[WINDOW];
@@ -193,7 +196,10 @@ static int publish_waiting(void)
     size_t outstanding = 0;
     int push_open = 0;
     struct item *first = NULL;
+    unsigned long long open_push = 0; /* the first push not yet confirmed; 0: none */
     for (struct item *it = g_head; it; it = it->next) {
+        if (it->push && !open_push)
+            open_push = it->seq;
         if (it->tag) {
             outstanding++;
             push_open |= it->push;
@@ -207,6 +213,8 @@ static int publish_waiting(void)
         if (it->tag)
             continue;
         if (it->push && push_open)
+            break;
+        if (!it->push && it->after && open_push && open_push <= it->after)
             break;
         push_open |= it->push;
         it->tag = ++t_next_tag;

@@ -11,6 +11,7 @@
 #include "tests/support/withoutstalling.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,6 +92,72 @@ private slots:
     }
 
     void cleanupTestCase() { m_cluster.reset(); }
+
+    // The node of the stream's leader hangs as a push goes out, an answer to one desktop
+    // follows the push, and the hung node is killed only once the push has waited longer than
+    // the desktop holds an answer for it: the desktop still takes the push first (with the
+    // answer let out at once, it took the answer, then the push).
+    void answerFollowsPushThroughLeaderLoss()
+    {
+        const QString desk = m_cluster->freshAddress();
+        int leader = -1;
+        int queueAt = -1; // the desktop's queue is a classic one, on one node
+        auto look = [&] {
+            return withoutStalling([&] {
+                return (leader = m_cluster->leaderOf(m_stream)) >= 0 &&
+                       (queueAt = m_cluster->leaderOf(desk)) >= 0;
+            });
+        };
+        QVERIFY(look());
+        if (leader == queueAt) {
+            // The leader moves off the queue's node: that node lost and back.
+            const int was = leader;
+            QVERIFY(withoutStalling([&] { return m_cluster->killVm(was); }));
+            QTRY_VERIFY_WITH_TIMEOUT(withoutStalling([&] {
+                                         leader = m_cluster->leaderOf(m_stream);
+                                         return leader >= 0 && leader != was;
+                                     }),
+                                     Long);
+            QVERIFY(withoutStalling([&] { return m_cluster->startNode(was); }));
+            QTRY_VERIFY_WITH_TIMEOUT(look(), Long);
+        }
+        // Both ends on the queue's node alone, which stays.
+        const QString node =
+            "url = " + m_cluster->setting(desk, "url")
+                           .split(QRegularExpression("[ ,]+"), Qt::SkipEmptyParts)[queueAt];
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VQS_CONFIG", m_cluster->settingsFor(desk, {node}));
+        QProcess receiver;
+        receiver.setProcessEnvironment(env);
+        receiver.start(VQS_PEER_PROGRAM, {"recv", "3"});
+        QVERIFY(receiver.waitForReadyRead(Long));
+        QCOMPARE(receiver.readLine(), QByteArray("init 0\n"));
+        QVERIFY(m_cluster->freezeVm(leader));
+        env.insert("VQS_CONFIG", m_cluster->settingsFor(BrokerNode::ServerAddress, {node}));
+        QProcess sender;
+        sender.setProcessEnvironment(env);
+        // The first message from a sender waits for nothing; the answer waits for the push.
+        sender.start(VQS_PEER_PROGRAM,
+                     {"stay", desk, "first", "255.255.255.255", "push", desk, "answer"});
+        // Written again to the hung leader, unconfirmed twice: past the desktop's hold.
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += sender.readAllStandardError()).count("confirmed no message for 5 s") >= 2,
+            Long);
+        QVERIFY(withoutStalling([&] { return m_cluster->killVm(leader); }));
+        const bool ended = receiver.waitForFinished(Long);
+        sender.closeWriteChannel();
+        QVERIFY(sender.waitForFinished(Long));
+        const QStringList got =
+            QString::fromUtf8(receiver.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const int push = got.indexOf("4 push");
+        QVERIFY2(ended && got.size() == 3 && got.contains("5 first") && push >= 0 &&
+                     push < got.indexOf("6 answer"),
+                 qPrintable(got.join(", ") + '\n' + receiver.readAllStandardError() + said +
+                            sender.readAllStandardError()));
+        QCOMPARE(sender.exitCode(), 0);
+        QVERIFY(withoutStalling([&] { return m_cluster->startNode(leader); }));
+    }
 
     // The node holding the stream's leader, then one store's, then the server's is killed,
     // then two nodes at once: every push reaches every store once and in order, each store

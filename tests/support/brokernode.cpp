@@ -100,6 +100,12 @@ bool BrokerNode::killVm(int node)
     return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(vm));
 }
 
+bool BrokerNode::freezeVm(int node)
+{
+    const pid_t vm = readFile(nodeDirectory(node) + QStringLiteral("/node/pid")).trimmed().toInt();
+    return vm > 0 && ::kill(vm, SIGSTOP) == 0;
+}
+
 bool BrokerNode::startNode(int node)
 {
     const bool started =
@@ -139,13 +145,15 @@ int BrokerNode::leaderOf(const QString &queue) const
     const ProcessResult listed =
         ctl({QStringLiteral("list_queues"), QStringLiteral("-q"), QStringLiteral("-p"),
              QStringLiteral("corvane"), QStringLiteral("--no-table-headers"),
-             QStringLiteral("name"), QStringLiteral("leader")});
+             QStringLiteral("name"), QStringLiteral("leader"), QStringLiteral("pid")});
     for (const QString &line : listed.output.split(QLatin1Char('\n'))) {
-        const QStringList fields = line.split(QRegularExpression(QStringLiteral("\\s+")));
+        const QStringList fields = line.trimmed().split(QLatin1Char('\t'));
         if (fields.size() < 2 || fields[0] != queue)
             continue;
+        // A classic queue names no leader (an empty column): its process is on its node.
         for (int node = 0; node < m_nodes; ++node) {
-            if (value(QStringLiteral("NODE"), node) == fields[1])
+            const QString name = value(QStringLiteral("NODE"), node);
+            if (name == fields[1] || fields.value(2).startsWith('<' + name + '.'))
                 return node;
         }
     }

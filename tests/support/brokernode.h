@@ -53,11 +53,15 @@ public:
     bool killVm(int node = 0);
     // Starts a cluster's node again on its data after killVm; true once it runs.
     bool startNode(int node);
+    // Stops the node's VM where it stands, as a machine that hangs: its peers and clients
+    // hear nothing until killVm ends it.
+    bool freezeVm(int node);
     // True when the account of address has a connection to the node (to the cluster).
     bool isConnected(const QString &address);
     // The cluster's node (from 0) where the account of address has a connection; -1: none.
     int nodeOf(const QString &address);
-    // The cluster's node (from 0) holding the leader of queue (or stream); -1: none.
+    // The cluster's node (from 0) holding the leader of queue (or stream), or the classic
+    // queue; -1: none.
     int leaderOf(const QString &queue) const;
     // scripts/broker accounts on the node, as on a system's RabbitMQ: accounts is its account
     // options; the settings files go into directory.

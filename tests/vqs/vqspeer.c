@@ -4,6 +4,8 @@
  *   vqspeer pairs DEST TEXT [DEST TEXT]...  queues each TEXT for the DEST before it; a DEST
  *                                      "group.NAME" is a push to that group's stream, and
  *                                      "ADDRESS@group.NAME" a message to a desktop of the group
+ *   vqspeer stay DEST TEXT [DEST TEXT]...   as pairs, then keeps sending (and sending again)
+ *                                      until standard input ends
  *   vqspeer threads DEST SENDERS EACH  SENDERS threads each queue "sender S I" for I < EACH
  *   vqspeer recv COUNT                 prints "init RESULT", then "LENGTH TEXT" for COUNT
  *                                      receives, and ends without coming back for more
@@ -163,7 +165,8 @@ int main(int argc, char **argv)
             failures += vqs_message_send(argv[2], argv[i]) != 0;
         return failures == 0 ? 0 : 1;
     }
-    if (argc >= 4 && argc % 2 == 0 && strcmp(argv[1], "pairs") == 0) {
+    const int stay = strcmp(argv[1], "stay") == 0;
+    if (argc >= 4 && argc % 2 == 0 && (strcmp(argv[1], "pairs") == 0 || stay)) {
         int failures = 0;
         for (int i = 2; i + 1 < argc; i += 2) {
             char *group = strchr(argv[i], '@');
@@ -173,6 +176,9 @@ int main(int argc, char **argv)
                 (strncmp(argv[i], "group.", 6) == 0 ? vqs_broker_push_group(argv[i], argv[i + 1])
                  : group ? vqs_message_send_member(argv[i], argv[i + 1], group)
                          : vqs_message_send(argv[i], argv[i + 1])) != 0;
+        }
+        /* Past the exit's short flush: a broker settling a new leader takes longer. */
+        while (stay && getchar() != EOF) {
         }
         return failures == 0 ? 0 : 1;
     }
