@@ -57,9 +57,6 @@ static struct {
     long long until;
 } g_held = {.len = -1};
 static char *g_spare; /* a message changing places with the held one */
-/* A held message went out without the push it follows: the node read is behind what the
- * server sent, so the stream is read anew from another node once the caller is back. */
-static int g_stream_behind;
 
 static void report(const char *what, const char *why)
 {
@@ -494,13 +491,6 @@ int vqs_broker_recv(char *buffer)
     }
     g_unacked = 0;
     g_sender[0] = '\0';
-    if (g_stream_behind && g_link.conn) {
-        report("", "the stream did not bring a push the server sent before a message; it is read "
-                   "again from another node");
-        g_link.broken = 1;
-        drop_link(1);
-    }
-    g_stream_behind = 0;
     const int inbox = vqs_inbox_fd();
     for (;;) {
         int len = vqs_inbox_take(buffer);
@@ -525,7 +515,6 @@ int vqs_broker_recv(char *buffer)
         if (g_link.conn && g_held.len >= 0 &&
             (!vqs_order_must_wait(g_held.id, g_held.idlen, g_held.after) ||
              vqs_now_ms() >= g_held.until)) {
-            g_stream_behind = vqs_order_must_wait(g_held.id, g_held.idlen, g_held.after);
             len = release(buffer);
             if (len >= 0)
                 return len;
