@@ -76,7 +76,7 @@ int IdleConnections::run(unsigned short port, int connections)
     qputenv("VQS_CONNECTION_IDLE", "3600");
     qputenv("VQS_PORT", QByteArray::number(port));
     CatalogServerProcess server;
-    const bool started = server.start({"--stream-nudge", "0"});
+    const bool started = server.start({});
     qunsetenv("VQS_CONNECTION_IDLE");
     if (!started)
         return 1;

@@ -270,7 +270,7 @@ Figures overTcp(int desktops, const QString &settings, const QString &file, cons
     StampingPeer peer(env, 1 + 2 * Repetitions);
     CatalogServerProcess server;
     if (!(forked ? forked->isValid() : inProcess->isValid()) || !peer.isReady() ||
-        !server.start({"--stream-nudge", "0", "--max-clients", QString::number(desktops)}))
+        !server.start({"--max-clients", QString::number(desktops)}))
         return {};
 
     for (size_t i = 0; i < addresses.size(); ++i) {
