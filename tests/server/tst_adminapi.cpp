@@ -294,11 +294,10 @@ private slots:
             QVERIFY(!m_service->audit().join('\n').contains(issued));
     }
 
-    // An operator of pilot promotes pilot's rollout, which the service then gives every group,
-    // and is refused a push to default: both in the audit log.
+    // An operator of pilot promotes pilot's rollout and is refused a push to default: both in
+    // the audit log.
     void pilotOperatorPromotes()
     {
-        const int lines = m_service->process.output().size();
         const int rows = m_service->audit().size();
         const Reply promoted =
             m_service->call("POST", "/api/v1/rollouts/cv-hello/promote", "operator");
@@ -313,10 +312,6 @@ private slots:
                               "operator 127.0.0.1 POST /api/v1/groups/default/push = refused: "
                               "group default is beyond this token's groups"}));
         QCOMPARE(m_service->state("cv-hello"), QStringLiteral("promoted"));
-        QVERIFY2(!m_service->process
-                      .waitForLine(QRegularExpression("rollout holds now: (?!.*cv-hello)"), lines)
-                      .isEmpty(),
-                 qPrintable(m_service->process.output().join(QLatin1Char(10))));
         const Reply log = m_service->call("GET", "/api/v1/audit", "viewer");
         QVERIFY(log.body.contains("\"action\": \"promote cv-hello\""));
     }
@@ -326,14 +321,16 @@ private slots:
     {
         const QString account = FleetAudit::Actor::local("console").who;
         const int rows = m_service->audit().size();
-        QCOMPARE(m_service->process.command("halt cv-none"),
-                 QStringLiteral("error halt cv-none: no rollout of it under way"));
+        // The API's answers share the console's output: each line's own answer is its row.
+        m_service->process.command("halt cv-none");
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->audit().size(), rows + 1, Long);
         QCOMPARE(m_service->subcommand({"promote", "cv-none"}).trimmed(),
                  QStringLiteral("error promote cv-none: no rollout of it under way"));
-        QCOMPARE(m_service->process.command("heartbeat").left(12), QStringLiteral("ok heartbeat"));
+        m_service->process.command("heartbeat");
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->audit().size(), rows + 3, Long);
         const QStringList added = m_service->audit().mid(rows);
-        QCOMPARE(added.size(), 3);
-        QVERIFY(added[0].startsWith(account + " console halt cv-none = error"));
+        QCOMPARE(added[0], account + " console halt cv-none = error halt cv-none: no rollout of "
+                                     "it under way");
         QVERIFY(added[1].startsWith(account + " command line promote cv-none = error"));
         QVERIFY(added[2].startsWith(account + " console heartbeat = ok heartbeat"));
         QVERIFY(
