@@ -194,6 +194,7 @@ int main(int argc, char **argv)
     FleetAudit audit;
     audit.open(database, 365, &error);
     ApiRouter router([](const QString &, const FleetAudit::Actor &) { return QString(); },
+                     [](const QString &, const QString &) { return QStringLiteral("default"); },
                      {"default"}, &audit, 1e6, 1e6);
     router.open(database, &error);
     ApiServer server(&router);

@@ -134,8 +134,10 @@ const QVector<ApiRouter::Route> &ApiRouter::routes()
     return all;
 }
 
-ApiRouter::ApiRouter(Act act, QStringList groups, FleetAudit *audit, double rate, double burst)
-    : m_act(std::move(act)), m_groups(std::move(groups)), m_audit(audit), m_limit(rate, burst)
+ApiRouter::ApiRouter(Act act, GroupOf groupOf, QStringList groups, FleetAudit *audit, double rate,
+                     double burst)
+    : m_act(std::move(act)), m_groupOf(std::move(groupOf)), m_groups(std::move(groups)),
+      m_audit(audit), m_limit(rate, burst)
 {
 }
 
@@ -203,7 +205,30 @@ ApiRouter::Response ApiRouter::handle(const Request &request)
                                                  .arg(ApiTokens::roleName(grant->role)))
                               : failure(403, QStringLiteral("a %1 token may not do this")
                                                  .arg(ApiTokens::roleName(grant->role)));
+    if (const QString why = beyond(call); !why.isEmpty())
+        return failure(403, why);
     return (this->*found->handler)(call);
+}
+
+QString ApiRouter::beyond(const Call &call) const
+{
+    const QStringList &at = call.segments;
+    // api/v1/desktops/ADDRESS and status/desktops/ADDRESS.
+    const int named = at.size() - 1;
+    if (named < 2 || at[named - 1] != QLatin1String("desktops") ||
+        (at[0] == QLatin1String("api") && named != 3))
+        return QString();
+    // The account it reported from last decides, as it does for its catalog.
+    FleetStatement select(m_db.handle(), "SELECT account FROM desktops WHERE address = ?1");
+    select.text(1, at[named]);
+    const QString account = select.isValid() && select.next() ? select.textAt(0) : QString();
+    while (select.isValid() && select.next()) {
+    }
+    const QString group = m_groupOf(at[named], account);
+    return call.grant.covers(group)
+               ? QString()
+               : QStringLiteral("desktop %1 is in group %2, beyond this token's groups")
+                     .arg(at[named], group);
 }
 
 ApiRouter::Response ApiRouter::refuse(const Call &call, const QString &why)

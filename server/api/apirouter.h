@@ -38,9 +38,12 @@ public:
     };
     // Runs a console line for actor and gives its answer ("ok ..." or "error ...").
     using Act = std::function<QString(const QString &line, const FleetAudit::Actor &actor)>;
+    // A desktop's group, as the server decides it from its address and account.
+    using GroupOf = std::function<QString(const QString &address, const QString &account)>;
 
     // groups: every group the configuration names, "default" among them.
-    ApiRouter(Act act, QStringList groups, FleetAudit *audit, double rate, double burst);
+    ApiRouter(Act act, GroupOf groupOf, QStringList groups, FleetAudit *audit, double rate,
+              double burst);
 
     bool open(const QString &database, QString *error);
     Response handle(const Request &request);
@@ -79,8 +82,11 @@ private:
     // The act's answer, 200 when it is "ok ...".
     Response acted(const QString &answer) const;
     std::optional<ApiTokens::Grant> holder(const QByteArray &credentials) const;
+    // Empty when the call may read the desktop its path names (if any); else why not.
+    QString beyond(const Call &call) const;
 
     const Act m_act;
+    const GroupOf m_groupOf;
     const QStringList m_groups;
     FleetAudit *const m_audit;
     ApiRateLimit m_limit;

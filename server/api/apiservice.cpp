@@ -124,6 +124,9 @@ bool ApiService::serve(const QString &fleetPath, const QStringList &groups, Cata
         [server](const QString &line, const FleetAudit::Actor &actor) {
             return server->console().answer(line, actor);
         },
+        [server](const QString &address, const QString &account) {
+            return server->desktopGroups().of(account, address);
+        },
         groups, &m_audit, m_settings.rate, 2 * m_settings.rate);
     if (!m_router->open(fleetPath, error))
         return false;

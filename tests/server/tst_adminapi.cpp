@@ -197,6 +197,11 @@ private slots:
             << "GET"
             << "/api/v1/desktops/10.1.0.5" << QByteArray() << 200 << ""
             << "pilot";
+        QTest::newRow("a desktop of another group")
+            << "viewer"
+            << "GET"
+            << "/api/v1/desktops/10.2.0.5" << QByteArray() << 403 << ""
+            << "pilot";
         QTest::newRow("viewer reads the groups") << "viewer"
                                                  << "GET"
                                                  << "/api/v1/groups" << QByteArray() << 200 << ""
