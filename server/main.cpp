@@ -1,5 +1,6 @@
 // corvane-catalog-server: the organisation's catalog service (a systemd service; the tests
 // and the demo run it too). See --help.
+#include "api/apiservice.h"
 #include "fleet/fleetingest.h"
 #include "fleet/fleetreport.h"
 #include "rollout/rolloutservice.h"
@@ -90,6 +91,8 @@ int main(int argc, char **argv)
     if (const int status = RolloutService::subcommand(positional, options.fleetDatabase());
         status >= 0)
         return status;
+    if (const int status = ApiService::subcommand(positional, options.fleetDatabase()); status >= 0)
+        return status;
     if (options.isSet("make-key"))
         return makeKey(options.value("make-key"));
     if (const int status = options.check())
@@ -159,12 +162,18 @@ int main(int argc, char **argv)
         return 1;
     }
     rollouts.addCommands(&server.console());
+    ApiService api(options.api);
+    if (!api.audit(options.fleetDatabase(), &server, &error)) {
+        complain(error);
+        return 1;
+    }
     std::unique_ptr<RepositoryFollower> follower;
     bool published = true;
     if (options.isSet("repository")) {
         if (!options.unsignedWarning.isEmpty())
             server.print(ServiceLog::line(ServiceLog::Priority::Warning, options.unsignedWarning));
         follower = makeFollower(options, rollouts, &server);
+        follower->addCommands(&server.console());
         // Unreadable now: serve an empty catalog and publish once the repository reads.
         if (!(published = follower->publishFirst(&error))) {
             server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
@@ -222,6 +231,10 @@ int main(int argc, char **argv)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
     });
+    if (!api.serve(options.fleetDatabase(), options.desktopGroups.names(), &server, &error)) {
+        complain(error);
+        return 1;
+    }
     // Without a command input the server keeps answering until it is stopped.
     threads.startConsole(&server.console());
     // Ready: the first catalog is published (or, with the repository unreadable, the empty
@@ -231,6 +244,7 @@ int main(int argc, char **argv)
                                                "serving no catalog yet"));
     threads.waitForStopRequest();
     ServiceNotify::send("STOPPING=1");
+    api.stop();
     threads.stop();
     return 0;
 }

@@ -323,6 +323,7 @@ ServerOptions::ServerOptions()
           QStringLiteral("Through the broker, push a group's own changes into its stream "
                          "(scripts/broker accounts --desktop-group, with the same groups).")}});
     m_parser.addOptions(RolloutService::options());
+    m_parser.addOptions(ApiService::options());
 }
 
 ServerOptions::~ServerOptions() = default;
@@ -401,7 +402,8 @@ int ServerOptions::check()
             return 2;
         }
     }
-    if (QString wrong; !RolloutService::policy(m_parser, &rollout, &wrong)) {
+    if (QString wrong; !RolloutService::policy(m_parser, &rollout, &wrong) ||
+                       !ApiService::settings(m_parser, &api, &wrong)) {
         complain(wrong);
         return 2;
     }

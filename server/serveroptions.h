@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/apiservice.h"
 #include "groups/desktopgroups.h"
 #include "repository/repositorychecks.h"
 #include "rollout/rolloutpolicy.h"
@@ -50,6 +51,7 @@ public:
     RepositoryChecks checks;   // with --repository
     QString unsignedWarning;   // a line for the log once the server prints
     RolloutPolicy rollout;
+    ApiService::Settings api;
     DesktopGroups desktopGroups;
 
 private:

@@ -9,9 +9,14 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include <unistd.h>
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    // As root (pkexec, perhaps without a password) the caller's arguments are not Qt's to
+    // read: -platformpluginpath or -plugin would load the caller's code into this process.
+    int qtArgc = geteuid() == 0 ? 1 : argc;
+    QApplication app(qtArgc, argv);
     // Made once the application exists: a local server created before it has no event
     // dispatcher and would never take a connection, so later starts would pile up unanswered.
     MyApplication guard;

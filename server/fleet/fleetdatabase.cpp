@@ -38,8 +38,23 @@ const char *const Schema =
     "CREATE INDEX IF NOT EXISTS results_received ON results(received);"
     "CREATE INDEX IF NOT EXISTS results_name ON results(name);";
 
+// The audit log, its rows kept as written (only the retention removes a day-old one), and
+// the API's tokens, each kept as its digest.
+const char *const AuditSchema =
+    "CREATE TABLE IF NOT EXISTS audit(id INTEGER PRIMARY KEY, time INTEGER, who TEXT,"
+    " origin TEXT, action TEXT, result TEXT);"
+    "CREATE INDEX IF NOT EXISTS audit_time ON audit(time);"
+    "CREATE TRIGGER IF NOT EXISTS audit_kept BEFORE UPDATE ON audit BEGIN"
+    " SELECT RAISE(ABORT, 'audit rows are kept as written'); END;"
+    "CREATE TRIGGER IF NOT EXISTS audit_retained BEFORE DELETE ON audit"
+    " WHEN old.time > CAST(strftime('%s', 'now') AS INTEGER) - 86400 BEGIN"
+    " SELECT RAISE(ABORT, 'audit rows are kept for their retention'); END;"
+    "CREATE TABLE IF NOT EXISTS api_tokens(name TEXT PRIMARY KEY, digest BLOB UNIQUE,"
+    " role TEXT, groups TEXT, created INTEGER, expires INTEGER, revoked INTEGER DEFAULT 0);";
+
 // 1: desktops, installed and results; 2: rollouts and repository_versions added; 3: the
-// account of each result; 4: each desktop's bounds; 5: operations by key, not by label.
+// account of each result; 4: each desktop's bounds; 5: operations by key, not by label; then
+// the audit log and the API's tokens.
 const SchemaVersion &layouts()
 {
     static const SchemaVersion layouts(
@@ -80,7 +95,8 @@ const SchemaVersion &layouts()
                  db, "UPDATE results SET oper = CASE oper WHEN '安装' THEN 'install'"
                      " WHEN '一键安装' THEN 'quick-install' WHEN '下载' THEN 'download'"
                      " WHEN '升级' THEN 'upgrade' WHEN '卸载' THEN 'remove' ELSE oper END;");
-         }});
+         },
+         [](sqlite3 *db, QString *) { return SchemaVersion::exec(db, AuditSchema); }});
     return layouts;
 }
 
@@ -116,7 +132,11 @@ bool FleetDatabase::open(const QString &path, bool readOnly, QString *error)
     SchemaVersion::Outcome outcome = SchemaVersion::Outcome::Current;
     if (!readOnly) {
         outcome = layouts().bringUp(
-            m_db, [](sqlite3 *db, QString *) { return SchemaVersion::exec(db, Schema); }, &why);
+            m_db,
+            [](sqlite3 *db, QString *) {
+                return SchemaVersion::exec(db, Schema) && SchemaVersion::exec(db, AuditSchema);
+            },
+            &why);
     } else if (const int found = SchemaVersion::version(m_db); found > layouts().current()) {
         outcome = SchemaVersion::Outcome::Newer;
         why = QStringLiteral("layout %1 is newer than this program's %2")

@@ -23,7 +23,9 @@ QString escaped(const QString &text)
     return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
 }
 
-QString tableHtml(const FleetReport::Table &table, const QString &id)
+} // namespace
+
+QString FleetPage::tableHtml(const FleetReport::Table &table, const QString &id)
 {
     QString html = QStringLiteral("<h2>%1</h2>\n<table id='%2'><tr>").arg(escaped(table.name), id);
     for (const QString &column : table.columns)
@@ -39,6 +41,9 @@ QString tableHtml(const FleetReport::Table &table, const QString &id)
         html += QStringLiteral("<tr><td colspan='%1'>(none)</td></tr>\n").arg(table.columns.size());
     return html + QStringLiteral("</table>\n");
 }
+
+namespace
+{
 
 struct Spread {
     QString version;
@@ -144,13 +149,18 @@ QString FleetPage::html(sqlite3 *db, qint64 now)
     body += tableHtml(rollouts.value(0), QStringLiteral("rollouts"));
     body += tableHtml(rollouts.value(1), QStringLiteral("rollout-groups"));
     body += tableHtml(rollouts.value(2), QStringLiteral("held-installed"));
+    return document(QStringLiteral("fleet"), body, now);
+}
+
+QString FleetPage::document(const QString &title, const QString &body, qint64 now)
+{
     return QStringLiteral("<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'>"
-                          "<title>fleet</title>\n<style>body{font-family:sans-serif;margin:1.5em}"
+                          "<title>%1</title>\n<style>body{font-family:sans-serif;margin:1.5em}"
                           "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:"
                           "2px 8px;text-align:left}.figure{margin-right:2em}</style></head>\n"
-                          "<body>\n<h1>fleet</h1>\n<p>written %1 UTC</p>\n")
-               .arg(QDateTime::fromSecsSinceEpoch(now, Qt::UTC)
-                        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))) +
+                          "<body>\n<h1>%1</h1>\n<p>written %2 UTC</p>\n")
+               .arg(escaped(title), QDateTime::fromSecsSinceEpoch(now, Qt::UTC)
+                                        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))) +
            body + QStringLiteral("</body></html>\n");
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fleet/fleetreport.h"
+
 #include <QString>
 
 struct sqlite3;
@@ -13,6 +15,10 @@ class FleetPage
 {
 public:
     static QString html(sqlite3 *db, qint64 now);
+    // A page of the same look: title, body (HTML) and the time it was written.
+    static QString document(const QString &title, const QString &body, qint64 now);
+    // A report's table, its cells escaped.
+    static QString tableHtml(const FleetReport::Table &table, const QString &id);
     // Writes DIR/fleet.html; false with *error set when it could not be.
     static bool write(sqlite3 *db, qint64 now, const QString &directory, QString *error);
 };

@@ -205,6 +205,23 @@ QVector<FleetReport::Table> FleetReport::rollouts() const
     };
 }
 
+QVector<FleetReport::Table> FleetReport::desktops() const
+{
+    return {table(QStringLiteral("desktops"),
+                  {"desktop", "account", "last seen", "catalog sequence"},
+                  "SELECT address, account, datetime(last_seen, 'unixepoch'),"
+                  " ifnull(sequence, '') FROM desktops ORDER BY last_seen DESC, address LIMIT ?1",
+                  {QString::number(ListedRows)})};
+}
+
+QVector<FleetReport::Table> FleetReport::audit() const
+{
+    return {table(QStringLiteral("audit"), {"time", "who", "from", "action", "result"},
+                  "SELECT datetime(time, 'unixepoch'), who, origin, action, result FROM audit"
+                  " ORDER BY id DESC LIMIT ?1",
+                  {QString::number(ListedRows)})};
+}
+
 bool FleetReport::formatOf(const QString &text, Format *format)
 {
     if (text == QLatin1String("text"))
@@ -263,8 +280,10 @@ int FleetReport::run(const QString &database, const QStringList &arguments, cons
     const bool one = arguments.size() == 2 && (arguments[0] == QLatin1String("package") ||
                                                arguments[0] == QLatin1String("desktop"));
     const bool rollout = arguments == QStringList{QStringLiteral("rollout")};
-    if (!whole && !one && !rollout) {
-        std::fprintf(stderr, "catalog-server: report [package NAME | desktop ADDRESS | rollout]\n");
+    const bool audited = arguments == QStringList{QStringLiteral("audit")};
+    if (!whole && !one && !rollout && !audited) {
+        std::fprintf(stderr,
+                     "catalog-server: report [package NAME | desktop ADDRESS | rollout | audit]\n");
         return 2;
     }
     FleetDatabase db;
@@ -278,6 +297,7 @@ int FleetReport::run(const QString &database, const QStringList &arguments, cons
     const FleetReport report(db.handle(), QDateTime::currentSecsSinceEpoch());
     const QVector<Table> tables = whole     ? report.summary()
                                   : rollout ? report.rollouts()
+                                  : audited ? report.audit()
                                   : arguments[0] == QLatin1String("package")
                                       ? report.package(arguments[1])
                                       : report.desktop(arguments[1]);

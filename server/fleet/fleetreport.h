@@ -29,6 +29,10 @@ public:
     // The staged rollouts, newest change first, what each group is served, and the desktops
     // that have a version others are held from (a store never downgrades: they keep it).
     QVector<Table> rollouts() const;
+    // The desktops heard from last, newest first.
+    QVector<Table> desktops() const;
+    // The audit log, newest first.
+    QVector<Table> audit() const;
 
     static bool formatOf(const QString &text, Format *format);
     static QString render(const QVector<Table> &tables, Format format);

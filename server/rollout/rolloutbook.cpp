@@ -39,6 +39,12 @@ public:
             sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     bool isOpen() const { return m_open; }
+    void rollback()
+    {
+        if (m_open)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        m_open = false;
+    }
     bool commit()
     {
         m_open = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK;
@@ -295,14 +301,13 @@ VersionHolds RolloutBook::holds()
     return holds;
 }
 
-QString RolloutBook::change(sqlite3 *db, const QString &verb, const QString &package, qint64 now)
+QString RolloutBook::transition(sqlite3 *db, const QString &verb, const QString &package,
+                                qint64 now)
 {
     const bool promote = verb == QLatin1String("promote");
-    if (!promote && verb != QLatin1String("resume"))
+    const bool halt = verb == QLatin1String("halt");
+    if (!promote && !halt && verb != QLatin1String("resume"))
         return QStringLiteral("error unknown rollout command %1").arg(verb);
-    Transaction transaction(db);
-    if (!transaction.isOpen())
-        return QStringLiteral("error %1: %2").arg(verb, QString::fromUtf8(sqlite3_errmsg(db)));
     FleetStatement select(db, "SELECT version, state FROM rollouts WHERE package = ?1"
                               " AND state IN ('pilot', 'halted')");
     select.text(1, package);
@@ -315,30 +320,52 @@ QString RolloutBook::change(sqlite3 *db, const QString &verb, const QString &pac
     if (promote && state == Halted)
         return QStringLiteral("error promote %1: %2 is halted, resume %1 releases it")
             .arg(package, version);
-    if (!promote && state != Halted)
+    if (!promote && !halt && state != Halted)
         return QStringLiteral("error resume %1: %2 is not halted").arg(package, version);
+    if (halt && state == Halted)
+        return QStringLiteral("error halt %1: %2 is halted already").arg(package, version);
+    const QString next = promote ? Promoted : halt ? Halted : Resumed;
     FleetStatement update(db, "UPDATE rollouts SET state = ?3, changed = ?4, reason = ?5"
                               " WHERE package = ?1 AND version = ?2");
     update.text(1, package)
         .text(2, version)
-        .text(3, promote ? Promoted : Resumed)
+        .text(3, next)
         .integer(4, now)
-        .text(5, promote ? QStringLiteral("promoted by the administrator")
-                         : QStringLiteral("resumed by the administrator"));
-    if (update.run() != 1 || !transaction.commit())
+        .text(5, next + QStringLiteral(" by the administrator"));
+    if (update.run() != 1)
         return QStringLiteral("error %1: %2").arg(verb, QString::fromUtf8(sqlite3_errmsg(db)));
-    return QStringLiteral("ok %1 %2 %3: every group gets it").arg(verb, package, version);
+    return halt ? QStringLiteral("ok halt %1 %2: groups besides the pilots stay held")
+                      .arg(package, version)
+                : QStringLiteral("ok %1 %2 %3: every group gets it").arg(verb, package, version);
 }
 
-QString RolloutBook::command(const QString &verb, const QString &package, qint64 now)
+QString RolloutBook::change(sqlite3 *db, const QString &verb, const QString &package, qint64 now,
+                            const FleetAudit::Actor &actor)
+{
+    Transaction transaction(db);
+    if (!transaction.isOpen())
+        return QStringLiteral("error %1: %2").arg(verb, QString::fromUtf8(sqlite3_errmsg(db)));
+    const QString answer = transition(db, verb, package, now);
+    const bool changed = answer.startsWith(QLatin1String("ok "));
+    // A refused command is logged too; a change only together with its row.
+    if (!changed)
+        transaction.rollback();
+    if (!FleetAudit::record(db, actor, verb + QLatin1Char(' ') + package, answer, now) ||
+        (changed && !transaction.commit()))
+        return QStringLiteral("error %1: %2").arg(verb, QString::fromUtf8(sqlite3_errmsg(db)));
+    return answer;
+}
+
+QString RolloutBook::command(const QString &verb, const QString &package, qint64 now,
+                             const FleetAudit::Actor &actor)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_due = true;
-    return change(m_db.handle(), verb, package, now);
+    return change(m_db.handle(), verb, package, now, actor);
 }
 
 QString RolloutBook::command(const QString &database, const QString &verb, const QString &package,
-                             qint64 now)
+                             qint64 now, const FleetAudit::Actor &actor)
 {
     // SQLite would open a file it may not write read-only and fail later: say why first. The
     // folder too, where the journal files are made.
@@ -358,7 +385,7 @@ QString RolloutBook::command(const QString &database, const QString &verb, const
         answer = QStringLiteral("error %1: %2 cannot be written").arg(verb, database);
     } else {
         sqlite3_busy_timeout(db, 10000);
-        answer = change(db, verb, package, now);
+        answer = change(db, verb, package, now, actor);
     }
     sqlite3_close(db);
     return answer;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleet/fleetaudit.h"
 #include "fleet/fleetdatabase.h"
 #include "repository/versionhold.h"
 #include "rollout/rolloutpolicy.h"
@@ -42,13 +43,16 @@ public:
     // How many rollouts this book started or changed (a page to write again).
     quint64 changes() const { return m_changes; }
 
-    // "promote PACKAGE" or "resume PACKAGE" on the service's own connection: one line,
-    // "ok ..." or "error ...".
-    QString command(const QString &verb, const QString &package, qint64 now);
+    // "promote PACKAGE", "resume PACKAGE" or "halt PACKAGE" on the service's own connection:
+    // one line, "ok ..." or "error ...", in the audit log as actor's in the change's own
+    // transaction.
+    QString command(const QString &verb, const QString &package, qint64 now,
+                    const FleetAudit::Actor &actor = FleetAudit::Actor::local("console"));
     // The same from another process. Only an account that may write the database (the
     // service's) changes anything; any other is told so.
     static QString command(const QString &database, const QString &verb, const QString &package,
-                           qint64 now);
+                           qint64 now,
+                           const FleetAudit::Actor &actor = FleetAudit::Actor::local("console"));
 
 private:
     struct Rollout {
@@ -65,7 +69,10 @@ private:
         qint64 seen = 0;
         QHash<QString, bool> lastFailed; // by desktop
     };
-    static QString change(sqlite3 *db, const QString &verb, const QString &package, qint64 now);
+    // The state a command moves the rollout to, inside the caller's transaction.
+    static QString transition(sqlite3 *db, const QString &verb, const QString &package, qint64 now);
+    static QString change(sqlite3 *db, const QString &verb, const QString &package, qint64 now,
+                          const FleetAudit::Actor &actor);
     QVector<Rollout> underWay() const;
     void start(const QString &package, const QString &previous, const QString &version, qint64 now);
     // From the state the rollout was read in only; false when it was no longer in it.

@@ -17,7 +17,8 @@ namespace
 
 bool isVerb(const QString &word)
 {
-    return word == QLatin1String("promote") || word == QLatin1String("resume");
+    return word == QLatin1String("promote") || word == QLatin1String("resume") ||
+           word == QLatin1String("halt");
 }
 
 qint64 now()
@@ -64,7 +65,8 @@ int RolloutService::subcommand(const QStringList &positional, const QString &fle
     const QString answer =
         fleetPath.isEmpty()
             ? QStringLiteral("error %1: no fleet database (--fleet-db)").arg(positional[0])
-            : RolloutBook::command(fleetPath, positional[0], positional[1], now());
+            : RolloutBook::command(fleetPath, positional[0], positional[1], now(),
+                                   FleetAudit::Actor::local(QStringLiteral("command line")));
     std::printf("%s\n", answer.toUtf8().constData());
     return answer.startsWith(QLatin1String("ok ")) ? 0 : 1;
 }
@@ -108,12 +110,13 @@ void RolloutService::follow(RepositoryFollower::Settings *settings) const
         };
 }
 
-bool RolloutService::command(const QString &line) const
+bool RolloutService::command(const ServerConsole::Line &line) const
 {
-    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList &words = line.words;
     if (!m_book || words.size() != 2 || !isVerb(words[0]))
         return false;
-    m_server->print(m_book->command(words[0], words[1], now()));
+    m_server->print(m_book->command(words[0], words[1], now(), line.actor));
+    line.audited = true;
     return true;
 }
 
@@ -154,9 +157,9 @@ void RolloutService::look(const std::function<void(const VersionHolds &holds)> &
 
 void RolloutService::addCommands(ServerConsole *console) const
 {
-    for (const char *verb : {"promote", "resume"})
+    for (const char *verb : {"promote", "resume", "halt"})
         console->add(QLatin1String(verb), 2, 2, [this](const ServerConsole::Line &line) {
-            if (!command(line.text))
+            if (!command(line))
                 m_server->print(QStringLiteral("error no rollouts: set rollout-pilot"));
             return true;
         });

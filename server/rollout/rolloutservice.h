@@ -4,6 +4,7 @@
 #include "rollout/rolloutbook.h"
 #include "rollout/rolloutpolicy.h"
 #include "serving/repositoryfollower.h"
+#include "serving/serverconsole.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -15,7 +16,6 @@
 
 class CatalogServer;
 class FleetIngest;
-class ServerConsole;
 class QCommandLineParser;
 
 // The staged rollouts in the running service: their options, the promote and resume
@@ -29,8 +29,8 @@ public:
     // The policy those options give; false with *error saying which is wrong.
     static bool policy(const QCommandLineParser &parser, RolloutPolicy *policy, QString *error);
 
-    // "promote PACKAGE" or "resume PACKAGE" as a sub-command: its exit status after the one
-    // line answer; -1 when the arguments are something else.
+    // "promote PACKAGE", "resume PACKAGE" or "halt PACKAGE" as a sub-command: its exit status after
+    // the one line answer; -1 when the arguments are something else.
     static int subcommand(const QStringList &positional, const QString &fleetPath);
 
     // With pilot groups set, opens the book in the fleet database. groups: those configured;
@@ -41,8 +41,9 @@ public:
                const QString &fleetPath, CatalogServer *server, FleetIngest *fleet, QString *error);
     // Hands the repository's newest versions to the book.
     void follow(RepositoryFollower::Settings *settings) const;
-    // A rollout command line, answered; false when the line is not one.
-    bool command(const QString &line) const;
+    // A rollout command line, answered and in the audit log as its actor's; false when the
+    // line is not one.
+    bool command(const ServerConsole::Line &line) const;
     // The holds now (none without pilot groups), for the first catalog.
     VersionHolds holds() const;
     // One look, each second: results, other processes' commands and stage delays. New holds

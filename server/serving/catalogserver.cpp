@@ -52,6 +52,7 @@ void CatalogServer::print(const QString &line)
     for (QChar &c : flat)
         if (c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
+    ServerConsole::heard(flat);
     std::lock_guard<std::mutex> guard(m_outputLock);
     std::fprintf(stdout, "%s\n", flat.toUtf8().constData());
     std::fflush(stdout);

@@ -28,8 +28,11 @@ const char *const CatalogServer::CommandsHelp =
     "  heartbeat                   send a signed heartbeat now, as --heartbeat does\n"
     "  promote PACKAGE             give a rollout's new version to every group\n"
     "  resume PACKAGE              the same for a halted rollout\n"
+    "  halt PACKAGE                keep a rollout's new version to its pilot groups\n"
+    "  reread                      read the repository now and push what changed\n"
     "  quit                        stop (queued messages are still delivered); SIGTERM and\n"
     "                              SIGINT stop the same way\n"
-    "Each command answers with one line \"ok ...\" or \"error ...\" on standard output.\n"
+    "Each command answers with one line \"ok ...\" or \"error ...\" on standard output,\n"
+    "and goes to the fleet database's audit log with its answer.\n"
     "A catalog FILE is XML: a root element with one element per package carrying the\n"
     "attributes name, icon, exec, rpm, class, version, size, star, time, desc, rpmdeps.";

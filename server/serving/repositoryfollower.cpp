@@ -7,6 +7,7 @@
 #include "repository/repositorysnapshot.h"
 #include "serving/catalogserver.h"
 #include "serving/filearea.h"
+#include "serving/serverconsole.h"
 #include "serving/servicelog.h"
 
 #include <QCryptographicHash>
@@ -71,6 +72,16 @@ void RepositoryFollower::setHolds(const VersionHolds &holds)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_holds = holds;
+}
+
+void RepositoryFollower::addCommands(ServerConsole *console)
+{
+    console->add(QStringLiteral("reread"), 1, 1, [this](const ServerConsole::Line &) {
+        QString error;
+        m_server->print(republish(&error) ? QStringLiteral("ok reread")
+                                          : QStringLiteral("error reread: ") + error);
+        return true;
+    });
 }
 
 bool RepositoryFollower::republish(QString *error)

@@ -18,6 +18,7 @@
 #include <mutex>
 
 class CatalogServer;
+class ServerConsole;
 
 // Keeps a catalog server's catalog in step with a dnf repository. It watches the content of
 // repodata/repomd.xml (and of the override file), waits until a rewrite has settled, reads the
@@ -59,6 +60,8 @@ public:
     // Reads the repository now and pushes to each group what changed of its catalog (after
     // setHolds, say); false with *error set when it cannot be read.
     bool republish(QString *error);
+    // "reread" on the console: republish() now.
+    void addCommands(ServerConsole *console);
     // Per package, the version-releases the repository kept at the last publish, newest first.
     QHash<QString, QStringList> versionReleases() const;
 

@@ -20,7 +20,22 @@ QString ServerConsole::Line::rest(int from) const
     return from < words.size() ? text.mid(at + 1) : QString();
 }
 
+namespace
+{
+
+// The answer of the line running on this thread, when someone waits for it.
+thread_local QString *answerHeard = nullptr;
+
+} // namespace
+
 ServerConsole::ServerConsole(Print print) : m_print(std::move(print)) {}
+
+void ServerConsole::heard(const QString &line)
+{
+    if (answerHeard && (line.startsWith(QLatin1String("ok ")) ||
+                        line.startsWith(QLatin1String("error ")) || line == QLatin1String("ok")))
+        *answerHeard = line;
+}
 
 void ServerConsole::add(const QString &verb, int least, int most, Verb run)
 {
@@ -29,20 +44,51 @@ void ServerConsole::add(const QString &verb, int least, int most, Verb run)
 
 ServerConsole::Line ServerConsole::split(const QString &text)
 {
-    return {text, text.split(QLatin1Char(' '), Qt::SkipEmptyParts)};
+    return {text, text.split(QLatin1Char(' '), Qt::SkipEmptyParts),
+            FleetAudit::Actor::local(QStringLiteral("console")), false};
 }
 
 bool ServerConsole::run(const QString &text)
 {
-    const Line line = split(text);
+    return run(text, FleetAudit::Actor::local(QStringLiteral("console")));
+}
+
+bool ServerConsole::run(const QString &text, const FleetAudit::Actor &actor)
+{
+    Line line = split(text);
     if (line.words.isEmpty() || line.words.first().startsWith(QLatin1Char('#')))
         return true;
+    line.actor = actor;
+    QString heardHere;
+    QString *const outer = answerHeard;
+    answerHeard = &heardHere;
+    bool goOn = true;
+    bool known = false;
     const int count = line.words.size();
     for (const Entry &entry : qAsConst(m_verbs))
-        if (entry.verb == line.words.first() && count >= entry.least && count <= entry.most)
-            return entry.run(line);
-    m_print(QStringLiteral("error unknown command: ") + text);
-    return true;
+        if (entry.verb == line.words.first() && count >= entry.least && count <= entry.most) {
+            goOn = entry.run(line);
+            known = true;
+            break;
+        }
+    if (!known)
+        m_print(QStringLiteral("error unknown command: ") + text);
+    answerHeard = outer;
+    if (outer)
+        *outer = heardHere;
+    if (m_audit && !line.audited)
+        m_audit(line, heardHere);
+    return goOn;
+}
+
+QString ServerConsole::answer(const QString &text, const FleetAudit::Actor &actor)
+{
+    QString heardHere;
+    QString *const outer = answerHeard;
+    answerHeard = &heardHere;
+    run(text, actor);
+    answerHeard = outer;
+    return heardHere;
 }
 
 bool ServerConsole::runFile(const QString &path, bool *stopped, QString *error)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fleet/fleetaudit.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -16,6 +18,9 @@ public:
     struct Line {
         QString text;
         QStringList words;
+        FleetAudit::Actor actor;
+        // Set by a verb that wrote the audit row in its change's own transaction.
+        mutable bool audited = false;
         // The line after the space that ends word from - 1, as it stands.
         QString rest(int from) const;
     };
@@ -23,12 +28,24 @@ public:
     using Verb = std::function<bool(const Line &line)>;
     using Print = std::function<void(const QString &line)>;
 
-    explicit ServerConsole(Print print);
-
     // Lines starting with verb and holding least..most words, the verb counted, run with run.
     void add(const QString &verb, int least, int most, Verb run);
+    // Each line that ran a verb (or named none) goes to the audit log, with its answer.
+    using Audit = std::function<void(const Line &line, const QString &answer)>;
+
+    explicit ServerConsole(Print print);
+
     // Blank lines and lines starting with "#" are skipped. False when the line stopped it.
+    // actor: who sent the line (the account this process runs as at the console).
     bool run(const QString &text);
+    bool run(const QString &text, const FleetAudit::Actor &actor);
+    // Runs a line as run() does and returns its answer, the last "ok ..." or "error ..."
+    // line printed on this thread meanwhile.
+    QString answer(const QString &text, const FleetAudit::Actor &actor);
+    // A line printed (by CatalogServer::print): taken as the answer of a line running on
+    // this thread.
+    static void heard(const QString &line);
+    void setAudit(Audit audit) { m_audit = std::move(audit); }
     // Each line of file, until one stops it; false with *error when it cannot be read,
     // *stopped set when a line stopped it.
     bool runFile(const QString &path, bool *stopped, QString *error);
@@ -46,5 +63,6 @@ private:
         Verb run;
     };
     const Print m_print;
+    Audit m_audit;
     QVector<Entry> m_verbs;
 };

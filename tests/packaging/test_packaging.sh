@@ -30,7 +30,8 @@ for file in /usr/bin/corvane /usr/bin/corvane-launcher \
     /opt/corvane/doc/client-config.ini /opt/corvane/db/server_software.db \
     /opt/corvane/db/software.db /usr/share/corvane/qm/qt_zh_CN.qm /usr/share/doc/help.pdf \
     /usr/share/applications/corvane.desktop /usr/share/metainfo/org.lumora.corvane.metainfo.xml \
-    /usr/share/polkit-1/actions/org.lumora.corvane.policy /usr/share/pixmaps/corvane.png; do
+    /usr/share/polkit-1/actions/org.lumora.corvane.policy /usr/share/pixmaps/corvane.png \
+    /etc/polkit-1/rules.d/49-corvane-store.rules; do
     [ -f "$root$file" ] || fail "missing $file"
 done
 [ -d "$root/opt/corvane/icons" ] || fail "missing /opt/corvane/icons/"
