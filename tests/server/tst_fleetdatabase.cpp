@@ -174,7 +174,7 @@ private slots:
             QString error;
             QVERIFY2(db.open(path, false, &error), qPrintable(error));
         }
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("5"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("6"));
         QCOMPARE(column(path, "select address from desktops"), desktops);
         // The label an earlier store sent is its key now.
         QCOMPARE(column(path, "select oper from results"),
@@ -189,6 +189,11 @@ private slots:
                  desktops.isEmpty() ? QStringLiteral("0") : QStringLiteral("1"));
         QCOMPARE(column(path, "select package from repository_versions"), versions);
         QCOMPARE(column(path, "select count(*) from rollouts"), QStringLiteral("0"));
+        // Layout 6: each rollout's delay, and the repository's advisories.
+        QCOMPARE(column(path, "select count(delay) + count(severity) from rollouts"),
+                 QStringLiteral("0"));
+        QCOMPARE(column(path, "select count(*) from advisories natural join advisory_packages"),
+                 QStringLiteral("0"));
     }
 
     void newerLayoutIsRefused_data()
@@ -202,7 +207,7 @@ private slots:
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("fleet.db"));
-        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=6;"));
+        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=7;"));
         const QByteArray before = contents(path);
         FleetDatabase db;
         QString error;
@@ -234,7 +239,7 @@ private slots:
         FleetDatabase db;
         QString error;
         QVERIFY2(db.open(path, false, &error), qPrintable(error));
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("5"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("6"));
         QCOMPARE(column(path, "select address from desktops"), QStringLiteral("10.0.0.5"));
     }
 

@@ -429,6 +429,47 @@ private slots:
         QCOMPARE(frameLists(data).size(), 1);
     }
 
+    void advisoriesLeaveTheRowAsBefore_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("advisories");
+        const QString security = QStringLiteral("CVRA-1,security,critical,1.1-1,CVE-2026-1111");
+        QTest::newRow("catalog") << "data_resp" << security;
+        QTest::newRow("add") << "data_add_push" << security;
+        QTest::newRow("update") << "data_update_push" << security;
+        QTest::newRow("markup, quotes and a frame in the value")
+            << "data_add_push"
+            << "x'/><package name='Evil' rpm='cv-evil-1-1'/> </datas></frame>\n<b>";
+        QTest::newRow("oversize") << "data_add_push" << QString(60000, QLatin1Char('A'));
+    }
+
+    // A frame from a server that reads advisories: the attribute changes nothing of the row,
+    // which is what a store that knows nothing of it keeps.
+    void advisoriesLeaveTheRowAsBefore()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, advisories);
+        SANDBOX_WITH_HELLO(sandbox);
+        QVERIFY(insertRow(stored("Plain", "cv-plain-1.0-1")) &&
+                insertRow(stored("Marked", "cv-marked-1.0-1")));
+        CatalogPackage plain = package("Plain", "cv-hello-1.1-1");
+        CatalogPackage marked = plain;
+        marked.name = QStringLiteral("Marked");
+        marked.advisories = advisories;
+        HeartThread receiver;
+        QSignalSpy data(&receiver, &HeartThread::recvServerData);
+        const QString sent = frame(action, "x86_64", {plain, marked});
+        QVERIFY(sent.contains(QStringLiteral(" advisories='")));
+        receiver.pigxmlData(sent);
+        QCOMPARE(names(), (QStringList{"Marked", "Plain"}));
+        Row withAdvisories = row("Marked");
+        Row without = row("Plain");
+        withAdvisories.remove("s_name");
+        without.remove("s_name");
+        QCOMPARE(withAdvisories, without);
+        QCOMPARE(frameLists(data).size(), 1);
+    }
+
     void hostileFrameIsStoredAsSent()
     {
         SANDBOX_WITH_HELLO(sandbox);
