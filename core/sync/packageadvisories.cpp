@@ -105,6 +105,15 @@ QVector<PackageAdvisories::Advisory> PackageAdvisories::parse(const QString &tex
     return advisories;
 }
 
+QString PackageAdvisories::securityMark(const QString &severity)
+{
+    static const QStringList words{QStringLiteral("严重"), QStringLiteral("重要"),
+                                   QStringLiteral("中等"), QStringLiteral("低")};
+    const int index = int(severities().indexOf(severity));
+    return QStringLiteral("安全更新") +
+           (index < 0 ? QString() : QStringLiteral("·") + words.at(index));
+}
+
 QVector<PackageAdvisories::Advisory>
 PackageAdvisories::securityFixesFor(const QVector<Advisory> &advisories, const QString &installed,
                                     QString *severity)

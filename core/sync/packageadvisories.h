@@ -35,6 +35,9 @@ public:
     static int rank(const QString &severity);
     // The four severities, gravest first.
     static const QStringList &severities();
+    // What the user reads of a security fix: "安全更新" and its severity's word (严重, 重要,
+    // 中等, 低; none for an unknown one).
+    static QString securityMark(const QString &severity);
     // The security advisories of these a desktop on installed lacks, gravest first; its
     // highest severity ("" when none has one) in *severity.
     static QVector<Advisory> securityFixesFor(const QVector<Advisory> &advisories,

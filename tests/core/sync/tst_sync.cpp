@@ -433,14 +433,24 @@ private slots:
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("advisories");
+        QTest::addColumn<QString>("kept");   // beside the row, for the upgrade page
+        QTest::addColumn<QString>("notice"); // what the notification's body starts with
         const QString security = QStringLiteral("CVRA-1,security,critical,1.1-1,CVE-2026-1111");
-        QTest::newRow("catalog") << "data_resp" << security;
-        QTest::newRow("add") << "data_add_push" << security;
-        QTest::newRow("update") << "data_update_push" << security;
+        const QString body = QStringLiteral("请前往");
+        QTest::newRow("catalog") << "data_resp" << security << security << "";
+        QTest::newRow("add") << "data_add_push" << security << security
+                             << QStringLiteral("【安全更新·严重】") + body;
+        QTest::newRow("update, an enhancement and a CVE that is none")
+            << "data_update_push"
+            << "CVEA-2,enhancement,,1.1-1 CVRA-3,security,low,1.1-1,CVE-1;x"
+            << "CVEA-2,enhancement,,1.1-1 CVRA-3,security,low,1.1-1"
+            << QStringLiteral("【安全更新·低】") + body;
         QTest::newRow("markup, quotes and a frame in the value")
             << "data_add_push"
-            << "x'/><package name='Evil' rpm='cv-evil-1-1'/> </datas></frame>\n<b>";
-        QTest::newRow("oversize") << "data_add_push" << QString(60000, QLatin1Char('A'));
+            << "x'/><package name='Evil' rpm='cv-evil-1-1'/> </datas></frame>\n<b>"
+            << "" << body;
+        QTest::newRow("oversize") << "data_add_push" << QString(60000, QLatin1Char('A')) << ""
+                                  << body;
     }
 
     // A frame from a server that reads advisories: the attribute changes nothing of the row,
@@ -449,6 +459,8 @@ private slots:
     {
         QFETCH(QString, action);
         QFETCH(QString, advisories);
+        QFETCH(QString, kept);
+        QFETCH(QString, notice);
         SANDBOX_WITH_HELLO(sandbox);
         QVERIFY(insertRow(stored("Plain", "cv-plain-1.0-1")) &&
                 insertRow(stored("Marked", "cv-marked-1.0-1")));
@@ -468,6 +480,18 @@ private slots:
         without.remove("s_name");
         QCOMPARE(withAdvisories, without);
         QCOMPARE(frameLists(data).size(), 1);
+        QCOMPARE(query(Paths::catalogDatabase(), "select s_name, text from advisories").size(),
+                 kept.isEmpty() ? 0 : 1);
+        if (!kept.isEmpty())
+            QCOMPARE(query(Paths::catalogDatabase(), "select text from advisories")
+                         .value(0)
+                         .value("text"),
+                     kept);
+        const QStringList notices = sandbox.notifications();
+        QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+        if (!notice.isEmpty())
+            QVERIFY2(notices.first().section('\t', 3).startsWith(notice),
+                     qPrintable(notices.first()));
     }
 
     void hostileFrameIsStoredAsSent()
