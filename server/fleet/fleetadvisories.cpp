@@ -31,6 +31,63 @@ QString cveList(const QString &cves)
                                      QStringLiteral(" (+%1)").arg(all.size() - Shown);
 }
 
+// rpm_older(installed, fixed): 1 when installed is older in rpm's order (each pair compared
+// once), and desktop_group(address) from the groups given; both for one query's length.
+class VersionFunctions
+{
+public:
+    VersionFunctions(sqlite3 *db, const QHash<QString, QString> *groups)
+        : m_db(db), m_groups(groups)
+    {
+        sqlite3_create_function_v2(db, "rpm_older", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, this,
+                                   &VersionFunctions::older, nullptr, nullptr, nullptr);
+        sqlite3_create_function_v2(db, "desktop_group", 1, SQLITE_UTF8, this,
+                                   &VersionFunctions::group, nullptr, nullptr, nullptr);
+    }
+    ~VersionFunctions()
+    {
+        sqlite3_create_function_v2(m_db, "rpm_older", 2, SQLITE_UTF8, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr);
+        sqlite3_create_function_v2(m_db, "desktop_group", 1, SQLITE_UTF8, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr);
+    }
+
+private:
+    // The value's bytes, valid for the call only: looked up without a copy.
+    static QByteArray text(sqlite3_value *value)
+    {
+        const auto *bytes = reinterpret_cast<const char *>(sqlite3_value_text(value));
+        return bytes ? QByteArray::fromRawData(bytes, sqlite3_value_bytes(value)) : QByteArray();
+    }
+    static void older(sqlite3_context *context, int, sqlite3_value **values)
+    {
+        auto *self = static_cast<VersionFunctions *>(sqlite3_user_data(context));
+        const QByteArray installed = text(values[0]);
+        const QByteArray fixed = text(values[1]);
+        auto byFixed = self->m_older.find(fixed);
+        if (byFixed == self->m_older.end())
+            byFixed = self->m_older.insert(QByteArray(fixed.constData(), fixed.size()), {});
+        auto known = byFixed->constFind(installed);
+        if (known == byFixed->cend())
+            known = byFixed->insert(QByteArray(installed.constData(), installed.size()),
+                                    RpmVersionOrder::compare(QString::fromUtf8(installed),
+                                                             QString::fromUtf8(fixed)) < 0);
+        sqlite3_result_int(context, *known ? 1 : 0);
+    }
+    static void group(sqlite3_context *context, int, sqlite3_value **values)
+    {
+        auto *self = static_cast<VersionFunctions *>(sqlite3_user_data(context));
+        const QByteArray name =
+            self->m_groups->value(QString::fromUtf8(text(values[0])), QStringLiteral("default"))
+                .toUtf8();
+        sqlite3_result_text(context, name.constData(), name.size(), SQLITE_TRANSIENT);
+    }
+
+    sqlite3 *const m_db;
+    const QHash<QString, QString> *const m_groups;
+    QHash<QByteArray, QHash<QByteArray, bool>> m_older; // fixed -> installed -> older
+};
+
 } // namespace
 
 FleetAdvisories::FleetAdvisories(sqlite3 *db, GroupOf groupOf)
@@ -121,36 +178,51 @@ FleetReport::Table FleetAdvisories::overview() const
         int affected = 0;
         QMap<QString, int> groups;
     };
+    // Every desktop's group, asked once; SQLite then counts, per advisory, the desktops fixed
+    // and the affected of each group, comparing versions through rpm_older.
+    QHash<QString, QString> groupOfDesktop;
+    {
+        FleetStatement desktops(m_db, "SELECT address, ifnull(account, '') FROM desktops");
+        while (desktops.next())
+            groupOfDesktop.insert(desktops.textAt(0),
+                                  groupOf(desktops.textAt(0), desktops.textAt(1)));
+    }
+    VersionFunctions functions(m_db, &groupOfDesktop);
     QHash<QString, Count> counts;
-    QHash<QString, QString> groups; // per desktop, asked once
-    for (const Exposure &e : exposures(QString(), QString())) {
-        Count &count = counts[e.advisory];
-        if (!e.affected) {
-            ++count.fixed;
+    FleetStatement select(m_db, "SELECT advisory, CASE WHEN affected THEN desktop_group(address)"
+                                " ELSE '' END AS grp, count(*) FROM (SELECT ap.advisory AS"
+                                " advisory, i.address AS address, max(rpm_older(i.version,"
+                                " ap.version)) AS affected FROM advisory_packages ap JOIN"
+                                " installed i ON i.name = ap.package GROUP BY ap.advisory,"
+                                " i.address) GROUP BY advisory, grp");
+    while (select.next()) {
+        Count &count = counts[select.textAt(0)];
+        const QString group = select.textAt(1);
+        const int desktops = int(select.integerAt(2));
+        if (group.isEmpty()) {
+            count.fixed += desktops;
             continue;
         }
-        ++count.affected;
-        auto group = groups.constFind(e.address);
-        if (group == groups.cend())
-            group = groups.insert(e.address, groupOf(e.address, e.account));
-        ++count.groups[*group];
+        count.affected += desktops;
+        count.groups[group] += desktops;
     }
     FleetReport::Table table{QStringLiteral("advisories"),
                              {"advisory", "type", "severity", "issued", "title", "CVEs",
                               "desktops fixed", "desktops affected", "affected by group"},
                              {}};
-    FleetStatement select(m_db, "SELECT id, type, severity, issued, title, cves FROM advisories");
+    FleetStatement advisories(m_db,
+                              "SELECT id, type, severity, issued, title, cves FROM advisories");
     QVector<QPair<Count, QStringList>> rows;
-    while (select.next()) {
-        const Count count = counts.value(select.textAt(0));
+    while (advisories.next()) {
+        const Count count = counts.value(advisories.textAt(0));
         QStringList byGroup;
         for (auto it = count.groups.cbegin(); it != count.groups.cend(); ++it)
             byGroup << it.key() + QLatin1Char(' ') + QString::number(it.value());
-        rows.append(
-            {count,
-             {select.textAt(0), select.textAt(1), select.textAt(2), day(select.integerAt(3)),
-              select.textAt(4), cveList(select.textAt(5)), QString::number(count.fixed),
-              QString::number(count.affected), byGroup.join(QStringLiteral(", "))}});
+        rows.append({count,
+                     {advisories.textAt(0), advisories.textAt(1), advisories.textAt(2),
+                      day(advisories.integerAt(3)), advisories.textAt(4),
+                      cveList(advisories.textAt(5)), QString::number(count.fixed),
+                      QString::number(count.affected), byGroup.join(QStringLiteral(", "))}});
     }
     const auto security = [](const QStringList &row) {
         return row[1] == QLatin1String("security") ? PackageAdvisories::rank(row[2]) + 1 : 0;
