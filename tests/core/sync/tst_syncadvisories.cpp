@@ -4,6 +4,7 @@
 #include "framereceiver.h"
 #include "records/paths.h"
 #include "sync/catalogrequest.h"
+#include "sync/heartthread.h"
 #include "sync/reportsender.h"
 #include "tests/support/processrunner.h"
 #include "tests/support/sandbox.h"
@@ -50,13 +51,80 @@ QStringList report(const QString &fleet, const QStringList &arguments)
 
 } // namespace
 
-// A critical fix from the repository's updateinfo to a real store, the fleet report and the
-// rollout.
+// Advisories in the store: a frame's attribute leaves the row as a store that does not know it
+// keeps it; a critical fix from the repository's updateinfo to a real store, the fleet report
+// and the rollout.
 class TestSyncAdvisories : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void advisoriesLeaveTheRowAsBefore_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("advisories");
+        QTest::addColumn<QString>("kept");   // beside the row, for the upgrade page
+        QTest::addColumn<QString>("notice"); // what the notification's body starts with
+        const QString security = QStringLiteral("CVRA-1,security,critical,1.1-1,CVE-2026-1111");
+        const QString body = QStringLiteral("请前往");
+        QTest::newRow("catalog") << "data_resp" << security << security << "";
+        QTest::newRow("add") << "data_add_push" << security << security
+                             << QStringLiteral("【安全更新·严重】") + body;
+        QTest::newRow("update, an enhancement and a CVE that is none")
+            << "data_update_push"
+            << "CVEA-2,enhancement,,1.1-1 CVRA-3,security,low,1.1-1,CVE-1;x"
+            << "CVEA-2,enhancement,,1.1-1 CVRA-3,security,low,1.1-1"
+            << QStringLiteral("【安全更新·低】") + body;
+        QTest::newRow("markup, quotes and a frame in the value")
+            << "data_add_push"
+            << "x'/><package name='Evil' rpm='cv-evil-1-1'/> </datas></frame>\n<b>"
+            << "" << body;
+        QTest::newRow("oversize") << "data_add_push" << QString(60000, QLatin1Char('A')) << ""
+                                  << body;
+    }
+
+    // A frame from a server that reads advisories: the attribute changes nothing of the row,
+    // which is what a store that knows nothing of it keeps.
+    void advisoriesLeaveTheRowAsBefore()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, advisories);
+        QFETCH(QString, kept);
+        QFETCH(QString, notice);
+        Sandbox sandbox(&TestRepository::shared());
+        QVERIFY2(sandbox.isValid() && sandbox.install(CatalogFixture::Hello10),
+                 qPrintable(sandbox.errorString()));
+        for (const char *name : {"Plain", "Marked"})
+            QVERIFY(insertRow({{"s_name", name}, {"s_rpm", "cv-old-1.0-1"}, {"sign", "2"}}));
+        CatalogPackage plain = package("Plain", "cv-hello-1.1-1");
+        CatalogPackage marked = plain;
+        marked.name = QStringLiteral("Marked");
+        marked.advisories = advisories;
+        HeartThread receiver;
+        const QString sent = frame(action, "x86_64", {plain, marked});
+        QVERIFY(sent.contains(QStringLiteral(" advisories='")));
+        receiver.pigxmlData(sent);
+        QCOMPARE(names(), (QStringList{"Marked", "Plain"}));
+        Row withAdvisories = row("Marked");
+        Row without = row("Plain");
+        withAdvisories.remove("s_name");
+        without.remove("s_name");
+        QCOMPARE(withAdvisories, without);
+        QCOMPARE(without.value("s_rpm"), plain.rpm);
+        QCOMPARE(query(Paths::catalogDatabase(), "select s_name, text from advisories").size(),
+                 kept.isEmpty() ? 0 : 1);
+        if (!kept.isEmpty())
+            QCOMPARE(query(Paths::catalogDatabase(), "select text from advisories")
+                         .value(0)
+                         .value("text"),
+                     kept);
+        const QStringList notices = sandbox.notifications();
+        QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+        if (!notice.isEmpty())
+            QVERIFY2(notices.first().section('\t', 3).startsWith(notice),
+                     qPrintable(notices.first()));
+    }
+
     // Marked for the pilot's store and in its notification, listed with the desktop that
     // lacks it, promoted once its security delay (not the stage delay of a day) has passed.
     void criticalFixReachesTheFleet()
