@@ -47,6 +47,9 @@ std::unique_ptr<FleetIngest> startFleet(const ServerOptions &options, CatalogSer
     settings.resultDays = int(options.resultDays);
     settings.reportDir = options.value("report-dir");
     settings.reportIntervalMs = int(options.reportInterval * 1000);
+    settings.groupOf = [server](const QString &address, const QString &account) {
+        return server->desktopGroups().of(account, address);
+    };
     auto fleet = std::make_unique<FleetIngest>(
         settings,
         [server](const QString &desktop, const QStringList &ids) {
@@ -59,8 +62,9 @@ std::unique_ptr<FleetIngest> startFleet(const ServerOptions &options, CatalogSer
     return fleet;
 }
 
-std::unique_ptr<RepositoryFollower>
-makeFollower(const ServerOptions &options, const RolloutService &rollouts, CatalogServer *server)
+std::unique_ptr<RepositoryFollower> makeFollower(const ServerOptions &options,
+                                                 const RolloutService &rollouts,
+                                                 CatalogServer *server, FleetIngest *fleet)
 {
     RepositoryFollower::Settings settings;
     rollouts.follow(&settings);
@@ -72,6 +76,10 @@ makeFollower(const ServerOptions &options, const RolloutService &rollouts, Catal
     settings.publishedState = options.value("repository-state");
     settings.settleMs = int(options.settleMs);
     settings.groups = options.desktopGroups.names().mid(1);
+    if (fleet)
+        settings.advisoriesRead = [fleet](const QVector<Advisory> &advisories) {
+            fleet->setAdvisories(advisories);
+        };
     return std::make_unique<RepositoryFollower>(server, settings);
 }
 
@@ -85,9 +93,17 @@ int main(int argc, char **argv)
     if (const int status = options.parse(app))
         return status;
     const QStringList positional = options.positional();
-    if (positional.value(0) == QLatin1String("report"))
-        return FleetReport::run(options.fleetDatabase(), positional.mid(1),
-                                options.value("format"));
+    if (positional.value(0) == QLatin1String("report")) {
+        // The groups as the service puts desktops in them (a wrong line stops the service).
+        DesktopGroups groups;
+        for (const QString &definition : options.values("desktop-group"))
+            if (QString wrong; !groups.add(definition, &wrong))
+                complain(wrong);
+        return FleetReport::run(options.fleetDatabase(), positional.mid(1), options.value("format"),
+                                [&groups](const QString &address, const QString &account) {
+                                    return groups.of(account, address);
+                                });
+    }
     if (const int status = RolloutService::subcommand(positional, options.fleetDatabase());
         status >= 0)
         return status;
@@ -172,7 +188,7 @@ int main(int argc, char **argv)
     if (options.isSet("repository")) {
         if (!options.unsignedWarning.isEmpty())
             server.print(ServiceLog::line(ServiceLog::Priority::Warning, options.unsignedWarning));
-        follower = makeFollower(options, rollouts, &server);
+        follower = makeFollower(options, rollouts, &server, fleet.get());
         follower->addCommands(&server.console());
         // Unreadable now: serve an empty catalog and publish once the repository reads.
         if (!(published = follower->publishFirst(&error))) {

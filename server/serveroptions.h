@@ -33,6 +33,7 @@ public:
 
     bool isSet(const char *option) const { return m_parser.isSet(QLatin1String(option)); }
     QString value(const char *option) const { return m_parser.value(QLatin1String(option)); }
+    QStringList values(const char *option) const { return m_parser.values(QLatin1String(option)); }
     QStringList positional() const { return m_parser.positionalArguments(); }
     // The fleet database, empty when reports are ignored.
     QString fleetDatabase() const;

@@ -5,6 +5,7 @@
 
 #include "records/paths.h"
 #include "records/quoting.h"
+#include "sync/packageadvisories.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -89,6 +90,8 @@ void PackageTable::fillRow(QTableWidget *table, int row, const RpmData &data, QW
     auto *name = new RichTextLabel(nameHtml(data));
     if (data.m_description.size() > ToolTipLength)
         name->setToolTip(descriptionToolTip(data));
+    if (!data.m_advisories.isEmpty())
+        name->setToolTip(securityToolTip(data));
     setCellWidget(table, row, ColumnName, name);
 
     auto *version = new QTableWidgetItem(data.m_version);
@@ -179,10 +182,40 @@ QString PackageTable::nameHtml(const RpmData &data)
 {
     // Catalog texts are shown as text, never interpreted as markup.
     return QStringLiteral("<html><body><div style = 'margin-top:10px;'>") +
-           data.m_name.toHtmlEscaped() + QStringLiteral("</div><div style = 'margin-top:10px;'>") +
+           data.m_name.toHtmlEscaped() + securityHtml(data) +
+           QStringLiteral("</div><div style = 'margin-top:10px;'>") +
            starText(data.m_star.toInt()) +
            QStringLiteral("</div></br><div style = 'color:#ababab;margin-top:1px;'>") +
            data.m_description.toHtmlEscaped() + QStringLiteral("</div></body></html>");
+}
+
+QString PackageTable::securityHtml(const RpmData &data)
+{
+    const QVector<PackageAdvisories::Advisory> advisories =
+        PackageAdvisories::parse(data.m_advisories);
+    if (advisories.isEmpty())
+        return QString();
+    return QStringLiteral("&nbsp;&nbsp;<span id='security' style='color:#ffffff;background:%1;'>"
+                          "&nbsp;%2&nbsp;</span>")
+        .arg(PackageAdvisories::rank(advisories.first().severity) >= 3 ? QLatin1String("#c0392b")
+                                                                       : QLatin1String("#d98b1e"),
+             PackageAdvisories::securityMark(advisories.first().severity));
+}
+
+QString PackageTable::securityToolTip(const RpmData &data)
+{
+    QString lines;
+    for (const PackageAdvisories::Advisory &advisory : PackageAdvisories::parse(data.m_advisories))
+        lines += QStringLiteral("<div>%1 (%2): %3</div>")
+                     .arg(advisory.id.toHtmlEscaped(),
+                          PackageAdvisories::securityMark(advisory.severity),
+                          advisory.cves.join(QStringLiteral(", ")).toHtmlEscaped());
+    return QStringLiteral("<html><body>") + lines +
+           (data.m_description.size() > ToolTipLength
+                ? QStringLiteral("<div style = 'color:#ababab;margin-top:10px;'>") +
+                      data.m_description.toHtmlEscaped() + QStringLiteral("</div>")
+                : QString()) +
+           QStringLiteral("</body></html>");
 }
 
 QString PackageTable::descriptionToolTip(const RpmData &data)

@@ -80,4 +80,8 @@ public:
     static QString sizeText(const QString &bytes);
     static QString nameHtml(const RpmData &data);
     static QString descriptionToolTip(const RpmData &data);
+    // The mark after an upgradable row's name when it brings security fixes, and the tooltip
+    // that lists them (advisory ids and CVEs), the description after.
+    static QString securityHtml(const RpmData &data);
+    static QString securityToolTip(const RpmData &data);
 };

@@ -1,15 +1,22 @@
 // The catalog server and a repository. (1) Building the catalog from a repository of 10,000
 // packages, 2,000 of them applications with AppStream data and icons, against the floor of
 // libsolv alone loading the same primary metadata; a catalog for each of 100 groups against
-// the one catalog; the check of repomd.xml's OpenPGP signature against that build. (2) The time
+// the one catalog; the check of repomd.xml's OpenPGP signature against that build; the catalog
+// with an updateinfo of 5,000 advisories against the same catalog without; "report advisories"
+// over 10,000 desktops and 1,000 advisories against SQLite stepping through its join alone. (2)
+// The time
 // from the end of createrepo_c --update (a newer version of one application) to the last of N = 100
 // and 1,000 desktops holding its push through a private RabbitMQ node: the server's poll and settle
 // time (--settle 0) are part of it.
 #include "bench/fanout/arrivals.h"
 #include "bench/fanout/brokerconsumers.h"
+#include "server/fleet/fleetadvisories.h"
+#include "server/fleet/fleetdatabase.h"
+#include "server/fleet/fleetstatement.h"
 #include "server/repository/catalogoverrides.h"
 #include "server/repository/repositorycatalog.h"
 #include "server/repository/repositorysignature.h"
+#include "sync/packageadvisories.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/brokernode.h"
 #include "tests/support/openpgptestkey.h"
@@ -44,6 +51,10 @@ constexpr int Applications = 2000;
 constexpr int Repetitions = 5;
 constexpr int Groups = 100;
 constexpr int WaitMs = 120000;
+constexpr int Advisories = 5000;
+constexpr int FleetDesktops = 10000;
+constexpr int FleetAdvisoryCount = 1000;
+constexpr int PackagesPerDesktop = 50;
 
 double median(std::vector<double> values)
 {
@@ -198,6 +209,158 @@ double signatureMs(const QString &repo, const RepositorySignature &signature)
     return timer.nsecsElapsed() / 1e6;
 }
 
+// An updateinfo shaped like a distribution's: each advisory names the newer build of one
+// application (in turn), three CVE ids, a severity and a type in turn.
+QByteArray updateInfoXml(int count)
+{
+    static const char *const severities[] = {"Critical", "Important", "Moderate", "Low"};
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<updates>\n";
+    for (int a = 0; a < count; ++a) {
+        QString references;
+        for (int c = 0; c < 3; ++c)
+            references += QStringLiteral("<reference href=\"https://cve.example.org/CVE-2026-%1\" "
+                                         "id=\"CVE-2026-%1\" type=\"cve\" title=\"t\"/>")
+                              .arg(10000 + a * 3 + c);
+        xml += QStringLiteral("<update from=\"security@example.org\" status=\"stable\" "
+                              "type=\"%1\" version=\"2.0\"><id>CVBA-2026:%2</id><title>Update "
+                              "of %3</title><severity>%4</severity><issued date=\"2026-11-%5 "
+                              "10:00:00\"/><references>%6</references><description>Fixes "
+                              "things.</description><pkglist><collection short=\"cv\"><name>cv"
+                              "</name><package name=\"%3\" version=\"1.1\" release=\"1\" "
+                              "epoch=\"0\" arch=\"x86_64\"><filename>%3-1.1-1.x86_64.rpm"
+                              "</filename></package></collection></pkglist></update>\n")
+                   .arg(QLatin1String(a % 5 == 4 ? "bugfix" : "security"))
+                   .arg(a, 5, 10, QLatin1Char('0'))
+                   .arg(name(a % Applications), QLatin1String(severities[a % 4]))
+                   .arg(1 + a % 28, 2, 10, QLatin1Char('0'))
+                   .arg(references)
+                   .toUtf8();
+    }
+    return xml + "</updates>\n";
+}
+
+// A fleet database of FleetDesktops desktops with PackagesPerDesktop of the first 2 *
+// FleetAdvisoryCount names each, about half on the version before the fix; the advisories
+// name the first FleetAdvisoryCount at 1.1-1.
+bool fillFleet(const QString &path)
+{
+    FleetDatabase db;
+    QString error;
+    if (!db.open(path, false, &error))
+        return false;
+    sqlite3_exec(db.handle(), "BEGIN", nullptr, nullptr, nullptr);
+    {
+        FleetStatement desktop(db.handle(), "INSERT INTO desktops(address, account, first_seen,"
+                                            " last_seen, inventory_time) VALUES(?1, ?2, 1, 1, 1)");
+        FleetStatement installed(db.handle(), "INSERT OR IGNORE INTO installed(address, name,"
+                                              " version) VALUES(?1, ?2, ?3)");
+        for (int d = 0; d < FleetDesktops; ++d) {
+            const QString address =
+                QStringLiteral("10.%1.%2.%3").arg(d % 4).arg(d / 250 % 250).arg(d % 250);
+            desktop.text(1, address).text(2, QStringLiteral("desk-") + address).run();
+            for (int j = 0; j < PackagesPerDesktop; ++j)
+                installed.text(1, address)
+                    .text(2, name((d * 7 + j * 40) % (2 * FleetAdvisoryCount)))
+                    .text(3, (d + j) % 2 ? QStringLiteral("1.0-1") : QStringLiteral("1.1-1"))
+                    .run();
+        }
+    }
+    sqlite3_exec(db.handle(), "COMMIT", nullptr, nullptr, nullptr);
+    QVector<Advisory> advisories;
+    for (int a = 0; a < FleetAdvisoryCount; ++a)
+        advisories << Advisory{QStringLiteral("CVBA-2026:%1").arg(a),
+                               QStringLiteral("security"),
+                               PackageAdvisories::severities().at(a % 4),
+                               QStringLiteral("Update of ") + name(a),
+                               1796119200,
+                               {QStringLiteral("CVE-2026-%1").arg(10000 + a)},
+                               {{name(a), QStringLiteral("1.1-1")}}};
+    return FleetAdvisories::replace(db.handle(), advisories, &error);
+}
+
+// The report's advisories table on a read-only connection, as the report command makes it.
+double advisoryReportMs(const QString &path)
+{
+    FleetDatabase db;
+    QString error;
+    if (!db.open(path, true, &error))
+        return -1;
+    QElapsedTimer timer;
+    timer.start();
+    const FleetAdvisories report(db.handle(), [](const QString &address, const QString &) {
+        return address.startsWith(QLatin1String("10.0.")) ? QStringLiteral("pilot")
+                                                          : QStringLiteral("default");
+    });
+    const FleetReport::Table table = report.overview();
+    if (table.rows.size() != FleetAdvisoryCount) {
+        std::fprintf(stderr, "repository: report advisories: %d rows\n", int(table.rows.size()));
+        return -1;
+    }
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// The floor: the same join stepped through alone, its cells read, no version compared.
+double advisoryJoinMs(const QString &path)
+{
+    FleetDatabase db;
+    QString error;
+    if (!db.open(path, true, &error))
+        return -1;
+    QElapsedTimer timer;
+    timer.start();
+    FleetStatement select(db.handle(), "SELECT ap.advisory, i.address, ifnull(d.account, ''),"
+                                       " ap.package, i.version, ap.version FROM advisory_packages"
+                                       " ap JOIN installed i ON i.name = ap.package LEFT JOIN"
+                                       " desktops d ON d.address = i.address");
+    qint64 cells = 0;
+    while (select.next())
+        cells += select.textAt(1).size() + select.textAt(4).size();
+    return cells > 0 ? timer.nsecsElapsed() / 1e6 : -1;
+}
+
+// The advisories' figures (alone with --advisories: no broker needed).
+int advisoryFigures(const QString &work, const QString &repo)
+{
+    const QString withInfo = work + "/advisories";
+    if (ProcessRunner::run("cp", {"-a", repo, withInfo}).exitCode != 0 ||
+        !writeFile(work + "/updateinfo.xml", updateInfoXml(Advisories)) ||
+        ProcessRunner::run("modifyrepo_c", {"--mdtype=updateinfo", work + "/updateinfo.xml",
+                                            withInfo + "/repodata"})
+                .exitCode != 0)
+        return 1;
+    std::vector<double> with, without;
+    for (int r = 0; r < Repetitions; ++r) {
+        without.push_back(catalogMs(repo));
+        with.push_back(catalogMs(withInfo));
+    }
+    if (*std::min_element(with.begin(), with.end()) < 0 ||
+        *std::min_element(without.begin(), without.end()) < 0)
+        return 1;
+    std::printf("# repository: floor: the same catalog without updateinfo, this run (goal: "
+                "ratio <= 1.3)\n");
+    std::printf("%-48s %12.1f %12.1f %8.2f\n",
+                qPrintable(QStringLiteral("catalog with %1 advisories (ms)").arg(Advisories)),
+                median(with), median(without), median(with) / median(without));
+
+    const QString fleet = work + "/fleet.db";
+    if (!fillFleet(fleet))
+        return 1;
+    std::vector<double> report, join;
+    for (int r = 0; r < Repetitions; ++r) {
+        report.push_back(advisoryReportMs(fleet));
+        join.push_back(advisoryJoinMs(fleet));
+    }
+    if (*std::min_element(report.begin(), report.end()) < 0 ||
+        *std::min_element(join.begin(), join.end()) < 0)
+        return 1;
+    std::printf("# repository: %d desktops of %d packages, %d advisories; floor: SQLite stepping "
+                "through the report's join alone (goal: value <= 1000 ms)\n",
+                FleetDesktops, PackagesPerDesktop, FleetAdvisoryCount);
+    std::printf("%-48s %12.1f %12.1f %8.2f\n", "report advisories (ms)", median(report),
+                median(join), median(report) / median(join));
+    return 0;
+}
+
 // Median time from the end of createrepo_c --update to the last desktop holding the push.
 double changeToDesktops(int desktops, BrokerNode &node)
 {
@@ -250,6 +413,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const QString repo = work.path() + "/repo";
+    if (app.arguments().contains(QStringLiteral("--advisories")))
+        return advisoryFigures(work.path(), repo);
     std::vector<double> catalog, floor;
     for (int r = 0; r < Repetitions; ++r) {
         catalog.push_back(catalogMs(repo));
@@ -300,6 +465,8 @@ int main(int argc, char **argv)
                 median(catalog), median(check) / median(catalog));
     std::printf("%-48s %12.1f %12.1f %8.2f\n", "catalog with the signature check (ms)",
                 median(signedCatalog), median(catalog), median(signedCatalog) / median(catalog));
+    if (const int failed = advisoryFigures(work.path(), repo))
+        return failed;
 
     BrokerNode node;
     if (!node.isValid()) {

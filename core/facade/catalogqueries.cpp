@@ -4,6 +4,7 @@
 #include "records/codes.h"
 #include "records/paths.h"
 #include "storage/queryresult.h"
+#include "sync/packageadvisories.h"
 
 #include <QDebug>
 
@@ -30,6 +31,8 @@ const struct {
     {"type", &RpmData::m_type},
     {"sign", nullptr},
     {"s_rpmdeps", &RpmData::m_rpmdeps},
+    {"ifnull((select a.text from advisories a where a.s_name = softwares.s_name), '')",
+     &RpmData::m_advisories},
 };
 
 const QString &selectColumns()
@@ -178,13 +181,20 @@ QVector<RpmData> CatalogQueries::select(QueryMode mode, const QString &sql,
     QVector<RpmData> kept;
     for (RpmData &record : records) {
         QString shownVersion = record.m_version;
+        QString missing;
         if (record.m_state == StateUpgradable) {
             const auto found = installed.constFind(record.m_icon);
             if (found != installed.cend()) {
                 shownVersion = *found;
                 noteFound(shownVersion);
             }
+            // What the upgrade brings that the installed version lacks.
+            QString gravest;
+            missing = PackageAdvisories::compose(PackageAdvisories::securityFixesFor(
+                PackageAdvisories::parse(record.m_advisories),
+                found != installed.cend() ? *found : QString(), &gravest));
         }
+        record.m_advisories = missing;
         switch (mode) {
         case QueryMode::Everything:
             kept.append(record);

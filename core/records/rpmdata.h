@@ -19,6 +19,9 @@ struct RpmData {
     QString m_reserved;    // carried, never filled
     QString m_rpmdeps;     // dependency list text
     int m_state = 0;       // install state (InstallState)
+    // An upgradable row's security advisories the installed version lacks, gravest first
+    // (sync/packageadvisories.h); empty for any other row.
+    QString m_advisories;
 };
 
 // Strings and an int only: vectors of records may move them in memory.

@@ -31,6 +31,12 @@ CREATE TABLE IF NOT EXISTS frame_sequence (
     at   TEXT NOT NULL DEFAULT '0'
 );
 INSERT OR IGNORE INTO frame_sequence (id, last) VALUES (1, '0');
+-- The advisories a catalog row's version fixes, as its frame carried them (checked again),
+-- for the upgrade page's mark.
+CREATE TABLE IF NOT EXISTS advisories (
+    s_name TEXT PRIMARY KEY,
+    text   TEXT NOT NULL
+);
 
 -- database: software.db
 CREATE TABLE IF NOT EXISTS software (

@@ -52,16 +52,26 @@ bool addFrameSequence(sqlite3 *db, QString *error)
            SchemaVersion::exec(db, insert.constData());
 }
 
+// Layout 3: the advisories of each row's version; rows stored before have none until the
+// server sends them again.
+bool addAdvisories(sqlite3 *db, QString *)
+{
+    return SchemaVersion::exec(db, "CREATE TABLE IF NOT EXISTS advisories ("
+                                   " s_name TEXT PRIMARY KEY, text TEXT NOT NULL);");
+}
+
 const SchemaVersion &catalog()
 {
-    // 1: softwares alone; 2: frame_sequence added.
+    // 1: softwares alone; 2: frame_sequence added; 3: advisories added.
     static const SchemaVersion layouts(
         [](sqlite3 *db) {
             if (!SchemaVersion::hasTable(db, "softwares"))
                 return 0;
-            return SchemaVersion::hasTable(db, "frame_sequence") ? 2 : 1;
+            if (!SchemaVersion::hasTable(db, "frame_sequence"))
+                return 1;
+            return SchemaVersion::hasTable(db, "advisories") ? 3 : 2;
         },
-        {addFrameSequence});
+        {addFrameSequence, addAdvisories});
     return layouts;
 }
 

@@ -1,5 +1,7 @@
 #include "sync/catalogframe.h"
 
+#include "sync/packageadvisories.h"
+
 #include <pugixml.hpp>
 
 const char *const CatalogFrame::Architecture = "x86_64";
@@ -73,6 +75,7 @@ bool CatalogFrame::parse(const QString &text, QString *error)
         for (const CatalogPackage::Column &column : CatalogPackage::columns())
             package.*column.field = attributeText(node, column.attribute);
         package.iconDigest = attributeText(node, CatalogPackage::IconDigestAttribute);
+        package.advisories = attributeText(node, PackageAdvisories::Attribute);
         m_packages.append(package);
     }
     return true;
@@ -170,6 +173,9 @@ QString CatalogFrame::packageElement(const QString &elementName, const CatalogPa
     if (!package.iconDigest.isEmpty())
         text += QLatin1Char(' ') + QLatin1String(CatalogPackage::IconDigestAttribute) +
                 QStringLiteral("='") + escapeAttribute(package.iconDigest) + QLatin1Char('\'');
+    if (!package.advisories.isEmpty())
+        text += QLatin1Char(' ') + QLatin1String(PackageAdvisories::Attribute) +
+                QStringLiteral("='") + escapeAttribute(package.advisories) + QLatin1Char('\'');
     return text + QStringLiteral("/>");
 }
 

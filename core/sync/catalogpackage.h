@@ -21,6 +21,9 @@ struct CatalogPackage {
     // picture. Not stored: it travels with every frame that names the icon.
     QString iconDigest;
     static const char *const IconDigestAttribute; // "iconsha256"
+    // The advisories this version fixes (sync/packageadvisories.h), from a server that reads
+    // them. Not a column: a store that knows nothing of them stores the row as before.
+    QString advisories;
 
     // Where each attribute is stored in softwares, in the column order of the catalog
     // statements (s_name first).

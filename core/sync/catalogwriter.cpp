@@ -5,6 +5,7 @@
 #include "sync/acceptedsequence.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogsql.h"
+#include "sync/packageadvisories.h"
 
 #include <QDebug>
 
@@ -118,6 +119,11 @@ std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const
             }
             qDebug() << "[INFO][insert softwares] success";
         }
+        const int kept = storeAdvisories(db, package, deleting);
+        if (kept != 0) {
+            reportFailure("advisories", kept, db);
+            return std::nullopt;
+        }
     }
     if (sequence != 0) {
         const int recorded = AcceptedSequence::record(db, sequence);
@@ -135,6 +141,20 @@ std::optional<QStringList> CatalogWriter::store(const CatalogFrame &frame, const
     }
     qDebug() << CloseLine;
     return changed;
+}
+
+int CatalogWriter::storeAdvisories(SqlConnection &db, const CatalogPackage &package, bool deleting)
+{
+    // Only what checks out is kept: the text is the repository's.
+    const QString text =
+        deleting ? QString()
+                 : PackageAdvisories::compose(PackageAdvisories::parse(package.advisories));
+    if (text.isEmpty())
+        return db.execBound(QStringLiteral("delete from advisories where s_name=?;"),
+                            {package.name});
+    return db.execBound(
+        QStringLiteral("insert or replace into advisories (s_name, text) values (?, ?);"),
+        {package.name, text});
 }
 
 bool CatalogWriter::storeSequence(quint64 sequence)
@@ -205,6 +225,8 @@ bool CatalogWriter::deleteMissing(const QHash<QString, int> &catalog)
             return true;
         }
     }
+    db.exec(QStringLiteral(
+        "delete from advisories where s_name not in (select s_name from softwares);"));
     db.exec(QStringLiteral("commit transaction;"));
     return true;
 }

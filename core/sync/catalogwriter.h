@@ -48,6 +48,8 @@ private:
     // only when the database cannot be opened; a failed deletion keeps every row and lets the
     // frame finish.
     bool deleteMissing(const QHash<QString, int> &catalog);
+    // The package's advisories beside its row (none: no row of them); an SQLite code.
+    static int storeAdvisories(SqlConnection &db, const CatalogPackage &package, bool deleting);
 
     CatalogAssembly m_assembly; // the parts of a whole catalog stored so far
     SqlConnection m_lookup;     // open while a frame is stored

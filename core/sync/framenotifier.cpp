@@ -2,6 +2,7 @@
 
 #include "engine/shellfunctions.h"
 #include "sync/catalogframe.h"
+#include "sync/packageadvisories.h"
 
 #include <QString>
 
@@ -26,5 +27,22 @@ void FrameNotifier::notifyAbout(const CatalogFrame &frame)
     case FrameAction::Other:
         return;
     }
-    runShell(QStringLiteral("notify-send -t 5000 ") + title + body);
+    // A push that brings a security fix says so first, with its gravest severity.
+    QString gravest;
+    bool security = false;
+    for (const CatalogPackage &package : frame.packages()) {
+        QString severity;
+        if (!PackageAdvisories::securityFixesFor(PackageAdvisories::parse(package.advisories),
+                                                 QString(), &severity)
+                 .isEmpty()) {
+            security = true;
+            if (PackageAdvisories::rank(severity) > PackageAdvisories::rank(gravest))
+                gravest = severity;
+        }
+    }
+    const QString mark =
+        security
+            ? QStringLiteral("【") + PackageAdvisories::securityMark(gravest) + QStringLiteral("】")
+            : QString();
+    runShell(QStringLiteral("notify-send -t 5000 ") + title + mark + body);
 }

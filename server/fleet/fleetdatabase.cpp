@@ -12,6 +12,15 @@
 namespace
 {
 
+// The repository's advisories when last read, and the version-release of each package that
+// carries each one's fix.
+#define ADVISORY_TABLES                                                                            \
+    "CREATE TABLE IF NOT EXISTS advisories(id TEXT PRIMARY KEY, type TEXT, severity TEXT,"         \
+    " issued INTEGER, title TEXT, cves TEXT) WITHOUT ROWID;"                                       \
+    "CREATE TABLE IF NOT EXISTS advisory_packages(advisory TEXT, package TEXT, version TEXT,"      \
+    " PRIMARY KEY(advisory, package, version)) WITHOUT ROWID;"                                     \
+    "CREATE INDEX IF NOT EXISTS advisory_packages_package ON advisory_packages(package);"
+
 const char *const Schema =
     // results_day, results_today: the server's day (received / 86400) and the results kept of
     // it; results_dropped: those over the bound since; unknown_packages: names of the last
@@ -28,15 +37,16 @@ const char *const Schema =
     " received INTEGER, oper TEXT, rpm TEXT, name TEXT, code INTEGER, echo TEXT,"
     " account TEXT, PRIMARY KEY(address, report));"
     // A staged rollout per package and new version; state: pilot, promoted, halted, resumed,
-    // pulled (the repository took it back) or superseded (a newer one followed).
+    // pulled (the repository took it back) or superseded (a newer one followed); delay: its
+    // pilot stage in seconds, shorter for a security fix of severity.
     "CREATE TABLE IF NOT EXISTS rollouts(package TEXT, version TEXT, previous TEXT,"
     " pilots TEXT, groups TEXT, started INTEGER, state TEXT, changed INTEGER, reason TEXT,"
-    " PRIMARY KEY(package, version));"
+    " delay INTEGER, severity TEXT, PRIMARY KEY(package, version));"
     // The newest version-release of each package the repository offered when last read.
     "CREATE TABLE IF NOT EXISTS repository_versions(package TEXT PRIMARY KEY, version TEXT)"
     " WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS results_received ON results(received);"
-    "CREATE INDEX IF NOT EXISTS results_name ON results(name);";
+    "CREATE INDEX IF NOT EXISTS results_name ON results(name);" ADVISORY_TABLES;
 
 // The audit log, its rows kept as written (only the retention removes a day-old one), and
 // the API's tokens, each kept as its digest.
@@ -53,8 +63,8 @@ const char *const AuditSchema =
     " role TEXT, groups TEXT, created INTEGER, expires INTEGER, revoked INTEGER DEFAULT 0);";
 
 // 1: desktops, installed and results; 2: rollouts and repository_versions added; 3: the
-// account of each result; 4: each desktop's bounds; 5: operations by key, not by label; then
-// the audit log and the API's tokens.
+// account of each result; 4: each desktop's bounds; 5: operations by key, not by label; 6:
+// advisories, and each rollout's delay; 7: the audit log and the API's tokens.
 const SchemaVersion &layouts()
 {
     static const SchemaVersion layouts(
@@ -95,6 +105,12 @@ const SchemaVersion &layouts()
                  db, "UPDATE results SET oper = CASE oper WHEN '安装' THEN 'install'"
                      " WHEN '一键安装' THEN 'quick-install' WHEN '下载' THEN 'download'"
                      " WHEN '升级' THEN 'upgrade' WHEN '卸载' THEN 'remove' ELSE oper END;");
+         },
+         [](sqlite3 *db, QString *) {
+             // Rollouts started before keep the stage delay of the configuration (NULL).
+             return SchemaVersion::exec(
+                 db, "ALTER TABLE rollouts ADD COLUMN delay INTEGER;"
+                     "ALTER TABLE rollouts ADD COLUMN severity TEXT;" ADVISORY_TABLES);
          },
          [](sqlite3 *db, QString *) { return SchemaVersion::exec(db, AuditSchema); }});
     return layouts;

@@ -1,5 +1,6 @@
 #include "fleet/fleetingest.h"
 
+#include "fleet/fleetadvisories.h"
 #include "fleet/fleetpage.h"
 
 #include <QDateTime>
@@ -112,11 +113,19 @@ void FleetIngest::refreshPage()
     m_changed.notify_all();
 }
 
+void FleetIngest::setAdvisories(QVector<Advisory> advisories)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_advisories = std::move(advisories);
+    m_pageOwed = true;
+    m_changed.notify_all();
+}
+
 void FleetIngest::writePage()
 {
     QString error;
     if (!FleetPage::write(m_db.handle(), QDateTime::currentSecsSinceEpoch(), m_settings.reportDir,
-                          &error))
+                          &error, m_settings.groupOf))
         m_log(QStringLiteral("status page: ") + error);
     m_pageDue = false;
     m_pageWrittenMs = nowMs();
@@ -126,6 +135,7 @@ void FleetIngest::write()
 {
     for (;;) {
         QVector<FleetDatabase::Report> batch;
+        std::optional<QVector<Advisory>> advisories;
         bool stop = false;
         {
             std::unique_lock<std::mutex> lock(m_lock);
@@ -140,12 +150,16 @@ void FleetIngest::write()
             stop = m_stop;
             m_pageDue = m_pageDue || m_pageOwed;
             m_pageOwed = false;
+            advisories.swap(m_advisories);
             const int taken = qMin(int(m_queue.size()), BatchLimit);
             batch = m_queue.mid(0, taken);
             m_queue.remove(0, taken);
             for (const FleetDatabase::Report &report : batch)
                 m_queuedBytes -= report.bytes;
         }
+        QString why;
+        if (advisories && !FleetAdvisories::replace(m_db.handle(), *advisories, &why))
+            m_log(QStringLiteral("fleet database: advisories not stored: ") + why);
         if (!batch.isEmpty()) {
             QString error;
             const bool stored = m_db.store(batch, m_settings.resultDays, &error);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "fleet/fleetdatabase.h"
+#include "fleet/fleetreport.h"
+#include "records/advisory.h"
 
 #include <QHash>
 #include <QString>
@@ -11,6 +13,7 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 // Reports on their way into the fleet database: the serving thread only checks a desktop's
@@ -31,6 +34,7 @@ public:
         double perSecond = 2.0;  // and then on average
         QString reportDir;       // where fleet.html goes; none when empty
         int reportIntervalMs = 60000;
+        FleetReport::GroupOf groupOf; // the page's advisories by group
     };
     // Called on the writer thread once a batch is committed: a desktop and the ids to
     // acknowledge to it.
@@ -52,6 +56,8 @@ public:
     void flush();
     // The database changed otherwise (a rollout's state): the page is written again.
     void refreshPage();
+    // The repository's advisories, as just read: kept by the writer, then the page follows.
+    void setAdvisories(QVector<Advisory> advisories);
 
 private:
     struct Bucket {
@@ -78,10 +84,11 @@ private:
     qint64 m_queuedBytes = 0;                               // guarded by m_lock
     qint64 m_fullSaidMs = -1000000;                         // guarded by m_lock
     bool m_stop = false;                                    // guarded by m_lock
-    bool m_pageOwed = false;    // guarded by m_lock: refreshPage was called
-    bool m_pageDue = false;     // the writer's own: stored since the last page
-    qint64 m_pageWrittenMs = 0; // the writer's own
-    quint64 m_submitted = 0;    // guarded by m_lock
-    quint64 m_stored = 0;       // guarded by m_lock
+    bool m_pageOwed = false;                       // guarded by m_lock: refreshPage was called
+    std::optional<QVector<Advisory>> m_advisories; // guarded by m_lock: to be stored
+    bool m_pageDue = false;                        // the writer's own: stored since the last page
+    qint64 m_pageWrittenMs = 0;                    // the writer's own
+    quint64 m_submitted = 0;                       // guarded by m_lock
+    quint64 m_stored = 0;                          // guarded by m_lock
     std::thread m_writer;
 };

@@ -1,10 +1,12 @@
 #include "fleet/fleetpage.h"
 
+#include "fleet/fleetadvisories.h"
 #include "fleet/fleetreport.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QMap>
 #include <QVector>
 
@@ -118,11 +120,48 @@ QString chart(const QMap<QString, QVector<Spread>> &spread)
     return svg + QStringLiteral("</svg>\n");
 }
 
+// One bar per severity: the desktops a security advisory of it still affects.
+QString severityChart(const QVector<QPair<QString, int>> &counts)
+{
+    static const QHash<QString, QString> colours{{QStringLiteral("critical"), "#b8403a"},
+                                                 {QStringLiteral("important"), "#e07b24"},
+                                                 {QStringLiteral("moderate"), "#a7a02c"},
+                                                 {QStringLiteral("low"), "#2f6db5"}};
+    constexpr int Label = 120, Width = 420, Row = 26;
+    int widest = 1;
+    for (const auto &count : counts)
+        widest = qMax(widest, count.second);
+    QString svg = QStringLiteral("<svg id='severity' xmlns='http://www.w3.org/2000/svg' "
+                                 "width='%1' height='%2' role='img' aria-label='desktops "
+                                 "affected by severity'>\n")
+                      .arg(Label + Width + 80)
+                      .arg(counts.size() * Row + 4);
+    int y = 2;
+    for (const auto &count : counts) {
+        const double width = double(Width) * count.second / widest;
+        svg += QStringLiteral("<text x='0' y='%1' font-size='13'>%2</text>\n"
+                              "<rect data-severity='%2' data-count='%3' x='%4' y='%5' "
+                              "width='%6' height='%7' fill='%8'><title>%2: %3</title></rect>\n"
+                              "<text x='%9' y='%1' font-size='12'>%3</text>\n")
+                   .arg(y + 16)
+                   .arg(escaped(count.first))
+                   .arg(count.second)
+                   .arg(Label)
+                   .arg(y)
+                   .arg(width, 0, 'f', 1)
+                   .arg(Row - 6)
+                   .arg(colours.value(count.first))
+                   .arg(Label + width + 6, 0, 'f', 1);
+        y += Row;
+    }
+    return svg + QStringLiteral("</svg>\n");
+}
+
 } // namespace
 
-QString FleetPage::html(sqlite3 *db, qint64 now)
+QString FleetPage::html(sqlite3 *db, qint64 now, const FleetReport::GroupOf &groupOf)
 {
-    const FleetReport report(db, now);
+    const FleetReport report(db, now, groupOf);
     const QVector<FleetReport::Table> summary = report.summary();
     QString body;
     const FleetReport::Table &desktops = summary.value(0);
@@ -149,6 +188,10 @@ QString FleetPage::html(sqlite3 *db, qint64 now)
     body += tableHtml(rollouts.value(0), QStringLiteral("rollouts"));
     body += tableHtml(rollouts.value(1), QStringLiteral("rollout-groups"));
     body += tableHtml(rollouts.value(2), QStringLiteral("held-installed"));
+    const FleetAdvisories advisories(db, groupOf);
+    body += QStringLiteral("<h2>security advisories: desktops affected by severity</h2>\n") +
+            severityChart(advisories.affectedBySeverity());
+    body += tableHtml(advisories.overview(), QStringLiteral("advisories"));
     return document(QStringLiteral("fleet"), body, now);
 }
 
@@ -164,7 +207,8 @@ QString FleetPage::document(const QString &title, const QString &body, qint64 no
            body + QStringLiteral("</body></html>\n");
 }
 
-bool FleetPage::write(sqlite3 *db, qint64 now, const QString &directory, QString *error)
+bool FleetPage::write(sqlite3 *db, qint64 now, const QString &directory, QString *error,
+                      const FleetReport::GroupOf &groupOf)
 {
     const QString target = directory + QStringLiteral("/fleet.html");
     const QString next = directory + QStringLiteral("/.fleet.html.new");
@@ -172,7 +216,7 @@ bool FleetPage::write(sqlite3 *db, qint64 now, const QString &directory, QString
     QFile::remove(next);
     QFile file(next);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
-        file.write(html(db, now).toUtf8()) < 0 || !file.flush()) {
+        file.write(html(db, now, groupOf).toUtf8()) < 0 || !file.flush()) {
         *error = next + QStringLiteral(": ") + file.errorString();
         return false;
     }

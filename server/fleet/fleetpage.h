@@ -8,17 +8,20 @@ struct sqlite3;
 
 // The status page: one self-contained fleet.html (no script, style sheet or picture from
 // elsewhere; the chart is inline SVG) with the report's summary, the failures, the version
-// spread of each package, the desktops not heard from, the stale catalogs and the staged
-// rollouts (the halted ones counted). Written beside and renamed over, so a reader never sees
+// spread of each package, the desktops not heard from, the stale catalogs, the staged
+// rollouts (the halted ones counted) and the security advisories (desktops affected by
+// severity, charted). Written beside and renamed over, so a reader never sees
 // half a page.
 class FleetPage
 {
 public:
-    static QString html(sqlite3 *db, qint64 now);
+    static QString html(sqlite3 *db, qint64 now,
+                        const FleetReport::GroupOf &groupOf = FleetReport::GroupOf());
     // A page of the same look: title, body (HTML) and the time it was written.
     static QString document(const QString &title, const QString &body, qint64 now);
     // A report's table, its cells escaped.
     static QString tableHtml(const FleetReport::Table &table, const QString &id);
     // Writes DIR/fleet.html; false with *error set when it could not be.
-    static bool write(sqlite3 *db, qint64 now, const QString &directory, QString *error);
+    static bool write(sqlite3 *db, qint64 now, const QString &directory, QString *error,
+                      const FleetReport::GroupOf &groupOf = FleetReport::GroupOf());
 };

@@ -1,5 +1,6 @@
 #include "fleet/fleetreport.h"
 
+#include "fleet/fleetadvisories.h"
 #include "fleet/fleetdatabase.h"
 #include "records/operationword.h"
 
@@ -59,7 +60,10 @@ QString textTable(const FleetReport::Table &table)
 
 } // namespace
 
-FleetReport::FleetReport(sqlite3 *db, qint64 now) : m_db(db), m_now(now) {}
+FleetReport::FleetReport(sqlite3 *db, qint64 now, GroupOf groupOf)
+    : m_db(db), m_now(now), m_groupOf(std::move(groupOf))
+{
+}
 
 FleetReport::Table FleetReport::table(const QString &name, const QStringList &columns,
                                       const char *sql, const QStringList &values) const
@@ -163,19 +167,34 @@ QVector<FleetReport::Table> FleetReport::desktop(const QString &address) const
               "SELECT datetime(time, 'unixepoch'), oper, rpm, code, echo FROM results"
               " WHERE address = ?1 ORDER BY received DESC, rowid DESC LIMIT ?2",
               {address, listed}),
+        FleetAdvisories(m_db, m_groupOf).missingOn(address),
     };
+}
+
+QVector<FleetReport::Table> FleetReport::advisories() const
+{
+    return {FleetAdvisories(m_db, m_groupOf).overview()};
+}
+
+QVector<FleetReport::Table> FleetReport::advisory(const QString &id) const
+{
+    return FleetAdvisories(m_db, m_groupOf).advisory(id);
 }
 
 QVector<FleetReport::Table> FleetReport::rollouts() const
 {
     const QString listed = QString::number(ListedRows);
-    const Table rollouts =
-        table(QStringLiteral("rollouts"),
-              {"package", "version", "previous", "state", "started", "changed", "reason"},
-              "SELECT package, version, previous, state, datetime(started, 'unixepoch'),"
-              " datetime(changed, 'unixepoch'), reason FROM rollouts"
-              " ORDER BY changed DESC, package LIMIT ?1",
-              {listed});
+    const Table rollouts = table(
+        QStringLiteral("rollouts"),
+        {"package", "version", "previous", "state", "started", "changed", "reason", "stage delay"},
+        "SELECT package, version, previous, state, datetime(started, 'unixepoch'),"
+        " datetime(changed, 'unixepoch'), reason, CASE WHEN delay IS NULL THEN ''"
+        " WHEN delay % 3600 = 0 THEN (delay / 3600) || 'h' WHEN delay % 60 = 0"
+        " THEN (delay / 60) || 'm' ELSE delay || 's' END || CASE WHEN"
+        " ifnull(severity, '') <> '' THEN ' (' || severity || ' security fix)' ELSE ''"
+        " END FROM rollouts"
+        " ORDER BY changed DESC, package LIMIT ?1",
+        {listed});
     const Table groups = table(QStringLiteral("rollout groups"), {},
                                "SELECT package, version, previous, state, pilots, groups"
                                " FROM rollouts WHERE state <> 'superseded'"
@@ -269,7 +288,8 @@ QString FleetReport::render(const QVector<Table> &tables, Format format)
     return out;
 }
 
-int FleetReport::run(const QString &database, const QStringList &arguments, const QString &format)
+int FleetReport::run(const QString &database, const QStringList &arguments, const QString &format,
+                     GroupOf groupOf)
 {
     Format chosen;
     if (!formatOf(format, &chosen)) {
@@ -278,12 +298,14 @@ int FleetReport::run(const QString &database, const QStringList &arguments, cons
     }
     const bool whole = arguments.isEmpty();
     const bool one = arguments.size() == 2 && (arguments[0] == QLatin1String("package") ||
-                                               arguments[0] == QLatin1String("desktop"));
+                                               arguments[0] == QLatin1String("desktop") ||
+                                               arguments[0] == QLatin1String("advisory"));
     const bool rollout = arguments == QStringList{QStringLiteral("rollout")};
     const bool audited = arguments == QStringList{QStringLiteral("audit")};
-    if (!whole && !one && !rollout && !audited) {
-        std::fprintf(stderr,
-                     "catalog-server: report [package NAME | desktop ADDRESS | rollout | audit]\n");
+    const bool advisories = arguments == QStringList{QStringLiteral("advisories")};
+    if (!whole && !one && !rollout && !audited && !advisories) {
+        std::fprintf(stderr, "catalog-server: report [package NAME | desktop ADDRESS | rollout |"
+                             " audit | advisories | advisory ID]\n");
         return 2;
     }
     FleetDatabase db;
@@ -294,12 +316,15 @@ int FleetReport::run(const QString &database, const QStringList &arguments, cons
                                         : error.toUtf8().constData());
         return 1;
     }
-    const FleetReport report(db.handle(), QDateTime::currentSecsSinceEpoch());
-    const QVector<Table> tables = whole     ? report.summary()
-                                  : rollout ? report.rollouts()
-                                  : audited ? report.audit()
-                                  : arguments[0] == QLatin1String("package")
-                                      ? report.package(arguments[1])
+    const FleetReport report(db.handle(), QDateTime::currentSecsSinceEpoch(), std::move(groupOf));
+    const QString &what = arguments.value(0);
+    const QVector<Table> tables = whole                              ? report.summary()
+                                  : rollout                          ? report.rollouts()
+                                  : audited                          ? report.audit()
+                                  : advisories                       ? report.advisories()
+                                  : what == QLatin1String("package") ? report.package(arguments[1])
+                                  : what == QLatin1String("advisory")
+                                      ? report.advisory(arguments[1])
                                       : report.desktop(arguments[1]);
     const QByteArray text = render(tables, chosen).toUtf8();
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);

@@ -10,7 +10,8 @@ bool same(const CatalogPackage &a, const CatalogPackage &b)
     for (const CatalogPackage::Column &column : CatalogPackage::columns())
         if (a.*column.field != b.*column.field)
             return false;
-    return true;
+    // A version found to fix an advisory later is pushed again with it.
+    return a.advisories == b.advisories;
 }
 
 bool same(const QVector<CatalogPackage> &a, const QVector<CatalogPackage> &b)

@@ -1,6 +1,7 @@
 #include "repository/catalogdocument.h"
 
 #include "sync/catalogframe.h"
+#include "sync/packageadvisories.h"
 
 #include <pugixml.hpp>
 
@@ -28,6 +29,8 @@ bool CatalogDocument::load(const QString &path, QVector<CatalogPackage> *package
         CatalogPackage package;
         for (const CatalogPackage::Column &column : CatalogPackage::columns())
             package.*column.field = QString::fromUtf8(node.attribute(column.attribute).value());
+        package.advisories =
+            QString::fromUtf8(node.attribute(PackageAdvisories::Attribute).value());
         packages->append(package);
     }
     return true;

@@ -4,6 +4,7 @@
 #include "repository/appstreamcollection.h"
 #include "repository/primarypackages.h"
 #include "repository/repositorysnapshot.h"
+#include "repository/repositorytext.h"
 #include "repository/tararchive.h"
 
 #include <QCryptographicHash>
@@ -19,6 +20,7 @@ namespace
 const QString Primary = QStringLiteral("primary");
 const QString AppStream = QStringLiteral("appstream");
 const QString AppStreamIcons = QStringLiteral("appstream-icons");
+const QString UpdateInfo = QStringLiteral("updateinfo");
 // appstream-generator writes one icon archive per size, added as "appstream-icons-SIZE".
 const QStringList IconSizes{QStringLiteral("64x64"), QStringLiteral("48x48"),
                             QStringLiteral("128x128")};
@@ -30,30 +32,6 @@ const QRegularExpression RpmWord(QStringLiteral("^[A-Za-z0-9._+~^]+$"));
 constexpr int MaxNameLength = 100;
 constexpr int MaxDescriptionLength = 1000;
 constexpr int NamingRounds = 4;
-
-// Text of the repository's for people to read, on one line: control characters (line
-// breaks would also split log lines) become spaces, formatting characters (bidirectional
-// overrides that turn a name around, invisible joiners) go, and it is cut to length.
-QString plainText(const QString &text, int maxLength)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            out += QLatin1Char(' ');
-        else if (c.category() != QChar::Other_Format)
-            out += c;
-    }
-    out = out.simplified();
-    if (out.size() > maxLength) {
-        out.truncate(maxLength - 1);
-        if (out.at(out.size() - 1).isHighSurrogate())
-            out.chop(1);
-        out += QChar(0x2026);
-    }
-    return out;
-}
 
 QString packageOf(const CatalogPackage &package)
 {
@@ -77,7 +55,7 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
                              const VersionHolds &holds, QString *error)
 {
     RepositorySnapshot snapshot(m_checks);
-    QStringList types{Primary, AppStream, AppStreamIcons};
+    QStringList types{Primary, AppStream, AppStreamIcons, UpdateInfo};
     for (const QString &size : IconSizes)
         types << AppStreamIcons + QLatin1Char('-') + size;
     if (!snapshot.read(directory, types, error))
@@ -95,8 +73,14 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
         (!snapshot.uncompressed(AppStream, &xml, error) ||
          !AppStreamCollection::applications(xml, m_locale, &applications, error)))
         return false;
+    UpdateInfoAdvisories advisories;
+    QStringList notes;
+    if (snapshot.has(UpdateInfo) && (!snapshot.uncompressed(UpdateInfo, &xml, error) ||
+                                     !advisories.read(xml, m_checks.maxAdvisories, &notes, error)))
+        return false;
     m_all = all;
     m_applications = applications;
+    m_advisories = advisories;
 
     // A group no statement or hold names gets the default catalog as it is.
     QSet<QString> own;
@@ -109,7 +93,6 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
     }
     QHash<QString, QStringList> iconSources; // icon file name -> "WxW/NAME" to look for
     QHash<const RepositoryPackage *, CatalogPackage> bases; // each version's entry
-    QStringList notes;
     QHash<QString, QVector<CatalogPackage>> catalogs;
     catalogs.insert(DesktopGroups::Default,
                     compose(DesktopGroups::Default, holds, &bases, &iconSources, &notes));
@@ -134,7 +117,8 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
                              QStringLiteral(": added by the overrides but not in the repository");
 
     QHash<QString, QByteArray> icons;
-    if (!readIcons(snapshot, iconSources, &icons, &notes, error))
+    QStringList layouts;
+    if (!readIcons(snapshot, iconSources, &icons, &notes, &layouts, error))
         return false;
     QHash<QString, QString> times;
     for (auto icon = icons.cbegin(); icon != icons.cend(); ++icon)
@@ -156,6 +140,7 @@ bool RepositoryCatalog::read(const QString &directory, const QStringList &groups
     m_catalogs = catalogs;
     m_packages = catalogs.value(DesktopGroups::Default);
     m_icons = icons;
+    m_iconLayouts = layouts;
     m_notes = notes;
     return true;
 }
@@ -174,17 +159,17 @@ CatalogPackage RepositoryCatalog::entryOf(const RepositoryPackage &rpm, QStringL
     // The name becomes a file name in the stores' icon folder and in rpm commands.
     if (!PackageName.match(rpm.name).hasMatch()) {
         *notes << QStringLiteral("\"%1\" left out: not a usable package name")
-                      .arg(plainText(rpm.name, MaxNameLength));
+                      .arg(RepositoryText::plain(rpm.name, MaxNameLength));
         return package;
     }
     if (!RpmWord.match(rpm.version).hasMatch() || !RpmWord.match(rpm.release).hasMatch()) {
         *notes << QStringLiteral("%1 left out: version \"%2-%3\" is not one rpm makes")
-                      .arg(rpm.name, plainText(rpm.version, MaxNameLength),
-                           plainText(rpm.release, MaxNameLength));
+                      .arg(rpm.name, RepositoryText::plain(rpm.version, MaxNameLength),
+                           RepositoryText::plain(rpm.release, MaxNameLength));
         return package;
     }
     const AppStreamApplication app = m_applications.value(rpm.name);
-    package.name = plainText(app.name, MaxNameLength);
+    package.name = RepositoryText::plain(app.name, MaxNameLength);
     if (package.name.isEmpty())
         package.name = rpm.name;
     package.icon = rpm.name + QStringLiteral(".png");
@@ -194,12 +179,14 @@ CatalogPackage RepositoryCatalog::entryOf(const RepositoryPackage &rpm, QStringL
     package.rpm = rpm.nameVersionRelease();
     package.version = rpm.version;
     package.size = QString::number(rpm.installSize);
-    package.desc = plainText(!app.summary.isEmpty()       ? app.summary
-                             : !rpm.description.isEmpty() ? rpm.description
-                                                          : rpm.summary,
-                             MaxDescriptionLength);
+    package.desc = RepositoryText::plain(!app.summary.isEmpty()       ? app.summary
+                                         : !rpm.description.isEmpty() ? rpm.description
+                                                                      : rpm.summary,
+                                         MaxDescriptionLength);
     package.star = QStringLiteral("3");
     package.klass = QString::number(m_overrides.categories().codeFor(app.categories));
+    package.advisories =
+        m_advisories.attributeFor(rpm.name, rpm.version + QLatin1Char('-') + rpm.release);
     return package;
 }
 
@@ -259,7 +246,7 @@ RepositoryCatalog::compose(const QString &group, const VersionHolds &holds,
             !app->desktopId.isEmpty())
             *notes << QStringLiteral("%1: launchable \"%2\" is not a desktop-id, launched as "
                                      "\"%1\"")
-                          .arg(rpm.name, plainText(app->desktopId, MaxNameLength));
+                          .arg(rpm.name, RepositoryText::plain(app->desktopId, MaxNameLength));
         if (!change.name.isEmpty()) {
             package.name = change.name;
             namedByOverride.insert(rpm.name);
@@ -327,47 +314,86 @@ void RepositoryCatalog::separateNames(QVector<CatalogPackage> &packages, const Q
 bool RepositoryCatalog::readIcons(const RepositorySnapshot &snapshot,
                                   const QHash<QString, QStringList> &wanted,
                                   QHash<QString, QByteArray> *icons, QStringList *notes,
-                                  QString *error) const
+                                  QStringList *layouts, QString *error) const
 {
-    // A "WxW/NAME" icon is in the archive of its size, at its root or below WxW/, or in the
-    // archive of all sizes below WxW/.
-    const auto places = [](const QString &icon) {
-        const QString sized =
-            AppStreamIcons + QLatin1Char('-') + icon.section(QLatin1Char('/'), 0, 0);
-        return QVector<QPair<QString, QString>>{
-            {sized, icon.section(QLatin1Char('/'), 1)}, {sized, icon}, {AppStreamIcons, icon}};
-    };
-    QHash<QString, QSet<QString>> members; // archive type -> its members wanted
+    // An archive's layout comes from what it holds, not from the type it was added as
+    // (modifyrepo_c --mdtype=appstream-icons on appstream-generator's per-size archive is
+    // common): "WxW/NAME" below size folders, or "NAME" at its root, of the size its PNG
+    // header gives, else the one its type names. Archives of one size first.
+    QStringList archives;
+    for (const QString &size : IconSizes)
+        if (snapshot.has(AppStreamIcons + QLatin1Char('-') + size))
+            archives << AppStreamIcons + QLatin1Char('-') + size;
+    if (snapshot.has(AppStreamIcons))
+        archives << AppStreamIcons;
+    QSet<QString> members;
     for (const QStringList &candidates : wanted)
         for (const QString &icon : candidates)
-            for (const auto &place : places(icon))
-                if (snapshot.has(place.first))
-                    members[place.first].insert(place.second);
+            members << icon << icon.section(QLatin1Char('/'), 1);
     QHash<QString, QHash<QString, QByteArray>> files;
-    for (auto it = members.cbegin(); it != members.cend(); ++it) {
+    for (const QString &type : archives) {
         QByteArray archive;
-        if (!snapshot.uncompressed(it.key(), &archive, error, m_checks.icons.archive))
+        if (!snapshot.uncompressed(type, &archive, error, m_checks.icons.archive))
             return false;
         QStringList oversize;
-        files.insert(it.key(), TarArchive::regularFiles(archive, it.value(), m_checks.icons.member,
-                                                        &oversize));
+        const QHash<QString, QByteArray> found =
+            TarArchive::regularFiles(archive, members, m_checks.icons.member, &oversize);
+        files.insert(type, found);
         for (const QString &member : oversize)
             *notes << QStringLiteral("icon %1 of %2 skipped: over %3 bytes")
-                          .arg(member, snapshot.location(it.key()))
+                          .arg(member, snapshot.location(type))
                           .arg(m_checks.icons.member);
+        const auto keys = found.keys();
+        const bool folders = std::any_of(keys.cbegin(), keys.cend(), [](const QString &k) {
+            return k.contains(QLatin1Char('/'));
+        });
+        const bool root = std::any_of(keys.cbegin(), keys.cend(), [](const QString &k) {
+            return !k.contains(QLatin1Char('/'));
+        });
+        *layouts << QStringLiteral("icon archive %1 (%2): %3")
+                        .arg(snapshot.location(type), type,
+                             folders && root ? QStringLiteral("members below size folders and at "
+                                                              "the root")
+                             : folders       ? QStringLiteral("members below size folders")
+                             : root          ? QStringLiteral("members at the root")
+                                             : QStringLiteral("none of the icons wanted"));
     }
-    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
-        for (const QString &icon : it.value()) {
-            const auto candidates = places(icon);
-            const auto found =
-                std::find_if(candidates.cbegin(), candidates.cend(), [&](const auto &p) {
-                    return files.value(p.first).contains(p.second);
-                });
-            if (found != candidates.cend()) {
-                icons->insert(it.key(), files.value(found->first).value(found->second));
-                break;
-            }
+    const auto sizeAtRoot = [](const QString &type, const QByteArray &png) {
+        // Width and height stand in the IHDR chunk right after the signature.
+        if (png.size() >= 24 && png.startsWith("\x89PNG\r\n\x1a\n") && png.mid(12, 4) == "IHDR") {
+            const auto number = [&](int at) {
+                return (quint32(quint8(png[at])) << 24) | (quint32(quint8(png[at + 1])) << 16) |
+                       (quint32(quint8(png[at + 2])) << 8) | quint32(quint8(png[at + 3]));
+            };
+            return QStringLiteral("%1x%2").arg(number(16)).arg(number(20));
         }
+        return type.mid(AppStreamIcons.size() + 1); // "" for the archive of all sizes
+    };
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+        const QByteArray *picture = nullptr;
+        for (const QString &icon : it.value()) {
+            const QString size = icon.section(QLatin1Char('/'), 0, 0);
+            const QString name = icon.section(QLatin1Char('/'), 1);
+            for (const QString &type : qAsConst(archives)) {
+                const QHash<QString, QByteArray> &held = files[type];
+                auto found = held.constFind(icon);
+                if (found == held.cend()) {
+                    found = held.constFind(name);
+                    const QString rootSize =
+                        found == held.cend() ? QString() : sizeAtRoot(type, *found);
+                    if (!rootSize.isEmpty() && rootSize != size)
+                        found = held.cend();
+                }
+                if (found != held.cend()) {
+                    picture = &*found;
+                    break;
+                }
+            }
+            if (picture)
+                break;
+        }
+        if (picture)
+            icons->insert(it.key(), *picture);
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include "repository/catalogoverrides.h"
 #include "repository/repositorychecks.h"
 #include "repository/repositorypackage.h"
+#include "repository/updateinfoadvisories.h"
 #include "repository/versionhold.h"
 #include "sync/catalogpackage.h"
 
@@ -46,6 +47,10 @@ public:
     QHash<QString, QStringList> versionReleases() const;
     // Icon file name (the package name + ".png") to its bytes.
     const QHash<QString, QByteArray> &icons() const { return m_icons; }
+    // The repository's advisories (repomd type "updateinfo"), none when it has none.
+    const UpdateInfoAdvisories &advisories() const { return m_advisories; }
+    // Each icon archive read, with the layout found in it, for the log.
+    const QStringList &iconLayouts() const { return m_iconLayouts; }
     // Packages left out or changed, with why, for the log.
     const QStringList &notes() const { return m_notes; }
 
@@ -61,9 +66,11 @@ private:
     // Makes the display names unique; the notes say which override settles each clash.
     static void separateNames(QVector<CatalogPackage> &packages, const QSet<QString> &fixed,
                               QStringList *notes);
-    // Icon file name to its bytes, the first of its wanted icons an archive holds.
+    // Icon file name to its bytes, the first of its wanted icons an archive holds; each
+    // archive read and its layout in *layouts.
     bool readIcons(const RepositorySnapshot &snapshot, const QHash<QString, QStringList> &wanted,
-                   QHash<QString, QByteArray> *icons, QStringList *notes, QString *error) const;
+                   QHash<QString, QByteArray> *icons, QStringList *notes, QStringList *layouts,
+                   QString *error) const;
 
     const CatalogOverrides m_overrides;
     const QString m_locale;
@@ -75,5 +82,7 @@ private:
     QVector<RepositoryPackage> m_all; // every version, by name, newest first
     QHash<QString, AppStreamApplication> m_applications;
     QHash<QString, QByteArray> m_icons;
+    QStringList m_iconLayouts;
+    UpdateInfoAdvisories m_advisories;
     QStringList m_notes;
 };

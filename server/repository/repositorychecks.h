@@ -21,6 +21,7 @@ struct RepositoryChecks {
     qint64 maxFileBytes = qint64(128) << 20;     // each metadata file as fetched
     qint64 maxUnpackedBytes = qint64(512) << 20; // each metadata file decompressed
     int maxPackages = 50000;                     // packages in the catalog
+    int maxAdvisories = 100000;                  // advisories in updateinfo
     IconBounds icons;
     // The newest timestamp repomd.xml gives its files must not be older than this: a signed
     // repository is not taken back to an older state someone kept and serves again.

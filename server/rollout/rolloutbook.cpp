@@ -74,8 +74,9 @@ QVector<RolloutBook::Rollout> RolloutBook::underWay() const
 {
     QVector<Rollout> rollouts;
     FleetStatement select(m_db.handle(),
-                          "SELECT package, version, previous, pilots, groups, started, state"
-                          " FROM rollouts WHERE state IN ('pilot', 'halted') ORDER BY package");
+                          "SELECT package, version, previous, pilots, groups, started, state,"
+                          " ifnull(delay, -1) FROM rollouts WHERE state IN ('pilot', 'halted')"
+                          " ORDER BY package");
     while (select.next())
         rollouts << Rollout{select.textAt(0),
                             select.textAt(1),
@@ -83,32 +84,42 @@ QVector<RolloutBook::Rollout> RolloutBook::underWay() const
                             select.textAt(3).split(QLatin1Char(' '), Qt::SkipEmptyParts),
                             select.textAt(4).split(QLatin1Char(' '), Qt::SkipEmptyParts),
                             select.integerAt(5),
-                            select.textAt(6)};
+                            select.textAt(6),
+                            select.integerAt(7)};
     return rollouts;
 }
 
 void RolloutBook::start(const QString &package, const QString &previous, const QString &version,
-                        qint64 now)
+                        qint64 now, const QString &severity)
 {
+    const qint64 delay = m_policy.stageDelay(severity);
     QStringList held;
     for (const QString &group : m_groups)
         if (!m_policy.pilots().contains(group) && !held.contains(group))
             held << group;
     FleetStatement insert(m_db.handle(),
                           "INSERT OR REPLACE INTO rollouts(package, version, previous, pilots,"
-                          " groups, started, state, changed, reason)"
-                          " VALUES(?1, ?2, ?3, ?4, ?5, ?6, 'pilot', ?6, 'new in the repository')");
+                          " groups, started, state, changed, reason, delay, severity)"
+                          " VALUES(?1, ?2, ?3, ?4, ?5, ?6, 'pilot', ?6, 'new in the repository',"
+                          " ?7, ?8)");
     insert.text(1, package)
         .text(2, version)
         .text(3, previous)
         .text(4, m_policy.pilots().join(QLatin1Char(' ')))
         .text(5, held.join(QLatin1Char(' ')))
         .integer(6, now)
+        .integer(7, delay)
+        .text(8, severity)
         .run();
     ++m_changes;
     m_log(false, QStringLiteral("rollout of %1 %2 started: %3 get it, %4 stay on %5")
-                     .arg(package, version, m_policy.pilots().join(QLatin1Char(' ')),
-                          held.join(QLatin1Char(' ')), previous));
+                         .arg(package, version, m_policy.pilots().join(QLatin1Char(' ')),
+                              held.join(QLatin1Char(' ')), previous) +
+                     (severity.isEmpty() ? QString()
+                                         : QStringLiteral(" (fixes a %1 security advisory: "
+                                                          "stage delay %2 s)")
+                                               .arg(severity)
+                                               .arg(delay)));
 }
 
 bool RolloutBook::setState(const Rollout &rollout, const QString &state, const QString &reason,
@@ -141,8 +152,13 @@ bool RolloutBook::settle(const Rollout &rollout, const QString &state, const QSt
     return !setState(rollout, state, reason, now) || transaction.commit();
 }
 
-void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
+void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now,
+                          const SecurityOf &securityOf)
 {
+    const auto severity = [&](const QString &package, const QString &previous,
+                              const QString &version) {
+        return securityOf ? securityOf(package, previous, version) : QString();
+    };
     std::lock_guard<std::mutex> guard(m_lock);
     sqlite3 *const db = m_db.handle();
     Transaction transaction(db);
@@ -173,10 +189,11 @@ void RolloutBook::observe(const QHash<QString, QString> &newest, qint64 now)
             }
             // The others still have the version before the one superseded.
             setState(*rollout, Superseded, QStringLiteral("%1 followed").arg(it.value()), now);
-            start(it.key(), rollout->previous, it.value(), now);
+            start(it.key(), rollout->previous, it.value(), now,
+                  severity(it.key(), rollout->previous, it.value()));
         } else if (!before.isEmpty() && m_policy.isSet()) {
             // A package new to the repository has nothing to hold the others to.
-            start(it.key(), before, it.value(), now);
+            start(it.key(), before, it.value(), now, severity(it.key(), before, it.value()));
         }
     }
     FleetStatement forget(db, "DELETE FROM repository_versions WHERE package = ?1");
@@ -255,7 +272,8 @@ bool RolloutBook::poll(qint64 now)
             for (const bool failure : qAsConst(tally.lastFailed))
                 failed += failure ? 1 : 0;
             tallies.insert(key, tally);
-            const qint64 end = rollout.started + m_policy.stageDelay();
+            const qint64 end =
+                rollout.started + (rollout.delay >= 0 ? rollout.delay : m_policy.stageDelay());
             bool settled = true;
             if (m_policy.halts(failed, tried))
                 settled = settle(rollout, Halted,

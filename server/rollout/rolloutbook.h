@@ -26,6 +26,10 @@ public:
     using GroupOf = std::function<QString(const QString &address, const QString &account)>;
     // warning: a halt or a version taken back, which the administrator should see.
     using Log = std::function<void(bool warning, const QString &line)>;
+    // The gravest severity of the security advisories a package's move from previous to
+    // version fixes; "" when none.
+    using SecurityOf = std::function<QString(const QString &package, const QString &previous,
+                                             const QString &version)>;
 
     // groups: the groups the configuration names; "default" is always among them.
     RolloutBook(RolloutPolicy policy, QStringList groups, GroupOf groupOf, Log log);
@@ -33,8 +37,10 @@ public:
     // A connection of its own to the fleet database, created when missing.
     bool open(const QString &database, QString *error);
 
-    // The newest version-release of each package in the repository, as just read.
-    void observe(const QHash<QString, QString> &newest, qint64 now);
+    // The newest version-release of each package in the repository, as just read; a rollout
+    // of a security fix waits the policy's delay for its severity.
+    void observe(const QHash<QString, QString> &newest, qint64 now,
+                 const SecurityOf &securityOf = SecurityOf());
     // Halts on pilot failures and promotes after the stage delay, when results came in, a
     // command changed the database or a delay ran out since the last look. True when the
     // holds now differ from those holds() last gave.
@@ -63,6 +69,7 @@ private:
         QStringList groups; // held while the rollout is under way
         qint64 started = 0;
         QString state;
+        qint64 delay = -1; // its pilot stage; -1: the policy's (started before delays were kept)
     };
     // The pilot desktops' last tries of a rollout's version, read up to a result's rowid.
     struct Tally {
@@ -74,7 +81,8 @@ private:
     static QString change(sqlite3 *db, const QString &verb, const QString &package, qint64 now,
                           const FleetAudit::Actor &actor);
     QVector<Rollout> underWay() const;
-    void start(const QString &package, const QString &previous, const QString &version, qint64 now);
+    void start(const QString &package, const QString &previous, const QString &version, qint64 now,
+               const QString &severity);
     // From the state the rollout was read in only; false when it was no longer in it.
     bool setState(const Rollout &rollout, const QString &state, const QString &reason, qint64 now);
     // The same in a transaction of its own.

@@ -1,5 +1,7 @@
 #include "rollout/rolloutpolicy.h"
 
+#include "sync/packageadvisories.h"
+
 #include <QRegularExpression>
 
 bool RolloutPolicy::parse(const QString &pilots, const QString &delay, const QString &halt,
@@ -9,19 +11,9 @@ bool RolloutPolicy::parse(const QString &pilots, const QString &delay, const QSt
     parsed.m_pilots =
         pilots.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
     parsed.m_pilots.removeDuplicates();
-    const QRegularExpressionMatch time =
-        QRegularExpression(QStringLiteral("^(\\d{1,9})([smhd]?)$")).match(delay.trimmed());
-    if (!delay.isEmpty()) {
-        if (!time.hasMatch()) {
-            *error = QStringLiteral("stage-delay must be seconds, or a number with s, m, h or d");
-            return false;
-        }
-        const QString unit = time.captured(2);
-        const qint64 seconds = unit == QLatin1String("m")   ? 60
-                               : unit == QLatin1String("h") ? 3600
-                               : unit == QLatin1String("d") ? 86400
-                                                            : 1;
-        parsed.m_stageDelay = time.captured(1).toLongLong() * seconds;
+    if (!delay.isEmpty() && !seconds(delay, &parsed.m_stageDelay)) {
+        *error = QStringLiteral("stage-delay must be seconds, or a number with s, m, h or d");
+        return false;
     }
     const QRegularExpressionMatch share =
         QRegularExpression(QStringLiteral("^(\\d{1,6})(%?)$")).match(halt.trimmed());
@@ -37,6 +29,52 @@ bool RolloutPolicy::parse(const QString &pilots, const QString &delay, const QSt
     }
     *policy = parsed;
     return true;
+}
+
+bool RolloutPolicy::seconds(const QString &text, qint64 *value)
+{
+    const QRegularExpressionMatch time =
+        QRegularExpression(QStringLiteral("^(\\d{1,9})([smhd]?)$")).match(text.trimmed());
+    if (!time.hasMatch())
+        return false;
+    const QString unit = time.captured(2);
+    const qint64 scale = unit == QLatin1String("m")   ? 60
+                         : unit == QLatin1String("h") ? 3600
+                         : unit == QLatin1String("d") ? 86400
+                                                      : 1;
+    *value = time.captured(1).toLongLong() * scale;
+    return true;
+}
+
+bool RolloutPolicy::setSecurityDelays(const QString &text, QString *error)
+{
+    QHash<QString, qint64> delays;
+    for (const QString &pair : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList words = pair.simplified().split(QLatin1Char(' '));
+        qint64 delay = 0;
+        if (words.size() != 2 || !PackageAdvisories::severities().contains(words[0]) ||
+            !seconds(words[1], &delay)) {
+            *error = QStringLiteral("stage-delay-security: \"%1\" is not SEVERITY DELAY (severity"
+                                    " critical, important, moderate or low; delay as for "
+                                    "stage-delay)")
+                         .arg(pair.trimmed());
+            return false;
+        }
+        delays.insert(words[0], delay);
+    }
+    m_securityDelays = delays;
+    return true;
+}
+
+qint64 RolloutPolicy::stageDelay(const QString &severity) const
+{
+    qint64 delay = m_stageDelay;
+    // A graver fix never waits longer than a milder one.
+    for (auto it = m_securityDelays.cbegin(); it != m_securityDelays.cend(); ++it)
+        if (PackageAdvisories::rank(severity) >= PackageAdvisories::rank(it.key()) &&
+            PackageAdvisories::rank(severity) > 0)
+            delay = qMin(delay, it.value());
+    return delay;
 }
 
 bool RolloutPolicy::halts(int failed, int tried) const

@@ -48,6 +48,12 @@ QList<QCommandLineOption> RolloutService::options()
                         "others stay on the version before until \"resume PACKAGE\" (default "
                         "10%)."),
          QStringLiteral("count"), QStringLiteral("10%")},
+        {QStringLiteral("stage-delay-security"),
+         QStringLiteral("A shorter pilot stage for a version that fixes a security advisory of "
+                        "the repository's updateinfo, per severity: \"critical 2h, important "
+                        "12h\" (a graver one waits no longer than a milder one; the pilot goes "
+                        "first and halt-failures holds as ever)."),
+         QStringLiteral("delays")},
     };
 }
 
@@ -55,7 +61,8 @@ bool RolloutService::policy(const QCommandLineParser &parser, RolloutPolicy *pol
 {
     return RolloutPolicy::parse(parser.value(QStringLiteral("rollout-pilot")),
                                 parser.value(QStringLiteral("stage-delay")),
-                                parser.value(QStringLiteral("halt-failures")), policy, error);
+                                parser.value(QStringLiteral("halt-failures")), policy, error) &&
+           policy->setSecurityDelays(parser.value(QStringLiteral("stage-delay-security")), error);
 }
 
 int RolloutService::subcommand(const QStringList &positional, const QString &fleetPath)
@@ -103,8 +110,13 @@ bool RolloutService::start(const RolloutPolicy &policy, const QStringList &group
 void RolloutService::follow(RepositoryFollower::Settings *settings) const
 {
     if (m_book)
-        settings->observed = [this](const QHash<QString, QString> &newest) {
-            m_book->observe(newest, now());
+        settings->observed = [this](const QHash<QString, QString> &newest,
+                                    const UpdateInfoAdvisories &advisories) {
+            m_book->observe(newest, now(),
+                            [&advisories](const QString &package, const QString &previous,
+                                          const QString &version) {
+                                return advisories.securitySeverity(package, previous, version);
+                            });
             bool changed = false;
             return takeHolds(&changed);
         };

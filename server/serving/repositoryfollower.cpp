@@ -165,7 +165,7 @@ bool RepositoryFollower::publish(bool first, QString *error)
     // A rollout learns of a new version before any group is served it: a store never
     // downgrades, so a version given too early cannot be taken back.
     if (m_settings.observed) {
-        const VersionHolds holds = m_settings.observed(newestOf(*catalog));
+        const VersionHolds holds = m_settings.observed(newestOf(*catalog), catalog->advisories());
         if (!sameHolds(holds, m_holds)) {
             m_holds = holds;
             catalog = std::make_unique<RepositoryCatalog>(m_overrides, m_settings.locale, checks);
@@ -175,6 +175,10 @@ bool RepositoryFollower::publish(bool first, QString *error)
     }
     for (const QString &note : catalog->notes())
         log(ServiceLog::Priority::Warning, QStringLiteral("repository: ") + note);
+    for (const QString &layout : catalog->iconLayouts())
+        log(ServiceLog::Priority::Info, QStringLiteral("repository: ") + layout);
+    if (m_settings.advisoriesRead)
+        m_settings.advisoriesRead(catalog->advisories().advisories());
     for (const QString &group : m_overrides.groups())
         if (!m_settings.groups.contains(group))
             log(ServiceLog::Priority::Warning,

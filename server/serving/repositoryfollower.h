@@ -2,6 +2,7 @@
 
 #include "repository/catalogoverrides.h"
 #include "repository/repositorychecks.h"
+#include "repository/updateinfoadvisories.h"
 #include "repository/versionhold.h"
 #include "serving/servicelog.h"
 #include "sync/catalogpackage.h"
@@ -35,7 +36,12 @@ public:
         QString files; // HTTP file area for icons, empty: none
         // Told each package's newest version-release once the repository has been read;
         // answers the versions groups are held to then (a rollout's), in place of setHolds'.
-        std::function<VersionHolds(const QHash<QString, QString> &newest)> observed;
+        // The repository's advisories come along (a security fix may go out sooner).
+        std::function<VersionHolds(const QHash<QString, QString> &newest,
+                                   const UpdateInfoAdvisories &advisories)>
+            observed;
+        // Told the repository's advisories at each read (the fleet database keeps them).
+        std::function<void(const QVector<Advisory> &advisories)> advisoriesRead;
         int pollMs = 1000;
         int settleMs = 2000; // how long repomd.xml must stay the same before it is read
         RepositoryChecks checks;

@@ -80,6 +80,17 @@ bool alter(const QString &repo, const QString &file, const QString &from, const 
     if (file.isEmpty())
         return true;
     const QString primary = metadataFile(repo, QStringLiteral("*primary.xml*"));
+    const QByteArray updateInfo = QByteArray(FixtureUpdateInfo).replace(from.toUtf8(), to.toUtf8());
+    if (file == QLatin1String("updateinfo"))
+        return addUpdateInfo(repo, updateInfo);
+    if (file == QLatin1String("updateinfo-only")) {
+        // The fixture's, then another written over it under the same repomd.xml.
+        if (!addUpdateInfo(repo, FixtureUpdateInfo))
+            return false;
+        const QString packed = metadataFile(repo, QStringLiteral("*updateinfo.xml.gz"));
+        return writeFile(packed.chopped(3), updateInfo) &&
+               ProcessRunner::run("gzip", {"-f", packed.chopped(3)}).exitCode == 0;
+    }
     if (file == QLatin1String("appstream")) {
         const QString xml = AppStreamFile(fixtureApplications()).collectionXml();
         const QString path = repo + QStringLiteral("/../appstream.xml");
@@ -99,6 +110,89 @@ bool alter(const QString &repo, const QString &file, const QString &from, const 
     return writeFile(path, xml) &&
            ProcessRunner::run("modifyrepo_c",
                               {"--mdtype=primary", path, repo + QStringLiteral("/repodata")})
+                   .exitCode == 0;
+}
+
+QByteArray advisoryXml(const QString &id, const QString &type, const QString &severity,
+                       const QString &title, const QString &issued, const QString &references,
+                       const QString &packages)
+{
+    return QStringLiteral(
+               "  <update from=\"security@example.org\" status=\"stable\" type=\"%1\" "
+               "version=\"2.0\">\n    <id>%2</id>\n    <title>%3</title>\n"
+               "    <severity>%4</severity>\n    <issued date=\"%5\"/>\n"
+               "    <references>%6</references>\n    <description>fixes</description>\n"
+               "    <pkglist><collection short=\"cv\"><name>cv</name>%7</collection></pkglist>\n"
+               "  </update>\n")
+        .arg(type, id, title, severity, issued, references, packages)
+        .toUtf8();
+}
+
+extern const char *const FixtureUpdateInfo;
+const char *const FixtureUpdateInfo = R"(<?xml version="1.0" encoding="UTF-8"?>
+<updates>
+  <update from="security@example.org" status="stable" type="security" version="2.0">
+    <id>CVRA-2026:0101</id>
+    <title>Critical: cv-office and cv-docs security update</title>
+    <severity>Critical</severity>
+    <issued date="2026-12-01 10:00:00"/>
+    <references>
+      <reference href="https://cve.example.org/CVE-2026-1111" id="CVE-2026-1111" type="cve" title="CVE-2026-1111"/>
+      <reference href="https://cve.example.org/CVE-2026-1112" id="CVE-2026-1112" type="cve" title="CVE-2026-1112"/>
+      <reference href="https://bugs.example.org/41" id="41" type="bugzilla" title="crash on open"/>
+    </references>
+    <description>Fixes two memory errors.</description>
+    <pkglist><collection short="cv"><name>cv</name>
+      <package name="cv-office" version="1.2" release="1" epoch="0" arch="x86_64"><filename>cv-office-1.2-1.x86_64.rpm</filename></package>
+      <package name="cv-office" version="1.2" release="1" epoch="0" arch="src"><filename>cv-office-1.2-1.src.rpm</filename></package>
+      <package name="cv-docs" version="1.0" release="1" epoch="0" arch="noarch"><filename>cv-docs-1.0-1.noarch.rpm</filename></package>
+    </collection></pkglist>
+  </update>
+  <update from="security@example.org" status="stable" type="security" version="2.0">
+    <id>CVRA-2026:0090</id>
+    <title>Moderate: cv-office security update</title>
+    <severity>Moderate</severity>
+    <issued date="1764000000"/>
+    <references><reference href="https://cve.example.org/CVE-2026-0999" id="CVE-2026-0999" type="cve" title="CVE-2026-0999"/></references>
+    <pkglist><collection short="cv"><name>cv</name>
+      <package name="cv-office" version="1.1" release="1" epoch="0" arch="x86_64"><filename>cv-office-1.1-1.x86_64.rpm</filename></package>
+    </collection></pkglist>
+  </update>
+  <update from="updates@example.org" status="stable" type="enhancement" version="2.0">
+    <id>CVEA-2026:0200</id>
+    <title>cv-music plays more formats</title>
+    <issued date="2026-11-20 08:00:00"/>
+    <pkglist><collection short="cv"><name>cv</name>
+      <package name="cv-music" version="1.0" release="1" epoch="0" arch="x86_64"><filename>cv-music-1.0-1.x86_64.rpm</filename></package>
+    </collection></pkglist>
+  </update>
+  <update from="security@example.org" status="stable" type="security" version="2.0">
+    <id>CVRA-2026:0300</id>
+    <title>Important: cv-absent security update</title>
+    <severity>Important</severity>
+    <issued date="2026-11-30 00:00:00"/>
+    <pkglist><collection short="cv"><name>cv</name>
+      <package name="cv-absent" version="2.0" release="1" epoch="0" arch="x86_64"><filename>cv-absent-2.0-1.x86_64.rpm</filename></package>
+    </collection></pkglist>
+  </update>
+  <update from="security@example.org" status="testing" type="security" version="2.0">
+    <id>CVRA-2026:0400</id>
+    <title>Low: cv-office 1.3 security update</title>
+    <severity>Low</severity>
+    <issued date="2026-12-05 00:00:00"/>
+    <pkglist><collection short="cv"><name>cv</name>
+      <package name="cv-office" version="1.3" release="1" epoch="0" arch="x86_64"><filename>cv-office-1.3-1.x86_64.rpm</filename></package>
+    </collection></pkglist>
+  </update>
+</updates>
+)";
+
+bool addUpdateInfo(const QString &repo, const QByteArray &xml)
+{
+    const QString path = repo + QStringLiteral("/../updateinfo.xml");
+    return writeFile(path, xml) &&
+           ProcessRunner::run("modifyrepo_c",
+                              {"--mdtype=updateinfo", path, repo + QStringLiteral("/repodata")})
                    .exitCode == 0;
 }
 

@@ -31,8 +31,21 @@ CatalogOverrides overrides(const QString &text);
 QString metadataFile(const QString &repo, const QString &pattern);
 // A copy of repo inside work; empty when it cannot be made.
 QString copyOf(const QTemporaryDir &work, const QString &repo);
-// Changes repo's "appstream" or "primary" file, from to to, and repomd.xml with it (modifyrepo_c);
-// "primary-only": the primary file alone, under the old repomd.xml. "" changes nothing.
+// Changes repo's "appstream", "primary" or "updateinfo" (the fixture's, added) file, from to
+// to, and repomd.xml with it (modifyrepo_c);
+// "primary-only": the primary file alone, under the old repomd.xml; "updateinfo-only": the
+// fixture's updateinfo added, then changed under its repomd.xml. "" changes nothing.
 bool alter(const QString &repo, const QString &file, const QString &from, const QString &to);
+
+// An updateinfo shaped like the distributions': two security advisories for cv-office (one
+// for an older build) and one of them for cv-docs too, a CVE list, an enhancement, an
+// advisory for a package the catalog lacks and one for a build not yet published.
+extern const char *const FixtureUpdateInfo;
+// Adds xml as the repository's updateinfo (modifyrepo_c, compressed as it does).
+bool addUpdateInfo(const QString &repo, const QByteArray &xml);
+// An updateinfo of one advisory: its attributes, title, date, references and packages.
+QByteArray advisoryXml(const QString &id, const QString &type, const QString &severity,
+                       const QString &title, const QString &issued, const QString &references,
+                       const QString &packages);
 
 } // namespace RepositoryFixture

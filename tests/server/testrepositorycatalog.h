@@ -43,6 +43,10 @@ private slots:
     void repositoryAtStart_data();
     void repositoryAtStart();
     void olderStateAfterRestart();
+    void advisoriesInCatalog_data();
+    void advisoriesInCatalog();
+    void hostileUpdateInfo_data();
+    void hostileUpdateInfo();
     void signatureWrittenLater();
 
 private:

@@ -373,6 +373,8 @@ void TestCatalogFileArea::iconLayouts_data()
         << perSize << QList<int>{48, 128} << QByteArray("48x48") << "" << standard;
     QTest::newRow("nearest without 64, folders")
         << folders << QList<int>{48, 128} << QByteArray("48x48") << "" << standard;
+    QTest::newRow("appstream-generator's 64x64 archive added as appstream-icons")
+        << int(Layout::OneSizeAsAll) << QList<int>{64} << QByteArray("64x64") << "" << standard;
     QTest::newRow("only 128") << perSize << QList<int>{128} << QByteArray("128x128") << ""
                               << standard;
     // 2 MiB: over the default bound of one icon. 16 MiB of zeros against a bound of one.
@@ -407,6 +409,11 @@ void TestCatalogFileArea::iconLayouts()
     QCOMPARE(catalog.icons().value("cv-office.png"), expected);
     if (read)
         QCOMPARE(catalog.icons().value("cv-music.png"), QByteArray("music picture"));
+    // The log says which archive gave them, laid out how.
+    if (read && layout == int(Layout::OneSizeAsAll))
+        QVERIFY2(
+            catalog.iconLayouts().join('\n').contains("(appstream-icons): members at the root"),
+            qPrintable(catalog.iconLayouts().join('\n')));
     const QString said = read ? catalog.notes().join('\n') : error;
     QVERIFY2(note.isEmpty() ? said.isEmpty() : said.contains(note), qPrintable(said));
 }

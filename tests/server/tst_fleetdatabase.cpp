@@ -174,7 +174,7 @@ private slots:
             QString error;
             QVERIFY2(db.open(path, false, &error), qPrintable(error));
         }
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("6"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("7"));
         QCOMPARE(column(path, "select address from desktops"), desktops);
         // The label an earlier store sent is its key now.
         QCOMPARE(column(path, "select oper from results"),
@@ -189,6 +189,11 @@ private slots:
                  desktops.isEmpty() ? QStringLiteral("0") : QStringLiteral("1"));
         QCOMPARE(column(path, "select package from repository_versions"), versions);
         QCOMPARE(column(path, "select count(*) from rollouts"), QStringLiteral("0"));
+        // Layout 6: each rollout's delay, and the repository's advisories.
+        QCOMPARE(column(path, "select count(delay) + count(severity) from rollouts"),
+                 QStringLiteral("0"));
+        QCOMPARE(column(path, "select count(*) from advisories natural join advisory_packages"),
+                 QStringLiteral("0"));
         // Every file, new or brought up, has its audit log and keeps its rows as written.
         QVERIFY(exec(path, "INSERT INTO audit(time, who) VALUES(strftime('%s', 'now'), 'li');"));
         QVERIFY(!exec(path, "UPDATE audit SET who = 'someone else';"));
@@ -207,7 +212,7 @@ private slots:
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("fleet.db"));
-        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=7;"));
+        QVERIFY(exec(path, QByteArray(Layout1) + Layout2 + "PRAGMA user_version=8;"));
         const QByteArray before = contents(path);
         FleetDatabase db;
         QString error;
@@ -239,7 +244,7 @@ private slots:
         FleetDatabase db;
         QString error;
         QVERIFY2(db.open(path, false, &error), qPrintable(error));
-        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("6"));
+        QCOMPARE(column(path, "PRAGMA user_version"), QStringLiteral("7"));
         QCOMPARE(column(path, "select address from desktops"), QStringLiteral("10.0.0.5"));
     }
 

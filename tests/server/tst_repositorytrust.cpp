@@ -55,6 +55,17 @@ void TestRepositoryCatalog::repositorySignature_data()
                                                         << "<category>Game"
                                                         << "a-before"
                                                         << "bad signature";
+    QTest::newRow("advisory made graver, older signature") << "updateinfo"
+                                                           << "<severity>Low"
+                                                           << "<severity>Critical"
+                                                           << "a-before"
+                                                           << "bad signature";
+    QTest::newRow("advisory made graver under the signed repomd.xml")
+        << "updateinfo-only"
+        << "<severity>Low"
+        << "<severity>Critical"
+        << "a"
+        << "updateinfo.xml.gz: checksum differs";
     QTest::newRow("primary altered under the signed repomd.xml") << "primary-only"
                                                                  << "<summary>"
                                                                  << "<summary>Evil "

@@ -50,7 +50,8 @@ struct Fleet {
     bool open(const QString &halt)
     {
         QString error;
-        if (!RolloutPolicy::parse(QStringLiteral("pilot"), QString(), halt, &policy, &error))
+        if (!RolloutPolicy::parse(QStringLiteral("pilot"), QString(), halt, &policy, &error) ||
+            !policy.setSecurityDelays(QStringLiteral("critical 2h, important 12h"), &error))
             return false;
         return restart();
     }
@@ -103,7 +104,8 @@ struct Fleet {
         ingest->submit({desktop, account, now, frame});
         ingest->flush();
     }
-    // One step: "repo V" (or "repo -": gone), "fail|ok ADDRESS [VERSION [OPER [ACCOUNT]]]",
+    // One step: "repo V [SEVERITY]" (or "repo -": gone; SEVERITY: of the security advisory
+    // the move to V fixes), "fail|ok ADDRESS [VERSION [OPER [ACCOUNT]]]",
     // "seen ADDRESS ACCOUNT" (an inventory from that account), "wait SECONDS",
     // "promote|resume ok|error", "restart"; then the service's look, unless it starts with "~".
     void step(const QString &text)
@@ -116,7 +118,11 @@ struct Fleet {
             if (words[1] != QLatin1String("-"))
                 newest.insert(Package, words[1]);
             newest.insert(QStringLiteral("cv-other"), QStringLiteral("1-1"));
-            book->observe(newest, now);
+            const QString severity = words.value(2);
+            book->observe(newest, now,
+                          [severity](const QString &package, const QString &, const QString &) {
+                              return package == Package ? severity : QString();
+                          });
         } else if (verb == QLatin1String("fail") || verb == QLatin1String("ok")) {
             report(words[1], words.value(3, OperationWord::upgrade()),
                    words.value(2, QStringLiteral("1.1-1")), verb == QLatin1String("ok") ? 0 : -1,
@@ -283,6 +289,22 @@ private slots:
         QTest::newRow("restart keeps the stage's start")
             << "2" << Started + QStringList{"wait 86000", "restart", "wait 400"}
             << QStringList{"1.1-1 promoted"} << none << QString();
+        const QStringList critical{"repo 1.0-1", "repo 1.1-1 critical"};
+        QTest::newRow("critical fix: pilot only within its delay")
+            << "2" << critical + QStringList{"wait 7199"} << QStringList{"1.1-1 pilot"} << Held
+            << "(fixes a critical security advisory: stage delay 7200 s)";
+        QTest::newRow("critical fix: promoted after its delay")
+            << "2" << critical + QStringList{"wait 3600", "restart", "wait 3600"}
+            << QStringList{"1.1-1 promoted"} << none << "the stage delay has passed";
+        QTest::newRow("critical fix: the pilot's failures still halt it")
+            << "2" << critical + QStringList{"fail 10.1.0.1", "fail 10.1.0.2", "wait 7200"}
+            << QStringList{"1.1-1 halted"} << Held << "2 of 2 pilot desktops failed";
+        QTest::newRow("moderate fix: no delay of its own, none graver applies")
+            << "2" << QStringList{"repo 1.0-1", "repo 1.1-1 moderate", "wait 43200"}
+            << QStringList{"1.1-1 pilot"} << Held << QString();
+        QTest::newRow("important fix: its own delay")
+            << "2" << QStringList{"repo 1.0-1", "repo 1.1-1 important", "wait 43200"}
+            << QStringList{"1.1-1 promoted"} << none << QString();
         QTest::newRow("restart does not start it again")
             << "2" << Started + QStringList{"promote ok", "restart", "repo 1.1-1"}
             << QStringList{"1.1-1 promoted"} << none << QString();
@@ -320,7 +342,7 @@ private slots:
                               << QStringList{"cv-hello  1.1-1    1.0-1     halted  2023-11-14 "
                                              "22:13:20  2023-11-14 22:13:20  2 of 2 pilot "
                                              "desktops failed to install it (halt-failures 2); "
-                                             "the others stay on 1.0-1",
+                                             "the others stay on 1.0-1  24h",
                                              "cv-hello  1.1-1    pilot    1.1-1",
                                              "cv-hello  1.1-1    east     1.0-1",
                                              "10.1.0.1  cv-hello  1.1-1    halted"};

@@ -108,6 +108,10 @@ bool AppStreamFile::addTo(const QString &repositoryDirectory, QString *error) co
                    {QStringLiteral("--mdtype=appstream-icons"), archive, repodata}, error);
     }
     for (auto it = members.cbegin(); it != members.cend(); ++it) {
+        const bool asAll = m_layout == IconArchives::OneSizeAsAll;
+        if (asAll && it.key() != QLatin1String("64x64") &&
+            members.contains(QStringLiteral("64x64")))
+            continue;
         const QString archive = work.filePath(QStringLiteral("icons-%1.tar").arg(it.key()));
         if (!run(QStringLiteral("tar"),
                  QStringList{QStringLiteral("-cf"), archive, QStringLiteral("-C"),
@@ -115,9 +119,13 @@ bool AppStreamFile::addTo(const QString &repositoryDirectory, QString *error) co
                      it.value(),
                  error) ||
             !run(QStringLiteral("modifyrepo_c"),
-                 {QStringLiteral("--mdtype=appstream-icons-") + it.key(), archive, repodata},
+                 {QStringLiteral("--mdtype=appstream-icons") +
+                      (asAll ? QString() : QLatin1Char('-') + it.key()),
+                  archive, repodata},
                  error))
             return false;
+        if (asAll)
+            break;
     }
     return true;
 }

@@ -24,9 +24,11 @@ class AppStreamFile
 {
 public:
     enum class IconArchives {
-        SizeFolders, // one "appstream-icons" archive, members "WxW/PACKAGE.png"
-        OnePerSize,  // "appstream-icons-WxW" archives, members at the root, as
-                     // appstream-generator writes them
+        SizeFolders,  // one "appstream-icons" archive, members "WxW/PACKAGE.png"
+        OnePerSize,   // "appstream-icons-WxW" archives, members at the root, as
+                      // appstream-generator writes them
+        OneSizeAsAll, // appstream-generator's archive of 64x64 (else the first size) added
+                      // as "appstream-icons", as generic instructions have it
     };
 
     explicit AppStreamFile(QVector<AppStreamEntry> entries,

@@ -189,7 +189,7 @@ bool DemoCatalog::write(const QString &outDir, QString *error) const
         QFile::rename(rpm.filePath(), repo + '/' + rpm.fileName());
     }
     if (!run(QStringLiteral("createrepo_c"), {QStringLiteral("-q"), repo}, error) ||
-        !writeAppStream(outDir, error))
+        !writeAppStream(outDir, error) || !writeUpdateInfo(outDir, error))
         return false;
 
     const auto writeText = [error](const QString &path, const QString &text) {
@@ -203,6 +203,58 @@ bool DemoCatalog::write(const QString &outDir, QString *error) const
     };
     return writeText(outDir + "/catalog.xml", catalogDocument(m_apps)) &&
            writeText(outDir + "/preinstall.txt", preinstall.join('\n') + '\n');
+}
+
+bool DemoCatalog::writeUpdateInfo(const QString &outDir, QString *error) const
+{
+    struct Kind {
+        const char *type;
+        const char *severity;
+        const char *cves;
+    };
+    const Kind kinds[] = {{"security", "Critical", "CVE-2026-31337 CVE-2026-31338"},
+                          {"security", "Important", "CVE-2026-20417"},
+                          {"enhancement", "", ""}};
+    QString updates;
+    const auto add = [&updates](const QString &id, const Kind &kind, const QString &package,
+                                const QString &version, const QString &title) {
+        QString references;
+        for (const QString &cve : QString::fromLatin1(kind.cves).split(' ', Qt::SkipEmptyParts))
+            references += QStringLiteral("<reference href=\"https://www.cve.org/CVERecord?id=%1\" "
+                                         "id=\"%1\" type=\"cve\" title=\"%1\"/>")
+                              .arg(cve);
+        updates += QStringLiteral("  <update from=\"security@lumora.example\" status=\"stable\" "
+                                  "type=\"%1\" version=\"2.0\">\n    <id>%2</id>\n    <title>%3"
+                                  "</title>\n    <severity>%4</severity>\n    <issued date=\""
+                                  "2026-12-01 09:00:00\"/>\n    <references>%5</references>\n"
+                                  "    <pkglist><collection short=\"demo\"><name>demo</name>"
+                                  "<package name=\"%6\" version=\"%7\" release=\"1\" epoch=\"0\" "
+                                  "arch=\"x86_64\"><filename>%6-%7-1.x86_64.rpm</filename>"
+                                  "</package></collection></pkglist>\n  </update>\n")
+                       .arg(QLatin1String(kind.type), id, title.toHtmlEscaped(),
+                            QLatin1String(kind.severity), references, package, version);
+    };
+    int next = 0;
+    for (const DemoApp &app : m_apps)
+        if (app.installed == QLatin1String("old") && next < 3) {
+            add(QStringLiteral("DEMO-2026:%1").arg(1001 + next), kinds[next], app.key, app.version,
+                app.name + QStringLiteral(" 更新"));
+            ++next;
+        }
+    add(QStringLiteral("DEMO-2026:0999"), kinds[1], QStringLiteral("demo-absent"),
+        QStringLiteral("1.0"), QStringLiteral("不在目录中的软件包"));
+    const QString path = outDir + "/build/updateinfo.xml";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        *error = QStringLiteral("cannot write ") + path;
+        return false;
+    }
+    file.write(
+        ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<updates>\n" + updates + "</updates>\n")
+            .toUtf8());
+    file.close();
+    return run(QStringLiteral("modifyrepo_c"),
+               {QStringLiteral("--mdtype=updateinfo"), path, outDir + "/repo/repodata"}, error);
 }
 
 bool DemoCatalog::writeAppStream(const QString &outDir, QString *error) const

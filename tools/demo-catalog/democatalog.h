@@ -40,6 +40,10 @@ private:
     // The repository's AppStream data (checked with appstreamcli) and the overrides file
     // giving each application its rating and command.
     bool writeAppStream(const QString &outDir, QString *error) const;
+    // The repository's advisories, as a distribution publishes them: the first upgradable
+    // application's version fixes a critical one, the second an important one, the third
+    // brings an enhancement; one names a package the repository lacks.
+    bool writeUpdateInfo(const QString &outDir, QString *error) const;
 
     QVector<DemoApp> m_apps;
 };

@@ -298,6 +298,48 @@ private slots:
         QCOMPARE(PackageColumns::recordAt(&table, 0).m_rpm, QString());
     }
 
+    void securityMark_data()
+    {
+        QTest::addColumn<QString>("advisories");
+        QTest::addColumn<QString>("mark");    // in the name cell, "" none
+        QTest::addColumn<QString>("tooltip"); // part of it
+        QTest::newRow("none") << ""
+                              << ""
+                              << "";
+        QTest::newRow("critical") << "A1,security,critical,2.0-1,CVE-2026-1111,CVE-2026-2222"
+                                  << "安全更新·严重"
+                                  << "A1 (安全更新·严重): CVE-2026-1111, CVE-2026-2222";
+        QTest::newRow("unknown severity, two advisories")
+            << "A2,security,,2.0-1 A3,security,low,1.9-1"
+            << "安全更新&nbsp;</span>"
+            << "A3 (安全更新·低): ";
+    }
+
+    // An addition to the row: the name, the columns and the description stay as they were.
+    void securityMark()
+    {
+        QFETCH(QString, advisories);
+        QFETCH(QString, mark);
+        QFETCH(QString, tooltip);
+        RpmData data;
+        data.m_name = QStringLiteral("<i>甲</i>");
+        data.m_version = QStringLiteral("2.0-1");
+        data.m_description = QStringLiteral("a description longer than the tooltip's bound");
+        data.m_advisories = advisories;
+        QTableWidget table;
+        PackageColumns::configure(&table, PackageColumns::View::Upgrade);
+        table.insertRow(0);
+        PackageTable::fillRow(&table, 0, data, nullptr);
+        const auto *name = qobject_cast<QLabel *>(table.cellWidget(0, PackageTable::ColumnName));
+        QVERIFY(name);
+        QVERIFY(name->text().contains(QStringLiteral("&lt;i&gt;甲&lt;/i&gt;")));
+        QCOMPARE(name->text().contains(QStringLiteral("id='security'")), !mark.isEmpty());
+        QVERIFY(name->text().contains(mark));
+        QVERIFY(name->toolTip().contains(tooltip));
+        QVERIFY(name->toolTip().contains(data.m_description));
+        QCOMPARE(PackageTable::text(&table, 0, PackageTable::ColumnVersion), data.m_version);
+    }
+
     void viewsShowTheirColumns_data()
     {
         QTest::addColumn<int>("view");

@@ -171,6 +171,40 @@ private slots:
         QCOMPARE(m_demon->selectSoftware(1, "", "").value(0).m_version, QString("2.0-1"));
     }
 
+    void upgradeSecurityFixes_data()
+    {
+        QTest::addColumn<QString>("stored"); // beside 表格, installed 1.5-2, offered 2.0-1
+        QTest::addColumn<QString>("shown");  // on its upgradable record
+        QTest::newRow("a fix the installed version lacks")
+            << "A1,security,critical,2.0-1,CVE-2026-1111"
+            << "A1,security,critical,2.0-1,CVE-2026-1111";
+        QTest::newRow("a fix the installed version has") << "A2,security,important,1.5-2"
+                                                         << "";
+        QTest::newRow("an enhancement is no security fix") << "E1,enhancement,,2.0-1"
+                                                           << "";
+        QTest::newRow("gravest first") << "A3,security,low,1.8-1 A4,security,critical,2.0-1"
+                                       << "A4,security,critical,2.0-1 A3,security,low,1.8-1";
+        QTest::newRow("markup stored by hand is no advisory") << "<b>x</b>,security,critical,2.0-1"
+                                                              << "";
+    }
+    // The upgrade page's mark is computed against the installed version.
+    void upgradeSecurityFixes()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QVERIFY(startFacade());
+        QVERIFY(fillCatalog());
+        QCOMPARE(exec_sql(Paths::catalogDatabase().toUtf8().constData(),
+                          "insert into advisories values('表格', ?)", stored.toUtf8().constData()),
+                 0);
+        const QVector<RpmData> upgradable = m_demon->selectSoftware(1, "", "");
+        QCOMPARE(namesOf(upgradable), QStringList{"表格"});
+        QCOMPARE(upgradable.first().m_advisories, shown);
+        // Rows not upgradable carry none.
+        for (const RpmData &record : m_demon->selectSoftware(0, "", ""))
+            QVERIFY(record.m_state == 1 || record.m_advisories.isEmpty());
+    }
+
     void downloadedState_data()
     {
         QTest::addColumn<QString>("sign");

@@ -306,20 +306,20 @@ private slots:
 
         const QByteArray catalogRows =
             "select s_name, sign from softwares union all select 'sequence', last from "
-            "frame_sequence";
+            "frame_sequence union all select 'advisories', count(*) from advisories";
         QTest::newRow("catalog 1")
             << "server_software.db" << QByteArray(CatalogLayout1) << QByteArray() << catalogRows
-            << QStringList{"播放器|2", "sequence|0"};
+            << QStringList{"播放器|2", "sequence|0", "advisories|0"};
         QTest::newRow("catalog 1, sequence file")
             << "server_software.db" << QByteArray(CatalogLayout1) << QByteArray("41\n")
-            << catalogRows << QStringList{"播放器|2", "sequence|41"};
+            << catalogRows << QStringList{"播放器|2", "sequence|41", "advisories|0"};
         QTest::newRow("catalog 2, unnumbered")
             << "server_software.db"
             << QByteArray(CatalogLayout1) +
                    "CREATE TABLE frame_sequence (id INTEGER PRIMARY KEY CHECK (id = 1),"
                    " last TEXT NOT NULL, at TEXT NOT NULL DEFAULT '0');"
                    "INSERT INTO frame_sequence (id, last) VALUES (1, '7');"
-            << QByteArray() << catalogRows << QStringList{"播放器|2", "sequence|7"};
+            << QByteArray() << catalogRows << QStringList{"播放器|2", "sequence|7", "advisories|0"};
         QTest::newRow("local 1, unnumbered")
             << "software.db"
             << QByteArray("CREATE TABLE software (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT,"
@@ -435,7 +435,7 @@ private slots:
         if (!sequenceLater.isNull())
             writeFile(Paths::frameSequenceFile(), sequenceLater);
         QCOMPARE(StoreSchema::upgrade(path), SchemaVersion::Outcome::Upgraded);
-        QCOMPARE(userVersion(path), 2);
+        QCOMPARE(userVersion(path), StoreSchema::of(QFileInfo(path).fileName())->current());
         QCOMPARE(rowsOf(m_catalog, "select s_name, last from softwares, frame_sequence"),
                  QStringList{"播放器|" + last});
     }
