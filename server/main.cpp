@@ -134,7 +134,6 @@ int main(int argc, char **argv)
         GroupDesktops(int(options.maxGroupDesktops), options.groupDesktopInterval));
     server.setDesktopGroups(options.desktopGroups);
     server.setGroupStreams(options.isSet("group-streams"));
-    server.setStreamNudge(options.streamNudgeMs);
     if (!options.desktopGroups.isEmpty() && options.isSet("files-only"))
         // The file area carries the default catalog alone.
         server.print(ServiceLog::line(ServiceLog::Priority::Warning,
@@ -231,11 +230,6 @@ int main(int argc, char **argv)
             if (server.sendHeartbeat(&error) < 0)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
-    // The last push reaches the desktops on a restarted stream replica too: looked for four
-    // times within the pause, so the nudge follows it by a quarter at most.
-    if (options.streamNudgeMs > 0)
-        threads.everyMs(qMax<qint64>(1, options.streamNudgeMs / 4),
-                        [&server]() { server.nudgeStreams(); });
     // New holds (a stage passed, a halt, a command) reach the groups' catalogs at once.
     threads.every(1, [&rollouts, &server, follower = follower.get()]() {
         rollouts.look([&server, follower](const VersionHolds &holds) {

@@ -246,13 +246,6 @@ ServerOptions::ServerOptions()
                        "to the push file (default 3600; 0: none): a desktop that hears none "
                        "for its max_catalog_age says its catalog is not current."),
         QStringLiteral("seconds"), QStringLiteral("3600"));
-    const QCommandLineOption streamNudge(
-        QStringLiteral("stream-nudge"),
-        QStringLiteral("Milliseconds the pushes into a stream of the broker pause before a "
-                       "heartbeat follows them (default 2000; 0: none): a broker before RabbitMQ "
-                       "3.13 hands a replica that came back the last push only with the next "
-                       "write."),
-        QStringLiteral("ms"), QStringLiteral("2000"));
     const QCommandLineOption fleetDb(
         QStringLiteral("fleet-db"),
         QStringLiteral("Keep the stores' reports (results and inventories) in this SQLite file; "
@@ -305,7 +298,6 @@ ServerOptions::ServerOptions()
                          maxIcon,
                          frameValidity,
                          heartbeat,
-                         streamNudge,
                          maxGroupDesktops,
                          groupDesktopInterval,
                          fleetDb,
@@ -362,8 +354,6 @@ int ServerOptions::check()
         {"frame-validity", -Most, Most, "a number of seconds", Need::Always, &frameValidity,
          nullptr},
         {"heartbeat", 0, Most, "a number of seconds", Need::Always, &heartbeat, nullptr},
-        {"stream-nudge", 0, 3.6e6, "a number of milliseconds", Need::Always, &streamNudgeMs,
-         nullptr},
         {"max-clients", 1, int32, "a positive number", Need::Always, &maxClients, nullptr},
         {"max-group-desktops", 0, int32, "a number", Need::Always, &maxGroupDesktops, nullptr},
         {"group-desktop-interval", 0, 1e9, "seconds", Need::Always, nullptr, &groupDesktopInterval},

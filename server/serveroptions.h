@@ -45,7 +45,6 @@ public:
     double groupDesktopInterval = 0;
     qint64 frameValidity = 0;
     qint64 heartbeat = 0;
-    qint64 streamNudgeMs = 0;
     qint64 settleMs = 0;
     qint64 resultDays = 0;
     qint64 reportInterval = 0; // seconds

@@ -325,8 +325,7 @@ Figures throughBroker(int desktops, BrokerNode &node, const QString &file, const
     env.insert("VQS_CONFIG", node.settingsFor(real, design));
     StampingPeer peer(env, 2 * Repetitions);
     CatalogServerProcess server;
-    if (!consumers.isValid() || !peer.isReady() ||
-        !server.start({"--config", serverSettings, "--stream-nudge", "0"})) {
+    if (!consumers.isValid() || !peer.isReady() || !server.start({"--config", serverSettings})) {
         std::fprintf(stderr, "fanout: %s\n", qPrintable(consumers.errorString()));
         return {};
     }

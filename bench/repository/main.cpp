@@ -384,8 +384,8 @@ double changeToDesktops(int desktops, BrokerNode &node)
                               node.settingsFor(node.groupAddress()));
     CatalogServerProcess server;
     if (!consumers.isValid() ||
-        !server.start({"--config", node.settingsFor(BrokerNode::ServerAddress), "--stream-nudge",
-                       "0", "--repository", repository.directory(), "--settle", "0"})) {
+        !server.start({"--config", node.settingsFor(BrokerNode::ServerAddress), "--repository",
+                       repository.directory(), "--settle", "0"})) {
         std::fprintf(stderr, "fanout: %s\n", qPrintable(consumers.errorString()));
         return -1;
     }

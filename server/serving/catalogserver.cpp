@@ -140,7 +140,6 @@ int CatalogServer::pushFrames(const QStringList &fileGroups, const QStringList &
     for (const QString &target : targets) {
         for (const QString &frame : frames)
             sent += send(target, frame) ? 1 : 0;
-        noteStreamPush(target);
     }
     return sent;
 }
@@ -177,7 +176,6 @@ int CatalogServer::groupFrames(const QString &group, const QStringList &frames,
                 vqs_broker_push_group(groupKey(group).constData(), frame.toUtf8().constData()) == 0
                     ? 1
                     : 0;
-        m_nudge.written(groupKey(group), QDateTime::currentMSecsSinceEpoch());
         return sent;
     }
     // One at a time, also through the broker: the broadcast reaches every group.
@@ -234,34 +232,6 @@ int CatalogServer::sendHeartbeat(QString *error)
                         : 0;
     }
     return sent;
-}
-
-int CatalogServer::nudgeStreams()
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    const QList<QByteArray> due = m_nudge.due(QDateTime::currentMSecsSinceEpoch());
-    if (due.isEmpty())
-        return 0;
-    int sent = 0;
-    for (const QByteArray &key : due) {
-        if (!key.isEmpty()) {
-            const QString group = QString::fromUtf8(key.mid(groupKey(QString()).size()));
-            sent += vqs_broker_push_group(key.constData(),
-                                          heartbeatFor(group).toUtf8().constData()) == 0;
-            continue;
-        }
-        for (const QString &group : m_desktopGroups.names())
-            sent += vqs_message_send(vqs_broadcast_address(),
-                                     heartbeatFor(group).toUtf8().constData()) == 0;
-    }
-    return sent;
-}
-
-void CatalogServer::noteStreamPush(const QString &target)
-{
-    const char *everyone = vqs_broadcast_address();
-    if (everyone && target == QLatin1String(everyone))
-        m_nudge.written(QByteArray(), QDateTime::currentMSecsSinceEpoch());
 }
 
 bool CatalogServer::writeCatalogFile(QString *error)

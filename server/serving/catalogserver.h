@@ -9,7 +9,6 @@
 #include "serving/clienttable.h"
 #include "serving/filearea.h"
 #include "serving/serverconsole.h"
-#include "serving/streamnudge.h"
 #include "sync/catalogpackage.h"
 #include "sync/framesigner.h"
 
@@ -63,7 +62,6 @@ public:
     // scripts/broker --desktop-group): a group's push is one message there.
     void setGroupStreams(bool on) { m_groupStreams = on; }
     // Before any push: how long pushes into a stream pause before a heartbeat follows (0: never).
-    void setStreamNudge(qint64 quietMs) { m_nudge = StreamNudge(quietMs); }
 
     bool setCatalog(const QString &path, QString *error);
     // Serves these packages to every group from now on (writeCatalogFile writes them).
@@ -87,9 +85,6 @@ public:
     // A signed heartbeat to every desktop a push reaches and in the push file, in place of
     // the one before. The number of messages sent; -1 with *error set as pushEverywhere.
     int sendHeartbeat(QString *error);
-    // A heartbeat into each of the broker's streams pushed to and quiet since (StreamNudge);
-    // the number of messages sent.
-    int nudgeStreams();
 
     // Prepares the transport's receiver, on the thread that then serves; false when it
     // cannot receive.
@@ -135,8 +130,6 @@ private:
     // action is a push, each frame standing alone.
     QStringList framesOf(const QString &action, const QVector<CatalogPackage> &packages);
     bool send(const QString &address, const QString &text);
-    // A push sent to target: noted for the nudge when it went into the broadcast stream.
-    void noteStreamPush(const QString &target);
     // The routing key of a group's stream.
     static QByteArray groupKey(const QString &group);
     // Signed for group's desktops (named in the signed bytes); for every group when empty.
@@ -177,7 +170,6 @@ private:
     DesktopGroups m_desktopGroups;
     GroupDesktops m_groups;
     BrokerSetup m_broker; // makes a group account's desktops' queues
-    StreamNudge m_nudge;
     std::atomic<bool> m_stopping{false};
     ServerConsole m_console{[this](const QString &line) { print(line); }};
 };

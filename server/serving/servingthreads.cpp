@@ -112,11 +112,7 @@ void ServingThreads::startFollower(RepositoryFollower *follower)
 
 void ServingThreads::every(qint64 seconds, std::function<void()> work)
 {
-    everyMs(seconds > LongestRestMs / 1000 ? LongestRestMs : seconds * 1000, std::move(work));
-}
-
-void ServingThreads::everyMs(qint64 ms, std::function<void()> work)
-{
+    const qint64 ms = seconds > LongestRestMs / 1000 ? LongestRestMs : seconds * 1000;
     m_others.emplace_back([this, ms, work = std::move(work)]() {
         while (rest(ms))
             work();

@@ -28,7 +28,6 @@ public:
     void startFollower(RepositoryFollower *follower);
     // Runs work every `seconds` until stop().
     void every(qint64 seconds, std::function<void()> work);
-    void everyMs(qint64 ms, std::function<void()> work);
     // Runs the lines of standard input with console until "quit" (or until stop()).
     void startConsole(ServerConsole *console);
     // Until "quit", SIGTERM or SIGINT; the end of standard input leaves the server serving.

@@ -3,7 +3,6 @@
 #include "server/groups/requestorigin.h"
 #include "server/repository/catalogdiff.h"
 #include "server/serving/serverconsole.h"
-#include "server/serving/streamnudge.h"
 #include "tests/core/sync/catalogfixture.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/freeport.h"
@@ -37,8 +36,6 @@ private slots:
     void serverCommands();
     void quitEndsEveryThread_data();
     void quitEndsEveryThread();
-    void streamNudge_data();
-    void streamNudge();
     void groupDesktopsKeptAcrossRestarts();
     void desktopTextStaysOnItsLine();
 };
@@ -443,49 +440,6 @@ void TestCatalogServing::quitEndsEveryThread()
     QCOMPARE(manager.states(), (QStringList{status, "STOPPING=1"}));
 }
 
-void TestCatalogServing::streamNudge_data()
-{
-    QTest::addColumn<QStringList>("writes"); // "MS KEY": a push into stream KEY ("-": broadcast)
-    QTest::addColumn<qint64>("now");
-    QTest::addColumn<QStringList>("due");
-    QTest::addColumn<qint64>("quiet");
-    const qint64 quiet = StreamNudge::QuietMs;
-    QTest::newRow("nothing pushed") << QStringList{} << quiet * 10 << QStringList{} << quiet;
-    QTest::newRow("still pushing") << QStringList{"0 -"} << quiet - 1 << QStringList{} << quiet;
-    QTest::newRow("quiet since") << QStringList{"0 -"} << quiet << QStringList{""} << quiet;
-    QTest::newRow("switched off") << QStringList{"0 -"} << quiet * 10 << QStringList{} << 0LL;
-    // Each stream once, after the last push to any.
-    QTest::newRow("two streams") << QStringList{"0 group.a", "0 -", "500 group.a"} << quiet + 499
-                                 << QStringList{} << quiet;
-    QTest::newRow("two streams, quiet") << QStringList{"0 group.a", "0 -", "500 group.a"}
-                                        << quiet + 500 << QStringList{"", "group.a"} << quiet;
-}
-
-void TestCatalogServing::streamNudge()
-{
-    QFETCH(QStringList, writes);
-    QFETCH(qint64, now);
-    QFETCH(QStringList, due);
-    QFETCH(qint64, quiet);
-    StreamNudge nudge(quiet);
-    for (const QString &write : writes) {
-        const QString key = write.section(' ', 1);
-        nudge.written(key == "-" ? QByteArray() : key.toUtf8(),
-                      write.section(' ', 0, 0).toLongLong());
-    }
-    QStringList given;
-    for (const QByteArray &key : nudge.due(now))
-        given << QString::fromUtf8(key);
-    given.sort();
-    QCOMPARE(given, due);
-    // Given once: nothing more until the next push.
-    if (!due.isEmpty())
-        QVERIFY(nudge.due(now + StreamNudge::QuietMs * 10).isEmpty());
-}
-
-QTEST_GUILESS_MAIN(TestCatalogServing)
-// Whom a group account speaks for survives a restart, and so does its bound; the reports
-// queued are bounded in bytes too.
 void TestCatalogServing::groupDesktopsKeptAcrossRestarts()
 {
     QTemporaryDir folder;
