@@ -2,6 +2,7 @@
 // and the demo run it too). See --help.
 #include "fleet/fleetingest.h"
 #include "fleet/fleetreport.h"
+#include "plans/planservice.h"
 #include "rollout/rolloutservice.h"
 #include "serveroptions.h"
 #include "serving/catalogserver.h"
@@ -13,6 +14,7 @@
 #include "sync/signingkey.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -220,6 +222,19 @@ int main(int argc, char **argv)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
     });
+    // Each desktop's plan for its agent, on a change and at least hourly.
+    PlanService plans(&server, follower.get());
+    if (follower && !key.isEmpty() && !options.fleetDatabase().isEmpty()) {
+        if (!plans.open(options.fleetDatabase(), &error)) {
+            complain(error);
+            return 1;
+        }
+        threads.every(1, [&plans, &server]() {
+            QString error;
+            if (plans.look(QDateTime::currentSecsSinceEpoch(), &error) < 0)
+                server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
+        });
+    }
     // Without a command input the server keeps answering until it is stopped.
     threads.startConsole(&server.console());
     // Ready: the first catalog is published (or, with the repository unreadable, the empty
