@@ -20,8 +20,8 @@ PlanService::~PlanService()
 
 bool PlanService::open(const QString &fleetDatabase, QString *error)
 {
-    if (sqlite3_open_v2(fleetDatabase.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(fleetDatabase.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) !=
+        SQLITE_OK) {
         *error = fleetDatabase + QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(m_db));
         return false;
     }
@@ -69,10 +69,9 @@ int PlanService::look(qint64 now, QString *error)
     QStringList groups = m_server->desktopGroups().names();
     groups << QStringLiteral("default");
     for (const QString &group : groups)
-        inputs.addData(
-            PlanWriter::planFor(QString(), group, requirements, served, m_withdrawn)
-                .compose()
-                .toUtf8());
+        inputs.addData(PlanWriter::planFor(QString(), group, requirements, served, m_withdrawn)
+                           .compose()
+                           .toUtf8());
     // Each plan is signed again before the hour is out; a minute's look finds those due.
     if (inputs.result() == m_lastInputs && now - m_lastWrite < 60)
         return 0;

@@ -27,8 +27,8 @@ PlanFrame PlanWriter::planFor(const QString &desktop, const QString &group,
         if (!item.remove && item.versionRelease.isEmpty())
             item.versionRelease = served(group, item.package);
         const auto earlier = at.constFind(item.package);
-        const bool dropped = !item.remove && (item.versionRelease.isEmpty() ||
-                                              withdrawn.contains(item.key()));
+        const bool dropped =
+            !item.remove && (item.versionRelease.isEmpty() || withdrawn.contains(item.key()));
         if (earlier != at.cend()) {
             // The later statement decides; one left out takes the earlier one with it.
             plan.items[*earlier].package.clear();
@@ -39,11 +39,10 @@ PlanFrame PlanWriter::planFor(const QString &desktop, const QString &group,
         at.insert(item.package, plan.items.size());
         plan.items << item;
     }
-    plan.items.erase(std::remove_if(plan.items.begin(), plan.items.end(),
-                                    [](const PlanFrame::Item &item) {
-                                        return item.package.isEmpty();
-                                    }),
-                     plan.items.end());
+    plan.items.erase(
+        std::remove_if(plan.items.begin(), plan.items.end(),
+                       [](const PlanFrame::Item &item) { return item.package.isEmpty(); }),
+        plan.items.end());
     return plan;
 }
 
@@ -61,8 +60,8 @@ int PlanWriter::write(const QHash<QString, QString> &desktops, const Requirement
             continue;
         auto group = ofGroup.find(it.value());
         if (group == ofGroup.end())
-            group = ofGroup.insert(it.value(), planFor(QString(), it.value(), requirements,
-                                                       served, withdrawn));
+            group = ofGroup.insert(it.value(),
+                                   planFor(QString(), it.value(), requirements, served, withdrawn));
         PlanFrame plan = *group;
         plan.desktop = it.key();
         const QByteArray digest =
