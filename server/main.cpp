@@ -3,6 +3,7 @@
 #include "fleet/fleetingest.h"
 #include "fleet/fleetreport.h"
 #include "plans/planservice.h"
+#include "plans/requiredreport.h"
 #include "rollout/rolloutservice.h"
 #include "serveroptions.h"
 #include "serving/catalogserver.h"
@@ -86,7 +87,8 @@ int main(int argc, char **argv)
     if (const int status = options.parse(app))
         return status;
     const QStringList positional = options.positional();
-    if (positional.value(0) == QLatin1String("report"))
+    if (positional.value(0) == QLatin1String("report") &&
+        positional.value(1) != QLatin1String("required"))
         return FleetReport::run(options.fleetDatabase(), positional.mid(1),
                                 options.value("format"));
     if (const int status = RolloutService::subcommand(positional, options.fleetDatabase());
@@ -96,6 +98,9 @@ int main(int argc, char **argv)
         return makeKey(options.value("make-key"));
     if (const int status = options.check())
         return status;
+    if (positional == QStringList{QStringLiteral("report"), QStringLiteral("required")})
+        return RequiredReport::run(options.fleetDatabase(), options.value("overrides"),
+                                   options.desktopGroups, options.value("format"));
     options.prepareTransport();
 
     const QString files = options.value("files");

@@ -1,6 +1,8 @@
 // The override file's require and remove statements, and the signed per-desktop plans the
 // server writes from them into a real file area.
+#include "fleet/fleetdatabase.h"
 #include "plans/planwriter.h"
+#include "plans/requiredreport.h"
 #include "repository/catalogoverrides.h"
 #include "serving/filearea.h"
 #include "sync/framesignature.h"
@@ -21,6 +23,7 @@ private slots:
     void planItems_data();
     void planItems();
     void writtenPlans();
+    void requiredReport();
 };
 
 void TestPlans::statements_data()
@@ -172,6 +175,54 @@ void TestPlans::writtenPlans()
     QCOMPARE(plan.issued, now + PlanWriter::RefreshSeconds + 1);
     QVERIFY(plan.items.isEmpty());
     QVERIFY(!QFile::exists(folder.filePath("escape")));
+}
+
+void TestPlans::requiredReport()
+{
+    QTemporaryDir folder;
+    FleetDatabase fleet;
+    QString error;
+    QVERIFY2(fleet.open(folder.filePath("fleet.db"), false, &error), qPrintable(error));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    int id = 0;
+    const auto report = [&](const QString &desktop, const QString &frame) {
+        FleetDatabase::Report entry{desktop, QString(), now, ReportFrame(), 0};
+        QString wrong;
+        const bool parsed = entry.frame.parse(frame, &wrong);
+        return parsed ? entry : FleetDatabase::Report();
+    };
+    const auto inventory = [&](const QString &desktop, const QStringList &packages) {
+        ReportFrame::Inventory made{QStringLiteral("0123456789abcdef-%1").arg(++id), now, 1,
+                                    packages};
+        return report(desktop, ReportFrame::composeInventory(desktop, made, 65535));
+    };
+    ReportFrame::Result failed{QStringLiteral("0123456789abcdef-%1").arg(++id),
+                               now,
+                               QStringLiteral("upgrade"),
+                               QStringLiteral("cv-editor-2.0-1"),
+                               -1,
+                               QStringLiteral("%pre failed")};
+    const QVector<FleetDatabase::Report> batch = {
+        inventory("10.1.2.1", {"cv-editor-2.0-1"}),
+        inventory("10.1.2.2", {"cv-editor-1.9-1", "cv-games-1.0-1"}),
+        report("10.1.2.2", ReportFrame::composeResult("10.1.2.2", failed)),
+        inventory("10.9.0.1", {"cv-editor-1.9-1"})};
+    for (const FleetDatabase::Report &entry : batch)
+        QVERIFY(entry.frame.kind() != ReportFrame::Kind::None);
+    QVERIFY2(fleet.store(batch, 30, &error), qPrintable(error));
+    DesktopGroups groups;
+    QVERIFY(groups.add("pilot 10.1.2.0/24", &error));
+    CatalogOverrides overrides;
+    QVERIFY(overrides.parse("require cv-editor 2.0-1 by 2026-12-11 window 12:00-14:00\n"
+                            "remove cv-games for pilot by 2026-12-11 window 12:00-14:00\n",
+                            "o.conf", &error));
+    QStringList rows;
+    for (const QStringList &row :
+         RequiredReport(fleet.handle(), groups).table(overrides.requirements()).rows)
+        rows << row.join('|');
+    QCOMPARE(rows,
+             QStringList({"cv-editor|require|2.0-1|default|0|1|0",
+                          "cv-editor|require|2.0-1|pilot|1|0|1", "cv-games|remove||pilot|1|1|0"}));
 }
 
 QTEST_GUILESS_MAIN(TestPlans)
