@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include <csignal>
 
@@ -43,6 +45,22 @@ int main(int argc, char **argv)
     }
     ReportSender sender;
     sender.start();
+    // --once: one fetch and one look, then the reports handed to the transport; for a timer
+    // unit or a test.
+    if (application.arguments().contains(QStringLiteral("--once"))) {
+        QString said;
+        agent.fetch(QDateTime::currentSecsSinceEpoch(), &said);
+        if (!said.isEmpty())
+            qInfo().noquote() << said;
+        agent.work(QDateTime::currentDateTime());
+        QEventLoop loop;
+        QObject::connect(&sender, &ReportSender::sent, &loop, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        ReportSender::reportsAdded();
+        loop.exec();
+        sender.stop();
+        return 0;
+    }
     qint64 fetchAt = 0;
     while (!stopRequested) {
         const qint64 now = QDateTime::currentSecsSinceEpoch();
