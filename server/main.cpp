@@ -3,6 +3,8 @@
 #include "api/apiservice.h"
 #include "fleet/fleetingest.h"
 #include "fleet/fleetreport.h"
+#include "plans/planservice.h"
+#include "plans/requiredreport.h"
 #include "rollout/rolloutservice.h"
 #include "serveroptions.h"
 #include "serving/catalogserver.h"
@@ -14,6 +16,7 @@
 #include "sync/signingkey.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -93,7 +96,8 @@ int main(int argc, char **argv)
     if (const int status = options.parse(app))
         return status;
     const QStringList positional = options.positional();
-    if (positional.value(0) == QLatin1String("report")) {
+    if (positional.value(0) == QLatin1String("report") &&
+        positional.value(1) != QLatin1String("required")) {
         // The groups as the service puts desktops in them (a wrong line stops the service).
         DesktopGroups groups;
         for (const QString &definition : options.values("desktop-group"))
@@ -113,6 +117,9 @@ int main(int argc, char **argv)
         return makeKey(options.value("make-key"));
     if (const int status = options.check())
         return status;
+    if (positional == QStringList{QStringLiteral("report"), QStringLiteral("required")})
+        return RequiredReport::run(options.fleetDatabase(), options.value("overrides"),
+                                   options.desktopGroups, options.value("format"));
     options.prepareTransport();
 
     const QString files = options.value("files");
@@ -244,6 +251,19 @@ int main(int argc, char **argv)
     if (!api.serve(options.fleetDatabase(), options.desktopGroups.names(), &server, &error)) {
         complain(error);
         return 1;
+    }
+    // Each desktop's plan for its agent, on a change and at least hourly.
+    PlanService plans(&server, follower.get());
+    if (follower && !key.isEmpty() && !options.fleetDatabase().isEmpty()) {
+        if (!plans.open(options.fleetDatabase(), &error)) {
+            complain(error);
+            return 1;
+        }
+        threads.every(1, [&plans, &server]() {
+            QString error;
+            if (plans.look(QDateTime::currentSecsSinceEpoch(), &error) < 0)
+                server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
+        });
     }
     // Without a command input the server keeps answering until it is stopped.
     threads.startConsole(&server.console());

@@ -55,6 +55,18 @@ QString reportOutbox()
 {
     return underRoot(QStringLiteral("/opt/corvane/db/outbox.db"));
 }
+QString rpmLockFile()
+{
+    return underRoot(QStringLiteral("/opt/corvane/db/rpm.lock"));
+}
+QString agentDatabase()
+{
+    return underRoot(QStringLiteral("/var/lib/corvane-agent/agent.db"));
+}
+QString agentDownloadDirectory()
+{
+    return underRoot(QStringLiteral("/var/lib/corvane-agent/packages"));
+}
 QString transcriptTemplate()
 {
     return underRoot(QStringLiteral("/tmp/.cv_transcript-XXXXXX"));

@@ -24,6 +24,12 @@ QString frameSequenceFile();
 QString reportOutbox();
 // The group the catalog server last said this store is in, kept across restarts.
 QString catalogGroupFile();
+// Taken (flock) by every process that runs rpm transactions on the desktop: the store and the
+// agent never overlap.
+QString rpmLockFile();
+// The agent's own state: its database, and the folder its downloads go to.
+QString agentDatabase();
+QString agentDownloadDirectory();
 // The catalog server's fleet database (fleet_db), in its state folder.
 QString fleetDatabase();
 

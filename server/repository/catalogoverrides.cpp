@@ -23,6 +23,11 @@ const char *const CatalogOverrides::Syntax =
     "  hide PACKAGE for GROUP          add PACKAGE for GROUP\n"
     "  pin PACKAGE VERSION-RELEASE for GROUP\n"
     "  name|exec|rpmdeps|star|class PACKAGE for GROUP VALUE\n"
+    "  require PACKAGE [VERSION-RELEASE] [for GROUP] by DEADLINE window HH:MM-HH:MM\n"
+    "          [notice DURATION]       the desktops' agent installs or upgrades it in the\n"
+    "                                  window (the version the group is served unless given)\n"
+    "  remove PACKAGE [for GROUP] by DEADLINE window HH:MM-HH:MM [notice DURATION]\n"
+    "                                  DEADLINE: YYYY-MM-DD (its end) or YYYY-MM-DDTHH:MM\n"
     "A group's statement wins over the one for everyone; a package hidden for everyone stays\n"
     "hidden. A store never downgrades: a desktop that has a newer version keeps it.";
 
@@ -79,6 +84,7 @@ bool CatalogOverrides::parse(const QString &text, const QString &fileName, QStri
     QHash<QString, PackageOverride> packages;
     QHash<QString, QHash<QString, PackageOverride>> groupPackages;
     VersionHolds pins;
+    Requirements requirements;
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         const QString line = lines[i].trimmed();
@@ -103,6 +109,14 @@ bool CatalogOverrides::parse(const QString &text, const QString &fileName, QStri
             if (words.size() != 2 || !isCode(words[1]))
                 return fail(QStringLiteral("expected: fallback CODE (1-13)"));
             categories.setFallback(words[1].toInt());
+            continue;
+        }
+        if (keyword == QLatin1String("require") || keyword == QLatin1String("remove")) {
+            Requirement requirement;
+            QString what;
+            if (!Requirement::parse(words, &requirement, &what))
+                return fail(what);
+            requirements << requirement;
             continue;
         }
         static const QStringList perPackage = {QStringLiteral("hide"),    QStringLiteral("add"),
@@ -172,6 +186,7 @@ bool CatalogOverrides::parse(const QString &text, const QString &fileName, QStri
     m_packages = packages;
     m_groupPackages = groupPackages;
     m_pins = pins;
+    m_requirements = requirements;
     return true;
 }
 
@@ -204,6 +219,9 @@ QStringList CatalogOverrides::groups() const
     for (const VersionHold &pin : m_pins)
         if (!pin.group.isEmpty() && !names.contains(pin.group))
             names << pin.group;
+    for (const Requirement &requirement : m_requirements)
+        if (!requirement.group.isEmpty() && !names.contains(requirement.group))
+            names << requirement.group;
     names.sort();
     return names;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "repository/categorytable.h"
+#include "repository/requirement.h"
 #include "repository/versionhold.h"
 
 #include <QHash>
@@ -28,6 +29,7 @@ struct PackageOverride {
 //   pin PACKAGE VERSION-RELEASE
 // Each per-package statement may be limited to one group of desktops: "hide PACKAGE for GROUP",
 // "pin PACKAGE VERSION-RELEASE for GROUP", "name PACKAGE for GROUP TEXT...".
+// "require" and "remove" state what desktops must have or lose by when (see Requirement).
 class CatalogOverrides
 {
 public:
@@ -45,6 +47,8 @@ public:
     QStringList added(const QString &group = QString()) const;
     // The pins; a pin for everyone has an empty group.
     const VersionHolds &pins() const { return m_pins; }
+    // The require and remove statements, in the file's order.
+    const Requirements &requirements() const { return m_requirements; }
     // The groups the statements name.
     QStringList groups() const;
 
@@ -53,4 +57,5 @@ private:
     QHash<QString, PackageOverride> m_packages;
     QHash<QString, QHash<QString, PackageOverride>> m_groupPackages;
     VersionHolds m_pins;
+    Requirements m_requirements;
 };

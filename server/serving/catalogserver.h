@@ -46,6 +46,9 @@ public:
     void setSigningKey(SigningKey key, const QString &sequenceFile);
     // How long each signed frame stays valid (see FrameSigner::setValidity).
     void setFrameValidity(qint64 seconds) { m_signer.setValidity(seconds); }
+    // What the desktops' plans are signed with and written into.
+    FrameSigner &signer() { return m_signer; }
+    const FileArea &fileArea() const { return m_area; }
 
     // Reports from the stores go to fleet from now on; without it they are ignored.
     void setFleet(FleetIngest *fleet);

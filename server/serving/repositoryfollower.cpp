@@ -96,6 +96,32 @@ QHash<QString, QStringList> RepositoryFollower::versionReleases() const
     return m_versionReleases;
 }
 
+QString RepositoryFollower::servedVersion(const QString &group, const QString &package) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto catalog =
+        m_published.constFind(m_published.contains(group) ? group : QStringLiteral("default"));
+    if (catalog != m_published.cend())
+        for (const CatalogPackage &entry : *catalog)
+            if (entry.icon == package && entry.rpm.startsWith(package + QLatin1Char('-')))
+                return entry.rpm.mid(package.size() + 1);
+    const QStringList kept = m_versionReleases.value(package);
+    // The group's own hold first, then one for everyone; the administrator's pins win.
+    for (const VersionHolds &holds : {m_overrides.pins(), m_holds})
+        for (const QString &holder : {group, QString()})
+            for (const VersionHold &hold : holds)
+                if (hold.package == package && hold.group == holder &&
+                    kept.contains(hold.versionRelease))
+                    return hold.versionRelease;
+    return kept.value(0);
+}
+
+Requirements RepositoryFollower::requirements() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_overrides.requirements();
+}
+
 bool RepositoryFollower::publishFirst(QString *error)
 {
     std::lock_guard<std::mutex> guard(m_lock);

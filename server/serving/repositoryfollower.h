@@ -70,6 +70,12 @@ public:
     void addCommands(ServerConsole *console);
     // Per package, the version-releases the repository kept at the last publish, newest first.
     QHash<QString, QStringList> versionReleases() const;
+    // The version-release of package group is served: its catalog's, else (a package outside
+    // the catalog) the one a hold or pin keeps the group on, else the repository's newest;
+    // empty when the repository has none.
+    QString servedVersion(const QString &group, const QString &package) const;
+    // The require and remove statements of the override file last loaded.
+    Requirements requirements() const;
 
 private:
     QByteArray overridesDigest() const;

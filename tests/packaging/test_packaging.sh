@@ -89,4 +89,17 @@ for file in /etc/corvane/catalog-server.conf /etc/corvane/catalog-overrides.conf
 done
 /usr/bin/rpm -qp --requires "$server" 2>/dev/null | grep -q '^corvane = ' ||
     fail "the server does not require the store's libraries"
+
+# The agent: a package of its own, its unit as systemd would load it and rates it.
+agent=$(ls "$work"/top/RPMS/x86_64/corvane-agent-"$version"-*.rpm) || fail "no corvane-agent package"
+/usr/bin/rpm --root "$root" --dbpath /var/lib/rpm -i --nodeps --noscripts "$agent" 2>/dev/null ||
+    fail "rpm -i corvane-agent"
+agentunit=$root/usr/lib/systemd/system/corvane-agent.service
+[ -x "$root/usr/bin/corvane-agent" ] && [ -f "$agentunit" ] || fail "the agent's files are missing"
+exposure=$(systemd-analyze security --offline=true "$agentunit" 2>&1 |
+    sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 4.5) }' ||
+    fail "the agent unit's exposure is $exposure (over 4.5)"
+systemd-analyze verify --root="$root" corvane-agent.service ||
+    fail "systemd-analyze verify refuses the agent's unit"
 echo "1 passed, 0 failed"

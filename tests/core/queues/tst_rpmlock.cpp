@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -99,6 +100,29 @@ private slots:
         QVERIFY(!QFileInfo::exists(stale));
         QCOMPARE(tools.events().value(0), QStringLiteral("install-end"));
         QVERIFY(tools.events().contains("rebuild"));
+    }
+
+    // Another process (the agent, here util-linux flock) finds the file lock taken exactly while
+    // the outermost hold lasts.
+    void fileLockAcrossProcesses()
+    {
+        Sandbox sandbox;
+        const auto othersMayLock = [] {
+            return QProcess::execute(
+                       QStringLiteral("flock"),
+                       {QStringLiteral("-n"), Paths::rpmLockFile(), QStringLiteral("true")}) == 0;
+        };
+        QVERIFY(othersMayLock());
+        RpmLock::acquire();
+        QVERIFY(!othersMayLock());
+        {
+            const RpmLock inner;
+        }
+        QVERIFY(!othersMayLock());
+        RpmLock::release();
+        QVERIFY(othersMayLock());
+        QCOMPARE(QFileInfo(Paths::rpmLockFile()).permissions() & 0x0077,
+                 QFileDevice::Permissions());
     }
 };
 

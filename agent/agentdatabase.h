@@ -1,0 +1,27 @@
+#pragma once
+
+#include "storage/sqlconnection.h"
+
+#include <QString>
+
+// The agent's own SQLite file (not the store's): the sequence of the last plan it acted on
+// and, per item, what became of it, so a restart neither repeats finished work nor forgets a
+// plan.
+class AgentDatabase
+{
+public:
+    enum class ItemState { Pending, Done, Deferred, Failed };
+
+    bool open(const QString &path);
+    quint64 lastSequence();
+    bool setLastSequence(quint64 sequence);
+    // Pending when the item was never seen.
+    ItemState state(const QString &key);
+    bool setState(const QString &key, ItemState state, qint64 now);
+    // Whether the user was told of the item's coming work already (noticeKind: "planned",
+    // "soon"); marks it told.
+    bool tellOnce(const QString &key, const QString &noticeKind);
+
+private:
+    SqlConnection m_db;
+};
