@@ -1,5 +1,6 @@
 #include "rollout/rolloutpolicy.h"
 
+#include "repository/requirement.h"
 #include "sync/packageadvisories.h"
 
 #include <QRegularExpression>
@@ -33,16 +34,10 @@ bool RolloutPolicy::parse(const QString &pilots, const QString &delay, const QSt
 
 bool RolloutPolicy::seconds(const QString &text, qint64 *value)
 {
-    const QRegularExpressionMatch time =
-        QRegularExpression(QStringLiteral("^(\\d{1,9})([smhd]?)$")).match(text.trimmed());
-    if (!time.hasMatch())
+    const qint64 parsed = Requirement::parseDuration(text.trimmed());
+    if (parsed < 0)
         return false;
-    const QString unit = time.captured(2);
-    const qint64 scale = unit == QLatin1String("m")   ? 60
-                         : unit == QLatin1String("h") ? 3600
-                         : unit == QLatin1String("d") ? 86400
-                                                      : 1;
-    *value = time.captured(1).toLongLong() * scale;
+    *value = parsed;
     return true;
 }
 
