@@ -440,6 +440,9 @@ void TestCatalogServing::quitEndsEveryThread()
     QCOMPARE(manager.states(), (QStringList{status, "STOPPING=1"}));
 }
 
+QTEST_GUILESS_MAIN(TestCatalogServing)
+// Whom a group account speaks for survives a restart, and so does its bound; the reports
+// queued are bounded in bytes too.
 void TestCatalogServing::groupDesktopsKeptAcrossRestarts()
 {
     QTemporaryDir folder;
