@@ -1,8 +1,11 @@
-// The agent among real processes: the catalog server follows a repository and writes the
-// desktop's plan into its file area, served over loopback HTTP; the agent fetches it, upgrades
-// the sandbox's package with dnf and its report reaches the fleet database.
+// The agent among real processes: the catalog server follows a repository and writes each
+// desktop's plan into its file area, served over loopback HTTP; the agent fetches it, works on
+// the sandbox's RPM database with dnf and its report reaches the fleet database.
+#include "queues/quitinstallthread.h"
 #include "records/paths.h"
+#include "sync/planframe.h"
 
+#include "tests/core/queues/resultrecorder.h"
 #include "tests/core/queues/toolbox.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/freeport.h"
@@ -10,34 +13,150 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/testkey.h"
 #include "tests/support/testrepository.h"
+#include "tools/demo-catalog/appstreamfile.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace
 {
 
-// Successful upgrades of cv-hello to 1.1-1 the fleet database holds for 127.0.0.1.
-int upgradesRecorded(const QString &fleet)
+const int Long = 300000;
+
+// The rows of a one-column query, or the error.
+QStringList column(const QString &database, const char *sql)
 {
     sqlite3 *db = nullptr;
-    int count = -1;
-    if (sqlite3_open_v2(fleet.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
+    QStringList rows;
+    if (sqlite3_open_v2(QFile::encodeName(database).constData(), &db, SQLITE_OPEN_READONLY,
+                        nullptr) == SQLITE_OK) {
         sqlite3_stmt *query = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT count(*) FROM results WHERE address = '127.0.0.1' AND oper ="
-                           " 'upgrade' AND rpm = 'cv-hello-1.1-1' AND code = 0",
-                           -1, &query, nullptr);
-        if (query && sqlite3_step(query) == SQLITE_ROW)
-            count = sqlite3_column_int(query, 0);
+        if (sqlite3_prepare_v2(db, sql, -1, &query, nullptr) == SQLITE_OK)
+            while (sqlite3_step(query) == SQLITE_ROW)
+                rows << QString::fromUtf8(
+                    reinterpret_cast<const char *>(sqlite3_column_text(query, 0)));
+        else
+            rows << QString::fromUtf8(sqlite3_errmsg(db));
         sqlite3_finalize(query);
     }
     sqlite3_close(db);
-    return count;
+    return rows;
+}
+
+// The fleet's results as "ADDRESS OPER RPM CODE".
+QStringList results(const QString &fleet)
+{
+    return column(fleet, "SELECT address || ' ' || oper || ' ' || rpm || ' ' || code FROM results"
+                         " ORDER BY rowid");
+}
+
+QString readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// One active graphical session; its user is told through the sandbox's notify-send.
+void oneSession(ToolBox &tools)
+{
+    tools.add("loginctl", "case \"$1\" in list-sessions) echo '3 1000 tester seat0';;\n"
+                          "*) printf 'Active=yes\\nType=x11\\nName=tester\\nUser=1000\\n';; esac");
+    tools.add("runuser", "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"");
+}
+
+// The agent of the desktop in this sandbox, speaking from its address.
+void prepareAgent(QProcess &agent, const Sandbox &desk, const QString &address)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CORVANE_ROOT", desk.root());
+    environment.insert("VQS_BIND", address);
+    agent.setProcessEnvironment(environment);
+    agent.setProcessChannelMode(QProcess::ForwardedChannels);
+}
+
+bool runAgentOnce(const Sandbox &desk, const QString &address)
+{
+    QProcess agent;
+    prepareAgent(agent, desk, address);
+    agent.start(QStringLiteral(CORVANE_AGENT), {"--once"});
+    return agent.waitForFinished(Long) && agent.exitStatus() == QProcess::NormalExit &&
+           agent.exitCode() == 0;
+}
+
+// A catalog server following the repository, with the given requirements, its fleet database
+// and file area in a folder of its own, the file area served over loopback HTTP.
+struct Fleet {
+    QTemporaryDir state;
+    CatalogServerProcess server;
+    std::unique_ptr<HttpServer> http;
+
+    QString files() const { return state.filePath("files"); }
+    QString database() const { return state.filePath("fleet.db"); }
+    QString planOf(const QString &address) const { return files() + "/.cv_data/plans/" + address; }
+
+    bool start(const TestRepository &repository, const QByteArray &requirements,
+               const QStringList &options = {})
+    {
+        QFile overrides(state.filePath("overrides.conf"));
+        if (!QDir().mkpath(files()) || !overrides.open(QIODevice::WriteOnly) ||
+            overrides.write(requirements) != requirements.size())
+            return false;
+        overrides.close();
+        ::chmod(QFile::encodeName(files()).constData(), 0700);
+        http.reset(new HttpServer(files()));
+        return http->isRunning() &&
+               server.start(QStringList{"--repository", repository.directory(), "--settle", "100",
+                                        "--files", files(), "--overrides", overrides.fileName(),
+                                        "--fleet-db", database()} +
+                            options);
+    }
+
+    // The desktop becomes known to the server by its first report; its agent is pointed at
+    // the file area.
+    bool join(Sandbox &desk, const QString &address)
+    {
+        desk.setConfig("localip", address);
+        desk.setConfig("iconurl", http->url().chopped(1));
+        return CatalogServerProcess::sendFrom(
+            address, {"<frame action='report_inventory'><datas client='" + address +
+                      "' architecture='x86_64'><report id='00000000000000a1-1' time='1700000000'"
+                      " sequence='1'/></datas></frame>"});
+    }
+};
+
+// A plan's item for the version a failing pilot tried.
+const QString Held = QStringLiteral("version=\"1.1-1\"");
+
+// Past its deadline: due at once, whatever the clock of the test says.
+const QByteArray DueNow = "window 00:00-23:59 notice 1h\n";
+
+// An rpm that notes the start and end of each change the store makes and an agent's yum that
+// does the same, each waiting at the gate "$EVENTS.open" when told to.
+QString gatedTool(const QString &who, const QString &changes, bool gated)
+{
+    return QStringLiteral("case \" $* \" in %1) ;; *) exec \"$SHIM\" \"$@\";; esac\n"
+                          "echo %2-start >> \"$EVENTS\"\n%3"
+                          "\"$SHIM\" \"$@\"; rc=$?; echo %2-end >> \"$EVENTS\"; exit $rc")
+        .arg(changes, who,
+             gated ? QStringLiteral("n=0; while [ ! -e \"$EVENTS.open\" ] && [ $n -lt 6000 ]; do "
+                                    "sleep 0.05; n=$((n+1)); done\n")
+                   : QString());
+}
+
+// Someone waits for the flock of this file (a "->" line of /proc/locks names its inode).
+bool someoneWaitsFor(const QString &path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    const QRegularExpression waiter(QStringLiteral("-> FLOCK .*:%1 ").arg(quint64(status.st_ino)));
+    return waiter.match(readAll(QStringLiteral("/proc/locks"))).hasMatch();
 }
 
 } // namespace
@@ -48,8 +167,13 @@ class TestAgentFleet : public QObject
 
 private slots:
     void requiredUpgradeReachesTheFleet();
+    void pilotFailureHaltsItForTheOthers();
+    void storeAndAgentTakeTurns_data();
+    void storeAndAgentTakeTurns();
 };
 
+// A required upgrade reaches a desktop with no store running; an agent killed in the middle of
+// it does it at its next run, and reports it once.
 void TestAgentFleet::requiredUpgradeReachesTheFleet()
 {
     TestRepository &repository = TestRepository::shared();
@@ -59,51 +183,183 @@ void TestAgentFleet::requiredUpgradeReachesTheFleet()
     useLoopbackTransport();
     QVERIFY(TestKey::catalog().trust());
     QVERIFY(sandbox.install(TestRepository::standardPackage("cv-hello", "1.0")));
-    // One active graphical session; its user is told through the sandbox's notify-send.
     ToolBox tools(sandbox);
-    tools.add("loginctl", "case \"$1\" in list-sessions) echo '3 1000 tester seat0';;\n"
-                          "*) printf 'Active=yes\\nType=x11\\nName=tester\\nUser=1000\\n';; esac");
-    tools.add("runuser", "while [ \"$1\" != -- ]; do shift; done; shift; exec \"$@\"");
+    oneSession(tools);
+    Fleet fleet;
+    QVERIFY(fleet.start(repository, "require cv-hello by 2020-01-01 " + DueNow));
+    QVERIFY(fleet.join(sandbox, "127.0.0.1"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fleet.planOf("127.0.0.1")), 30000);
 
-    QTemporaryDir state;
-    const QString files = state.filePath("files");
-    QVERIFY(QDir().mkpath(files));
-    QFile::setPermissions(files, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString overrides = state.filePath("overrides.conf");
-    QFile statements(overrides);
-    QVERIFY(statements.open(QIODevice::WriteOnly));
-    // Past its deadline: due at once, whatever the clock of the test says.
-    statements.write("require cv-hello by 2020-01-01 window 00:00-23:59 notice 1h\n");
-    statements.close();
-    const QString fleet = state.filePath("fleet.db");
-    CatalogServerProcess server;
-    QVERIFY(server.start({"--repository", repository.directory(), "--settle", "100", "--files",
-                          files, "--overrides", overrides, "--fleet-db", fleet}));
-    // The desktop becomes known to the server by its first report.
-    QVERIFY(CatalogServerProcess::sendFrom(
-        "127.0.0.1", {"<frame action='report_inventory'><datas client='127.0.0.1' "
-                      "architecture='x86_64'><report id='00000000000000a1-1' time='1700000000'"
-                      " sequence='1'/></datas></frame>"}));
-    const QString plan = files + "/.cv_data/plans/127.0.0.1";
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(plan), 30000);
+    // The service is killed while yum works (as at a power cut); the yum it ran goes with it.
+    tools.add("yum", "case \" $* \" in *' upgrade '*) echo $$ > \"$EVENTS.yum\"; exec sleep 300;; "
+                     "esac; exec \"$SHIM\" \"$@\"");
+    {
+        QProcess service;
+        prepareAgent(service, sandbox, "127.0.0.1");
+        service.start(QStringLiteral(CORVANE_AGENT), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(!readAll(tools.eventsFile() + ".yum").isEmpty(), Long);
+        service.kill();
+        QVERIFY(service.waitForFinished());
+        QProcess::execute("kill", {"-9", readAll(tools.eventsFile() + ".yum").trimmed()});
+    }
+    QVERIFY(sandbox.isInstalled("cv-hello-1.0-1"));
+    tools.add("yum", "exec \"$SHIM\" \"$@\"");
 
-    HttpServer http(files);
-    QVERIFY(http.isRunning());
-    sandbox.setConfig("iconurl", http.url().chopped(1));
-    QProcess agent;
-    agent.setProcessChannelMode(QProcess::ForwardedChannels);
-    agent.start(QStringLiteral(CORVANE_AGENT), {"--once"});
-    QVERIFY(agent.waitForFinished(300000));
-    QCOMPARE(agent.exitCode(), 0);
+    QVERIFY(runAgentOnce(sandbox, "127.0.0.1"));
     QVERIFY(sandbox.isInstalled("cv-hello-1.1-1"));
-
-    // The result, as the store's would, in the fleet database.
-    QTRY_VERIFY_WITH_TIMEOUT(upgradesRecorded(fleet) == 1, 60000);
+    // The result, as the store's would, in the fleet database: once, the killed run said nothing.
+    const QStringList done{"127.0.0.1 upgrade cv-hello-1.1-1 0"};
+    QTRY_COMPARE_WITH_TIMEOUT(results(fleet.database()), done, 60000);
     // The user was told before the work and after it.
     const QString told = sandbox.notifications().join('\n');
     QVERIFY2(told.contains(QStringLiteral("软件维护通知")) &&
                  told.contains(QStringLiteral("软件维护结束")),
              qPrintable(told));
+}
+
+// One requirement for every group; the pilot's upgrade fails in its %pre scriptlet, which halts
+// the rollout: no plan names the version any more and the other desktop never runs it.
+void TestAgentFleet::pilotFailureHaltsItForTheOthers()
+{
+    const TestPackage old = TestRepository::standardPackage("cv-hello", "1.0");
+    TestPackage refused = TestRepository::standardPackage("cv-hello", "1.1");
+    refused.preScript = QStringLiteral("error(\"pilot upgrade refused\")");
+    TestRepository repository({old});
+    QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
+    // An application of the catalog: a new version of it starts a rollout.
+    QString error;
+    QVERIFY2(AppStreamFile({{"cv-hello", "Hello", {}, "Hello", {"Office"}, "picture"}})
+                 .addTo(repository.directory(), &error),
+             qPrintable(error));
+    useLoopbackTransport();
+    const QString pilot = QStringLiteral("127.0.0.9");
+    const QString other = QStringLiteral("127.0.0.1");
+    // Each desktop's agent trusts the catalog key (trusted in the current root).
+    Sandbox otherDesk(&repository);
+    QVERIFY2(otherDesk.isValid(), qPrintable(otherDesk.errorString()));
+    QVERIFY(TestKey::catalog().trust() && otherDesk.install(old));
+    Sandbox pilotDesk(&repository);
+    QVERIFY2(pilotDesk.isValid(), qPrintable(pilotDesk.errorString()));
+    QVERIFY(TestKey::catalog().trust() && pilotDesk.install(old));
+    Fleet fleet;
+    QVERIFY(fleet.start(
+        repository, "require cv-hello by 2020-01-01 " + DueNow,
+        {"--desktop-group", "pilot " + pilot, "--rollout-pilot", "pilot", "--halt-failures", "1"}));
+    QVERIFY(fleet.join(otherDesk, other) && fleet.join(pilotDesk, pilot));
+
+    const int lines = fleet.server.output().size();
+    QVERIFY(repository.add({refused}));
+    QVERIFY(
+        !fleet.server.waitForLine(QRegularExpression("rollout of cv-hello 1.1-1 started"), lines)
+             .isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(fleet.planOf(pilot)).contains(Held), 20000);
+    QVERIFY(!readAll(fleet.planOf(other)).contains(Held));
+
+    QVERIFY(runAgentOnce(pilotDesk, pilot));
+    QVERIFY(pilotDesk.isInstalled("cv-hello-1.0-1"));
+    QVERIFY(!fleet.server
+                 .waitForLine(QRegularExpression("rollout of cv-hello 1.1-1 halted"), lines, 60000)
+                 .isEmpty());
+    const QStringList failed = results(fleet.database());
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(failed[0].startsWith(pilot + " upgrade cv-hello-1.1-1 ") && !failed[0].endsWith(" 0"),
+             qPrintable(failed[0]));
+    // Withdrawn from every plan, the pilot's own too.
+    QTRY_VERIFY_WITH_TIMEOUT(!readAll(fleet.planOf(pilot)).contains(Held), 60000);
+    QVERIFY(!readAll(fleet.planOf(other)).contains(Held));
+
+    QVERIFY(runAgentOnce(otherDesk, other));
+    QVERIFY(otherDesk.isInstalled("cv-hello-1.0-1"));
+    QVERIFY(runAgentOnce(pilotDesk, pilot));
+    QCOMPARE(results(fleet.database()), failed);
+}
+
+void TestAgentFleet::storeAndAgentTakeTurns_data()
+{
+    QTest::addColumn<bool>("agentFirst");
+    QTest::newRow("the agent's yum first, the store's rpm waits") << true;
+    QTest::newRow("the store's rpm first, the agent's yum waits") << false;
+}
+
+// The store installs while the agent upgrades: whichever holds the rpm lock first, the other's
+// change of the RPM database starts only after it ended, and every database is sound after.
+void TestAgentFleet::storeAndAgentTakeTurns()
+{
+    QFETCH(bool, agentFirst);
+    TestRepository &repository = TestRepository::shared();
+    QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
+    Sandbox sandbox(&repository);
+    QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+    useLoopbackTransport();
+    QVERIFY(TestKey::catalog().trust());
+    QVERIFY(sandbox.install(TestRepository::standardPackage("cv-hello", "1.0")));
+    ToolBox tools(sandbox);
+    tools.add("rpm", gatedTool("store", "*' -Uvh '*", !agentFirst));
+    tools.add("yum", gatedTool("agent", "*' upgrade '*", agentFirst));
+    // Whatever fails below, the gate opens, so that both can end.
+    const auto openGate =
+        qScopeGuard([&] { QFile(tools.eventsFile() + ".open").open(QIODevice::WriteOnly); });
+
+    // The plan, signed as the server would; its file area on loopback HTTP.
+    QTemporaryDir files;
+    PlanFrame plan;
+    plan.desktop = QStringLiteral("127.0.0.1");
+    plan.issued = QDateTime::currentSecsSinceEpoch();
+    PlanFrame::Item item;
+    item.package = QStringLiteral("cv-hello");
+    item.versionRelease = QStringLiteral("1.1-1");
+    item.deadline = plan.issued - 60;
+    PlanFrame::parseWindow("00:00-23:59", &item.windowStart, &item.windowEnd);
+    plan.items << item;
+    QVERIFY(QDir().mkpath(files.filePath(".cv_data/plans")));
+    QFile planFile(files.filePath(".cv_data/plans/127.0.0.1"));
+    QVERIFY(planFile.open(QIODevice::WriteOnly));
+    planFile.write(TestKey::catalog().seal(plan.compose().toUtf8()));
+    planFile.close();
+    HttpServer http(files.path());
+    QVERIFY(http.isRunning());
+    sandbox.setConfig("iconurl", http.url().chopped(1));
+
+    QProcess agent;
+    prepareAgent(agent, sandbox, "127.0.0.1");
+    ResultRecorder recorder;
+    // The store's one-click install: its download, then its rpm phase.
+    WorkerPtr install = watched<QuitInstallThread>(recorder);
+    install->insertQueue(OperInfo{"一键安装", "1", "cv-player-3.2-4", "cv-player"});
+    const QString first = agentFirst ? "agent-start" : "store-start";
+    if (agentFirst)
+        agent.start(QStringLiteral(CORVANE_AGENT), {"--once"});
+    else
+        install->start();
+    QTRY_VERIFY_WITH_TIMEOUT(tools.events().contains(first), Long);
+    if (agentFirst)
+        install->start();
+    else
+        agent.start(QStringLiteral(CORVANE_AGENT), {"--once"});
+    // The other waits for the lock, or (were it not taken) has started its own change.
+    QTRY_VERIFY_WITH_TIMEOUT(someoneWaitsFor(Paths::rpmLockFile()) || tools.events().size() > 1,
+                             Long);
+    QCOMPARE(tools.events(), QStringList{first});
+    QVERIFY(QFile(tools.eventsFile() + ".open").open(QIODevice::WriteOnly));
+    QVERIFY(agent.waitForFinished(Long));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.results.size(), 1, Long);
+
+    // Each start is followed by its own end (the store may run rpm more than once).
+    const QStringList events = tools.events();
+    QVERIFY(!events.isEmpty() && events.size() % 2 == 0);
+    QCOMPARE(events.first(), first);
+    QVERIFY2(events.contains("agent-start") && events.contains("store-start"),
+             qPrintable(events.join(' ')));
+    for (int i = 0; i < events.size(); i += 2)
+        QVERIFY2(events[i].endsWith("-start") &&
+                     events[i + 1] == events[i].section('-', 0, 0) + "-end",
+                 qPrintable(events.join(' ')));
+    QVERIFY(sandbox.isInstalled("cv-hello-1.1-1"));
+    QVERIFY(sandbox.isInstalled("cv-player-3.2-4"));
+    for (const QString &database :
+         {Paths::rpmDatabaseDirectory() + "/rpmdb.sqlite", Paths::localDatabase(),
+          Paths::catalogDatabase(), Paths::agentDatabase()})
+        QCOMPARE(column(database, "PRAGMA integrity_check"), QStringList{"ok"});
 }
 
 QTEST_GUILESS_MAIN(TestAgentFleet)

@@ -116,13 +116,16 @@ void Sandbox::prependPath(const QString &directory)
 
 ProcessResult Sandbox::rpm(const QStringList &arguments) const
 {
-    return ProcessRunner::run(QStringLiteral(CORVANE_TEST_SHIMS_DIR "/rpm"), arguments);
+    // This sandbox's database, even while a later sandbox is the current root.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CORVANE_ROOT"), root());
+    return ProcessRunner::run(QStringLiteral(CORVANE_TEST_SHIMS_DIR "/rpm"), arguments,
+                              environment);
 }
 
 QStringList Sandbox::installedPackages() const
 {
-    const ProcessResult result =
-        ProcessRunner::run(QStringLiteral(CORVANE_TEST_SHIMS_DIR "/rpm"), {QStringLiteral("-qa")});
+    const ProcessResult result = rpm({QStringLiteral("-qa")});
     QStringList lines = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     // Debian's rpm warns on standard error; keep only package strings.
     lines = lines.filter(QRegularExpression(QStringLiteral("^[^ :]+$")));
