@@ -99,17 +99,18 @@ bool ReportOutbox::recordResult(const QString &oper, const QString &rpm, int cod
         qCWarning(syncLog) << "no report for a task on" << rpm << ": not a package string";
         return false;
     }
+    const bool deferral = oper == OperationWord::deferral();
     const std::optional<Operation> operation = OperationWord::parse(oper);
-    if (!operation) {
+    if (!operation && !deferral) {
         qCWarning(syncLog) << "no report for a task of" << oper << ": not an operation";
         return false;
     }
     ReportFrame::Result result;
     result.id = QLatin1String(IdMark);
     result.time = QDateTime::currentSecsSinceEpoch();
-    result.oper = OperationWord::key(*operation);
+    result.oper = deferral ? OperationWord::deferralKey() : OperationWord::key(*operation);
     result.rpm = rpm;
-    result.code = code;
+    result.code = deferral ? 0 : code;
     result.echo = echo;
     return record("result", ReportFrame::composeResult(ClientConfig::localip(), result),
                   result.time);

@@ -27,7 +27,8 @@ public:
     explicit ReportOutbox(const QString &path = Paths::reportOutbox(),
                           int maxResults = DefaultMaxResults);
 
-    // A task's end: its operation word, package string, result code and echo text.
+    // A task's end: its operation word, package string, result code and echo text; or
+    // OperationWord::deferral() with the package the work would have installed (code 0).
     bool recordResult(const QString &oper, const QString &rpm, int code, const QString &echo);
     // The catalog's packages installed here and how fresh the catalog is, replacing the
     // inventory not yet acknowledged.

@@ -258,6 +258,15 @@ private slots:
             << QString(result(id)).replace("oper='安装'", "oper='rm'") << 0;
         QTest::newRow("the operation's key")
             << QString(result(id)).replace("oper='安装'", "oper='upgrade'") << 1;
+        QTest::newRow("a deferral")
+            << QString(result(id)).replace("oper='安装'", "oper='defer'") << 1;
+        QTest::newRow("a deferral claiming a failure")
+            << QString(result(id))
+                   .replace("oper='安装'", "oper='defer'")
+                   .replace("code='0'", "code='-1'")
+            << 0;
+        QTest::newRow("a deferral by its label")
+            << QString(result(id)).replace("oper='安装'", "oper='推迟'") << 0;
         QTest::newRow("opening an application")
             << QString(result(id)).replace("oper='安装'", "oper='open'") << 0;
         QTest::newRow("code out of range")
