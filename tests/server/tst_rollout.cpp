@@ -547,7 +547,7 @@ private slots:
     }
 
     // A store's failure report over TCP halts the service's own rollout, and the status page
-    // says so without another report.
+    // says so without another report, its required work from the service's own follower.
     void pilotFailuresHaltTheService()
     {
         QFETCH(QString, halt);
@@ -559,11 +559,16 @@ private slots:
         TestRepository packages({TestPackage{Package, "1.0", "1"}});
         const QStringList repository = followed(packages);
         QVERIFY(!repository.isEmpty());
+        QFile overrides(state.filePath("overrides.conf"));
+        QVERIFY(overrides.open(QIODevice::WriteOnly) &&
+                overrides.write("require cv-hello by 2026-12-11 window 12:00-14:00\n") > 0);
+        overrides.close();
         CatalogServerProcess service;
-        QVERIFY(service.start(repository + QStringList{"--fleet-db", state.path() + "/fleet.db",
-                                                       "--rollout-pilot", "default",
-                                                       "--halt-failures", halt, "--report-dir",
-                                                       pages, "--report-interval", "0"}));
+        QVERIFY(
+            service.start(repository + QStringList{"--fleet-db", state.path() + "/fleet.db",
+                                                   "--rollout-pilot", "default", "--halt-failures",
+                                                   halt, "--report-dir", pages, "--report-interval",
+                                                   "0", "--overrides", overrides.fileName()}));
         QVERIFY(packages.add({TestPackage{Package, "1.1", "1"}}));
         QVERIFY(!service.waitForLine(QRegularExpression("rollout of cv-hello 1.1-1 started"))
                      .isEmpty());
@@ -578,6 +583,12 @@ private slots:
                      .isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(
             readAll(pages + "/fleet.html").contains("<b id='rollouts-halted'>1</b>"), Long);
+        // The required work at the version the pilot is served, its failure counted.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(pages + "/fleet.html")
+                                     .contains("<tr><td>cv-hello</td><td>require</td><td>1.1-1"
+                                               "</td><td>default</td><td>0</td><td>0</td><td>0"
+                                               "</td><td>1</td></tr>"),
+                                 Long);
     }
 };
 
