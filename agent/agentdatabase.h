@@ -19,7 +19,7 @@ public:
     ItemState state(const QString &key);
     bool setState(const QString &key, ItemState state, qint64 now);
     // Whether the user was told of the item's coming work already (noticeKind: "planned",
-    // "soon"); marks it told.
+    // "soon", "deferred DATE"), or the deferral reported ("reported deferral DATE"); marks it.
     bool tellOnce(const QString &key, const QString &noticeKind);
 
 private:

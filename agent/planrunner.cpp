@@ -91,6 +91,7 @@ qint64 PlanRunner::run(const PlanFrame &plan, const QDateTime &now)
         const bool forced = now.toSecsSinceEpoch() >= item.deadline + GraceSeconds;
         if (!forced && PackageUse::isInUse(item.package)) {
             m_database->setState(key, AgentDatabase::ItemState::Deferred, now.toSecsSinceEpoch());
+            reportDeferral(item, installed, now);
             if (m_database->tellOnce(key, QStringLiteral("deferred ") +
                                               now.date().toString(Qt::ISODate)))
                 SessionNotice::tell(QStringLiteral("软件维护已推迟"),
@@ -103,6 +104,19 @@ qint64 PlanRunner::run(const PlanFrame &plan, const QDateTime &now)
         execute(item, installed, now);
     }
     return qMax<qint64>(1, wait);
+}
+
+void PlanRunner::reportDeferral(const PlanFrame::Item &item, const QString &installed,
+                                const QDateTime &now)
+{
+    // Once a day: the server learns the desktop waits, without a row each minute it retries.
+    if (!m_database->tellOnce(item.key(), QStringLiteral("reported deferral ") +
+                                              now.date().toString(Qt::ISODate)))
+        return;
+    const QString rpm = item.remove ? item.package + QLatin1Char('-') + installed : item.key();
+    if (m_outbox->recordResult(OperationWord::deferral(), rpm, 0,
+                               QStringLiteral("in use: ") + item.package))
+        ReportSender::reportsAdded();
 }
 
 void PlanRunner::execute(const PlanFrame::Item &item, const QString &installed,

@@ -33,6 +33,9 @@ private:
     // The version-release of package installed here; empty when it is not installed.
     static QString installedVersion(const QString &package);
     bool isSatisfied(const PlanFrame::Item &item, QString *installed) const;
+    // Into the outbox as a result of its own word (defer, code 0), at most once a day.
+    void reportDeferral(const PlanFrame::Item &item, const QString &installed,
+                        const QDateTime &now);
     void execute(const PlanFrame::Item &item, const QString &installed, const QDateTime &now);
 
     AgentDatabase *const m_database;

@@ -118,7 +118,9 @@ int main(int argc, char **argv)
     if (const int status = options.check())
         return status;
     if (positional == QStringList{QStringLiteral("report"), QStringLiteral("required")})
-        return RequiredReport::run(options.fleetDatabase(), options.value("overrides"),
+        return RequiredReport::run({options.fleetDatabase(), options.value("overrides"),
+                                    options.value("repository"), options.checks,
+                                    options.value("locale")},
                                    options.desktopGroups, options.value("format"));
     options.prepareTransport();
 
@@ -161,6 +163,8 @@ int main(int argc, char **argv)
         complain(error);
         return 1;
     }
+    // Before the fleet and the API: their threads call it for the status pages until stopped.
+    std::unique_ptr<RepositoryFollower> follower;
     std::unique_ptr<FleetIngest> fleet;
     if (!options.fleetDatabase().isEmpty() && !(fleet = startFleet(options, &server, &error))) {
         complain(error);
@@ -189,7 +193,6 @@ int main(int argc, char **argv)
         complain(error);
         return 1;
     }
-    std::unique_ptr<RepositoryFollower> follower;
     bool published = true;
     if (options.isSet("repository")) {
         if (!options.unsignedWarning.isEmpty())
@@ -248,7 +251,14 @@ int main(int argc, char **argv)
                 server.print(ServiceLog::line(ServiceLog::Priority::Error, error));
         });
     });
-    if (!api.serve(options.fleetDatabase(), options.desktopGroups.names(), &server, &error)) {
+    // The status pages' required work: what the plans name, from the follower.
+    const FleetPage::RequiredWork requiredWork =
+        follower ? RequiredReport::of(follower.get(), server.desktopGroups())
+                 : FleetPage::RequiredWork();
+    if (fleet && requiredWork)
+        fleet->setRequiredWork(requiredWork);
+    if (!api.serve(options.fleetDatabase(), options.desktopGroups.names(), &server, requiredWork,
+                   &error)) {
         complain(error);
         return 1;
     }

@@ -89,6 +89,17 @@ inline QString key(Operation operation)
     return QString();
 }
 
+// A deferral: no operation of its own but a report that required work waited (an application
+// in use). Never counted as an install or a failure; a server before it refuses the report.
+inline QString deferral()
+{
+    return QStringLiteral("推迟");
+}
+inline QString deferralKey()
+{
+    return QStringLiteral("defer");
+}
+
 // The operation a key names, or the label a store of an earlier version sent in its place.
 inline std::optional<Operation> fromKey(const QString &text)
 {

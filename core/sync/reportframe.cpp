@@ -256,16 +256,20 @@ bool ReportFrame::parse(const QString &text, QString *error)
         m_result.id = id;
         m_result.time = time;
         // A key; the label an earlier store sent is read as the key it stands for.
-        const std::optional<Operation> operation =
-            OperationWord::fromKey(attributeText(report, "oper"));
-        if (!operation || *operation == Operation::OpenApp)
+        const QString oper = attributeText(report, "oper");
+        const bool deferral = oper == OperationWord::deferralKey();
+        const std::optional<Operation> operation = OperationWord::fromKey(oper);
+        if (!deferral && (!operation || *operation == Operation::OpenApp))
             return fail(QStringLiteral("bad oper"));
-        m_result.oper = OperationWord::key(*operation);
+        m_result.oper = deferral ? oper : OperationWord::key(*operation);
         m_result.rpm = attributeText(report, "rpm");
         if (!isPackageText(m_result.rpm))
             return fail(QStringLiteral("bad rpm"));
         qint64 code = 1;
         if (!number(attributeText(report, "code"), &code) || code > 0 || code < -2)
+            return fail(QStringLiteral("bad code"));
+        // A deferral is no failure: one claiming a code would be listed as one.
+        if (deferral && code != 0)
             return fail(QStringLiteral("bad code"));
         m_result.code = int(code);
         m_result.echo = attributeText(report, "echo");

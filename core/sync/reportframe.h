@@ -29,7 +29,8 @@ public:
     struct Result {
         QString id;
         qint64 time = 0;
-        QString oper; // OperationWord::key: install, quick-install, download, upgrade, remove
+        QString oper; // OperationWord::key: install, quick-install, download, upgrade, remove;
+                      // or defer (code 0)
         QString rpm;
         int code = 0;
         QString echo;

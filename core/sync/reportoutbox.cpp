@@ -99,20 +99,23 @@ bool ReportOutbox::recordResult(const QString &oper, const QString &rpm, int cod
         qCWarning(syncLog) << "no report for a task on" << rpm << ": not a package string";
         return false;
     }
+    const bool deferral = oper == OperationWord::deferral();
     const std::optional<Operation> operation = OperationWord::parse(oper);
-    if (!operation) {
+    if (!operation && !deferral) {
         qCWarning(syncLog) << "no report for a task of" << oper << ": not an operation";
         return false;
     }
     ReportFrame::Result result;
     result.id = QLatin1String(IdMark);
     result.time = QDateTime::currentSecsSinceEpoch();
-    result.oper = OperationWord::key(*operation);
+    result.oper = deferral ? OperationWord::deferralKey() : OperationWord::key(*operation);
     result.rpm = rpm;
-    result.code = code;
+    result.code = deferral ? 0 : code;
     result.echo = echo;
-    return record("result", ReportFrame::composeResult(ClientConfig::localip(), result),
-                  result.time);
+    // A deferral unsent replaces the one before of the same package: a server that never
+    // takes them (one before the word) fills no outbox, and one day's news is enough.
+    return record(deferral ? QStringLiteral("deferral ") + rpm : QStringLiteral("result"),
+                  ReportFrame::composeResult(ClientConfig::localip(), result), result.time);
 }
 
 bool ReportOutbox::recordInventory()
@@ -130,12 +133,12 @@ bool ReportOutbox::recordInventory()
     inventory.packages = *packages;
     // Room for the id that replaces the mark.
     return record(
-        "inventory",
+        QStringLiteral("inventory"),
         ReportFrame::composeInventory(ClientConfig::localip(), inventory, FrameBytes - 64),
         inventory.time);
 }
 
-bool ReportOutbox::record(const char *kind, const QString &frameWithoutId, qint64 time)
+bool ReportOutbox::record(const QString &kind, const QString &frameWithoutId, qint64 time)
 {
     QMutexLocker locker(&outboxLock);
     SqlConnection db;
@@ -145,11 +148,10 @@ bool ReportOutbox::record(const char *kind, const QString &frameWithoutId, qint6
     }
     db.exec(QStringLiteral("BEGIN IMMEDIATE"));
     const QString instance = instanceOf(&db);
-    const QString kindText = QLatin1String(kind);
-    if (kindText == QLatin1String("inventory"))
-        db.execBound(QStringLiteral("delete from outbox where kind='inventory'"), {});
+    if (kind != QLatin1String("result"))
+        db.execBound(QStringLiteral("delete from outbox where kind=?"), {kind});
     db.execBound(QStringLiteral("insert into outbox(kind,time) values(?,?)"),
-                 {kindText, QString::number(time)});
+                 {kind, QString::number(time)});
     const QString n = db.selectColumn(QStringLiteral("select last_insert_rowid()"), {}).value(0);
     const QString id = instance + QLatin1Char('-') + n;
     // The id comes before every other text in the frame, the echo's included.

@@ -13,7 +13,8 @@
 // restarts. Each report gets the id INSTANCE-N: INSTANCE is random and made with the file, N
 // never repeats within it, so a recreated outbox cannot reuse an id the server has seen.
 // Bounded: beyond maxResults the oldest results go (one line), and only the latest inventory
-// is kept. Safe to use from several threads of the process at once.
+// and the latest deferral of each package are kept. Safe to use from several threads of the process
+// at once.
 class ReportOutbox
 {
 public:
@@ -27,7 +28,8 @@ public:
     explicit ReportOutbox(const QString &path = Paths::reportOutbox(),
                           int maxResults = DefaultMaxResults);
 
-    // A task's end: its operation word, package string, result code and echo text.
+    // A task's end: its operation word, package string, result code and echo text; or
+    // OperationWord::deferral() with the package the work would have installed (code 0).
     bool recordResult(const QString &oper, const QString &rpm, int code, const QString &echo);
     // The catalog's packages installed here and how fresh the catalog is, replacing the
     // inventory not yet acknowledged.
@@ -44,7 +46,8 @@ public:
     static std::optional<QStringList> installedCatalogPackages();
 
 private:
-    bool record(const char *kind, const QString &frameWithoutId, qint64 time);
+    // kind: result; or inventory, "deferral NAME-V-R", each replacing the one unsent before.
+    bool record(const QString &kind, const QString &frameWithoutId, qint64 time);
 
     QString m_path;
     int m_maxResults;

@@ -42,14 +42,15 @@ QString tablesPage(const QString &title, const QVector<FleetReport::Table> &tabl
 
 } // namespace
 
-QString ApiPages::status(sqlite3 *db, qint64 now)
+QString ApiPages::status(sqlite3 *db, qint64 now, const FleetReport::GroupOf &groupOf,
+                         const FleetPage::RequiredWork &requiredWork)
 {
     const FleetReport report(db, now);
     const QString nav = links(QStringLiteral("rollout pages"), QStringLiteral("rollouts"),
                               report.rollouts().value(0)) +
                         links(QStringLiteral("desktop pages"), QStringLiteral("desktops"),
                               report.desktops().value(0));
-    QString page = FleetPage::html(db, now);
+    QString page = FleetPage::html(db, now, groupOf, requiredWork);
     return page.insert(page.lastIndexOf(QLatin1String("</body>")), nav);
 }
 

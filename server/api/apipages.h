@@ -1,5 +1,8 @@
 #pragma once
 
+#include "fleet/fleetpage.h"
+#include "fleet/fleetreport.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,7 +14,9 @@ struct sqlite3;
 class ApiPages
 {
 public:
-    static QString status(sqlite3 *db, qint64 now);
+    // fleet.html's content, live (groupOf and requiredWork as FleetPage::html takes them).
+    static QString status(sqlite3 *db, qint64 now, const FleetReport::GroupOf &groupOf,
+                          const FleetPage::RequiredWork &requiredWork);
     static QString desktop(sqlite3 *db, const QString &address, qint64 now);
     static QString rollout(sqlite3 *db, const QString &package, qint64 now);
     // The policy for page: nothing from anywhere, scripts never, its own style elements by

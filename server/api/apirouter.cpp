@@ -371,10 +371,10 @@ ApiRouter::Response ApiRouter::reread(const Call &call)
 ApiRouter::Response ApiRouter::page(const Call &call)
 {
     const QStringList &at = call.segments;
-    const QString html = at.size() == 1 ? ApiPages::status(m_db.handle(), now())
-                         : at[1] == QLatin1String("desktops")
-                             ? ApiPages::desktop(m_db.handle(), at[2], now())
-                             : ApiPages::rollout(m_db.handle(), at[2], now());
+    const QString html =
+        at.size() == 1 ? ApiPages::status(m_db.handle(), now(), m_groupOf, m_requiredWork)
+        : at[1] == QLatin1String("desktops") ? ApiPages::desktop(m_db.handle(), at[2], now())
+                                             : ApiPages::rollout(m_db.handle(), at[2], now());
     return {200, "text/html; charset=utf-8", html.toUtf8(), ApiPages::contentSecurityPolicy(html),
             false};
 }

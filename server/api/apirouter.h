@@ -4,6 +4,7 @@
 #include "api/apitokens.h"
 #include "fleet/fleetaudit.h"
 #include "fleet/fleetdatabase.h"
+#include "fleet/fleetpage.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -45,6 +46,11 @@ public:
     ApiRouter(Act act, GroupOf groupOf, QStringList groups, FleetAudit *audit, double rate,
               double burst);
 
+    // The status page's required work; before the router answers.
+    void setRequiredWork(FleetPage::RequiredWork requiredWork)
+    {
+        m_requiredWork = std::move(requiredWork);
+    }
     bool open(const QString &database, QString *error);
     Response handle(const Request &request);
 
@@ -87,6 +93,7 @@ private:
 
     const Act m_act;
     const GroupOf m_groupOf;
+    FleetPage::RequiredWork m_requiredWork;
     const QStringList m_groups;
     FleetAudit *const m_audit;
     ApiRateLimit m_limit;

@@ -95,7 +95,7 @@ bool ApiService::audit(const QString &fleetPath, CatalogServer *server, QString 
 }
 
 bool ApiService::serve(const QString &fleetPath, const QStringList &groups, CatalogServer *server,
-                       QString *error)
+                       const FleetPage::RequiredWork &requiredWork, QString *error)
 {
     if (m_settings.listen.isEmpty())
         return true;
@@ -128,6 +128,7 @@ bool ApiService::serve(const QString &fleetPath, const QStringList &groups, Cata
             return server->desktopGroups().of(account, address);
         },
         groups, &m_audit, m_settings.rate, 2 * m_settings.rate);
+    m_router->setRequiredWork(requiredWork);
     if (!m_router->open(fleetPath, error))
         return false;
     m_server = std::make_unique<ApiServer>(m_router.get());

@@ -3,6 +3,7 @@
 #include "api/apirouter.h"
 #include "api/apiserver.h"
 #include "fleet/fleetaudit.h"
+#include "fleet/fleetpage.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -40,9 +41,9 @@ public:
     // now on; true without one (there is nothing to log into).
     bool audit(const QString &fleetPath, CatalogServer *server, QString *error);
     // Starts the API when api-listen is set (it needs the fleet database): its port is
-    // said in the service log.
+    // said in the service log. requiredWork: the status page's section (may be none).
     bool serve(const QString &fleetPath, const QStringList &groups, CatalogServer *server,
-               QString *error);
+               const FleetPage::RequiredWork &requiredWork, QString *error);
     void stop();
 
 private:

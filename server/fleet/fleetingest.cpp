@@ -113,6 +113,14 @@ void FleetIngest::refreshPage()
     m_changed.notify_all();
 }
 
+void FleetIngest::setRequiredWork(FleetPage::RequiredWork requiredWork)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_requiredWork = std::move(requiredWork);
+    m_pageOwed = true;
+    m_changed.notify_all();
+}
+
 void FleetIngest::setAdvisories(QVector<Advisory> advisories)
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -123,9 +131,14 @@ void FleetIngest::setAdvisories(QVector<Advisory> advisories)
 
 void FleetIngest::writePage()
 {
+    FleetPage::RequiredWork requiredWork;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        requiredWork = m_requiredWork;
+    }
     QString error;
     if (!FleetPage::write(m_db.handle(), QDateTime::currentSecsSinceEpoch(), m_settings.reportDir,
-                          &error, m_settings.groupOf))
+                          &error, m_settings.groupOf, requiredWork))
         m_log(QStringLiteral("status page: ") + error);
     m_pageDue = false;
     m_pageWrittenMs = nowMs();

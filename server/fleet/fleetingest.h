@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fleet/fleetdatabase.h"
+#include "fleet/fleetpage.h"
 #include "fleet/fleetreport.h"
 #include "records/advisory.h"
 
@@ -56,6 +57,8 @@ public:
     void flush();
     // The database changed otherwise (a rollout's state): the page is written again.
     void refreshPage();
+    // The page's required work from now on (the plans' report, once the repository is read).
+    void setRequiredWork(FleetPage::RequiredWork requiredWork);
     // The repository's advisories, as just read: kept by the writer, then the page follows.
     void setAdvisories(QVector<Advisory> advisories);
 
@@ -86,6 +89,7 @@ private:
     bool m_stop = false;                                    // guarded by m_lock
     bool m_pageOwed = false;                       // guarded by m_lock: refreshPage was called
     std::optional<QVector<Advisory>> m_advisories; // guarded by m_lock: to be stored
+    FleetPage::RequiredWork m_requiredWork;        // guarded by m_lock
     bool m_pageDue = false;                        // the writer's own: stored since the last page
     qint64 m_pageWrittenMs = 0;                    // the writer's own
     quint64 m_submitted = 0;                       // guarded by m_lock

@@ -159,7 +159,8 @@ QString severityChart(const QVector<QPair<QString, int>> &counts)
 
 } // namespace
 
-QString FleetPage::html(sqlite3 *db, qint64 now, const FleetReport::GroupOf &groupOf)
+QString FleetPage::html(sqlite3 *db, qint64 now, const FleetReport::GroupOf &groupOf,
+                        const RequiredWork &requiredWork)
 {
     const FleetReport report(db, now, groupOf);
     const QVector<FleetReport::Table> summary = report.summary();
@@ -188,6 +189,11 @@ QString FleetPage::html(sqlite3 *db, qint64 now, const FleetReport::GroupOf &gro
     body += tableHtml(rollouts.value(0), QStringLiteral("rollouts"));
     body += tableHtml(rollouts.value(1), QStringLiteral("rollout-groups"));
     body += tableHtml(rollouts.value(2), QStringLiteral("held-installed"));
+    if (requiredWork) {
+        FleetReport::Table required = requiredWork(db);
+        required.name = QStringLiteral("required work");
+        body += tableHtml(required, QStringLiteral("required"));
+    }
     const FleetAdvisories advisories(db, groupOf);
     body += QStringLiteral("<h2>security advisories: desktops affected by severity</h2>\n") +
             severityChart(advisories.affectedBySeverity());
@@ -208,7 +214,7 @@ QString FleetPage::document(const QString &title, const QString &body, qint64 no
 }
 
 bool FleetPage::write(sqlite3 *db, qint64 now, const QString &directory, QString *error,
-                      const FleetReport::GroupOf &groupOf)
+                      const FleetReport::GroupOf &groupOf, const RequiredWork &requiredWork)
 {
     const QString target = directory + QStringLiteral("/fleet.html");
     const QString next = directory + QStringLiteral("/.fleet.html.new");
@@ -216,7 +222,7 @@ bool FleetPage::write(sqlite3 *db, qint64 now, const QString &directory, QString
     QFile::remove(next);
     QFile file(next);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
-        file.write(html(db, now, groupOf).toUtf8()) < 0 || !file.flush()) {
+        file.write(html(db, now, groupOf, requiredWork).toUtf8()) < 0 || !file.flush()) {
         *error = next + QStringLiteral(": ") + file.errorString();
         return false;
     }

@@ -86,9 +86,12 @@ FleetReport::Table FleetReport::table(const QString &name, const QStringList &co
             const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, c));
             row << QString::fromUtf8(text ? text : "");
         }
-        if (operation >= 0 && operation < row.size())
+        if (operation >= 0 && operation < row.size()) {
             if (const std::optional<Operation> known = OperationWord::fromKey(row[operation]))
                 row[operation] = OperationWord::of(*known);
+            else if (row[operation] == OperationWord::deferralKey())
+                row[operation] = OperationWord::deferral();
+        }
         result.rows << row;
     }
     sqlite3_finalize(statement);

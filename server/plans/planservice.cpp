@@ -18,6 +18,13 @@ PlanService::~PlanService()
     sqlite3_close(m_db);
 }
 
+PlanWriter::Served PlanService::served(const RepositoryFollower *follower)
+{
+    return [follower](const QString &group, const QString &package) {
+        return follower->servedVersion(group, package);
+    };
+}
+
 bool PlanService::open(const QString &fleetDatabase, QString *error)
 {
     if (sqlite3_open_v2(fleetDatabase.toUtf8().constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) !=
@@ -60,9 +67,7 @@ int PlanService::look(qint64 now, QString *error)
     if (!readDesktops(error))
         return -1;
     const Requirements requirements = m_follower->requirements();
-    const PlanWriter::Served served = [this](const QString &group, const QString &package) {
-        return m_follower->servedVersion(group, package);
-    };
+    const PlanWriter::Served served = PlanService::served(m_follower);
     // What the plans depend on besides the desktops, group by group.
     QCryptographicHash inputs(QCryptographicHash::Sha256);
     inputs.addData(QByteArray::number(m_dataVersion));

@@ -24,6 +24,9 @@ public:
     PlanService(const PlanService &) = delete;
     PlanService &operator=(const PlanService &) = delete;
 
+    // The versions groups are served, as the follower has them now: what plans name.
+    static PlanWriter::Served served(const RepositoryFollower *follower);
+
     bool open(const QString &fleetDatabase, QString *error);
     // Writes what is due; the number of plans written, -1 with *error set.
     int look(qint64 now, QString *error);

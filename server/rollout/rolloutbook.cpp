@@ -72,11 +72,15 @@ bool RolloutBook::open(const QString &database, QString *error)
 
 QVector<RolloutBook::Rollout> RolloutBook::underWay() const
 {
+    return underWayIn(m_db.handle());
+}
+
+QVector<RolloutBook::Rollout> RolloutBook::underWayIn(sqlite3 *db)
+{
     QVector<Rollout> rollouts;
-    FleetStatement select(m_db.handle(),
-                          "SELECT package, version, previous, pilots, groups, started, state,"
-                          " ifnull(delay, -1) FROM rollouts WHERE state IN ('pilot', 'halted')"
-                          " ORDER BY package");
+    FleetStatement select(db, "SELECT package, version, previous, pilots, groups, started, state,"
+                              " ifnull(delay, -1) FROM rollouts WHERE state IN ('pilot', 'halted')"
+                              " ORDER BY package");
     while (select.next())
         rollouts << Rollout{select.textAt(0),
                             select.textAt(1),
@@ -302,8 +306,13 @@ bool RolloutBook::poll(qint64 now)
 
 VersionHolds RolloutBook::load() const
 {
+    return holdsIn(m_db.handle());
+}
+
+VersionHolds RolloutBook::holdsIn(sqlite3 *db)
+{
     VersionHolds holds;
-    for (const Rollout &rollout : underWay())
+    for (const Rollout &rollout : underWayIn(db))
         for (const QString &group : rollout.groups)
             holds << VersionHold{rollout.package, group, rollout.previous};
     return holds;

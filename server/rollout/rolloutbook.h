@@ -46,6 +46,8 @@ public:
     // holds now differ from those holds() last gave.
     bool poll(qint64 now);
     VersionHolds holds();
+    // The holds the rollouts under way in db keep (a report's read-only connection).
+    static VersionHolds holdsIn(sqlite3 *db);
     // How many rollouts this book started or changed (a page to write again).
     quint64 changes() const { return m_changes; }
 
@@ -81,6 +83,7 @@ private:
     static QString change(sqlite3 *db, const QString &verb, const QString &package, qint64 now,
                           const FleetAudit::Actor &actor);
     QVector<Rollout> underWay() const;
+    static QVector<Rollout> underWayIn(sqlite3 *db);
     void start(const QString &package, const QString &previous, const QString &version, qint64 now,
                const QString &severity);
     // From the state the rollout was read in only; false when it was no longer in it.

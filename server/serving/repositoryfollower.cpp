@@ -72,6 +72,7 @@ void RepositoryFollower::setHolds(const VersionHolds &holds)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_holds = holds;
+    keepServed();
 }
 
 void RepositoryFollower::addCommands(ServerConsole *console)
@@ -98,16 +99,34 @@ QHash<QString, QStringList> RepositoryFollower::versionReleases() const
 
 QString RepositoryFollower::servedVersion(const QString &group, const QString &package) const
 {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_servedLock);
+    return servedOf(m_servedCatalogs, m_servedVersionReleases, m_servedHolds, group, package);
+}
+
+void RepositoryFollower::keepServed()
+{
+    // Copies that share their data: a reader never waits for a repository being read.
+    std::lock_guard<std::mutex> guard(m_servedLock);
+    m_servedCatalogs = m_published;
+    m_servedVersionReleases = m_versionReleases;
+    m_servedHolds = {m_overrides.pins(), m_holds};
+    m_servedRequirements = m_overrides.requirements();
+}
+
+QString RepositoryFollower::servedOf(const QHash<QString, QVector<CatalogPackage>> &catalogs,
+                                     const QHash<QString, QStringList> &versionReleases,
+                                     const QVector<VersionHolds> &holdsInOrder,
+                                     const QString &group, const QString &package)
+{
     const auto catalog =
-        m_published.constFind(m_published.contains(group) ? group : QStringLiteral("default"));
-    if (catalog != m_published.cend())
+        catalogs.constFind(catalogs.contains(group) ? group : QStringLiteral("default"));
+    if (catalog != catalogs.cend())
         for (const CatalogPackage &entry : *catalog)
             if (entry.icon == package && entry.rpm.startsWith(package + QLatin1Char('-')))
                 return entry.rpm.mid(package.size() + 1);
-    const QStringList kept = m_versionReleases.value(package);
+    const QStringList kept = versionReleases.value(package);
     // The group's own hold first, then one for everyone; the administrator's pins win.
-    for (const VersionHolds &holds : {m_overrides.pins(), m_holds})
+    for (const VersionHolds &holds : holdsInOrder)
         for (const QString &holder : {group, QString()})
             for (const VersionHold &hold : holds)
                 if (hold.package == package && hold.group == holder &&
@@ -118,8 +137,8 @@ QString RepositoryFollower::servedVersion(const QString &group, const QString &p
 
 Requirements RepositoryFollower::requirements() const
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_overrides.requirements();
+    std::lock_guard<std::mutex> guard(m_servedLock);
+    return m_servedRequirements;
 }
 
 bool RepositoryFollower::publishFirst(QString *error)
@@ -180,6 +199,7 @@ bool RepositoryFollower::publish(bool first, QString *error)
         if (!m_settings.overrides.isEmpty() && !loaded.load(m_settings.overrides, error))
             return false;
         m_overrides = loaded;
+        keepServed();
     }
     RepositoryChecks checks = m_settings.checks;
     // Signed: the network path must not take the catalog back to an older signed state.
@@ -219,6 +239,7 @@ bool RepositoryFollower::publish(bool first, QString *error)
         return false;
     m_published = catalog->catalogs();
     m_versionReleases = catalog->versionReleases();
+    keepServed();
     m_publishedRepomd = m_seenRepomd;
     if (checks.signature && catalog->timestamp() > m_publishedTimestamp && m_publishedState &&
         !m_publishedState->advance(quint64(catalog->timestamp())))

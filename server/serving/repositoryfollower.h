@@ -74,6 +74,12 @@ public:
     // the catalog) the one a hold or pin keeps the group on, else the repository's newest;
     // empty when the repository has none.
     QString servedVersion(const QString &group, const QString &package) const;
+    // The same from what a publish read (catalogs and version-releases per package, as
+    // RepositoryCatalog gives them) and the holds, those that win first (pins, then rollouts').
+    static QString servedOf(const QHash<QString, QVector<CatalogPackage>> &catalogs,
+                            const QHash<QString, QStringList> &versionReleases,
+                            const QVector<VersionHolds> &holdsInOrder, const QString &group,
+                            const QString &package);
     // The require and remove statements of the override file last loaded.
     Requirements requirements() const;
 
@@ -86,6 +92,8 @@ private:
 
     // Pushes to each group what changed of its catalog.
     void pushChanges(const QHash<QString, QVector<CatalogPackage>> &catalogs);
+    // What servedVersion and requirements answer from, taken with m_lock held.
+    void keepServed();
 
     CatalogServer *const m_server;
     const Settings m_settings;
@@ -95,6 +103,13 @@ private:
     CatalogOverrides m_overrides;
     QByteArray m_loadedOverrides; // digest of the override file last loaded, good or not
     QHash<QString, QVector<CatalogPackage>> m_published; // per group
+    // The plans' and status pages' view, apart from m_lock: a publish holds that for as long
+    // as the repository takes to read, and the fleet's writer must not wait for it.
+    mutable std::mutex m_servedLock;
+    QHash<QString, QVector<CatalogPackage>> m_servedCatalogs;
+    QHash<QString, QStringList> m_servedVersionReleases;
+    QVector<VersionHolds> m_servedHolds; // the pins, then the rollouts' holds
+    Requirements m_servedRequirements;
     QByteArray m_publishedRepomd;
     qint64 m_publishedTimestamp = 0;
     std::unique_ptr<FrameSequence> m_publishedState;

@@ -23,6 +23,7 @@ private slots:
     void planItems_data();
     void planItems();
     void writtenPlans();
+    void requiredReport_data();
     void requiredReport();
 };
 
@@ -177,52 +178,95 @@ void TestPlans::writtenPlans()
     QVERIFY(!QFile::exists(folder.filePath("escape")));
 }
 
+void TestPlans::requiredReport_data()
+{
+    QTest::addColumn<QString>("overrides");
+    QTest::addColumn<QStringList>("results"); // ADDRESS OPER RPM CODE, in the desktops' order
+    QTest::addColumn<QStringList>("rows");
+    const QString require = "require cv-editor 2.0-1 by 2026-12-11 window 12:00-14:00\n";
+    const QString removal = "remove cv-games for pilot by 2026-12-11 window 12:00-14:00\n";
+    QTest::newRow("versions given, a failure")
+        << require + removal << QStringList{"10.1.2.2 upgrade cv-editor-2.0-1 -1"}
+        << QStringList{"cv-editor|require|2.0-1|default|0|1|0|0",
+                       "cv-editor|require|2.0-1|pilot|1|0|0|1", "cv-games|remove||pilot|1|1|0|0"};
+    QTest::newRow("a failure, then deferred; another version's deferral")
+        << require
+        << QStringList{"10.1.2.2 upgrade cv-editor-2.0-1 -1", "10.1.2.2 defer cv-editor-2.0-1 0",
+                       "10.9.0.1 defer cv-editor-2.1-1 0"}
+        << QStringList{"cv-editor|require|2.0-1|default|0|1|0|0",
+                       "cv-editor|require|2.0-1|pilot|1|0|1|0"};
+    QTest::newRow("deferred, then failed; a removal deferred")
+        << require + removal
+        << QStringList{"10.1.2.2 defer cv-editor-2.0-1 0", "10.1.2.2 upgrade cv-editor-2.0-1 -1",
+                       "10.1.2.2 defer cv-games-1.0-1 0"}
+        << QStringList{"cv-editor|require|2.0-1|default|0|1|0|0",
+                       "cv-editor|require|2.0-1|pilot|1|0|0|1", "cv-games|remove||pilot|1|0|1|0"};
+    QTest::newRow("deferred, then installed: pending until the inventory says")
+        << require
+        << QStringList{"10.9.0.1 defer cv-editor-2.0-1 0", "10.9.0.1 upgrade cv-editor-2.0-1 0"}
+        << QStringList{"cv-editor|require|2.0-1|default|0|1|0|0",
+                       "cv-editor|require|2.0-1|pilot|1|1|0|0"};
+    // The group held to 1.9-1 is done at it; the pilot's deferral of 2.0-1 counts there.
+    QTest::newRow("without a version: the version each group is served")
+        << "require cv-editor by 2026-12-11 window 12:00-14:00\n"
+        << QStringList{"10.1.2.2 defer cv-editor-2.0-1 0", "10.9.0.1 defer cv-editor-2.0-1 0"}
+        << QStringList{"cv-editor|require|1.9-1|default|1|0|0|0",
+                       "cv-editor|require|2.0-1|pilot|1|0|1|0"};
+}
+
 void TestPlans::requiredReport()
 {
+    QFETCH(QString, overrides);
+    QFETCH(QStringList, results);
+    QFETCH(QStringList, rows);
     QTemporaryDir folder;
     FleetDatabase fleet;
     QString error;
     QVERIFY2(fleet.open(folder.filePath("fleet.db"), false, &error), qPrintable(error));
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     int id = 0;
+    QVector<FleetDatabase::Report> batch;
     const auto report = [&](const QString &desktop, const QString &frame) {
         FleetDatabase::Report entry{desktop, QString(), now, ReportFrame(), 0};
         QString wrong;
-        const bool parsed = entry.frame.parse(frame, &wrong);
-        return parsed ? entry : FleetDatabase::Report();
+        QVERIFY2(entry.frame.parse(frame, &wrong), qPrintable(wrong));
+        batch << entry;
     };
     const auto inventory = [&](const QString &desktop, const QStringList &packages) {
         ReportFrame::Inventory made{QStringLiteral("0123456789abcdef-%1").arg(++id), now, 1,
                                     packages};
-        return report(desktop, ReportFrame::composeInventory(desktop, made, 65535));
+        report(desktop, ReportFrame::composeInventory(desktop, made, 65535));
     };
-    ReportFrame::Result failed{QStringLiteral("0123456789abcdef-%1").arg(++id),
-                               now,
-                               QStringLiteral("upgrade"),
-                               QStringLiteral("cv-editor-2.0-1"),
-                               -1,
-                               QStringLiteral("%pre failed")};
-    const QVector<FleetDatabase::Report> batch = {
-        inventory("10.1.2.1", {"cv-editor-2.0-1"}),
-        inventory("10.1.2.2", {"cv-editor-1.9-1", "cv-games-1.0-1"}),
-        report("10.1.2.2", ReportFrame::composeResult("10.1.2.2", failed)),
-        inventory("10.9.0.1", {"cv-editor-1.9-1"})};
-    for (const FleetDatabase::Report &entry : batch)
-        QVERIFY(entry.frame.kind() != ReportFrame::Kind::None);
+    inventory("10.1.2.1", {"cv-editor-2.0-1"});
+    inventory("10.1.2.2", {"cv-editor-1.9-1", "cv-games-1.0-1"});
+    inventory("10.9.0.1", {"cv-editor-1.9-1"});
+    for (const QString &result : results) {
+        const QStringList words = result.split(' ');
+        // Each later by the desktop's clock, the order the report reads them in.
+        ReportFrame::Result made{QStringLiteral("0123456789abcdef-%1").arg(++id),
+                                 now + id,
+                                 words[1],
+                                 words[2],
+                                 words[3].toInt(),
+                                 QStringLiteral("text")};
+        report(words[0], ReportFrame::composeResult(words[0], made));
+    }
     QVERIFY2(fleet.store(batch, 30, &error), qPrintable(error));
     DesktopGroups groups;
     QVERIFY(groups.add("pilot 10.1.2.0/24", &error));
-    CatalogOverrides overrides;
-    QVERIFY(overrides.parse("require cv-editor 2.0-1 by 2026-12-11 window 12:00-14:00\n"
-                            "remove cv-games for pilot by 2026-12-11 window 12:00-14:00\n",
-                            "o.conf", &error));
-    QStringList rows;
+    CatalogOverrides statements;
+    QVERIFY2(statements.parse(overrides, "o.conf", &error), qPrintable(error));
+    // A rollout holds every group but the pilot to 1.9-1.
+    const PlanWriter::Served served = [](const QString &group, const QString &package) {
+        return package != QLatin1String("cv-editor") ? QString()
+               : group == QLatin1String("pilot")     ? QStringLiteral("2.0-1")
+                                                     : QStringLiteral("1.9-1");
+    };
+    QStringList got;
     for (const QStringList &row :
-         RequiredReport(fleet.handle(), groups).table(overrides.requirements()).rows)
-        rows << row.join('|');
-    QCOMPARE(rows,
-             QStringList({"cv-editor|require|2.0-1|default|0|1|0",
-                          "cv-editor|require|2.0-1|pilot|1|0|1", "cv-games|remove||pilot|1|1|0"}));
+         RequiredReport(fleet.handle(), groups, served).table(statements.requirements()).rows)
+        got << row.join('|');
+    QCOMPARE(got, rows);
 }
 
 QTEST_GUILESS_MAIN(TestPlans)

@@ -1,7 +1,10 @@
 #include "records/operationword.h"
 #include "server/fleet/fleetingest.h"
 #include "server/fleet/fleetpage.h"
+#include "server/plans/requiredreport.h"
+#include "server/repository/catalogoverrides.h"
 #include "server/rollout/rolloutbook.h"
+#include "server/serving/repositoryfollower.h"
 #include "sync/reportframe.h"
 #include "tests/core/sync/catalogserverprocess.h"
 #include "tests/support/accountaccess.h"
@@ -245,6 +248,13 @@ private slots:
                    QStringList{"fail 10.1.0.1 1.1-1 " + OperationWord::upgrade() + " group-10.9",
                                "seen 10.1.0.1 group-10.1"}
             << QStringList{"1.1-1 pilot"} << Held << QString();
+        // Waiting for an application to close is no try: neither the failure's end nor one
+        // more desktop that tried.
+        QTest::newRow("deferrals are no tries")
+            << "50%"
+            << Started + QStringList{"fail 10.1.0.1", "ok 10.1.0.1 1.1-1 defer",
+                                     "ok 10.1.0.2 1.1-1 defer", "ok 10.1.0.3 1.1-1 defer"}
+            << QStringList{"1.1-1 halted"} << Held << "1 of 1 pilot desktops failed";
         QTest::newRow("failures outside the pilot")
             << "1" << Started + QStringList{"fail 10.2.0.1", "fail 10.2.0.2"}
             << QStringList{"1.1-1 pilot"} << Held << QString();
@@ -359,6 +369,20 @@ private slots:
                            "id='rollouts-halted'>1</b></span></p>",
                            "<tr><td>10.1.0.1</td><td>cv-hello</td><td>1.1-1</td><td>halted</td>"
                            "</tr>"};
+        // Each group's own version: the others are held to 1.0-1, which 10.2.0.1 has.
+        QTest::newRow("status page: required work")
+            << "page"
+            << QStringList{"<h2>required work</h2>",
+                           "<tr><td>cv-hello</td><td>require</td><td>1.0-1</td><td>default</td>"
+                           "<td>1</td><td>0</td><td>1</td><td>0</td></tr>",
+                           "<tr><td>cv-hello</td><td>require</td><td>1.1-1</td><td>pilot</td>"
+                           "<td>1</td><td>0</td><td>0</td><td>1</td></tr>"};
+        // The same from the sub-command, which reads the repository and the holds itself.
+        QTest::newRow("report required")
+            << "required"
+            << QStringList{"table,package,action,version,group,done,pending,deferred,failed",
+                           "Required,cv-hello,require,1.0-1,default,1,0,1,0",
+                           "Required,cv-hello,require,1.1-1,pilot,1,0,0,1"};
     }
 
     // What each group is served and who has the halted version, read from another process.
@@ -372,18 +396,47 @@ private slots:
             fleet.step(step);
         fleet.inventory("10.1.0.1", "1.1-1");
         fleet.inventory("10.2.0.1", "1.0-1");
+        // Waiting for an application to close, at the version its group is held to.
+        fleet.report("10.2.0.2", OperationWord::deferralKey(), "1.0-1", 0, "desk-10.2.0.2");
+        const QString require = "require cv-hello by 2026-12-11 window 12:00-14:00\n";
         if (format == QLatin1String("page")) {
             FleetDatabase db;
             QString error;
             QVERIFY2(db.open(fleet.path, true, &error), qPrintable(error));
-            const QStringList page = FleetPage::html(db.handle(), fleet.now).split('\n');
+            // The required work as the service makes it: the version each group is served.
+            DesktopGroups groups;
+            QVERIFY(groups.add("pilot 10.1.0.0/16", &error));
+            CatalogOverrides statements;
+            QVERIFY(statements.parse(require, "o.conf", &error));
+            const VersionHolds holds = fleet.book->holds();
+            const PlanWriter::Served served = [&](const QString &group, const QString &package) {
+                return RepositoryFollower::servedOf({}, {{Package, {"1.1-1", "1.0-1"}}},
+                                                    {statements.pins(), holds}, group, package);
+            };
+            const QStringList page =
+                FleetPage::html(db.handle(), fleet.now, groupOf, [&](sqlite3 *handle) {
+                    return RequiredReport(handle, groups, served).table(statements.requirements());
+                }).split('\n');
             for (const QString &line : lines)
                 QVERIFY2(page.contains(line), qPrintable(line));
             return;
         }
+        QStringList arguments{"report", "rollout", "--fleet-db", fleet.path, "--format", format};
+        std::unique_ptr<TestRepository> packages; // the service's repository, for its versions
+        if (format == QLatin1String("required")) {
+            packages = std::make_unique<TestRepository>(
+                QVector<TestPackage>{{Package, "1.0", "1"}, {Package, "1.1", "1"}});
+            QFile overrides(fleet.dir.filePath("overrides.conf"));
+            QVERIFY(overrides.open(QIODevice::WriteOnly) && overrides.write(require.toUtf8()) > 0);
+            overrides.close();
+            arguments = followed(*packages) + QStringList{"report",          "required",
+                                                          "--fleet-db",      fleet.path,
+                                                          "--overrides",     overrides.fileName(),
+                                                          "--desktop-group", "pilot 10.1.0.0/16",
+                                                          "--format",        "csv"};
+        }
         QProcess report;
-        report.start(CORVANE_CATALOG_SERVER,
-                     {"report", "rollout", "--fleet-db", fleet.path, "--format", format});
+        report.start(CORVANE_CATALOG_SERVER, arguments);
         QVERIFY(report.waitForFinished(Long));
         QCOMPARE(report.exitCode(), 0);
         const QStringList output = QString::fromUtf8(report.readAllStandardOutput()).split('\n');
@@ -494,7 +547,7 @@ private slots:
     }
 
     // A store's failure report over TCP halts the service's own rollout, and the status page
-    // says so without another report.
+    // says so without another report, its required work from the service's own follower.
     void pilotFailuresHaltTheService()
     {
         QFETCH(QString, halt);
@@ -506,11 +559,16 @@ private slots:
         TestRepository packages({TestPackage{Package, "1.0", "1"}});
         const QStringList repository = followed(packages);
         QVERIFY(!repository.isEmpty());
+        QFile overrides(state.filePath("overrides.conf"));
+        QVERIFY(overrides.open(QIODevice::WriteOnly) &&
+                overrides.write("require cv-hello by 2026-12-11 window 12:00-14:00\n") > 0);
+        overrides.close();
         CatalogServerProcess service;
-        QVERIFY(service.start(repository + QStringList{"--fleet-db", state.path() + "/fleet.db",
-                                                       "--rollout-pilot", "default",
-                                                       "--halt-failures", halt, "--report-dir",
-                                                       pages, "--report-interval", "0"}));
+        QVERIFY(
+            service.start(repository + QStringList{"--fleet-db", state.path() + "/fleet.db",
+                                                   "--rollout-pilot", "default", "--halt-failures",
+                                                   halt, "--report-dir", pages, "--report-interval",
+                                                   "0", "--overrides", overrides.fileName()}));
         QVERIFY(packages.add({TestPackage{Package, "1.1", "1"}}));
         QVERIFY(!service.waitForLine(QRegularExpression("rollout of cv-hello 1.1-1 started"))
                      .isEmpty());
@@ -525,6 +583,12 @@ private slots:
                      .isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(
             readAll(pages + "/fleet.html").contains("<b id='rollouts-halted'>1</b>"), Long);
+        // The required work at the version the pilot is served, its failure counted.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(pages + "/fleet.html")
+                                     .contains("<tr><td>cv-hello</td><td>require</td><td>1.1-1"
+                                               "</td><td>default</td><td>0</td><td>0</td><td>0"
+                                               "</td><td>1</td></tr>"),
+                                 Long);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "catalogfixture.h"
 #include "catalogserverprocess.h"
 #include "framereceiver.h"
+#include "records/operationword.h"
 #include "records/paths.h"
 #include "sync/catalogframe.h"
 #include "sync/catalogrequest.h"
@@ -134,6 +135,9 @@ private slots:
         QVERIFY(outbox.recordResult("安装", rpms[0], 0, "Installed: cv-hello"));
         QVERIFY(outbox.recordResult("升级", rpms[1], -2, "error: %prein scriptlet failed"));
         QVERIFY(outbox.recordResult("卸载", rpms[2], -1, "卸载失败 <'&\">"));
+        // The agent's deferral, told again the next day before it went: sent once.
+        QVERIFY(outbox.recordResult(OperationWord::deferral(), rpms[1], 0, "in use: yesterday"));
+        QVERIFY(outbox.recordResult(OperationWord::deferral(), rpms[1], 0, "in use: cv-editor"));
         FrameReceiver receiver;
         QVERIFY(receiver.start());
         QTemporaryDir state;
@@ -150,16 +154,16 @@ private slots:
             QVERIFY(sent.wait(Long));
         }
         if (serverAway) {
-            QCOMPARE(outbox.pending(10).size(), 4);
+            QCOMPARE(outbox.pending(10).size(), 5);
             QVERIFY(server.start({"--fleet-db", fleet}));
         }
         QTRY_VERIFY_WITH_TIMEOUT(outbox.pending(10).isEmpty(), Long);
 
-        QCOMPARE(column(fleet, "select rpm from results order by rowid"), rpms);
+        QCOMPARE(column(fleet, "select rpm from results order by rowid"), rpms + rpms.mid(1, 1));
         QCOMPARE(column(fleet, "select oper||' '||code||' '||echo from results order by rowid"),
                  QStringList({"install 0 Installed: cv-hello",
                               "upgrade -2 error: %prein scriptlet failed",
-                              "remove -1 卸载失败 <'&\">"}));
+                              "remove -1 卸载失败 <'&\">", "defer 0 in use: cv-editor"}));
         QCOMPARE(column(fleet, "select address||' '||name||' '||version from installed"),
                  QStringList{"127.0.0.1 cv-hello 1.0-1"});
         QCOMPARE(column(fleet, "select address from desktops"), QStringList{"127.0.0.1"});
@@ -258,6 +262,15 @@ private slots:
             << QString(result(id)).replace("oper='安装'", "oper='rm'") << 0;
         QTest::newRow("the operation's key")
             << QString(result(id)).replace("oper='安装'", "oper='upgrade'") << 1;
+        QTest::newRow("a deferral")
+            << QString(result(id)).replace("oper='安装'", "oper='defer'") << 1;
+        QTest::newRow("a deferral claiming a failure")
+            << QString(result(id))
+                   .replace("oper='安装'", "oper='defer'")
+                   .replace("code='0'", "code='-1'")
+            << 0;
+        QTest::newRow("a deferral by its label")
+            << QString(result(id)).replace("oper='安装'", "oper='推迟'") << 0;
         QTest::newRow("opening an application")
             << QString(result(id)).replace("oper='安装'", "oper='open'") << 0;
         QTest::newRow("code out of range")
