@@ -11,11 +11,11 @@ const char *PlanGate::reasonOf(Verdict verdict)
     case Verdict::NoKey:
         return "no trusted key";
     case Verdict::Unsigned:
-        return "not signed";
+        return TrustedKeys::reasonOf(TrustedKeys::Seal::Unsigned);
     case Verdict::UnknownKey:
-        return "signed by a key that is not trusted";
+        return TrustedKeys::reasonOf(TrustedKeys::Seal::UnknownKey);
     case Verdict::Forged:
-        return "signature does not match";
+        return TrustedKeys::reasonOf(TrustedKeys::Seal::Forged);
     case Verdict::Malformed:
         return "not a well-formed plan";
     case Verdict::OtherDesktop:
@@ -37,13 +37,9 @@ PlanGate::Verdict PlanGate::admit(const QByteArray &text, quint64 lastSequence, 
     if (!keys.isConfigured() || keys.isFolderRefused() || keys.count() == 0)
         return Verdict::NoKey;
     FrameSignature envelope;
-    if (!envelope.read(text.trimmed()))
-        return Verdict::Unsigned;
-    const SigningKey *key = keys.find(envelope.keyId());
-    if (!key)
-        return Verdict::UnknownKey;
-    if (!key->verify(envelope.signedBytes(), envelope.signature()))
-        return Verdict::Forged;
+    const TrustedKeys::Seal seal = keys.check(text.trimmed(), &envelope);
+    if (seal != TrustedKeys::Seal::Sound)
+        return TrustedKeys::verdictOf<Verdict>(seal);
     PlanFrame plan;
     QString error;
     // A catalog frame signed by the same key is no plan: the action decides.

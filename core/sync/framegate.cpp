@@ -22,11 +22,11 @@ const char *FrameGate::reasonOf(Verdict verdict)
     case Verdict::Accepted:
         return "accepted";
     case Verdict::Unsigned:
-        return "not signed";
+        return TrustedKeys::reasonOf(TrustedKeys::Seal::Unsigned);
     case Verdict::UnknownKey:
-        return "signed by a key that is not trusted";
+        return TrustedKeys::reasonOf(TrustedKeys::Seal::UnknownKey);
     case Verdict::Forged:
-        return "signature does not match";
+        return TrustedKeys::reasonOf(TrustedKeys::Seal::Forged);
     case Verdict::Replayed:
         return "not newer than the last frame accepted";
     case Verdict::FolderRefused:
@@ -92,13 +92,9 @@ FrameGate::Verdict FrameGate::judge(const QByteArray &text)
     if (m_keys.isFolderRefused())
         return Verdict::FolderRefused;
     FrameSignature envelope;
-    if (!envelope.read(text))
-        return Verdict::Unsigned;
-    const SigningKey *key = m_keys.find(envelope.keyId());
-    if (!key)
-        return Verdict::UnknownKey;
-    if (!key->verify(envelope.signedBytes(), envelope.signature()))
-        return Verdict::Forged;
+    const TrustedKeys::Seal seal = m_keys.check(text, &envelope);
+    if (seal != TrustedKeys::Seal::Sound)
+        return TrustedKeys::verdictOf<Verdict>(seal);
     if (qint64(envelope.expires()) + ClockSkewSeconds < QDateTime::currentSecsSinceEpoch())
         return Verdict::Expired;
     // A join_resp changes nothing and comes before the catalog file a store fetches at

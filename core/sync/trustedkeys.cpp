@@ -1,5 +1,7 @@
 #include "sync/trustedkeys.h"
 
+#include "sync/framesignature.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -100,4 +102,29 @@ const SigningKey *TrustedKeys::find(const QByteArray &id) const
 {
     const auto it = m_keys.find(id);
     return it == m_keys.end() ? nullptr : &it->second;
+}
+
+TrustedKeys::Seal TrustedKeys::check(const QByteArray &text, FrameSignature *envelope) const
+{
+    if (!envelope->read(text))
+        return Seal::Unsigned;
+    const SigningKey *key = find(envelope->keyId());
+    if (!key)
+        return Seal::UnknownKey;
+    return key->verify(envelope->signedBytes(), envelope->signature()) ? Seal::Sound : Seal::Forged;
+}
+
+const char *TrustedKeys::reasonOf(Seal seal)
+{
+    switch (seal) {
+    case Seal::Sound:
+        return "signed by a trusted key";
+    case Seal::Unsigned:
+        return "not signed";
+    case Seal::UnknownKey:
+        return "signed by a key that is not trusted";
+    case Seal::Forged:
+        return "signature does not match";
+    }
+    return "";
 }

@@ -1,6 +1,7 @@
 #include "repository/catalogoverrides.h"
 
 #include "groups/desktopgroups.h"
+#include "repository/statementwords.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -39,18 +40,6 @@ bool isCode(const QString &text)
     bool ok = false;
     const int code = text.toInt(&ok);
     return ok && code >= 1 && code <= 13 && text == QString::number(code);
-}
-
-bool isPackageName(const QString &text)
-{
-    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_+][A-Za-z0-9._+-]*$"));
-    return name.match(text).hasMatch();
-}
-
-bool isVersionRelease(const QString &text)
-{
-    static const QRegularExpression evr(QStringLiteral("^[A-Za-z0-9._+~^]+-[A-Za-z0-9._+~^]+$"));
-    return evr.match(text).hasMatch();
 }
 
 // Fields the group's entry sets win; a flag set anywhere holds.
@@ -125,7 +114,7 @@ bool CatalogOverrides::parse(const QString &text, const QString &fileName, QStri
                                                QStringLiteral("class"),   QStringLiteral("pin")};
         if (!perPackage.contains(keyword))
             return fail(QStringLiteral("unknown statement \"%1\"").arg(keyword));
-        if (words.size() < 2 || !isPackageName(words[1]))
+        if (words.size() < 2 || !StatementWords::isPackageName(words[1]))
             return fail(QStringLiteral("%1 needs a package name").arg(keyword));
         const bool flag = keyword == QLatin1String("hide") || keyword == QLatin1String("add");
         const bool pin = keyword == QLatin1String("pin");
@@ -149,7 +138,7 @@ bool CatalogOverrides::parse(const QString &text, const QString &fileName, QStri
             // The rest of the line after the package name, inner blanks kept.
             rest = line.mid(line.indexOf(words[1], keyword.size()) + words[1].size()).trimmed();
         if (pin) {
-            if (words.size() != 3 || !isVersionRelease(words[2]))
+            if (words.size() != 3 || !StatementWords::isVersionRelease(words[2]))
                 return fail(QStringLiteral("expected: pin PACKAGE VERSION-RELEASE [for GROUP]"));
             pins << VersionHold{words[1], group, words[2]};
             continue;
@@ -169,7 +158,7 @@ bool CatalogOverrides::parse(const QString &text, const QString &fileName, QStri
             entry.exec = rest;
         else if (keyword == QLatin1String("rpmdeps")) {
             for (const QString &dependency : rest.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                if (!isPackageName(dependency))
+                if (!StatementWords::isPackageName(dependency))
                     return fail(QStringLiteral("\"%1\" is not a package name").arg(dependency));
             entry.rpmdeps = rest.split(QLatin1Char(' '), Qt::SkipEmptyParts).join(' ');
         } else if (keyword == QLatin1String("star")) {

@@ -1,48 +1,34 @@
 #include "repository/primarypackages.h"
 
+#include "repository/solvrepository.h"
+
 extern "C" {
 #include <solv/evr.h>
 #include <solv/knownid.h>
-#include <solv/pool.h>
-#include <solv/repo.h>
 #include <solv/repo_rpmmd.h>
 }
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace
 {
 
-struct PoolDeleter {
-    void operator()(Pool *pool) const { pool_free(pool); }
-};
-
-QString text(const char *value)
-{
-    return QString::fromUtf8(value ? value : "");
-}
+constexpr auto text = SolvRepository::text;
 
 } // namespace
 
 bool PrimaryPackages::all(const QByteArray &primaryXml, QVector<RepositoryPackage> *packages,
                           QString *error)
 {
-    std::unique_ptr<Pool, PoolDeleter> pool(pool_create());
-    Repo *repo = repo_create(pool.get(), "primary");
-    QByteArray data = primaryXml;
-    FILE *in = fmemopen(data.data(), size_t(data.size()), "r");
-    const int failed = in ? repo_add_rpmmd(repo, in, nullptr, 0) : -1;
-    if (in)
-        std::fclose(in);
-    if (failed) {
-        *error = QStringLiteral("primary metadata: ") + text(pool_errstr(pool.get()));
+    SolvRepository read;
+    if (!read.read(
+            primaryXml, [](Repo *repo, FILE *in) { return repo_add_rpmmd(repo, in, nullptr, 0); },
+            QStringLiteral("primary metadata"), error))
         return false;
-    }
-
-    const Id x86 = pool_str2id(pool.get(), "x86_64", 1);
+    Repo *const repo = read.repo();
+    const Id x86 = pool_str2id(read.pool(), "x86_64", 1);
     QVector<Solvable *> solvables;
     Id p;
     Solvable *s;
@@ -52,7 +38,7 @@ bool PrimaryPackages::all(const QByteArray &primaryXml, QVector<RepositoryPackag
             solvables << s;
     }
     // By name, newest first, x86_64 before noarch of one version: the first of a version wins.
-    Pool *const solv = pool.get();
+    Pool *const solv = read.pool();
     std::sort(solvables.begin(), solvables.end(), [solv, x86](Solvable *a, Solvable *b) {
         const int names = std::strcmp(pool_id2str(solv, a->name), pool_id2str(solv, b->name));
         if (names != 0)

@@ -1,24 +1,13 @@
 #include "repository/requirement.h"
 
 #include "groups/desktopgroups.h"
+#include "repository/statementwords.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
 
 namespace
 {
-
-bool isPackageName(const QString &text)
-{
-    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_+][A-Za-z0-9._+-]*$"));
-    return name.match(text).hasMatch();
-}
-
-bool isVersionRelease(const QString &text)
-{
-    static const QRegularExpression evr(QStringLiteral("^[A-Za-z0-9._+~^]+-[A-Za-z0-9._+~^]+$"));
-    return evr.match(text).hasMatch();
-}
 
 // A date alone is the end of that day: "by Friday" leaves Friday to do it.
 qint64 parseDeadline(const QString &text)
@@ -65,9 +54,9 @@ bool Requirement::parse(const QStringList &words, Requirement *requirement, QStr
     };
     int at = 1;
     parsed.item.package = words.value(at++);
-    if (!isPackageName(parsed.item.package))
+    if (!StatementWords::isPackageName(parsed.item.package))
         return fail(QString());
-    if (!parsed.item.remove && isVersionRelease(words.value(at)))
+    if (!parsed.item.remove && StatementWords::isVersionRelease(words.value(at)))
         parsed.item.versionRelease = words.value(at++);
     parsed.item.notice = DefaultNotice;
     bool sawDeadline = false;

@@ -2,31 +2,22 @@
 
 #include "records/rpmversionorder.h"
 #include "repository/repositorytext.h"
+#include "repository/solvrepository.h"
 #include "sync/packageadvisories.h"
 
 extern "C" {
 #include <solv/dataiterator.h>
 #include <solv/knownid.h>
-#include <solv/pool.h>
-#include <solv/repo.h>
 #include <solv/repo_updateinfoxml.h>
 }
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 
 namespace
 {
 
-struct PoolDeleter {
-    void operator()(Pool *pool) const { pool_free(pool); }
-};
-
-QString text(const char *value)
-{
-    return QString::fromUtf8(value ? value : "");
-}
+constexpr auto text = SolvRepository::text;
 
 const QStringList KnownTypes{QStringLiteral("security"), QStringLiteral("bugfix"),
                              QStringLiteral("enhancement"), QStringLiteral("newpackage")};
@@ -43,18 +34,13 @@ QString withoutEpoch(const QString &evr)
 bool UpdateInfoAdvisories::read(const QByteArray &xml, int maxAdvisories, QStringList *notes,
                                 QString *error)
 {
-    std::unique_ptr<Pool, PoolDeleter> pool(pool_create());
-    Pool *const solv = pool.get();
-    Repo *repo = repo_create(solv, "updateinfo");
-    QByteArray data = xml;
-    FILE *in = fmemopen(data.data(), size_t(data.size()), "r");
-    const int failed = in ? repo_add_updateinfoxml(repo, in, 0) : -1;
-    if (in)
-        std::fclose(in);
-    if (failed) {
-        *error = QStringLiteral("updateinfo: ") + text(pool_errstr(solv));
+    SolvRepository read;
+    if (!read.read(
+            xml, [](Repo *repo, FILE *in) { return repo_add_updateinfoxml(repo, in, 0); },
+            QStringLiteral("updateinfo"), error))
         return false;
-    }
+    Pool *const solv = read.pool();
+    Repo *const repo = read.repo();
     if (repo->nsolvables > maxAdvisories) {
         *error = QStringLiteral("updateinfo: %1 advisories, more than %2")
                      .arg(repo->nsolvables)
