@@ -10,7 +10,9 @@ bool AgentDatabase::open(const QString &path)
                "CREATE TABLE IF NOT EXISTS items(key TEXT PRIMARY KEY, state INTEGER NOT NULL,"
                " changed INTEGER NOT NULL);"
                "CREATE TABLE IF NOT EXISTS notices(key TEXT, kind TEXT,"
-               " PRIMARY KEY(key, kind));")) == 0;
+               " PRIMARY KEY(key, kind));"
+               "CREATE TABLE IF NOT EXISTS late(key TEXT PRIMARY KEY, since INTEGER NOT NULL);")) ==
+               0;
 }
 
 quint64 AgentDatabase::lastSequence()
@@ -49,4 +51,13 @@ bool AgentDatabase::tellOnce(const QString &key, const QString &noticeKind)
     m_db.execBound(QStringLiteral("INSERT INTO notices(key, kind) VALUES(?, ?)"),
                    {key, noticeKind});
     return true;
+}
+
+qint64 AgentDatabase::lateSince(const QString &key, qint64 now)
+{
+    m_db.execBound(QStringLiteral("INSERT OR IGNORE INTO late(key, since) VALUES(?, ?)"),
+                   {key, QString::number(now)});
+    const QStringList since =
+        m_db.selectColumn(QStringLiteral("SELECT since FROM late WHERE key = ?"), {key});
+    return since.isEmpty() ? now : since.first().toLongLong();
 }

@@ -21,6 +21,9 @@ public:
     // Whether the user was told of the item's coming work already (noticeKind: "planned",
     // "soon", "deferred DATE"), or the deferral reported ("reported deferral DATE"); marks it.
     bool tellOnce(const QString &key, const QString &noticeKind);
+    // When a look first found the item past its deadline (now, the first time): its short
+    // notice runs from then, across restarts.
+    qint64 lateSince(const QString &key, qint64 now);
 
 private:
     SqlConnection m_db;

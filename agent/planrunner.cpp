@@ -67,20 +67,27 @@ qint64 PlanRunner::run(const PlanFrame &plan, const QDateTime &now)
             continue;
         }
         const QString verb = verbOf(item, installed);
+        // Past the deadline (a desktop that was off): at once after a short notice.
         const bool late = now.toSecsSinceEpoch() >= item.deadline;
         const QDateTime due =
-            late ? now : WorkSlot::next(m_identity, key, item.windowStart, item.windowEnd, now);
-        const qint64 until = now.secsTo(due);
+            late
+                ? QDateTime::fromSecsSinceEpoch(m_database->lateSince(key, now.toSecsSinceEpoch()) +
+                                                qMin(item.notice, SoonSeconds))
+                : WorkSlot::next(m_identity, key, item.windowStart, item.windowEnd, now);
+        const qint64 until = due.toSecsSinceEpoch() - now.toSecsSinceEpoch();
         if (until > item.notice) {
             wait = qMin(wait, until - item.notice);
             continue;
         }
-        if (m_database->tellOnce(key, QStringLiteral("planned")))
+        const bool toldNow = m_database->tellOnce(key, QStringLiteral("planned"));
+        if (toldNow)
             SessionNotice::tell(QStringLiteral("软件维护通知"),
                                 QStringLiteral("单位要求的软件 %1 将于 %2 %3，届时请保存工作。")
                                     .arg(item.package, clock(due), verb));
         if (until > 0) {
-            if (until <= SoonSeconds && m_database->tellOnce(key, QStringLiteral("soon")))
+            // The second notice, unless the first was given just now.
+            if (until <= SoonSeconds && m_database->tellOnce(key, QStringLiteral("soon")) &&
+                !toldNow)
                 SessionNotice::tell(QStringLiteral("软件维护即将开始"),
                                     QStringLiteral("%1 分钟后将%2 %3。")
                                         .arg((until + 59) / 60)

@@ -9,10 +9,10 @@
 class ReportOutbox;
 
 // Carries out the items of an accepted plan when they are due: each at its desktop's slot of
-// its window (at once past the deadline), the user told before, after and when the work is
-// deferred. An application in use is not replaced before the deadline and a grace period have
-// passed; the item waits (deferred, no failure). The rpm work holds the store's rpm lock, and
-// each result goes into the store's report outbox as a store's would.
+// its window (past the deadline, at once after a short notice), the user told before, after and
+// when the work is deferred. An application in use is not replaced before the deadline and a grace
+// period have passed; the item waits (deferred, no failure). The rpm work holds the store's rpm
+// lock, and each result goes into the store's report outbox as a store's would.
 class PlanRunner
 {
 public:

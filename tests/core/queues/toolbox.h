@@ -15,6 +15,9 @@ public:
     explicit ToolBox(Sandbox &sandbox);
 
     void add(const QString &tool, const QString &body);
+    // One active graphical session (loginctl, runuser): its user is told through the
+    // sandbox's notify-send.
+    void addGraphicalSession();
     // The arguments of every call so far, in call order.
     QList<QStringList> calls(const QString &tool) const;
     QStringList events() const;
