@@ -173,7 +173,7 @@ void TestAgentFleet::requiredUpgradeReachesTheFleet_data()
 }
 
 // A required upgrade reaches a desktop with no store running, the user told before and after:
-// in the desktop's window (one around now: its slot is within two minutes), or at the next start
+// in the desktop's window (one around now: its slot is within three minutes), or at the next start
 // of an agent killed in the middle of it, which reports it once.
 void TestAgentFleet::requiredUpgradeReachesTheFleet()
 {
@@ -191,7 +191,7 @@ void TestAgentFleet::requiredUpgradeReachesTheFleet()
     const QByteArray inWindow = "require cv-hello by " +
                                 now.addDays(1).toString("yyyy-MM-dd").toUtf8() + " window " +
                                 now.time().addSecs(-60).toString("HH:mm").toUtf8() + '-' +
-                                now.time().addSecs(120).toString("HH:mm").toUtf8() + " notice 1h\n";
+                                now.time().addSecs(180).toString("HH:mm").toUtf8() + " notice 1h\n";
     Fleet fleet;
     QVERIFY(
         fleet.start(repository, killed ? "require cv-hello by 2020-01-01 " + DueNow : inWindow));
