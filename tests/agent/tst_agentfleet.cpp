@@ -62,6 +62,13 @@ QString readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// A desktop: cv-hello 1.0 installed, the catalog key trusted (in the sandbox made last).
+bool prepareDesktop(const Sandbox &desk)
+{
+    return desk.isValid() && TestKey::catalog().trust() &&
+           desk.install(TestRepository::standardPackage("cv-hello", "1.0"));
+}
+
 // The agent of the desktop in this sandbox, speaking from its address.
 void prepareAgent(QProcess &agent, const Sandbox &desk, const QString &address)
 {
@@ -181,10 +188,8 @@ void TestAgentFleet::requiredUpgradeReachesTheFleet()
     TestRepository &repository = TestRepository::shared();
     QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
     Sandbox sandbox(&repository);
-    QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+    QVERIFY2(prepareDesktop(sandbox), qPrintable(sandbox.errorString()));
     useLoopbackTransport();
-    QVERIFY(TestKey::catalog().trust());
-    QVERIFY(sandbox.install(TestRepository::standardPackage("cv-hello", "1.0")));
     ToolBox tools(sandbox);
     tools.addGraphicalSession();
     const QDateTime now = QDateTime::currentDateTime();
@@ -249,13 +254,11 @@ void TestAgentFleet::pilotFailureHaltsItForTheOthers()
     useLoopbackTransport();
     const QString pilot = QStringLiteral("127.0.0.9");
     const QString other = QStringLiteral("127.0.0.1");
-    // Each desktop's agent trusts the catalog key (trusted in the current root).
+    // Two desktops, each with its own root; their agents trust the catalog key.
     Sandbox otherDesk(&repository);
-    QVERIFY2(otherDesk.isValid(), qPrintable(otherDesk.errorString()));
-    QVERIFY(TestKey::catalog().trust() && otherDesk.install(old));
+    QVERIFY2(prepareDesktop(otherDesk), qPrintable(otherDesk.errorString()));
     Sandbox pilotDesk(&repository);
-    QVERIFY2(pilotDesk.isValid(), qPrintable(pilotDesk.errorString()));
-    QVERIFY(TestKey::catalog().trust() && pilotDesk.install(old));
+    QVERIFY2(prepareDesktop(pilotDesk), qPrintable(pilotDesk.errorString()));
     Fleet fleet;
     QVERIFY(fleet.start(
         repository, "require cv-hello by 2020-01-01 " + DueNow,
@@ -304,10 +307,8 @@ void TestAgentFleet::storeAndAgentTakeTurns()
     TestRepository &repository = TestRepository::shared();
     QVERIFY2(repository.isValid(), qPrintable(repository.errorString()));
     Sandbox sandbox(&repository);
-    QVERIFY2(sandbox.isValid(), qPrintable(sandbox.errorString()));
+    QVERIFY2(prepareDesktop(sandbox), qPrintable(sandbox.errorString()));
     useLoopbackTransport();
-    QVERIFY(TestKey::catalog().trust());
-    QVERIFY(sandbox.install(TestRepository::standardPackage("cv-hello", "1.0")));
     ToolBox tools(sandbox);
     tools.add("rpm", gatedTool("store", "*' -Uvh '*", !agentFirst));
     tools.add("yum", gatedTool("agent", "*' upgrade '*", agentFirst));
