@@ -165,24 +165,24 @@ class TestAgentFleet : public QObject
     Q_OBJECT
 
 private slots:
-    void requiredUpgradeReachesTheFleet_data();
-    void requiredUpgradeReachesTheFleet();
+    void requiredWorkReachesTheFleet_data();
+    void requiredWorkReachesTheFleet();
     void pilotFailureHaltsItForTheOthers();
     void storeAndAgentTakeTurns_data();
     void storeAndAgentTakeTurns();
 };
 
-void TestAgentFleet::requiredUpgradeReachesTheFleet_data()
+void TestAgentFleet::requiredWorkReachesTheFleet_data()
 {
     QTest::addColumn<bool>("killed"); // past its deadline and killed in yum; else in its window
     QTest::newRow("in its window") << false;
     QTest::newRow("past its deadline, the agent killed in it") << true;
 }
 
-// A required upgrade reaches a desktop with no store running, the user told before and after:
+// Required work reaches a desktop with no store running, the user told before and after:
 // in the desktop's window (one around now: its slot is within three minutes), or at the next start
 // of an agent killed in the middle of it, which reports it once.
-void TestAgentFleet::requiredUpgradeReachesTheFleet()
+void TestAgentFleet::requiredWorkReachesTheFleet()
 {
     QFETCH(bool, killed);
     TestRepository &repository = TestRepository::shared();
@@ -192,14 +192,17 @@ void TestAgentFleet::requiredUpgradeReachesTheFleet()
     useLoopbackTransport();
     ToolBox tools(sandbox);
     tools.addGraphicalSession();
+    QVERIFY(sandbox.install(TestRepository::standardPackage("cv-editor", "2.0")));
+    // An upgrade, an install and a removal, the versions those the group is served.
     const QDateTime now = QDateTime::currentDateTime();
-    const QByteArray inWindow = "require cv-hello by " +
-                                now.addDays(1).toString("yyyy-MM-dd").toUtf8() + " window " +
-                                now.time().addSecs(-60).toString("HH:mm").toUtf8() + '-' +
-                                now.time().addSecs(180).toString("HH:mm").toUtf8() + " notice 1h\n";
+    const QByteArray when =
+        killed ? "by 2020-01-01 " + DueNow
+               : "by " + now.addDays(1).toString("yyyy-MM-dd").toUtf8() + " window " +
+                     now.time().addSecs(-60).toString("HH:mm").toUtf8() + '-' +
+                     now.time().addSecs(180).toString("HH:mm").toUtf8() + " notice 1h\n";
     Fleet fleet;
-    QVERIFY(
-        fleet.start(repository, killed ? "require cv-hello by 2020-01-01 " + DueNow : inWindow));
+    QVERIFY(fleet.start(repository, "require cv-hello " + when + "require cv-player " + when +
+                                        "remove cv-editor " + when));
     QVERIFY(fleet.join(sandbox, "127.0.0.1"));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fleet.planOf("127.0.0.1")), 30000);
 
@@ -221,10 +224,17 @@ void TestAgentFleet::requiredUpgradeReachesTheFleet()
     } else {
         service.start(QStringLiteral(CORVANE_AGENT), QStringList());
     }
-    // The result, as the store's would, in the fleet database: once.
-    const QStringList done{"127.0.0.1 upgrade cv-hello-1.1-1 0"};
-    QTRY_COMPARE_WITH_TIMEOUT(results(fleet.database()), done, Long);
-    QVERIFY(sandbox.isInstalled("cv-hello-1.1-1"));
+    // The results, as the store's would be, in the fleet database: each once.
+    const QStringList done{"127.0.0.1 install cv-player-3.2-4 0",
+                           "127.0.0.1 remove cv-editor-2.0-1 0",
+                           "127.0.0.1 upgrade cv-hello-1.1-1 0"};
+    const auto sorted = [](QStringList rows) {
+        rows.sort();
+        return rows;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(sorted(results(fleet.database())), done, Long);
+    QVERIFY(sandbox.isInstalled("cv-hello-1.1-1") && sandbox.isInstalled("cv-player-3.2-4"));
+    QVERIFY(sandbox.installedPackages().filter("cv-editor").isEmpty());
     if (!killed) {
         // The service stops when told to, whatever it waits for.
         service.terminate();
