@@ -8,25 +8,52 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QEventLoop>
-#include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace
 {
-volatile std::sig_atomic_t stopRequested = 0;
+// A stop signal writes into this pipe: the loop sleeps in poll() until its next due time and
+// still wakes the moment one comes, also one that came just before it went to sleep.
+int stopPipe[2] = {-1, -1};
+
 void onSignal(int)
 {
-    stopRequested = 1;
+    const int saved = errno;
+    const char byte = 1;
+    // Non-blocking: a storm of signals fills the pipe and loses nothing that matters.
+    [[maybe_unused]] const ssize_t wrote = ::write(stopPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Sleeps for seconds or until a stop signal; true when one came (the pipe stays readable).
+bool stopWithin(qint64 seconds)
+{
+    const QDeadlineTimer deadline(seconds * 1000);
+    pollfd watched{stopPipe[0], POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&watched, 1, int(qMin<qint64>(deadline.remainingTime(), 1 << 30)));
+        if (ready >= 0 || errno != EINTR)
+            return ready > 0;
+    }
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        qCritical("corvane-agent: no pipe for its stop signal");
+        return 1;
+    }
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     AgentService::Settings settings;
@@ -61,8 +88,10 @@ int main(int argc, char **argv)
         sender.stop();
         return 0;
     }
+    // Awake only when a fetch or an item is due: no wake-up a second while nothing is.
     qint64 fetchAt = 0;
-    while (!stopRequested) {
+    qint64 wait = 0;
+    do {
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         if (now >= fetchAt) {
             QString said;
@@ -71,10 +100,8 @@ int main(int argc, char **argv)
                 qInfo().noquote() << said;
             fetchAt = now + agent.nextFetch();
         }
-        const qint64 wait = qMin(agent.work(QDateTime::currentDateTime()), fetchAt - now);
-        for (qint64 slept = 0; slept < qMax<qint64>(1, wait) && !stopRequested; ++slept)
-            QThread::sleep(1);
-    }
+        wait = qMax<qint64>(1, qMin(agent.work(QDateTime::currentDateTime()), fetchAt - now));
+    } while (!stopWithin(wait));
     sender.stop();
     return 0;
 }

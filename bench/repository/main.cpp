@@ -10,6 +10,8 @@
 // time (--settle 0) are part of it.
 #include "bench/fanout/arrivals.h"
 #include "bench/fanout/brokerconsumers.h"
+#include "bench/support/benchpackages.h"
+#include "bench/support/benchrepository.h"
 #include "server/fleet/fleetadvisories.h"
 #include "server/fleet/fleetdatabase.h"
 #include "server/fleet/fleetstatement.h"
@@ -46,8 +48,11 @@ namespace
 {
 
 using Clock = Arrivals::Clock;
-constexpr int Packages = 10000;
-constexpr int Applications = 2000;
+using BenchRepository::Applications;
+using BenchRepository::name;
+using BenchRepository::Packages;
+// The repository's figures print a tenth of a millisecond.
+constexpr BenchPackages::Precision Tenths{1, 1, 2};
 constexpr int Repetitions = 5;
 constexpr int Groups = 100;
 constexpr int WaitMs = 120000;
@@ -56,78 +61,10 @@ constexpr int FleetDesktops = 10000;
 constexpr int FleetAdvisoryCount = 1000;
 constexpr int PackagesPerDesktop = 50;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
-QString name(int i)
-{
-    return QString::asprintf("cvb-pkg%05d", i);
-}
-
-// 8,000 names, the first 2,000 in two versions: 10,000 packages. The first 2,000 names are
-// the applications.
-QString primaryXml()
-{
-    QString xml =
-        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<metadata "
-                       "xmlns=\"http://linux.duke.edu/metadata/common\" "
-                       "xmlns:rpm=\"http://linux.duke.edu/metadata/rpm\" packages=\"%1\">\n")
-            .arg(Packages);
-    for (int n = 0; n < Packages; ++n) {
-        const int i = n < 2 * Applications ? n / 2 : n - Applications;
-        const QString version = QStringLiteral("1.%1").arg(n < 2 * Applications ? n % 2 : 0);
-        const QString id = QString::fromLatin1(
-            QCryptographicHash::hash(QByteArray::number(n), QCryptographicHash::Sha256).toHex());
-        xml +=
-            QStringLiteral("<package type=\"rpm\"><name>%1</name><arch>x86_64</arch>"
-                           "<version epoch=\"0\" ver=\"%2\" rel=\"1\"/>"
-                           "<checksum type=\"sha256\" pkgid=\"YES\">%3</checksum>"
-                           "<summary>Package %1</summary><description>A package of the benchmark "
-                           "repository, number %1.</description><packager/><url/>"
-                           "<time file=\"1\" build=\"1\"/><size package=\"4096\" installed=\"%4\" "
-                           "archive=\"9000\"/><location href=\"%1-%2-1.x86_64.rpm\"/><format>"
-                           "<rpm:license>MIT</rpm:license><rpm:requires><rpm:entry "
-                           "name=\"libc.so.6()(64bit)\"/>"
-                           "<rpm:entry name=\"%5\"/></rpm:requires></format></package>\n")
-                .arg(name(i), version, id)
-                .arg(8192 + i)
-                .arg(name((i + 1) % (Packages - Applications)));
-    }
-    return xml + QStringLiteral("</metadata>\n");
-}
-
 bool writeFile(const QString &path, const QByteArray &data)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-// A repository of primary metadata and AppStream data only: the catalog reads nothing else.
-bool buildLargeRepository(const QString &directory)
-{
-    QDir().mkpath(directory + "/repo");
-    QVector<AppStreamEntry> entries;
-    for (int i = 0; i < Applications; ++i)
-        entries << AppStreamEntry{name(i),
-                                  name(i),
-                                  QStringLiteral("应用%1").arg(i),
-                                  QStringLiteral("Application %1").arg(i),
-                                  {i % 2 ? "Office" : "Development"},
-                                  QByteArray(600, char('a' + i % 26))};
-    QString error;
-    const bool ok =
-        writeFile(directory + "/primary.xml", primaryXml().toUtf8()) &&
-        ProcessRunner::run("createrepo_c", {"-q", directory + "/repo"}).exitCode == 0 &&
-        ProcessRunner::run("modifyrepo_c", {"--mdtype=primary", directory + "/primary.xml",
-                                            directory + "/repo/repodata"})
-                .exitCode == 0 &&
-        AppStreamFile(entries).addTo(directory + "/repo", &error);
-    if (!error.isEmpty())
-        std::fprintf(stderr, "repository: %s\n", qPrintable(error));
-    return ok;
 }
 
 // libsolv alone: the primary file opened, decompressed and loaded into a pool.
@@ -328,37 +265,29 @@ int advisoryFigures(const QString &work, const QString &repo)
                                             withInfo + "/repodata"})
                 .exitCode != 0)
         return 1;
-    std::vector<double> with, without;
-    for (int r = 0; r < Repetitions; ++r) {
-        without.push_back(catalogMs(repo));
-        with.push_back(catalogMs(withInfo));
-    }
-    if (*std::min_element(with.begin(), with.end()) < 0 ||
-        *std::min_element(without.begin(), without.end()) < 0)
-        return 1;
     std::printf("# repository: floor: the same catalog without updateinfo, this run (goal: "
                 "ratio <= 1.3)\n");
-    std::printf("%-48s %12.1f %12.1f %8.2f\n",
-                qPrintable(QStringLiteral("catalog with %1 advisories (ms)").arg(Advisories)),
-                median(with), median(without), median(with) / median(without));
+    BenchPackages::Figure withUpdateInfo;
+    withUpdateInfo.label = QStringLiteral("catalog with %1 advisories (ms)").arg(Advisories);
+    withUpdateInfo.value = [&] { return catalogMs(withInfo); };
+    withUpdateInfo.floor = [&] { return catalogMs(repo); };
+    withUpdateInfo.floorFirst = true;
+    withUpdateInfo.precision = Tenths;
+    if (BenchPackages::measureRow(withUpdateInfo, Repetitions).value < 0)
+        return 1;
 
     const QString fleet = work + "/fleet.db";
     if (!fillFleet(fleet))
         return 1;
-    std::vector<double> report, join;
-    for (int r = 0; r < Repetitions; ++r) {
-        report.push_back(advisoryReportMs(fleet));
-        join.push_back(advisoryJoinMs(fleet));
-    }
-    if (*std::min_element(report.begin(), report.end()) < 0 ||
-        *std::min_element(join.begin(), join.end()) < 0)
-        return 1;
     std::printf("# repository: %d desktops of %d packages, %d advisories; floor: SQLite stepping "
                 "through the report's join alone (goal: value <= 1000 ms)\n",
                 FleetDesktops, PackagesPerDesktop, FleetAdvisoryCount);
-    std::printf("%-48s %12.1f %12.1f %8.2f\n", "report advisories (ms)", median(report),
-                median(join), median(report) / median(join));
-    return 0;
+    BenchPackages::Figure report;
+    report.label = QStringLiteral("report advisories (ms)");
+    report.value = [&] { return advisoryReportMs(fleet); };
+    report.floor = [&] { return advisoryJoinMs(fleet); };
+    report.precision = Tenths;
+    return BenchPackages::measureRow(report, Repetitions).value < 0 ? 1 : 0;
 }
 
 // Median time from the end of createrepo_c --update to the last desktop holding the push.
@@ -399,7 +328,7 @@ double changeToDesktops(int desktops, BrokerNode &node)
         times.push_back(
             std::chrono::duration<double, std::milli>(arrivals.lastOf(r) - published).count());
     }
-    return median(times);
+    return BenchPackages::median(times);
 }
 
 } // namespace
@@ -408,38 +337,35 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir work;
-    if (!buildLargeRepository(work.path())) {
+    if (!BenchRepository::build(work.path())) {
         std::fprintf(stderr, "repository: cannot build the benchmark repository\n");
         return 1;
     }
     const QString repo = work.path() + "/repo";
     if (app.arguments().contains(QStringLiteral("--advisories")))
         return advisoryFigures(work.path(), repo);
-    std::vector<double> catalog, floor;
-    for (int r = 0; r < Repetitions; ++r) {
-        catalog.push_back(catalogMs(repo));
-        floor.push_back(libsolvLoadMs(repo));
-    }
-    if (*std::min_element(catalog.begin(), catalog.end()) < 0 ||
-        *std::min_element(floor.begin(), floor.end()) < 0)
-        return 1;
     std::printf("# repository: %d packages, %d applications, median of %d; floor: libsolv "
                 "loading the same primary.xml.gz\n",
                 Packages, Applications, Repetitions);
-    std::printf("%-48s %12s %12s %8s\n", "figure", "value", "floor", "ratio");
-    std::printf("%-48s %12.1f %12.1f %8.2f\n", "catalog from 10,000-package repository (ms)",
-                median(catalog), median(floor), median(catalog) / median(floor));
+    BenchPackages::printHeader();
+    BenchPackages::Figure build;
+    build.label = QStringLiteral("catalog from 10,000-package repository (ms)");
+    build.value = [&] { return catalogMs(repo); };
+    build.floor = [&] { return libsolvLoadMs(repo); };
+    build.precision = Tenths;
+    const double catalog = BenchPackages::measureRow(build, Repetitions).value;
+    if (catalog < 0)
+        return 1;
 
     // A catalog per group against the one catalog of the same run.
-    std::vector<double> grouped;
-    for (int r = 0; r < Repetitions; ++r)
-        grouped.push_back(groupCatalogsMs(repo));
-    if (*std::min_element(grouped.begin(), grouped.end()) < 0)
-        return 1;
     std::printf("# repository: floor: one catalog (no groups), this run\n");
-    std::printf("%-48s %12.1f %12.1f %8.2f\n",
-                qPrintable(QStringLiteral("catalogs for %1 groups (ms)").arg(Groups)),
-                median(grouped), median(catalog), median(grouped) / median(catalog));
+    BenchPackages::Figure grouped;
+    grouped.label = QStringLiteral("catalogs for %1 groups (ms)").arg(Groups);
+    grouped.value = [&] { return groupCatalogsMs(repo); };
+    grouped.fixedFloor = catalog;
+    grouped.precision = Tenths;
+    if (BenchPackages::measureRow(grouped, Repetitions).value < 0)
+        return 1;
 
     // The signature check against the build it guards (aim: under 2 % of it).
     const OpenPgpTestKey key(QStringLiteral("Bench repository <bench@example.org>"));
@@ -452,19 +378,20 @@ int main(int argc, char **argv)
     }
     RepositoryChecks checks;
     checks.signature = &signature;
-    std::vector<double> check, signedCatalog;
-    for (int r = 0; r < Repetitions; ++r) {
-        check.push_back(signatureMs(repo, signature));
-        signedCatalog.push_back(catalogMs(repo, checks));
-    }
-    if (*std::min_element(check.begin(), check.end()) < 0 ||
-        *std::min_element(signedCatalog.begin(), signedCatalog.end()) < 0)
-        return 1;
     std::printf("# repository: floor: the catalog built without the signature check, this run\n");
-    std::printf("%-48s %12.2f %12.1f %8.3f\n", "repomd.xml signature check (ms)", median(check),
-                median(catalog), median(check) / median(catalog));
-    std::printf("%-48s %12.1f %12.1f %8.2f\n", "catalog with the signature check (ms)",
-                median(signedCatalog), median(catalog), median(signedCatalog) / median(catalog));
+    BenchPackages::Figure check;
+    check.label = QStringLiteral("repomd.xml signature check (ms)");
+    check.value = [&] { return signatureMs(repo, signature); };
+    check.fixedFloor = catalog;
+    check.precision = {2, 1, 3};
+    BenchPackages::Figure signedCatalog;
+    signedCatalog.label = QStringLiteral("catalog with the signature check (ms)");
+    signedCatalog.value = [&] { return catalogMs(repo, checks); };
+    signedCatalog.fixedFloor = catalog;
+    signedCatalog.precision = Tenths;
+    if (BenchPackages::measureRow(check, Repetitions).value < 0 ||
+        BenchPackages::measureRow(signedCatalog, Repetitions).value < 0)
+        return 1;
     if (const int failed = advisoryFigures(work.path(), repo))
         return failed;
 
@@ -477,13 +404,13 @@ int main(int argc, char **argv)
                 "--settle 0, polled every second, median of %d\n",
                 Repetitions);
     for (int desktops : {100, 1000}) {
-        const double ms = changeToDesktops(desktops, node);
-        if (ms < 0)
+        // One server and its five changes make one reading: the median is taken inside.
+        BenchPackages::Figure change;
+        change.label = QStringLiteral("repository change to %1 desktops (ms)").arg(desktops);
+        change.value = [&] { return changeToDesktops(desktops, node); };
+        change.precision = Tenths;
+        if (BenchPackages::measureRow(change, 1).value < 0)
             return 1;
-        std::printf(
-            "%-48s %12.1f %12s %8s\n",
-            qPrintable(QStringLiteral("repository change to %1 desktops (ms)").arg(desktops)), ms,
-            "-", "-");
     }
     return 0;
 }
