@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 #include <memory>
@@ -33,9 +34,12 @@ public:
     // group: the group of desktops it is made for, named in the signed bytes; empty for all.
     QByteArray seal(const QByteArray &frame, const QString &group = QString());
     QString seal(const QString &frame, const QString &group = QString());
+    // Many frames for all groups under consecutive sequences, the sequence file written once.
+    QVector<QByteArray> sealAll(const QVector<QByteArray> &frames);
 
 private:
-    quint64 nextSequence();
+    // The first of count new sequences, kept before any is used.
+    quint64 nextSequences(quint64 count = 1);
 
     SigningKey m_key;
     std::unique_ptr<FrameSequence> m_sequence;

@@ -8,9 +8,14 @@
 
 #include <algorithm>
 
+QString PlanWriter::planFolder()
+{
+    return QStringLiteral(".cv_data/plans");
+}
+
 QString PlanWriter::planFile(const QString &desktop)
 {
-    return QStringLiteral(".cv_data/plans/") + desktop;
+    return planFolder() + QLatin1Char('/') + desktop;
 }
 
 PlanFrame PlanWriter::planFor(const QString &desktop, const QString &group,
@@ -52,7 +57,9 @@ int PlanWriter::write(const QHash<QString, QString> &desktops, const Requirement
 {
     // Desktops of one group share their items: each group's are decided once.
     QHash<QString, PlanFrame> ofGroup;
-    int written = 0;
+    QStringList names;
+    QVector<QByteArray> frames;
+    QVector<QByteArray> digests;
     for (auto it = desktops.cbegin(); it != desktops.cend(); ++it) {
         // A name that is no single path component never becomes a file.
         if (it.key().isEmpty() || it.key().contains(QLatin1Char('/')) ||
@@ -66,15 +73,28 @@ int PlanWriter::write(const QHash<QString, QString> &desktops, const Requirement
         plan.desktop = it.key();
         const QByteArray digest =
             QCryptographicHash::hash(plan.compose().toUtf8(), QCryptographicHash::Sha256);
-        Written &last = m_written[it.key()];
+        const Written &last = m_written[it.key()];
         if (last.digest == digest && now - last.at < RefreshSeconds)
             continue;
         plan.issued = now;
-        const QByteArray sealed = m_signer->seal(plan.compose().toUtf8());
-        if (sealed.isEmpty() || !m_area.write(planFile(it.key()), sealed + '\n', error))
-            return -1;
-        last = Written{digest, now};
-        ++written;
+        names << it.key();
+        frames << plan.compose().toUtf8();
+        digests << digest;
     }
-    return written;
+    // Signed and written together: one sequence kept and one sync for them all.
+    const QVector<QByteArray> sealed = m_signer->sealAll(frames);
+    QVector<FileArea::File> files;
+    files.reserve(sealed.size());
+    for (int i = 0; i < sealed.size(); ++i) {
+        if (sealed[i].isEmpty()) {
+            *error = planFile(names[i]) + QStringLiteral(": not signed");
+            return -1;
+        }
+        files << FileArea::File{names[i], sealed[i] + '\n'};
+    }
+    if (!m_area.writeAll(planFolder(), files, error))
+        return -1;
+    for (int i = 0; i < names.size(); ++i)
+        m_written[names[i]] = Written{digests[i], now};
+    return names.size();
 }

@@ -26,6 +26,7 @@ public:
 
     PlanWriter(const FileArea &area, FrameSigner *signer) : m_area(area), m_signer(signer) {}
 
+    static QString planFolder();
     static QString planFile(const QString &desktop);
     // What desktop in group is to do: the requirements for everyone and for its group, in the
     // file's order, a later one for the same package in place of an earlier; an item whose

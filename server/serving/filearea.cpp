@@ -190,6 +190,59 @@ bool FileArea::write(const QString &relative, const QByteArray &data, QString *e
     return ok;
 }
 
+bool FileArea::writeAll(const QString &folderRelative, const QVector<File> &files,
+                        QString *error) const
+{
+    if (files.isEmpty())
+        return true;
+    QString name;
+    const QString prefix = folderRelative.isEmpty() ? QString() : folderRelative + QLatin1Char('/');
+    const int folder = openParent(prefix + files.first().name, true, &name, error);
+    if (folder < 0)
+        return false;
+    for (const File &file : files) {
+        const QString where = m_root + QLatin1Char('/') + prefix + file.name;
+        int failure = 0;
+        // One path component each: the folder was checked once for all of them, and only
+        // this service can make names in it.
+        if (file.name.isEmpty() || file.name.contains(QLatin1Char('/')) ||
+            file.name == QLatin1String(".") || file.name == QLatin1String(".."))
+            failure = EINVAL;
+        const int fd =
+            failure ? -1
+                    : ::openat(folder, QFile::encodeName(file.name).constData(),
+                               O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        struct stat info;
+        if (!failure && fd < 0)
+            failure = errno;
+        else if (!failure && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+                              info.st_nlink != 1 || info.st_uid != ::geteuid()))
+            failure = EPERM; // a file with another name, or not ours: never written through
+        qint64 done = 0;
+        while (!failure && done < file.data.size()) {
+            const ssize_t wrote =
+                ::write(fd, file.data.constData() + done, size_t(file.data.size() - done));
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0)
+                failure = errno ? errno : EIO;
+            else
+                done += wrote;
+        }
+        if (!failure && (::ftruncate(fd, done) != 0 || ::fchmod(fd, 0644) != 0))
+            failure = errno;
+        if (fd >= 0)
+            ::close(fd);
+        if (failure) {
+            *error = where + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(failure));
+            ::close(folder);
+            return false;
+        }
+    }
+    ::close(folder);
+    return true;
+}
+
 bool FileArea::read(const QString &relative, QByteArray *data, QString *error) const
 {
     data->clear();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // The HTTP file area the stores fetch from, as the service writes it. Whoever can write a
 // folder on the way could point a name at a file of the service's (its key, its sequence), so
@@ -25,6 +26,15 @@ public:
 
     // relative: folders and a file name below the root, no "." or ".." parts.
     bool write(const QString &relative, const QByteArray &data, QString *error) const;
+    struct File {
+        QString name; // one path component
+        QByteArray data;
+    };
+    // Many files into one folder (folders below the root, as for write), checked once for all
+    // and rewritten in place, unsynced: a reader meanwhile may get a file cut or mixed, so only
+    // for files whose readers check them whole (signed plans) and that are written anew after
+    // a restart. A name that is a link, has another name or is not the service's is refused.
+    bool writeAll(const QString &folderRelative, const QVector<File> &files, QString *error) const;
     // A missing file reads as empty; a link or a file with another name is refused.
     bool read(const QString &relative, QByteArray *data, QString *error) const;
     // Removes a regular file of the service's own; a missing one is no error, anything else

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +24,8 @@ private slots:
     void planItems_data();
     void planItems();
     void writtenPlans();
+    void plantedPlanNames_data();
+    void plantedPlanNames();
     void requiredReport_data();
     void requiredReport();
 };
@@ -176,6 +179,41 @@ void TestPlans::writtenPlans()
     QCOMPARE(plan.issued, now + PlanWriter::RefreshSeconds + 1);
     QVERIFY(plan.items.isEmpty());
     QVERIFY(!QFile::exists(folder.filePath("escape")));
+}
+
+void TestPlans::plantedPlanNames_data()
+{
+    QTest::addColumn<QString>("plant"); // shell, in the plans' folder; the victim is beside www
+    QTest::addColumn<bool>("written");
+    QTest::newRow("a longer plan before") << "head -c 100000 /dev/zero > 10.1.2.3" << true;
+    QTest::newRow("a link to another file") << "ln -s ../../../victim 10.1.2.3" << false;
+    QTest::newRow("a hard link to another file") << "ln ../../../victim 10.1.2.3" << false;
+}
+
+// Plans are rewritten in place: never through a name that leads elsewhere, and whole.
+void TestPlans::plantedPlanNames()
+{
+    QFETCH(QString, plant);
+    QFETCH(bool, written);
+    QTemporaryDir work;
+    const QString plans = work.filePath("www/.cv_data/plans");
+    QVERIFY(QDir().mkpath(plans));
+    QFile victim(work.filePath("victim"));
+    QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("victim") == 6);
+    victim.close();
+    QCOMPARE(QProcess::execute("sh", {"-c", "cd " + plans + " && " + plant}), 0);
+    FrameSigner signer(SigningKey::generate());
+    const FileArea area(work.filePath("www"));
+    PlanWriter writer(area, &signer);
+    QString error;
+    QCOMPARE(writer.write({{"10.1.2.3", "default"}}, {}, {}, {}, 1800000000, &error),
+             written ? 1 : -1);
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("victim"));
+    QFile plan(plans + "/10.1.2.3");
+    QVERIFY(plan.open(QIODevice::ReadOnly));
+    FrameSignature envelope;
+    QCOMPARE(envelope.read(plan.readAll().trimmed()), written);
 }
 
 void TestPlans::requiredReport_data()
