@@ -40,6 +40,7 @@ private:
     sqlite3 *m_db = nullptr;
     qint64 m_dataVersion = -1;
     QHash<QString, QString> m_desktops; // address to group
+    quint64 m_desktopsChanged = 0;      // counts changes of m_desktops
     QSet<QString> m_withdrawn;
     QByteArray m_lastInputs;
     qint64 m_lastWrite = 0;
